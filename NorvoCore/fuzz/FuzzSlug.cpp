@@ -1,0 +1,17 @@
+#include <cstdint>
+#include <string_view>
+
+#include "norvo/Card.hpp"
+
+// Checks the slug's promises on arbitrary bytes: no "-" at either end, never "--",
+// no path characters, and the fallback exactly when nothing usable remains.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const std::string s = norvo::Card::slug(text, "\x01");
+    if (s == "\x01") return 0;
+    if (s.empty() || s.front() == '-' || s.back() == '-') __builtin_trap();
+    if (s.find("--") != std::string::npos) __builtin_trap();
+    if (s.find_first_of("/. \t\n\r:") != std::string::npos) __builtin_trap();
+    if (norvo::Card::slug(s, "\x01") != s) __builtin_trap();  // a slug is its own slug
+    return 0;
+}

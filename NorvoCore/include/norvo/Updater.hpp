@@ -1,0 +1,41 @@
+#pragma once
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "norvo/HttpSession.hpp"
+
+namespace norvo {
+
+// An offered release; made only from a valid manifest.
+struct UpdateInfo {
+    std::string version;
+    std::string downloadURL;  // absolute, scheme always "https"
+    std::string notes;
+    bool operator==(const UpdateInfo&) const = default;
+};
+
+namespace Updater {
+
+inline constexpr std::chrono::milliseconds kCheckTimeout{10'000};
+inline constexpr std::size_t kMaxManifestBytes = 1 << 20;
+
+// True when `candidate` is strictly newer than `than`, piece by piece at ".".
+bool isNewer(std::string_view candidate, std::string_view than);
+
+// The update a manifest body names, when it is valid and newer than currentVersion.
+std::optional<UpdateInfo> parseManifest(std::string_view body, std::string_view currentVersion);
+
+// Fetches the manifest (status ignored) and parses it. Every failure gives nothing.
+// Blocking: run it on a worker thread.
+std::optional<UpdateInfo> check(const std::string& manifestURL, std::string_view currentVersion,
+                                HttpSession& session,
+                                std::chrono::milliseconds timeout = kCheckTimeout);
+
+// True when `url` is an absolute URL with the exact scheme "https" and a host.
+bool isHttpsURL(std::string_view url);
+
+}  // namespace Updater
+}  // namespace norvo

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include "TestHttpsServer.hpp"
+#include "norvo/Updater.hpp"
+
+using namespace std::chrono_literals;
+namespace Updater = norvo::Updater;
+
+namespace {
+
+class UpdaterCheck : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server_ = std::make_unique<norvo::testing::TestHttpsServer>("/nonexistent"); }
+    static void TearDownTestSuite() { server_.reset(); }
+
+    std::optional<norvo::UpdateInfo> check(const std::string& path, std::chrono::milliseconds timeout = 5s) {
+        norvo::CurlHttpSession session(server_->caFile());
+        return Updater::check(server_->url(path), "1.0", session, timeout);
+    }
+
+    static std::unique_ptr<norvo::testing::TestHttpsServer> server_;
+};
+std::unique_ptr<norvo::testing::TestHttpsServer> UpdaterCheck::server_;
+
+int unusedPort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);  // nothing listens there afterwards
+    return ntohs(a.sin_port);
+}
+
+}  // namespace
+
+TEST_F(UpdaterCheck, StatusIsIgnoredAndHttpsRedirectsAreFollowed) {
+    const norvo::UpdateInfo expected{"9.0", "https://127.0.0.1/Norvo-9.0.zip", "test"};
+    EXPECT_EQ(check("/_test/manifest"), expected);
+    EXPECT_EQ(check("/_test/manifest-404"), expected);
+    EXPECT_EQ(check("/_test/to-https"), expected);
+}
+
+TEST_F(UpdaterCheck, FailedTransfersGiveNothing) {
+    EXPECT_EQ(check("/_test/to-http"), std::nullopt);
+    EXPECT_EQ(check("/_test/loop"), std::nullopt);
+    EXPECT_EQ(check("/_test/big"), std::nullopt);
+    EXPECT_EQ(check("/_test/slow", 500ms), std::nullopt);  // the reply comes after 3 s
+
+    norvo::CurlHttpSession session(server_->caFile());
+    EXPECT_EQ(Updater::check("https://127.0.0.1:" + std::to_string(unusedPort()) + "/x", "1.0", session), std::nullopt);
+    EXPECT_EQ(Updater::check("http://127.0.0.1:" + std::to_string(server_->port()) + "/_test/manifest", "1.0", session),
+              std::nullopt);
+    // Without the private CA the certificate is not trusted.
+    norvo::CurlHttpSession untrusting;
+    EXPECT_EQ(Updater::check(server_->url("/_test/manifest"), "1.0", untrusting), std::nullopt);
+}
