@@ -12,6 +12,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (s.empty() || s.front() == '-' || s.back() == '-') __builtin_trap();
     if (s.find("--") != std::string::npos) __builtin_trap();
     if (s.find_first_of("/. \t\n\r:") != std::string::npos) __builtin_trap();
-    if (norvo::Card::slug(s, "\x01") != s) __builtin_trap();  // a slug is its own slug
     return 0;
 }

@@ -1,0 +1,105 @@
+#include "cli/RenderOptions.hpp"
+
+#include <cmath>
+
+#include "norvo/CardScript.hpp"
+
+namespace norvo {
+
+const char* renderHelpText() {
+    return R"(Usage: norvo render [OPTION]... [FILE]...
+Render Markdown notes as PNG cards, one card per file and size.
+With no FILE, or when FILE is -, read standard input.
+
+  --theme THEME    paper (default), ink or sky
+  --font FONT      sans (default), serif or mono
+  --size SIZE      square (default, 1080x1080), portrait (1080x1350),
+                   landscape (1200x630), story (1080x1920), or all
+  --scale X        text size multiplier, 0.5 to 3 (default 1.0)
+  --no-wordmark    leave the tazu wordmark off the card
+  -o FILE          write the one card to FILE
+  -d DIR           write cards into DIR (default: the current folder), named
+                   after the note's first line: <slug>-<size>.png
+  -h, --help       show this help
+
+Each card written is reported on its own line. Two cards of one run never share a
+file: a repeated name gets "-2", "-3", ... before ".png".
+Exit status: 0 when every card was written, 1 when any failed, 2 for bad usage.
+A display is needed (./run render wraps itself in xvfb-run when there is none).
+)";
+}
+
+std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vector<std::string>& args) {
+    RenderOptions o;
+    bool sawFolder = false, onlyFiles = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) return std::nullopt;
+            return args[++i];
+        };
+        if (onlyFiles || a == "-" || a.empty() || a[0] != '-') {
+            o.inputs.push_back(a);
+        } else if (a == "--") {
+            onlyFiles = true;
+        } else if (a == "-h" || a == "--help") {
+            o.help = true;
+        } else if (a == "--no-wordmark") {
+            o.wordmark = false;
+        } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "-o" || a == "-d") {
+            const auto v = value();
+            if (!v) return RenderUsageError{"option " + a + " needs a value"};
+            if (a == "--theme") {
+                if (*v != "paper" && *v != "ink" && *v != "sky")
+                    return RenderUsageError{"unknown theme '" + *v + "' (paper, ink or sky)"};
+                o.theme = *v;
+            } else if (a == "--font") {
+                if (*v != "sans" && *v != "serif" && *v != "mono")
+                    return RenderUsageError{"unknown font '" + *v + "' (sans, serif or mono)"};
+                o.font = *v;
+            } else if (a == "--size") {
+                if (*v == "all") {
+                    o.presets = Presets::all();
+                } else {
+                    const Preset p = Presets::by(*v);
+                    if (p.id != *v)
+                        return RenderUsageError{"unknown size '" + *v +
+                                                "' (square, portrait, landscape, story or all)"};
+                    o.presets = {p};
+                }
+            } else if (a == "--scale") {
+                const auto x = parseStrictDouble(*v);
+                if (!x || !std::isfinite(*x) || *x < 0.5 || *x > 3.0)
+                    return RenderUsageError{"scale '" + *v + "' is not a number from 0.5 to 3"};
+                o.scale = *x;
+            } else if (a == "-o") {
+                o.outputFile = *v;
+            } else {
+                o.outputFolder = *v;
+                sawFolder = true;
+            }
+        } else {
+            return RenderUsageError{"unknown option '" + a + "'"};
+        }
+    }
+    if (o.help) return o;
+    if (o.inputs.empty()) o.inputs.push_back("-");
+    if (o.outputFile && sawFolder) return RenderUsageError{"use either -o or -d, not both"};
+    if (o.outputFile && o.inputs.size() * o.presets.size() != 1)
+        return RenderUsageError{"-o names one file, but this run makes " +
+                                std::to_string(o.inputs.size() * o.presets.size()) + " cards; use -d"};
+    return o;
+}
+
+std::filesystem::path OutputNames::claim(const std::filesystem::path& wanted) {
+    std::filesystem::path candidate = wanted.lexically_normal();
+    for (int n = 2; taken_.count(candidate); ++n) {
+        std::filesystem::path next = wanted.lexically_normal();
+        next.replace_filename(wanted.stem().string() + "-" + std::to_string(n) + wanted.extension().string());
+        candidate = next;
+    }
+    taken_.insert(candidate);
+    return candidate;
+}
+
+}  // namespace norvo

@@ -1,0 +1,45 @@
+#pragma once
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "norvo/Presets.hpp"
+
+namespace norvo {
+
+// What `norvo render` was asked to do.
+struct RenderOptions {
+    std::string theme = "paper";
+    std::string font = "sans";
+    std::vector<Preset> presets{Presets::defaultPreset()};
+    double scale = 1.0;
+    bool wordmark = true;
+    std::optional<std::filesystem::path> outputFile;  // -o
+    std::filesystem::path outputFolder = ".";         // -d
+    std::vector<std::string> inputs;                  // "-" is standard input
+    bool help = false;
+};
+
+struct RenderUsageError {
+    std::string message;
+};
+
+// Parses the arguments after "render".
+std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vector<std::string>& args);
+
+const char* renderHelpText();
+
+// Hands out output paths, never the same one twice in a run: a second
+// "note-square.png" becomes "note-square-2.png".
+class OutputNames {
+public:
+    std::filesystem::path claim(const std::filesystem::path& wanted);
+
+private:
+    std::set<std::filesystem::path> taken_;
+};
+
+}  // namespace norvo

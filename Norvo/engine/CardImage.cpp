@@ -1,0 +1,65 @@
+#include "engine/CardImage.hpp"
+
+#include <cstring>
+#include <stdexcept>
+
+#include <cairo.h>
+
+namespace norvo {
+
+namespace {
+constexpr std::int64_t kMaxSide = 16384;
+
+struct CairoSurfaceDestroy {
+    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+struct CairoDestroy {
+    void operator()(cairo_t* c) const { cairo_destroy(c); }
+};
+using CairoSurface = std::unique_ptr<cairo_surface_t, CairoSurfaceDestroy>;
+using Cairo = std::unique_ptr<cairo_t, CairoDestroy>;
+
+CairoSurface wrap(const std::uint8_t* data, int w, int h) {
+    // cairo only reads from the source surface here; the cast does not lead to writes.
+    return CairoSurface(cairo_image_surface_create_for_data(const_cast<std::uint8_t*>(data), CAIRO_FORMAT_ARGB32,
+                                                            w, h, w * 4));
+}
+}  // namespace
+
+bool CardImage::validSize(std::int64_t width, std::int64_t height) {
+    return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide;
+}
+
+CardImage::CardImage(int width, int height) : width_(width), height_(height) {
+    if (!validSize(width, height)) throw std::invalid_argument("card image size");
+    pixels_.assign(std::size_t(width) * std::size_t(height) * 4, 0);
+}
+
+bool CardImage::isOpaque() const {
+    for (std::size_t i = 3; i < pixels_.size(); i += 4)
+        if (pixels_[i] != 0xFF) return false;
+    return true;
+}
+
+CardImage CardImage::scaledTo(int width, int height) const {
+    CardImage out(width, height);
+    if (width == width_ && height == height_) {
+        std::memcpy(out.data(), data(), pixels_.size());
+        return out;
+    }
+    CairoSurface src = wrap(data(), width_, height_);
+    CairoSurface dst = wrap(out.data(), width, height);
+    Cairo cr(cairo_create(dst.get()));
+    cairo_scale(cr.get(), double(width) / width_, double(height) / height_);
+    cairo_set_source_surface(cr.get(), src.get(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_GOOD);
+    // Pad the edges so a stretched image has no fading border.
+    cairo_pattern_set_extend(cairo_get_source(cr.get()), CAIRO_EXTEND_PAD);
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_SOURCE);
+    cairo_paint(cr.get());
+    cr.reset();
+    cairo_surface_flush(dst.get());
+    return out;
+}
+
+}  // namespace norvo

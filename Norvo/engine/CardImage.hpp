@@ -1,0 +1,36 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace norvo {
+
+// A rendered card: exactly width x height pixels. Each pixel is 4 bytes in memory
+// order B, G, R, A with premultiplied alpha (cairo's ARGB32 and GDK's default memory
+// format on little-endian machines); rows are packed, stride = width * 4.
+class CardImage {
+public:
+    CardImage(int width, int height);  // fully transparent
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int stride() const { return width_ * 4; }
+    std::uint8_t* data() { return pixels_.data(); }
+    const std::uint8_t* data() const { return pixels_.data(); }
+    const std::uint8_t* row(int y) const { return pixels_.data() + std::size_t(y) * std::size_t(stride()); }
+
+    bool isOpaque() const;
+    // The image stretched (or copied) to exactly width x height, alpha kept.
+    CardImage scaledTo(int width, int height) const;
+
+    static bool validSize(std::int64_t width, std::int64_t height);
+
+private:
+    int width_;
+    int height_;
+    std::vector<std::uint8_t> pixels_;
+};
+
+using CardImagePtr = std::shared_ptr<const CardImage>;
+
+}  // namespace norvo

@@ -1,0 +1,329 @@
+#include "engine/RenderEngine.hpp"
+
+#include <deque>
+#include <utility>
+
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include "engine/GPtr.hpp"
+#include "engine/PngEncoder.hpp"
+#include "engine/ResourceBundle.hpp"
+#include "norvo/CardScript.hpp"
+
+namespace norvo {
+
+namespace {
+
+// Content-blocker rules: the page may never load anything from the network. The rule
+// syntax has no alternation, hence one rule per scheme.
+constexpr const char* kBlockNetworkRules = R"([
+  {"trigger":{"url-filter":"^https?:"},"action":{"type":"block"}},
+  {"trigger":{"url-filter":"^wss?:"},"action":{"type":"block"}},
+  {"trigger":{"url-filter":"^ftp:"},"action":{"type":"block"}}
+])";
+constexpr const char* kFilterId = "norvo-block-network";
+
+struct Job {
+    std::string markdown, theme, font;
+    Preset preset;
+    bool wordmark = true;
+    double scale = 1.0;
+    RenderEngine::Completion completion;
+};
+
+void hardenSettings(WebKitSettings* s) {
+    webkit_settings_set_enable_developer_extras(s, FALSE);
+    webkit_settings_set_enable_webgl(s, FALSE);
+    webkit_settings_set_enable_webaudio(s, FALSE);
+    webkit_settings_set_enable_media(s, FALSE);
+    webkit_settings_set_enable_media_stream(s, FALSE);
+    webkit_settings_set_enable_mediasource(s, FALSE);
+    webkit_settings_set_enable_encrypted_media(s, FALSE);
+    webkit_settings_set_enable_webrtc(s, FALSE);
+    webkit_settings_set_enable_html5_local_storage(s, FALSE);
+    webkit_settings_set_enable_html5_database(s, FALSE);
+    webkit_settings_set_enable_page_cache(s, FALSE);
+    webkit_settings_set_javascript_can_open_windows_automatically(s, FALSE);
+    webkit_settings_set_allow_file_access_from_file_urls(s, FALSE);
+    webkit_settings_set_allow_universal_access_from_file_urls(s, FALSE);
+    webkit_settings_set_enable_back_forward_navigation_gestures(s, FALSE);
+    webkit_settings_set_hardware_acceleration_policy(s, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+}
+
+}  // namespace
+
+struct RenderEngine::State : std::enable_shared_from_this<State> {
+    Options options;
+    std::string hostUri;
+    GObjectPtr<WebKitWebView> view;
+    GObjectPtr<WebKitUserContentManager> contentManager;
+    GObjectPtr<WebKitUserContentFilterStore> filterStore;
+
+    bool pageLoaded = false;
+    bool loadFailed = false;
+    bool filterSettled = false;
+    std::deque<Job> queue;
+    std::optional<Job> current;
+    std::uint64_t currentTicket = 0;
+    GSource loadWatchdog, jobWatchdog, reloadTimer;
+
+    // What an asynchronous WebKit callback needs to find its job again.
+    struct Ticket {
+        std::weak_ptr<State> state;
+        std::uint64_t id;
+    };
+
+    ~State() {
+        if (view) g_signal_handlers_disconnect_by_data(view.get(), this);
+        // Callers of a dying engine still hear back, exactly once.
+        if (current && current->completion) current->completion(nullptr);
+        for (Job& j : queue)
+            if (j.completion) j.completion(nullptr);
+    }
+
+    bool ready() const { return pageLoaded && filterSettled; }
+
+    void create() {
+        contentManager = adoptGObject(webkit_user_content_manager_new());
+        GObjectPtr<WebKitNetworkSession> session = adoptGObject(webkit_network_session_new_ephemeral());
+        GObjectPtr<WebKitSettings> settings = adoptGObject(webkit_settings_new());
+        hardenSettings(settings.get());
+        GtkWidget* widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(),
+                                                    "settings", settings.get(), "user-content-manager",
+                                                    contentManager.get(), nullptr));
+        view.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
+
+        g_signal_connect(view.get(), "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer self) {
+                             static_cast<State*>(self)->onLoadChanged(e);
+                         }), this);
+        g_signal_connect(view.get(), "load-failed",
+                         G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*, GError*, gpointer self) -> gboolean {
+                             static_cast<State*>(self)->loadFailed = true;
+                             return FALSE;
+                         }), this);
+        g_signal_connect(view.get(), "web-process-terminated",
+                         G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self) {
+                             static_cast<State*>(self)->onWebProcessGone();
+                         }), this);
+        g_signal_connect(view.get(), "decide-policy", G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* d,
+                                                                    WebKitPolicyDecisionType type, gpointer self) {
+                             return static_cast<State*>(self)->decidePolicy(d, type);
+                         }), this);
+        g_signal_connect(view.get(), "permission-request",
+                         G_CALLBACK(+[](WebKitWebView*, WebKitPermissionRequest* r, gpointer) -> gboolean {
+                             webkit_permission_request_deny(r);
+                             return TRUE;
+                         }), nullptr);
+        g_signal_connect(view.get(), "create",
+                         G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction*, gpointer) -> GtkWidget* {
+                             return nullptr;  // no new windows
+                         }), nullptr);
+
+        installNetworkFilter();
+        std::filesystem::path page = options.hostPage;
+        if (page.empty()) page = ResourceBundle::path() / "carder" / "host.html";
+        GCharPtr uri(g_filename_to_uri(page.c_str(), nullptr, nullptr));
+        hostUri = uri ? uri.get() : "";
+        load();
+    }
+
+    void installNetworkFilter() {
+        GCharPtr folder(g_build_filename(g_get_user_cache_dir(), "norvo", "content-filters", nullptr));
+        filterStore = adoptGObject(webkit_user_content_filter_store_new(folder.get()));
+        GBytesPtr rules(g_bytes_new_static(kBlockNetworkRules, std::char_traits<char>::length(kBlockNetworkRules)));
+        auto ticket = std::make_unique<Ticket>(Ticket{weak_from_this(), 0});
+        webkit_user_content_filter_store_save(
+            filterStore.get(), kFilterId, rules.get(), nullptr,
+            +[](GObject* store, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<Ticket> t(static_cast<Ticket*>(data));
+                GError* raw = nullptr;
+                WebKitUserContentFilter* filter = webkit_user_content_filter_store_save_finish(
+                    WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &raw);
+                GErrorPtr error(raw);
+                auto self = t->state.lock();
+                if (filter) {
+                    if (self) webkit_user_content_manager_add_filter(self->contentManager.get(), filter);
+                    webkit_user_content_filter_unref(filter);
+                }
+                // Without a filter the page's own policy still blocks the network.
+                if (self) {
+                    self->filterSettled = true;
+                    self->pump();
+                }
+            },
+            ticket.release());
+    }
+
+    void load() {
+        pageLoaded = false;
+        loadFailed = false;
+        if (hostUri.empty()) return;
+        webkit_web_view_load_uri(view.get(), hostUri.c_str());
+        armLoadWatchdog();
+    }
+
+    void armLoadWatchdog() {
+        loadWatchdog = GSource(g_timeout_add(guint(options.loadTimeout.count()), +[](gpointer self) -> gboolean {
+            auto* s = static_cast<State*>(self);
+            s->loadWatchdog.forget();
+            s->failQueued();
+            s->load();
+            return G_SOURCE_REMOVE;
+        }, this));
+    }
+
+    void onLoadChanged(WebKitLoadEvent event) {
+        if (event == WEBKIT_LOAD_STARTED) loadFailed = false;
+        if (event != WEBKIT_LOAD_FINISHED) return;
+        if (loadFailed) {
+            // A page that cannot load fails its waiting requests now and is retried shortly.
+            loadWatchdog.reset();
+            failQueued();
+            reloadTimer = GSource(g_timeout_add(1000, +[](gpointer self) -> gboolean {
+                auto* s = static_cast<State*>(self);
+                s->reloadTimer.forget();
+                s->load();
+                return G_SOURCE_REMOVE;
+            }, this));
+            return;
+        }
+        loadWatchdog.reset();
+        pageLoaded = true;
+        pump();
+    }
+
+    void onWebProcessGone() {
+        if (current) finish(nullptr);
+        load();
+    }
+
+    gboolean decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) {
+        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+            WebKitNavigationAction* action =
+                webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+            const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+            if (uri && hostUri == uri) return FALSE;
+        }
+        webkit_policy_decision_ignore(decision);  // the page never navigates elsewhere
+        return TRUE;
+    }
+
+    void failQueued() {
+        std::deque<Job> failed;
+        failed.swap(queue);
+        for (Job& j : failed) j.completion(nullptr);
+    }
+
+    void pump() {
+        if (!ready() || current || queue.empty()) return;
+        current = std::move(queue.front());
+        queue.pop_front();
+        const std::uint64_t ticket = ++currentTicket;
+        const Job& job = *current;
+
+        const auto script = CardScript::build(job.markdown, job.theme, job.font, job.preset.width,
+                                              job.preset.height, job.wordmark, job.scale);
+        if (!script) {
+            finish(nullptr);
+            return;
+        }
+        jobWatchdog = GSource(g_timeout_add(guint(options.jobTimeout.count()), +[](gpointer self) -> gboolean {
+            auto* s = static_cast<State*>(self);
+            s->jobWatchdog.forget();
+            // A page that stops answering is replaced; later requests get a fresh one.
+            s->finish(nullptr);
+            webkit_web_view_terminate_web_process(s->view.get());
+            return G_SOURCE_REMOVE;
+        }, this));
+
+        GtkWidget* widget = GTK_WIDGET(view.get());
+        const int w = int(job.preset.width), h = int(job.preset.height);
+        gtk_widget_set_size_request(widget, w, h);
+        const GtkAllocation area{0, 0, w, h};
+        gtk_widget_size_allocate(widget, &area, -1);
+
+        webkit_web_view_evaluate_javascript(
+            view.get(), script->c_str(), gssize(script->size()), nullptr, nullptr, nullptr,
+            +[](GObject* source, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<Ticket> t(static_cast<Ticket*>(data));
+                GError* raw = nullptr;
+                // The script's value and any error it raised are of no interest.
+                if (JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &raw))
+                    g_object_unref(value);
+                GErrorPtr error(raw);
+                if (auto self = t->state.lock(); self && self->currentTicket == t->id && self->current)
+                    self->snapshot(std::move(t));
+            },
+            std::make_unique<Ticket>(Ticket{weak_from_this(), ticket}).release());
+    }
+
+    void snapshot(std::unique_ptr<Ticket> ticket) {
+        webkit_web_view_get_snapshot(
+            view.get(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+            +[](GObject* source, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<Ticket> t(static_cast<Ticket*>(data));
+                GError* raw = nullptr;
+                GObjectPtr<GdkTexture> texture(
+                    webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &raw));
+                GErrorPtr error(raw);
+                auto self = t->state.lock();
+                if (!self || self->currentTicket != t->id || !self->current) return;
+                self->finish(texture ? exactImage(texture.get(), self->current->preset) : nullptr);
+            },
+            ticket.release());
+    }
+
+    static CardImagePtr exactImage(GdkTexture* texture, const Preset& preset) {
+        const int tw = gdk_texture_get_width(texture), th = gdk_texture_get_height(texture);
+        if (!CardImage::validSize(tw, th) || !CardImage::validSize(preset.width, preset.height)) return nullptr;
+        auto image = std::make_shared<CardImage>(tw, th);
+        gdk_texture_download(texture, image->data(), gsize(image->stride()));
+        if (tw == preset.width && th == preset.height) return image;
+        return std::make_shared<CardImage>(image->scaledTo(int(preset.width), int(preset.height)));
+    }
+
+    void finish(CardImagePtr image) {
+        jobWatchdog.reset();
+        Job job = std::move(*current);
+        current.reset();
+        ++currentTicket;  // late callbacks of this job are now stale
+        auto keepAlive = shared_from_this();
+        job.completion(std::move(image));
+        pump();
+    }
+};
+
+RenderEngine::RenderEngine() : RenderEngine(Options{}) {}
+
+RenderEngine::RenderEngine(Options options) : state_(std::make_shared<State>()) {
+    state_->options = std::move(options);
+    state_->create();
+}
+
+RenderEngine::~RenderEngine() = default;
+
+void RenderEngine::render(const std::string& markdown, const std::string& theme, const std::string& font,
+                          const Preset& preset, bool wordmark, double scale, Completion completion) {
+    if (!completion) completion = [](CardImagePtr) {};
+    if (!CardImage::validSize(preset.width, preset.height)) {
+        completion(nullptr);
+        return;
+    }
+    state_->queue.push_back(Job{markdown, theme, font, preset, wordmark, scale, std::move(completion)});
+    state_->pump();
+}
+
+std::optional<std::vector<std::uint8_t>> RenderEngine::png(const CardImage& image, std::int64_t width,
+                                                           std::int64_t height) {
+    if (!CardImage::validSize(width, height)) return std::nullopt;
+    if (image.width() == width && image.height() == height) return PngEncoder::encode(image);
+    return PngEncoder::encode(image.scaledTo(int(width), int(height)));
+}
+
+bool RenderEngine::isLoaded() const { return state_->ready(); }
+
+WebKitWebView* RenderEngine::webView() const { return state_->view.get(); }
+
+}  // namespace norvo

@@ -1,0 +1,99 @@
+#include "ui/PreviewPane.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <gtk/gtk.h>
+#include <gtkmm/snapshot.h>
+
+#include "ui/TextureCache.hpp"
+
+namespace norvo {
+
+namespace {
+constexpr int kPadding = 28;
+constexpr float kShadowOpacity = 0.22f, kShadowBlur = 18.f, kShadowOffsetY = 8.f;
+}  // namespace
+
+CardView::CardView() {
+    set_hexpand(true);
+    set_vexpand(true);
+    set_overflow(Gtk::Overflow::VISIBLE);
+}
+
+void CardView::setImage(CardImagePtr image) {
+    image_ = std::move(image);
+    queue_draw();
+}
+
+Gdk::Rectangle CardView::fittedRect(int cardWidth, int cardHeight, int paneWidth, int paneHeight) {
+    const double aw = paneWidth - 2 * kPadding, ah = paneHeight - 2 * kPadding;
+    if (cardWidth <= 0 || cardHeight <= 0 || aw <= 0 || ah <= 0) return {0, 0, 0, 0};
+    const double scale = std::min(aw / cardWidth, ah / cardHeight);
+    const int w = std::max(1, int(std::lround(cardWidth * scale)));
+    const int h = std::max(1, int(std::lround(cardHeight * scale)));
+    return {(paneWidth - w) / 2, (paneHeight - h) / 2, w, h};
+}
+
+Gtk::SizeRequestMode CardView::get_request_mode_vfunc() const { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
+
+void CardView::measure_vfunc(Gtk::Orientation, int, int& minimum, int& natural, int& minimum_baseline,
+                             int& natural_baseline) const {
+    minimum = 2 * kPadding + 16;
+    natural = 400;
+    minimum_baseline = natural_baseline = -1;
+}
+
+void CardView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+    if (!image_) return;
+    const Gdk::Rectangle r = fittedRect(image_->width(), image_->height(), get_width(), get_height());
+    if (r.get_width() <= 0 || r.get_height() <= 0) return;
+
+    const int scale = get_scale_factor();
+    const int tw = std::min(image_->width(), r.get_width() * scale);
+    const int th = std::min(image_->height(), r.get_height() * scale);
+    if (!scaled_ || scaledFrom_ != image_.get() || tw != scaledWidth_ || th != scaledHeight_) {
+        scaled_ = (tw == image_->width() && th == image_->height()) ? makeTexture(*image_)
+                                                                   : makeTexture(image_->scaledTo(tw, th));
+        scaledFrom_ = image_.get();
+        scaledWidth_ = tw;
+        scaledHeight_ = th;
+    }
+
+    GtkSnapshot* s = snapshot->gobj();
+    const graphene_rect_t bounds = GRAPHENE_RECT_INIT(float(r.get_x()), float(r.get_y()), float(r.get_width()),
+                                                      float(r.get_height()));
+    GskRoundedRect outline;
+    gsk_rounded_rect_init_from_rect(&outline, &bounds, 0.f);
+    const GdkRGBA shadow{0.f, 0.f, 0.f, kShadowOpacity};
+    gtk_snapshot_append_outset_shadow(s, &outline, &shadow, 0.f, kShadowOffsetY, 0.f, kShadowBlur);
+    gtk_snapshot_append_texture(s, scaled_->gobj(), &bounds);
+}
+
+PreviewPane::PreviewPane() : Gtk::Box(Gtk::Orientation::VERTICAL) {
+    add_css_class("preview-pane");
+    set_hexpand(true);
+    set_vexpand(true);
+    set_size_request(460, -1);
+    spinner_.set_size_request(32, 32);
+    spinner_.set_halign(Gtk::Align::CENTER);
+    spinner_.set_valign(Gtk::Align::CENTER);
+    spinner_.start();
+    stack_.add(spinner_, "spinner");
+    stack_.add(card_, "card");
+    stack_.set_hexpand(true);
+    stack_.set_vexpand(true);
+    stack_.set_visible_child("spinner");
+    append(stack_);
+}
+
+void PreviewPane::setImage(CardImagePtr image) {
+    const bool has = bool(image);
+    card_.setImage(std::move(image));
+    stack_.set_visible_child(has ? "card" : "spinner");
+    if (has) spinner_.stop(); else spinner_.start();
+}
+
+bool PreviewPane::showsSpinner() const { return stack_.get_visible_child_name() == "spinner"; }
+
+}  // namespace norvo

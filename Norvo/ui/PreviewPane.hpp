@@ -1,0 +1,48 @@
+#pragma once
+#include <gtkmm/box.h>
+#include <gtkmm/spinner.h>
+#include <gtkmm/stack.h>
+#include <gtkmm/widget.h>
+
+#include "engine/CardImage.hpp"
+
+namespace norvo {
+
+// Draws one card scaled to fit, with a soft drop shadow, 28 px from every edge.
+class CardView : public Gtk::Widget {
+public:
+    CardView();
+    void setImage(CardImagePtr image);
+    const CardImagePtr& image() const { return image_; }
+    // The rectangle the card takes inside a pane of the given size (the shadow not counted).
+    static Gdk::Rectangle fittedRect(int cardWidth, int cardHeight, int paneWidth, int paneHeight);
+
+protected:
+    void snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
+    Gtk::SizeRequestMode get_request_mode_vfunc() const override;
+    void measure_vfunc(Gtk::Orientation orientation, int for_size, int& minimum, int& natural,
+                       int& minimum_baseline, int& natural_baseline) const override;
+
+private:
+    CardImagePtr image_;
+    // The card pre-scaled to its on-screen size: GTK 4.8 only scales textures linearly.
+    Glib::RefPtr<Gdk::Texture> scaled_;
+    int scaledWidth_ = 0, scaledHeight_ = 0;
+    const CardImage* scaledFrom_ = nullptr;
+};
+
+// The preview: the latest card, or a spinner until the first one arrives.
+class PreviewPane : public Gtk::Box {
+public:
+    PreviewPane();
+    void setImage(CardImagePtr image);
+    bool showsSpinner() const;
+    CardView& cardView() { return card_; }
+
+private:
+    Gtk::Stack stack_;
+    Gtk::Spinner spinner_;
+    CardView card_;
+};
+
+}  // namespace norvo
