@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "TestSupport.hpp"
+#include "WebTestSupport.hpp"
+#include "engine/RenderEngine.hpp"
+#include "norvo/Presets.hpp"
+
+using namespace norvo;
+using namespace std::chrono_literals;
+using norvo::testing::evaluate;
+using norvo::testing::runUntil;
+
+namespace {
+
+RenderEngine::Options recorderPage() {
+    RenderEngine::Options o;
+    o.hostPage = std::filesystem::path(NORVO_TEST_PAGES) / "recorder.html";
+    return o;
+}
+
+nlohmann::json calls(const RenderEngine& engine) {
+    return nlohmann::json::parse(evaluate(engine.webView(), "JSON.stringify(window.calls)"));
+}
+
+// Renders once and waits; `done` tells whether the completion ran.
+CardImagePtr renderAndWait(RenderEngine& engine, const std::string& markdown, const Preset& preset,
+                           const std::string& font = "sans", bool* done = nullptr) {
+    CardImagePtr image;
+    bool finished = false;
+    engine.render(markdown, "paper", font, preset, true, 1.0, [&](CardImagePtr i) {
+        image = std::move(i);
+        finished = true;
+    });
+    runUntil([&] { return finished; }, 30s);
+    if (done) *done = finished;
+    return image;
+}
+
+}  // namespace
+
+TEST(RenderEngine, QueuedRequestsRunAfterLoadInOrderAtExactSizes) {
+    RenderEngine engine;  // the real host page
+    ASSERT_FALSE(engine.isLoaded());
+    std::vector<std::string> order;
+    std::vector<CardImagePtr> images;
+    for (const Preset& p : Presets::all())
+        engine.render("# " + p.name, "ink", "serif", p, true, 1.0, [&, id = p.id](CardImagePtr image) {
+            order.push_back(id);
+            images.push_back(std::move(image));
+        });
+    ASSERT_TRUE(runUntil([&] { return order.size() == 4; }, 30s));
+    EXPECT_EQ(order, (std::vector<std::string>{"square", "portrait", "landscape", "story"}));
+    for (std::size_t i = 0; i < 4; ++i) {
+        ASSERT_TRUE(images[i]) << order[i];
+        EXPECT_EQ(images[i]->width(), Presets::all()[i].width);
+        EXPECT_EQ(images[i]->height(), Presets::all()[i].height);
+        EXPECT_TRUE(images[i]->isOpaque());
+    }
+}
+
+TEST(RenderEngine, ArgumentsReachThePageUnchanged) {
+    RenderEngine engine(recorderPage());
+    const std::string tricky = "Quote \" back\\slash\nline two </script><b>é 東京 👩‍👩‍👧 \u2028 end";
+    ASSERT_TRUE(renderAndWait(engine, tricky, Presets::by("landscape"), "serif"));
+    ASSERT_TRUE(renderAndWait(engine, "second", Presets::by("story"), "Serif"));
+    ASSERT_TRUE(renderAndWait(engine, "third", Presets::by("square"), "mono"));
+
+    const auto got = calls(engine);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0]["markdown"], tricky);
+    EXPECT_EQ(got[0]["theme"], "paper");
+    EXPECT_EQ(got[0]["width"], 1200);
+    EXPECT_EQ(got[0]["height"], 630);
+    EXPECT_EQ(got[0]["wordmark"], true);
+    EXPECT_EQ(got[0]["scale"], 1.0);
+    EXPECT_EQ(got[0]["innerWidth"], 1200);  // the view was sized before the script ran
+    EXPECT_EQ(got[0]["innerHeight"], 630);
+    EXPECT_EQ(got[0]["font"], "Georgia, \"Times New Roman\", serif");
+    EXPECT_EQ(got[1]["font"], "-apple-system, \"SF Pro Text\", \"Helvetica Neue\", Arial, sans-serif");
+    EXPECT_EQ(got[1]["innerHeight"], 1920);
+    EXPECT_EQ(got[2]["font"], "\"SF Mono\", ui-monospace, Menlo, monospace");
+}
+
+TEST(RenderEngine, ThrowingPageStillSnapshotsAndBadTextCompletesEmpty) {
+    RenderEngine engine(recorderPage());
+    const CardImagePtr image = renderAndWait(engine, "throw", Presets::by("portrait"));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 1080);
+    EXPECT_EQ(image->height(), 1350);
+    const std::uint8_t* px = image->row(600) + 4 * 500;  // the page's green
+    EXPECT_EQ(px[1], 200);
+
+    bool done = false;
+    EXPECT_FALSE(renderAndWait(engine, "bad \xff utf-8", Presets::by("square"), "sans", &done));
+    EXPECT_TRUE(done);
+}
+
+TEST(RenderEngine, HungOrKilledPageDoesNotBlockLaterRequests) {
+    RenderEngine::Options options = recorderPage();
+    options.jobTimeout = 1500ms;
+    RenderEngine engine(options);
+    bool done = false;
+    EXPECT_FALSE(renderAndWait(engine, "hang", Presets::by("square"), "sans", &done));
+    EXPECT_TRUE(done);
+    EXPECT_TRUE(renderAndWait(engine, "after the hang", Presets::by("square")));
+
+    // A web process that dies under a request completes it and reloads for the next.
+    int completions = 0;
+    engine.render("one", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr) { ++completions; });
+    webkit_web_view_terminate_web_process(engine.webView());
+    ASSERT_TRUE(runUntil([&] { return completions == 1; }, 20s));
+    EXPECT_TRUE(renderAndWait(engine, "after the crash", Presets::by("story")));
+    norvo::testing::runFor(300ms);
+    EXPECT_EQ(completions, 1);  // exactly once
+}
+
+TEST(RenderEngine, PageThatNeverLoadsCompletesRequestsWithNothing) {
+    RenderEngine::Options options;
+    options.hostPage = "/nonexistent/norvo/host.html";
+    options.loadTimeout = 1500ms;
+    RenderEngine engine(options);
+    int empty = 0;
+    for (int i = 0; i < 3; ++i)
+        engine.render("x", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr image) {
+            if (!image) ++empty;
+        });
+    ASSERT_TRUE(runUntil([&] { return empty == 3; }, 10s));
+}
+
+TEST(RenderEngine, RemoteContentIsNeverFetched) {
+    norvo::testing::TempFolder folder;
+    const auto log = folder.path() / "requests.log";
+    norvo::testing::writeFile(log, "");
+    norvo::testing::ServerProcess server(
+        {"python3", std::string(NORVO_TEST_PY_DIR) + "/counting_server.py", log.string()});
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port());
+
+    // Through the real page: Markdown images, autolinks and raw tags.
+    RenderEngine engine;
+    ASSERT_TRUE(renderAndWait(engine,
+                              "# Remote\n\n![pic](" + url + "/md.png)\n\n<img src=\"" + url + "/raw.png\">\n\n<" + url +
+                                  "/auto>",
+                              Presets::by("square")));
+    // A page that puts an <img> in itself is stopped by the engine's own filter.
+    RenderEngine bare(recorderPage());
+    ASSERT_TRUE(renderAndWait(bare, "<img src=\"" + url + "/injected.png\">", Presets::by("square")));
+    norvo::testing::runFor(500ms);
+    // The server works: a fetch outside the engine is logged.
+    EXPECT_EQ(norvo::testing::runProcess({"python3", "-c", "import urllib.request;urllib.request.urlopen('" + url +
+                                                               "/control').read()"})
+                  .exitStatus,
+              0);
+    const auto logged = norvo::testing::readFile(log);
+    EXPECT_EQ(std::string(logged.begin(), logged.end()), "/control\n");
+}

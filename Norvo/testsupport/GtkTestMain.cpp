@@ -1,0 +1,16 @@
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+
+// Display tests run under Xvfb (./test arranges it). Listing the tests needs no display.
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!::testing::GTEST_FLAG(list_tests)) {
+        if (!gtk_init_check()) {
+            std::fprintf(stderr, "no display: run the display tests through ./test or xvfb-run -a\n");
+            return 1;
+        }
+        Gtk::init_gtkmm_internals();
+    }
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,152 @@
+#include "TestSupport.hpp"
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <glib.h>
+#include <png.h>
+
+namespace norvo::testing {
+
+bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+    }
+    return true;
+}
+
+void runFor(std::chrono::milliseconds span) {
+    const auto end = std::chrono::steady_clock::now() + span;
+    runUntil([&] { return std::chrono::steady_clock::now() > end; }, span + std::chrono::seconds(1));
+}
+
+TempFolder::TempFolder() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "norvo-test-XXXXXX").string();
+    if (!g_mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+    path_ = tmpl;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+PngInfo readPngHeader(const std::vector<std::uint8_t>& bytes) {
+    static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    PngInfo info;
+    if (bytes.size() < 26 || !std::equal(signature, signature + 8, bytes.begin())) return info;
+    auto be32 = [&](std::size_t at) {
+        return std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 | std::uint32_t(bytes[at + 2]) << 8 |
+               bytes[at + 3];
+    };
+    info.width = be32(16);
+    info.height = be32(20);
+    info.colorType = bytes[25];
+    return info;
+}
+
+std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+                         const std::string& stdinText) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    gchar** env = g_get_environ();
+    for (const std::string& kv : extraEnv) {
+        const auto eq = kv.find('=');
+        env = g_environ_setenv(env, kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), TRUE);
+    }
+    GPid pid;
+    gint in = -1, out = -1, err = -1;
+    GError* error = nullptr;
+    const gboolean ok = g_spawn_async_with_pipes(nullptr, args.data(), env,
+                                                 GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH), nullptr, nullptr,
+                                                 &pid, &in, &out, &err, &error);
+    g_strfreev(env);
+    if (!ok) {
+        std::string message = error->message;
+        g_error_free(error);
+        throw std::runtime_error(message);
+    }
+    if (!stdinText.empty()) {
+        std::size_t written = 0;
+        while (written < stdinText.size()) {
+            const ssize_t n = write(in, stdinText.data() + written, stdinText.size() - written);
+            if (n <= 0) break;
+            written += std::size_t(n);
+        }
+    }
+    close(in);
+    ProcessResult result;
+    auto drain = [](int fd, std::string& into) {
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(fd, buf, sizeof buf)) > 0) into.append(buf, std::size_t(n));
+        close(fd);
+    };
+    // stderr is drained on its own thread so neither pipe can fill up and stall the child.
+    std::thread errThread([&] { drain(err, result.err); });
+    drain(out, result.out);
+    errThread.join();
+    int status = 0;
+    waitpid(pid, &status, 0);
+    g_spawn_close_pid(pid);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+}  // namespace norvo::testing
+
+#include <csignal>
+
+#include "WebTestSupport.hpp"
+
+namespace norvo::testing {
+
+ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    gint out = -1;
+    GError* error = nullptr;
+    if (!g_spawn_async_with_pipes(nullptr, args.data(), nullptr,
+                                  GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH), nullptr, nullptr,
+                                  &pid_, nullptr, &out, nullptr, &error)) {
+        std::string message = error->message;
+        g_error_free(error);
+        throw std::runtime_error(message);
+    }
+    char line[256] = {};
+    std::size_t used = 0;
+    while (used + 1 < sizeof line) {
+        const ssize_t n = read(out, line + used, 1);
+        if (n <= 0 || line[used] == '\n') break;
+        ++used;
+    }
+    close(out);
+    if (std::sscanf(line, "READY %d", &port_) != 1) throw std::runtime_error("helper server did not start");
+}
+
+ServerProcess::~ServerProcess() {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    g_spawn_close_pid(pid_);
+}
+
+}  // namespace norvo::testing

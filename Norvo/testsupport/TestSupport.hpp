@@ -1,0 +1,46 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace norvo::testing {
+
+// Runs the GLib main loop until `done` holds or the time is up; returns `done()`.
+bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20));
+// Runs the main loop for a while.
+void runFor(std::chrono::milliseconds span);
+
+// A fresh empty folder, removed when the object goes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct PngInfo {
+    std::uint32_t width = 0, height = 0;
+    int colorType = -1;
+};
+// Width, height and colour type from a PNG's header; nothing valid when it is not a PNG.
+PngInfo readPngHeader(const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& text);
+
+struct ProcessResult {
+    int exitStatus = -1;
+    std::string out, err;
+};
+// Runs a program to its end with extra environment variables and optional stdin text.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
+                         const std::string& stdinText = {});
+
+}  // namespace norvo::testing
