@@ -55,15 +55,28 @@
     return content.scrollHeight <= frame.clientHeight + 0.5 && content.scrollWidth <= frame.clientWidth + 0.5;
   }
 
-  // The largest base size in [min, max] at which the note fits, to half a pixel.
+  function fitsAt(frame, content, size) {
+    content.style.fontSize = size + 'px';
+    return fits(frame, content);
+  }
+
+  // The largest whole-pixel base size in [min, max] at which the note fits. Whole pixels
+  // keep the engine's font caches warm while the user types; an area-based first guess
+  // means only a few layouts are needed.
   function fittedSize(frame, content, min, max) {
-    content.style.fontSize = max + 'px';
-    if (fits(frame, content)) return max;
-    let lo = min, hi = max;
-    while (hi - lo > 0.5) {
-      const mid = (lo + hi) / 2;
-      content.style.fontSize = mid + 'px';
-      if (fits(frame, content)) lo = mid; else hi = mid;
+    max = Math.floor(max);
+    min = Math.ceil(min);
+    if (fitsAt(frame, content, max)) return max;
+    const needed = content.scrollHeight, room = frame.clientHeight;
+    let size = Math.max(min, Math.min(max - 1, Math.floor(max * Math.sqrt(room / needed))));
+    if (fitsAt(frame, content, size)) {
+      while (size + 1 < max && fitsAt(frame, content, size + 1)) size++;
+      return size;
+    }
+    let lo = min, hi = size;  // lo may not fit either: then the note is cut at the minimum
+    while (hi - lo > 1) {
+      const mid = Math.floor((lo + hi) / 2);
+      if (fitsAt(frame, content, mid)) lo = mid; else hi = mid;
     }
     return lo;
   }
