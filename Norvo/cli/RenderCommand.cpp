@@ -196,7 +196,9 @@ int run(int argc, char** argv) {
         return 1;
     }
     std::error_code ec;
-    if (!options.outputFile) std::filesystem::create_directories(options.outputFolder, ec);
+    const std::filesystem::path folder =
+        options.outputFile ? options.outputFile->parent_path() : options.outputFolder;
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
 
     auto loop = Glib::MainLoop::create();
     RenderEngine engine;
