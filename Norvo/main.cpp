@@ -1,14 +1,34 @@
 #include <cstring>
 #include <iostream>
 
+#include <clocale>
+#include <filesystem>
+
+#include <glib/gi18n.h>
 #include <gtkmm/init.h>
+
+#include "BuildConfig.hpp"
+#include "engine/ResourceBundle.hpp"
 
 #include "cli/RenderCommand.hpp"
 #include "model/AppInfo.hpp"
 #include "model/NorvoModel.hpp"
 #include "ui/NorvoApplication.hpp"
 
+namespace {
+// Translations come from the application folder first, so a moved Norvo.app keeps them.
+void setUpTranslations() {
+    std::setlocale(LC_ALL, "");
+    std::filesystem::path folder = norvo::ResourceBundle::executableFolder() / "locale";
+    if (!std::filesystem::is_directory(folder)) folder = NORVO_LOCALE_DIR;
+    bindtextdomain("norvo", folder.c_str());
+    bind_textdomain_codeset("norvo", "UTF-8");
+    textdomain("norvo");
+}
+}  // namespace
+
 int main(int argc, char** argv) {
+    setUpTranslations();
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
         std::cout << "Norvo " << norvo::AppInfo::version() << "\n";
         return 0;

@@ -8,6 +8,7 @@
 
 #include "engine/RenderEngine.hpp"
 #include "model/AppInfo.hpp"
+#include "norvo/Card.hpp"
 #include "norvo/Presets.hpp"
 #include "norvo/SelfTestConfig.hpp"
 
@@ -152,6 +153,85 @@ void NorvoModel::selfTestStep(std::size_t index, std::shared_ptr<const SelfTestR
                         }
                         (*model)->selfTestStep(index + 1, run);
                     });
+}
+
+}  // namespace norvo
+
+namespace norvo {
+
+namespace {
+constexpr const char* kExportFailed = "Export failed \u2014 try again";
+constexpr const char* kSaveFailed = "Couldn't save the PNG";
+constexpr const char* kCopyFailed = "Copy failed";
+constexpr const char* kCopied = "Copied \u2713 \u2014 paste it anywhere";
+constexpr const char* kShareFailed = "Share failed";
+}  // namespace
+
+void NorvoModel::exportPNG() {
+    const Preset preset = Presets::by(presetID_);
+    const std::string name = Card::fileName(markdown_, preset.id);  // the text at click time
+    std::weak_ptr<NorvoModel*> weak = alive_;
+    engine().render(markdown_, themeID_, fontID_, preset, wordmark_, fontScale_, [weak, preset, name](CardImagePtr image) {
+        auto alive = weak.lock();
+        if (!alive) return;
+        NorvoModel& model = **alive;
+        std::optional<std::vector<std::uint8_t>> png;
+        if (image) png = RenderEngine::png(*image, preset.width, preset.height);
+        if (!png || !model.services_) {
+            model.setLastStatus(kExportFailed);
+            return;
+        }
+        model.services_->bringToFront();
+        model.services_->chooseSaveFile(name, [weak, bytes = std::move(*png)](std::optional<std::filesystem::path> path) {
+            auto alive = weak.lock();
+            if (!alive || !path) return;  // cancelled: the status line stays as it was
+            NorvoModel& model = **alive;
+            if (!writeFileAtomically(*path, bytes)) {
+                model.setLastStatus(kSaveFailed);
+                return;
+            }
+            model.setLastStatus("Saved \u2713 " + path->filename().string());
+        });
+    });
+}
+
+void NorvoModel::copyPNG() {
+    const Preset preset = Presets::by(presetID_);
+    std::weak_ptr<NorvoModel*> weak = alive_;
+    engine().render(markdown_, themeID_, fontID_, preset, wordmark_, fontScale_, [weak](CardImagePtr image) {
+        auto alive = weak.lock();
+        if (!alive) return;
+        NorvoModel& model = **alive;
+        if (!image || !model.services_) {
+            model.setLastStatus(kCopyFailed);
+            return;
+        }
+        model.services_->copyImage(image);
+        model.setLastStatus(kCopied);
+    });
+}
+
+void NorvoModel::sharePNG(Gtk::Widget* anchor) {
+    const Preset preset = Presets::by(presetID_);
+    std::weak_ptr<NorvoModel*> weak = alive_;
+    engine().render(markdown_, themeID_, fontID_, preset, wordmark_, fontScale_, [weak, preset, anchor](CardImagePtr image) {
+        auto alive = weak.lock();
+        if (!alive) return;
+        NorvoModel& model = **alive;
+        std::optional<std::vector<std::uint8_t>> png;
+        if (image) png = RenderEngine::png(*image, preset.width, preset.height);
+        if (!png || !model.services_) {
+            model.setLastStatus(kShareFailed);
+            return;
+        }
+        // Named after the text as it is now, when the render has finished.
+        const auto file = model.services_->temporaryFolder() / Card::fileName(model.markdown_, preset.id);
+        if (!writeFileAtomically(file, *png)) {
+            model.setLastStatus(kShareFailed);
+            return;
+        }
+        model.services_->showSharePicker(file, anchor);
+    });
 }
 
 }  // namespace norvo

@@ -8,6 +8,7 @@
 
 #include "engine/CardImage.hpp"
 #include "model/CardRenderer.hpp"
+#include "model/DesktopServices.hpp"
 #include "norvo/Updater.hpp"
 
 namespace norvo {
@@ -62,6 +63,12 @@ public:
     void rerender();
     void runSelfTest();
 
+    // Take the card out of the application; each renders afresh and reports in lastStatus.
+    void exportPNG();
+    void copyPNG();
+    void sharePNG(Gtk::Widget* anchor);
+    void setDesktopServices(DesktopServices* services) { services_ = services; }
+
     CardRenderer& engine();
     // How the application ends itself (the self-test's normal quit).
     void setQuitHandler(std::function<void()> quit) { quit_ = std::move(quit); }
@@ -89,6 +96,7 @@ private:
     CardRendererFactory rendererFactory_;
     std::unique_ptr<CardRenderer> engine_;
     std::function<void()> quit_;
+    DesktopServices* services_ = nullptr;
     sigc::signal<void()> willChange_, changed_;
     // Completions hold this weakly: they do nothing once the model is gone.
     std::shared_ptr<NorvoModel*> alive_;

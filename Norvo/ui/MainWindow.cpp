@@ -1,23 +1,73 @@
 #include "ui/MainWindow.hpp"
 
 #include <glibmm/i18n.h>
+#include <giomm/file.h>
+#include <glibmm/miscutils.h>
+#include <gtkmm/dragsource.h>
+
+#include "engine/RenderEngine.hpp"
+#include "norvo/Card.hpp"
+#include "ui/TextureCache.hpp"
 
 namespace norvo {
 
-MainWindow::MainWindow(NorvoModel& model) : model_(model) {
+MainWindow::MainWindow(NorvoModel& model)
+    : model_(model), layout_(Gtk::Orientation::HORIZONTAL, 0), controls_(model), divider_(Gtk::Orientation::VERTICAL) {
     set_title("Norvo");
     set_default_size(980, 640);
-    set_child(preview_);
-    model_.signalChanged().connect(sigc::mem_fun(*this, &MainWindow::refresh));
+    set_show_menubar(true);
+
+    column_.set_child(controls_);
+    column_.set_size_request(340, -1);
+    column_.set_hexpand(false);
+    column_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    layout_.append(column_);
+    layout_.append(divider_);
+    layout_.append(preview_);
+    layout_.set_size_request(860, 560);
+    set_child(layout_);
+
+    model_.signalChanged().connect(sigc::mem_fun(*this, &MainWindow::refreshPreview));
     // The first preview is asked for when the window first appears.
     signal_map().connect([this] {
         if (rendered_) return;
         rendered_ = true;
         model_.rerender();
     });
-    refresh();
+    allowDraggingTheCard();
+    refreshPreview();
 }
 
-void MainWindow::refresh() { preview_.setImage(model_.previewImage()); }
+void MainWindow::refreshPreview() {
+    if (preview_.cardView().image() != model_.previewImage()) preview_.setImage(model_.previewImage());
+}
+
+void MainWindow::allowDraggingTheCard() {
+    // Drag the card out as a PNG file (named like an export) or as an image.
+    auto source = Gtk::DragSource::create();
+    source->set_actions(Gdk::DragAction::COPY);
+    source->signal_prepare().connect(
+        [this](double, double) -> Glib::RefPtr<Gdk::ContentProvider> {
+            const CardImagePtr image = model_.previewImage();
+            if (!image) return {};
+            const auto png = RenderEngine::png(*image, image->width(), image->height());
+            if (!png) return {};
+            const auto path = std::filesystem::path(Glib::get_tmp_dir()) /
+                              Card::fileName(model_.markdown(), Presets::by(model_.presetID()).id);
+            if (!writeFileAtomically(path, *png)) return {};
+            auto file = Gio::File::create_for_path(path.string());
+            Glib::Value<Glib::RefPtr<Gio::File>> fileValue;
+            fileValue.init(fileValue.value_type());
+            fileValue.set(file);
+            auto texture = makeTexture(*image);
+            Glib::Value<Glib::RefPtr<Gdk::Texture>> textureValue;
+            textureValue.init(textureValue.value_type());
+            textureValue.set(texture);
+            return Gdk::ContentProvider::create(
+                {Gdk::ContentProvider::create(fileValue), Gdk::ContentProvider::create(textureValue)});
+        },
+        false);
+    preview_.cardView().add_controller(source);
+}
 
 }  // namespace norvo

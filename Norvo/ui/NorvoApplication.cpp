@@ -2,37 +2,139 @@
 
 #include <cstdlib>
 
+#include <glibmm/i18n.h>
+#include <glibmm/miscutils.h>
+#include <giomm/settingsschemasource.h>
+#include <gtkmm/aboutdialog.h>
 #include <gtkmm/cssprovider.h>
 #include <gtkmm/settings.h>
 
+#include "model/AppInfo.hpp"
 #include "norvo/SelfTestConfig.hpp"
+#include "ui/GtkDesktopServices.hpp"
 #include "ui/MainWindow.hpp"
+#include "ui/SettingsWindow.hpp"
 
 namespace norvo {
 
 namespace {
 constexpr const char* kAppCss = R"(
 .preview-pane { background-color: mix(@theme_bg_color, @theme_fg_color, 0.10); }
+.card-editor { font-family: monospace; font-size: 13px; }
+.card-editor-frame { border: 1px solid alpha(@theme_fg_color, 0.18); border-radius: 8px; }
+.card-editor-frame > textview { border-radius: 8px; }
+.title-2 { font-weight: 600; }
+.scale-caption { font-size: 11px; }
+.size-smaller { font-size: 10px; }
+.size-larger { font-size: 16px; }
+.segmented > button { min-height: 24px; padding: 2px 6px; }
 )";
 }  // namespace
 
-Glib::RefPtr<NorvoApplication> NorvoApplication::create(NorvoModel& model) {
-    return Glib::make_refptr_for_instance<NorvoApplication>(new NorvoApplication(model));
+Glib::RefPtr<NorvoApplication> NorvoApplication::create(NorvoModel& model, ServicesFactory services) {
+    if (!services)
+        services = [](NorvoApplication& app) -> std::unique_ptr<DesktopServices> {
+            return std::make_unique<GtkDesktopServices>([&app]() -> Gtk::Window* { return app.mainWindow(); });
+        };
+    return Glib::make_refptr_for_instance<NorvoApplication>(new NorvoApplication(model, std::move(services)));
 }
 
 // Several Norvo processes may run side by side (a self-test beside the app, batch renders).
-NorvoApplication::NorvoApplication(NorvoModel& model)
-    : Gtk::Application("com.tazu.Norvo", Gio::Application::Flags::NON_UNIQUE), model_(model) {}
+NorvoApplication::NorvoApplication(NorvoModel& model, ServicesFactory services)
+    : Gtk::Application(AppInfo::applicationId(), Gio::Application::Flags::NON_UNIQUE),
+      model_(model),
+      servicesFactory_(std::move(services)) {}
 
-NorvoApplication::~NorvoApplication() = default;
+NorvoApplication::~NorvoApplication() { model_.setDesktopServices(nullptr); }
 
 void NorvoApplication::on_startup() {
     Gtk::Application::on_startup();
+    Glib::set_application_name("Norvo");
     auto css = Gtk::CssProvider::create();
     css->load_from_data(kAppCss);
     Gtk::StyleContext::add_provider_for_display(Gdk::Display::get_default(), css,
                                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    services_ = servicesFactory_(*this);
+    model_.setDesktopServices(services_.get());
     model_.setQuitHandler([this] { quit(); });
+    installActions();
+    buildMenus();
+    followDesktopStyle();
+}
+
+void NorvoApplication::installActions() {
+    add_action("about", sigc::mem_fun(*this, &NorvoApplication::showAbout));
+    add_action("preferences", sigc::mem_fun(*this, &NorvoApplication::showSettings));
+    add_action("quit", [this] { quit(); });
+    add_action("export", [this] { model_.exportPNG(); });
+    add_action("copy-card", [this] { model_.copyPNG(); });
+    set_accel_for_action("app.preferences", "<Primary>comma");
+    set_accel_for_action("app.quit", "<Primary>q");
+    set_accel_for_action("app.export", "<Primary>s");
+    set_accel_for_action("app.copy-card", "<Primary><Shift>c");
+}
+
+void NorvoApplication::buildMenus() {
+    appMenu_ = Gio::Menu::create();
+    auto about = Gio::Menu::create();
+    about->append(_("About Norvo"), "app.about");
+    appMenu_->append_section(about);
+    updateSection_ = Gio::Menu::create();  // the update items come and go here
+    appMenu_->append_section(updateSection_);
+    auto settings = Gio::Menu::create();
+    settings->append(_("Settings\u2026"), "app.preferences");
+    appMenu_->append_section(settings);
+    auto quitSection = Gio::Menu::create();
+    quitSection->append(_("Quit"), "app.quit");
+    appMenu_->append_section(quitSection);
+
+    auto file = Gio::Menu::create();
+    auto save = Gio::Menu::create();
+    save->append(_("Export PNG\u2026"), "app.export");
+    save->append(_("Copy Card"), "app.copy-card");
+    file->append_section(save);
+
+    auto bar = Gio::Menu::create();
+    bar->append_submenu("Norvo", appMenu_);
+    bar->append_submenu(_("_File"), file);
+    set_menubar(bar);
+}
+
+void NorvoApplication::followDesktopStyle() {
+    // GNOME's colour-scheme preference; other desktops set GTK's own theme settings.
+    auto source = Gio::SettingsSchemaSource::get_default();
+    if (!source || !source->lookup("org.gnome.desktop.interface", true)) return;
+    auto schema = source->lookup("org.gnome.desktop.interface", true);
+    if (!schema->has_key("color-scheme")) return;
+    desktopInterface_ = Gio::Settings::create("org.gnome.desktop.interface");
+    auto apply = [this] {
+        const bool dark = desktopInterface_->get_string("color-scheme") == "prefer-dark";
+        Gtk::Settings::get_default()->property_gtk_application_prefer_dark_theme() = dark;
+    };
+    desktopInterface_->signal_changed("color-scheme").connect([apply](const Glib::ustring&) { apply(); });
+    apply();
+}
+
+void NorvoApplication::showAbout() {
+    auto* dialog = new Gtk::AboutDialog();  // owned by GTK once managed
+    dialog->set_manage();
+    dialog->set_program_name("Norvo");
+    dialog->set_version(model_.version());
+    dialog->set_comments(_("Markdown in, a picture out."));
+    dialog->set_website(AppInfo::websiteURL());
+    dialog->set_logo_icon_name(AppInfo::applicationId());
+    dialog->set_modal(true);
+    if (window_) dialog->set_transient_for(*window_);
+    dialog->present();
+}
+
+void NorvoApplication::showSettings() {
+    if (!settings_) {
+        settings_ = std::make_unique<SettingsWindow>(model_);
+        add_window(*settings_);
+    }
+    if (window_) settings_->set_transient_for(*window_);
+    settings_->present();
 }
 
 void NorvoApplication::on_activate() {

@@ -1,6 +1,9 @@
 #pragma once
+#include <functional>
 #include <memory>
 
+#include <giomm/menu.h>
+#include <giomm/settings.h>
 #include <gtkmm/application.h>
 
 #include "model/NorvoModel.hpp"
@@ -8,21 +11,41 @@
 namespace norvo {
 
 class MainWindow;
+class SettingsWindow;
 
 class NorvoApplication : public Gtk::Application {
 public:
-    static Glib::RefPtr<NorvoApplication> create(NorvoModel& model);
+    using ServicesFactory = std::function<std::unique_ptr<DesktopServices>(NorvoApplication&)>;
+
+    // The running app: GTK desktop services. Tests pass their own services.
+    static Glib::RefPtr<NorvoApplication> create(NorvoModel& model, ServicesFactory services = {});
     ~NorvoApplication() override;
+
     MainWindow* mainWindow() const { return window_.get(); }
+    SettingsWindow* settingsWindow() const { return settings_.get(); }
+    DesktopServices* services() const { return services_.get(); }
+    Glib::RefPtr<Gio::Menu> applicationMenu() const { return appMenu_; }
+    Glib::RefPtr<Gio::Menu> updateSection() const { return updateSection_; }
 
 protected:
-    explicit NorvoApplication(NorvoModel& model);
+    NorvoApplication(NorvoModel& model, ServicesFactory services);
     void on_startup() override;
     void on_activate() override;
 
 private:
+    void installActions();
+    void buildMenus();
+    void followDesktopStyle();
+    void showAbout();
+    void showSettings();
+
     NorvoModel& model_;
+    ServicesFactory servicesFactory_;
+    std::unique_ptr<DesktopServices> services_;
     std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<SettingsWindow> settings_;
+    Glib::RefPtr<Gio::Menu> appMenu_, updateSection_;
+    Glib::RefPtr<Gio::Settings> desktopInterface_;
     bool launched_ = false;
 };
 

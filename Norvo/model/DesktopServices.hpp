@@ -1,0 +1,36 @@
+#pragma once
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "engine/CardImage.hpp"
+
+namespace Gtk {
+class Widget;
+}
+
+namespace norvo {
+
+// The desktop's part in export, copy and share: the save dialog, the clipboard, the
+// share picker. The app uses the GTK implementation; tests use a double.
+class DesktopServices {
+public:
+    using SaveChoice = std::function<void(std::optional<std::filesystem::path>)>;
+
+    virtual ~DesktopServices() = default;
+    // Brings the main window to the front.
+    virtual void bringToFront() = 0;
+    // Asks where to save a PNG, suggesting `suggestedName`; nothing when cancelled.
+    // The chosen path always ends in an extension (".png" is added when it had none).
+    virtual void chooseSaveFile(const std::string& suggestedName, SaveChoice done) = 0;
+    virtual void copyImage(const CardImagePtr& image) = 0;
+    virtual void showSharePicker(const std::filesystem::path& file, Gtk::Widget* anchor) = 0;
+    virtual std::filesystem::path temporaryFolder() = 0;
+};
+
+// Writes bytes through a temporary file beside `path` and renames it into place, so a
+// failed write never leaves a truncated file where an existing one stood.
+bool writeFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+}  // namespace norvo

@@ -1,0 +1,55 @@
+#pragma once
+#include <gtkmm/box.h>
+#include <gtkmm/button.h>
+#include <gtkmm/label.h>
+#include <gtkmm/scale.h>
+#include <gtkmm/scrolledwindow.h>
+#include <gtkmm/switch.h>
+#include <gtkmm/textview.h>
+
+#include "model/NorvoModel.hpp"
+#include "ui/SegmentedControl.hpp"
+#include "ui/ShareButton.hpp"
+
+namespace norvo {
+
+// The left column: editor, pickers, slider, switch, buttons, size and status lines.
+// Every control writes the model at once; refresh() shows the model without writing back.
+class ControlsColumn : public Gtk::Box {
+public:
+    explicit ControlsColumn(NorvoModel& model);
+    void refresh();
+
+    // Reached by tests and by drag and drop.
+    Gtk::TextView& editor() { return editor_; }
+    SegmentedControl& themePicker() { return theme_; }
+    SegmentedControl& fontPicker() { return font_; }
+    SegmentedControl& sizePicker() { return size_; }
+    Gtk::Scale& scaleSlider() { return scale_; }
+    Gtk::Switch& wordmarkSwitch() { return wordmark_; }
+    Gtk::Button& exportButton() { return export_; }
+    Gtk::Button& copyButton() { return copy_; }
+    ShareButton& shareButton() { return share_; }
+    Gtk::Label& sizeLabel() { return sizeLabel_; }
+    Gtk::Label& statusLabel() { return status_; }
+
+private:
+    void buildEditor();
+    void acceptDroppedFiles();
+
+    NorvoModel& model_;
+    bool refreshing_ = false;
+    Gtk::Label title_, tagline_, editorLabel_;
+    Gtk::ScrolledWindow editorScroller_;
+    Gtk::TextView editor_;
+    SegmentedControl theme_, font_, size_;
+    Gtk::Box scaleRow_, wordmarkRow_, buttonRow_;
+    Gtk::Label scaleLabel_, smaller_, larger_, wordmarkLabel_;
+    Gtk::Scale scale_;
+    Gtk::Switch wordmark_;
+    Gtk::Button export_, copy_;
+    ShareButton share_;
+    Gtk::Label sizeLabel_, status_;
+};
+
+}  // namespace norvo

@@ -1,0 +1,187 @@
+#include "ui/GtkDesktopServices.hpp"
+
+#include <glibmm/i18n.h>
+#include <glibmm/miscutils.h>
+#include <giomm/appinfo.h>
+#include <giomm/dbusconnection.h>
+#include <giomm/file.h>
+#include <gtkmm/box.h>
+#include <gtkmm/button.h>
+#include <gtkmm/dialog.h>
+#include <gtkmm/filefilter.h>
+#include <gtkmm/image.h>
+#include <gtkmm/label.h>
+#include <gtkmm/separator.h>
+
+#include "BuildConfig.hpp"
+#include "ui/TextureCache.hpp"
+
+namespace norvo {
+
+namespace {
+
+Gtk::Button* makeEntry(const Glib::ustring& title, const Glib::RefPtr<Gio::Icon>& icon, const char* iconName) {
+    auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+    auto* image = Gtk::make_managed<Gtk::Image>();
+    if (icon)
+        image->set(icon);
+    else
+        image->set_from_icon_name(iconName);
+    image->set_pixel_size(16);
+    auto* label = Gtk::make_managed<Gtk::Label>(title);
+    label->set_xalign(0);
+    row->append(*image);
+    row->append(*label);
+    auto* button = Gtk::make_managed<Gtk::Button>();
+    button->set_child(*row);
+    button->add_css_class("flat");
+    button->set_tooltip_text(title);
+    return button;
+}
+
+}  // namespace
+
+SharePopover::SharePopover() : list_(Gtk::Orientation::VERTICAL, 2) {
+    list_.set_margin(6);
+    set_child(list_);
+    set_position(Gtk::PositionType::BOTTOM);
+    set_has_arrow(true);
+}
+
+void SharePopover::showFor(const std::filesystem::path& file, Gtk::Widget& anchor) {
+    file_ = file;
+    if (anchor_ != &anchor) {
+        if (anchor_) unparent();
+        set_parent(anchor);
+        anchor_ = &anchor;
+    }
+    while (Gtk::Widget* child = list_.get_first_child()) list_.remove(*child);
+
+    auto header = Gtk::make_managed<Gtk::Label>(_("Open With"));
+    header->add_css_class("heading");
+    header->set_xalign(0);
+    header->set_margin_start(8);
+    header->set_margin_bottom(4);
+    list_.append(*header);
+    for (const auto& app : Gio::AppInfo::get_all_for_type("image/png")) {
+        if (!app || !app->should_show() || app->get_id() == std::string(NORVO_APP_ID) + ".desktop") continue;
+        Gtk::Button* entry = makeEntry(app->get_display_name(), app->get_icon(), "application-x-executable-symbolic");
+        entry->signal_clicked().connect([this, app] {
+            popdown();
+            try {
+                auto context = get_display()->get_app_launch_context();
+                app->launch(Gio::File::create_for_path(file_.string()), context);
+            } catch (const Glib::Error&) {
+                // The application failed to start; the file is still there to open by hand.
+            }
+        });
+        list_.append(*entry);
+    }
+    list_.append(*Gtk::make_managed<Gtk::Separator>());
+    Gtk::Button* files = makeEntry(_("Show in Files"), {}, "folder-open-symbolic");
+    files->signal_clicked().connect([this] {
+        popdown();
+        showInFiles();
+    });
+    list_.append(*files);
+    popup();
+}
+
+std::vector<std::string> SharePopover::entries() const {
+    std::vector<std::string> out;
+    for (const Gtk::Widget* w = list_.get_first_child(); w; w = w->get_next_sibling()) {
+        const auto* button = dynamic_cast<const Gtk::Button*>(w);
+        if (button) out.push_back(button->get_tooltip_text());
+    }
+    return out;
+}
+
+void SharePopover::showInFiles() {
+    const auto file = Gio::File::create_for_path(file_.string());
+    auto openFolder = [file] {
+        try {
+            Gio::AppInfo::launch_default_for_uri(file->get_parent()->get_uri());
+        } catch (const Glib::Error&) {
+        }
+    };
+    try {
+        auto bus = Gio::DBus::Connection::get_sync(Gio::DBus::BusType::SESSION);
+        auto args = Glib::VariantContainerBase::create_tuple(
+            {Glib::Variant<std::vector<Glib::ustring>>::create({file->get_uri()}),
+             Glib::Variant<Glib::ustring>::create("")});
+        bus->call(
+            "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1", "ShowItems", args,
+            [bus, openFolder](Glib::RefPtr<Gio::AsyncResult>& result) {
+                try {
+                    bus->call_finish(result);
+                } catch (const Glib::Error&) {
+                    openFolder();  // no file manager answers on the bus
+                }
+            },
+            "org.freedesktop.FileManager1");
+    } catch (const Glib::Error&) {
+        openFolder();
+    }
+}
+
+GtkDesktopServices::GtkDesktopServices(std::function<Gtk::Window*()> mainWindow) : mainWindow_(std::move(mainWindow)) {}
+
+GtkDesktopServices::~GtkDesktopServices() {
+    if (popover_ && popover_->get_parent()) popover_->unparent();
+}
+
+void GtkDesktopServices::bringToFront() {
+    if (Gtk::Window* w = mainWindow_()) w->present();
+}
+
+void GtkDesktopServices::chooseSaveFile(const std::string& suggestedName, SaveChoice done) {
+    openChooser(suggestedName, {}, std::move(done));
+}
+
+void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr<Gio::File>& folder, SaveChoice done) {
+    Gtk::Window* parent = mainWindow_();
+    chooser_ = Gtk::FileChooserNative::create(_("Export PNG"), *parent, Gtk::FileChooser::Action::SAVE, _("_Export"),
+                                              _("_Cancel"));
+    auto filter = Gtk::FileFilter::create();
+    filter->set_name(_("PNG image"));
+    filter->add_mime_type("image/png");
+    filter->add_suffix("png");
+    chooser_->add_filter(filter);
+    chooser_->set_modal(true);
+    if (folder) chooser_->set_current_folder(folder);
+    chooser_->set_current_name(name);
+    chooser_->signal_response().connect([this, done = std::move(done)](int response) {
+        auto chooser = chooser_;  // keep it alive through this handler
+        chooser_.reset();
+        const auto file = chooser->get_file();
+        if (response != Gtk::ResponseType::ACCEPT || !file || file->get_path().empty()) {
+            done(std::nullopt);
+            return;
+        }
+        std::filesystem::path path = file->get_path();
+        if (!path.has_extension()) {
+            path += ".png";
+            // The dialog only confirmed replacing the name as typed; ask again for this one.
+            if (std::filesystem::exists(path)) {
+                openChooser(path.filename().string(), file->get_parent(), done);
+                return;
+            }
+        }
+        done(path);
+    });
+    chooser_->show();
+}
+
+void GtkDesktopServices::copyImage(const CardImagePtr& image) {
+    Gdk::Display::get_default()->get_clipboard()->set_texture(makeTexture(*image));
+}
+
+void GtkDesktopServices::showSharePicker(const std::filesystem::path& file, Gtk::Widget* anchor) {
+    if (!anchor) return;
+    if (!popover_) popover_ = std::make_unique<SharePopover>();
+    popover_->showFor(file, *anchor);
+}
+
+std::filesystem::path GtkDesktopServices::temporaryFolder() { return Glib::get_tmp_dir(); }
+
+}  // namespace norvo

@@ -1,0 +1,49 @@
+#pragma once
+#include <functional>
+#include <memory>
+
+#include <gtkmm/box.h>
+#include <gtkmm/filechoosernative.h>
+#include <gtkmm/popover.h>
+#include <gtkmm/window.h>
+
+#include "model/DesktopServices.hpp"
+
+namespace norvo {
+
+// Lists the applications that open PNG images, plus "Show in Files", for one file.
+class SharePopover : public Gtk::Popover {
+public:
+    SharePopover();
+    void showFor(const std::filesystem::path& file, Gtk::Widget& anchor);
+    // The entries as shown, for tests: application names, then "Show in Files".
+    std::vector<std::string> entries() const;
+
+private:
+    void showInFiles();
+    Gtk::Box list_;
+    std::filesystem::path file_;
+    Gtk::Widget* anchor_ = nullptr;
+};
+
+// The desktop services of the running app: GTK's save dialog, clipboard and a share popover.
+class GtkDesktopServices final : public DesktopServices {
+public:
+    explicit GtkDesktopServices(std::function<Gtk::Window*()> mainWindow);
+    ~GtkDesktopServices() override;
+    void bringToFront() override;
+    void chooseSaveFile(const std::string& suggestedName, SaveChoice done) override;
+    void copyImage(const CardImagePtr& image) override;
+    void showSharePicker(const std::filesystem::path& file, Gtk::Widget* anchor) override;
+    std::filesystem::path temporaryFolder() override;
+    SharePopover* sharePopover() { return popover_.get(); }
+
+private:
+    void openChooser(const std::string& name, const Glib::RefPtr<Gio::File>& folder, SaveChoice done);
+
+    std::function<Gtk::Window*()> mainWindow_;
+    Glib::RefPtr<Gtk::FileChooserNative> chooser_;
+    std::unique_ptr<SharePopover> popover_;
+};
+
+}  // namespace norvo

@@ -1,0 +1,54 @@
+#include "ui/Accessibility.hpp"
+#include "ui/SegmentedControl.hpp"
+
+namespace norvo {
+
+SegmentedControl::SegmentedControl(const std::string& accessibleName, const std::vector<Option>& options)
+    : Gtk::Box(Gtk::Orientation::HORIZONTAL), options_(options) {
+    add_css_class("linked");
+    add_css_class("segmented");
+    setAccessibleLabel(*this, accessibleName);
+    for (std::size_t i = 0; i < options_.size(); ++i) {
+        auto button = std::make_unique<Gtk::ToggleButton>(options_[i].label);
+        button->set_hexpand(true);
+        if (i > 0) button->set_group(*buttons_.front());
+        button->signal_toggled().connect([this, i] {
+            if (settingFromModel_ || !buttons_[i]->get_active()) return;
+            chosen_.emit(options_[i].value);
+        });
+        append(*button);
+        buttons_.push_back(std::move(button));
+    }
+}
+
+void SegmentedControl::setValue(const std::string& current) {
+    settingFromModel_ = true;
+    bool any = false;
+    for (std::size_t i = 0; i < options_.size(); ++i) {
+        const bool on = options_[i].value == current;
+        any = any || on;
+        if (on) buttons_[i]->set_active(true);
+    }
+    // A grouped toggle cannot be switched off by itself; clear them one by one.
+    if (!any)
+        for (auto& b : buttons_) b->set_active(false);
+    settingFromModel_ = false;
+}
+
+std::string SegmentedControl::value() const {
+    for (std::size_t i = 0; i < options_.size(); ++i)
+        if (buttons_[i]->get_active()) return options_[i].value;
+    return {};
+}
+
+void SegmentedControl::choose(const std::string& v) {
+    if (Gtk::ToggleButton* b = button(v)) b->set_active(true);
+}
+
+Gtk::ToggleButton* SegmentedControl::button(const std::string& v) {
+    for (std::size_t i = 0; i < options_.size(); ++i)
+        if (options_[i].value == v) return buttons_[i].get();
+    return nullptr;
+}
+
+}  // namespace norvo

@@ -1,0 +1,52 @@
+#include "ui/SettingsWindow.hpp"
+
+#include <glibmm/i18n.h>
+
+#include "model/AppInfo.hpp"
+
+namespace norvo {
+
+SettingsWindow::SettingsWindow(const NorvoModel& model)
+    : page_(Gtk::Orientation::VERTICAL, 8),
+      row_(Gtk::Orientation::HORIZONTAL, 6),
+      identity_(Gtk::Orientation::VERTICAL, 2),
+      header_(_("About")),
+      version_("Norvo " + model.version()),
+      maker_(AppInfo::makerURL(), _("Made by Tazu")),
+      feedback_(AppInfo::feedbackURL(), _("Send feedback")),
+      website_(AppInfo::websiteURL(), _("Website")) {
+    set_title(_("Norvo Settings"));
+    set_resizable(false);
+    set_hide_on_close(true);
+
+    header_.add_css_class("heading");
+    header_.set_xalign(0);
+    version_.set_xalign(0);
+    maker_.add_css_class("caption");
+    maker_.set_halign(Gtk::Align::START);
+    // A link button pads itself; the caption sits right under the name.
+    maker_.set_margin_start(-6);
+    maker_.set_tooltip_text(AppInfo::makerURL());
+    identity_.append(version_);
+    identity_.append(maker_);
+    identity_.set_valign(Gtk::Align::CENTER);
+    identity_.set_hexpand(true);
+
+    row_.set_margin(12);
+    row_.append(identity_);
+    for (Gtk::LinkButton* link : {&feedback_, &website_}) {
+        link->set_valign(Gtk::Align::CENTER);
+        link->set_tooltip_text(link->get_uri());
+        row_.append(*link);
+    }
+    group_.set_child(row_);
+
+    page_.set_margin(20);
+    page_.append(header_);
+    page_.append(group_);
+    page_.set_size_request(460 - 40, -1);
+    set_child(page_);
+    set_default_size(460, -1);
+}
+
+}  // namespace norvo
