@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
         Gtk::init_gtkmm_internals();
         return norvo::RenderCommand::run(argc - 1, argv + 1);
     }
+    // Window managers match the window to its desktop entry by this name.
+    g_set_prgname(NORVO_APP_ID);
     auto app = norvo::NorvoApplication::create(norvo::NorvoModel::shared());
     // Norvo takes no command-line options of its own beyond the ones above.
     return app->run(1, argv);

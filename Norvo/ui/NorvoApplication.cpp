@@ -7,8 +7,10 @@
 #include <giomm/settingsschemasource.h>
 #include <gtkmm/aboutdialog.h>
 #include <gtkmm/cssprovider.h>
+#include <gtkmm/icontheme.h>
 #include <gtkmm/settings.h>
 
+#include "engine/ResourceBundle.hpp"
 #include "model/AppInfo.hpp"
 #include "norvo/SelfTestConfig.hpp"
 #include "ui/GtkDesktopServices.hpp"
@@ -27,6 +29,7 @@ constexpr const char* kAppCss = R"(
 .scale-caption { font-size: 11px; }
 .size-smaller { font-size: 10px; }
 .size-larger { font-size: 16px; }
+.maker-link { padding: 0; min-height: 0; }
 .segmented > button { min-height: 24px; padding: 2px 6px; }
 )";
 }  // namespace
@@ -54,6 +57,9 @@ void NorvoApplication::on_startup() {
     css->load_from_data(kAppCss);
     Gtk::StyleContext::add_provider_for_display(Gdk::Display::get_default(), css,
                                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    // The icon lies in the resource bundle until Norvo is installed for the desktop.
+    Gtk::IconTheme::get_for_display(Gdk::Display::get_default())->add_search_path(ResourceBundle::path().string());
+    Gtk::Window::set_default_icon_name(AppInfo::applicationId());
     services_ = servicesFactory_(*this);
     model_.setDesktopServices(services_.get());
     model_.setQuitHandler([this] { quit(); });

@@ -23,9 +23,8 @@ SettingsWindow::SettingsWindow(const NorvoModel& model)
     header_.set_xalign(0);
     version_.set_xalign(0);
     maker_.add_css_class("caption");
+    maker_.add_css_class("maker-link");
     maker_.set_halign(Gtk::Align::START);
-    // A link button pads itself; the caption sits right under the name.
-    maker_.set_margin_start(-6);
     maker_.set_tooltip_text(AppInfo::makerURL());
     identity_.append(version_);
     identity_.append(maker_);

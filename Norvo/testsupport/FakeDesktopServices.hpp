@@ -1,0 +1,43 @@
+#pragma once
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "model/DesktopServices.hpp"
+
+namespace norvo::testing {
+
+// Records what the model asks of the desktop; the test answers the save dialog.
+class FakeDesktopServices final : public DesktopServices {
+public:
+    explicit FakeDesktopServices(std::filesystem::path temp) : temp_(std::move(temp)) {}
+
+    void bringToFront() override { ++broughtToFront; }
+    void chooseSaveFile(const std::string& suggestedName, SaveChoice done) override {
+        suggestedNames.push_back(suggestedName);
+        pendingSave = std::move(done);
+    }
+    void copyImage(const CardImagePtr& image) override { copied.push_back(image); }
+    void showSharePicker(const std::filesystem::path& file, Gtk::Widget* anchor) override {
+        shared.push_back({file, anchor});
+    }
+    std::filesystem::path temporaryFolder() override { return temp_; }
+
+    // Answers the open save dialog with a path, or cancels it.
+    void answerSave(std::optional<std::filesystem::path> path) {
+        auto done = std::move(pendingSave);
+        pendingSave = nullptr;
+        done(std::move(path));
+    }
+
+    int broughtToFront = 0;
+    std::vector<std::string> suggestedNames;
+    SaveChoice pendingSave;
+    std::vector<CardImagePtr> copied;
+    std::vector<std::pair<std::filesystem::path, Gtk::Widget*>> shared;
+
+private:
+    std::filesystem::path temp_;
+};
+
+}  // namespace norvo::testing

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <gtkmm/adjustment.h>
+
+#include "FakeDesktopServices.hpp"
+#include "FakeRenderer.hpp"
+#include "TestSupport.hpp"
+#include "model/AppInfo.hpp"
+#include "ui/GtkDesktopServices.hpp"
+#include "ui/MainWindow.hpp"
+#include "ui/NorvoApplication.hpp"
+#include "ui/SettingsWindow.hpp"
+
+using namespace norvo;
+using norvo::testing::FakeDesktopServices;
+using norvo::testing::FakeRenderer;
+using namespace std::chrono_literals;
+
+namespace {
+
+// One application for the whole suite: GTK allows a single registration per process.
+class App : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        temp_ = std::make_unique<norvo::testing::TempFolder>();
+        model_ = std::make_unique<NorvoModel>([] {
+            auto r = std::make_unique<FakeRenderer>();
+            renderer_ = r.get();
+            return r;
+        });
+        app_ = NorvoApplication::create(*model_, [](NorvoApplication&) -> std::unique_ptr<DesktopServices> {
+            auto s = std::make_unique<FakeDesktopServices>(temp_->path());
+            services_ = s.get();
+            return s;
+        });
+        app_->register_application();
+        app_->activate();
+        norvo::testing::runFor(200ms);
+    }
+    static void TearDownTestSuite() {
+        app_->quit();
+        app_.reset();
+    }
+    void SetUp() override {
+        // Every test starts from the model's first values.
+        model_->setMarkdown(NorvoModel::kSampleMarkdown);
+        model_->setThemeID("paper");
+        model_->setFontID("sans");
+        model_->setPresetID("square");
+        model_->setWordmark(true);
+        model_->setFontScale(1.0);
+        model_->setLastStatus("");
+    }
+    ControlsColumn& controls() { return app_->mainWindow()->controls(); }
+    std::size_t requests() { return renderer_->requests->size(); }
+
+    static std::unique_ptr<norvo::testing::TempFolder> temp_;
+    static std::unique_ptr<NorvoModel> model_;
+    static Glib::RefPtr<NorvoApplication> app_;
+    static FakeRenderer* renderer_;
+    static FakeDesktopServices* services_;
+};
+std::unique_ptr<norvo::testing::TempFolder> App::temp_;
+std::unique_ptr<NorvoModel> App::model_;
+Glib::RefPtr<NorvoApplication> App::app_;
+FakeRenderer* App::renderer_ = nullptr;
+FakeDesktopServices* App::services_ = nullptr;
+
+}  // namespace
+
+TEST_F(App, WindowShowsTheModelAndAskedForTheFirstPreview) {
+    ASSERT_TRUE(app_->mainWindow());
+    EXPECT_EQ(app_->mainWindow()->get_title(), "Norvo");
+    EXPECT_GE(requests(), 1u);  // the window's first appearance asked for a render
+    EXPECT_EQ(controls().themePicker().value(), "paper");
+    EXPECT_EQ(controls().fontPicker().value(), "sans");
+    EXPECT_EQ(controls().sizePicker().value(), "square");
+    EXPECT_TRUE(controls().wordmarkSwitch().get_active());
+    EXPECT_EQ(controls().scaleSlider().get_value(), 1.0);
+    EXPECT_EQ(controls().sizeLabel().get_text(), "1080 \u00d7 1080 px");
+    EXPECT_FALSE(controls().statusLabel().get_visible());
+    EXPECT_EQ(controls().editor().get_buffer()->get_text().raw(), NorvoModel::kSampleMarkdown);
+    EXPECT_EQ(controls().exportButton().get_label(), "Export PNG\u2026");
+    EXPECT_EQ(controls().copyButton().get_label(), "Copy");
+    EXPECT_TRUE(app_->mainWindow()->preview().showsSpinner());  // nothing rendered yet
+    renderer_->complete(requests() - 1);
+    EXPECT_FALSE(app_->mainWindow()->preview().showsSpinner());
+}
+
+TEST_F(App, ControlsWriteTheModelOnceAndFollowIt) {
+    const std::size_t before = requests();
+    controls().sizePicker().choose("landscape");
+    EXPECT_EQ(model_->presetID(), "landscape");
+    EXPECT_EQ(controls().sizeLabel().get_text(), "1200 \u00d7 630 px");
+    EXPECT_EQ(requests(), before + 1);  // no write back from the refresh
+
+    model_->setThemeID("sky");  // from code: the picker follows, and writes nothing
+    EXPECT_EQ(controls().themePicker().value(), "sky");
+    EXPECT_EQ(requests(), before + 2);
+
+    model_->setPresetID("poster");
+    EXPECT_EQ(controls().sizeLabel().get_text(), "1080 \u00d7 1080 px");
+    EXPECT_EQ(controls().sizePicker().value(), "");
+
+    controls().editor().get_buffer()->set_text("# Typed");
+    EXPECT_EQ(model_->markdown(), "# Typed");
+    controls().wordmarkSwitch().set_active(false);
+    EXPECT_FALSE(model_->wordmark());
+
+    auto adjustment = controls().scaleSlider().get_adjustment();
+    EXPECT_EQ(adjustment->get_lower(), 0.7);
+    EXPECT_EQ(adjustment->get_upper(), 1.8);
+    controls().scaleSlider().set_value(1.234);
+    EXPECT_DOUBLE_EQ(model_->fontScale(), 1.234);  // no rounding to a step
+    controls().scaleSlider().set_value(3.0);
+    EXPECT_DOUBLE_EQ(model_->fontScale(), 1.8);
+}
+
+TEST_F(App, StatusLineAppearsOnlyWithText) {
+    model_->setLastStatus("Saved \u2713 x.png");
+    EXPECT_TRUE(controls().statusLabel().get_visible());
+    EXPECT_EQ(controls().statusLabel().get_text(), "Saved \u2713 x.png");
+    model_->setLastStatus("");
+    EXPECT_FALSE(controls().statusLabel().get_visible());
+}
+
+TEST_F(App, MenuCommandsAndShortcutsReachTheActions) {
+    EXPECT_EQ(app_->get_accels_for_action("app.export"), std::vector<Glib::ustring>{"<Control>s"});
+    EXPECT_EQ(app_->get_accels_for_action("app.copy-card"), std::vector<Glib::ustring>{"<Shift><Control>c"});
+    EXPECT_EQ(app_->get_accels_for_action("app.preferences"), std::vector<Glib::ustring>{"<Control>comma"});
+    EXPECT_EQ(app_->get_accels_for_action("app.quit"), std::vector<Glib::ustring>{"<Control>q"});
+
+    model_->setMarkdown("# Menu");
+    app_->activate_action("export");
+    renderer_->complete(requests() - 1);
+    EXPECT_EQ(services_->suggestedNames.back(), "menu-square.png");
+    services_->answerSave(std::nullopt);
+
+    app_->activate_action("copy-card");
+    renderer_->complete(requests() - 1);
+    EXPECT_EQ(model_->lastStatus(), "Copied \u2713 \u2014 paste it anywhere");
+
+    g_signal_emit_by_name(controls().shareButton().gobj(), "clicked");
+    renderer_->complete(requests() - 1);
+    ASSERT_FALSE(services_->shared.empty());
+    EXPECT_EQ(services_->shared.back().second, &controls().shareButton());
+
+    // The application menu: About, the update group, Settings…, Quit.
+    auto menu = app_->applicationMenu();
+    ASSERT_EQ(menu->get_n_items(), 4);
+    auto label = [&](int section) {
+        auto items = menu->get_item_link(section, Gio::MenuModel::Link::SECTION);
+        if (items->get_n_items() == 0) return Glib::ustring();
+        const Glib::VariantBase v =
+            items->get_item_attribute(0, Gio::MenuModel::Attribute::LABEL, Glib::VARIANT_TYPE_STRING);
+        return Glib::VariantBase::cast_dynamic<Glib::Variant<Glib::ustring>>(v).get();
+    };
+    EXPECT_EQ(label(0), "About Norvo");
+    EXPECT_EQ(label(2), "Settings\u2026");
+    EXPECT_EQ(label(3), "Quit");
+
+    app_->activate_action("preferences");
+    SettingsWindow* settings = app_->settingsWindow();
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->versionLabel().get_text().raw(), "Norvo " + model_->version());
+    EXPECT_EQ(settings->feedbackLink().get_label(), "Send feedback");
+    EXPECT_EQ(settings->websiteLink().get_uri().raw(), AppInfo::websiteURL());
+    EXPECT_TRUE(settings->websiteLink().get_uri().raw().ends_with("/norvo"));
+    EXPECT_TRUE(settings->feedbackLink().get_uri().raw().ends_with("/?app=norvo"));
+    norvo::testing::runFor(200ms);
+    EXPECT_EQ(settings->get_width(), 460);
+    settings->close();
+}
+
+TEST_F(App, SharePopoverAlwaysOffersShowInFiles) {
+    SharePopover popover;
+    const auto file = temp_->path() / "card-square.png";
+    norvo::testing::writeFile(file, "png");
+    popover.showFor(file, controls().shareButton());
+    const auto entries = popover.entries();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.back(), "Show in Files");
+    popover.popdown();
+    popover.unparent();
+}
