@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/CardImage.hpp"
 
@@ -18,6 +19,14 @@ class DesktopServices {
 public:
     using SaveChoice = std::function<void(std::optional<std::filesystem::path>)>;
 
+    // A modal alert; the answer is the index of the button chosen, or npos when closed.
+    struct Alert {
+        std::string message;
+        std::string informative;
+        std::vector<std::string> buttons;  // the first is the default
+    };
+    using AlertAnswer = std::function<void(std::size_t)>;
+
     virtual ~DesktopServices() = default;
     // Brings the main window to the front.
     virtual void bringToFront() = 0;
@@ -27,6 +36,7 @@ public:
     virtual void copyImage(const CardImagePtr& image) = 0;
     virtual void showSharePicker(const std::filesystem::path& file, Gtk::Widget* anchor) = 0;
     virtual std::filesystem::path temporaryFolder() = 0;
+    virtual void showAlert(const Alert& alert, AlertAnswer answered) = 0;
 };
 
 // Writes bytes through a temporary file beside `path` and renames it into place, so a

@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+#include <glibmm/i18n.h>
+
 #include "engine/RenderEngine.hpp"
 #include "model/AppInfo.hpp"
 #include "norvo/Card.hpp"
@@ -111,12 +113,6 @@ void NorvoModel::rerender() {
     });
 }
 
-void NorvoModel::start() {
-    if (didCheck_) return;
-    didCheck_ = true;
-    // The launch-time update check starts here once the updater exists.
-}
-
 void NorvoModel::runSelfTest() {
     auto run = std::make_shared<SelfTestRun>();
     run->folder = "/tmp/norvo-selftest";
@@ -160,11 +156,11 @@ void NorvoModel::selfTestStep(std::size_t index, std::shared_ptr<const SelfTestR
 namespace norvo {
 
 namespace {
-constexpr const char* kExportFailed = "Export failed \u2014 try again";
-constexpr const char* kSaveFailed = "Couldn't save the PNG";
-constexpr const char* kCopyFailed = "Copy failed";
-constexpr const char* kCopied = "Copied \u2713 \u2014 paste it anywhere";
-constexpr const char* kShareFailed = "Share failed";
+const char* exportFailed() { return _("Export failed \u2014 try again"); }
+const char* saveFailed() { return _("Couldn't save the PNG"); }
+const char* copyFailed() { return _("Copy failed"); }
+const char* copied() { return _("Copied \u2713 \u2014 paste it anywhere"); }
+const char* shareFailed() { return _("Share failed"); }
 }  // namespace
 
 void NorvoModel::exportPNG() {
@@ -178,7 +174,7 @@ void NorvoModel::exportPNG() {
         std::optional<std::vector<std::uint8_t>> png;
         if (image) png = RenderEngine::png(*image, preset.width, preset.height);
         if (!png || !model.services_) {
-            model.setLastStatus(kExportFailed);
+            model.setLastStatus(exportFailed());
             return;
         }
         model.services_->bringToFront();
@@ -187,10 +183,10 @@ void NorvoModel::exportPNG() {
             if (!alive || !path) return;  // cancelled: the status line stays as it was
             NorvoModel& model = **alive;
             if (!writeFileAtomically(*path, bytes)) {
-                model.setLastStatus(kSaveFailed);
+                model.setLastStatus(saveFailed());
                 return;
             }
-            model.setLastStatus("Saved \u2713 " + path->filename().string());
+            model.setLastStatus(_("Saved \u2713 ") + path->filename().string());
         });
     });
 }
@@ -203,11 +199,11 @@ void NorvoModel::copyPNG() {
         if (!alive) return;
         NorvoModel& model = **alive;
         if (!image || !model.services_) {
-            model.setLastStatus(kCopyFailed);
+            model.setLastStatus(copyFailed());
             return;
         }
         model.services_->copyImage(image);
-        model.setLastStatus(kCopied);
+        model.setLastStatus(copied());
     });
 }
 
@@ -221,13 +217,13 @@ void NorvoModel::sharePNG(Gtk::Widget* anchor) {
         std::optional<std::vector<std::uint8_t>> png;
         if (image) png = RenderEngine::png(*image, preset.width, preset.height);
         if (!png || !model.services_) {
-            model.setLastStatus(kShareFailed);
+            model.setLastStatus(shareFailed());
             return;
         }
         // Named after the text as it is now, when the render has finished.
         const auto file = model.services_->temporaryFolder() / Card::fileName(model.markdown_, preset.id);
         if (!writeFileAtomically(file, *png)) {
-            model.setLastStatus(kShareFailed);
+            model.setLastStatus(shareFailed());
             return;
         }
         model.services_->showSharePicker(file, anchor);

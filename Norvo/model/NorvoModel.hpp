@@ -10,6 +10,7 @@
 #include "model/CardRenderer.hpp"
 #include "model/DesktopServices.hpp"
 #include "norvo/Updater.hpp"
+#include "updater/SelfUpdater.hpp"
 
 namespace norvo {
 
@@ -69,6 +70,21 @@ public:
     void sharePNG(Gtk::Widget* anchor);
     void setDesktopServices(DesktopServices* services) { services_ = services; }
 
+    // Updates: checks run on a worker thread, answers come back to the main thread.
+    void checkForUpdatesOnLaunch();
+    void checkForUpdatesManually();
+    void promptForUpdate();
+    void installUpdate();
+
+    // Where updates come from and how an install is set up; the app uses the defaults.
+    struct UpdateSource {
+        std::string manifestURL;
+        std::function<std::unique_ptr<HttpSession>()> makeSession;
+        std::function<SelfUpdater::Setup(HttpSession&)> installSetup;
+    };
+    static UpdateSource defaultUpdateSource();
+    void setUpdateSource(UpdateSource source) { updateSource_ = std::move(source); }
+
     CardRenderer& engine();
     // How the application ends itself (the self-test's normal quit).
     void setQuitHandler(std::function<void()> quit) { quit_ = std::move(quit); }
@@ -95,7 +111,10 @@ private:
 
     CardRendererFactory rendererFactory_;
     std::unique_ptr<CardRenderer> engine_;
+    void alertInstallFailed(std::exception_ptr error);
+
     std::function<void()> quit_;
+    UpdateSource updateSource_ = defaultUpdateSource();
     DesktopServices* services_ = nullptr;
     sigc::signal<void()> willChange_, changed_;
     // Completions hold this weakly: they do nothing once the model is gone.

@@ -22,6 +22,18 @@ public:
         shared.push_back({file, anchor});
     }
     std::filesystem::path temporaryFolder() override { return temp_; }
+    void showAlert(const Alert& alert, AlertAnswer answered) override {
+        alerts.push_back(alert);
+        pendingAlert = std::move(answered);
+    }
+    // Answers the open alert with the button at `index`.
+    void answerAlert(std::size_t index) {
+        auto answer = std::move(pendingAlert);
+        pendingAlert = nullptr;
+        answer(index);
+    }
+    std::vector<Alert> alerts;
+    AlertAnswer pendingAlert;
 
     // Answers the open save dialog with a path, or cancels it.
     void answerSave(std::optional<std::filesystem::path> path) {

@@ -11,6 +11,8 @@
 #include <gtkmm/filefilter.h>
 #include <gtkmm/image.h>
 #include <gtkmm/label.h>
+#include <gtkmm/messagedialog.h>
+#include <glibmm/main.h>
 #include <gtkmm/separator.h>
 
 #include "BuildConfig.hpp"
@@ -183,5 +185,31 @@ void GtkDesktopServices::showSharePicker(const std::filesystem::path& file, Gtk:
 }
 
 std::filesystem::path GtkDesktopServices::temporaryFolder() { return Glib::get_tmp_dir(); }
+
+void GtkDesktopServices::showAlert(const Alert& alert, AlertAnswer answered) {
+    Gtk::Window* parent = mainWindow_();
+    auto dialog = std::make_unique<Gtk::MessageDialog>(alert.message, false, Gtk::MessageType::INFO,
+                                                       Gtk::ButtonsType::NONE, true);
+    if (parent) dialog->set_transient_for(*parent);
+    dialog->set_secondary_text(alert.informative);
+    dialog->set_hide_on_close(true);
+    for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
+        Gtk::Button* button = dialog->add_button(alert.buttons[i], int(i));
+        if (i == 0 && alert.buttons.size() > 1) button->add_css_class("suggested-action");
+    }
+    dialog->set_default_response(0);
+    Gtk::MessageDialog* raw = dialog.get();
+    raw->signal_response().connect([this, raw, answered = std::move(answered)](int response) {
+        raw->hide();
+        const AlertAnswer answer = answered;
+        // Dropped once the handler has returned; GTK is still inside the dialog now.
+        Glib::signal_idle().connect_once([this, raw] {
+            std::erase_if(alerts_, [raw](const auto& w) { return w.get() == raw; });
+        });
+        answer(response >= 0 ? std::size_t(response) : std::size_t(-1));
+    });
+    raw->present();
+    alerts_.push_back(std::move(dialog));
+}
 
 }  // namespace norvo

@@ -36,6 +36,7 @@ public:
     void copyImage(const CardImagePtr& image) override;
     void showSharePicker(const std::filesystem::path& file, Gtk::Widget* anchor) override;
     std::filesystem::path temporaryFolder() override;
+    void showAlert(const Alert& alert, AlertAnswer answered) override;
     SharePopover* sharePopover() { return popover_.get(); }
 
 private:
@@ -44,6 +45,7 @@ private:
     std::function<Gtk::Window*()> mainWindow_;
     Glib::RefPtr<Gtk::FileChooserNative> chooser_;
     std::unique_ptr<SharePopover> popover_;
+    std::vector<std::unique_ptr<Gtk::Window>> alerts_;
 };
 
 }  // namespace norvo

@@ -8,6 +8,7 @@
 #include <gtkmm/aboutdialog.h>
 #include <gtkmm/cssprovider.h>
 #include <gtkmm/icontheme.h>
+#include <giomm/simpleaction.h>
 #include <gtkmm/settings.h>
 
 #include "engine/ResourceBundle.hpp"
@@ -74,6 +75,8 @@ void NorvoApplication::installActions() {
     add_action("quit", [this] { quit(); });
     add_action("export", [this] { model_.exportPNG(); });
     add_action("copy-card", [this] { model_.copyPNG(); });
+    add_action("install-update", [this] { model_.promptForUpdate(); });
+    add_action("check-updates", [this] { model_.checkForUpdatesManually(); });
     set_accel_for_action("app.preferences", "<Primary>comma");
     set_accel_for_action("app.quit", "<Primary>q");
     set_accel_for_action("app.export", "<Primary>s");
@@ -100,10 +103,35 @@ void NorvoApplication::buildMenus() {
     save->append(_("Copy Card"), "app.copy-card");
     file->append_section(save);
 
+    refreshUpdateMenu();
+    model_.signalChanged().connect(sigc::mem_fun(*this, &NorvoApplication::refreshUpdateMenu));
+
     auto bar = Gio::Menu::create();
     bar->append_submenu("Norvo", appMenu_);
     bar->append_submenu(_("_File"), file);
     set_menubar(bar);
+}
+
+void NorvoApplication::refreshUpdateMenu() {
+    const auto& update = model_.availableUpdate();
+    const bool installing = model_.isUpdating(), checking = model_.isCheckingForUpdate();
+    Glib::ustring updateTitle;
+    if (update) updateTitle = installing ? _("Installing update\u2026") : _("Update to ") + update->version + "\u2026";
+    const Glib::ustring checkTitle = checking ? _("Checking for Updates\u2026") : _("Check for Updates\u2026");
+
+    auto enable = [this](const char* name, bool on) {
+        if (auto action = std::dynamic_pointer_cast<Gio::SimpleAction>(lookup_action(name))) action->set_enabled(on);
+    };
+    enable("install-update", update && !installing);
+    enable("check-updates", !checking && !installing);
+
+    // Menus cannot be edited in place; rebuild the items only when their text changes.
+    const std::string shown = updateTitle + "|" + checkTitle;
+    if (shown == shownUpdateMenu_) return;
+    shownUpdateMenu_ = shown;
+    updateSection_->remove_all();
+    if (update) updateSection_->append(updateTitle, "app.install-update");
+    updateSection_->append(checkTitle, "app.check-updates");
 }
 
 void NorvoApplication::followDesktopStyle() {

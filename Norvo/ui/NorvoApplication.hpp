@@ -38,6 +38,7 @@ private:
     void followDesktopStyle();
     void showAbout();
     void showSettings();
+    void refreshUpdateMenu();
 
     NorvoModel& model_;
     ServicesFactory servicesFactory_;
@@ -47,6 +48,7 @@ private:
     Glib::RefPtr<Gio::Menu> appMenu_, updateSection_;
     Glib::RefPtr<Gio::Settings> desktopInterface_;
     bool launched_ = false;
+    std::string shownUpdateMenu_;  // what the update items last showed
 };
 
 }  // namespace norvo

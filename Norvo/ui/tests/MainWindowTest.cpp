@@ -28,6 +28,10 @@ protected:
             renderer_ = r.get();
             return r;
         });
+        // The launch-time check goes nowhere and is over at once: nothing listens on port 1.
+        auto source = NorvoModel::defaultUpdateSource();
+        source.manifestURL = "https://127.0.0.1:1/norvo/latest.json";
+        model_->setUpdateSource(source);
         app_ = NorvoApplication::create(*model_, [](NorvoApplication&) -> std::unique_ptr<DesktopServices> {
             auto s = std::make_unique<FakeDesktopServices>(temp_->path());
             services_ = s.get();
@@ -35,7 +39,7 @@ protected:
         });
         app_->register_application();
         app_->activate();
-        norvo::testing::runFor(200ms);
+        norvo::testing::runFor(500ms);
     }
     static void TearDownTestSuite() {
         app_->quit();
@@ -182,4 +186,46 @@ TEST_F(App, SharePopoverAlwaysOffersShowInFiles) {
     EXPECT_EQ(entries.back(), "Show in Files");
     popover.popdown();
     popover.unparent();
+}
+
+TEST_F(App, UpdateItemsFollowTheModel) {
+    auto section = app_->updateSection();
+    auto titles = [&] {
+        std::vector<std::string> out;
+        for (int i = 0; i < section->get_n_items(); ++i) {
+            const Glib::VariantBase v =
+                section->get_item_attribute(i, Gio::MenuModel::Attribute::LABEL, Glib::VARIANT_TYPE_STRING);
+            out.push_back(Glib::VariantBase::cast_dynamic<Glib::Variant<Glib::ustring>>(v).get());
+        }
+        return out;
+    };
+    auto enabled = [&](const char* action) { return app_->lookup_action(action)->get_enabled(); };
+
+    EXPECT_EQ(titles(), std::vector<std::string>{"Check for Updates\u2026"});
+    EXPECT_TRUE(enabled("check-updates"));
+
+    model_->setAvailableUpdate(UpdateInfo{"1.4", "https://h.example/N.zip", ""});
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Update to 1.4\u2026", "Check for Updates\u2026"}));
+    EXPECT_TRUE(enabled("install-update"));
+    EXPECT_TRUE(enabled("check-updates"));
+
+    model_->setIsCheckingForUpdate(true);
+    EXPECT_EQ(titles()[1], "Checking for Updates\u2026");
+    EXPECT_FALSE(enabled("check-updates"));
+    EXPECT_TRUE(enabled("install-update"));
+
+    model_->setIsUpdating(true);
+    model_->setIsCheckingForUpdate(false);
+    EXPECT_EQ(titles()[0], "Installing update\u2026");
+    EXPECT_FALSE(enabled("install-update"));
+    EXPECT_FALSE(enabled("check-updates"));
+
+    // Choosing the update item opens the prompt.
+    model_->setIsUpdating(false);
+    app_->activate_action("install-update");
+    ASSERT_FALSE(services_->alerts.empty());
+    EXPECT_EQ(services_->alerts.back().message, "A new version of Norvo is available");
+    services_->answerAlert(1);
+    model_->setAvailableUpdate(std::nullopt);
+    EXPECT_EQ(titles(), std::vector<std::string>{"Check for Updates\u2026"});
 }

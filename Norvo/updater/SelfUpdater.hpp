@@ -1,0 +1,45 @@
+#pragma once
+#include <filesystem>
+#include <string>
+
+#include <sys/types.h>
+
+#include "norvo/HttpSession.hpp"
+#include "norvo/Updater.hpp"
+#include "updater/UpdateError.hpp"
+
+namespace norvo::SelfUpdater {
+
+// Where an install happens and whom it trusts; the app takes the defaults, tests their own.
+struct Setup {
+    std::filesystem::path destination;    // the installed Norvo.app
+    std::filesystem::path temporaryFolder;
+    std::string publicKey;                // base64 line of the maker's minisign.pub
+    HttpSession* session = nullptr;
+    pid_t pid = 0;                        // the process the swap waits for
+    std::chrono::milliseconds downloadTimeout{10 * 60 * 1000};
+    std::size_t maxDownloadBytes = 512u << 20;
+
+    // The running program's own bundle, the system's temporary folder, the compiled-in
+    // key, this process.
+    static Setup forThisProcess(HttpSession& session);
+};
+
+// Downloads, unpacks and verifies `update`, then starts the swap script. Blocking: run it on
+// a worker thread. Throws UpdateFailure, NetworkError, or std::filesystem/system errors.
+void install(const UpdateInfo& update, const Setup& setup);
+
+// The bundle must carry a valid seal of the maker; throws UpdateFailure(badSignature)
+// otherwise. Returns the sealed version.
+std::string verifySignature(const std::filesystem::path& bundle, const std::string& publicKey);
+
+// Writes tazu-update-<pid>.sh and starts it with /bin/sh in its own session.
+void launchSwap(const std::filesystem::path& newApp, const std::filesystem::path& dest, const Setup& setup);
+
+// The script text for a process id (tests read it).
+std::string swapScript(pid_t pid);
+
+// The compiled-in maker key.
+std::string makerPublicKey();
+
+}  // namespace norvo::SelfUpdater

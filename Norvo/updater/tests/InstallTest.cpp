@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "TestHttpsServer.hpp"
+#include "UpdaterTestSupport.hpp"
+#include "updater/SelfUpdater.hpp"
+
+using namespace norvo;
+namespace fs = std::filesystem;
+using norvo::testing::TempFolder;
+
+namespace {
+
+// A web folder of update archives, good and bad, served over HTTPS with a test CA.
+class Install : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        tmp_ = std::make_unique<TempFolder>();
+        const fs::path www = tmp_->path() / "www", work = tmp_->path() / "work";
+        fs::create_directories(www);
+        auto released = [&](const std::string& version, const std::string& name) {
+            const fs::path src = work / ("src-" + name);
+            norvo::testing::makeApp(src, version, tmp_->path() / "launched");
+            norvo::testing::release(src / "Norvo.app", version, work / ("out-" + name));
+            fs::copy_file(work / ("out-" + name) / ("Norvo-" + version + ".zip"), www / (name + ".zip"));
+        };
+        released("2.0", "good");
+        released("1.5", "old-release");
+        // Tampered copies of the good release.
+        auto tampered = [&](const std::string& name, const std::function<void(const fs::path&)>& change) {
+            const fs::path dir = work / ("t-" + name);
+            norvo::testing::unzip(www / "good.zip", dir);
+            change(dir / "Norvo.app");
+            norvo::testing::zipFolder(dir, www / (name + ".zip"));
+        };
+        tampered("byte", [](const fs::path& app) { norvo::testing::writeFile(app / "norvo", "#!/bin/sh\nevil\n"); });
+        tampered("added", [](const fs::path& app) { norvo::testing::writeFile(app / "plugin.so", "x"); });
+        tampered("removed", [](const fs::path& app) { fs::remove(app / "Norvo_Norvo.bundle/carder/host.html"); });
+        tampered("unsigned", [](const fs::path& app) { fs::remove(app / BundleSeal::kSignatureFile); });
+        tampered("nested", [](const fs::path& app) {
+            fs::create_directories(app.parent_path() / "folder");
+            fs::rename(app, app.parent_path() / "folder" / "Norvo.app");
+        });
+        tampered("no-app", [](const fs::path& app) { fs::rename(app, app.parent_path() / "Norvo"); });
+        tampered("with-metadata", [](const fs::path& app) {
+            fs::create_directories(app.parent_path() / "__MACOSX");
+            norvo::testing::writeFile(app.parent_path() / "__MACOSX" / "x", "y");
+        });
+        // Signed by someone else.
+        norvo::testing::run({"minisign", "-G", "-W", "-p", (work / "o.pub").string(), "-s", (work / "o.key").string()});
+        norvo::testing::makeApp(work / "src-other", "2.0", tmp_->path() / "launched");
+        norvo::testing::release(work / "src-other" / "Norvo.app", "2.0", work / "out-other", (work / "o.key").string());
+        fs::copy_file(work / "out-other" / "Norvo-2.0.zip", www / "other-key.zip");
+        norvo::testing::writeFile(www / "not-a-zip.zip", "<html>not found</html>");
+        for (const char* kind : {"dotdot", "symlink"})
+            norvo::testing::run({"python3", NORVO_TEST_ZIP_TOOL, "evil", kind, (www / (std::string(kind) + ".zip")).string()});
+        server_ = std::make_unique<norvo::testing::TestHttpsServer>(www);
+    }
+    static void TearDownTestSuite() {
+        server_.reset();
+        tmp_.reset();
+    }
+
+    void SetUp() override {
+        installed_ = norvo::testing::makeApp(place_.path() / "Applications", "1.0", place_.path() / "launched");
+        before_ = norvo::testing::snapshotTree(installed_);
+    }
+    SelfUpdater::Setup setup(HttpSession& session) {
+        SelfUpdater::Setup s;
+        s.destination = installed_;
+        s.temporaryFolder = place_.path();
+        s.publicKey = norvo::testing::testPublicKey();
+        s.session = &session;
+        s.pid = standIn_.pid();  // the "running app": a started swap waits for it
+        return s;
+    }
+    std::string work() const { return "tazu-update-" + std::to_string(standIn_.pid()); }
+    std::string script() const { return work() + ".sh"; }
+    std::optional<UpdateError> attempt(const std::string& archive, const std::string& offered = "2.0") {
+        CurlHttpSession session(server_->caFile());
+        try {
+            SelfUpdater::install(UpdateInfo{offered, server_->url("/" + archive), ""}, setup(session));
+        } catch (const UpdateFailure& f) {
+            return f.error();
+        }
+        return std::nullopt;
+    }
+
+    TempFolder place_;
+    norvo::testing::StandIn standIn_;
+    fs::path installed_;
+    std::map<std::string, std::string> before_;
+    static std::unique_ptr<TempFolder> tmp_;
+    static std::unique_ptr<norvo::testing::TestHttpsServer> server_;
+};
+std::unique_ptr<TempFolder> Install::tmp_;
+std::unique_ptr<norvo::testing::TestHttpsServer> Install::server_;
+
+}  // namespace
+
+TEST_F(Install, EveryFailureLeavesTheInstalledAppAsItWas) {
+    const struct {
+        const char* archive;
+        const char* offered;
+        UpdateError expected;
+    } cases[] = {
+        {"missing.zip", "2.0", UpdateError::download},     {"not-a-zip.zip", "2.0", UpdateError::unpack},
+        {"dotdot.zip", "2.0", UpdateError::unpack},        {"symlink.zip", "2.0", UpdateError::unpack},
+        {"no-app.zip", "2.0", UpdateError::notFound},      {"nested.zip", "2.0", UpdateError::notFound},
+        {"byte.zip", "2.0", UpdateError::badSignature},    {"added.zip", "2.0", UpdateError::badSignature},
+        {"removed.zip", "2.0", UpdateError::badSignature}, {"unsigned.zip", "2.0", UpdateError::badSignature},
+        {"other-key.zip", "2.0", UpdateError::badSignature},
+        {"old-release.zip", "2.0", UpdateError::badSignature},  // a signed 1.5 offered as 2.0
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(attempt(c.archive, c.offered), c.expected) << c.archive;
+        EXPECT_EQ(norvo::testing::snapshotTree(installed_), before_) << c.archive;
+        EXPECT_FALSE(fs::exists(place_.path() / script())) << c.archive;
+    }
+    EXPECT_FALSE(fs::exists(tmp_->path() / "escaped"));
+}
+
+TEST_F(Install, LocationsThatCannotBeReplaced) {
+    const fs::path loose = place_.path() / "build" / "Norvo";
+    fs::create_directories(loose);
+    CurlHttpSession session(server_->caFile());
+    SelfUpdater::Setup s = setup(session);
+    for (const fs::path& where : {loose, place_.path() / "AppTranslocation" / "x" / "Norvo.app",
+                                  fs::path("/var/folders/AppTranslocation/Norvo.app")}) {
+        s.destination = where;
+        try {
+            SelfUpdater::install(UpdateInfo{"2.0", server_->url("/good.zip"), ""}, s);
+            ADD_FAILURE() << where;
+        } catch (const UpdateFailure& f) {
+            EXPECT_EQ(f.error(), UpdateError::readOnlyLocation) << where;
+        }
+    }
+    EXPECT_FALSE(fs::exists(place_.path() / work()));  // refused before touching anything
+}
+
+TEST_F(Install, AcceptedArchivesStartTheSwap) {
+    EXPECT_EQ(attempt("with-metadata.zip"), std::nullopt);  // a folder beside the app is fine
+    const auto scriptPath = place_.path() / script();
+    ASSERT_TRUE(fs::exists(scriptPath));
+    const auto text = norvo::testing::readFile(scriptPath);
+    EXPECT_EQ(std::string(text.begin(), text.end()), SelfUpdater::swapScript(standIn_.pid()));
+    EXPECT_EQ(norvo::testing::snapshotTree(installed_), before_);  // the app still runs: nothing swapped
+    // The swap happens once the app has ended; the installed app is then the new one.
+    standIn_.quit();
+    ASSERT_TRUE(norvo::testing::waitFor([&] {
+        const auto b = norvo::testing::readFile(installed_ / "Norvo_Norvo.bundle" / "carder" / "host.html");
+        return std::string(b.begin(), b.end()) == "<p>2.0</p>";
+    }));
+    EXPECT_EQ(SelfUpdater::verifySignature(installed_, norvo::testing::testPublicKey()), "2.0");
+}
