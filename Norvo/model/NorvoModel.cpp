@@ -163,17 +163,26 @@ const char* copied() { return _("Copied \u2713 \u2014 paste it anywhere"); }
 const char* shareFailed() { return _("Share failed"); }
 }  // namespace
 
-void NorvoModel::exportPNG() {
+void NorvoModel::renderCurrentCard(std::function<void(NorvoModel&, const Preset&, CardImagePtr)> then) {
     const Preset preset = Presets::by(presetID_);
-    const std::string name = Card::fileName(markdown_, preset.id);  // the text at click time
     std::weak_ptr<NorvoModel*> weak = alive_;
-    engine().render(markdown_, themeID_, fontID_, preset, wordmark_, fontScale_, [weak, preset, name](CardImagePtr image) {
-        auto alive = weak.lock();
-        if (!alive) return;
-        NorvoModel& model = **alive;
-        std::optional<std::vector<std::uint8_t>> png;
-        if (image) png = RenderEngine::png(*image, preset.width, preset.height);
-        if (!png || !model.services_) {
+    engine().render(markdown_, themeID_, fontID_, preset, wordmark_, fontScale_,
+                    [weak, preset, then = std::move(then)](CardImagePtr image) {
+                        if (auto alive = weak.lock()) then(**alive, preset, std::move(image));
+                    });
+}
+
+std::optional<std::vector<std::uint8_t>> NorvoModel::exactPng(const CardImagePtr& image, const Preset& preset) const {
+    if (!image || !services_) return std::nullopt;
+    return RenderEngine::png(*image, preset.width, preset.height);
+}
+
+void NorvoModel::exportPNG() {
+    const std::string name = Card::fileName(markdown_, Presets::by(presetID_).id);  // the text at click time
+    std::weak_ptr<NorvoModel*> weak = alive_;
+    renderCurrentCard([weak, name](NorvoModel& model, const Preset& preset, CardImagePtr image) {
+        auto png = model.exactPng(image, preset);
+        if (!png) {
             model.setLastStatus(exportFailed());
             return;
         }
@@ -192,12 +201,7 @@ void NorvoModel::exportPNG() {
 }
 
 void NorvoModel::copyPNG() {
-    const Preset preset = Presets::by(presetID_);
-    std::weak_ptr<NorvoModel*> weak = alive_;
-    engine().render(markdown_, themeID_, fontID_, preset, wordmark_, fontScale_, [weak](CardImagePtr image) {
-        auto alive = weak.lock();
-        if (!alive) return;
-        NorvoModel& model = **alive;
+    renderCurrentCard([](NorvoModel& model, const Preset&, CardImagePtr image) {
         if (!image || !model.services_) {
             model.setLastStatus(copyFailed());
             return;
@@ -208,21 +212,12 @@ void NorvoModel::copyPNG() {
 }
 
 void NorvoModel::sharePNG(Gtk::Widget* anchor) {
-    const Preset preset = Presets::by(presetID_);
-    std::weak_ptr<NorvoModel*> weak = alive_;
-    engine().render(markdown_, themeID_, fontID_, preset, wordmark_, fontScale_, [weak, preset, anchor](CardImagePtr image) {
-        auto alive = weak.lock();
-        if (!alive) return;
-        NorvoModel& model = **alive;
-        std::optional<std::vector<std::uint8_t>> png;
-        if (image) png = RenderEngine::png(*image, preset.width, preset.height);
-        if (!png || !model.services_) {
-            model.setLastStatus(shareFailed());
-            return;
-        }
+    renderCurrentCard([anchor](NorvoModel& model, const Preset& preset, CardImagePtr image) {
+        const auto png = model.exactPng(image, preset);
         // Named after the text as it is now, when the render has finished.
-        const auto file = model.services_->temporaryFolder() / Card::fileName(model.markdown_, preset.id);
-        if (!writeFileAtomically(file, *png)) {
+        const auto file = model.services_ ? model.services_->temporaryFolder() / Card::fileName(model.markdown_, preset.id)
+                                          : std::filesystem::path();
+        if (!png || !writeFileAtomically(file, *png)) {
             model.setLastStatus(shareFailed());
             return;
         }

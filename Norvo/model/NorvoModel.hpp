@@ -93,6 +93,9 @@ public:
 private:
     template <typename T>
     void publish(T& field, T value);
+    // Renders the card with the settings of this moment, for export, copy and share.
+    void renderCurrentCard(std::function<void(NorvoModel&, const Preset&, CardImagePtr)> then);
+    std::optional<std::vector<std::uint8_t>> exactPng(const CardImagePtr& image, const Preset& preset) const;
     void selfTestStep(std::size_t index, std::shared_ptr<const struct SelfTestRun> run);
 
     std::string markdown_;
@@ -111,6 +114,7 @@ private:
 
     CardRendererFactory rendererFactory_;
     std::unique_ptr<CardRenderer> engine_;
+    void checkInBackground(std::function<void(NorvoModel&, std::optional<UpdateInfo>)> then);
     void alertInstallFailed(std::exception_ptr error);
 
     std::function<void()> quit_;

@@ -45,50 +45,44 @@ NorvoModel::UpdateSource NorvoModel::defaultUpdateSource() {
 
 void NorvoModel::start() { checkForUpdatesOnLaunch(); }
 
+void NorvoModel::checkInBackground(std::function<void(NorvoModel&, std::optional<UpdateInfo>)> then) {
+    std::weak_ptr<NorvoModel*> weak = alive_;
+    auto session = std::shared_ptr<HttpSession>(updateSource_.makeSession());
+    inBackground<std::optional<UpdateInfo>>(
+        [session, url = updateSource_.manifestURL, current = version_] { return Updater::check(url, current, *session); },
+        [weak, then = std::move(then)](std::optional<UpdateInfo> found) {
+            if (auto alive = weak.lock()) then(**alive, std::move(found));
+        });
+}
+
 void NorvoModel::checkForUpdatesOnLaunch() {
     if (didCheck_) return;
     didCheck_ = true;
-    std::weak_ptr<NorvoModel*> weak = alive_;
-    auto session = std::shared_ptr<HttpSession>(updateSource_.makeSession());
-    const std::string url = updateSource_.manifestURL, current = version_;
-    inBackground<std::optional<UpdateInfo>>(
-        [session, url, current] { return Updater::check(url, current, *session); },
-        [weak](std::optional<UpdateInfo> found) {
-            auto alive = weak.lock();
-            if (!alive) return;
-            NorvoModel& model = **alive;
-            model.setAvailableUpdate(found);
-            if (!found) return;
-            // "Later" for this very version means: only the menu item shows it.
-            const auto declined = UserDefaults::string(UserDefaults::kPromptedVersionKey);
-            if (!declined || *declined != found->version) model.promptForUpdate();
-        });
+    checkInBackground([](NorvoModel& model, std::optional<UpdateInfo> found) {
+        model.setAvailableUpdate(found);
+        if (!found) return;
+        // "Later" for this very version means: only the menu item shows it.
+        const auto declined = UserDefaults::string(UserDefaults::kPromptedVersionKey);
+        if (!declined || *declined != found->version) model.promptForUpdate();
+    });
 }
 
 void NorvoModel::checkForUpdatesManually() {
     if (isUpdating_ || isCheckingForUpdate_) return;
     setIsCheckingForUpdate(true);
-    std::weak_ptr<NorvoModel*> weak = alive_;
-    auto session = std::shared_ptr<HttpSession>(updateSource_.makeSession());
-    const std::string url = updateSource_.manifestURL, current = version_;
-    inBackground<std::optional<UpdateInfo>>(
-        [session, url, current] { return Updater::check(url, current, *session); },
-        [weak](std::optional<UpdateInfo> found) {
-            auto alive = weak.lock();
-            if (!alive) return;
-            NorvoModel& model = **alive;
-            model.setIsCheckingForUpdate(false);
-            model.setAvailableUpdate(found);
-            if (found) {
-                model.promptForUpdate();
-                return;
-            }
-            if (!model.services_) return;
-            model.services_->bringToFront();
-            model.services_->showAlert(
-                {_("You're up to date"), "Norvo " + model.version_ + _(" is the latest version."), {_("OK")}},
-                [](std::size_t) {});
-        });
+    checkInBackground([](NorvoModel& model, std::optional<UpdateInfo> found) {
+        model.setIsCheckingForUpdate(false);
+        model.setAvailableUpdate(found);
+        if (found) {
+            model.promptForUpdate();
+            return;
+        }
+        if (!model.services_) return;
+        model.services_->bringToFront();
+        model.services_->showAlert(
+            {_("You're up to date"), "Norvo " + model.version_ + _(" is the latest version."), {_("OK")}},
+            [](std::size_t) {});
+    });
 }
 
 void NorvoModel::promptForUpdate() {

@@ -57,6 +57,11 @@ std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+std::string readText(const std::filesystem::path& path) {
+    const auto bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 void writeFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }

@@ -33,6 +33,7 @@ struct PngInfo {
 // Width, height and colour type from a PNG's header; nothing valid when it is not a PNG.
 PngInfo readPngHeader(const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
+std::string readText(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& text);
 
 struct ProcessResult {

@@ -11,11 +11,6 @@ using norvo::testing::TempFolder;
 
 namespace {
 
-std::string read(const fs::path& p) {
-    const auto b = norvo::testing::readFile(p);
-    return std::string(b.begin(), b.end());
-}
-
 // A released bundle, unpacked, ready to be tampered with.
 fs::path releasedBundle(const TempFolder& tmp, const std::string& version = "2.0") {
     norvo::testing::makeApp(tmp.path() / "src", version, tmp.path() / "launched");
@@ -32,9 +27,9 @@ TEST(Minisign, SignatureChecks) {
     norvo::testing::writeFile(msg, "norvo-seal 1\nversion 2.0\n");
     norvo::testing::run({"minisign", "-S", "-s", std::string(NORVO_TEST_KEYS) + "/test-minisign.key", "-m",
                          msg.string(), "-t", "trusted words"});
-    const std::string sig = read(tmp.path() / "message.minisig");
+    const std::string sig = norvo::testing::readText(tmp.path() / "message.minisig");
     const std::string key = norvo::testing::testPublicKey();
-    const std::string text = read(msg);
+    const std::string text = norvo::testing::readText(msg);
     ASSERT_TRUE(Minisign::verify(text, sig, key));
 
     auto replaceLine = [&](int n, const std::string& with) {
@@ -66,7 +61,7 @@ TEST(Minisign, SignatureChecks) {
     EXPECT_FALSE(Minisign::verify(text, sig, otherKey));
     norvo::testing::run({"minisign", "-S", "-l", "-s", std::string(NORVO_TEST_KEYS) + "/test-minisign.key", "-m",
                          msg.string(), "-x", (tmp.path() / "legacy.minisig").string()});
-    EXPECT_FALSE(Minisign::verify(text, read(tmp.path() / "legacy.minisig"), key));
+    EXPECT_FALSE(Minisign::verify(text, norvo::testing::readText(tmp.path() / "legacy.minisig"), key));
 }
 
 TEST(BundleSeal, EveryChangeBreaksTheSeal) {
@@ -82,7 +77,7 @@ TEST(BundleSeal, EveryChangeBreaksTheSeal) {
         EXPECT_EQ(SelfUpdater::verifySignature(bundle, key), "2.0") << "after undoing " << what;
     };
     const fs::path page = bundle / "Norvo_Norvo.bundle" / "carder" / "host.html";
-    const std::string original = read(page);
+    const std::string original = norvo::testing::readText(page);
     expectBroken("one changed byte", [&] { norvo::testing::writeFile(page, "<p>2.1</p>"); },
                  [&] { norvo::testing::writeFile(page, original); });
     expectBroken("an added file", [&] { norvo::testing::writeFile(bundle / "extra.so", "x"); },

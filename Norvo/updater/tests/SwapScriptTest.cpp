@@ -12,11 +12,6 @@ using norvo::testing::TempFolder;
 
 namespace {
 
-std::string read(const fs::path& p) {
-    const auto b = norvo::testing::readFile(p);
-    return std::string(b.begin(), b.end());
-}
-
 struct Scene {
     TempFolder tmp;
     fs::path installed, fresh, marker;
@@ -44,16 +39,16 @@ TEST(SwapScript, WaitsForTheAppThenSwapsAndRelaunches) {
     norvo::testing::StandIn app;
     s.start(app.pid());
     std::this_thread::sleep_for(700ms);
-    EXPECT_EQ(read(s.installed / "Norvo_Norvo.bundle" / "carder" / "host.html"), "<p>1.0</p>");  // untouched
+    EXPECT_EQ(norvo::testing::readText(s.installed / "Norvo_Norvo.bundle" / "carder" / "host.html"), "<p>1.0</p>");  // untouched
     EXPECT_FALSE(fs::exists(s.marker));
 
     const auto quitAt = std::chrono::steady_clock::now();
     app.quit();
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return read(s.marker) == "2.0\n"; }));
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return norvo::testing::readText(s.marker) == "2.0\n"; }));
     const auto took = std::chrono::steady_clock::now() - quitAt;
     EXPECT_LT(took, 1500ms) << "swap and relaunch took "
                             << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
-    EXPECT_EQ(read(s.installed / "Norvo_Norvo.bundle" / "carder" / "host.html"), "<p>2.0</p>");
+    EXPECT_EQ(norvo::testing::readText(s.installed / "Norvo_Norvo.bundle" / "carder" / "host.html"), "<p>2.0</p>");
     EXPECT_FALSE(fs::exists(s.installed.string() + ".bak"));
     EXPECT_FALSE(fs::exists(s.installed.string() + ".new"));
 }
@@ -69,7 +64,7 @@ TEST(SwapScript, FailedCopyKeepsTheOldAppAndRelaunchesIt) {
     norvo::testing::StandIn app;
     s.start(app.pid(), {"PATH=" + fakeBin.string() + ":" + std::getenv("PATH")});
     app.quit();
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return read(s.marker) == "1.0\n"; }));
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return norvo::testing::readText(s.marker) == "1.0\n"; }));
     EXPECT_EQ(norvo::testing::snapshotTree(s.installed), before);
     EXPECT_FALSE(fs::exists(s.installed.string() + ".new"));
     EXPECT_FALSE(fs::exists(s.installed.string() + ".bak"));
