@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <cstdio>
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <iostream>
@@ -87,7 +88,7 @@ bool writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t
 // Encodes and writes cards on one worker thread while the engine renders the next.
 class EncoderThread {
 public:
-    static constexpr std::size_t kMaxBacklog = 2;
+    static constexpr std::size_t kMaxBacklog = 3;
 
     explicit EncoderThread(std::function<void()> onDone) : onDone_(std::move(onDone)) {
         done_.connect([this] { onDone_(); });
@@ -200,37 +201,54 @@ int run(int argc, char** argv) {
         options.outputFile ? options.outputFile->parent_path() : options.outputFolder;
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
 
-    auto loop = Glib::MainLoop::create();
-    RenderEngine engine;
+    // Output names are handed out in input order, whichever card finishes first.
     OutputNames names;
+    std::vector<std::filesystem::path> paths;
+    for (const Card& card : cards)
+        paths.push_back(names.claim(options.outputFile ? *options.outputFile
+                                                       : options.outputFolder / norvo::Card::fileName(
+                                                                                    card.note->markdown, card.preset.id)));
+
+    // Two pages render side by side (each has a web process of its own) while the
+    // encoder thread writes the finished cards.
+    const std::size_t engineCount = std::min<std::size_t>({2, cards.size(), std::max(1u, std::thread::hardware_concurrency())});
+    std::vector<std::unique_ptr<RenderEngine>> engines;
+    for (std::size_t e = 0; e < engineCount; ++e) engines.push_back(std::make_unique<RenderEngine>());
+    std::vector<bool> busy(engineCount, false);
+
+    auto loop = Glib::MainLoop::create();
     std::size_t next = 0, finished = 0;
+    auto cardDone = [&] {
+        if (++finished == cards.size()) loop->quit();
+    };
     std::function<void()> renderNext;
     EncoderThread encoder([&] {
-        ++finished;
-        if (finished == cards.size()) loop->quit();
+        cardDone();
         renderNext();
     });
 
     renderNext = [&] {
-        // Keep at most a couple of finished cards waiting for the encoder, to bound memory.
-        if (next >= cards.size() || encoder.backlog() >= EncoderThread::kMaxBacklog) return;
-        const Card card = cards[next++];
-        engine.render(card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
-                      options.scale, [&, card](CardImagePtr image) {
-                          if (!image) {
-                              std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
-                              ++failures;
-                              ++finished;
-                              if (finished == cards.size()) loop->quit();
-                          } else {
-                              const std::filesystem::path path =
-                                  options.outputFile ? *options.outputFile
-                                                     : options.outputFolder /
-                                                           norvo::Card::fileName(card.note->markdown, card.preset.id);
-                              encoder.push(EncodeTask{std::move(image), card.preset, names.claim(path)});
-                          }
-                          renderNext();
-                      });
+        for (std::size_t e = 0; e < engines.size(); ++e) {
+            // A bounded queue in front of the encoder bounds memory too.
+            if (next >= cards.size() || encoder.backlog() >= EncoderThread::kMaxBacklog) return;
+            if (busy[e]) continue;
+            busy[e] = true;
+            const std::size_t i = next++;
+            const Card card = cards[i];
+            engines[e]->render(card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
+                               options.scale, [&, card, i, e](CardImagePtr image) {
+                                   busy[e] = false;
+                                   if (image) {
+                                       encoder.push(EncodeTask{std::move(image), card.preset, paths[i]});
+                                   } else {
+                                       std::fprintf(stderr, "norvo render: rendering %s failed\n",
+                                                    card.note->label.c_str());
+                                       ++failures;
+                                       cardDone();
+                                   }
+                                   renderNext();
+                               });
+        }
     };
     renderNext();
     loop->run();
