@@ -22,7 +22,8 @@ constexpr const char* kBlockNetworkRules = R"([
   {"trigger":{"url-filter":"^wss?:"},"action":{"type":"block"}},
   {"trigger":{"url-filter":"^ftp:"},"action":{"type":"block"}}
 ])";
-constexpr const char* kFilterId = "norvo-block-network";
+// Named by version: a changed rule set must not meet an older compiled copy.
+constexpr const char* kFilterId = "norvo-block-network-1";
 
 struct Job {
     std::string markdown, theme, font;
@@ -131,8 +132,30 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     void installNetworkFilter() {
         GCharPtr folder(g_build_filename(g_get_user_cache_dir(), "norvo", "content-filters", nullptr));
         filterStore = adoptGObject(webkit_user_content_filter_store_new(folder.get()));
+        // Compiling the rules takes a while; a compiled copy from an earlier run is reused.
+        webkit_user_content_filter_store_load(
+            filterStore.get(), kFilterId, nullptr,
+            +[](GObject* store, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<Ticket> t(static_cast<Ticket*>(data));
+                GError* raw = nullptr;
+                WebKitUserContentFilter* filter =
+                    webkit_user_content_filter_store_load_finish(WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &raw);
+                GErrorPtr error(raw);
+                auto self = t->state.lock();
+                if (!self) {
+                    if (filter) webkit_user_content_filter_unref(filter);
+                    return;
+                }
+                if (filter)
+                    self->useFilter(filter);
+                else
+                    self->compileNetworkFilter();
+            },
+            std::make_unique<Ticket>(Ticket{weak_from_this(), 0}).release());
+    }
+
+    void compileNetworkFilter() {
         GBytesPtr rules(g_bytes_new_static(kBlockNetworkRules, std::char_traits<char>::length(kBlockNetworkRules)));
-        auto ticket = std::make_unique<Ticket>(Ticket{weak_from_this(), 0});
         webkit_user_content_filter_store_save(
             filterStore.get(), kFilterId, rules.get(), nullptr,
             +[](GObject* store, GAsyncResult* result, gpointer data) {
@@ -142,17 +165,23 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                     WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &raw);
                 GErrorPtr error(raw);
                 auto self = t->state.lock();
-                if (filter) {
-                    if (self) webkit_user_content_manager_add_filter(self->contentManager.get(), filter);
-                    webkit_user_content_filter_unref(filter);
+                if (!self) {
+                    if (filter) webkit_user_content_filter_unref(filter);
+                    return;
                 }
                 // Without a filter the page's own policy still blocks the network.
-                if (self) {
-                    self->filterSettled = true;
-                    self->pump();
-                }
+                self->useFilter(filter);
             },
-            ticket.release());
+            std::make_unique<Ticket>(Ticket{weak_from_this(), 0}).release());
+    }
+
+    void useFilter(WebKitUserContentFilter* filter) {
+        if (filter) {
+            webkit_user_content_manager_add_filter(contentManager.get(), filter);
+            webkit_user_content_filter_unref(filter);
+        }
+        filterSettled = true;
+        pump();
     }
 
     void load() {

@@ -64,6 +64,8 @@ void NorvoApplication::on_startup() {
     services_ = servicesFactory_(*this);
     model_.setDesktopServices(services_.get());
     model_.setQuitHandler([this] { quit(); });
+    // The page loads while the window is built: the first preview comes sooner.
+    model_.engine();
     installActions();
     buildMenus();
     followDesktopStyle();
