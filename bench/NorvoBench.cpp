@@ -56,16 +56,20 @@ CardImagePtr renderOnce(RenderEngine& engine, const std::string& md, const Prese
     return image;
 }
 
-// libpng at its defaults (zlib level 6, adaptive filters): the size reference.
+// libpng at its defaults (zlib's default level 6, adaptive filters), RGB like ours for an
+// opaque card: the size reference.
 std::size_t defaultLevelSize(const CardImage& image) {
     png_image out{};
     out.version = PNG_IMAGE_VERSION;
     out.width = png_uint_32(image.width());
     out.height = png_uint_32(image.height());
-    out.format = PNG_FORMAT_BGRA;
+    out.format = PNG_FORMAT_BGR;
+    std::vector<std::uint8_t> bgr;
+    bgr.reserve(std::size_t(image.width()) * image.height() * 3);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) bgr.insert(bgr.end(), image.row(y) + 4 * x, image.row(y) + 4 * x + 3);
     png_alloc_size_t size = 0;
-    std::vector<std::uint8_t> straight(image.data(), image.data() + std::size_t(image.stride()) * image.height());
-    png_image_write_get_memory_size(out, size, 0, straight.data(), 0, nullptr);
+    png_image_write_get_memory_size(out, size, 0, bgr.data(), 0, nullptr);
     return size;
 }
 

@@ -66,7 +66,10 @@ bool writeAll(png_structp png, png_infop info, const CardImage& image, bool opaq
     png_set_IHDR(png, info, png_uint_32(image.width()), png_uint_32(image.height()), 8,
                  opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 1);
+    // Measured on rendered cards: level 3 without row filters is a fifth smaller than
+    // level 1 for a tenth more time, and near libpng's default (level 6, adaptive filters),
+    // often below it, at a quarter of its time. Filters hurt on the dithered gradients.
+    png_set_compression_level(png, 3);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_write_info(png, info);
     for (int y = 0; y < image.height(); ++y) {
