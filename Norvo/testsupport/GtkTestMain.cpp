@@ -2,9 +2,14 @@
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
 
+#include "TestSupport.hpp"
+
 // Display tests run under Xvfb (./test arranges it). Listing the tests needs no display.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // Each test process keeps what it remembers (the declined update) to itself.
+    norvo::testing::TempFolder config;
+    g_setenv("XDG_CONFIG_HOME", config.path().c_str(), TRUE);
     if (!::testing::GTEST_FLAG(list_tests)) {
         if (!gtk_init_check()) {
             std::fprintf(stderr, "no display: run the display tests through ./test or xvfb-run -a\n");
