@@ -40,6 +40,7 @@ Glib::RefPtr<NorvoApplication> NorvoApplication::create(NorvoModel& model, Servi
         services = [](NorvoApplication& app) -> std::unique_ptr<DesktopServices> {
             return std::make_unique<GtkDesktopServices>([&app]() -> Gtk::Window* { return app.mainWindow(); });
         };
+    // gtkmm's way with a protected constructor: the RefPtr owns the object from here on.
     return Glib::make_refptr_for_instance<NorvoApplication>(new NorvoApplication(model, std::move(services)));
 }
 
@@ -152,8 +153,11 @@ void NorvoApplication::followDesktopStyle() {
 }
 
 void NorvoApplication::showAbout() {
-    auto* dialog = new Gtk::AboutDialog();  // owned by GTK once managed
-    dialog->set_manage();
+    if (!about_) {
+        about_ = std::make_unique<Gtk::AboutDialog>();
+        about_->set_hide_on_close(true);
+    }
+    Gtk::AboutDialog* dialog = about_.get();
     dialog->set_program_name("Norvo");
     dialog->set_version(model_.version());
     dialog->set_comments(_("Markdown in, a picture out."));

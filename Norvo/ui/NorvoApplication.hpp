@@ -4,6 +4,7 @@
 
 #include <giomm/menu.h>
 #include <giomm/settings.h>
+#include <gtkmm/aboutdialog.h>
 #include <gtkmm/application.h>
 
 #include "model/NorvoModel.hpp"
@@ -45,6 +46,7 @@ private:
     std::unique_ptr<DesktopServices> services_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<SettingsWindow> settings_;
+    std::unique_ptr<Gtk::AboutDialog> about_;
     Glib::RefPtr<Gio::Menu> appMenu_, updateSection_;
     Glib::RefPtr<Gio::Settings> desktopInterface_;
     bool launched_ = false;
