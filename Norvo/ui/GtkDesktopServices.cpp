@@ -16,7 +16,7 @@
 #include <gtkmm/separator.h>
 
 #include "BuildConfig.hpp"
-#include "ui/TextureCache.hpp"
+#include "ui/CardTexture.hpp"
 
 namespace norvo {
 

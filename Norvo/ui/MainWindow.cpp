@@ -7,7 +7,7 @@
 
 #include "engine/RenderEngine.hpp"
 #include "norvo/Card.hpp"
-#include "ui/TextureCache.hpp"
+#include "ui/CardTexture.hpp"
 
 namespace norvo {
 

@@ -6,7 +6,7 @@
 #include <gtk/gtk.h>
 #include <gtkmm/snapshot.h>
 
-#include "ui/TextureCache.hpp"
+#include "ui/CardTexture.hpp"
 
 namespace norvo {
 

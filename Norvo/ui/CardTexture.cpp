@@ -1,4 +1,4 @@
-#include "ui/TextureCache.hpp"
+#include "ui/CardTexture.hpp"
 
 #include <gdk/gdk.h>
 
