@@ -229,3 +229,62 @@ TEST_F(App, UpdateItemsFollowTheModel) {
     model_->setAvailableUpdate(std::nullopt);
     EXPECT_EQ(titles(), std::vector<std::string>{"Check for Updates\u2026"});
 }
+
+namespace {
+// The save dialog GTK shows for a FileChooserNative outside a sandbox (a C object, used
+// through the C API).
+GtkFileChooser* openSaveDialog() {
+    GtkFileChooser* found = nullptr;
+    norvo::testing::runUntil([&] {
+        for (Gtk::Window* w : Gtk::Window::list_toplevels())
+            if (GTK_IS_FILE_CHOOSER_DIALOG(w->gobj()) && w->get_visible()) found = GTK_FILE_CHOOSER(w->gobj());
+        return found != nullptr;
+    }, 5s);
+    return found;
+}
+std::string currentName(GtkFileChooser* chooser) {
+    char* name = gtk_file_chooser_get_current_name(chooser);
+    std::string out = name ? name : "";
+    g_free(name);
+    return out;
+}
+}  // namespace
+
+TEST_F(App, SaveDialogAddsTheExtensionAndAsksBeforeReplacing) {
+    GtkDesktopServices services([] { return static_cast<Gtk::Window*>(app_->mainWindow()); });
+    // The dialog starts in the working folder.
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(temp_->path());
+    std::optional<std::filesystem::path> chosen;
+    bool answered = false;
+    auto choose = [&](const char* typed) {
+        answered = false;
+        services.chooseSaveFile("card-square.png", [&](std::optional<std::filesystem::path> p) {
+            chosen = std::move(p);
+            answered = true;
+        });
+        GtkFileChooser* dialog = openSaveDialog();
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(currentName(dialog), "card-square.png");
+        gtk_file_chooser_set_current_name(dialog, typed);
+        norvo::testing::runFor(500ms);  // the dialog loads the folder first
+        gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    };
+
+    choose("final");
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return answered; }, 5s));
+    EXPECT_EQ(chosen, temp_->path() / "final.png");
+
+    // "taken" becomes taken.png, which exists: the dialog comes back with that name.
+    norvo::testing::writeFile(temp_->path() / "taken.png", "old");
+    choose("taken");
+    norvo::testing::runFor(300ms);
+    EXPECT_FALSE(answered);
+    GtkFileChooser* again = openSaveDialog();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(currentName(again), "taken.png");
+    gtk_dialog_response(GTK_DIALOG(again), GTK_RESPONSE_CANCEL);
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return answered; }, 5s));
+    EXPECT_EQ(chosen, std::nullopt);
+    std::filesystem::current_path(cwd);
+}
