@@ -37,6 +37,14 @@ int main(int argc, char** argv) {
         Gtk::init_gtkmm_internals();
         return norvo::RenderCommand::run(argc - 1, argv + 1);
     }
+    if (argc > 1) {
+        const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
+        (help ? std::cout : std::cerr) << "Usage: norvo                 open Norvo\n"
+                                           "       norvo render ...      render cards from Markdown files "
+                                           "(norvo render --help)\n"
+                                           "       norvo --version       print the version\n";
+        return help ? 0 : 2;
+    }
     // Window managers match the window to its desktop entry by this name.
     g_set_prgname(NORVO_APP_ID);
     auto app = norvo::NorvoApplication::create(norvo::NorvoModel::shared());

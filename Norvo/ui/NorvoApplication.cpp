@@ -171,8 +171,11 @@ void NorvoApplication::showAbout() {
 void NorvoApplication::showSettings() {
     if (!settings_) {
         settings_ = std::make_unique<SettingsWindow>(model_);
-        add_window(*settings_);
+        // A closed settings window is kept for next time, but no longer counts as open:
+        // closing the main window then still quits.
+        settings_->signal_hide().connect([this] { remove_window(*settings_); });
     }
+    add_window(*settings_);
     if (window_) settings_->set_transient_for(*window_);
     settings_->present();
 }

@@ -173,7 +173,10 @@ TEST_F(App, MenuCommandsAndShortcutsReachTheActions) {
     EXPECT_TRUE(settings->feedbackLink().get_uri().raw().ends_with("/?app=norvo"));
     norvo::testing::runFor(200ms);
     EXPECT_EQ(settings->get_width(), 460);
+    EXPECT_EQ(app_->get_windows().size(), 2u);
     settings->close();
+    norvo::testing::runFor(100ms);
+    EXPECT_EQ(app_->get_windows().size(), 1u);  // closing the main window now quits
 }
 
 TEST_F(App, SharePopoverAlwaysOffersShowInFiles) {
