@@ -29,7 +29,7 @@ struct Note {
     std::string markdown;
 };
 
-struct Card {
+struct CardJob {
     const Note* note;
     Preset preset;
 };
@@ -187,9 +187,9 @@ int run(int argc, char** argv) {
         }
     }
 
-    std::vector<Card> cards;
+    std::vector<CardJob> cards;
     for (const Note& n : notes)
-        for (const Preset& p : options.presets) cards.push_back(Card{&n, p});
+        for (const Preset& p : options.presets) cards.push_back(CardJob{&n, p});
     if (cards.empty()) return failures ? 1 : 0;
 
     if (!gtk_init_check()) {
@@ -204,7 +204,7 @@ int run(int argc, char** argv) {
     // Output names are handed out in input order, whichever card finishes first.
     OutputNames names;
     std::vector<std::filesystem::path> paths;
-    for (const Card& card : cards)
+    for (const CardJob& card : cards)
         paths.push_back(names.claim(options.outputFile ? *options.outputFile
                                                        : options.outputFolder / norvo::Card::fileName(
                                                                                     card.note->markdown, card.preset.id)));
@@ -234,7 +234,7 @@ int run(int argc, char** argv) {
             if (busy[e]) continue;
             busy[e] = true;
             const std::size_t i = next++;
-            const Card card = cards[i];
+            const CardJob card = cards[i];
             engines[e]->render(card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
                                options.scale, [&, card, i, e](CardImagePtr image) {
                                    busy[e] = false;

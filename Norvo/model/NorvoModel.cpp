@@ -161,6 +161,12 @@ const char* saveFailed() { return _("Couldn't save the PNG"); }
 const char* copyFailed() { return _("Copy failed"); }
 const char* copied() { return _("Copied \u2713 \u2014 paste it anywhere"); }
 const char* shareFailed() { return _("Share failed"); }
+
+// The PNG of a rendered card at exactly its preset's size; nothing without an image.
+std::optional<std::vector<std::uint8_t>> exactPng(const CardImagePtr& image, const Preset& preset) {
+    if (!image) return std::nullopt;
+    return RenderEngine::png(*image, preset.width, preset.height);
+}
 }  // namespace
 
 void NorvoModel::renderCurrentCard(std::function<void(NorvoModel&, const Preset&, CardImagePtr)> then) {
@@ -172,17 +178,12 @@ void NorvoModel::renderCurrentCard(std::function<void(NorvoModel&, const Preset&
                     });
 }
 
-std::optional<std::vector<std::uint8_t>> NorvoModel::exactPng(const CardImagePtr& image, const Preset& preset) const {
-    if (!image || !services_) return std::nullopt;
-    return RenderEngine::png(*image, preset.width, preset.height);
-}
-
 void NorvoModel::exportPNG() {
     const std::string name = Card::fileName(markdown_, Presets::by(presetID_).id);  // the text at click time
     std::weak_ptr<NorvoModel*> weak = alive_;
     renderCurrentCard([weak, name](NorvoModel& model, const Preset& preset, CardImagePtr image) {
-        auto png = model.exactPng(image, preset);
-        if (!png) {
+        auto png = exactPng(image, preset);
+        if (!png || !model.services_) {
             model.setLastStatus(exportFailed());
             return;
         }
@@ -213,11 +214,11 @@ void NorvoModel::copyPNG() {
 
 void NorvoModel::sharePNG(Gtk::Widget* anchor) {
     renderCurrentCard([anchor](NorvoModel& model, const Preset& preset, CardImagePtr image) {
-        const auto png = model.exactPng(image, preset);
+        const auto png = exactPng(image, preset);
         // Named after the text as it is now, when the render has finished.
         const auto file = model.services_ ? model.services_->temporaryFolder() / Card::fileName(model.markdown_, preset.id)
                                           : std::filesystem::path();
-        if (!png || !writeFileAtomically(file, *png)) {
+        if (!png || !model.services_ || !writeFileAtomically(file, *png)) {
             model.setLastStatus(shareFailed());
             return;
         }

@@ -95,7 +95,6 @@ private:
     void publish(T& field, T value);
     // Renders the card with the settings of this moment, for export, copy and share.
     void renderCurrentCard(std::function<void(NorvoModel&, const Preset&, CardImagePtr)> then);
-    std::optional<std::vector<std::uint8_t>> exactPng(const CardImagePtr& image, const Preset& preset) const;
     void selfTestStep(std::size_t index, std::shared_ptr<const struct SelfTestRun> run);
 
     std::string markdown_;
