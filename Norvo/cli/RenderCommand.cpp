@@ -13,6 +13,10 @@
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <glibmm/dispatcher.h>
 #include <glibmm/main.h>
 #include <gtk/gtk.h>
@@ -20,6 +24,7 @@
 #include "cli/RenderOptions.hpp"
 #include "engine/RenderEngine.hpp"
 #include "norvo/Card.hpp"
+#include "support/AtomicFile.hpp"
 
 namespace norvo::RenderCommand {
 namespace {
@@ -42,47 +47,52 @@ struct EncodeTask {
 
 bool isValidUtf8(const std::string& s) { return g_utf8_validate(s.data(), gssize(s.size()), nullptr); }
 
-std::optional<std::string> readAll(const std::string& input, std::string& error) {
-    std::ostringstream text;
-    if (input == "-") {
-        text << std::cin.rdbuf();
-        return text.str();
+// Closes a file descriptor it was given.
+class ClosingFd {
+public:
+    explicit ClosingFd(int fd) : fd_(fd) {}
+    ~ClosingFd() {
+        if (fd_ >= 0) ::close(fd_);
     }
-    std::error_code ec;
-    if (std::filesystem::is_directory(input, ec)) {
+    ClosingFd(const ClosingFd&) = delete;
+    ClosingFd& operator=(const ClosingFd&) = delete;
+
+private:
+    int fd_;
+};
+
+std::string reason(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+// Reads a whole note, but never more than a note may hold: a longer file, an endless
+// pipe or /dev/zero is refused after the limit. Read errors are errors, also on stdin.
+std::optional<std::string> readNote(const std::string& input, std::string& error) {
+    const int fd = input == "-" ? STDIN_FILENO : ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = reason(errno);
+        return std::nullopt;
+    }
+    const ClosingFd closing(fd == STDIN_FILENO ? -1 : fd);
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         error = "is a folder";
         return std::nullopt;
     }
-    std::ifstream in(input, std::ios::binary);
-    if (!in) {
-        error = std::strerror(errno);
-        return std::nullopt;
-    }
-    text << in.rdbuf();
-    if (in.bad()) {
-        error = "read error";
-        return std::nullopt;
-    }
-    return text.str();
-}
-
-bool writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    // Written beside the target and renamed, so a failed write never leaves half a card.
-    std::filesystem::path temp = path;
-    temp += ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            return false;
+    std::string text;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = reason(errno);
+            return std::nullopt;
         }
+        if (n == 0) return text;
+        if (text.size() + std::size_t(n) > Card::kMaxMarkdownBytes) {
+            error = "too long to render (over 1 MiB)";
+            return std::nullopt;
+        }
+        text.append(buffer, std::size_t(n));
     }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    return !ec;
 }
 
 // Encodes and writes cards on one worker thread while the engine renders the next.
@@ -128,12 +138,15 @@ private:
                 tasks_.pop_front();
             }
             const auto png = RenderEngine::png(*task.image, task.preset.width, task.preset.height);
-            if (png && writeFile(task.path, *png)) {
+            const std::error_code error =
+                png ? writeFileAtomically(task.path, *png) : std::make_error_code(std::errc::not_enough_memory);
+            if (!error) {
                 std::printf("%s  %lldx%lld\n", task.path.c_str(), (long long)task.preset.width,
                             (long long)task.preset.height);
                 std::fflush(stdout);
             } else {
-                std::fprintf(stderr, "norvo render: could not write %s\n", task.path.c_str());
+                std::fprintf(stderr, "norvo render: could not write %s: %s\n", task.path.c_str(),
+                             error.message().c_str());
                 ++failures_;
             }
             {
@@ -169,15 +182,27 @@ int run(int argc, char** argv) {
         std::fputs(renderHelpText(), stdout);
         return 0;
     }
+    if (const auto error = checkOutputFile(options)) {
+        std::fprintf(stderr, "norvo render: %s\nTry 'norvo render --help'.\n", error->message.c_str());
+        return 2;
+    }
+    // A closed standard input is an error to report, and its slot must not be taken by the
+    // next file opened, which would then be read as "-".
+    const bool stdinClosed = fcntl(STDIN_FILENO, F_GETFD) < 0 && errno == EBADF;
+    if (stdinClosed) {
+        const int null = ::open("/dev/null", O_RDONLY);
+        if (null > STDIN_FILENO) ::close(null);
+    }
 
     int failures = 0;
     std::deque<Note> notes;  // stable addresses
     for (const std::string& input : options.inputs) {
         const std::string label = input == "-" ? "standard input" : input;
         std::string error;
-        auto text = readAll(input, error);
+        auto text = input == "-" && stdinClosed ? std::nullopt : readNote(input, error);
+        if (input == "-" && stdinClosed) error = reason(EBADF);
         if (!text) {
-            std::fprintf(stderr, "norvo render: cannot read %s: %s\n", label.c_str(), error.c_str());
+            std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), error.c_str());
             ++failures;
         } else if (!isValidUtf8(*text)) {
             std::fprintf(stderr, "norvo render: %s is not UTF-8 text\n", label.c_str());

@@ -1,7 +1,9 @@
 #include "cli/RenderOptions.hpp"
 
+#include <algorithm>
 #include <cmath>
 
+#include "norvo/Card.hpp"
 #include "norvo/CardScript.hpp"
 
 namespace norvo {
@@ -84,6 +86,13 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
     }
     if (o.help) return o;
     if (o.inputs.empty()) o.inputs.push_back("-");
+    if (std::count(o.inputs.begin(), o.inputs.end(), "-") > 1)
+        return RenderUsageError{"standard input (-) can be read only once"};
+    if (o.outputFile) {
+        const std::string name = o.outputFile->string();
+        if (name.empty()) return RenderUsageError{"-o needs a file name"};
+        if (name.back() == '/') return RenderUsageError{"-o '" + name + "' names a folder; use -d"};
+    }
     if (o.outputFile && sawFolder) return RenderUsageError{"use either -o or -d, not both"};
     if (o.outputFile && o.inputs.size() * o.presets.size() != 1)
         return RenderUsageError{"-o names one file, but this run makes " +
@@ -91,13 +100,30 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
     return o;
 }
 
-std::filesystem::path OutputNames::claim(const std::filesystem::path& wanted) {
-    std::filesystem::path candidate = wanted.lexically_normal();
-    for (int n = 2; taken_.count(candidate); ++n) {
-        std::filesystem::path next = wanted.lexically_normal();
-        next.replace_filename(wanted.stem().string() + "-" + std::to_string(n) + wanted.extension().string());
-        candidate = next;
+std::optional<RenderUsageError> checkOutputFile(const RenderOptions& options) {
+    if (!options.outputFile) return std::nullopt;
+    const std::filesystem::path& out = *options.outputFile;
+    std::error_code ec;
+    if (std::filesystem::is_directory(out, ec))
+        return RenderUsageError{"-o '" + out.string() + "' is a folder; use -d"};
+    for (const std::string& input : options.inputs) {
+        if (input == "-") continue;
+        if (std::filesystem::equivalent(input, out, ec))
+            return RenderUsageError{"-o '" + out.string() + "' is one of the notes to render"};
     }
+    return std::nullopt;
+}
+
+std::filesystem::path OutputNames::claim(const std::filesystem::path& wanted) {
+    const std::filesystem::path normal = wanted.lexically_normal();
+    const std::string stem = normal.stem().string(), extension = normal.extension().string();
+    auto named = [&](const std::string& tail) {
+        std::filesystem::path p = normal;
+        p.replace_filename(Card::fitName(stem, tail));
+        return p;
+    };
+    std::filesystem::path candidate = named(extension);
+    for (int n = 2; taken_.count(candidate); ++n) candidate = named("-" + std::to_string(n) + extension);
     taken_.insert(candidate);
     return candidate;
 }

@@ -32,8 +32,12 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
 
 const char* renderHelpText();
 
+// What only the file system can tell: -o may not name a folder or one of the notes.
+std::optional<RenderUsageError> checkOutputFile(const RenderOptions& options);
+
 // Hands out output paths, never the same one twice in a run: a second
-// "note-square.png" becomes "note-square-2.png".
+// "note-square.png" becomes "note-square-2.png". A name too long for the file system is
+// shortened before its number and extension.
 class OutputNames {
 public:
     std::filesystem::path claim(const std::filesystem::path& wanted);

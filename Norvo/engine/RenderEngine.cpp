@@ -63,6 +63,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
 
     bool pageLoaded = false;
     bool loadFailed = false;
+    std::size_t jobsOnThisProcess = 0;
     bool filterSettled = false;
     std::deque<Job> queue;
     std::optional<Job> current;
@@ -99,8 +100,10 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                              static_cast<State*>(self)->onLoadChanged(e);
                          }), this);
         g_signal_connect(view.get(), "load-failed",
-                         G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*, GError*, gpointer self) -> gboolean {
-                             static_cast<State*>(self)->loadFailed = true;
+                         G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*, GError* error, gpointer self) -> gboolean {
+                             // A load replaced by a newer one is not a failure of the page.
+                             if (!g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
+                                 static_cast<State*>(self)->loadFailed = true;
                              return FALSE;
                          }), this);
         g_signal_connect(view.get(), "web-process-terminated",
@@ -187,6 +190,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     void load() {
         pageLoaded = false;
         loadFailed = false;
+        jobsOnThisProcess = 0;
         if (hostUri.empty()) return;
         webkit_web_view_load_uri(view.get(), hostUri.c_str());
         armLoadWatchdog();
@@ -203,7 +207,12 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     }
 
     void onLoadChanged(WebKitLoadEvent event) {
-        if (event == WEBKIT_LOAD_STARTED) loadFailed = false;
+        if (event == WEBKIT_LOAD_STARTED) {
+            loadFailed = false;
+            // The page is being replaced: nothing drawn on it from now on is a card.
+            pageLoaded = false;
+            if (current) finish(nullptr);
+        }
         if (event != WEBKIT_LOAD_FINISHED) return;
         if (loadFailed) {
             // A page that cannot load fails its waiting requests now and is retried shortly.
@@ -223,8 +232,17 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     }
 
     void onWebProcessGone() {
+        // Not ready before the faulted job finishes, so the jobs behind it wait for the
+        // fresh page instead of being drawn on the dead one.
+        pageLoaded = false;
         if (current) finish(nullptr);
         load();
+    }
+
+    // Ends the web process; web-process-terminated then reloads the page.
+    void replaceWebProcess() {
+        pageLoaded = false;
+        webkit_web_view_terminate_web_process(view.get());
     }
 
     gboolean decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) {
@@ -247,23 +265,35 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
 
     void pump() {
         if (!ready() || current || queue.empty()) return;
+        // A long-lived web process slowly keeps memory from cards of many sizes; a fresh
+        // one between jobs costs about one page load every few thousand cards.
+        if (options.recycleAfter > 0 && jobsOnThisProcess >= options.recycleAfter) {
+            replaceWebProcess();
+            return;
+        }
+        ++jobsOnThisProcess;
         current = std::move(queue.front());
         queue.pop_front();
         const std::uint64_t ticket = ++currentTicket;
         const Job& job = *current;
 
-        const auto script = CardScript::build(job.markdown, job.theme, job.font, job.preset.width,
-                                              job.preset.height, job.wordmark, job.scale);
-        if (!script) {
+        const auto card = CardScript::build(job.markdown, job.theme, job.font, job.preset.width,
+                                            job.preset.height, job.wordmark, job.scale);
+        if (!card) {
             finish(nullptr);
             return;
         }
+        // The script answers with the job's ticket only when the page drew the card: a
+        // throwing, blank or replaced page answers with an error or another number.
+        const std::string script = "(function(){" + *card + ";return " + std::to_string(ticket) + ";})()";
         jobWatchdog = GSource(g_timeout_add(guint(options.jobTimeout.count()), +[](gpointer self) -> gboolean {
             auto* s = static_cast<State*>(self);
             s->jobWatchdog.forget();
-            // A page that stops answering is replaced; later requests get a fresh one.
+            // A page that stops answering is replaced; the jobs behind this one wait for
+            // the fresh page.
+            s->pageLoaded = false;
             s->finish(nullptr);
-            webkit_web_view_terminate_web_process(s->view.get());
+            s->replaceWebProcess();
             return G_SOURCE_REMOVE;
         }, this));
 
@@ -274,16 +304,23 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         gtk_widget_size_allocate(widget, &area, -1);
 
         webkit_web_view_evaluate_javascript(
-            view.get(), script->c_str(), gssize(script->size()), nullptr, nullptr, nullptr,
+            view.get(), script.c_str(), gssize(script.size()), nullptr, nullptr, nullptr,
             +[](GObject* source, GAsyncResult* result, gpointer data) {
                 std::unique_ptr<Ticket> t(static_cast<Ticket*>(data));
                 GError* raw = nullptr;
-                // The script's value and any error it raised are of no interest.
-                if (JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &raw))
-                    g_object_unref(value);
+                GObjectPtr<JSCValue> value(
+                    webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &raw));
                 GErrorPtr error(raw);
-                if (auto self = t->state.lock(); self && self->currentTicket == t->id && self->current)
-                    self->snapshot(std::move(t));
+                auto self = t->state.lock();
+                if (!self || self->currentTicket != t->id || !self->current) return;
+                const bool drawn = value && jsc_value_is_number(value.get()) &&
+                                   jsc_value_to_double(value.get()) == double(t->id);
+                if (!drawn) {
+                    if (error) g_info("card script failed: %s", error->message);
+                    self->failAndReload();
+                    return;
+                }
+                self->snapshot(std::move(t));
             },
             std::make_unique<Ticket>(Ticket{weak_from_this(), ticket}).release());
     }
@@ -299,7 +336,11 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                 GErrorPtr error(raw);
                 auto self = t->state.lock();
                 if (!self || self->currentTicket != t->id || !self->current) return;
-                self->finish(texture ? exactImage(texture.get(), self->current->preset) : nullptr);
+                if (!texture) {
+                    self->failAndReload();
+                    return;
+                }
+                self->finish(exactImage(texture.get(), self->current->preset));
             },
             ticket.release());
     }
@@ -311,6 +352,14 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         gdk_texture_download(texture, image->data(), gsize(image->stride()));
         if (tw == preset.width && th == preset.height) return image;
         return std::make_shared<CardImage>(image->scaledTo(int(preset.width), int(preset.height)));
+    }
+
+    // A page that failed a job may be dying or broken: the next job waits for a fresh load,
+    // so it is never drawn on a page whose web process is about to be reported gone.
+    void failAndReload() {
+        pageLoaded = false;
+        finish(nullptr);
+        load();
     }
 
     void finish(CardImagePtr image) {

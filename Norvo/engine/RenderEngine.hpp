@@ -26,6 +26,8 @@ public:
         std::filesystem::path hostPage;  // empty: carder/host.html in the resource bundle
         std::chrono::milliseconds loadTimeout{15'000};
         std::chrono::milliseconds jobTimeout{10'000};
+        // Jobs one web process renders before it is replaced by a fresh one (0: never).
+        std::size_t recycleAfter = 2000;
     };
 
     RenderEngine();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/CardImage.hpp"
+#include "support/AtomicFile.hpp"
 
 namespace Gtk {
 class Widget;
@@ -38,9 +39,5 @@ public:
     virtual std::filesystem::path temporaryFolder() = 0;
     virtual void showAlert(const Alert& alert, AlertAnswer answered) = 0;
 };
-
-// Writes bytes through a temporary file beside `path` and renames it into place, so a
-// failed write never leaves a truncated file where an existing one stood.
-bool writeFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace norvo

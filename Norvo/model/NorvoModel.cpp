@@ -103,7 +103,22 @@ CardRenderer& NorvoModel::engine() {
     return *engine_;
 }
 
+namespace {
+const char* tooLong() { return _("Too long to render \u2014 a note may hold up to 1 MiB"); }
+}  // namespace
+
+bool NorvoModel::refuseTooLong() {
+    if (markdown_.size() <= Card::kMaxMarkdownBytes) {
+        if (lastStatus_ == tooLong()) setLastStatus({});
+        return false;
+    }
+    // The editor keeps the text; only rendering is refused.
+    if (lastStatus_ != tooLong()) setLastStatus(tooLong());
+    return true;
+}
+
 void NorvoModel::rerender() {
+    if (refuseTooLong()) return;
     CardRenderer& renderer = engine();
     const Preset preset = Presets::by(presetID_);
     std::weak_ptr<NorvoModel*> weak = alive_;
@@ -170,6 +185,7 @@ std::optional<std::vector<std::uint8_t>> exactPng(const CardImagePtr& image, con
 }  // namespace
 
 void NorvoModel::renderCurrentCard(std::function<void(NorvoModel&, const Preset&, CardImagePtr)> then) {
+    if (refuseTooLong()) return;
     const Preset preset = Presets::by(presetID_);
     std::weak_ptr<NorvoModel*> weak = alive_;
     engine().render(markdown_, themeID_, fontID_, preset, wordmark_, fontScale_,
@@ -192,7 +208,8 @@ void NorvoModel::exportPNG() {
             auto alive = weak.lock();
             if (!alive || !path) return;  // cancelled: the status line stays as it was
             NorvoModel& model = **alive;
-            if (!writeFileAtomically(*path, bytes)) {
+            if (const auto error = writeFileAtomically(*path, bytes)) {
+                g_warning("could not save %s: %s", path->c_str(), error.message().c_str());
                 model.setLastStatus(saveFailed());
                 return;
             }
@@ -218,7 +235,7 @@ void NorvoModel::sharePNG(Gtk::Widget* anchor) {
         // Named after the text as it is now, when the render has finished.
         const auto file = model.services_ ? model.services_->temporaryFolder() / Card::fileName(model.markdown_, preset.id)
                                           : std::filesystem::path();
-        if (!png || !model.services_ || !writeFileAtomically(file, *png)) {
+        if (!png || !model.services_ || writeFileAtomically(file, *png)) {
             model.setLastStatus(shareFailed());
             return;
         }

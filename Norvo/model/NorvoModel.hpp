@@ -93,6 +93,8 @@ public:
 private:
     template <typename T>
     void publish(T& field, T value);
+    // True (and says so in the status line) when the note is too long to render.
+    bool refuseTooLong();
     // Renders the card with the settings of this moment, for export, copy and share.
     void renderCurrentCard(std::function<void(NorvoModel&, const Preset&, CardImagePtr)> then);
     void selfTestStep(std::size_t index, std::shared_ptr<const struct SelfTestRun> run);

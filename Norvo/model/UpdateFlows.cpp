@@ -43,7 +43,11 @@ NorvoModel::UpdateSource NorvoModel::defaultUpdateSource() {
     return source;
 }
 
-void NorvoModel::start() { checkForUpdatesOnLaunch(); }
+void NorvoModel::start() {
+    // What an earlier update left behind when its process ended without swapping.
+    std::thread([] { SelfUpdater::removeLeftovers(g_get_tmp_dir()); }).detach();
+    checkForUpdatesOnLaunch();
+}
 
 void NorvoModel::checkInBackground(std::function<void(NorvoModel&, std::optional<UpdateInfo>)> then) {
     std::weak_ptr<NorvoModel*> weak = alive_;

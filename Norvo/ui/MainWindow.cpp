@@ -54,7 +54,7 @@ void MainWindow::allowDraggingTheCard() {
             if (!png) return {};
             const auto path = std::filesystem::path(Glib::get_tmp_dir()) /
                               Card::fileName(model_.markdown(), Presets::by(model_.presetID()).id);
-            if (!writeFileAtomically(path, *png)) return {};
+            if (writeFileAtomically(path, *png)) return {};
             auto file = Gio::File::create_for_path(path.string());
             Glib::Value<Glib::RefPtr<Gio::File>> fileValue;
             fileValue.init(fileValue.value_type());

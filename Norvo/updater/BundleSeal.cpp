@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "updater/Minisign.hpp"
+#include "updater/RelativePath.hpp"
 
 namespace norvo::BundleSeal {
 
@@ -20,15 +21,6 @@ bool isHex64(const std::string& s) {
     if (s.size() != 64) return false;
     for (char c : s)
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    return true;
-}
-
-// A clean relative path: no empty, "." or ".." parts, no leading "/", no backslash.
-bool isCleanPath(const std::string& p) {
-    if (p.empty() || p.front() == '/' || p.back() == '/' || p.find('\\') != std::string::npos) return false;
-    std::istringstream parts(p);
-    for (std::string part; std::getline(parts, part, '/');)
-        if (part.empty() || part == "." || part == "..") return false;
     return true;
 }
 
@@ -67,7 +59,7 @@ std::optional<Seal> parse(const std::string& text) {
             return std::nullopt;
         e.path = line.substr(75);
         // Sorted and unique, so a path cannot be sealed twice.
-        if (!isCleanPath(e.path) || (!seal.files.empty() && e.path <= previous)) return std::nullopt;
+        if (!RelativePath::isClean(e.path) || (!seal.files.empty() && e.path <= previous)) return std::nullopt;
         previous = e.path;
         seal.files.push_back(std::move(e));
     }
@@ -123,6 +115,10 @@ std::optional<std::string> verify(const std::filesystem::path& bundle, const std
         if (!sealed.count(relative)) return std::nullopt;
     }
     if (ec) return std::nullopt;
+    // A bundle that cannot start is no update, however well it is signed.
+    if (!sealed.count(kExecutable)) return std::nullopt;
+    for (const Entry& e : seal->files)
+        if (e.path == kExecutable && e.mode != 0755) return std::nullopt;
     return seal->version;
 }
 

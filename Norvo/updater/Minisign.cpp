@@ -20,6 +20,7 @@ bool sodiumReady() {
 }
 
 std::vector<unsigned char> base64(std::string_view text) {
+    if (text.empty()) return {};  // libsodium must never see a null buffer
     std::vector<unsigned char> out(text.size());
     std::size_t length = 0;
     if (sodium_base642bin(out.data(), out.size(), text.data(), text.size(), nullptr, &length, nullptr,
@@ -51,7 +52,8 @@ bool verify(std::string_view message, std::string_view signatureFile, std::strin
     if (key.size() != 2 + kKeyIdBytes + kPublicKeyBytes || key[0] != 'E' || key[1] != 'd') return false;
 
     const auto l = lines(signatureFile);
-    if (l.size() < 4 || l[0].substr(0, kUntrustedPrefix.size()) != kUntrustedPrefix ||
+    // Exactly four lines (a final line feed is fine): nothing may ride along unsigned.
+    if (l.size() != 4 || l[0].substr(0, kUntrustedPrefix.size()) != kUntrustedPrefix ||
         l[2].substr(0, kTrustedPrefix.size()) != kTrustedPrefix)
         return false;
     const auto signature = base64(l[1]);

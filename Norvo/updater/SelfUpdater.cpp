@@ -1,6 +1,11 @@
 #include "updater/SelfUpdater.hpp"
 
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include <signal.h>
+#include <sys/stat.h>
 
 #include <fcntl.h>
 #include <glib.h>
@@ -9,7 +14,7 @@
 
 #include "BuildConfig.hpp"
 #include "engine/ResourceBundle.hpp"
-#include "model/DesktopServices.hpp"
+#include "support/AtomicFile.hpp"
 #include "updater/BundleSeal.hpp"
 #include "updater/ZipExtractor.hpp"
 
@@ -38,6 +43,60 @@ bool isReadOnlyLocation(const std::filesystem::path& destination) {
     if (statvfs(destination.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY)) return true;
     return access(destination.parent_path().c_str(), W_OK) != 0;
 }
+
+constexpr std::string_view kWorkPrefix = "tazu-update-";
+
+std::filesystem::path workFolderFor(const Setup& setup) {
+    return setup.temporaryFolder / (std::string(kWorkPrefix) + std::to_string(setup.pid));
+}
+
+// The update's working folder: removed when the install fails at any step, handed to the
+// swap script (which removes it after the swap) when it succeeds.
+class WorkFolder {
+public:
+    explicit WorkFolder(std::filesystem::path path) : path_(std::move(path)) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::create_directories(path_);
+        // Only this user may touch what is verified here before it is copied into place.
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
+    }
+    ~WorkFolder() {
+        if (handedOver_) return;
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+        if (ec) g_warning("could not remove %s: %s", path_.c_str(), ec.message().c_str());
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    void handOver() { handedOver_ = true; }
+
+private:
+    std::filesystem::path path_;
+    bool handedOver_ = false;
+};
+
+struct FileClose {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Streams the download into `archive`; memory stays flat whatever its size.
+void download(const UpdateInfo& update, const Setup& setup, const std::filesystem::path& archive) {
+    std::unique_ptr<std::FILE, FileClose> file(std::fopen(archive.c_str(), "wbx"));
+    if (!file)
+        throw std::filesystem::filesystem_error("cannot write the update archive", archive,
+                                                std::error_code(errno, std::generic_category()));
+    const auto status =
+        setup.session->download(update.downloadURL, file.get(), setup.downloadTimeout, setup.maxDownloadBytes, setup.pace);
+    if (!status) throw NetworkError("the update could not be downloaded");
+    if (*status != 200) throw UpdateFailure(UpdateError::download);
+    if (std::fclose(file.release()) != 0)
+        throw std::filesystem::filesystem_error("cannot write the update archive", archive,
+                                                std::error_code(errno, std::generic_category()));
+}
+
+bool processIsGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
 
 std::filesystem::path firstTopLevelApp(const std::filesystem::path& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder))
@@ -69,34 +128,47 @@ void install(const UpdateInfo& update, const Setup& setup) {
     const std::filesystem::path destination = setup.destination;
     if (isReadOnlyLocation(destination)) throw UpdateFailure(UpdateError::readOnlyLocation);
 
-    const std::string name = "tazu-update-" + std::to_string(setup.pid);
-    const std::filesystem::path work = setup.temporaryFolder / name;
-    std::error_code ignored;
-    std::filesystem::remove_all(work, ignored);
-    std::filesystem::create_directories(work);
-    // Only this user may touch what is verified here before it is copied into place.
-    std::filesystem::permissions(work, std::filesystem::perms::owner_all);
+    WorkFolder work(workFolderFor(setup));
+    const std::filesystem::path archive = work.path() / "update.zip";
+    download(update, setup, archive);
 
-    const auto response = setup.session->get(update.downloadURL, setup.downloadTimeout, setup.maxDownloadBytes);
-    if (!response) throw NetworkError("the update could not be downloaded");
-    if (response->status != 200) throw UpdateFailure(UpdateError::download);
-    const std::filesystem::path archive = work / "update.zip";
-    if (!writeFileAtomically(archive, std::vector<std::uint8_t>(response->body.begin(), response->body.end())))
-        throw std::filesystem::filesystem_error("cannot write the update archive", archive,
-                                                std::make_error_code(std::errc::io_error));
-
-    const std::filesystem::path unpacked = work / "unpacked";
+    const std::filesystem::path unpacked = work.path() / "unpacked";
     if (!ZipExtractor::extract(archive, unpacked)) throw UpdateFailure(UpdateError::unpack);
     const std::filesystem::path newApp = firstTopLevelApp(unpacked);
     if (newApp.empty()) throw UpdateFailure(UpdateError::notFound);
     // The seal names its version: an older signed release offered as a newer one is refused.
     if (verifySignature(newApp, setup.publicKey) != update.version) throw UpdateFailure(UpdateError::badSignature);
+    std::filesystem::remove(archive);  // not needed by the swap
     launchSwap(newApp, destination, setup);
+    work.handOver();
+}
+
+void removeLeftovers(const std::filesystem::path& temporaryFolder) {
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(temporaryFolder, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(kWorkPrefix, 0) != 0) continue;
+        std::string digits = name.substr(kWorkPrefix.size());
+        if (digits.size() > 3 && digits.compare(digits.size() - 3, 3, ".sh") == 0) digits.resize(digits.size() - 3);
+        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const pid_t pid = pid_t(std::stol(digits));
+        if (pid <= 0 || !processIsGone(pid)) continue;
+        // Only our own leftovers: a folder of another user's is not ours to judge.
+        struct stat st {};
+        if (lstat(it->path().c_str(), &st) != 0 || st.st_uid != getuid()) continue;
+        std::error_code removeError;
+        std::filesystem::remove_all(it->path(), removeError);
+        if (removeError) g_warning("could not remove %s: %s", it->path().c_str(), removeError.message().c_str());
+    }
 }
 
 std::string swapScript(pid_t pid) {
     // The new bundle is copied beside the installed one and swapped in only when complete;
     // on any failure the old bundle stands (or is put back) and is the one relaunched.
+    // $1 is the verified new bundle inside $3, the update's working folder; both go once
+    // the swap is done, and so does the script itself.
     return "#!/bin/sh\n"
            "while kill -0 " + std::to_string(pid) + " 2>/dev/null; do sleep 0.2; done\n"
            "new=\"$2.new\"\n"
@@ -106,24 +178,28 @@ std::string swapScript(pid_t pid) {
            "  rm -rf \"$new\"\n"
            "  [ -d \"$2.bak\" ] && [ ! -e \"$2\" ] && mv \"$2.bak\" \"$2\"\n"
            "fi\n"
+           "rm -rf \"$3\"; rm -f \"$0\"\n"
            "\"$2/norvo\" </dev/null >/dev/null 2>&1 &\n";
 }
 
 void launchSwap(const std::filesystem::path& newApp, const std::filesystem::path& dest, const Setup& setup) {
+    const std::filesystem::path work = workFolderFor(setup);
     const std::filesystem::path script =
         setup.temporaryFolder / ("tazu-update-" + std::to_string(setup.pid) + ".sh");
     const std::string text = swapScript(setup.pid);
-    if (!writeFileAtomically(script, std::vector<std::uint8_t>(text.begin(), text.end())))
-        throw std::filesystem::filesystem_error("cannot write the swap script", script,
-                                                std::make_error_code(std::errc::io_error));
+    if (const auto error = writeFileAtomically(script, text))
+        throw std::filesystem::filesystem_error("cannot write the swap script", script, error);
     const std::string sh = "/bin/sh";
     std::vector<char*> argv{const_cast<char*>(sh.c_str()), const_cast<char*>(script.c_str()),
-                            const_cast<char*>(newApp.c_str()), const_cast<char*>(dest.c_str()), nullptr};
+                            const_cast<char*>(newApp.c_str()), const_cast<char*>(dest.c_str()),
+                            const_cast<char*>(work.c_str()), nullptr};
     GError* error = nullptr;
     // Its own session: the script outlives Norvo and is not stopped with it.
     const gboolean started = g_spawn_async(
         nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, [](gpointer) { setsid(); }, nullptr, nullptr, &error);
     if (!started) {
+        std::error_code ignored;
+        std::filesystem::remove(script, ignored);
         const std::string message = error ? error->message : "cannot start /bin/sh";
         if (error) g_error_free(error);
         throw std::system_error(std::make_error_code(std::errc::no_such_file_or_directory), message);

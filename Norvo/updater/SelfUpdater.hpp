@@ -19,6 +19,7 @@ struct Setup {
     pid_t pid = 0;                        // the process the swap waits for
     std::chrono::milliseconds downloadTimeout{10 * 60 * 1000};
     std::size_t maxDownloadBytes = 512u << 20;
+    HttpSession::Pace pace;  // a stalled server does not hold the install
 
     // The running program's own bundle, the system's temporary folder, the compiled-in
     // key, this process.
@@ -32,6 +33,9 @@ void install(const UpdateInfo& update, const Setup& setup);
 // The bundle must carry a valid seal of the maker; throws UpdateFailure(badSignature)
 // otherwise. Returns the sealed version.
 std::string verifySignature(const std::filesystem::path& bundle, const std::string& publicKey);
+
+// Removes the working folders and scripts of updates whose process no longer runs.
+void removeLeftovers(const std::filesystem::path& temporaryFolder);
 
 // Writes tazu-update-<pid>.sh and starts it with /bin/sh in its own session.
 void launchSwap(const std::filesystem::path& newApp, const std::filesystem::path& dest, const Setup& setup);

@@ -1,5 +1,7 @@
 #include "updater/ZipExtractor.hpp"
 
+#include "updater/RelativePath.hpp"
+
 #include <memory>
 #include <set>
 #include <sstream>
@@ -21,15 +23,6 @@ struct WriteFree {
 };
 using ArchiveReader = std::unique_ptr<archive, ReadFree>;
 using ArchiveWriter = std::unique_ptr<archive, WriteFree>;
-
-bool isCleanPath(std::string p) {
-    while (!p.empty() && p.back() == '/') p.pop_back();  // folders may end in "/"
-    if (p.empty() || p.front() == '/' || p.find('\\') != std::string::npos) return false;
-    std::istringstream parts(p);
-    for (std::string part; std::getline(parts, part, '/');)
-        if (part.empty() || part == "." || part == "..") return false;
-    return true;
-}
 
 }  // namespace
 
@@ -63,7 +56,7 @@ bool extract(const std::filesystem::path& archivePath, const std::filesystem::pa
         const auto type = archive_entry_filetype(entry);
         if ((type != AE_IFREG && type != AE_IFDIR) || archive_entry_hardlink(entry) || archive_entry_symlink(entry))
             return false;
-        if (!isCleanPath(name)) return false;
+        if (!RelativePath::isClean(name, true)) return false;
         while (name.back() == '/') name.pop_back();
         if (!seen.insert(name).second) return false;
 

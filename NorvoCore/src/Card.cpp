@@ -1,7 +1,6 @@
 #include "norvo/Card.hpp"
 
 #include <memory>
-#include <vector>
 
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
@@ -12,9 +11,6 @@
 
 namespace norvo::Card {
 namespace {
-
-using Cluster = icu::UnicodeString;  // one user-perceived character
-using Clusters = std::vector<Cluster>;
 
 constexpr int kMaxSlugClusters = 50;
 
@@ -30,98 +26,144 @@ icu::BreakIterator& graphemeIterator() {
     return *it;
 }
 
-Clusters split(const icu::UnicodeString& text) {
-    Clusters out;
-    icu::BreakIterator& it = graphemeIterator();
-    it.setText(text);
-    int32_t start = it.first();
-    for (int32_t end = it.next(); end != icu::BreakIterator::DONE; start = end, end = it.next())
-        out.emplace_back(text, start, end - start);
-    return out;
+icu::UnicodeString decode(std::string_view bytes) {
+    const std::u32string scalars = utf8::decodeLenient(bytes);
+    return icu::UnicodeString::fromUTF32(reinterpret_cast<const UChar32*>(scalars.data()), int32_t(scalars.size()));
 }
 
-bool isSingle(const Cluster& c, UChar32 cp) { return c.length() <= 2 && c.countChar32() == 1 && c.char32At(0) == cp; }
+// The cluster [start, end) of `text` is exactly the one code point `cp`.
+bool isSingle(const icu::UnicodeString& text, int32_t start, int32_t end, UChar32 cp) {
+    return text.char32At(start) == cp && text.moveIndex32(start, 1) == end;
+}
 
-bool isWhitespace(const Cluster& c) {
-    if (c.countChar32() != 1) return false;
-    const UChar32 cp = c.char32At(0);
+bool isWhitespace(const icu::UnicodeString& text, int32_t start, int32_t end) {
+    if (text.moveIndex32(start, 1) != end) return false;
+    const UChar32 cp = text.char32At(start);
     return cp == U'\t' || u_charType(cp) == U_SPACE_SEPARATOR;
 }
 
-bool isLetterOrNumber(const Cluster& c) {
-    const UChar32 first = c.char32At(0);
-    return u_hasBinaryProperty(first, UCHAR_ALPHABETIC) ||
-           u_getIntPropertyValue(first, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
-}
+enum class LineKind { blank, rule, text };
 
-Clusters trimmed(const Clusters& line) {
-    auto b = line.begin(), e = line.end();
-    while (b != e && isWhitespace(*b)) ++b;
-    while (e != b && isWhitespace(*(e - 1))) --e;
-    return Clusters(b, e);
-}
-
-bool isRule(const Clusters& trimmedLine) {
-    return trimmedLine.size() == 3 && isSingle(trimmedLine[0], U'-') &&
-           isSingle(trimmedLine[1], U'-') && isSingle(trimmedLine[2], U'-');
-}
-
-std::vector<Clusters> lines(const Clusters& all) {
-    std::vector<Clusters> out(1);
-    for (const Cluster& c : all) {
-        if (isSingle(c, U'\n'))
-            out.emplace_back();
-        else
-            out.back().push_back(c);
+// Reads only as far as it must: a line is a rule when, trimmed of white space, it is
+// exactly three "-".
+LineKind classify(const icu::UnicodeString& line) {
+    icu::BreakIterator& it = graphemeIterator();
+    it.setText(line);
+    int dashes = 0;
+    bool afterDashes = false;  // white space seen after the dashes began
+    int32_t start = it.first();
+    for (int32_t end = it.next(); end != icu::BreakIterator::DONE; start = end, end = it.next()) {
+        if (isWhitespace(line, start, end)) {
+            if (dashes > 0) afterDashes = true;
+            continue;
+        }
+        if (!isSingle(line, start, end, U'-') || afterDashes || ++dashes > 3) return LineKind::text;
     }
-    return out;
+    if (dashes == 0) return LineKind::blank;
+    return dashes == 3 ? LineKind::rule : LineKind::text;
 }
 
-Clusters chooseTitle(const std::vector<Clusters>& ls) {
-    std::size_t from = 0;
-    if (isRule(trimmed(ls[0]))) {
-        for (std::size_t i = 1; i < ls.size(); ++i) {
-            if (isRule(trimmed(ls[i]))) {
-                from = i + 1;
-                break;
+// Lines end at a line feed that stands alone: "\r\n" is one character, not a line break.
+class Lines {
+public:
+    explicit Lines(std::string_view text) : text_(text) {}
+    bool next(std::string_view& line) {
+        if (done_) return false;
+        std::size_t from = pos_;
+        for (;;) {
+            const std::size_t nl = text_.find('\n', from);
+            if (nl == std::string_view::npos) {
+                line = text_.substr(pos_);
+                done_ = true;
+                return true;
             }
+            if (nl > 0 && text_[nl - 1] == '\r') {
+                from = nl + 1;
+                continue;
+            }
+            line = text_.substr(pos_, nl - pos_);
+            pos_ = nl + 1;
+            return true;
         }
     }
-    for (std::size_t i = from; i < ls.size(); ++i) {
-        Clusters t = trimmed(ls[i]);
-        if (!t.empty() && !isRule(t)) return t;
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    bool done_ = false;
+};
+
+// The first line that is neither blank nor a rule, after any leading front matter.
+std::string_view titleLine(std::string_view text) {
+    Lines lines(text);
+    std::string_view line;
+    bool first = true, inFrontMatter = false;
+    while (lines.next(line)) {
+        const LineKind kind = classify(decode(line));
+        if (first && kind == LineKind::rule) {
+            inFrontMatter = true;
+        } else if (inFrontMatter) {
+            if (kind == LineKind::rule) inFrontMatter = false;
+        } else if (kind == LineKind::text) {
+            return line;
+        }
+        first = false;
     }
+    if (!inFrontMatter) return {};
+    // Unclosed front matter is no front matter: read again from the top.
+    Lines again(text);
+    while (again.next(line))
+        if (classify(decode(line)) == LineKind::text) return line;
     return {};
 }
 
-Clusters stripHeadingMarks(Clusters title) {
-    if (title.empty() || !isSingle(title.front(), U'#')) return title;
-    std::size_t n = 0;
-    while (n < title.size() && isSingle(title[n], U'#')) ++n;
-    title.erase(title.begin(), title.begin() + std::ptrdiff_t(n));
-    return trimmed(title);
+// The title without surrounding white space and leading "#" marks.
+icu::UnicodeString titleText(const icu::UnicodeString& line) {
+    icu::BreakIterator& it = graphemeIterator();
+    it.setText(line);
+    int32_t end = line.length();
+    for (int32_t b = it.last(), p = it.previous(); p != icu::BreakIterator::DONE && isWhitespace(line, p, b);
+         b = p, p = it.previous())
+        end = p;
+    int32_t start = 0;
+    auto skip = [&](auto&& isSkipped) {
+        while (start < end) {
+            const int32_t e = it.following(start);
+            if (!isSkipped(start, e)) break;
+            start = e;
+        }
+    };
+    auto whitespace = [&](int32_t a, int32_t e) { return isWhitespace(line, a, e); };
+    auto hash = [&](int32_t a, int32_t e) { return isSingle(line, a, e, U'#'); };
+    skip(whitespace);
+    if (start < end && hash(start, it.following(start))) {
+        skip(hash);
+        skip(whitespace);
+    }
+    return icu::UnicodeString(line, start, end - start);
+}
+
+bool isLetterOrNumber(UChar32 first) {
+    return u_hasBinaryProperty(first, UCHAR_ALPHABETIC) ||
+           u_getIntPropertyValue(first, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
 }
 
 }  // namespace
 
 std::string slug(std::string_view text, std::string_view fallback) {
-    const std::u32string scalars = utf8::decodeLenient(text);
-    const icu::UnicodeString unicode =
-        icu::UnicodeString::fromUTF32(reinterpret_cast<const UChar32*>(scalars.data()),
-                                      int32_t(scalars.size()));
-
-    const Clusters title = stripHeadingMarks(chooseTitle(lines(split(unicode))));
-
-    icu::UnicodeString lowered;
-    for (const Cluster& c : title) lowered += c;
+    icu::UnicodeString lowered = titleText(decode(titleLine(text)));
     lowered.toLower(icu::Locale::getRoot());
 
+    icu::BreakIterator& it = graphemeIterator();
+    it.setText(lowered);
     icu::UnicodeString out;
     int outClusters = 0;
     bool pendingSeparator = false;
-    for (const Cluster& c : split(lowered)) {
-        if (isLetterOrNumber(c)) {
-            out += c;
+    int32_t start = it.first();
+    for (int32_t end = it.next(); end != icu::BreakIterator::DONE && outClusters < kMaxSlugClusters;
+         start = end, end = it.next()) {
+        if (isLetterOrNumber(lowered.char32At(start))) {
+            out.append(lowered, start, end - start);
             ++outClusters;
             pendingSeparator = false;
         } else if (!pendingSeparator && outClusters > 0) {
@@ -129,7 +171,6 @@ std::string slug(std::string_view text, std::string_view fallback) {
             ++outClusters;
             pendingSeparator = true;
         }
-        if (outClusters >= kMaxSlugClusters) break;
     }
     // Only a trailing separator can occur.
     if (pendingSeparator) out.truncate(out.length() - 1);
@@ -140,8 +181,27 @@ std::string slug(std::string_view text, std::string_view fallback) {
     return result;
 }
 
+std::string fitName(std::string_view stem, std::string_view tail, std::size_t maxBytes) {
+    if (stem.size() + tail.size() <= maxBytes) return std::string(stem) + std::string(tail);
+    const std::size_t room = maxBytes > tail.size() ? maxBytes - tail.size() : 0;
+    // Cut at a character boundary that fits, so no character is left in pieces.
+    const icu::UnicodeString unicode = decode(stem);
+    icu::BreakIterator& it = graphemeIterator();
+    it.setText(unicode);
+    std::string kept;
+    int32_t start = it.first();
+    for (int32_t end = it.next(); end != icu::BreakIterator::DONE; start = end, end = it.next()) {
+        std::string cluster;
+        icu::UnicodeString(unicode, start, end - start).toUTF8String(cluster);
+        if (kept.size() + cluster.size() > room) break;
+        kept += cluster;
+    }
+    while (!kept.empty() && kept.back() == '-') kept.pop_back();
+    return kept + std::string(tail);
+}
+
 std::string fileName(std::string_view markdown, std::string_view presetId) {
-    return slug(markdown, "card") + "-" + std::string(presetId) + ".png";
+    return fitName(slug(markdown, "card"), "-" + std::string(presetId) + ".png");
 }
 
 }  // namespace norvo::Card

@@ -15,6 +15,8 @@ using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
 struct BodySink {
     std::string body;
+    std::FILE* file = nullptr;  // when set, the body goes here instead
+    std::size_t received = 0;
     std::size_t cap = 0;
 };
 
@@ -22,7 +24,9 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* use
     auto* sink = static_cast<BodySink*>(user);
     const std::size_t n = size * count;
     // A short count makes libcurl fail the transfer with CURLE_WRITE_ERROR.
-    if (sink->body.size() + n > sink->cap) return 0;
+    if (sink->received + n > sink->cap) return 0;
+    sink->received += n;
+    if (sink->file) return std::fwrite(data, 1, n, sink->file);
     sink->body.append(data, n);
     return n;
 }
@@ -38,11 +42,12 @@ CurlHttpSession::CurlHttpSession(std::string extraCaFile) : extraCaFile_(std::mo
     initCurlOnce();
 }
 
-std::optional<HttpResponse> CurlHttpSession::get(const std::string& url, std::chrono::milliseconds timeout,
-                                                 std::size_t maxBodyBytes) {
+// One hardened GET into `sink`; the status when the transfer completed.
+std::optional<long> CurlHttpSession::transfer(const std::string& url, std::chrono::milliseconds timeout,
+                                              std::size_t maxBodyBytes, BodySinkRef sinkRef, const Pace* pace) {
+    auto& sink = *static_cast<BodySink*>(sinkRef);
     CurlEasy h(curl_easy_init());
     if (!h) return std::nullopt;
-    BodySink sink;
     sink.cap = maxBodyBytes;
     CURL* c = h.get();
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -53,6 +58,10 @@ std::optional<HttpResponse> CurlHttpSession::get(const std::string& url, std::ch
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(timeout.count()));
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(timeout.count()));
+    if (pace) {
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, pace->lowSpeedBytesPerSecond);
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long(pace->lowSpeedTime.count()));
+    }
     curl_easy_setopt(c, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -67,10 +76,26 @@ std::optional<HttpResponse> CurlHttpSession::get(const std::string& url, std::ch
         curl_easy_setopt(c, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     }
     if (curl_easy_perform(c) != CURLE_OK) return std::nullopt;
-    HttpResponse response;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
-    response.body = std::move(sink.body);
-    return response;
+    long status = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    return status;
+}
+
+std::optional<HttpResponse> CurlHttpSession::get(const std::string& url, std::chrono::milliseconds timeout,
+                                                 std::size_t maxBodyBytes) {
+    BodySink sink;
+    const auto status = transfer(url, timeout, maxBodyBytes, &sink, nullptr);
+    if (!status) return std::nullopt;
+    return HttpResponse{*status, std::move(sink.body)};
+}
+
+std::optional<long> CurlHttpSession::download(const std::string& url, std::FILE* file,
+                                              std::chrono::milliseconds timeout, std::size_t maxBodyBytes, Pace pace) {
+    BodySink sink;
+    sink.file = file;
+    const auto status = transfer(url, timeout, maxBodyBytes, &sink, &pace);
+    if (!status || std::fflush(file) != 0 || std::ferror(file)) return std::nullopt;
+    return status;
 }
 
 }  // namespace norvo

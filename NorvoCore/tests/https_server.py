@@ -54,12 +54,22 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             # No length up front: the client must cap the body while it arrives.
             "/_test/big": lambda: self.reply(200, MANIFEST + b" " * (2 << 20), announce_length=False),
             "/_test/slow": self.slow,
+            "/_test/trickle": self.trickle,
         }
         route = routes.get(self.path.split("?")[0])
         if route:
             route()
         else:
             super().do_GET()
+
+    def trickle(self):
+        self.send_response(200)
+        self.send_header("Content-Length", "100000")
+        self.end_headers()
+        for _ in range(60):
+            self.wfile.write(b"P")
+            self.wfile.flush()
+            time.sleep(0.5)
 
     def slow(self):
         time.sleep(3)

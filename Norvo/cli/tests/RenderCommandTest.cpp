@@ -1,10 +1,88 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fstream>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
 #include "TestSupport.hpp"
 #include "cli/RenderOptions.hpp"
 
 using namespace norvo;
 using norvo::testing::runProcess;
+namespace fs = std::filesystem;
+
+namespace {
+
+// True when every pixel of the PNG has the same colour (a blank page, not a card).
+bool isUniform(const fs::path& png) {
+    GError* error = nullptr;
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file(png.c_str(), &error);
+    if (!pixbuf) {
+        g_error_free(error);
+        return true;
+    }
+    const int w = gdk_pixbuf_get_width(pixbuf), h = gdk_pixbuf_get_height(pixbuf);
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf), channels = gdk_pixbuf_get_n_channels(pixbuf);
+    const guchar* px = gdk_pixbuf_read_pixels(pixbuf);
+    bool uniform = true;
+    for (int y = 0; y < h && uniform; y += 3)
+        for (int x = 0; x < w && uniform; x += 3)
+            uniform = std::equal(px, px + channels, px + y * stride + x * channels);
+    g_object_unref(pixbuf);
+    return uniform;
+}
+
+std::vector<fs::path> filesIn(const fs::path& folder) {
+    std::vector<fs::path> out;
+    for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path());
+    return out;
+}
+
+// The pids of the processes below `root` whose name starts with `name`.
+std::vector<pid_t> descendantsNamed(pid_t root, const std::string& name) {
+    std::map<pid_t, pid_t> parent;
+    std::map<pid_t, std::string> comm;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string id = e.path().filename();
+        if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(e.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        const auto open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        std::string state;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        parent[pid_t(std::stol(id))] = ppid;
+        comm[pid_t(std::stol(id))] = line.substr(open + 1, close - open - 1);
+    }
+    std::vector<pid_t> out;
+    for (const auto& [pid, name_] : comm) {
+        if (name_.rfind(name, 0) != 0) continue;
+        for (pid_t p = parent[pid]; p > 1; p = parent[p])
+            if (p == root) {
+                out.push_back(pid);
+                break;
+            }
+    }
+    return out;
+}
+
+int failedCards(const std::string& err) {
+    int n = 0;
+    for (std::size_t at = err.find("norvo render: rendering "); at != std::string::npos;
+         at = err.find("norvo render: rendering ", at + 1))
+        ++n;
+    return n;
+}
+
+}  // namespace
 
 TEST(RenderOptions, ParsingAndUsageErrors) {
     auto ok = std::get<RenderOptions>(parseRenderOptions(
@@ -19,7 +97,7 @@ TEST(RenderOptions, ParsingAndUsageErrors) {
     const std::vector<std::vector<std::string>> bad = {
         {"--theme", "neon"}, {"--size", "Square"}, {"--scale", "big"}, {"--scale", "9"}, {"--scale", "nan"},
         {"--font"},          {"--bogus"},          {"-o", "x.png", "-d", "d"},          {"-o", "x.png", "a", "b"},
-        {"-o", "x.png", "--size", "all", "a"},
+        {"-o", "x.png", "--size", "all", "a"}, {"-o", ""}, {"-o", "cards/"}, {"-", "a.md", "-"},
     };
     for (const auto& args : bad) EXPECT_TRUE(std::holds_alternative<RenderUsageError>(parseRenderOptions(args)));
 
@@ -27,6 +105,10 @@ TEST(RenderOptions, ParsingAndUsageErrors) {
     EXPECT_EQ(names.claim("d/a-square.png"), "d/a-square.png");
     EXPECT_EQ(names.claim("d/./a-square.png"), "d/a-square-2.png");
     EXPECT_EQ(names.claim("d/a-square.png"), "d/a-square-3.png");
+    // Too long for a file name: shortened before the number and the extension.
+    const std::string longStem(300, 'x');
+    EXPECT_EQ(names.claim("d/" + longStem + ".png").filename().string(), std::string(251, 'x') + ".png");
+    EXPECT_EQ(names.claim("d/" + longStem + ".png").filename().string(), std::string(249, 'x') + "-2.png");
 }
 
 TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
@@ -63,4 +145,150 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", (dir / "one.md").string()}, {"DISPLAY=", "WAYLAND_DISPLAY="});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_NE(r.err.find("no display"), std::string::npos) << r.err;
+}
+
+TEST(RenderCommand, BadInputsAndTargetsGiveTheirErrorAndLeaveNothing) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    const auto note = dir / "note.md";
+    norvo::testing::writeFile(note, "# Kept as it is");
+    auto render = [&](std::vector<std::string> args, const std::string& stdinText = {}) {
+        args.insert(args.begin(), {NORVO_TEST_EXECUTABLE, "render"});
+        return runProcess(args, {}, stdinText);
+    };
+
+    // Usage errors: exit 2 and nothing written.
+    fs::create_directories(dir / "existing");
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-o", (dir / "existing").string(), note.string()},
+             {"-o", note.string(), note.string()},
+             {"-o", (dir / "." / "note.md").string(), note.string()},
+             {"-o", (dir / "x.png").string(), "-", "-"}}) {
+        const auto r = render(args);
+        EXPECT_EQ(r.exitStatus, 2) << args[1] << r.err;
+    }
+    EXPECT_EQ(norvo::testing::readText(note), "# Kept as it is");
+    EXPECT_TRUE(fs::is_empty(dir / "existing"));
+
+    // A prepared link where the temporary file or the card goes is never written through.
+    const auto victim = dir / "victim.txt";
+    norvo::testing::writeFile(victim, "precious");
+    fs::create_symlink(victim, dir / "out.png.part");
+    fs::create_symlink(victim, dir / "linked.png");
+    for (const char* out : {"out.png", "linked.png"}) {
+        const auto r = render({"-o", (dir / out).string(), note.string()});
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / out)).width, 1080u) << out;
+    }
+    EXPECT_EQ(norvo::testing::readText(victim), "precious");
+
+    // A card whose name is taken by a folder fails with the reason; the others are written.
+    const auto cards = dir / "cards";
+    fs::create_directories(cards / "kept-as-it-is-square.png");
+    norvo::testing::writeFile(dir / "other.md", "# Other");
+    auto r = render({"-d", cards.string(), note.string(), (dir / "other.md").string()});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("kept-as-it-is-square.png: Is a directory"), std::string::npos) << r.err;
+    EXPECT_EQ(filesIn(cards).size(), 2u);  // the folder and other-square.png, no temporary file
+
+    // Too long, endless or unreadable input: a clear error, exit 1, the rest still rendered.
+    {
+        std::ofstream big(dir / "big.md", std::ios::binary);
+        const std::string block(1 << 20, 'x');
+        for (int i = 0; i < 50; ++i) big << block;
+    }
+    const auto many = dir / "many";
+    r = render({"-d", many.string(), (dir / "big.md").string(), "/dev/zero", (dir / "other.md").string()});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("big.md: too long to render (over 1 MiB)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("/dev/zero: too long to render (over 1 MiB)"), std::string::npos) << r.err;
+    EXPECT_EQ(filesIn(many), std::vector<fs::path>{many / "other-square.png"});
+
+    for (const char* shell : {"exec \"$0\" render -o \"$1\" <&-", "exec \"$0\" render -o \"$1\" < /"}) {
+        r = runProcess({"sh", "-c", shell, NORVO_TEST_EXECUTABLE, (dir / "stdin.png").string()});
+        EXPECT_EQ(r.exitStatus, 1) << shell;
+        EXPECT_NE(r.err.find("standard input: "), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "stdin.png")) << shell;
+    }
+
+    // A title of heavy characters still gets a name the file system takes.
+    std::string heavy = "# ";
+    for (int i = 0; i < 50; ++i) heavy += "a\u0301\u0302\u0303\u0304\u0305\u0306\u0307";
+    const auto named = dir / "named";
+    r = render({"-d", named.string()}, heavy);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    ASSERT_EQ(filesIn(named).size(), 1u);
+    EXPECT_LE(filesIn(named)[0].filename().string().size(), 255u);
+    EXPECT_EQ(filesIn(named)[0].extension(), ".png");
+    // And a name of 255 bytes given with -o is used as it is.
+    const std::string longest = std::string(251, 'n') + ".png";
+    r = render({"-o", (dir / longest).string(), note.string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / longest));
+    for (const auto& f : filesIn(dir)) EXPECT_NE(f.filename().string().rfind(".norvo-", 0), 0u) << f;
+}
+
+TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    std::vector<std::string> notes;
+    std::string pathological;
+    for (int i = 0; i < 50000; ++i) pathological += "*a";
+    norvo::testing::writeFile(dir / "bad.md", pathological);
+    notes.push_back((dir / "bad.md").string());
+    for (int i = 1; i <= 30; ++i) {
+        const auto n = dir / ("n" + std::to_string(i) + ".md");
+        norvo::testing::writeFile(n, "# Note " + std::to_string(i) + "\n\nSome words for card " + std::to_string(i));
+        notes.push_back(n.string());
+    }
+    const auto out = dir / "out";
+
+    // The pathological note first: it alone fails.
+    std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "-d", out.string()};
+    args.insert(args.end(), notes.begin(), notes.end());
+    auto r = runProcess(args);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("bad.md failed"), std::string::npos) << r.err;
+    EXPECT_EQ(failedCards(r.err), 1) << r.err;
+    EXPECT_EQ(filesIn(out).size(), 30u);
+    for (const auto& card : filesIn(out)) EXPECT_FALSE(isUniform(card)) << card;
+    fs::remove_all(out);
+
+    // A web process killed or stopped in the middle of a batch fails at most the card it
+    // was drawing.
+    const auto log = dir / "stderr.txt";
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        std::vector<char*> argv;
+        for (std::size_t i = 0; i < args.size(); ++i)
+            if (i == 0 || args[i] != notes[0]) argv.push_back(const_cast<char*>(args[i].c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int killed = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    while (killed < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::error_code ec;
+        const auto written = fs::exists(out, ec) ? filesIn(out).size() : 0u;
+        if (written >= 4 + 8 * std::size_t(killed)) {
+            const auto pids = descendantsNamed(child, "WebKitWebProces");
+            // First a death, then a hang (a stopped process answers nothing until the watchdog).
+            if (!pids.empty() && kill(pids.front(), killed == 0 ? SIGKILL : SIGSTOP) == 0) ++killed;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(killed, 2);
+    const std::string err = norvo::testing::readText(log);
+    const int failed = failedCards(err);
+    EXPECT_LE(failed, 2) << err;
+    EXPECT_EQ(WEXITSTATUS(status), failed ? 1 : 0) << err;
+    EXPECT_EQ(filesIn(out).size() + std::size_t(failed), 30u) << err;
+    for (const auto& card : filesIn(out)) EXPECT_FALSE(isUniform(card)) << card;
 }

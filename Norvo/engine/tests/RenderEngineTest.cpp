@@ -83,16 +83,19 @@ TEST(RenderEngine, ArgumentsReachThePageUnchanged) {
     EXPECT_EQ(got[2]["font"], "\"SF Mono\", ui-monospace, Menlo, monospace");
 }
 
-TEST(RenderEngine, ThrowingPageStillSnapshotsAndBadTextCompletesEmpty) {
+TEST(RenderEngine, OnlyCardsThePageDrewAreDelivered) {
     RenderEngine engine(recorderPage());
-    const CardImagePtr image = renderAndWait(engine, "throw", Presets::by("portrait"));
+    bool done = false;
+    EXPECT_FALSE(renderAndWait(engine, "throw", Presets::by("portrait"), "sans", &done));
+    EXPECT_TRUE(done);
+    const CardImagePtr image = renderAndWait(engine, "fine", Presets::by("portrait"));
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 1080);
     EXPECT_EQ(image->height(), 1350);
     const std::uint8_t* px = image->row(600) + 4 * 500;  // the page's green
     EXPECT_EQ(px[1], 200);
 
-    bool done = false;
+    done = false;
     EXPECT_FALSE(renderAndWait(engine, "bad \xff utf-8", Presets::by("square"), "sans", &done));
     EXPECT_TRUE(done);
 }
@@ -101,16 +104,33 @@ TEST(RenderEngine, HungOrKilledPageDoesNotBlockLaterRequests) {
     RenderEngine::Options options = recorderPage();
     options.jobTimeout = 1500ms;
     RenderEngine engine(options);
-    bool done = false;
-    EXPECT_FALSE(renderAndWait(engine, "hang", Presets::by("square"), "sans", &done));
-    EXPECT_TRUE(done);
-    EXPECT_TRUE(renderAndWait(engine, "after the hang", Presets::by("square")));
+    // Requests queued behind a hung one wait for the fresh page: only the hung one fails,
+    // and nothing is drawn on the dead page.
+    std::vector<CardImagePtr> results;
+    for (const char* note : {"hang", "queued one", "queued two"})
+        engine.render(note, "paper", "sans", Presets::by("square"), true, 1.0,
+                      [&](CardImagePtr image) { results.push_back(std::move(image)); });
+    ASSERT_TRUE(runUntil([&] { return results.size() == 3; }, 30s));
+    EXPECT_FALSE(results[0]);
+    for (std::size_t i : {1u, 2u}) {
+        ASSERT_TRUE(results[i]) << i;
+        EXPECT_EQ(results[i]->row(500)[4 * 500 + 1], 200) << i;  // the page's green, not a blank page
+    }
+    EXPECT_EQ(calls(engine).size(), 2u);  // both waited for the second page
 
     // A web process that dies under a request completes it and reloads for the next.
     int completions = 0;
+    CardImagePtr behind;
+    bool behindDone = false;
     engine.render("one", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr) { ++completions; });
+    engine.render("behind", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr image) {
+        behind = std::move(image);
+        behindDone = true;
+    });
     webkit_web_view_terminate_web_process(engine.webView());
-    ASSERT_TRUE(runUntil([&] { return completions == 1; }, 20s));
+    ASSERT_TRUE(runUntil([&] { return completions == 1 && behindDone; }, 20s));
+    ASSERT_TRUE(behind);
+    EXPECT_EQ(behind->row(500)[4 * 500 + 1], 200);
     EXPECT_TRUE(renderAndWait(engine, "after the crash", Presets::by("story")));
     norvo::testing::runFor(300ms);
     EXPECT_EQ(completions, 1);  // exactly once
@@ -154,4 +174,17 @@ TEST(RenderEngine, RemoteContentIsNeverFetched) {
               0);
     const auto logged = norvo::testing::readFile(log);
     EXPECT_EQ(std::string(logged.begin(), logged.end()), "/control\n");
+}
+
+TEST(RenderEngine, WebProcessIsRenewedBetweenJobs) {
+    RenderEngine::Options options = recorderPage();
+    options.recycleAfter = 2;
+    RenderEngine engine(options);
+    int drawn = 0;
+    for (int i = 0; i < 5; ++i)
+        engine.render("note", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr image) {
+            if (image) ++drawn;
+        });
+    ASSERT_TRUE(runUntil([&] { return drawn == 5; }, 30s));
+    EXPECT_EQ(calls(engine).size(), 1u);  // the fifth card had a page of its own
 }

@@ -2,6 +2,7 @@
 
 #include "FakeRenderer.hpp"
 #include "model/NorvoModel.hpp"
+#include "norvo/Card.hpp"
 
 using namespace norvo;
 using norvo::testing::FakeRenderer;
@@ -71,5 +72,19 @@ TEST_F(Model, PreviewFollowsTheLastCompletedRender) {
     const CardImagePtr before = model_.previewImage();
     renderer_->complete(1, false);  // a failed render keeps what is shown
     EXPECT_EQ(model_.previewImage(), before);
+    EXPECT_EQ(model_.lastStatus(), "");
+}
+
+TEST_F(Model, NoteOverTheLimitIsKeptButNotRendered) {
+    const std::string huge(norvo::Card::kMaxMarkdownBytes + 1, 'a');
+    model_.setMarkdown(huge);
+    model_.exportPNG();
+    model_.copyPNG();
+    EXPECT_EQ(requests(), 0u);
+    EXPECT_EQ(model_.markdown(), huge);
+    EXPECT_NE(model_.lastStatus().find("Too long to render"), std::string::npos);
+    // Back under the limit, the card renders and the warning goes.
+    model_.setMarkdown(huge.substr(1));
+    EXPECT_EQ(requests(), 1u);
     EXPECT_EQ(model_.lastStatus(), "");
 }

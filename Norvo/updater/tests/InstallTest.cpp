@@ -115,6 +115,7 @@ TEST_F(Install, EveryFailureLeavesTheInstalledAppAsItWas) {
         EXPECT_EQ(attempt(c.archive, c.offered), c.expected) << c.archive;
         EXPECT_EQ(norvo::testing::snapshotTree(installed_), before_) << c.archive;
         EXPECT_FALSE(fs::exists(place_.path() / script())) << c.archive;
+        EXPECT_FALSE(fs::exists(place_.path() / work())) << c.archive << ": the working folder stays behind";
     }
     EXPECT_FALSE(fs::exists(tmp_->path() / "escaped"));
 }
@@ -151,4 +152,31 @@ TEST_F(Install, AcceptedArchivesStartTheSwap) {
         return std::string(b.begin(), b.end()) == "<p>2.0</p>";
     }));
     EXPECT_EQ(SelfUpdater::verifySignature(installed_, norvo::testing::testPublicKey()), "2.0");
+    // Once swapped, nothing of the update is left in the temporary folder.
+    EXPECT_TRUE(norvo::testing::waitFor([&] { return !fs::exists(place_.path() / work()) && !fs::exists(scriptPath); }));
+}
+
+TEST_F(Install, StalledDownloadIsAbandoned) {
+    CurlHttpSession session(server_->caFile());
+    SelfUpdater::Setup s = setup(session);
+    s.pace = {1024, std::chrono::seconds(1)};  // the server sends a byte now and then
+    EXPECT_THROW(SelfUpdater::install(UpdateInfo{"2.0", server_->url("/_test/trickle"), ""}, s), NetworkError);
+    EXPECT_FALSE(fs::exists(place_.path() / work()));
+}
+
+TEST_F(Install, LeftoversOfEndedProcessesAreRemovedAtLaunch) {
+    pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    waitpid(ended, nullptr, 0);
+    const fs::path dead = place_.path() / ("tazu-update-" + std::to_string(ended));
+    fs::create_directories(dead / "unpacked" / "Norvo.app");
+    norvo::testing::writeFile(dead / "update.zip", "zip");
+    norvo::testing::writeFile(dead.string() + ".sh", "#!/bin/sh\n");
+    fs::create_directories(place_.path() / work());  // the stand-in still runs: its folder stays
+    fs::create_directories(place_.path() / "tazu-update-notes");
+    SelfUpdater::removeLeftovers(place_.path());
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_FALSE(fs::exists(dead.string() + ".sh"));
+    EXPECT_TRUE(fs::exists(place_.path() / work()));
+    EXPECT_TRUE(fs::exists(place_.path() / "tazu-update-notes"));
 }

@@ -50,6 +50,12 @@ TEST(Minisign, SignatureChecks) {
     EXPECT_FALSE(Minisign::verify(text, replaceLine(2, "trusted comment: " + std::string(9000, 'x')), key));
     EXPECT_FALSE(Minisign::verify(text, sig.substr(0, sig.find("trusted comment")), key));
     EXPECT_FALSE(Minisign::verify(text, "", key));
+    // Nothing may follow the fourth line but its line feed; an empty base64 line is no
+    // signature (and never reaches libsodium as a null buffer).
+    EXPECT_FALSE(Minisign::verify(text, sig + "extra\n", key));
+    EXPECT_FALSE(Minisign::verify(text, sig + "\n", key));
+    EXPECT_FALSE(Minisign::verify(text, replaceLine(1, ""), key));
+    EXPECT_FALSE(Minisign::verify(text, replaceLine(3, ""), key));
 
     // Another key; and the legacy, un-prehashed form, even from the right key.
     norvo::testing::run({"minisign", "-G", "-W", "-p", (tmp.path() / "other.pub").string(), "-s",
@@ -98,6 +104,21 @@ TEST(BundleSeal, EveryChangeBreaksTheSeal) {
     EXPECT_FALSE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 0644 ../x\n"));
     EXPECT_FALSE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 4755 x\n"));
     EXPECT_TRUE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 0644 a b\n"));
+    EXPECT_FALSE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 0644 a\rb\n"));
+    EXPECT_FALSE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 0644 a\x1b[2Jb\n"));
+
+    // A validly signed bundle that cannot start (no executable "norvo") is no update.
+    // (The release tool refuses to make one, so the seal is rewritten and signed by hand.)
+    fs::remove(bundle / "norvo");
+    std::istringstream lines(norvo::testing::readText(bundle / BundleSeal::kSealFile));
+    std::string resealed;
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() < 6 || line.substr(line.size() - 6) != " norvo") resealed += line + "\n";
+    norvo::testing::writeFile(bundle / BundleSeal::kSealFile, resealed);
+    norvo::testing::run({"minisign", "-S", "-s", std::string(NORVO_TEST_KEYS) + "/test-minisign.key", "-m",
+                         (bundle / BundleSeal::kSealFile).string(), "-x", sig.string()});
+    ASSERT_TRUE(Minisign::verify(resealed, norvo::testing::readText(sig), key));
+    EXPECT_THROW(SelfUpdater::verifySignature(bundle, key), UpdateFailure);
 
     // Signed with another key.
     TempFolder other;
