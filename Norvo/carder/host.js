@@ -1,18 +1,89 @@
 // The card page: window.tazuCard(markdown, theme, width, height, wordmark, scale)
-// lays out one finished card in the top-left width x height rectangle before it returns.
+// lays out one finished card in the top-left width x height rectangle before it returns;
+// window.tazuCardReport() then tells what the finished layout measures.
 (function () {
   'use strict';
 
   const THEMES = ['paper', 'ink', 'sky'];
+  const SVG = 'http://www.w3.org/2000/svg';
+
+  // --- Markdown -----------------------------------------------------------------------
+
+  function highlighted(code, language) {
+    const hl = window.hljs;
+    // The fence names the language; without one the code is shown plain, never guessed.
+    if (!hl || !language || !hl.getLanguage(language)) return null;
+    try {
+      return hl.highlight(language, code, true).value;  // highlight.js 9: (language, code, ignoreIllegals)
+    } catch (e) {
+      return null;
+    }
+  }
+
   const md = window.markdownit({ html: false, linkify: false, typographer: true, breaks: false });
 
   // Images are never fetched: a card shows their description instead.
   md.renderer.rules.image = function (tokens, idx, options, env, self) {
     const alt = self.renderInlineAsText(tokens[idx].children, options, env);
-    return '<span class="image-alt">' + md.utils.escapeHtml(alt || 'image') + '</span>';
+    return '<span class="image-alt"><span class="image-icon"></span>' + md.utils.escapeHtml(alt || 'image') + '</span>';
   };
   // Links keep their look but lose their address: a card is a picture.
   md.renderer.rules.link_open = function () { return '<a class="link">'; };
+
+  // Code blocks: one element per source line, so a wrapped line can hang under its own
+  // indentation instead of restarting at the left edge.
+  md.renderer.rules.fence = function (tokens, idx) {
+    const token = tokens[idx];
+    const language = (token.info || '').trim().split(/\s+/)[0].toLowerCase();
+    const code = token.content.replace(/\n$/, '');
+    const html = highlighted(code, language);
+    return '<pre class="code" dir="ltr"><code>' + codeLines(code, html) + '</code></pre>';
+  };
+  md.renderer.rules.code_block = function (tokens, idx) {
+    const code = tokens[idx].content.replace(/\n$/, '');
+    return '<pre class="code" dir="ltr"><code>' + codeLines(code, null) + '</code></pre>';
+  };
+
+  function indentOf(line) {
+    let columns = 0;
+    for (const c of line) {
+      if (c === ' ') columns += 1;
+      else if (c === '\t') columns += 4 - (columns % 4);
+      else break;
+    }
+    return columns;
+  }
+
+  // Splits highlighted HTML at line feeds, closing and reopening the spans a line is in,
+  // and drops each line's leading white space (its indentation becomes a style).
+  function codeLines(code, html) {
+    const raw = code.split('\n');
+    const parts = html === null ? [md.utils.escapeHtml(code)] : html.split(/(<span[^>]*>|<\/span>)/);
+    const lines = [];
+    let open = [], line = '', started = false;
+    const startLine = function () { line = open.join(''); started = false; };
+    const endLine = function () { lines.push(line + '</span>'.repeat(open.length)); };
+    startLine();
+    for (const part of parts) {
+      if (part.startsWith('<span')) { open.push(part); line += part; continue; }
+      if (part === '</span>') { open.pop(); line += part; continue; }
+      const pieces = part.split('\n');
+      pieces.forEach(function (piece, i) {
+        if (i > 0) { endLine(); startLine(); }
+        if (!started) {
+          const trimmed = piece.replace(/^[ \t]+/, '');
+          if (trimmed.length) started = true;
+          piece = trimmed;
+        }
+        line += piece;
+      });
+    }
+    endLine();
+    return lines.map(function (l, i) {
+      const indent = indentOf(raw[i] || '');
+      return '<span class="code-line" style="--indent:' + indent + 'ch">' + (l || '\u200b') + '</span>';
+    }).join('');
+  }
 
   // "- [ ] task" and "- [x] done" become check boxes.
   md.core.ruler.after('inline', 'task-lists', function (state) {
@@ -41,9 +112,11 @@
     return line.slice(a, b);
   }
 
-  // Front matter opens on the very first line and needs its closing "---".
+  // The card never shows front matter: a "---" first line (after a byte-order mark, with
+  // either line ending) up to its closing "---".
   function withoutFrontMatter(text) {
-    const lines = text.split('\n');
+    text = text.replace(/^\uFEFF/, '');
+    const lines = text.split(/\r?\n/);
     if (trimBlank(lines[0]) !== '---') return text;
     for (let i = 1; i < lines.length; i++) {
       if (trimBlank(lines[i]) === '---') return lines.slice(i + 1).join('\n');
@@ -51,34 +124,207 @@
     return text;
   }
 
-  function fits(frame, content) {
-    return content.scrollHeight <= frame.clientHeight + 0.5 && content.scrollWidth <= frame.clientWidth + 0.5;
+  // --- Icons ---------------------------------------------------------------------------
+
+  function svg(viewBox, paths, className) {
+    const s = document.createElementNS(SVG, 'svg');
+    s.setAttribute('viewBox', viewBox);
+    s.setAttribute('class', className);
+    s.setAttribute('aria-hidden', 'true');
+    for (const d of paths) {
+      const p = document.createElementNS(SVG, 'path');
+      p.setAttribute('d', d);
+      s.appendChild(p);
+    }
+    return s;
   }
 
-  function fitsAt(frame, content, size) {
+  function addIcons(content) {
+    for (const box of content.querySelectorAll('.task-box.task-done'))
+      box.appendChild(svg('0 0 16 16', ['M3.6 8.4 6.7 11.4 12.6 4.8'], 'task-tick'));
+    for (const icon of content.querySelectorAll('.image-icon'))
+      icon.appendChild(svg('0 0 24 24', ['M4 5h16v14H4z', 'M4 16l5-5 4 4 3-3 4 4', 'M15.5 9.5h.01'], 'image-svg'));
+  }
+
+  // --- Scripts and directions -----------------------------------------------------------
+
+  const KANA = /[\u3040-\u30ff\u31f0-\u31ff\uff66-\uff9f]/;
+  const HANGUL = /[\u1100-\u11ff\u3130-\u318f\uac00-\ud7af]/;
+  const HAN = /[\u3400-\u9fff\uf900-\ufaff]/;
+  const BLOCKS = 'p, h1, h2, h3, h4, h5, h6, li, blockquote, ul, ol, th, td, table';
+
+  // Right-to-left paragraphs read right to left; East Asian text gets its language so the
+  // fonts use its own glyph forms (and Korean keeps its words whole).
+  function markScripts(content) {
+    for (const block of content.querySelectorAll(BLOCKS)) {
+      block.setAttribute('dir', 'auto');
+      if (/^(UL|OL|TABLE|BLOCKQUOTE)$/.test(block.tagName)) continue;
+      const text = block.textContent;
+      if (KANA.test(text)) block.setAttribute('lang', 'ja');
+      else if (HANGUL.test(text)) block.setAttribute('lang', 'ko');
+      else if (HAN.test(text)) block.setAttribute('lang', 'zh');
+    }
+  }
+
+  // --- Blocks ----------------------------------------------------------------------------
+
+  // Ordered-list numbers stand in the list's padding: room for the widest one.
+  function sizeListNumbers(content) {
+    for (const ol of content.querySelectorAll('ol')) {
+      const start = parseInt(ol.getAttribute('start') || '1', 10) || 1;
+      const widest = String(Math.max(Math.abs(start), Math.abs(start + ol.children.length - 1))).length +
+                     (start < 0 ? 1 : 0);
+      ol.style.paddingInlineStart = (0.66 * widest + 0.95).toFixed(2) + 'em';
+    }
+  }
+
+  const NUMERIC = /^[+\-\u2212\u00b1~\u2248$\u20ac\u00a3\u00a5]?\s?\d[\d.,\u202f\u00a0 ]*(\s?(%|\u2030|[A-Za-z\u00b5]{1,4}|\u00d7))?$/;
+  const NOTHING = /^[-\u2013\u2014\u2212\u00b7]?$/;
+
+  // A column whose cells are all numbers (or empty) aligns right with tabular figures.
+  function markNumericColumns(content) {
+    for (const table of content.querySelectorAll('table')) {
+      const rows = Array.from(table.rows);
+      const columns = rows.reduce(function (n, r) { return Math.max(n, r.cells.length); }, 0);
+      for (let c = 0; c < columns; c++) {
+        let numbers = 0, others = 0;
+        for (const row of rows) {
+          const cell = row.cells[c];
+          if (!cell || cell.tagName === 'TH') continue;
+          const text = cell.textContent.trim();
+          if (NUMERIC.test(text)) numbers++;
+          else if (!NOTHING.test(text)) others++;
+        }
+        if (!numbers || others) continue;
+        for (const row of rows) if (row.cells[c]) row.cells[c].classList.add('numeric');
+      }
+    }
+  }
+
+  // Tables and code blocks first give up their own text size to fit the width, down to
+  // `floor`; past that, tables wrap their cells at word boundaries and code wraps its long
+  // lines under their indentation.
+  function fitWideBlocks(content, bodyPx, floor) {
+    const width = content.clientWidth;
+    for (const block of content.querySelectorAll('table, pre')) {
+      const own = block.tagName === 'TABLE' ? 0.9 : 0.86;
+      block.classList.remove('wrapped');
+      let px = bodyPx * own;
+      block.style.fontSize = px + 'px';
+      const wide = block.tagName === 'TABLE' ? block.offsetWidth : block.scrollWidth;
+      if (wide <= width + 0.5) continue;
+      const least = Math.min(px, floor);
+      px = Math.max(least, Math.floor(px * width / wide * 100) / 100);
+      block.style.fontSize = px + 'px';
+      const still = block.tagName === 'TABLE' ? block.offsetWidth : block.scrollWidth;
+      if (still > width + 0.5) block.classList.add('wrapped');
+    }
+  }
+
+  // --- Fitting ---------------------------------------------------------------------------
+
+  const state = { cut: false };
+
+  function fits(frame, content) {
+    return content.scrollHeight <= frame.clientHeight + 0.5 && content.scrollWidth <= content.clientWidth + 0.5;
+  }
+
+  function fitsAt(frame, content, size, floor) {
     content.style.fontSize = size + 'px';
+    fitWideBlocks(content, size, floor);
     return fits(frame, content);
   }
 
-  // The largest whole-pixel base size in [min, max] at which the note fits. Whole pixels
+  // The largest whole-pixel size in [min, max] at which the note fits, or min. Whole pixels
   // keep the engine's font caches warm while the user types; an area-based first guess
   // means only a few layouts are needed.
-  function fittedSize(frame, content, min, max) {
-    max = Math.floor(max);
+  function fittedSize(frame, content, min, max, floor) {
+    max = Math.max(Math.floor(max), Math.ceil(min));
     min = Math.ceil(min);
-    if (fitsAt(frame, content, max)) return max;
-    const needed = content.scrollHeight, room = frame.clientHeight;
-    let size = Math.max(min, Math.min(max - 1, Math.floor(max * Math.sqrt(room / needed))));
-    if (fitsAt(frame, content, size)) {
-      while (size + 1 < max && fitsAt(frame, content, size + 1)) size++;
+    if (fitsAt(frame, content, max, floor)) return max;
+    const needed = Math.max(content.scrollHeight, 1), room = frame.clientHeight;
+    const widthRatio = content.clientWidth / Math.max(content.scrollWidth, 1);
+    let size = Math.max(min, Math.min(max - 1, Math.floor(max * Math.min(Math.sqrt(room / needed), widthRatio))));
+    if (fitsAt(frame, content, size, floor)) {
+      while (size + 1 < max && fitsAt(frame, content, size + 1, floor)) size++;
       return size;
     }
     let lo = min, hi = size;  // lo may not fit either: then the note is cut at the minimum
     while (hi - lo > 1) {
       const mid = Math.floor((lo + hi) / 2);
-      if (fitsAt(frame, content, mid)) lo = mid; else hi = mid;
+      if (fitsAt(frame, content, mid, floor)) lo = mid; else hi = mid;
     }
     return lo;
+  }
+
+  function textNodes(root) {
+    const out = [];
+    const walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
+    for (let n = walker.nextNode(); n; n = walker.nextNode()) if (n.data.trim()) out.push(n);
+    return out;
+  }
+
+  let segmenter = null;
+  function words(text) {
+    if (!segmenter) segmenter = new Intl.Segmenter(undefined, { granularity: 'word' });
+    return segmenter.segment(text);
+  }
+
+  // A word wider than its line even at the smallest size may break, with a visible hyphen:
+  // soft hyphens between its characters.
+  function hyphenateOverlongWords(content) {
+    let changed = false;
+    const range = document.createRange();
+    for (const node of textNodes(content)) {
+      const limit = (node.parentElement.closest('li, p, td, th, h1, h2, h3, h4, h5, h6, blockquote, pre') || content).clientWidth;
+      let text = node.data, shift = 0;
+      for (const w of words(node.data)) {
+        if (!w.isWordLike || w.segment.length < 8) continue;
+        range.setStart(node, w.index);
+        range.setEnd(node, w.index + w.segment.length);
+        if (range.getBoundingClientRect().width <= limit) continue;
+        const broken = Array.from(w.segment).join('\u00ad');
+        text = text.slice(0, w.index + shift) + broken + text.slice(w.index + shift + w.segment.length);
+        shift += broken.length - w.segment.length;
+      }
+      if (shift) { node.data = text; changed = true; }
+    }
+    return changed;
+  }
+
+  // Line boxes of the note's text and inline boxes, in page coordinates.
+  function lineRects(content) {
+    const rects = [];
+    const range = document.createRange();
+    for (const node of textNodes(content)) {
+      range.selectNodeContents(node);
+      for (const r of range.getClientRects()) if (r.height > 0) rects.push(r);
+    }
+    for (const el of content.querySelectorAll('.task-box, .image-alt, hr, .code-line'))
+      for (const r of el.getClientRects()) if (r.height > 0) rects.push(r);
+    return rects;
+  }
+
+  // Shows whole lines only: the note ends above the first line that does not fit.
+  function cutAfterWholeLine(frame, content) {
+    const limit = frame.getBoundingClientRect().bottom + 0.5;
+    const top = content.getBoundingClientRect().top;
+    let cut = Infinity;
+    for (const r of lineRects(content)) if (r.bottom > limit) cut = Math.min(cut, r.top);
+    if (cut !== Infinity) content.style.maxHeight = Math.max(0, Math.floor(cut - top)) + 'px';
+  }
+
+  function isHero(content) {
+    if (content.children.length !== 1) return false;
+    const only = content.firstElementChild;
+    if (!/^(P|H[1-6])$/.test(only.tagName)) return false;
+    if (only.querySelector('code, .image-alt, .task-box')) return false;
+    return only.textContent.length <= 160;
+  }
+
+  function isLongFlow(content) {
+    return content.textContent.length > 500 &&
+           !content.querySelector('table, pre') && !isHero(content);
   }
 
   window.tazuCard = function (markdown, theme, width, height, wordmark, scale) {
@@ -86,27 +332,242 @@
     const frame = card.querySelector('.card-frame');
     const content = document.getElementById('content');
     const mark = document.getElementById('wordmark');
+    const more = document.getElementById('continues');
     if (!(isFinite(scale) && scale > 0)) scale = 1;
 
-    card.className = 'card theme-' + (THEMES.indexOf(theme) >= 0 ? theme : 'paper');
+    theme = THEMES.indexOf(theme) >= 0 ? theme : 'paper';
+    card.className = 'card theme-' + theme;
     card.style.width = width + 'px';
     card.style.height = height + 'px';
+    showBackdrop(card, theme, width, height);
 
     // One unit that grows with the card's area, so every preset looks alike.
     const unit = Math.sqrt(width * height) / 1080;
     const pad = Math.round(Math.min(width, height) * 0.09);
+    const landscape = width > height;
+    const story = height >= width * 1.7;
+    // Story apps cover the top 250 px and the bottom 300 px with their own controls.
+    const safeTop = story ? 250 : 0, safeBottom = story ? 300 : 0;
     card.style.setProperty('--pad', pad + 'px');
     card.style.setProperty('--unit', unit + 'px');
+    card.style.setProperty('--safe-top', safeTop + 'px');
+    card.style.setProperty('--safe-bottom', safeBottom + 'px');
+    card.classList.toggle('story', story);
 
     mark.hidden = !wordmark;
-    content.classList.remove('overflowing');
+    more.hidden = true;
+    state.cut = false;
+    content.className = 'content';
+    content.style.maxHeight = '';
+    content.removeAttribute('lang');
     content.innerHTML = md.render(withoutFrontMatter(String(markdown)));
-    content.classList.toggle('single-heading', content.children.length === 1 && /^H[1-6]$/.test(content.firstElementChild.tagName));
+    addIcons(content);
+    markScripts(content);
+    sizeListNumbers(content);
+    markNumericColumns(content);
 
-    const base = fittedSize(frame, content, 22 * unit, 64 * unit);
-    content.style.fontSize = (base * scale) + 'px';
-    content.classList.toggle('overflowing', !fits(frame, content));
+    const hero = isHero(content);
+    content.classList.toggle('hero', hero);
+    content.classList.toggle('hero-heading', hero && content.firstElementChild.tagName !== 'P');
+
+    // The readable floor; the scale biases the whole search instead of the result.
+    const floor = (landscape ? 22 : 26);
+    const min = floor * scale;
+    const max = (hero ? 150 : 68) * unit * scale;
+    let size = fittedSize(frame, content, min, max, min);
+
+    // Landscape lines stay near 75 characters: long prose and long lists flow into two
+    // columns before the text shrinks toward the minimum (and are cut there in columns).
+    if (landscape && isLongFlow(content) && content.clientWidth / (size * 0.5) > 80) {
+      content.classList.add('columns');
+      size = fittedSize(frame, content, min, max, min);
+    }
+
+    // Only a word wider than its line at the smallest size may break: hyphenated, it lets
+    // the rest of the note be set larger again.
+    if (!fitsAt(frame, content, size, min) && size <= Math.ceil(min) && hyphenateOverlongWords(content))
+      size = fittedSize(frame, content, min, max, min);
+    // A run of letters split over many inline elements has no word to hyphenate: as a
+    // last resort it breaks anywhere rather than running off the card.
+    if (!fitsAt(frame, content, size, min) && content.scrollWidth > content.clientWidth + 0.5) {
+      content.classList.add('break-anywhere');
+    }
+    if (!fitsAt(frame, content, size, min)) {
+      state.cut = true;
+      content.classList.add('cut');
+      // Columns break between lines already: the second one simply stops at the bottom.
+      if (!content.classList.contains('columns')) cutAfterWholeLine(frame, content);
+      more.hidden = false;
+    }
     void content.offsetHeight;  // finish layout before the snapshot
     return true;
   };
+
+  // --- The layout report -------------------------------------------------------------------
+
+  // What the finished layout measures, read from element boxes and text ranges.
+  window.tazuCardReport = function () {
+    const frame = document.querySelector('.card-frame');
+    const content = document.getElementById('content');
+    const area = frame.getBoundingClientRect();
+    const shown = content.getBoundingClientRect();
+    const visibleBottom = Math.min(shown.bottom, area.bottom);
+    const nodes = textNodes(content).filter(function (n) {
+      const r = n.parentElement.getBoundingClientRect();
+      return r.top < visibleBottom && r.bottom > shown.top;
+    });
+
+    const body = content.querySelector('p, li, td, pre') || content;
+    const bodyPx = parseFloat(getComputedStyle(body).fontSize);
+    let minPx = Infinity;
+    for (const n of nodes) minPx = Math.min(minPx, parseFloat(getComputedStyle(n.parentElement).fontSize));
+
+    const columns = content.classList.contains('columns');
+    let overflowX = !columns && content.scrollWidth > content.clientWidth + 0.5;
+    const range = document.createRange();
+    let brokenWords = 0;
+    for (const n of nodes) {
+      range.selectNodeContents(n);
+      for (const r of range.getClientRects()) {
+        // Columns past the second are cut content, not overflow: only a box across an edge is.
+        const across = (r.left < area.right - 1 && r.right > area.right + 1) || (r.left < area.left - 1 && r.right > area.left);
+        if (r.top < visibleBottom && across) overflowX = true;
+      }
+      for (const w of words(n.data)) {
+        if (!w.isWordLike || w.segment.indexOf('\u00ad') >= 0 || HAN.test(w.segment) || KANA.test(w.segment)) continue;
+        range.setStart(n, w.index);
+        range.setEnd(n, w.index + w.segment.length);
+        const rects = Array.from(range.getClientRects()).filter(function (r) { return r.width > 0; });
+        if (rects.length < 2) continue;
+        const tops = rects.map(function (r) { return r.top; });
+        if (Math.max.apply(null, tops) - Math.min.apply(null, tops) > 2) brokenWords++;
+      }
+    }
+    for (const el of content.querySelectorAll('table, pre, svg')) {
+      const r = el.getBoundingClientRect();
+      if (r.top < visibleBottom && r.left < area.right - 1 && r.right > area.right + 1) overflowX = true;
+    }
+
+    return {
+      bodyPx: Math.round(bodyPx * 100) / 100,
+      minPx: minPx === Infinity ? bodyPx : Math.round(minPx * 100) / 100,
+      cut: state.cut || content.scrollHeight > content.clientHeight + 1 ||
+           (columns && content.scrollWidth > content.clientWidth + 1),
+      overflowX: overflowX,
+      brokenWords: brokenWords
+    };
+  };
+
+  // --- Backdrop -------------------------------------------------------------------------
+
+  // Each theme's backdrop: a base gradient under soft elliptical glows, as CSS would draw
+  // them, computed in full precision and ordered-dithered to 8 bits so that the gentle
+  // gradients never band. Drawn once per theme and size, then reused.
+  function hex(c) { return [parseInt(c.slice(1, 3), 16), parseInt(c.slice(3, 5), 16), parseInt(c.slice(5, 7), 16)]; }
+  const BACKDROPS = {
+    paper: {
+      base: { angle: 180, stops: [[0, hex('#f5eee0')], [1, hex('#f5eee0')]] },
+      glows: [  // bottom layer first
+        { rx: 1.1, ry: 0.9, cx: 1, cy: 1, color: [214, 190, 150], alpha: 0.35, end: 0.6 },
+        { rx: 1.2, ry: 0.9, cx: 0, cy: 0, color: [255, 252, 244], alpha: 0.9, end: 0.6 }
+      ]
+    },
+    ink: {
+      base: { angle: 160, stops: [[0, hex('#1b1e27')], [1, hex('#12141a')]] },
+      glows: [
+        { rx: 1.0, ry: 0.8, cx: 0, cy: 1, color: [92, 120, 200], alpha: 0.12, end: 0.6 },
+        { rx: 0.9, ry: 0.7, cx: 0.85, cy: 0, color: [242, 180, 92], alpha: 0.10, end: 0.6 }
+      ]
+    },
+    sky: {
+      base: { angle: 172, stops: [[0, hex('#2665c0')], [0.45, hex('#1f56ab')], [1, hex('#153d84')]] },
+      glows: [
+        { rx: 0.4, ry: 0.18, cx: 0.76, cy: 0.08, color: [255, 255, 255], alpha: 0.04, end: 0.7 },
+        { rx: 0.5, ry: 0.22, cx: 0.92, cy: 0.03, color: [255, 255, 255], alpha: 0.05, end: 0.7 }
+      ]
+    }
+  };
+  const BAYER = [0, 32, 8, 40, 2, 34, 10, 42, 48, 16, 56, 24, 50, 18, 58, 26, 12, 44, 4, 36, 14, 46, 6, 38,
+                 60, 28, 52, 20, 62, 30, 54, 22, 3, 35, 11, 43, 1, 33, 9, 41, 51, 19, 59, 27, 49, 17, 57, 25,
+                 15, 47, 7, 39, 13, 45, 5, 37, 63, 31, 55, 23, 61, 29, 53, 21].map(function (v) { return (v + 0.5) / 64 - 0.5; });
+  const backdrops = new Map();
+
+  // The backdrop's exact colour at (x, y), into out[o..o+2].
+  function backdropColor(spec, glows, width, height, x, y, out, o) {
+    const a = spec.base.angle * Math.PI / 180, dx = Math.sin(a), dy = -Math.cos(a);
+    const length = Math.abs(width * dx) + Math.abs(height * dy);
+    const stops = spec.base.stops;
+    let t = ((x - width / 2) * dx + (y - height / 2) * dy) / length + 0.5;
+    t = t < 0 ? 0 : (t > 1 ? 1 : t);
+    let i = 1;
+    while (i < stops.length - 1 && t > stops[i][0]) i++;
+    const from = stops[i - 1], to = stops[i];
+    const f = (t - from[0]) / ((to[0] - from[0]) || 1);
+    let r = from[1][0] + (to[1][0] - from[1][0]) * f;
+    let g = from[1][1] + (to[1][1] - from[1][1]) * f;
+    let b = from[1][2] + (to[1][2] - from[1][2]) * f;
+    for (const glow of glows) {
+      const ex = (x - glow.x) / glow.rx, ey = (y - glow.y) / glow.ry;
+      const d = Math.sqrt(ex * ex + ey * ey);
+      if (d >= 1) continue;
+      const k = glow.alpha * (1 - d);
+      r += (glow.r - r) * k;
+      g += (glow.g - g) * k;
+      b += (glow.b - b) * k;
+    }
+    out[o] = r;
+    out[o + 1] = g;
+    out[o + 2] = b;
+  }
+
+  // The gradients change slowly: exact colours on a grid every few pixels, interpolated in
+  // between at full precision, then dithered once per pixel.
+  function drawBackdrop(theme, width, height) {
+    const spec = BACKDROPS[theme];
+    const canvas = document.createElement('canvas');
+    canvas.width = width;
+    canvas.height = height;
+    canvas.className = 'card-backdrop';
+    const ctx = canvas.getContext('2d');
+    const img = ctx.createImageData(width, height);
+    const px = img.data;
+    const glows = spec.glows.map(function (g) {
+      return { x: g.cx * width, y: g.cy * height, rx: g.rx * width * g.end, ry: g.ry * height * g.end,
+               r: g.color[0], g: g.color[1], b: g.color[2], alpha: g.alpha };
+    });
+    const step = 6, cols = Math.ceil(width / step) + 1, rows = Math.ceil(height / step) + 1;
+    const grid = new Float32Array(cols * rows * 3);
+    for (let j = 0; j < rows; j++)
+      for (let i = 0; i < cols; i++) backdropColor(spec, glows, width, height, i * step, j * step, grid, (j * cols + i) * 3);
+    const line = new Float32Array(cols * 3);
+    for (let y = 0; y < height; y++) {
+      const j = Math.floor((y + 0.5) / step), fy = (y + 0.5) / step - j;
+      const up = j * cols * 3, down = Math.min(j + 1, rows - 1) * cols * 3;
+      for (let k = 0; k < cols * 3; k++) line[k] = grid[up + k] + (grid[down + k] - grid[up + k]) * fy;
+      const base = y * width * 4, bayerRow = (y & 7) << 3;
+      for (let x = 0; x < width; x++) {
+        const i = Math.floor((x + 0.5) / step), fx = (x + 0.5) / step - i, l = i * 3;
+        const dither = BAYER[bayerRow | (x & 7)] + 0.5, o = base + x * 4;
+        px[o] = line[l] + (line[l + 3] - line[l]) * fx + dither;
+        px[o + 1] = line[l + 1] + (line[l + 4] - line[l + 1]) * fx + dither;
+        px[o + 2] = line[l + 2] + (line[l + 5] - line[l + 2]) * fx + dither;
+        px[o + 3] = 255;
+      }
+    }
+    ctx.putImageData(img, 0, 0);
+    return canvas;
+  }
+
+  function showBackdrop(card, theme, width, height) {
+    const key = theme + ' ' + width + 'x' + height;
+    let canvas = backdrops.get(key);
+    if (!canvas) {
+      canvas = drawBackdrop(theme, width, height);
+      // A few backdrops stay ready (every size of one theme); older ones are drawn again.
+      if (backdrops.size >= 4) backdrops.delete(backdrops.keys().next().value);
+      backdrops.set(key, canvas);
+    }
+    const shown = card.querySelector('.card-backdrop');
+    if (shown !== canvas) card.replaceChild(canvas, shown);
+  }
 })();

@@ -21,6 +21,8 @@
 #include <glibmm/main.h>
 #include <gtk/gtk.h>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/RenderOptions.hpp"
 #include "engine/RenderEngine.hpp"
 #include "norvo/Card.hpp"
@@ -43,7 +45,20 @@ struct EncodeTask {
     CardImagePtr image;
     Preset preset;
     std::filesystem::path path;
+    std::string report;  // the page's layout report, when asked for
 };
+
+// One line of --report: the card's file and size, then what its layout measures.
+std::string reportLine(const EncodeTask& task) {
+    nlohmann::ordered_json line;
+    line["file"] = task.path.string();
+    line["width"] = task.preset.width;
+    line["height"] = task.preset.height;
+    const auto measured = nlohmann::json::parse(task.report, nullptr, false);
+    for (const char* key : {"bodyPx", "minPx", "cut", "overflowX", "brokenWords"})
+        line[key] = measured.is_object() && measured.contains(key) ? measured[key] : nlohmann::json();
+    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 bool isValidUtf8(const std::string& s) { return g_utf8_validate(s.data(), gssize(s.size()), nullptr); }
 
@@ -100,7 +115,7 @@ class EncoderThread {
 public:
     static constexpr std::size_t kMaxBacklog = 3;
 
-    explicit EncoderThread(std::function<void()> onDone) : onDone_(std::move(onDone)) {
+    EncoderThread(bool report, std::function<void()> onDone) : report_(report), onDone_(std::move(onDone)) {
         done_.connect([this] { onDone_(); });
         worker_ = std::thread([this] { loop(); });
     }
@@ -141,8 +156,11 @@ private:
             const std::error_code error =
                 png ? writeFileAtomically(task.path, *png) : std::make_error_code(std::errc::not_enough_memory);
             if (!error) {
-                std::printf("%s  %lldx%lld\n", task.path.c_str(), (long long)task.preset.width,
-                            (long long)task.preset.height);
+                if (report_)
+                    std::printf("%s\n", reportLine(task).c_str());
+                else
+                    std::printf("%s  %lldx%lld\n", task.path.c_str(), (long long)task.preset.width,
+                                (long long)task.preset.height);
                 std::fflush(stdout);
             } else {
                 std::fprintf(stderr, "norvo render: could not write %s: %s\n", task.path.c_str(),
@@ -157,6 +175,7 @@ private:
         }
     }
 
+    bool report_;
     std::function<void()> onDone_;
     Glib::Dispatcher done_;
     std::mutex mutex_;
@@ -247,7 +266,7 @@ int run(int argc, char** argv) {
         if (++finished == cards.size()) loop->quit();
     };
     std::function<void()> renderNext;
-    EncoderThread encoder([&] {
+    EncoderThread encoder(options.report, [&] {
         cardDone();
         renderNext();
     });
@@ -260,19 +279,25 @@ int run(int argc, char** argv) {
             busy[e] = true;
             const std::size_t i = next++;
             const CardJob card = cards[i];
-            engines[e]->render(card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
-                               options.scale, [&, card, i, e](CardImagePtr image) {
-                                   busy[e] = false;
-                                   if (image) {
-                                       encoder.push(EncodeTask{std::move(image), card.preset, paths[i]});
-                                   } else {
-                                       std::fprintf(stderr, "norvo render: rendering %s failed\n",
-                                                    card.note->label.c_str());
-                                       ++failures;
-                                       cardDone();
-                                   }
-                                   renderNext();
-                               });
+            auto done = [&, card, i, e](CardImagePtr image, std::string report) {
+                busy[e] = false;
+                if (image) {
+                    encoder.push(EncodeTask{std::move(image), card.preset, paths[i], std::move(report)});
+                } else {
+                    std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
+                    ++failures;
+                    cardDone();
+                }
+                renderNext();
+            };
+            if (options.report)
+                engines[e]->renderWithReport(card.note->markdown, options.theme, options.font, card.preset,
+                                             options.wordmark, options.scale, std::move(done));
+            else
+                engines[e]->render(card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
+                                   options.scale, [done = std::move(done)](CardImagePtr image) mutable {
+                                       done(std::move(image), {});
+                                   });
         }
     };
     renderNext();

@@ -19,6 +19,10 @@ With no FILE, or when FILE is -, read standard input.
                    landscape (1200x630), story (1080x1920), or all
   --scale X        text size multiplier, 0.5 to 3 (default 1.0)
   --no-wordmark    leave the tazu wordmark off the card
+  --report         print one JSON object per card instead of the usual line:
+                   {"file", "width", "height", "bodyPx", "minPx", "cut",
+                   "overflowX", "brokenWords"} (text sizes in pixels; cut: part of
+                   the note is not shown; brokenWords: words split across lines)
   -o FILE          write the one card to FILE
   -d DIR           write cards into DIR (default: the current folder), named
                    after the note's first line: <slug>-<size>.png
@@ -48,6 +52,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.help = true;
         } else if (a == "--no-wordmark") {
             o.wordmark = false;
+        } else if (a == "--report") {
+            o.report = true;
         } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "-o" || a == "-d") {
             const auto v = value();
             if (!v) return RenderUsageError{"option " + a + " needs a value"};

@@ -20,6 +20,7 @@ struct RenderOptions {
     std::optional<std::filesystem::path> outputFile;  // -o
     std::filesystem::path outputFolder = ".";         // -d
     std::vector<std::string> inputs;                  // "-" is standard input
+    bool report = false;  // one JSON line per card on stdout, with its layout figures
     bool help = false;
 };
 

@@ -1,6 +1,8 @@
 #include "engine/RenderEngine.hpp"
 
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <utility>
 
 #include <gtk/gtk.h>
@@ -12,6 +14,15 @@
 #include "norvo/CardScript.hpp"
 
 namespace norvo {
+
+struct RenderEngine::Job {
+    std::string markdown, theme, font;
+    Preset preset;
+    bool wordmark = true;
+    double scale = 1.0;
+    bool report = false;
+    RenderEngine::ReportCompletion completion;
+};
 
 namespace {
 
@@ -25,13 +36,7 @@ constexpr const char* kBlockNetworkRules = R"([
 // Named by version: a changed rule set must not meet an older compiled copy.
 constexpr const char* kFilterId = "norvo-block-network-1";
 
-struct Job {
-    std::string markdown, theme, font;
-    Preset preset;
-    bool wordmark = true;
-    double scale = 1.0;
-    RenderEngine::Completion completion;
-};
+using Job = RenderEngine::Job;
 
 void hardenSettings(WebKitSettings* s) {
     webkit_settings_set_enable_developer_extras(s, FALSE);
@@ -63,10 +68,14 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
 
     bool pageLoaded = false;
     bool loadFailed = false;
+    // highlight.js costs a quarter second to load, so a page gets it with its first code block.
+    std::optional<std::string> highlighter;
+    bool highlighterInPage = false;
     std::size_t jobsOnThisProcess = 0;
     bool filterSettled = false;
     std::deque<Job> queue;
     std::optional<Job> current;
+    std::string currentReport;
     std::uint64_t currentTicket = 0;
     GSource loadWatchdog, jobWatchdog, reloadTimer;
 
@@ -79,9 +88,9 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     ~State() {
         if (view) g_signal_handlers_disconnect_by_data(view.get(), this);
         // Callers of a dying engine still hear back, exactly once.
-        if (current && current->completion) current->completion(nullptr);
+        if (current && current->completion) current->completion(nullptr, {});
         for (Job& j : queue)
-            if (j.completion) j.completion(nullptr);
+            if (j.completion) j.completion(nullptr, {});
     }
 
     bool ready() const { return pageLoaded && filterSettled; }
@@ -130,6 +139,20 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         GCharPtr uri(g_filename_to_uri(page.c_str(), nullptr, nullptr));
         hostUri = uri ? uri.get() : "";
         load();
+    }
+
+    static bool hasCodeFence(const std::string& markdown) {
+        return markdown.find("```") != std::string::npos || markdown.find("~~~") != std::string::npos;
+    }
+
+    const std::string& highlighterSource() {
+        if (!highlighter) {
+            std::filesystem::path page = options.hostPage;
+            if (page.empty()) page = ResourceBundle::path() / "carder" / "host.html";
+            std::ifstream in(page.parent_path() / "highlight.js", std::ios::binary);
+            highlighter = std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        return *highlighter;
     }
 
     void installNetworkFilter() {
@@ -190,6 +213,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     void load() {
         pageLoaded = false;
         loadFailed = false;
+        highlighterInPage = false;
         jobsOnThisProcess = 0;
         if (hostUri.empty()) return;
         webkit_web_view_load_uri(view.get(), hostUri.c_str());
@@ -260,7 +284,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     void failQueued() {
         std::deque<Job> failed;
         failed.swap(queue);
-        for (Job& j : failed) j.completion(nullptr);
+        for (Job& j : failed) j.completion(nullptr, {});
     }
 
     void pump() {
@@ -284,8 +308,16 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
             return;
         }
         // The script answers with the job's ticket only when the page drew the card: a
-        // throwing, blank or replaced page answers with an error or another number.
-        const std::string script = "(function(){" + *card + ";return " + std::to_string(ticket) + ";})()";
+        // throwing, blank or replaced page answers with an error or another ticket. A report
+        // follows the ticket on the next line.
+        const std::string answer = job.report ? "'" + std::to_string(ticket) +
+                                                    "\\n'+JSON.stringify(window.tazuCardReport())"
+                                              : "'" + std::to_string(ticket) + "'";
+        std::string script = "(function(){" + *card + ";return " + answer + ";})()";
+        if (!highlighterInPage && hasCodeFence(job.markdown)) {
+            script = highlighterSource() + "\n;" + script;
+            highlighterInPage = true;
+        }
         jobWatchdog = GSource(g_timeout_add(guint(options.jobTimeout.count()), +[](gpointer self) -> gboolean {
             auto* s = static_cast<State*>(self);
             s->jobWatchdog.forget();
@@ -313,8 +345,15 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                 GErrorPtr error(raw);
                 auto self = t->state.lock();
                 if (!self || self->currentTicket != t->id || !self->current) return;
-                const bool drawn = value && jsc_value_is_number(value.get()) &&
-                                   jsc_value_to_double(value.get()) == double(t->id);
+                std::string answer;
+                if (value && jsc_value_is_string(value.get())) {
+                    GCharPtr text(jsc_value_to_string(value.get()));
+                    answer = text ? text.get() : "";
+                }
+                const std::string ticket = std::to_string(t->id);
+                const bool drawn = answer.compare(0, ticket.size(), ticket) == 0 &&
+                                   (answer.size() == ticket.size() || answer[ticket.size()] == '\n');
+                if (drawn && answer.size() > ticket.size()) self->currentReport = answer.substr(ticket.size() + 1);
                 if (!drawn) {
                     if (error) g_info("card script failed: %s", error->message);
                     self->failAndReload();
@@ -366,9 +405,11 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         jobWatchdog.reset();
         Job job = std::move(*current);
         current.reset();
+        std::string report = image ? std::move(currentReport) : std::string();
+        currentReport.clear();
         ++currentTicket;  // late callbacks of this job are now stale
         auto keepAlive = shared_from_this();
-        job.completion(std::move(image));
+        job.completion(std::move(image), std::move(report));
         pump();
     }
 };
@@ -385,11 +426,22 @@ RenderEngine::~RenderEngine() = default;
 void RenderEngine::render(const std::string& markdown, const std::string& theme, const std::string& font,
                           const Preset& preset, bool wordmark, double scale, Completion completion) {
     if (!completion) completion = [](CardImagePtr) {};
-    if (!CardImage::validSize(preset.width, preset.height)) {
-        completion(nullptr);
+    queue(Job{markdown, theme, font, preset, wordmark, scale, false,
+              [completion = std::move(completion)](CardImagePtr image, std::string) { completion(std::move(image)); }});
+}
+
+void RenderEngine::renderWithReport(const std::string& markdown, const std::string& theme, const std::string& font,
+                                    const Preset& preset, bool wordmark, double scale, ReportCompletion completion) {
+    if (!completion) completion = [](CardImagePtr, std::string) {};
+    queue(Job{markdown, theme, font, preset, wordmark, scale, true, std::move(completion)});
+}
+
+void RenderEngine::queue(Job job) {
+    if (!CardImage::validSize(job.preset.width, job.preset.height)) {
+        job.completion(nullptr, {});
         return;
     }
-    state_->queue.push_back(Job{markdown, theme, font, preset, wordmark, scale, std::move(completion)});
+    state_->queue.push_back(std::move(job));
     state_->pump();
 }
 

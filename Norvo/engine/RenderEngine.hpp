@@ -39,6 +39,12 @@ public:
     void render(const std::string& markdown, const std::string& theme, const std::string& font, const Preset& preset,
                 bool wordmark, double scale, Completion completion);
 
+    // The same, with the page's layout report (JSON text: bodyPx, minPx, cut, overflowX,
+    // brokenWords) measured on the finished card; both empty when the render failed.
+    using ReportCompletion = std::function<void(CardImagePtr, std::string report)>;
+    void renderWithReport(const std::string& markdown, const std::string& theme, const std::string& font,
+                          const Preset& preset, bool wordmark, double scale, ReportCompletion completion);
+
     // PNG bytes of exactly width x height pixels (the image is stretched when its
     // size differs), or nothing.
     static std::optional<std::vector<std::uint8_t>> png(const CardImage& image, std::int64_t width,
@@ -47,7 +53,10 @@ public:
     bool isLoaded() const;
     WebKitWebView* webView() const;  // for tests that look inside the page
 
+    struct Job;
+
 private:
+    void queue(Job job);
     struct State;
     std::shared_ptr<State> state_;
 };

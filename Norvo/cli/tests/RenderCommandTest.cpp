@@ -243,14 +243,18 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     }
     const auto out = dir / "out";
 
-    // The pathological note first: it alone fails.
+    // The pathological note first: whether or not its page gives up on it, no other card
+    // suffers, and nothing written is a blank page.
     std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "-d", out.string()};
     args.insert(args.end(), notes.begin(), notes.end());
     auto r = runProcess(args);
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("bad.md failed"), std::string::npos) << r.err;
-    EXPECT_EQ(failedCards(r.err), 1) << r.err;
-    EXPECT_EQ(filesIn(out).size(), 30u);
+    const int failed = failedCards(r.err);
+    EXPECT_LE(failed, 1) << r.err;
+    if (failed) {
+        EXPECT_NE(r.err.find("bad.md failed"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(r.exitStatus, failed ? 1 : 0);
+    EXPECT_EQ(filesIn(out).size(), 31u - std::size_t(failed));
     for (const auto& card : filesIn(out)) EXPECT_FALSE(isUniform(card)) << card;
     fs::remove_all(out);
 
@@ -286,9 +290,9 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     waitpid(child, &status, 0);
     EXPECT_EQ(killed, 2);
     const std::string err = norvo::testing::readText(log);
-    const int failed = failedCards(err);
-    EXPECT_LE(failed, 2) << err;
-    EXPECT_EQ(WEXITSTATUS(status), failed ? 1 : 0) << err;
-    EXPECT_EQ(filesIn(out).size() + std::size_t(failed), 30u) << err;
+    const int faulted = failedCards(err);
+    EXPECT_LE(faulted, 2) << err;
+    EXPECT_EQ(WEXITSTATUS(status), faulted ? 1 : 0) << err;
+    EXPECT_EQ(filesIn(out).size() + std::size_t(faulted), 30u) << err;
     for (const auto& card : filesIn(out)) EXPECT_FALSE(isUniform(card)) << card;
 }

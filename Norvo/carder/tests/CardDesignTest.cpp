@@ -1,0 +1,204 @@
+// The card's design promises, measured on rendered cards: the layout report of every
+// corpus note in every theme and size, and text contrast sampled from pixels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include <nlohmann/json.hpp>
+
+#include "TestSupport.hpp"
+#include "WebTestSupport.hpp"
+#include "engine/RenderEngine.hpp"
+
+using namespace norvo;
+using namespace std::chrono_literals;
+using norvo::testing::evaluate;
+using norvo::testing::runUntil;
+
+namespace {
+
+std::map<std::string, std::string> corpus() {
+    std::map<std::string, std::string> notes;
+    for (const auto& entry : std::filesystem::directory_iterator(NORVO_TEST_CORPUS)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        notes[entry.path().stem().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return notes;
+}
+
+struct Rendered {
+    CardImagePtr image;
+    nlohmann::json report;
+};
+
+Rendered render(RenderEngine& engine, const std::string& markdown, const std::string& theme, const Preset& preset,
+                double scale = 1.0) {
+    Rendered out;
+    bool done = false;
+    engine.renderWithReport(markdown, theme, "sans", preset, true, scale, [&](CardImagePtr image, std::string report) {
+        out.image = std::move(image);
+        out.report = nlohmann::json::parse(report, nullptr, false);
+        done = true;
+    });
+    EXPECT_TRUE(runUntil([&] { return done; }, 30s));
+    return out;
+}
+
+double floorFor(const Preset& preset) { return preset.width > preset.height ? 22 : 26; }
+
+// WCAG relative luminance of a BGRA pixel (opaque cards).
+double luminance(const std::uint8_t* bgra) {
+    auto channel = [](std::uint8_t v) {
+        const double c = v / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(bgra[2]) + 0.7152 * channel(bgra[1]) + 0.0722 * channel(bgra[0]);
+}
+
+double contrast(double a, double b) { return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05); }
+
+}  // namespace
+
+TEST(CardDesign, EveryCorpusNoteKeepsTheLayoutPromises) {
+    RenderEngine engine;
+    for (const auto& [name, markdown] : corpus()) {
+        const bool mayBeCut = name.rfind("long-", 0) == 0;
+        for (const char* theme : {"paper", "ink", "sky"}) {
+            for (const Preset& preset : Presets::all()) {
+                const std::string what = name + " " + theme + " " + preset.id;
+                const Rendered r = render(engine, markdown, theme, preset);
+                ASSERT_TRUE(r.image) << what;
+                ASSERT_TRUE(r.report.is_object()) << what;
+                EXPECT_FALSE(r.report["overflowX"]) << what;
+                EXPECT_EQ(r.report["brokenWords"], 0) << what;
+                if (markdown.empty()) continue;
+                EXPECT_GE(double(r.report["bodyPx"]), floorFor(preset)) << what;
+                // Only a note longer than the card holds at the smallest size is cut.
+                if (mayBeCut && r.report["cut"]) {
+                    EXPECT_EQ(double(r.report["bodyPx"]), floorFor(preset)) << what;
+                } else {
+                    EXPECT_FALSE(r.report["cut"]) << what;
+                }
+            }
+        }
+    }
+}
+
+TEST(CardDesign, ShortNotesAreHeroesAndTheScaleBiasesTheFit) {
+    RenderEngine engine;
+    const auto notes = corpus();
+    const Preset square = Presets::by("square");
+    EXPECT_GE(double(render(engine, notes.at("one-liner"), "paper", square).report["bodyPx"]), 100);
+
+    for (const char* name : {"sample", "short-paragraph", "nested-lists", "table", "code"}) {
+        for (const Preset& preset : Presets::all()) {
+            const std::string what = std::string(name) + " " + preset.id;
+            const auto atOne = render(engine, notes.at(name), "ink", preset).report;
+            const auto smaller = render(engine, notes.at(name), "ink", preset, 0.7).report;
+            const auto larger = render(engine, notes.at(name), "ink", preset, 1.8).report;
+            ASSERT_FALSE(atOne["cut"]) << what;
+            EXPECT_FALSE(smaller["cut"]) << what;  // what fits at 1.0 fits smaller
+            EXPECT_LE(double(smaller["bodyPx"]), double(atOne["bodyPx"])) << what;
+            EXPECT_GE(double(larger["bodyPx"]), double(atOne["bodyPx"])) << what;  // never smaller at s > 1
+            // Larger text is cut only when even the smallest larger size does not fit (a
+            // code block's text is a little smaller than the body's).
+            if (larger["cut"]) {
+                EXPECT_LE(double(larger["bodyPx"]), std::ceil(floorFor(preset) * 1.8)) << what;
+                EXPECT_GE(double(larger["bodyPx"]), floorFor(preset) * 1.8 * 0.85) << what;
+            }
+        }
+    }
+}
+
+TEST(CardDesign, TextContrastMeasuredOnPixels) {
+    RenderEngine engine;
+    // Every kind of text near the top, in the middle and near the bottom of the card.
+    const std::string kindsOfText =
+        "###### Muted heading\n\nBody text on the card.\n\n> A quoted line\n\n"
+        "[Link text](https://example.org) and ~~struck text~~ and `code text`\n\n"
+        "| Name | Size |\n|---|---:|\n| Table text | 1.2 MB |\n\n";
+    const std::string note = kindsOfText + kindsOfText + kindsOfText;
+    // What each kind of text is, and the contrast it needs.
+    const std::vector<std::tuple<std::string, std::string, double>> kinds = {
+        {"body", "p", 4.5},          {"muted heading", "h6", 4.5}, {"quote", "blockquote p", 4.5},
+        {"link", "a", 4.5},          {"struck", "s", 4.5},       {"code", "code", 4.5},
+        {"table", "td", 4.5},        {"wordmark", ".wordmark-text", 3.0}, {"table rule", "rule", 3.0},
+    };
+    const std::string rectsScript = R"(JSON.stringify((() => {
+        const out = {};
+        const range = document.createRange();
+        for (const sel of )" + [&] {
+        nlohmann::json selectors = nlohmann::json::array();
+        for (const auto& k : kinds) selectors.push_back(std::get<1>(k));
+        return selectors.dump();
+    }() + R"() {
+          out[sel] = [];
+          if (sel === 'rule') {
+            for (const td of document.querySelectorAll('td')) {
+              const r = td.getBoundingClientRect(), w = parseFloat(getComputedStyle(td).borderBottomWidth);
+              out[sel].push([r.left + 4, r.bottom - w, r.width - 8, 2 * w]);
+            }
+            continue;
+          }
+          for (const el of document.querySelectorAll(sel))
+            for (const n of el.childNodes) {
+              if (n.nodeType !== 3 || !n.data.trim()) continue;
+              range.selectNodeContents(n);
+              for (const r of range.getClientRects()) out[sel].push([r.left, r.top, r.width, r.height]);
+            }
+        }
+        return out;
+    })()))";
+    const std::string hideText =
+        "(()=>{const s=document.createElement('style');s.id='hide-text';s.textContent="
+        "'#card *{color:transparent!important;-webkit-text-fill-color:transparent!important;"
+        "text-shadow:none!important;text-decoration-color:transparent!important}"
+        "td,th{border-color:transparent!important}';document.head.appendChild(s);return 1})()";
+
+    for (const char* theme : {"paper", "ink", "sky"}) {
+        // A story card: the note spans its whole height, bands of the backdrop included.
+        const Preset story = Presets::by("story");
+        const Rendered card = render(engine, note, theme, story);
+        ASSERT_FALSE(card.report["cut"]);
+        const CardImagePtr shown = card.image;
+        const auto rects = nlohmann::json::parse(evaluate(engine.webView(), rectsScript));
+        evaluate(engine.webView(), hideText);
+        const CardImagePtr backdrop = render(engine, note, theme, story).image;
+        evaluate(engine.webView(), "document.getElementById('hide-text').remove();1");
+        ASSERT_TRUE(shown && backdrop);
+
+        std::string figures;
+        for (const auto& [kind, selector, needed] : kinds) {
+            // The pixels that differ most between the card and its backdrop are the glyphs'
+            // cores; their colour against the backdrop behind them is the contrast. Every
+            // line is measured on its own; the figure is the weakest line's.
+            double ratio = 100;
+            int measured = 0;
+            for (const auto& r : rects[selector]) {
+                const int x0 = std::max(0, int(std::floor(double(r[0])))), y0 = std::max(0, int(std::floor(double(r[1]))));
+                const int x1 = std::min(shown->width(), int(std::ceil(double(r[0]) + double(r[2]))));
+                const int y1 = std::min(shown->height(), int(std::ceil(double(r[1]) + double(r[3]))));
+                std::vector<double> pixels;
+                for (int y = y0; y < y1; ++y)
+                    for (int x = x0; x < x1; ++x)
+                        pixels.push_back(contrast(luminance(shown->row(y) + 4 * x), luminance(backdrop->row(y) + 4 * x)));
+                if (pixels.size() < 160) continue;
+                std::sort(pixels.begin(), pixels.end(), std::greater<>());
+                const std::size_t cores = pixels.size() / 20;
+                ratio = std::min(ratio, pixels[cores / 2]);
+                ++measured;
+            }
+            ASSERT_GE(measured, 1) << theme << " " << kind;
+            char line[96];
+            std::snprintf(line, sizeof line, "%s %.1f, ", kind.c_str(), ratio);
+            figures += line;
+            EXPECT_GE(ratio, needed) << theme << " " << kind;
+        }
+        std::printf("contrast %s: %s\n", theme, figures.c_str());
+    }
+}

@@ -1,0 +1,129 @@
+// norvo-gallery DIR [CORPUS]: renders every note of the corpus in every size and font and
+// writes one contact sheet per theme (DIR/gallery-<theme>.png): a row per note, a column
+// per size and font, each card scaled into its cell. Run it under a display (xvfb-run -a).
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <cairo.h>
+#include <glib.h>
+#include <gtk/gtk.h>
+
+#include "engine/RenderEngine.hpp"
+#include "norvo/Presets.hpp"
+
+using namespace norvo;
+
+namespace {
+
+constexpr int kCell = 300, kGap = 16, kLabel = 150, kHeader = 40;
+const char* const kThemes[] = {"paper", "ink", "sky"};
+const char* const kFonts[] = {"sans", "serif", "mono"};
+
+struct SurfaceDestroy {
+    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+struct CairoDestroy {
+    void operator()(cairo_t* c) const { cairo_destroy(c); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
+using Cairo = std::unique_ptr<cairo_t, CairoDestroy>;
+
+CardImagePtr renderAndWait(RenderEngine& engine, const std::string& markdown, const char* theme, const char* font,
+                           const Preset& preset) {
+    CardImagePtr image;
+    bool done = false;
+    engine.render(markdown, theme, font, preset, true, 1.0, [&](CardImagePtr i) {
+        image = std::move(i);
+        done = true;
+    });
+    while (!done) g_main_context_iteration(nullptr, TRUE);
+    return image;
+}
+
+void label(cairo_t* cr, double x, double y, const std::string& text, double size) {
+    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, size);
+    cairo_set_source_rgb(cr, 0.85, 0.85, 0.85);
+    cairo_move_to(cr, x, y);
+    cairo_show_text(cr, text.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: norvo-gallery DIR [CORPUS]\n");
+        return 2;
+    }
+    if (!gtk_init_check()) {
+        std::fprintf(stderr, "norvo-gallery: no display; run it under xvfb-run -a\n");
+        return 1;
+    }
+    const std::filesystem::path out = argv[1];
+    const std::filesystem::path corpus = argc > 2 ? argv[2] : NORVO_GALLERY_CORPUS;
+    std::filesystem::create_directories(out);
+
+    std::map<std::string, std::string> notes;  // sorted by file name
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        if (entry.path().extension() != ".md") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        notes[entry.path().stem().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    RenderEngine engine;
+    const auto& presets = Presets::all();
+    const int columns = int(presets.size() * std::size(kFonts));
+    const int width = kLabel + columns * (kCell + kGap);
+    const int height = kHeader + int(notes.size()) * (kCell + kGap);
+    int failures = 0;
+    for (const char* theme : kThemes) {
+        Surface sheet(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+        Cairo cr(cairo_create(sheet.get()));
+        cairo_set_source_rgb(cr.get(), 0.16, 0.16, 0.17);
+        cairo_paint(cr.get());
+        for (std::size_t p = 0; p < presets.size(); ++p)
+            for (std::size_t f = 0; f < std::size(kFonts); ++f)
+                label(cr.get(), kLabel + double((p * std::size(kFonts) + f) * (kCell + kGap)), 26,
+                      presets[p].id + " / " + kFonts[f], 16);
+        int row = 0;
+        for (const auto& [name, markdown] : notes) {
+            const double y = kHeader + row * (kCell + kGap);
+            label(cr.get(), 8, y + 20, name, 13);
+            int column = 0;
+            for (const Preset& preset : presets) {
+                for (const char* font : kFonts) {
+                    const CardImagePtr image = renderAndWait(engine, markdown, theme, font, preset);
+                    const double x = kLabel + column++ * (kCell + kGap);
+                    if (!image) {
+                        ++failures;
+                        continue;
+                    }
+                    Surface card(cairo_image_surface_create_for_data(const_cast<unsigned char*>(image->data()),
+                                                                     CAIRO_FORMAT_ARGB32, image->width(),
+                                                                     image->height(), image->stride()));
+                    const double scale = std::min(double(kCell) / image->width(), double(kCell) / image->height());
+                    cairo_save(cr.get());
+                    cairo_translate(cr.get(), x + (kCell - image->width() * scale) / 2, y);
+                    cairo_scale(cr.get(), scale, scale);
+                    cairo_set_source_surface(cr.get(), card.get(), 0, 0);
+                    cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_GOOD);
+                    cairo_paint(cr.get());
+                    cairo_restore(cr.get());
+                }
+            }
+            ++row;
+        }
+        const auto file = out / (std::string("gallery-") + theme + ".png");
+        cr.reset();
+        if (cairo_surface_write_to_png(sheet.get(), file.c_str()) != CAIRO_STATUS_SUCCESS) ++failures;
+        std::printf("%s\n", file.c_str());
+    }
+    return failures ? 1 : 0;
+}
