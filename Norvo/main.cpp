@@ -8,11 +8,12 @@
 #include <gtkmm/init.h>
 
 #include "BuildConfig.hpp"
-#include "engine/ResourceBundle.hpp"
+#include "support/ResourceBundle.hpp"
 
 #include "cli/RenderCommand.hpp"
 #include "model/AppInfo.hpp"
-#include "model/NorvoModel.hpp"
+#include "model/CardRenderer.hpp"
+#include "model/UpdateController.hpp"
 #include "ui/NorvoApplication.hpp"
 
 namespace {
@@ -47,7 +48,14 @@ int main(int argc, char** argv) {
     }
     // Window managers match the window to its desktop entry by this name.
     g_set_prgname(NORVO_APP_ID);
-    auto app = norvo::NorvoApplication::create(norvo::NorvoModel::shared());
+    // The one place the concrete parts are chosen: the web engine, GTK's desktop services
+    // (the application's default) and the real update source.
+    auto app = norvo::NorvoApplication::create({
+        [] { return std::make_unique<norvo::EngineCardRenderer>(); },
+        {},
+        norvo::UpdateController::Source::forThisApp(),
+        norvo::AppInfo::version(),
+    });
     // Norvo takes no command-line options of its own beyond the ones above.
     return app->run(1, argv);
 }

@@ -23,7 +23,8 @@
 
 #include "engine/PngEncoder.hpp"
 #include "engine/RenderEngine.hpp"
-#include "model/NorvoModel.hpp"
+#include "model/CardDocument.hpp"
+#include "model/CardRenderer.hpp"
 
 using namespace norvo;
 using Clock = std::chrono::steady_clock;
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
     }
     Gtk::init_gtkmm_internals();
     const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
-    const std::string sample = NorvoModel::kSampleMarkdown;
+    const std::string sample = CardDocument::kSampleMarkdown;
 
     // (a) one render + snapshot, and one PNG encode, per preset
     std::printf("(a) per preset, median of %d\n", rounds);
@@ -176,21 +177,22 @@ int main(int argc, char** argv) {
 
     // (c) edit-to-preview: one character typed, then wait for the new preview
     {
-        NorvoModel model(webRendererFactory());
+        EngineCardRenderer renderer;
+        CardDocument model(renderer);
         model.rerender();
-        pumpUntil([&] { return bool(model.previewImage()); });
+        pumpUntil([&] { return bool(model.preview()); });
         for (const char* preset : {"square", "story"}) {
             model.setPresetID(preset);
-            const CardImagePtr start = model.previewImage();
-            pumpUntil([&] { return model.previewImage() != start; });
+            const CardImagePtr start = model.preview();
+            pumpUntil([&] { return model.preview() != start; });
             std::vector<double> latency;
             std::string text = sample;
             for (int i = 0; i < 200; ++i) {
-                const CardImagePtr before = model.previewImage();
+                const CardImagePtr before = model.preview();
                 const auto t0 = Clock::now();
                 text += char('a' + i % 26);
                 model.setMarkdown(text);
-                pumpUntil([&] { return model.previewImage() != before; });
+                pumpUntil([&] { return model.preview() != before; });
                 latency.push_back(ms(Clock::now() - t0));
             }
             std::printf("(c) edit-to-preview, %s, 200 edits: p50 %.1f ms, p95 %.1f ms\n", preset, median(latency),

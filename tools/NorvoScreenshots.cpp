@@ -1,16 +1,17 @@
-// Opens Norvo in this process and captures the screen at a few moments with
-// imagemagick's `import`: the main window light and dark, the share popover and the
-// settings window. Usage: xvfb-run -a -s "-screen 0 1280x800x24" norvo-screenshots DIR
-#include <chrono>
+// Opens Norvo in this process and has GTK draw its windows into PNG files at a few
+// moments: the main window light and dark, the share popover and the settings window.
+// Usage: xvfb-run -a norvo-screenshots DIR
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include <glib.h>
+#include <gtk/gtk.h>
 #include <glibmm/main.h>
 #include <gtkmm/settings.h>
 
-#include "model/NorvoModel.hpp"
+#include "model/AppInfo.hpp"
+#include "model/CardRenderer.hpp"
+#include "support/GPtr.hpp"
 #include "ui/GtkDesktopServices.hpp"
 #include "ui/MainWindow.hpp"
 #include "ui/NorvoApplication.hpp"
@@ -19,16 +20,40 @@
 using namespace norvo;
 
 namespace {
+
 void pump(int ms) {
     const gint64 end = g_get_monotonic_time() + gint64(ms) * 1000;
     while (g_get_monotonic_time() < end)
         if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
 }
-void shoot(const std::string& dir, const char* name) {
-    const std::string cmd = "import -window root '" + dir + "/" + name + ".png'";
-    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not capture %s\n", name);
-    else std::printf("%s/%s.png\n", dir.c_str(), name);
+
+// What `widget` shows now, drawn by the renderer of the surface it is on.
+void shoot(Gtk::Widget& widget, const std::string& dir, const char* name) {
+    GtkWidget* w = widget.gobj();
+    const int width = gtk_widget_get_width(w), height = gtk_widget_get_height(w);
+    GtkNative* native = gtk_widget_get_native(w);
+    const std::string file = dir + "/" + name + ".png";
+    if (width <= 0 || height <= 0 || !native) {
+        std::fprintf(stderr, "could not capture %s: not shown\n", name);
+        return;
+    }
+    GObjectPtr<GdkPaintable> paintable(gtk_widget_paintable_new(w));
+    GtkSnapshot* snapshot = gtk_snapshot_new();
+    gdk_paintable_snapshot(paintable.get(), GDK_SNAPSHOT(snapshot), width, height);
+    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+    if (!node) {
+        std::fprintf(stderr, "could not capture %s: nothing drawn\n", name);
+        return;
+    }
+    const graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(width), float(height));
+    GObjectPtr<GdkTexture> texture(gsk_renderer_render_texture(gtk_native_get_renderer(native), node, &bounds));
+    gsk_render_node_unref(node);
+    if (texture && gdk_texture_save_to_png(texture.get(), file.c_str()))
+        std::printf("%s\n", file.c_str());
+    else
+        std::fprintf(stderr, "could not write %s\n", file.c_str());
 }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -37,26 +62,31 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    NorvoModel& model = NorvoModel::shared();
-    auto app = NorvoApplication::create(model);
+    UpdateController::Source updates = UpdateController::Source::forThisApp();
+    updates.manifestURL = "https://127.0.0.1:1/norvo/latest.json";  // no update prompt in the pictures
+    auto app = NorvoApplication::create(
+        {[] { return std::make_unique<EngineCardRenderer>(); }, {}, updates, AppInfo::version()});
     app->signal_activate().connect([&] {
         Glib::signal_idle().connect_once([&] {
             pump(2500);
-            shoot(dir, "main-light");
-            model.sharePNG(&app->mainWindow()->controls().shareButton());
+            MainWindow& window = *app->mainWindow();
+            shoot(window, dir, "main-light");
+            app->actions().sharePNG(DesktopServices::Anchor{&window.controls().shareButton()});
             pump(1200);
-            shoot(dir, "share-popover");
-            if (auto* services = dynamic_cast<GtkDesktopServices*>(app->services()))
-                if (services->sharePopover()) services->sharePopover()->popdown();
+            auto* services = dynamic_cast<GtkDesktopServices*>(app->services());
+            if (services && services->sharePopover()) {
+                shoot(*services->sharePopover(), dir, "share-popover");
+                services->sharePopover()->popdown();
+            }
             app->activate_action("preferences");
             pump(800);
-            shoot(dir, "settings");
+            shoot(*app->settingsWindow(), dir, "settings");
             app->settingsWindow()->close();
             Gtk::Settings::get_default()->property_gtk_application_prefer_dark_theme() = true;
-            model.setThemeID("ink");
-            model.setPresetID("portrait");
+            app->document().setThemeID("ink");
+            app->document().setPresetID("portrait");
             pump(1500);
-            shoot(dir, "main-dark");
+            shoot(window, dir, "main-dark");
             app->quit();
         });
     });

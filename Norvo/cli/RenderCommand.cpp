@@ -17,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <glibmm/dispatcher.h>
 #include <glibmm/main.h>
 #include <gtk/gtk.h>
 
@@ -27,6 +26,7 @@
 #include "engine/RenderEngine.hpp"
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
+#include "support/MainThread.hpp"
 
 namespace norvo::RenderCommand {
 namespace {
@@ -116,7 +116,6 @@ public:
     static constexpr std::size_t kMaxBacklog = 3;
 
     EncoderThread(bool report, std::function<void()> onDone) : report_(report), onDone_(std::move(onDone)) {
-        done_.connect([this] { onDone_(); });
         worker_ = std::thread([this] { loop(); });
     }
     ~EncoderThread() {
@@ -171,13 +170,12 @@ private:
                 std::lock_guard lock(mutex_);
                 --backlog_;
             }
-            done_.emit();
+            MainThread::post(lifetime_.guard([this] { onDone_(); }));
         }
     }
 
     bool report_;
     std::function<void()> onDone_;
-    Glib::Dispatcher done_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<EncodeTask> tasks_;
@@ -185,6 +183,7 @@ private:
     bool closing_ = false;
     std::atomic<int> failures_{0};
     std::thread worker_;
+    Lifetime lifetime_;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "norvo/Card.hpp"
+#include "norvo/Catalogue.hpp"
 #include "norvo/CardScript.hpp"
 
 namespace norvo {
@@ -58,12 +59,12 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             const auto v = value();
             if (!v) return RenderUsageError{"option " + a + " needs a value"};
             if (a == "--theme") {
-                if (*v != "paper" && *v != "ink" && *v != "sky")
-                    return RenderUsageError{"unknown theme '" + *v + "' (paper, ink or sky)"};
+                if (!Themes::isKnown(*v))
+                    return RenderUsageError{"unknown theme '" + *v + "' (" + Themes::idList() + ")"};
                 o.theme = *v;
             } else if (a == "--font") {
-                if (*v != "sans" && *v != "serif" && *v != "mono")
-                    return RenderUsageError{"unknown font '" + *v + "' (sans, serif or mono)"};
+                if (!Fonts::isKnown(*v))
+                    return RenderUsageError{"unknown font '" + *v + "' (" + Fonts::idList() + ")"};
                 o.font = *v;
             } else if (a == "--size") {
                 if (*v == "all") {

@@ -8,9 +8,9 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
-#include "engine/GPtr.hpp"
+#include "support/GPtr.hpp"
 #include "engine/PngEncoder.hpp"
-#include "engine/ResourceBundle.hpp"
+#include "support/ResourceBundle.hpp"
 #include "norvo/CardScript.hpp"
 
 namespace norvo {

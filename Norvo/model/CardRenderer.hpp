@@ -4,11 +4,13 @@
 #include <string>
 
 #include "engine/CardImage.hpp"
+#include "engine/RenderEngine.hpp"
 #include "norvo/Presets.hpp"
 
 namespace norvo {
 
-// What the model needs of a render engine; the real one is RenderEngine.
+// What the model needs of a render engine. The application hands it the web engine;
+// tests hand it a double.
 class CardRenderer {
 public:
     using Completion = std::function<void(CardImagePtr)>;
@@ -17,9 +19,16 @@ public:
                         const Preset& preset, bool wordmark, double scale, Completion completion) = 0;
 };
 
-using CardRendererFactory = std::function<std::unique_ptr<CardRenderer>()>;
+// The web engine as a CardRenderer.
+class EngineCardRenderer final : public CardRenderer {
+public:
+    void render(const std::string& markdown, const std::string& theme, const std::string& font, const Preset& preset,
+                bool wordmark, double scale, Completion completion) override {
+        engine_.render(markdown, theme, font, preset, wordmark, scale, std::move(completion));
+    }
 
-// The factory the application uses: an offscreen RenderEngine.
-CardRendererFactory webRendererFactory();
+private:
+    RenderEngine engine_;
+};
 
 }  // namespace norvo

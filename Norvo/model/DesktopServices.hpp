@@ -8,16 +8,17 @@
 #include "engine/CardImage.hpp"
 #include "support/AtomicFile.hpp"
 
-namespace Gtk {
-class Widget;
-}
-
 namespace norvo {
 
 // The desktop's part in export, copy and share: the save dialog, the clipboard, the
 // share picker. The app uses the GTK implementation; tests use a double.
 class DesktopServices {
 public:
+    // Where on screen a share picker opens: a handle the UI got from its own desktop
+    // services (a widget, for GTK); the model only passes it on.
+    struct Anchor {
+        const void* handle = nullptr;
+    };
     using SaveChoice = std::function<void(std::optional<std::filesystem::path>)>;
 
     // A modal alert; the answer is the index of the button chosen, or npos when closed.
@@ -35,7 +36,7 @@ public:
     // The chosen path always ends in an extension (".png" is added when it had none).
     virtual void chooseSaveFile(const std::string& suggestedName, SaveChoice done) = 0;
     virtual void copyImage(const CardImagePtr& image) = 0;
-    virtual void showSharePicker(const std::filesystem::path& file, Gtk::Widget* anchor) = 0;
+    virtual void showSharePicker(const std::filesystem::path& file, Anchor anchor) = 0;
     virtual std::filesystem::path temporaryFolder() = 0;
     virtual void showAlert(const Alert& alert, AlertAnswer answered) = 0;
 };

@@ -18,7 +18,7 @@ public:
         pendingSave = std::move(done);
     }
     void copyImage(const CardImagePtr& image) override { copied.push_back(image); }
-    void showSharePicker(const std::filesystem::path& file, Gtk::Widget* anchor) override {
+    void showSharePicker(const std::filesystem::path& file, Anchor anchor) override {
         shared.push_back({file, anchor});
     }
     std::filesystem::path temporaryFolder() override { return temp_; }
@@ -46,7 +46,7 @@ public:
     std::vector<std::string> suggestedNames;
     SaveChoice pendingSave;
     std::vector<CardImagePtr> copied;
-    std::vector<std::pair<std::filesystem::path, Gtk::Widget*>> shared;
+    std::vector<std::pair<std::filesystem::path, Anchor>> shared;
 
 private:
     std::filesystem::path temp_;

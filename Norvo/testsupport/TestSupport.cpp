@@ -119,7 +119,6 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
 
 #include <csignal>
 
-#include "WebTestSupport.hpp"
 
 namespace norvo::testing {
 

@@ -44,4 +44,18 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
                          const std::string& stdinText = {});
 
+// A helper process's "READY <port>" server, stopped with the object.
+class ServerProcess {
+public:
+    explicit ServerProcess(const std::vector<std::string>& argv);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+    int port() const { return port_; }
+
+private:
+    int pid_ = 0;  // a GPid
+    int port_ = 0;
+};
+
 }  // namespace norvo::testing

@@ -32,18 +32,4 @@ inline std::string evaluate(WebKitWebView* view, const std::string& script) {
     return result.value_or("");
 }
 
-// A helper process's "READY <port>" server, stopped with the object.
-class ServerProcess {
-public:
-    explicit ServerProcess(const std::vector<std::string>& argv);
-    ~ServerProcess();
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-    int port() const { return port_; }
-
-private:
-    GPid pid_ = 0;
-    int port_ = 0;
-};
-
 }  // namespace norvo::testing

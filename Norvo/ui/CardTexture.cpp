@@ -2,7 +2,7 @@
 
 #include <gdk/gdk.h>
 
-#include "engine/GPtr.hpp"
+#include "support/GPtr.hpp"
 
 namespace norvo {
 

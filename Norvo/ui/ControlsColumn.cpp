@@ -6,6 +6,7 @@
 #include <gtkmm/droptarget.h>
 #include <giomm/file.h>
 
+#include "norvo/Catalogue.hpp"
 #include "norvo/Presets.hpp"
 
 namespace norvo {
@@ -27,16 +28,29 @@ void styleCaption(Gtk::Label& l) {
 
 constexpr std::size_t kMaxDroppedBytes = 1 << 20;
 
+std::vector<SegmentedControl::Option> themeOptions() {
+    std::vector<SegmentedControl::Option> out;
+    for (const Theme& t : Themes::all()) out.push_back({_(t.label.c_str()), t.id});
+    return out;
+}
+
+std::vector<SegmentedControl::Option> fontOptions() {
+    std::vector<SegmentedControl::Option> out;
+    for (const Font& f : Fonts::all()) out.push_back({_(f.label.c_str()), f.id});
+    return out;
+}
+
 }  // namespace
 
-ControlsColumn::ControlsColumn(NorvoModel& model)
+ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions)
     : Gtk::Box(Gtk::Orientation::VERTICAL, 14),
-      model_(model),
+      document_(document),
+      actions_(actions),
       title_("Norvo"),
       tagline_(_("Markdown in, a picture out.")),
       editorLabel_(_("Your card")),
-      theme_(_("Theme"), {{_("Paper"), "paper"}, {_("Ink"), "ink"}, {_("Sky"), "sky"}}),
-      font_(_("Font"), {{_("Sans"), "sans"}, {_("Serif"), "serif"}, {_("Mono"), "mono"}}),
+      theme_(_("Theme"), themeOptions()),
+      font_(_("Font"), fontOptions()),
       size_(_("Size"), presetOptions()),
       scaleRow_(Gtk::Orientation::HORIZONTAL, 8),
       wordmarkRow_(Gtk::Orientation::HORIZONTAL, 12),
@@ -62,9 +76,9 @@ ControlsColumn::ControlsColumn(NorvoModel& model)
     buildEditor();
 
     for (SegmentedControl* picker : {&theme_, &font_, &size_}) append(*picker);
-    theme_.signalChosen().connect([this](const std::string& v) { model_.setThemeID(v); });
-    font_.signalChosen().connect([this](const std::string& v) { model_.setFontID(v); });
-    size_.signalChosen().connect([this](const std::string& v) { model_.setPresetID(v); });
+    theme_.signalChosen().connect([this](const std::string& v) { document_.setThemeID(v); });
+    font_.signalChosen().connect([this](const std::string& v) { document_.setFontID(v); });
+    size_.signalChosen().connect([this](const std::string& v) { document_.setPresetID(v); });
 
     scaleLabel_.add_css_class("scale-caption");
     smaller_.add_css_class("dim-label");
@@ -75,7 +89,7 @@ ControlsColumn::ControlsColumn(NorvoModel& model)
     scale_.set_hexpand(true);
     setAccessibleLabel(scale_, _("Text size"));
     scale_.signal_value_changed().connect([this] {
-        if (!refreshing_) model_.setFontScale(scale_.get_value());
+        if (!refreshing_) document_.setFontScale(scale_.get_value());
     });
     scaleRow_.append(scaleLabel_);
     scaleRow_.append(smaller_);
@@ -87,7 +101,7 @@ ControlsColumn::ControlsColumn(NorvoModel& model)
     wordmarkLabel_.set_xalign(0);
     setAccessibleLabel(wordmark_, _("Tazu wordmark"));
     wordmark_.property_active().signal_changed().connect([this] {
-        if (!refreshing_) model_.setWordmark(wordmark_.get_active());
+        if (!refreshing_) document_.setWordmark(wordmark_.get_active());
     });
     wordmarkRow_.append(wordmarkLabel_);
     wordmarkRow_.append(wordmark_);
@@ -95,10 +109,10 @@ ControlsColumn::ControlsColumn(NorvoModel& model)
 
     export_.add_css_class("suggested-action");
     export_.set_tooltip_text(_("Save the card as a PNG file (Ctrl+S)"));
-    export_.signal_clicked().connect([this] { model_.exportPNG(); });
+    export_.signal_clicked().connect([this] { actions_.exportPNG(); });
     copy_.set_tooltip_text(_("Copy the card as an image (Shift+Ctrl+C)"));
-    copy_.signal_clicked().connect([this] { model_.copyPNG(); });
-    share_.setOnShare([this](Gtk::Widget* anchor) { model_.sharePNG(anchor); });
+    copy_.signal_clicked().connect([this] { actions_.copyPNG(); });
+    share_.setOnShare([this](Gtk::Widget* anchor) { actions_.sharePNG(DesktopServices::Anchor{anchor}); });
     buttonRow_.append(export_);
     buttonRow_.append(copy_);
     buttonRow_.append(share_);
@@ -110,8 +124,25 @@ ControlsColumn::ControlsColumn(NorvoModel& model)
     append(sizeLabel_);
     append(status_);
 
-    model_.signalChanged().connect(sigc::mem_fun(*this, &ControlsColumn::refresh));
-    refresh();
+    followTheCard();
+}
+
+void ControlsColumn::followTheCard() {
+    // Each control follows its own setting: typing does not refresh the rest of the column.
+    document_.signalMarkdownChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showMarkdown));
+    document_.signalThemeChanged().connect([this] { theme_.setValue(document_.themeID()); });
+    document_.signalFontChanged().connect([this] { font_.setValue(document_.fontID()); });
+    document_.signalPresetChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showSize));
+    document_.signalScaleChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showScale));
+    document_.signalWordmarkChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showWordmark));
+    document_.signalStatusChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showStatus));
+    showMarkdown();
+    theme_.setValue(document_.themeID());
+    font_.setValue(document_.fontID());
+    showSize();
+    showScale();
+    showWordmark();
+    showStatus();
 }
 
 void ControlsColumn::buildEditor() {
@@ -124,7 +155,7 @@ void ControlsColumn::buildEditor() {
     editor_.set_right_margin(8);
     setAccessibleLabel(editor_, _("Your card"));
     editor_.get_buffer()->signal_changed().connect([this] {
-        if (!refreshing_) model_.setMarkdown(editor_.get_buffer()->get_text());
+        if (!refreshing_) document_.setMarkdown(editor_.get_buffer()->get_text());
     });
     editorScroller_.add_css_class("card-editor-frame");
     editorScroller_.set_child(editor_);
@@ -152,7 +183,7 @@ void ControlsColumn::acceptDroppedFiles() {
                 g_free(contents);
                 if (length > kMaxDroppedBytes || !g_utf8_validate(text.data(), gssize(text.size()), nullptr))
                     return false;
-                model_.setMarkdown(std::move(text));
+                document_.setMarkdown(std::move(text));
                 return true;
             } catch (const Glib::Error&) {
                 return false;
@@ -162,21 +193,36 @@ void ControlsColumn::acceptDroppedFiles() {
     editor_.add_controller(target);
 }
 
-void ControlsColumn::refresh() {
-    refreshing_ = true;
+void ControlsColumn::showMarkdown() {
     auto buffer = editor_.get_buffer();
-    if (buffer->get_text().raw() != model_.markdown()) buffer->set_text(model_.markdown());
-    theme_.setValue(model_.themeID());
-    font_.setValue(model_.fontID());
-    size_.setValue(model_.presetID());
-    if (scale_.get_value() != model_.fontScale()) scale_.set_value(model_.fontScale());
-    if (wordmark_.get_active() != model_.wordmark()) wordmark_.set_active(model_.wordmark());
-    const Preset preset = Presets::by(model_.presetID());
+    if (buffer->get_text().raw() == document_.markdown()) return;  // typed here: already shown
+    refreshing_ = true;
+    buffer->set_text(document_.markdown());
+    refreshing_ = false;
+}
+
+void ControlsColumn::showScale() {
+    refreshing_ = true;
+    if (scale_.get_value() != document_.fontScale()) scale_.set_value(document_.fontScale());
+    refreshing_ = false;
+}
+
+void ControlsColumn::showWordmark() {
+    refreshing_ = true;
+    if (wordmark_.get_active() != document_.wordmark()) wordmark_.set_active(document_.wordmark());
+    refreshing_ = false;
+}
+
+void ControlsColumn::showSize() {
+    size_.setValue(document_.presetID());
+    const Preset preset = document_.preset();
     sizeLabel_.set_text(Glib::ustring::sprintf(_("%lld \u00d7 %lld px"), static_cast<long long>(preset.width),
                                                static_cast<long long>(preset.height)));
-    status_.set_text(model_.lastStatus());
-    status_.set_visible(!model_.lastStatus().empty());
-    refreshing_ = false;
+}
+
+void ControlsColumn::showStatus() {
+    status_.set_text(document_.status());
+    status_.set_visible(!document_.status().empty());
 }
 
 }  // namespace norvo

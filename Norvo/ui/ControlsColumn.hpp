@@ -7,18 +7,19 @@
 #include <gtkmm/switch.h>
 #include <gtkmm/textview.h>
 
-#include "model/NorvoModel.hpp"
+#include "model/CardActions.hpp"
+#include "model/CardDocument.hpp"
 #include "ui/SegmentedControl.hpp"
 #include "ui/ShareButton.hpp"
 
 namespace norvo {
 
 // The left column: editor, pickers, slider, switch, buttons, size and status lines.
-// Every control writes the model at once; refresh() shows the model without writing back.
+// Every control writes the card at once; each control follows its own setting of the card
+// without writing back.
 class ControlsColumn : public Gtk::Box {
 public:
-    explicit ControlsColumn(NorvoModel& model);
-    void refresh();
+    ControlsColumn(CardDocument& document, CardActions& actions);
 
     // Reached by tests and by drag and drop.
     Gtk::TextView& editor() { return editor_; }
@@ -36,8 +37,15 @@ public:
 private:
     void buildEditor();
     void acceptDroppedFiles();
+    void followTheCard();
+    void showMarkdown();
+    void showScale();
+    void showWordmark();
+    void showSize();
+    void showStatus();
 
-    NorvoModel& model_;
+    CardDocument& document_;
+    CardActions& actions_;
     bool refreshing_ = false;
     Gtk::Label title_, tagline_, editorLabel_;
     Gtk::ScrolledWindow editorScroller_;

@@ -178,10 +178,12 @@ void GtkDesktopServices::copyImage(const CardImagePtr& image) {
     Gdk::Display::get_default()->get_clipboard()->set_texture(makeTexture(*image));
 }
 
-void GtkDesktopServices::showSharePicker(const std::filesystem::path& file, Gtk::Widget* anchor) {
-    if (!anchor) return;
+void GtkDesktopServices::showSharePicker(const std::filesystem::path& file, Anchor anchor) {
+    // The UI hands over the widget the picker belongs to; nothing else makes anchors.
+    auto* widget = static_cast<Gtk::Widget*>(const_cast<void*>(anchor.handle));
+    if (!widget) return;
     if (!popover_) popover_ = std::make_unique<SharePopover>();
-    popover_->showFor(file, *anchor);
+    popover_->showFor(file, *widget);
 }
 
 std::filesystem::path GtkDesktopServices::temporaryFolder() { return Glib::get_tmp_dir(); }
@@ -203,9 +205,9 @@ void GtkDesktopServices::showAlert(const Alert& alert, AlertAnswer answered) {
         raw->hide();
         const AlertAnswer answer = answered;
         // Dropped once the handler has returned; GTK is still inside the dialog now.
-        Glib::signal_idle().connect_once([this, raw] {
+        Glib::signal_idle().connect_once(lifetime_.guard([this, raw] {
             std::erase_if(alerts_, [raw](const auto& w) { return w.get() == raw; });
-        });
+        }));
         answer(response >= 0 ? std::size_t(response) : std::size_t(-1));
     });
     raw->present();

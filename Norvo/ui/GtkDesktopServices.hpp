@@ -8,6 +8,7 @@
 #include <gtkmm/window.h>
 
 #include "model/DesktopServices.hpp"
+#include "support/MainThread.hpp"
 
 namespace norvo {
 
@@ -34,7 +35,8 @@ public:
     void bringToFront() override;
     void chooseSaveFile(const std::string& suggestedName, SaveChoice done) override;
     void copyImage(const CardImagePtr& image) override;
-    void showSharePicker(const std::filesystem::path& file, Gtk::Widget* anchor) override;
+    // The anchor is the widget the picker opens at.
+    void showSharePicker(const std::filesystem::path& file, Anchor anchor) override;
     std::filesystem::path temporaryFolder() override;
     void showAlert(const Alert& alert, AlertAnswer answered) override;
     SharePopover* sharePopover() { return popover_.get(); }
@@ -46,6 +48,7 @@ private:
     Glib::RefPtr<Gtk::FileChooserNative> chooser_;
     std::unique_ptr<SharePopover> popover_;
     std::vector<std::unique_ptr<Gtk::Window>> alerts_;
+    Lifetime lifetime_;
 };
 
 }  // namespace norvo

@@ -7,12 +7,16 @@
 
 #include "engine/RenderEngine.hpp"
 #include "norvo/Card.hpp"
+#include "support/AtomicFile.hpp"
 #include "ui/CardTexture.hpp"
 
 namespace norvo {
 
-MainWindow::MainWindow(NorvoModel& model)
-    : model_(model), layout_(Gtk::Orientation::HORIZONTAL, 0), controls_(model), divider_(Gtk::Orientation::VERTICAL) {
+MainWindow::MainWindow(CardDocument& document, CardActions& actions)
+    : document_(document),
+      layout_(Gtk::Orientation::HORIZONTAL, 0),
+      controls_(document, actions),
+      divider_(Gtk::Orientation::VERTICAL) {
     set_title("Norvo");
     set_default_size(980, 640);
     set_show_menubar(true);
@@ -27,19 +31,19 @@ MainWindow::MainWindow(NorvoModel& model)
     layout_.set_size_request(860, 560);
     set_child(layout_);
 
-    model_.signalChanged().connect(sigc::mem_fun(*this, &MainWindow::refreshPreview));
+    document_.signalPreviewChanged().connect(sigc::mem_fun(*this, &MainWindow::refreshPreview));
     // The first preview is asked for when the window first appears.
     signal_map().connect([this] {
         if (rendered_) return;
         rendered_ = true;
-        model_.rerender();
+        document_.rerender();
     });
     allowDraggingTheCard();
     refreshPreview();
 }
 
 void MainWindow::refreshPreview() {
-    if (preview_.cardView().image() != model_.previewImage()) preview_.setImage(model_.previewImage());
+    if (preview_.cardView().image() != document_.preview()) preview_.setImage(document_.preview());
 }
 
 void MainWindow::allowDraggingTheCard() {
@@ -48,12 +52,12 @@ void MainWindow::allowDraggingTheCard() {
     source->set_actions(Gdk::DragAction::COPY);
     source->signal_prepare().connect(
         [this](double, double) -> Glib::RefPtr<Gdk::ContentProvider> {
-            const CardImagePtr image = model_.previewImage();
+            const CardImagePtr image = document_.preview();
             if (!image) return {};
             const auto png = RenderEngine::png(*image, image->width(), image->height());
             if (!png) return {};
             const auto path = std::filesystem::path(Glib::get_tmp_dir()) /
-                              Card::fileName(model_.markdown(), Presets::by(model_.presetID()).id);
+                              Card::fileName(document_.markdown(), document_.preset().id);
             if (writeFileAtomically(path, *png)) return {};
             auto file = Gio::File::create_for_path(path.string());
             Glib::Value<Glib::RefPtr<Gio::File>> fileValue;

@@ -4,7 +4,8 @@
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/separator.h>
 
-#include "model/NorvoModel.hpp"
+#include "model/CardActions.hpp"
+#include "model/CardDocument.hpp"
 #include "ui/ControlsColumn.hpp"
 #include "ui/PreviewPane.hpp"
 
@@ -13,7 +14,7 @@ namespace norvo {
 // The main window: the controls column, a divider, and the live preview.
 class MainWindow : public Gtk::ApplicationWindow {
 public:
-    explicit MainWindow(NorvoModel& model);
+    MainWindow(CardDocument& document, CardActions& actions);
     PreviewPane& preview() { return preview_; }
     ControlsColumn& controls() { return controls_; }
 
@@ -21,7 +22,7 @@ private:
     void refreshPreview();
     void allowDraggingTheCard();
 
-    NorvoModel& model_;
+    CardDocument& document_;
     Gtk::Box layout_;
     Gtk::ScrolledWindow column_;
     ControlsColumn controls_;

@@ -11,7 +11,7 @@
 #include <giomm/simpleaction.h>
 #include <gtkmm/settings.h>
 
-#include "engine/ResourceBundle.hpp"
+#include "support/ResourceBundle.hpp"
 #include "model/AppInfo.hpp"
 #include "norvo/SelfTestConfig.hpp"
 #include "ui/GtkDesktopServices.hpp"
@@ -35,22 +35,30 @@ constexpr const char* kAppCss = R"(
 )";
 }  // namespace
 
-Glib::RefPtr<NorvoApplication> NorvoApplication::create(NorvoModel& model, ServicesFactory services) {
-    if (!services)
-        services = [](NorvoApplication& app) -> std::unique_ptr<DesktopServices> {
+Glib::RefPtr<NorvoApplication> NorvoApplication::create(Parts parts) {
+    if (!parts.services)
+        parts.services = [](NorvoApplication& app) -> std::unique_ptr<DesktopServices> {
             return std::make_unique<GtkDesktopServices>([&app]() -> Gtk::Window* { return app.mainWindow(); });
         };
     // gtkmm's way with a protected constructor: the RefPtr owns the object from here on.
-    return Glib::make_refptr_for_instance<NorvoApplication>(new NorvoApplication(model, std::move(services)));
+    return Glib::make_refptr_for_instance<NorvoApplication>(new NorvoApplication(std::move(parts)));
 }
 
 // Several Norvo processes may run side by side (a self-test beside the app, batch renders).
-NorvoApplication::NorvoApplication(NorvoModel& model, ServicesFactory services)
-    : Gtk::Application(AppInfo::applicationId(), Gio::Application::Flags::NON_UNIQUE),
-      model_(model),
-      servicesFactory_(std::move(services)) {}
+NorvoApplication::NorvoApplication(Parts parts)
+    : Gtk::Application(AppInfo::applicationId(), Gio::Application::Flags::NON_UNIQUE), parts_(std::move(parts)) {}
 
-NorvoApplication::~NorvoApplication() { model_.setDesktopServices(nullptr); }
+// Windows first (they hold on to the card), then the parts in reverse order of making.
+NorvoApplication::~NorvoApplication() {
+    settings_.reset();
+    window_.reset();
+    selfTest_.reset();
+    updates_.reset();
+    actions_.reset();
+    document_.reset();
+    services_.reset();
+    renderer_.reset();
+}
 
 void NorvoApplication::on_startup() {
     Gtk::Application::on_startup();
@@ -62,11 +70,12 @@ void NorvoApplication::on_startup() {
     // The icon lies in the resource bundle until Norvo is installed for the desktop.
     Gtk::IconTheme::get_for_display(Gdk::Display::get_default())->add_search_path(ResourceBundle::path().string());
     Gtk::Window::set_default_icon_name(AppInfo::applicationId());
-    services_ = servicesFactory_(*this);
-    model_.setDesktopServices(services_.get());
-    model_.setQuitHandler([this] { quit(); });
-    // The page loads while the window is built: the first preview comes sooner.
-    model_.engine();
+    // The page starts loading now, while the window is built: the first preview comes sooner.
+    renderer_ = parts_.renderer();
+    services_ = parts_.services(*this);
+    document_ = std::make_unique<CardDocument>(*renderer_);
+    actions_ = std::make_unique<CardActions>(*document_, *renderer_, *services_);
+    updates_ = std::make_unique<UpdateController>(parts_.updates, *services_, parts_.version, [this] { quit(); });
     installActions();
     buildMenus();
     followDesktopStyle();
@@ -76,10 +85,10 @@ void NorvoApplication::installActions() {
     add_action("about", sigc::mem_fun(*this, &NorvoApplication::showAbout));
     add_action("preferences", sigc::mem_fun(*this, &NorvoApplication::showSettings));
     add_action("quit", [this] { quit(); });
-    add_action("export", [this] { model_.exportPNG(); });
-    add_action("copy-card", [this] { model_.copyPNG(); });
-    add_action("install-update", [this] { model_.promptForUpdate(); });
-    add_action("check-updates", [this] { model_.checkForUpdatesManually(); });
+    add_action("export", [this] { actions_->exportPNG(); });
+    add_action("copy-card", [this] { actions_->copyPNG(); });
+    add_action("install-update", [this] { updates_->promptForUpdate(); });
+    add_action("check-updates", [this] { updates_->checkForUpdatesManually(); });
     set_accel_for_action("app.preferences", "<Primary>comma");
     set_accel_for_action("app.quit", "<Primary>q");
     set_accel_for_action("app.export", "<Primary>s");
@@ -107,7 +116,7 @@ void NorvoApplication::buildMenus() {
     file->append_section(save);
 
     refreshUpdateMenu();
-    model_.signalChanged().connect(sigc::mem_fun(*this, &NorvoApplication::refreshUpdateMenu));
+    updates_->signalChanged().connect(sigc::mem_fun(*this, &NorvoApplication::refreshUpdateMenu));
 
     auto bar = Gio::Menu::create();
     bar->append_submenu("Norvo", appMenu_);
@@ -116,10 +125,12 @@ void NorvoApplication::buildMenus() {
 }
 
 void NorvoApplication::refreshUpdateMenu() {
-    const auto& update = model_.availableUpdate();
-    const bool installing = model_.isUpdating(), checking = model_.isCheckingForUpdate();
+    const auto& update = updates_->availableUpdate();
+    const bool installing = updates_->isUpdating(), checking = updates_->isCheckingForUpdate();
     Glib::ustring updateTitle;
-    if (update) updateTitle = installing ? _("Installing update\u2026") : _("Update to ") + update->version + "\u2026";
+    if (update)
+        updateTitle = installing ? Glib::ustring(_("Installing update\u2026"))
+                                 : Glib::ustring::compose(_("Update to %1\u2026"), update->version);
     const Glib::ustring checkTitle = checking ? _("Checking for Updates\u2026") : _("Check for Updates\u2026");
 
     auto enable = [this](const char* name, bool on) {
@@ -159,7 +170,7 @@ void NorvoApplication::showAbout() {
     }
     Gtk::AboutDialog* dialog = about_.get();
     dialog->set_program_name("Norvo");
-    dialog->set_version(model_.version());
+    dialog->set_version(parts_.version);
     dialog->set_comments(_("Markdown in, a picture out."));
     dialog->set_website(AppInfo::websiteURL());
     dialog->set_logo_icon_name(AppInfo::applicationId());
@@ -170,7 +181,7 @@ void NorvoApplication::showAbout() {
 
 void NorvoApplication::showSettings() {
     if (!settings_) {
-        settings_ = std::make_unique<SettingsWindow>(model_);
+        settings_ = std::make_unique<SettingsWindow>(parts_.version);
         // A closed settings window is kept for next time, but no longer counts as open:
         // closing the main window then still quits.
         settings_->signal_hide().connect([this] { remove_window(*settings_); });
@@ -182,14 +193,20 @@ void NorvoApplication::showSettings() {
 
 void NorvoApplication::on_activate() {
     if (!window_) {
-        window_ = std::make_unique<MainWindow>(model_);
+        window_ = std::make_unique<MainWindow>(*document_, *actions_);
         add_window(*window_);
     }
     window_->present();
     if (launched_) return;
     launched_ = true;
-    model_.start();
-    if (SelfTestConfig::requested(std::getenv("NORVO_SELFTEST"))) model_.runSelfTest();
+    updates_->start();
+    if (SelfTestConfig::requested(std::getenv("NORVO_SELFTEST"))) runSelfTest();
+}
+
+void NorvoApplication::runSelfTest() {
+    const auto config = SelfTestConfig::from(std::getenv("NORVO_SELFTEST_SCALE"), std::getenv("NORVO_SELFTEST_FONT"));
+    selfTest_ = std::make_unique<SelfTestRun>(*renderer_, config, "/tmp/norvo-selftest", [this] { quit(); });
+    selfTest_->start();
 }
 
 }  // namespace norvo

@@ -7,20 +7,40 @@
 #include <gtkmm/aboutdialog.h>
 #include <gtkmm/application.h>
 
-#include "model/NorvoModel.hpp"
+#include "model/CardActions.hpp"
+#include "model/CardDocument.hpp"
+#include "model/CardRenderer.hpp"
+#include "model/DesktopServices.hpp"
+#include "model/SelfTestRun.hpp"
+#include "model/UpdateController.hpp"
 
 namespace norvo {
 
 class MainWindow;
 class SettingsWindow;
 
+// The application: wires the card, its actions and the update flows to the engine and the
+// desktop services it is given, and owns them (and its windows) until it goes.
 class NorvoApplication : public Gtk::Application {
 public:
     using ServicesFactory = std::function<std::unique_ptr<DesktopServices>(NorvoApplication&)>;
 
-    // The running app: GTK desktop services. Tests pass their own services.
-    static Glib::RefPtr<NorvoApplication> create(NorvoModel& model, ServicesFactory services = {});
+    // What the application is built from. main() hands it the web engine, GTK's desktop
+    // services and the real update source; tests hand it doubles.
+    struct Parts {
+        std::function<std::unique_ptr<CardRenderer>()> renderer;
+        ServicesFactory services;  // empty: GTK's
+        UpdateController::Source updates;
+        std::string version;
+    };
+
+    static Glib::RefPtr<NorvoApplication> create(Parts parts);
     ~NorvoApplication() override;
+
+    // Made when the application starts up.
+    CardDocument& document() { return *document_; }
+    CardActions& actions() { return *actions_; }
+    UpdateController& updates() { return *updates_; }
 
     MainWindow* mainWindow() const { return window_.get(); }
     SettingsWindow* settingsWindow() const { return settings_.get(); }
@@ -29,7 +49,7 @@ public:
     Glib::RefPtr<Gio::Menu> updateSection() const { return updateSection_; }
 
 protected:
-    NorvoApplication(NorvoModel& model, ServicesFactory services);
+    explicit NorvoApplication(Parts parts);
     void on_startup() override;
     void on_activate() override;
 
@@ -41,9 +61,16 @@ private:
     void showSettings();
     void refreshUpdateMenu();
 
-    NorvoModel& model_;
-    ServicesFactory servicesFactory_;
+    void runSelfTest();
+
+    Parts parts_;
+    // Declared in the order they are made; they go in reverse, each before what it uses.
+    std::unique_ptr<CardRenderer> renderer_;
     std::unique_ptr<DesktopServices> services_;
+    std::unique_ptr<CardDocument> document_;
+    std::unique_ptr<CardActions> actions_;
+    std::unique_ptr<UpdateController> updates_;
+    std::unique_ptr<SelfTestRun> selfTest_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<SettingsWindow> settings_;
     std::unique_ptr<Gtk::AboutDialog> about_;

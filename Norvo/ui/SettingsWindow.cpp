@@ -6,12 +6,12 @@
 
 namespace norvo {
 
-SettingsWindow::SettingsWindow(const NorvoModel& model)
+SettingsWindow::SettingsWindow(const std::string& version)
     : page_(Gtk::Orientation::VERTICAL, 8),
       row_(Gtk::Orientation::HORIZONTAL, 6),
       identity_(Gtk::Orientation::VERTICAL, 2),
       header_(_("About")),
-      version_("Norvo " + model.version()),
+      version_("Norvo " + version),
       maker_(AppInfo::makerURL(), _("Made by Tazu")),
       feedback_(AppInfo::feedbackURL(), _("Send feedback")),
       website_(AppInfo::websiteURL(), _("Website")) {

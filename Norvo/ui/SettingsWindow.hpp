@@ -5,14 +5,14 @@
 #include <gtkmm/linkbutton.h>
 #include <gtkmm/window.h>
 
-#include "model/NorvoModel.hpp"
+#include <string>
 
 namespace norvo {
 
 // "About": the product and its version, the maker's site, feedback and the product page.
 class SettingsWindow : public Gtk::Window {
 public:
-    explicit SettingsWindow(const NorvoModel& model);
+    explicit SettingsWindow(const std::string& version);
     Gtk::Label& versionLabel() { return version_; }
     Gtk::LinkButton& makerLink() { return maker_; }
     Gtk::LinkButton& feedbackLink() { return feedback_; }

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "BuildConfig.hpp"
-#include "engine/ResourceBundle.hpp"
+#include "support/ResourceBundle.hpp"
 #include "support/AtomicFile.hpp"
 #include "updater/BundleSeal.hpp"
 #include "updater/ZipExtractor.hpp"

@@ -201,7 +201,10 @@ std::string fitName(std::string_view stem, std::string_view tail, std::size_t ma
 }
 
 std::string fileName(std::string_view markdown, std::string_view presetId) {
-    return fitName(slug(markdown, "card"), "-" + std::string(presetId) + ".png");
+    std::string tail = "-";  // appended piece by piece: GCC 12's -Wrestrict misfires on "-" + string
+    tail += presetId;
+    tail += ".png";
+    return fitName(slug(markdown, "card"), tail);
 }
 
 }  // namespace norvo::Card

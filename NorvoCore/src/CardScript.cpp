@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "norvo/Catalogue.hpp"
+
 namespace norvo {
 namespace {
 
@@ -50,11 +52,7 @@ std::optional<double> parseStrictDouble(std::string_view text) {
 
 namespace CardScript {
 
-std::string fontStack(std::string_view fontID) {
-    if (fontID == "serif") return "Georgia, 'Times New Roman', serif";
-    if (fontID == "mono") return "'SF Mono', ui-monospace, Menlo, monospace";
-    return "-apple-system, 'SF Pro Text', 'Helvetica Neue', Arial, sans-serif";
-}
+std::string fontStack(std::string_view fontID) { return Fonts::by(fontID).stack; }
 
 std::optional<std::string> build(std::string_view markdown, std::string_view theme, std::string_view fontID,
                                  std::int64_t width, std::int64_t height, bool wordmark, double scale) {

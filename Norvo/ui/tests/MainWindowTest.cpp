@@ -23,21 +23,23 @@ class App : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         temp_ = std::make_unique<norvo::testing::TempFolder>();
-        model_ = std::make_unique<NorvoModel>([] {
-            auto r = std::make_unique<FakeRenderer>();
-            renderer_ = r.get();
-            return r;
-        });
         // The launch-time check goes nowhere and is over at once: nothing listens on port 1.
-        auto source = NorvoModel::defaultUpdateSource();
+        auto source = UpdateController::Source::forThisApp();
         source.manifestURL = "https://127.0.0.1:1/norvo/latest.json";
-        model_->setUpdateSource(source);
-        app_ = NorvoApplication::create(*model_, [](NorvoApplication&) -> std::unique_ptr<DesktopServices> {
-            auto s = std::make_unique<FakeDesktopServices>(temp_->path());
-            services_ = s.get();
-            return s;
-        });
+        source.temporaryFolder = temp_->path();
+        app_ = NorvoApplication::create({[] {
+                                             auto r = std::make_unique<FakeRenderer>();
+                                             renderer_ = r.get();
+                                             return r;
+                                         },
+                                         [](NorvoApplication&) -> std::unique_ptr<DesktopServices> {
+                                             auto s = std::make_unique<FakeDesktopServices>(temp_->path());
+                                             services_ = s.get();
+                                             return s;
+                                         },
+                                         source, AppInfo::version()});
         app_->register_application();
+        model_ = &app_->document();
         app_->activate();
         norvo::testing::runFor(500ms);
     }
@@ -47,32 +49,32 @@ protected:
     }
     void SetUp() override {
         // Every test starts from the model's first values.
-        model_->setMarkdown(NorvoModel::kSampleMarkdown);
+        model_->setMarkdown(CardDocument::kSampleMarkdown);
         model_->setThemeID("paper");
         model_->setFontID("sans");
         model_->setPresetID("square");
         model_->setWordmark(true);
         model_->setFontScale(1.0);
-        model_->setLastStatus("");
+        model_->setStatus("");
     }
     ControlsColumn& controls() { return app_->mainWindow()->controls(); }
     std::size_t requests() { return renderer_->requests->size(); }
 
     static std::unique_ptr<norvo::testing::TempFolder> temp_;
-    static std::unique_ptr<NorvoModel> model_;
+    static CardDocument* model_;
     static Glib::RefPtr<NorvoApplication> app_;
     static FakeRenderer* renderer_;
     static FakeDesktopServices* services_;
 };
 std::unique_ptr<norvo::testing::TempFolder> App::temp_;
-std::unique_ptr<NorvoModel> App::model_;
+CardDocument* App::model_ = nullptr;
 Glib::RefPtr<NorvoApplication> App::app_;
 FakeRenderer* App::renderer_ = nullptr;
 FakeDesktopServices* App::services_ = nullptr;
 
 }  // namespace
 
-TEST_F(App, WindowShowsTheModelAndAskedForTheFirstPreview) {
+TEST_F(App, WindowShowsTheCardAndAskedForTheFirstPreview) {
     ASSERT_TRUE(app_->mainWindow());
     EXPECT_EQ(app_->mainWindow()->get_title(), "Norvo");
     EXPECT_GE(requests(), 1u);  // the window's first appearance asked for a render
@@ -83,7 +85,7 @@ TEST_F(App, WindowShowsTheModelAndAskedForTheFirstPreview) {
     EXPECT_EQ(controls().scaleSlider().get_value(), 1.0);
     EXPECT_EQ(controls().sizeLabel().get_text(), "1080 \u00d7 1080 px");
     EXPECT_FALSE(controls().statusLabel().get_visible());
-    EXPECT_EQ(controls().editor().get_buffer()->get_text().raw(), NorvoModel::kSampleMarkdown);
+    EXPECT_EQ(controls().editor().get_buffer()->get_text().raw(), CardDocument::kSampleMarkdown);
     EXPECT_EQ(controls().exportButton().get_label(), "Export PNG\u2026");
     EXPECT_EQ(controls().copyButton().get_label(), "Copy");
     EXPECT_TRUE(app_->mainWindow()->preview().showsSpinner());  // nothing rendered yet
@@ -91,7 +93,7 @@ TEST_F(App, WindowShowsTheModelAndAskedForTheFirstPreview) {
     EXPECT_FALSE(app_->mainWindow()->preview().showsSpinner());
 }
 
-TEST_F(App, ControlsWriteTheModelOnceAndFollowIt) {
+TEST_F(App, ControlsWriteTheCardOnceAndFollowIt) {
     const std::size_t before = requests();
     controls().sizePicker().choose("landscape");
     EXPECT_EQ(model_->presetID(), "landscape");
@@ -121,10 +123,10 @@ TEST_F(App, ControlsWriteTheModelOnceAndFollowIt) {
 }
 
 TEST_F(App, StatusLineAppearsOnlyWithText) {
-    model_->setLastStatus("Saved \u2713 x.png");
+    model_->setStatus("Saved \u2713 x.png");
     EXPECT_TRUE(controls().statusLabel().get_visible());
     EXPECT_EQ(controls().statusLabel().get_text(), "Saved \u2713 x.png");
-    model_->setLastStatus("");
+    model_->setStatus("");
     EXPECT_FALSE(controls().statusLabel().get_visible());
 }
 
@@ -142,12 +144,12 @@ TEST_F(App, MenuCommandsAndShortcutsReachTheActions) {
 
     app_->activate_action("copy-card");
     renderer_->complete(requests() - 1);
-    EXPECT_EQ(model_->lastStatus(), "Copied \u2713 \u2014 paste it anywhere");
+    EXPECT_EQ(model_->status(), "Copied \u2713 \u2014 paste it anywhere");
 
     g_signal_emit_by_name(controls().shareButton().gobj(), "clicked");
     renderer_->complete(requests() - 1);
     ASSERT_FALSE(services_->shared.empty());
-    EXPECT_EQ(services_->shared.back().second, &controls().shareButton());
+    EXPECT_EQ(services_->shared.back().second.handle, static_cast<const void*>(&controls().shareButton()));
 
     // The application menu: About, the update group, Settings…, Quit.
     auto menu = app_->applicationMenu();
@@ -166,7 +168,7 @@ TEST_F(App, MenuCommandsAndShortcutsReachTheActions) {
     app_->activate_action("preferences");
     SettingsWindow* settings = app_->settingsWindow();
     ASSERT_TRUE(settings);
-    EXPECT_EQ(settings->versionLabel().get_text().raw(), "Norvo " + model_->version());
+    EXPECT_EQ(settings->versionLabel().get_text().raw(), "Norvo " + AppInfo::version());
     EXPECT_EQ(settings->feedbackLink().get_label(), "Send feedback");
     EXPECT_EQ(settings->websiteLink().get_uri().raw(), AppInfo::websiteURL());
     EXPECT_TRUE(settings->websiteLink().get_uri().raw().ends_with("/norvo"));
@@ -191,7 +193,7 @@ TEST_F(App, SharePopoverAlwaysOffersShowInFiles) {
     popover.unparent();
 }
 
-TEST_F(App, UpdateItemsFollowTheModel) {
+TEST_F(App, UpdateItemsFollowTheUpdateState) {
     auto section = app_->updateSection();
     auto titles = [&] {
         std::vector<std::string> out;
@@ -207,29 +209,29 @@ TEST_F(App, UpdateItemsFollowTheModel) {
     EXPECT_EQ(titles(), std::vector<std::string>{"Check for Updates\u2026"});
     EXPECT_TRUE(enabled("check-updates"));
 
-    model_->setAvailableUpdate(UpdateInfo{"1.4", "https://h.example/N.zip", ""});
+    app_->updates().setAvailableUpdate(UpdateInfo{"1.4", "https://h.example/N.zip", ""});
     EXPECT_EQ(titles(), (std::vector<std::string>{"Update to 1.4\u2026", "Check for Updates\u2026"}));
     EXPECT_TRUE(enabled("install-update"));
     EXPECT_TRUE(enabled("check-updates"));
 
-    model_->setIsCheckingForUpdate(true);
+    app_->updates().setChecking(true);
     EXPECT_EQ(titles()[1], "Checking for Updates\u2026");
     EXPECT_FALSE(enabled("check-updates"));
     EXPECT_TRUE(enabled("install-update"));
 
-    model_->setIsUpdating(true);
-    model_->setIsCheckingForUpdate(false);
+    app_->updates().setUpdating(true);
+    app_->updates().setChecking(false);
     EXPECT_EQ(titles()[0], "Installing update\u2026");
     EXPECT_FALSE(enabled("install-update"));
     EXPECT_FALSE(enabled("check-updates"));
 
     // Choosing the update item opens the prompt.
-    model_->setIsUpdating(false);
+    app_->updates().setUpdating(false);
     app_->activate_action("install-update");
     ASSERT_FALSE(services_->alerts.empty());
     EXPECT_EQ(services_->alerts.back().message, "A new version of Norvo is available");
     services_->answerAlert(1);
-    model_->setAvailableUpdate(std::nullopt);
+    app_->updates().setAvailableUpdate(std::nullopt);
     EXPECT_EQ(titles(), std::vector<std::string>{"Check for Updates\u2026"});
 }
 

@@ -1,4 +1,4 @@
-#include "engine/ResourceBundle.hpp"
+#include "support/ResourceBundle.hpp"
 
 #include <cstdio>
 #include <cstdlib>

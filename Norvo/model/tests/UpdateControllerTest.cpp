@@ -3,11 +3,10 @@
 #include <glibmm/miscutils.h>
 
 #include "FakeDesktopServices.hpp"
-#include "FakeRenderer.hpp"
 #include "TestHttpsServer.hpp"
 #include "UpdaterTestSupport.hpp"
 #include "model/AppInfo.hpp"
-#include "model/NorvoModel.hpp"
+#include "model/UpdateController.hpp"
 #include "model/UserDefaults.hpp"
 
 using namespace norvo;
@@ -47,35 +46,35 @@ protected:
         return server_->url("/" + name);
     }
 
-    // One launch of the app: a model with its own desktop double.
+    UpdateController::Source source(const std::string& manifestURL, fs::path destination) {
+        const std::string ca = server_->caFile(), key = norvo::testing::testPublicKey();
+        if (destination.empty()) destination = installed_;
+        const fs::path temp = place_.path();
+        const pid_t pid = standIn_.pid();
+        return {manifestURL, [ca] { return std::make_unique<CurlHttpSession>(ca); },
+                [=](HttpSession& s) {
+                    SelfUpdater::Setup setup;
+                    setup.destination = destination;
+                    setup.temporaryFolder = temp;
+                    setup.publicKey = key;
+                    setup.session = &s;
+                    setup.pid = pid;
+                    return setup;
+                },
+                temp};
+    }
+
+    // One launch of the app: an update controller with its own desktop double.
     struct Launch {
         FakeDesktopServices services;
-        NorvoModel model;
         int quits = 0;
+        UpdateController model;
         Launch(Flows& f, const std::string& manifestURL, const std::string& version, fs::path destination = {})
             : services(f.place_.path()),
-              model([] { return std::make_unique<norvo::testing::FakeRenderer>(); }) {
-            model.setDesktopServices(&services);
-            model.setVersionForTesting(version);
-            model.setQuitHandler([this, &f] {
-                ++quits;
-                f.standIn_.quit();
-            });
-            const std::string ca = server_->caFile(), key = norvo::testing::testPublicKey();
-            if (destination.empty()) destination = f.installed_;
-            const fs::path temp = f.place_.path();
-            const pid_t pid = f.standIn_.pid();
-            model.setUpdateSource({manifestURL, [ca] { return std::make_unique<CurlHttpSession>(ca); },
-                                   [=](HttpSession& s) {
-                                       SelfUpdater::Setup setup;
-                                       setup.destination = destination;
-                                       setup.temporaryFolder = temp;
-                                       setup.publicKey = key;
-                                       setup.session = &s;
-                                       setup.pid = pid;
-                                       return setup;
-                                   }});
-        }
+              model(f.source(manifestURL, std::move(destination)), services, version, [this, &f] {
+                  ++quits;
+                  f.standIn_.quit();
+              }) {}
         bool waitForAlert(std::size_t count) {
             return norvo::testing::runUntil([&] { return services.alerts.size() >= count; }, 20s);
         }
@@ -137,11 +136,6 @@ TEST_F(Flows, ManualCheckGuardsAndUpToDate) {
     EXPECT_FALSE(app.model.isCheckingForUpdate());
     EXPECT_EQ(app.services.alerts[0].message, "You're up to date");
     EXPECT_EQ(app.services.alerts[0].informative, "Norvo 1.2 is the latest version.");
-
-    app.model.setIsUpdating(true);
-    app.model.checkForUpdatesManually();
-    EXPECT_FALSE(app.model.isCheckingForUpdate());
-    app.model.setIsUpdating(false);
 }
 
 TEST_F(Flows, InstallEndToEnd) {

@@ -1,0 +1,80 @@
+#include "model/CardDocument.hpp"
+
+#include <glibmm/i18n.h>
+
+#include "norvo/Card.hpp"
+
+namespace norvo {
+
+const char* const CardDocument::kSampleMarkdown =
+    "# A thought worth sharing\n"
+    "\n"
+    "Markdown in, a picture out.\n"
+    "\n"
+    "- Pick a **size** and a theme\n"
+    "- Paste your note\n"
+    "- Export a PNG for the feed\n"
+    "\n"
+    "> Your words, designed \u2014 not screenshotted.";
+
+namespace {
+const char* tooLong() { return _("Too long to render \u2014 a note may hold up to 1 MiB"); }
+}  // namespace
+
+CardDocument::CardDocument(CardRenderer& renderer) : renderer_(renderer), markdown_(kSampleMarkdown) {}
+
+template <typename T>
+void CardDocument::assign(T& field, T value, sigc::signal<void()>& changed) {
+    field = std::move(value);
+    changed.emit();
+}
+
+void CardDocument::setMarkdown(std::string value) {
+    assign(markdown_, std::move(value), markdownChanged_);
+    rerender();
+}
+void CardDocument::setThemeID(std::string value) {
+    assign(themeID_, std::move(value), themeChanged_);
+    rerender();
+}
+void CardDocument::setPresetID(std::string value) {
+    assign(presetID_, std::move(value), presetChanged_);
+    rerender();
+}
+void CardDocument::setFontID(std::string value) {
+    assign(fontID_, std::move(value), fontChanged_);
+    rerender();
+}
+void CardDocument::setWordmark(bool value) {
+    assign(wordmark_, value, wordmarkChanged_);
+    rerender();
+}
+void CardDocument::setFontScale(double value) {
+    assign(fontScale_, value, scaleChanged_);
+    rerender();
+}
+void CardDocument::setStatus(std::string value) { assign(status_, std::move(value), statusChanged_); }
+
+bool CardDocument::refuseTooLong() {
+    if (markdown_.size() <= Card::kMaxMarkdownBytes) {
+        if (status_ == tooLong()) setStatus({});
+        return false;
+    }
+    // The editor keeps the text; only rendering is refused.
+    if (status_ != tooLong()) setStatus(tooLong());
+    return true;
+}
+
+void CardDocument::rerender() {
+    if (refuseTooLong()) return;
+    const std::uint64_t ticket = ++requested_;
+    renderer_.render(markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_,
+                     lifetime_.guard([this, ticket](CardImagePtr image) {
+                         // A failed render keeps what is shown; an older one never replaces a newer.
+                         if (!image || ticket < shown_) return;
+                         shown_ = ticket;
+                         assign(preview_, std::move(image), previewChanged_);
+                     }));
+}
+
+}  // namespace norvo

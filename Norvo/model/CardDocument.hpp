@@ -1,0 +1,80 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include <sigc++/signal.h>
+
+#include "engine/CardImage.hpp"
+#include "model/CardRenderer.hpp"
+#include "norvo/Presets.hpp"
+#include "support/MainThread.hpp"
+
+namespace norvo {
+
+// The card being made: its six settings, its preview and the status line. Every
+// assignment of a setting renders the card again (also for an equal value); only the
+// newest finished render becomes the preview. Main thread only.
+class CardDocument {
+public:
+    static const char* const kSampleMarkdown;
+
+    explicit CardDocument(CardRenderer& renderer);
+    CardDocument(const CardDocument&) = delete;
+    CardDocument& operator=(const CardDocument&) = delete;
+
+    const std::string& markdown() const { return markdown_; }
+    void setMarkdown(std::string value);
+    const std::string& themeID() const { return themeID_; }
+    void setThemeID(std::string value);
+    const std::string& presetID() const { return presetID_; }
+    void setPresetID(std::string value);
+    const std::string& fontID() const { return fontID_; }
+    void setFontID(std::string value);
+    bool wordmark() const { return wordmark_; }
+    void setWordmark(bool value);
+    double fontScale() const { return fontScale_; }
+    void setFontScale(double value);
+
+    // The preset the card renders at (the default for an unknown id, which is kept as given).
+    Preset preset() const { return Presets::by(presetID_); }
+
+    const std::string& status() const { return status_; }
+    void setStatus(std::string value);
+    const CardImagePtr& preview() const { return preview_; }
+
+    // Renders the card with its settings of this moment into the preview.
+    void rerender();
+    // True, and said in the status line, when the note is too long to render.
+    bool refuseTooLong();
+
+    // One signal per property, emitted after the value is stored.
+    sigc::signal<void()>& signalMarkdownChanged() { return markdownChanged_; }
+    sigc::signal<void()>& signalThemeChanged() { return themeChanged_; }
+    sigc::signal<void()>& signalPresetChanged() { return presetChanged_; }
+    sigc::signal<void()>& signalFontChanged() { return fontChanged_; }
+    sigc::signal<void()>& signalWordmarkChanged() { return wordmarkChanged_; }
+    sigc::signal<void()>& signalScaleChanged() { return scaleChanged_; }
+    sigc::signal<void()>& signalStatusChanged() { return statusChanged_; }
+    sigc::signal<void()>& signalPreviewChanged() { return previewChanged_; }
+
+private:
+    template <typename T>
+    void assign(T& field, T value, sigc::signal<void()>& changed);
+
+    CardRenderer& renderer_;
+    std::string markdown_;
+    std::string themeID_ = "paper";
+    std::string presetID_ = "square";
+    std::string fontID_ = "sans";
+    bool wordmark_ = true;
+    double fontScale_ = 1.0;
+    std::string status_;
+    CardImagePtr preview_;
+    std::uint64_t requested_ = 0;  // renders asked for
+    std::uint64_t shown_ = 0;      // the render the preview shows
+    sigc::signal<void()> markdownChanged_, themeChanged_, presetChanged_, fontChanged_, wordmarkChanged_,
+        scaleChanged_, statusChanged_, previewChanged_;
+    Lifetime lifetime_;
+};
+
+}  // namespace norvo

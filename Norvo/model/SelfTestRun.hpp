@@ -1,0 +1,34 @@
+#pragma once
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "model/CardRenderer.hpp"
+#include "norvo/SelfTestConfig.hpp"
+#include "support/MainThread.hpp"
+
+namespace norvo {
+
+// The unattended self-test: renders the sample card in every size into `folder`, prints
+// one line per size ("SELFTEST square 1080x1080 scale=1.0 bytes=…", or "… FAILED"),
+// then "SELFTEST DONE", and calls `done`.
+class SelfTestRun {
+public:
+    SelfTestRun(CardRenderer& renderer, SelfTestConfig config, std::filesystem::path folder,
+                std::function<void()> done);
+    SelfTestRun(const SelfTestRun&) = delete;
+    SelfTestRun& operator=(const SelfTestRun&) = delete;
+
+    void start();
+
+private:
+    void step(std::size_t index);
+
+    CardRenderer& renderer_;
+    SelfTestConfig config_;
+    std::filesystem::path folder_;
+    std::function<void()> done_;
+    Lifetime lifetime_;
+};
+
+}  // namespace norvo

@@ -1,0 +1,69 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <sigc++/signal.h>
+
+#include "model/DesktopServices.hpp"
+#include "norvo/HttpSession.hpp"
+#include "norvo/Updater.hpp"
+#include "support/MainThread.hpp"
+#include "updater/SelfUpdater.hpp"
+
+namespace norvo {
+
+// The update flows: the check at launch, the manual check, the prompt and the install.
+// Checks and installs run on worker threads; their answers come back on the main thread.
+class UpdateController {
+public:
+    // Where updates come from and how an install is set up.
+    struct Source {
+        std::string manifestURL;
+        std::function<std::unique_ptr<HttpSession>()> makeSession;
+        std::function<SelfUpdater::Setup(HttpSession&)> installSetup;
+        std::filesystem::path temporaryFolder;  // where leftovers of earlier updates are looked for
+        // The running app's: the built-in (or configured) manifest, libcurl, this process.
+        static Source forThisApp();
+    };
+
+    // `quit` ends the application once an install has started its swap.
+    UpdateController(Source source, DesktopServices& services, std::string version, std::function<void()> quit);
+    UpdateController(const UpdateController&) = delete;
+    UpdateController& operator=(const UpdateController&) = delete;
+
+    const std::string& version() const { return version_; }
+    const std::optional<UpdateInfo>& availableUpdate() const { return availableUpdate_; }
+    bool isUpdating() const { return isUpdating_; }
+    bool isCheckingForUpdate() const { return isChecking_; }
+    // Emitted after any of the three above changed.
+    sigc::signal<void()>& signalChanged() { return changed_; }
+    // The flows move through these states; each emits signalChanged.
+    void setAvailableUpdate(std::optional<UpdateInfo> value);
+    void setUpdating(bool value);
+    void setChecking(bool value);
+
+    // Once per launch: clears what earlier updates left behind, then checks quietly.
+    void start();
+    void checkForUpdatesManually();
+    void promptForUpdate();
+    void installUpdate();
+
+private:
+    void checkInBackground(std::function<void(std::optional<UpdateInfo>)> then);
+    void alertInstallFailed(std::exception_ptr error);
+
+    Source source_;
+    DesktopServices& services_;
+    std::string version_;
+    std::function<void()> quit_;
+    std::optional<UpdateInfo> availableUpdate_;
+    bool isUpdating_ = false;
+    bool isChecking_ = false;
+    bool started_ = false;
+    sigc::signal<void()> changed_;
+    Lifetime lifetime_;
+};
+
+}  // namespace norvo
