@@ -5,6 +5,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include <csignal>
+
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,13 +16,48 @@
 
 namespace norvo::testing {
 
-bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+namespace {
+bool poll(const std::function<bool()>& done, std::chrono::milliseconds limit, bool mainLoop) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() > end) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+        if (!mainLoop || !g_main_context_iteration(nullptr, FALSE)) g_usleep(mainLoop ? 1000 : 20000);
     }
     return true;
+}
+}  // namespace
+
+bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) { return poll(done, limit, true); }
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) { return poll(done, limit, false); }
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& out,
+                           const std::filesystem::path& err) {
+    pid_ = fork();
+    if (pid_ != 0) return;
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, STDOUT_FILENO);
+    dup2(e, STDERR_FILENO);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+int ChildProcess::wait() {
+    if (pid_ > 0) {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        pid_ = -1;
+    }
+    return status_;
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0) kill(pid_, SIGTERM);
+    wait();
 }
 
 void runFor(std::chrono::milliseconds span) {

@@ -8,8 +8,11 @@
 
 namespace norvo::testing {
 
-// Runs the GLib main loop until `done` holds or the time is up; returns `done()`.
+// The one way tests wait: polls `done` until it holds or the time is up, running the GLib
+// main loop meanwhile (runUntil) or not (waitFor, for what other processes do). Returns
+// `done()`. The limit is a deadline against hangs, never a speed requirement.
 bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20));
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5));
 // Runs the main loop for a while.
 void runFor(std::chrono::milliseconds span);
 
@@ -43,6 +46,23 @@ struct ProcessResult {
 // Runs a program to its end with extra environment variables and optional stdin text.
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
                          const std::string& stdinText = {});
+
+// A program running beside the test, its standard output and error going to files; waited
+// for (and stopped, if still running) when the object goes.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& out,
+                 const std::filesystem::path& err);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    int pid() const { return pid_; }
+    int wait();  // the exit status
+
+private:
+    int pid_ = -1;
+    int status_ = -1;
+};
 
 // A helper process's "READY <port>" server, stopped with the object.
 class ServerProcess {

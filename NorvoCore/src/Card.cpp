@@ -201,10 +201,7 @@ std::string fitName(std::string_view stem, std::string_view tail, std::size_t ma
 }
 
 std::string fileName(std::string_view markdown, std::string_view presetId) {
-    std::string tail = "-";  // appended piece by piece: GCC 12's -Wrestrict misfires on "-" + string
-    tail += presetId;
-    tail += ".png";
-    return fitName(slug(markdown, "card"), tail);
+    return fitName(slug(markdown, "card"), "-" + std::string(presetId) + ".png");
 }
 
 }  // namespace norvo::Card

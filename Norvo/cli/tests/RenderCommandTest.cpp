@@ -261,19 +261,11 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     // A web process killed or stopped in the middle of a batch fails at most the card it
     // was drawing.
     const auto log = dir / "stderr.txt";
-    const pid_t child = fork();
-    if (child == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, STDERR_FILENO);
-        const int null = ::open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        std::vector<char*> argv;
-        for (std::size_t i = 0; i < args.size(); ++i)
-            if (i == 0 || args[i] != notes[0]) argv.push_back(const_cast<char*>(args[i].c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    std::vector<std::string> withoutBad;
+    for (const auto& a : args)
+        if (a != notes[0]) withoutBad.push_back(a);
+    norvo::testing::ChildProcess render(withoutBad, dir / "stdout.txt", log);
+    const pid_t child = render.pid();
     int killed = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
     while (killed < 2 && std::chrono::steady_clock::now() < deadline) {
@@ -286,13 +278,12 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    int status = 0;
-    waitpid(child, &status, 0);
+    const int status = render.wait();
     EXPECT_EQ(killed, 2);
     const std::string err = norvo::testing::readText(log);
     const int faulted = failedCards(err);
     EXPECT_LE(faulted, 2) << err;
-    EXPECT_EQ(WEXITSTATUS(status), faulted ? 1 : 0) << err;
+    EXPECT_EQ(status, faulted ? 1 : 0) << err;
     EXPECT_EQ(filesIn(out).size() + std::size_t(faulted), 30u) << err;
     for (const auto& card : filesIn(out)) EXPECT_FALSE(isUniform(card)) << card;
 }
