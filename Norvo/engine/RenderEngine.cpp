@@ -111,12 +111,18 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         g_signal_connect(view.get(), "load-failed",
                          G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*, GError* error, gpointer self) -> gboolean {
                              // A load replaced by a newer one is not a failure of the page.
-                             if (!g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
-                                 static_cast<State*>(self)->loadFailed = true;
+                             if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
+                                 return FALSE;
+                             g_warning("the card page failed to load: %s", error ? error->message : "no reason");
+                             static_cast<State*>(self)->loadFailed = true;
                              return FALSE;
                          }), this);
         g_signal_connect(view.get(), "web-process-terminated",
-                         G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self) {
+                         G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
+                             if (reason != WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
+                                 g_warning("the card page's web process %s; starting a fresh one",
+                                           reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "ran out of memory"
+                                                                                              : "crashed");
                              static_cast<State*>(self)->onWebProcessGone();
                          }), this);
         g_signal_connect(view.get(), "decide-policy", G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* d,
