@@ -13,7 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include <filesystem>
+
 #include <glib.h>
+#include <webkit/webkit.h>
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
 #include <png.h>
@@ -135,15 +138,71 @@ std::pair<double, long> runMeasured(const std::vector<std::string>& argv, const 
     return {ms(Clock::now() - t0), peak};
 }
 
+// Runs a script in the engine's page and waits for it.
+void evaluate(RenderEngine& engine, const std::string& script) {
+    bool done = false;
+    webkit_web_view_evaluate_javascript(
+        engine.webView(), script.c_str(), -1, nullptr, nullptr, nullptr,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+            GError* error = nullptr;
+            if (JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error))
+                g_object_unref(v);
+            if (error) g_error_free(error);
+            *static_cast<bool*>(data) = true;
+        },
+        &done);
+    pumpUntil([&] { return done; });
+}
+
+// A fresh WebKit process loading an empty page, and nothing else: the floor under the
+// self-test's start.
+int emptyPage() {
+    if (!gtk_init_check()) return 1;
+    GtkWidget* view = GTK_WIDGET(g_object_ref_sink(webkit_web_view_new()));
+    bool loaded = false;
+    g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer data) {
+                         if (e == WEBKIT_LOAD_FINISHED) *static_cast<bool*>(data) = true;
+                     }),
+                     &loaded);
+    webkit_web_view_load_html(WEBKIT_WEB_VIEW(view), "<html><body></body></html>", nullptr);
+    pumpUntil([&] { return loaded; });
+    g_object_unref(view);
+    return 0;
+}
+
+// A renderer for the typing stream: the web engine, with each request's edit number noted.
+class CountingRenderer final : public CardRenderer {
+public:
+    void render(const std::string& markdown, const std::string& theme, const std::string& font, const Preset& preset,
+                bool wordmark, double scale, Completion completion) override {
+        engine.render(markdown, theme, font, preset, wordmark, scale, std::move(completion));
+    }
+    void renderPreview(const std::string& markdown, const std::string& theme, const std::string& font,
+                       const Preset& preset, bool wordmark, double scale, Completion completion) override {
+        const int edit = currentEdit;
+        engine.renderPreview(markdown, theme, font, preset, wordmark, scale,
+                             [this, edit, completion = std::move(completion)](CardImagePtr image) {
+                                 shownEdit = std::max(shownEdit, edit);
+                                 completion(std::move(image));
+                             });
+        deepest = std::max(deepest, engine.queueDepth());
+    }
+    RenderEngine engine;
+    int currentEdit = -1, shownEdit = -1;
+    std::size_t deepest = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--empty-page") return emptyPage();
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");
         return 1;
     }
     Gtk::init_gtkmm_internals();
     const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string sample = CardDocument::kSampleMarkdown;
 
     // (a) one render + snapshot, and one PNG encode, per preset
@@ -175,7 +234,28 @@ int main(int argc, char** argv) {
         }
     }
 
+    // (f) the designed backdrop against a flat one, on the same page, alternating
+    {
+        RenderEngine engine;
+        renderOnce(engine, sample, Presets::defaultPreset(), nullptr);
+        std::vector<double> real, flat;
+        for (int i = 0; i < 2 * rounds; ++i) {
+            const bool flatNow = i % 2 == 1;
+            evaluate(engine, flatNow ? "document.documentElement.classList.add('bench-flat')"
+                                     : "document.documentElement.classList.remove('bench-flat')");
+            if (i == 0)
+                evaluate(engine, "const s=document.createElement('style');"
+                                 "s.textContent='.bench-flat .card-backdrop{display:none}';document.head.appendChild(s)");
+            double t = 0;
+            renderOnce(engine, sample + std::string(std::size_t(i % 3), '!'), Presets::defaultPreset(), &t);
+            (flatNow ? flat : real).push_back(t);
+        }
+        std::printf("(f) render + snapshot, sample square: real page %.1f ms, flat background %.1f ms, ratio %.2f\n",
+                    median(real), median(flat), median(real) / median(flat));
+    }
+
     // (c) edit-to-preview: one character typed, then wait for the new preview
+    double singleEditP50 = 0;
     {
         EngineCardRenderer renderer;
         CardDocument model(renderer);
@@ -197,7 +277,45 @@ int main(int argc, char** argv) {
             }
             std::printf("(c) edit-to-preview, %s, 200 edits: p50 %.1f ms, p95 %.1f ms\n", preset, median(latency),
                         percentile(latency, 0.95));
+            if (std::string(preset) == "square") singleEditP50 = median(latency);
         }
+    }
+
+    // (g) a typing stream: 300 edits at 20 per second through the card document
+    {
+        CountingRenderer renderer;
+        CardDocument document(renderer);
+        document.rerender();
+        pumpUntil([&] { return bool(document.preview()); });
+        std::vector<Clock::time_point> editedAt(300);
+        std::vector<double> lag(300, -1);
+        int firstUnseen = 0;
+        document.signalPreviewChanged().connect([&] {
+            const auto now = Clock::now();
+            for (; firstUnseen <= renderer.shownEdit && firstUnseen < 300; ++firstUnseen)
+                lag[std::size_t(firstUnseen)] = ms(now - editedAt[std::size_t(firstUnseen)]);
+        });
+        // A timer types: the main loop would otherwise sleep through the due times.
+        struct Typist {
+            std::string text;
+            int next = 0;
+            std::function<void(int, const std::string&)> type;
+        } typist{sample, 0, [&](int i, const std::string& t) {
+                     renderer.currentEdit = i;
+                     editedAt[std::size_t(i)] = Clock::now();
+                     document.setMarkdown(t);
+                 }};
+        g_timeout_add(50, +[](gpointer data) -> gboolean {
+            auto* t = static_cast<Typist*>(data);
+            t->text += char('a' + t->next % 26);
+            t->type(t->next, t->text);
+            return ++t->next < 300 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+        }, &typist);
+        pumpUntil([&] { return firstUnseen >= 300; });
+
+        std::printf("(g) typing stream, 300 edits at 20/s, square: lag p50 %.1f ms, p95 %.1f ms "
+                    "(%.2f x the single-edit p50); deepest queue %zu\n",
+                    median(lag), percentile(lag, 0.95), percentile(lag, 0.95) / singleEditP50, renderer.deepest);
     }
 
     // (b) batch: 100 cards cycling the four presets through `norvo render`
@@ -232,8 +350,12 @@ int main(int argc, char** argv) {
             walls.push_back(wall);
             peak = std::max(peak, pss);
         }
-        std::printf("(d) self-test wall, exec to exit: median %.0f ms (min %.0f)\n", median(walls),
-                    *std::min_element(walls.begin(), walls.end()));
+        std::vector<double> empty;
+        for (int r = 0; r < 5; ++r) empty.push_back(runMeasured({self, "--empty-page"}, {}).first);
+        std::printf("(d) self-test wall, exec to exit: median %.0f ms (min %.0f); an empty WebKit page: median %.0f ms; "
+                    "ratio %.2f\n",
+                    median(walls), *std::min_element(walls.begin(), walls.end()), median(empty),
+                    median(walls) / median(empty));
         std::printf("(e) peak PSS of the self-test process tree: %.0f MB\n", double(peak) / 1024.0);
     }
     return 0;

@@ -30,23 +30,31 @@ bool CardImage::validSize(std::int64_t width, std::int64_t height) {
     return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide;
 }
 
-CardImage::CardImage(int width, int height) : width_(width), height_(height) {
+CardImage::CardImage(int width, int height, Uninitialized) : width_(width), height_(height) {
     if (!validSize(width, height)) throw std::invalid_argument("card image size");
-    pixels_.assign(std::size_t(width) * std::size_t(height) * 4, 0);
+    pixels_ = std::make_unique_for_overwrite<std::uint8_t[]>(byteCount());
 }
 
+CardImage::CardImage(int width, int height) : CardImage(width, height, Uninitialized{}) {
+    std::memset(pixels_.get(), 0, byteCount());
+}
+
+CardImage CardImage::uninitialized(int width, int height) { return CardImage(width, height, Uninitialized{}); }
+
 bool CardImage::isOpaque() const {
-    for (std::size_t i = 3; i < pixels_.size(); i += 4)
+    const std::size_t n = byteCount();
+    for (std::size_t i = 3; i < n; i += 4)
         if (pixels_[i] != 0xFF) return false;
     return true;
 }
 
 CardImage CardImage::scaledTo(int width, int height) const {
-    CardImage out(width, height);
     if (width == width_ && height == height_) {
-        std::memcpy(out.data(), data(), pixels_.size());
-        return out;
+        CardImage copy = uninitialized(width, height);
+        std::memcpy(copy.data(), data(), byteCount());
+        return copy;
     }
+    CardImage out(width, height);
     CairoSurface src = wrap(data(), width_, height_);
     CairoSurface dst = wrap(out.data(), width, height);
     Cairo cr(cairo_create(dst.get()));

@@ -11,13 +11,16 @@ namespace norvo {
 class CardImage {
 public:
     CardImage(int width, int height);  // fully transparent
+    // An image whose pixels are about to be overwritten: no time spent clearing them.
+    static CardImage uninitialized(int width, int height);
 
     int width() const { return width_; }
     int height() const { return height_; }
     int stride() const { return width_ * 4; }
-    std::uint8_t* data() { return pixels_.data(); }
-    const std::uint8_t* data() const { return pixels_.data(); }
-    const std::uint8_t* row(int y) const { return pixels_.data() + std::size_t(y) * std::size_t(stride()); }
+    std::uint8_t* data() { return pixels_.get(); }
+    const std::uint8_t* data() const { return pixels_.get(); }
+    const std::uint8_t* row(int y) const { return pixels_.get() + std::size_t(y) * std::size_t(stride()); }
+    std::size_t byteCount() const { return std::size_t(width_) * std::size_t(height_) * 4; }
 
     bool isOpaque() const;
     // The image stretched (or copied) to exactly width x height, alpha kept.
@@ -28,7 +31,9 @@ public:
 private:
     int width_;
     int height_;
-    std::vector<std::uint8_t> pixels_;
+    struct Uninitialized {};
+    CardImage(int width, int height, Uninitialized);
+    std::unique_ptr<std::uint8_t[]> pixels_;
 };
 
 using CardImagePtr = std::shared_ptr<const CardImage>;

@@ -22,6 +22,7 @@ struct RenderEngine::Job {
     double scale = 1.0;
     bool report = false;
     RenderEngine::ReportCompletion completion;
+    bool preview = false;  // may be replaced by a newer preview while it waits
 };
 
 namespace {
@@ -76,6 +77,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     std::deque<Job> queue;
     std::optional<Job> current;
     std::string currentReport;
+    std::shared_ptr<CardImage> spare;  // the last card's pixels, reused once nobody holds them
     std::uint64_t currentTicket = 0;
     GSource loadWatchdog, jobWatchdog, reloadTimer;
 
@@ -385,15 +387,22 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                     self->failAndReload();
                     return;
                 }
-                self->finish(exactImage(texture.get(), self->current->preset));
+                self->finish(self->exactImage(texture.get(), self->current->preset));
             },
             ticket.release());
     }
 
-    static CardImagePtr exactImage(GdkTexture* texture, const Preset& preset) {
+    // The snapshot's pixels, into the engine's one reused buffer when no one holds the last
+    // card any more (else into a fresh one, never cleared first: every byte is written).
+    CardImagePtr exactImage(GdkTexture* texture, const Preset& preset) {
         const int tw = gdk_texture_get_width(texture), th = gdk_texture_get_height(texture);
         if (!CardImage::validSize(tw, th) || !CardImage::validSize(preset.width, preset.height)) return nullptr;
-        auto image = std::make_shared<CardImage>(tw, th);
+        std::shared_ptr<CardImage> image;
+        if (spare && spare.use_count() == 1 && spare->width() == tw && spare->height() == th)
+            image = spare;
+        else
+            image = std::make_shared<CardImage>(CardImage::uninitialized(tw, th));
+        spare = image;
         gdk_texture_download(texture, image->data(), gsize(image->stride()));
         if (tw == preset.width && th == preset.height) return image;
         return std::make_shared<CardImage>(image->scaledTo(int(preset.width), int(preset.height)));
@@ -447,9 +456,36 @@ void RenderEngine::queue(Job job) {
         job.completion(nullptr, {});
         return;
     }
+    if (job.preview) {
+        // A preview still waiting is replaced by the newer one in its place; both hear back
+        // with the newer card, so every request still completes exactly once.
+        for (auto it = state_->queue.rbegin(); it != state_->queue.rend(); ++it) {
+            if (!it->preview) continue;
+            auto earlier = std::move(it->completion);
+            auto later = std::move(job.completion);
+            *it = std::move(job);
+            it->completion = [earlier = std::move(earlier), later = std::move(later)](CardImagePtr image,
+                                                                                      std::string report) {
+                later(image, report);  // the newest first: it is what the card now shows
+                earlier(std::move(image), std::move(report));
+            };
+            return;
+        }
+    }
     state_->queue.push_back(std::move(job));
     state_->pump();
 }
+
+void RenderEngine::renderPreview(const std::string& markdown, const std::string& theme, const std::string& font,
+                                 const Preset& preset, bool wordmark, double scale, Completion completion) {
+    if (!completion) completion = [](CardImagePtr) {};
+    Job job{markdown, theme, font, preset, wordmark, scale, false,
+            [completion = std::move(completion)](CardImagePtr image, std::string) { completion(std::move(image)); }};
+    job.preview = true;
+    queue(std::move(job));
+}
+
+std::size_t RenderEngine::queueDepth() const { return state_->queue.size() + (state_->current ? 1 : 0); }
 
 std::optional<std::vector<std::uint8_t>> RenderEngine::png(const CardImage& image, std::int64_t width,
                                                            std::int64_t height) {

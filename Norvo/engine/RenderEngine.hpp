@@ -39,6 +39,14 @@ public:
     void render(const std::string& markdown, const std::string& theme, const std::string& font, const Preset& preset,
                 bool wordmark, double scale, Completion completion);
 
+    // A preview: while it waits, a newer preview takes its place, and both complete with
+    // the newer card. Other requests are never merged or reordered.
+    void renderPreview(const std::string& markdown, const std::string& theme, const std::string& font,
+                       const Preset& preset, bool wordmark, double scale, Completion completion);
+
+    // Requests waiting or being drawn.
+    std::size_t queueDepth() const;
+
     // The same, with the page's layout report (JSON text: bodyPx, minPx, cut, overflowX,
     // brokenWords) measured on the finished card; both empty when the render failed.
     using ReportCompletion = std::function<void(CardImagePtr, std::string report)>;

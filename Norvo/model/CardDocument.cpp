@@ -68,7 +68,7 @@ bool CardDocument::refuseTooLong() {
 void CardDocument::rerender() {
     if (refuseTooLong()) return;
     const std::uint64_t ticket = ++requested_;
-    renderer_.render(markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_,
+    renderer_.renderPreview(markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_,
                      lifetime_.guard([this, ticket](CardImagePtr image) {
                          // A failed render keeps what is shown; an older one never replaces a newer.
                          if (!image || ticket < shown_) return;

@@ -17,6 +17,11 @@ public:
     virtual ~CardRenderer() = default;
     virtual void render(const std::string& markdown, const std::string& theme, const std::string& font,
                         const Preset& preset, bool wordmark, double scale, Completion completion) = 0;
+    // A render for the live preview, which a newer preview may replace while it waits.
+    virtual void renderPreview(const std::string& markdown, const std::string& theme, const std::string& font,
+                               const Preset& preset, bool wordmark, double scale, Completion completion) {
+        render(markdown, theme, font, preset, wordmark, scale, std::move(completion));
+    }
 };
 
 // The web engine as a CardRenderer.
@@ -26,6 +31,11 @@ public:
                 bool wordmark, double scale, Completion completion) override {
         engine_.render(markdown, theme, font, preset, wordmark, scale, std::move(completion));
     }
+    void renderPreview(const std::string& markdown, const std::string& theme, const std::string& font,
+                       const Preset& preset, bool wordmark, double scale, Completion completion) override {
+        engine_.renderPreview(markdown, theme, font, preset, wordmark, scale, std::move(completion));
+    }
+    RenderEngine& engine() { return engine_; }
 
 private:
     RenderEngine engine_;
