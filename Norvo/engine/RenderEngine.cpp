@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include "engine/LockedDownView.hpp"
 #include "support/GPtr.hpp"
 #include "engine/PngEncoder.hpp"
 #include "support/ResourceBundle.hpp"
@@ -27,36 +28,7 @@ struct RenderEngine::Job {
 
 namespace {
 
-// Content-blocker rules: the page may never load anything from the network. The rule
-// syntax has no alternation, hence one rule per scheme.
-constexpr const char* kBlockNetworkRules = R"([
-  {"trigger":{"url-filter":"^https?:"},"action":{"type":"block"}},
-  {"trigger":{"url-filter":"^wss?:"},"action":{"type":"block"}},
-  {"trigger":{"url-filter":"^ftp:"},"action":{"type":"block"}}
-])";
-// Named by version: a changed rule set must not meet an older compiled copy.
-constexpr const char* kFilterId = "norvo-block-network-1";
-
 using Job = RenderEngine::Job;
-
-void hardenSettings(WebKitSettings* s) {
-    webkit_settings_set_enable_developer_extras(s, FALSE);
-    webkit_settings_set_enable_webgl(s, FALSE);
-    webkit_settings_set_enable_webaudio(s, FALSE);
-    webkit_settings_set_enable_media(s, FALSE);
-    webkit_settings_set_enable_media_stream(s, FALSE);
-    webkit_settings_set_enable_mediasource(s, FALSE);
-    webkit_settings_set_enable_encrypted_media(s, FALSE);
-    webkit_settings_set_enable_webrtc(s, FALSE);
-    webkit_settings_set_enable_html5_local_storage(s, FALSE);
-    webkit_settings_set_enable_html5_database(s, FALSE);
-    webkit_settings_set_enable_page_cache(s, FALSE);
-    webkit_settings_set_javascript_can_open_windows_automatically(s, FALSE);
-    webkit_settings_set_allow_file_access_from_file_urls(s, FALSE);
-    webkit_settings_set_allow_universal_access_from_file_urls(s, FALSE);
-    webkit_settings_set_enable_back_forward_navigation_gestures(s, FALSE);
-    webkit_settings_set_hardware_acceleration_policy(s, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-}
 
 }  // namespace
 
@@ -65,7 +37,6 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     std::string hostUri;
     GObjectPtr<WebKitWebView> view;
     GObjectPtr<WebKitUserContentManager> contentManager;
-    GObjectPtr<WebKitUserContentFilterStore> filterStore;
 
     bool pageLoaded = false;
     bool loadFailed = false;
@@ -99,13 +70,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
 
     void create() {
         contentManager = adoptGObject(webkit_user_content_manager_new());
-        GObjectPtr<WebKitNetworkSession> session = adoptGObject(webkit_network_session_new_ephemeral());
-        GObjectPtr<WebKitSettings> settings = adoptGObject(webkit_settings_new());
-        hardenSettings(settings.get());
-        GtkWidget* widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(),
-                                                    "settings", settings.get(), "user-content-manager",
-                                                    contentManager.get(), nullptr));
-        view.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
+        view = LockedDownView::create(contentManager.get());
 
         g_signal_connect(view.get(), "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer self) {
                              static_cast<State*>(self)->onLoadChanged(e);
@@ -131,17 +96,12 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                                                                     WebKitPolicyDecisionType type, gpointer self) {
                              return static_cast<State*>(self)->decidePolicy(d, type);
                          }), this);
-        g_signal_connect(view.get(), "permission-request",
-                         G_CALLBACK(+[](WebKitWebView*, WebKitPermissionRequest* r, gpointer) -> gboolean {
-                             webkit_permission_request_deny(r);
-                             return TRUE;
-                         }), nullptr);
-        g_signal_connect(view.get(), "create",
-                         G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction*, gpointer) -> GtkWidget* {
-                             return nullptr;  // no new windows
-                         }), nullptr);
-
-        installNetworkFilter();
+        LockedDownView::blockNetwork(contentManager.get(), [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->filterSettled = true;
+                self->pump();
+            }
+        });
         std::filesystem::path page = options.hostPage;
         if (page.empty()) page = ResourceBundle::path() / "carder" / "host.html";
         GCharPtr uri(g_filename_to_uri(page.c_str(), nullptr, nullptr));
@@ -161,61 +121,6 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
             highlighter = std::string(std::istreambuf_iterator<char>(in), {});
         }
         return *highlighter;
-    }
-
-    void installNetworkFilter() {
-        GCharPtr folder(g_build_filename(g_get_user_cache_dir(), "norvo", "content-filters", nullptr));
-        filterStore = adoptGObject(webkit_user_content_filter_store_new(folder.get()));
-        // Compiling the rules takes a while; a compiled copy from an earlier run is reused.
-        webkit_user_content_filter_store_load(
-            filterStore.get(), kFilterId, nullptr,
-            +[](GObject* store, GAsyncResult* result, gpointer data) {
-                std::unique_ptr<Ticket> t(static_cast<Ticket*>(data));
-                GError* raw = nullptr;
-                WebKitUserContentFilter* filter =
-                    webkit_user_content_filter_store_load_finish(WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &raw);
-                GErrorPtr error(raw);
-                auto self = t->state.lock();
-                if (!self) {
-                    if (filter) webkit_user_content_filter_unref(filter);
-                    return;
-                }
-                if (filter)
-                    self->useFilter(filter);
-                else
-                    self->compileNetworkFilter();
-            },
-            std::make_unique<Ticket>(Ticket{weak_from_this(), 0}).release());
-    }
-
-    void compileNetworkFilter() {
-        GBytesPtr rules(g_bytes_new_static(kBlockNetworkRules, std::char_traits<char>::length(kBlockNetworkRules)));
-        webkit_user_content_filter_store_save(
-            filterStore.get(), kFilterId, rules.get(), nullptr,
-            +[](GObject* store, GAsyncResult* result, gpointer data) {
-                std::unique_ptr<Ticket> t(static_cast<Ticket*>(data));
-                GError* raw = nullptr;
-                WebKitUserContentFilter* filter = webkit_user_content_filter_store_save_finish(
-                    WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &raw);
-                GErrorPtr error(raw);
-                auto self = t->state.lock();
-                if (!self) {
-                    if (filter) webkit_user_content_filter_unref(filter);
-                    return;
-                }
-                // Without a filter the page's own policy still blocks the network.
-                self->useFilter(filter);
-            },
-            std::make_unique<Ticket>(Ticket{weak_from_this(), 0}).release());
-    }
-
-    void useFilter(WebKitUserContentFilter* filter) {
-        if (filter) {
-            webkit_user_content_manager_add_filter(contentManager.get(), filter);
-            webkit_user_content_filter_unref(filter);
-        }
-        filterSettled = true;
-        pump();
     }
 
     void load() {
