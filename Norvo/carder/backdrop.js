@@ -1,0 +1,117 @@
+// The card's backdrop: window.tazuBackdrop.show(card, theme, width, height) puts the
+// theme's backdrop for that size behind the card's content.
+(function () {
+  'use strict';
+
+  // Each theme's backdrop: a base gradient under soft elliptical glows, as CSS would draw
+  // them, computed in full precision and ordered-dithered to 8 bits so that the gentle
+  // gradients never band. Drawn once per theme and size, then reused.
+  function hex(c) { return [parseInt(c.slice(1, 3), 16), parseInt(c.slice(3, 5), 16), parseInt(c.slice(5, 7), 16)]; }
+  const BACKDROPS = {
+    paper: {
+      base: { angle: 180, stops: [[0, hex('#f5eee0')], [1, hex('#f5eee0')]] },
+      glows: [  // bottom layer first
+        { rx: 1.1, ry: 0.9, cx: 1, cy: 1, color: [214, 190, 150], alpha: 0.35, end: 0.6 },
+        { rx: 1.2, ry: 0.9, cx: 0, cy: 0, color: [255, 252, 244], alpha: 0.9, end: 0.6 }
+      ]
+    },
+    ink: {
+      base: { angle: 160, stops: [[0, hex('#1b1e27')], [1, hex('#12141a')]] },
+      glows: [
+        { rx: 1.0, ry: 0.8, cx: 0, cy: 1, color: [92, 120, 200], alpha: 0.12, end: 0.6 },
+        { rx: 0.9, ry: 0.7, cx: 0.85, cy: 0, color: [242, 180, 92], alpha: 0.10, end: 0.6 }
+      ]
+    },
+    sky: {
+      base: { angle: 172, stops: [[0, hex('#2665c0')], [0.45, hex('#1f56ab')], [1, hex('#153d84')]] },
+      glows: [
+        { rx: 0.4, ry: 0.18, cx: 0.76, cy: 0.08, color: [255, 255, 255], alpha: 0.04, end: 0.7 },
+        { rx: 0.5, ry: 0.22, cx: 0.92, cy: 0.03, color: [255, 255, 255], alpha: 0.05, end: 0.7 }
+      ]
+    }
+  };
+  const BAYER = [0, 32, 8, 40, 2, 34, 10, 42, 48, 16, 56, 24, 50, 18, 58, 26, 12, 44, 4, 36, 14, 46, 6, 38,
+                 60, 28, 52, 20, 62, 30, 54, 22, 3, 35, 11, 43, 1, 33, 9, 41, 51, 19, 59, 27, 49, 17, 57, 25,
+                 15, 47, 7, 39, 13, 45, 5, 37, 63, 31, 55, 23, 61, 29, 53, 21].map(function (v) { return (v + 0.5) / 64 - 0.5; });
+  const backdrops = new Map();
+
+  // The backdrop's exact colour at (x, y), into out[o..o+2].
+  function backdropColor(spec, glows, width, height, x, y, out, o) {
+    const a = spec.base.angle * Math.PI / 180, dx = Math.sin(a), dy = -Math.cos(a);
+    const length = Math.abs(width * dx) + Math.abs(height * dy);
+    const stops = spec.base.stops;
+    let t = ((x - width / 2) * dx + (y - height / 2) * dy) / length + 0.5;
+    t = t < 0 ? 0 : (t > 1 ? 1 : t);
+    let i = 1;
+    while (i < stops.length - 1 && t > stops[i][0]) i++;
+    const from = stops[i - 1], to = stops[i];
+    const f = (t - from[0]) / ((to[0] - from[0]) || 1);
+    let r = from[1][0] + (to[1][0] - from[1][0]) * f;
+    let g = from[1][1] + (to[1][1] - from[1][1]) * f;
+    let b = from[1][2] + (to[1][2] - from[1][2]) * f;
+    for (const glow of glows) {
+      const ex = (x - glow.x) / glow.rx, ey = (y - glow.y) / glow.ry;
+      const d = Math.sqrt(ex * ex + ey * ey);
+      if (d >= 1) continue;
+      const k = glow.alpha * (1 - d);
+      r += (glow.r - r) * k;
+      g += (glow.g - g) * k;
+      b += (glow.b - b) * k;
+    }
+    out[o] = r;
+    out[o + 1] = g;
+    out[o + 2] = b;
+  }
+
+  // The gradients change slowly: exact colours on a grid every few pixels, interpolated in
+  // between at full precision, then dithered once per pixel.
+  function drawBackdrop(theme, width, height) {
+    const spec = BACKDROPS[theme];
+    const canvas = document.createElement('canvas');
+    canvas.width = width;
+    canvas.height = height;
+    canvas.className = 'card-backdrop';
+    const ctx = canvas.getContext('2d');
+    const img = ctx.createImageData(width, height);
+    const px = img.data;
+    const glows = spec.glows.map(function (g) {
+      return { x: g.cx * width, y: g.cy * height, rx: g.rx * width * g.end, ry: g.ry * height * g.end,
+               r: g.color[0], g: g.color[1], b: g.color[2], alpha: g.alpha };
+    });
+    const step = 6, cols = Math.ceil(width / step) + 1, rows = Math.ceil(height / step) + 1;
+    const grid = new Float32Array(cols * rows * 3);
+    for (let j = 0; j < rows; j++)
+      for (let i = 0; i < cols; i++) backdropColor(spec, glows, width, height, i * step, j * step, grid, (j * cols + i) * 3);
+    const line = new Float32Array(cols * 3);
+    for (let y = 0; y < height; y++) {
+      const j = Math.floor((y + 0.5) / step), fy = (y + 0.5) / step - j;
+      const up = j * cols * 3, down = Math.min(j + 1, rows - 1) * cols * 3;
+      for (let k = 0; k < cols * 3; k++) line[k] = grid[up + k] + (grid[down + k] - grid[up + k]) * fy;
+      const base = y * width * 4, bayerRow = (y & 7) << 3;
+      for (let x = 0; x < width; x++) {
+        const i = Math.floor((x + 0.5) / step), fx = (x + 0.5) / step - i, l = i * 3;
+        const dither = BAYER[bayerRow | (x & 7)] + 0.5, o = base + x * 4;
+        px[o] = line[l] + (line[l + 3] - line[l]) * fx + dither;
+        px[o + 1] = line[l + 1] + (line[l + 4] - line[l + 1]) * fx + dither;
+        px[o + 2] = line[l + 2] + (line[l + 5] - line[l + 2]) * fx + dither;
+        px[o + 3] = 255;
+      }
+    }
+    ctx.putImageData(img, 0, 0);
+    return canvas;
+  }
+
+  function showBackdrop(card, theme, width, height) {
+    const key = theme + ' ' + width + 'x' + height;
+    let canvas = backdrops.get(key);
+    if (!canvas) {
+      canvas = drawBackdrop(theme, width, height);
+      // A few backdrops stay ready (every size of one theme); older ones are drawn again.
+      if (backdrops.size >= 4) backdrops.delete(backdrops.keys().next().value);
+      backdrops.set(key, canvas);
+    }
+    const shown = card.querySelector('.card-backdrop');
+    if (shown !== canvas) card.replaceChild(canvas, shown);
+  }
+  window.tazuBackdrop = { show: showBackdrop };
+})();
