@@ -21,28 +21,38 @@ void SelfTestRun::start() {
 
 void SelfTestRun::step(std::size_t index) {
     const auto& presets = Presets::all();
-    if (index >= presets.size()) {
-        std::cout << "SELFTEST DONE" << std::endl;
-        if (done_) done_();
-        return;
-    }
+    if (index >= presets.size()) return;
     const Preset preset = presets[index];
     renderer_.render(CardDocument::kSampleMarkdown, "paper", config_.font, preset, true, config_.scale,
                      lifetime_.guard([this, preset, index](CardImagePtr image) {
-                         std::optional<std::vector<std::uint8_t>> png;
-                         if (image) png = RenderEngine::png(*image, preset.width, preset.height);
-                         if (!png) {
-                             std::cout << "SELFTEST " << preset.id << " FAILED" << std::endl;
-                         } else {
-                             const auto file = folder_ / (preset.id + config_.suffix + ".png");
-                             // A failed write is logged; the line still tells the encoded size.
-                             if (const auto error = writeFileAtomically(file, *png))
-                                 g_warning("self-test could not write %s: %s", file.c_str(), error.message().c_str());
-                             std::cout << "SELFTEST " << preset.id << " " << preset.width << "x" << preset.height
-                                       << " scale=" << config_.scaleText() << " bytes=" << png->size() << std::endl;
-                         }
+                         // The card is encoded and written on a worker while the next one renders.
+                         MainThread::inBackground<std::string>(
+                             [image, preset, file = folder_ / (preset.id + config_.suffix + ".png"),
+                              scale = config_.scaleText()]() -> std::string {
+                                 std::optional<std::vector<std::uint8_t>> png;
+                                 if (image) png = RenderEngine::png(*image, preset.width, preset.height);
+                                 if (!png) return "SELFTEST " + preset.id + " FAILED";
+                                 // A failed write is logged; the line still tells the encoded size.
+                                 if (const auto error = writeFileAtomically(file, *png))
+                                     g_warning("self-test could not write %s: %s", file.c_str(),
+                                               error.message().c_str());
+                                 return "SELFTEST " + preset.id + " " + std::to_string(preset.width) + "x" +
+                                        std::to_string(preset.height) + " scale=" + scale +
+                                        " bytes=" + std::to_string(png->size());
+                             },
+                             lifetime_.guard([this, index](std::string line) { report(index, std::move(line)); }));
                          step(index + 1);
                      }));
+}
+
+void SelfTestRun::report(std::size_t index, std::string line) {
+    // Lines come out in preset order, whichever card was written first.
+    lines_.resize(Presets::all().size());
+    lines_[index] = std::move(line);
+    for (; printed_ < lines_.size() && !lines_[printed_].empty(); ++printed_) std::cout << lines_[printed_] << std::endl;
+    if (printed_ < lines_.size()) return;
+    std::cout << "SELFTEST DONE" << std::endl;
+    if (done_) done_();
 }
 
 }  // namespace norvo

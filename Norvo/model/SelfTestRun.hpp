@@ -2,6 +2,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "model/CardRenderer.hpp"
 #include "norvo/SelfTestConfig.hpp"
@@ -23,11 +25,14 @@ public:
 
 private:
     void step(std::size_t index);
+    void report(std::size_t index, std::string line);
 
     CardRenderer& renderer_;
     SelfTestConfig config_;
     std::filesystem::path folder_;
     std::function<void()> done_;
+    std::vector<std::string> lines_;
+    std::size_t printed_ = 0;
     Lifetime lifetime_;
 };
 
