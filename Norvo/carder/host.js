@@ -223,7 +223,7 @@
 
   // --- Fitting ---------------------------------------------------------------------------
 
-  const state = { cut: false };
+  const state = { cut: false, paged: null };
 
   function fits(frame, content) {
     return content.scrollHeight <= frame.clientHeight + 0.5 && content.scrollWidth <= content.clientWidth + 0.5;
@@ -327,12 +327,12 @@
            !content.querySelector('table, pre') && !isHero(content);
   }
 
-  window.tazuCard = function (markdown, theme, width, height, wordmark, scale) {
+  // Everything a card needs before it is fitted: its size, theme, backdrop and the note
+  // rendered into the content. Returns what fitting needs.
+  function prepare(markdown, theme, width, height, wordmark, scale) {
     const card = document.getElementById('card');
     const frame = card.querySelector('.card-frame');
     const content = document.getElementById('content');
-    const mark = document.getElementById('wordmark');
-    const more = document.getElementById('continues');
     if (!(isFinite(scale) && scale > 0)) scale = 1;
 
     theme = THEMES.indexOf(theme) >= 0 ? theme : 'paper';
@@ -354,11 +354,15 @@
     card.style.setProperty('--safe-bottom', safeBottom + 'px');
     card.classList.toggle('story', story);
 
-    mark.hidden = !wordmark;
-    more.hidden = true;
+    document.getElementById('wordmark').hidden = !wordmark;
+    document.getElementById('continues').hidden = true;
+    document.getElementById('pagemark').hidden = true;
     state.cut = false;
+    state.paged = null;
+    frame.classList.remove('paged');
     content.className = 'content';
     content.style.maxHeight = '';
+    content.style.transform = '';
     content.removeAttribute('lang');
     content.innerHTML = md.render(withoutFrontMatter(String(markdown)));
     addIcons(content);
@@ -371,14 +375,19 @@
     content.classList.toggle('hero-heading', hero && content.firstElementChild.tagName !== 'P');
 
     // The readable floor; the scale biases the whole search instead of the result.
-    const floor = (landscape ? 22 : 26);
-    const min = floor * scale;
-    const max = (hero ? 150 : 68) * unit * scale;
+    const floor = landscape ? 22 : 26;
+    return { frame: frame, content: content, landscape: landscape, hero: hero, pad: pad,
+             min: floor * scale, max: (hero ? 150 : 68) * unit * scale };
+  }
+
+  window.tazuCard = function (markdown, theme, width, height, wordmark, scale) {
+    const c = prepare(markdown, theme, width, height, wordmark, scale);
+    const frame = c.frame, content = c.content, min = c.min, max = c.max;
     let size = fittedSize(frame, content, min, max, min);
 
     // Landscape lines stay near 75 characters: long prose and long lists flow into two
     // columns before the text shrinks toward the minimum (and are cut there in columns).
-    if (landscape && isLongFlow(content) && content.clientWidth / (size * 0.5) > 80) {
+    if (c.landscape && isLongFlow(content) && content.clientWidth / (size * 0.5) > 80) {
       content.classList.add('columns');
       size = fittedSize(frame, content, min, max, min);
     }
@@ -397,10 +406,78 @@
       content.classList.add('cut');
       // Columns break between lines already: the second one simply stops at the bottom.
       if (!content.classList.contains('columns')) cutAfterWholeLine(frame, content);
-      more.hidden = false;
+      document.getElementById('continues').hidden = false;
     }
     void content.offsetHeight;  // finish layout before the snapshot
     return true;
+  };
+
+  // --- Pages ---------------------------------------------------------------------------------
+
+  const MAX_PAGES = 20;
+
+  // The note as a set of same-size cards: one column per card, each as tall as the frame,
+  // so the browser breaks between lines (never inside a word or a line of code).
+  function pagesAt(frame, content, size, floor) {
+    content.style.fontSize = size + 'px';
+    fitWideBlocks(content, size, floor);
+    const step = frame.clientWidth + state.paged.gap;
+    return Math.max(1, Math.round((content.scrollWidth + state.paged.gap) / step));
+  }
+
+  // A word wider than its line makes the column wider than the card.
+  function pageOverflows(frame, content) {
+    for (const el of content.querySelectorAll('p, li, h1, h2, h3, h4, h5, h6, td, th, blockquote'))
+      if (el.scrollWidth > el.clientWidth + 0.5) return true;
+    return false;
+  }
+
+  // Lays the note out as up to 20 cards with one text size for all of them, the largest
+  // at which it takes no more cards than at the smallest size, and shows card `page`.
+  // Returns the number of cards.
+  window.tazuCardPages = function (markdown, theme, width, height, wordmark, scale, page) {
+    const c = prepare(markdown, theme, width, height, wordmark, scale);
+    const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
+    state.paged = { gap: c.pad * 2, pages: 1, page: 1, capped: false };
+    frame.classList.add('paged');
+    content.classList.add('paged');
+    content.style.setProperty('--page-width', frame.clientWidth + 'px');
+    content.style.setProperty('--page-gap', state.paged.gap + 'px');
+
+    let fewest = pagesAt(frame, content, min, min);
+    if (pageOverflows(frame, content) && hyphenateOverlongWords(content)) fewest = pagesAt(frame, content, min, min);
+    let size = min;
+    if (fewest <= MAX_PAGES) {
+      let lo = min, hi = max;
+      if (pagesAt(frame, content, hi, min) <= fewest && !pageOverflows(frame, content)) lo = hi;
+      while (hi - lo > 1) {
+        const mid = Math.floor((lo + hi) / 2);
+        if (pagesAt(frame, content, mid, min) <= fewest && !pageOverflows(frame, content)) lo = mid; else hi = mid;
+      }
+      size = lo;
+    }
+    const pages = pagesAt(frame, content, size, min);
+    state.paged.pages = Math.min(pages, MAX_PAGES);
+    state.paged.capped = pages > MAX_PAGES;
+    window.tazuCardShowPage(page);
+    return state.paged.pages;
+  };
+
+  // Shows card `page` of the set laid out last (only moves it into view).
+  window.tazuCardShowPage = function (page) {
+    const paged = state.paged;
+    if (!paged) return 0;
+    const frame = document.querySelector('.card-frame');
+    const content = document.getElementById('content');
+    const mark = document.getElementById('pagemark');
+    paged.page = Math.max(1, Math.min(paged.pages, Math.round(page) || 1));
+    content.style.transform = 'translateX(' + (-(paged.page - 1) * (frame.clientWidth + paged.gap)) + 'px)';
+    mark.textContent = paged.page + '/' + paged.pages;
+    mark.hidden = paged.pages < 2;
+    state.cut = paged.capped && paged.page === paged.pages;
+    document.getElementById('continues').hidden = !state.cut;
+    void content.offsetHeight;
+    return paged.pages;
   };
 
   // --- The layout report -------------------------------------------------------------------
@@ -412,9 +489,10 @@
     const area = frame.getBoundingClientRect();
     const shown = content.getBoundingClientRect();
     const visibleBottom = Math.min(shown.bottom, area.bottom);
+    const paged = state.paged;
     const nodes = textNodes(content).filter(function (n) {
       const r = n.parentElement.getBoundingClientRect();
-      return r.top < visibleBottom && r.bottom > shown.top;
+      return r.top < visibleBottom && r.bottom > shown.top && (!paged || (r.left < area.right && r.right > area.left));
     });
 
     const body = content.querySelector('p, li, td, pre') || content;
@@ -422,7 +500,7 @@
     let minPx = Infinity;
     for (const n of nodes) minPx = Math.min(minPx, parseFloat(getComputedStyle(n.parentElement).fontSize));
 
-    const columns = content.classList.contains('columns');
+    const columns = content.classList.contains('columns') || Boolean(paged);
     let overflowX = !columns && content.scrollWidth > content.clientWidth + 0.5;
     const range = document.createRange();
     let brokenWords = 0;
@@ -451,10 +529,12 @@
     return {
       bodyPx: Math.round(bodyPx * 100) / 100,
       minPx: minPx === Infinity ? bodyPx : Math.round(minPx * 100) / 100,
-      cut: state.cut || content.scrollHeight > content.clientHeight + 1 ||
-           (columns && content.scrollWidth > content.clientWidth + 1),
+      cut: paged ? state.cut : (state.cut || content.scrollHeight > content.clientHeight + 1 ||
+                                (columns && content.scrollWidth > content.clientWidth + 1)),
       overflowX: overflowX,
-      brokenWords: brokenWords
+      brokenWords: brokenWords,
+      page: paged ? paged.page : 1,
+      pages: paged ? paged.pages : 1
     };
   };
 

@@ -23,6 +23,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/RenderOptions.hpp"
+#include "engine/PdfDocument.hpp"
 #include "engine/RenderEngine.hpp"
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
@@ -41,21 +42,36 @@ struct CardJob {
     Preset preset;
 };
 
+// What one note in one size became: a card, or the cards of a set of pages.
 struct EncodeTask {
-    CardImagePtr image;
+    std::vector<CardImagePtr> images;
+    std::vector<std::string> reports;  // the layout reports, when asked for
     Preset preset;
-    std::filesystem::path path;
-    std::string report;  // the page's layout report, when asked for
+    std::filesystem::path path;  // a set's cards get "-1", "-2", ... before the extension
+    bool paged = false;
+    bool pngs = true;
+    std::optional<std::filesystem::path> pdf;  // also one PDF of all the cards
+    std::string title;
 };
 
+std::filesystem::path pagePath(const std::filesystem::path& path, std::size_t page, std::size_t pages) {
+    if (pages < 2) return path;
+    std::filesystem::path p = path;
+    p.replace_filename(Card::fitName(path.stem().string(), "-" + std::to_string(page) + path.extension().string()));
+    return p;
+}
+
 // One line of --report: the card's file and size, then what its layout measures.
-std::string reportLine(const EncodeTask& task) {
+std::string reportLine(const std::filesystem::path& file, const Preset& preset, const std::string& report,
+                       bool paged) {
     nlohmann::ordered_json line;
-    line["file"] = task.path.string();
-    line["width"] = task.preset.width;
-    line["height"] = task.preset.height;
-    const auto measured = nlohmann::json::parse(task.report, nullptr, false);
-    for (const char* key : {"bodyPx", "minPx", "cut", "overflowX", "brokenWords"})
+    line["file"] = file.string();
+    line["width"] = preset.width;
+    line["height"] = preset.height;
+    const auto measured = nlohmann::json::parse(report, nullptr, false);
+    std::vector<const char*> keys{"bodyPx", "minPx", "cut", "overflowX", "brokenWords"};
+    if (paged) keys.insert(keys.end(), {"page", "pages"});
+    for (const char* key : keys)
         line[key] = measured.is_object() && measured.contains(key) ? measured[key] : nlohmann::json();
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -141,6 +157,42 @@ public:
     int failures() const { return failures_; }
 
 private:
+    void written(const std::filesystem::path& file, const std::string& line) {
+        std::printf("%s\n", line.empty() ? file.c_str() : line.c_str());
+        std::fflush(stdout);
+    }
+    void failed(const std::filesystem::path& file, const std::error_code& error) {
+        std::fprintf(stderr, "norvo render: could not write %s: %s\n", file.c_str(), error.message().c_str());
+        ++failures_;
+    }
+
+    void write(const EncodeTask& task) {
+        const std::size_t pages = task.images.size();
+        for (std::size_t i = 0; task.pngs && i < pages; ++i) {
+            const auto file = pagePath(task.path, i + 1, pages);
+            const auto png = RenderEngine::png(*task.images[i], task.preset.width, task.preset.height);
+            const std::error_code error =
+                png ? writeFileAtomically(file, *png) : std::make_error_code(std::errc::not_enough_memory);
+            if (error) {
+                failed(file, error);
+                continue;
+            }
+            const std::string report = i < task.reports.size() ? task.reports[i] : std::string();
+            written(file, report_ ? reportLine(file, task.preset, report, task.paged)
+                                  : file.string() + "  " + std::to_string(task.preset.width) + "x" +
+                                        std::to_string(task.preset.height));
+        }
+        if (!task.pdf) return;
+        const auto pdf = PdfDocument::encode(task.images, task.title);
+        const std::error_code error =
+            pdf ? writeFileAtomically(*task.pdf, *pdf) : std::make_error_code(std::errc::not_enough_memory);
+        if (error) {
+            failed(*task.pdf, error);
+            return;
+        }
+        written(*task.pdf, task.pdf->string() + "  " + std::to_string(pages) + (pages == 1 ? " page" : " pages"));
+    }
+
     void loop() {
         while (true) {
             EncodeTask task;
@@ -151,21 +203,7 @@ private:
                 task = std::move(tasks_.front());
                 tasks_.pop_front();
             }
-            const auto png = RenderEngine::png(*task.image, task.preset.width, task.preset.height);
-            const std::error_code error =
-                png ? writeFileAtomically(task.path, *png) : std::make_error_code(std::errc::not_enough_memory);
-            if (!error) {
-                if (report_)
-                    std::printf("%s\n", reportLine(task).c_str());
-                else
-                    std::printf("%s  %lldx%lld\n", task.path.c_str(), (long long)task.preset.width,
-                                (long long)task.preset.height);
-                std::fflush(stdout);
-            } else {
-                std::fprintf(stderr, "norvo render: could not write %s: %s\n", task.path.c_str(),
-                             error.message().c_str());
-                ++failures_;
-            }
+            write(task);
             {
                 std::lock_guard lock(mutex_);
                 --backlog_;
@@ -261,8 +299,13 @@ int run(int argc, char** argv) {
 
     auto loop = Glib::MainLoop::create();
     std::size_t next = 0, finished = 0;
+    // On a terminal, a batch shows how far it is, on one line that is rewritten.
+    const bool progress = cards.size() > 1 && isatty(STDERR_FILENO);
     auto cardDone = [&] {
-        if (++finished == cards.size()) loop->quit();
+        ++finished;
+        if (progress) std::fprintf(stderr, "\r\033[K%zu/%zu cards%s", finished, cards.size(),
+                                   finished == cards.size() ? "\n" : "");
+        if (finished == cards.size()) loop->quit();
     };
     std::function<void()> renderNext;
     EncoderThread encoder(options.report, [&] {
@@ -278,10 +321,17 @@ int run(int argc, char** argv) {
             busy[e] = true;
             const std::size_t i = next++;
             const CardJob card = cards[i];
-            auto done = [&, card, i, e](CardImagePtr image, std::string report) {
+            const bool paged = options.pages || options.pdf;
+            auto done = [&, card, i, e, paged](std::vector<CardImagePtr> images, std::vector<std::string> reports) {
                 busy[e] = false;
-                if (image) {
-                    encoder.push(EncodeTask{std::move(image), card.preset, paths[i], std::move(report)});
+                if (!images.empty()) {
+                    EncodeTask task{std::move(images), std::move(reports), card.preset, paths[i], paged,
+                                    !options.pdf || options.pages, std::nullopt, {}};
+                    if (options.pdf) {
+                        task.pdf = std::filesystem::path(paths[i]).replace_extension(".pdf");
+                        task.title = Card::title(card.note->markdown);
+                    }
+                    encoder.push(std::move(task));
                 } else {
                     std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
                     ++failures;
@@ -289,13 +339,25 @@ int run(int argc, char** argv) {
                 }
                 renderNext();
             };
-            if (options.report)
+            if (paged)
+                engines[e]->renderPages(card.note->markdown, options.theme, options.font, card.preset,
+                                        options.wordmark, options.scale, std::move(done));
+            else if (options.report)
                 engines[e]->renderWithReport(card.note->markdown, options.theme, options.font, card.preset,
-                                             options.wordmark, options.scale, std::move(done));
+                                             options.wordmark, options.scale,
+                                             [done = std::move(done)](CardImagePtr image, std::string report) mutable {
+                                                 if (image)
+                                                     done({std::move(image)}, {std::move(report)});
+                                                 else
+                                                     done({}, {});
+                                             });
             else
                 engines[e]->render(card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
                                    options.scale, [done = std::move(done)](CardImagePtr image) mutable {
-                                       done(std::move(image), {});
+                                       if (image)
+                                           done({std::move(image)}, {});
+                                       else
+                                           done({}, {});
                                    });
         }
     };

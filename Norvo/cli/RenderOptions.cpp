@@ -24,6 +24,11 @@ With no FILE, or when FILE is -, read standard input.
                    {"file", "width", "height", "bodyPx", "minPx", "cut",
                    "overflowX", "brokenWords"} (text sizes in pixels; cut: part of
                    the note is not shown; brokenWords: words split across lines)
+  --pages          split a long note into a set of cards of the same size (at
+                   most 20): <slug>-<size>-1.png, -2.png, ... (one card keeps the
+                   plain name); --report then gives one line per card
+  --pdf            write the set as one PDF, <slug>-<size>.pdf, a page per card
+                   (with --pages, the PNG files too)
   -o FILE          write the one card to FILE
   -d DIR           write cards into DIR (default: the current folder), named
                    after the note's first line: <slug>-<size>.png
@@ -55,6 +60,10 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.wordmark = false;
         } else if (a == "--report") {
             o.report = true;
+        } else if (a == "--pages") {
+            o.pages = true;
+        } else if (a == "--pdf") {
+            o.pdf = true;
         } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "-o" || a == "-d") {
             const auto v = value();
             if (!v) return RenderUsageError{"option " + a + " needs a value"};

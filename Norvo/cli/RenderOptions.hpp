@@ -21,6 +21,8 @@ struct RenderOptions {
     std::filesystem::path outputFolder = ".";         // -d
     std::vector<std::string> inputs;                  // "-" is standard input
     bool report = false;  // one JSON line per card on stdout, with its layout figures
+    bool pages = false;   // a long note becomes a set of cards: <slug>-<size>-1.png ...
+    bool pdf = false;     // one PDF per note and size, a page per card
     bool help = false;
 };
 

@@ -24,11 +24,37 @@ struct RenderEngine::Job {
     bool report = false;
     RenderEngine::ReportCompletion completion;
     bool preview = false;  // may be replaced by a newer preview while it waits
+    // A set of pages instead of one card: each page is drawn and snapshotted in turn.
+    RenderEngine::PagesCompletion pagesCompletion;
+    std::size_t pageCount = 0;
+    std::vector<CardImagePtr> pageImages;
+    std::vector<std::string> pageReports;
+
+    bool pages() const { return bool(pagesCompletion); }
+    // Hears back with nothing, exactly once.
+    void fail() {
+        if (pages())
+            pagesCompletion({}, {});
+        else if (completion)
+            completion(nullptr, {});
+    }
 };
 
 namespace {
 
 using Job = RenderEngine::Job;
+
+Job makeJob(const std::string& markdown, const std::string& theme, const std::string& font, const Preset& preset,
+            bool wordmark, double scale) {
+    Job job;
+    job.markdown = markdown;
+    job.theme = theme;
+    job.font = font;
+    job.preset = preset;
+    job.wordmark = wordmark;
+    job.scale = scale;
+    return job;
+}
 
 }  // namespace
 
@@ -61,9 +87,8 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     ~State() {
         if (view) g_signal_handlers_disconnect_by_data(view.get(), this);
         // Callers of a dying engine still hear back, exactly once.
-        if (current && current->completion) current->completion(nullptr, {});
-        for (Job& j : queue)
-            if (j.completion) j.completion(nullptr, {});
+        if (current) current->fail();
+        for (Job& j : queue) j.fail();
     }
 
     bool ready() const { return pageLoaded && filterSettled; }
@@ -197,7 +222,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     void failQueued() {
         std::deque<Job> failed;
         failed.swap(queue);
-        for (Job& j : failed) j.completion(nullptr, {});
+        for (Job& j : failed) j.fail();
     }
 
     void pump() {
@@ -214,19 +239,27 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         const std::uint64_t ticket = ++currentTicket;
         const Job& job = *current;
 
-        const auto card = CardScript::build(job.markdown, job.theme, job.font, job.preset.width,
-                                            job.preset.height, job.wordmark, job.scale);
+        const auto card = job.pages()
+                              ? CardScript::buildPages(job.markdown, job.theme, job.font, job.preset.width,
+                                                       job.preset.height, job.wordmark, job.scale)
+                              : CardScript::build(job.markdown, job.theme, job.font, job.preset.width,
+                                                  job.preset.height, job.wordmark, job.scale);
         if (!card) {
             finish(nullptr);
             return;
         }
         // The script answers with the job's ticket only when the page drew the card: a
         // throwing, blank or replaced page answers with an error or another ticket. A report
-        // follows the ticket on the next line.
-        const std::string answer = job.report ? "'" + std::to_string(ticket) +
-                                                    "\\n'+JSON.stringify(window.tazuCardReport())"
-                                              : "'" + std::to_string(ticket) + "'";
-        std::string script = "(function(){" + *card + ";return " + answer + ";})()";
+        // follows the ticket on the next line; for a set of pages, the number of pages first.
+        std::string script;
+        if (job.pages())
+            script = "(function(){var pages=" + *card + ";return '" + std::to_string(ticket) +
+                     "\\n'+pages+'\\n'+JSON.stringify(window.tazuCardReport());})()";
+        else
+            script = "(function(){" + *card + ";return " +
+                     (job.report ? "'" + std::to_string(ticket) + "\\n'+JSON.stringify(window.tazuCardReport())"
+                                 : "'" + std::to_string(ticket) + "'") +
+                     ";})()";
         if (!highlighterInPage && hasCodeFence(job.markdown)) {
             script = highlighterSource() + "\n;" + script;
             highlighterInPage = true;
@@ -248,6 +281,12 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         const GtkAllocation area{0, 0, w, h};
         gtk_widget_size_allocate(widget, &area, -1);
 
+        draw(script, ticket);
+    }
+
+    // Runs a script that draws the current job's card and answers with its ticket, then
+    // snapshots what it drew.
+    void draw(const std::string& script, std::uint64_t ticket) {
         webkit_web_view_evaluate_javascript(
             view.get(), script.c_str(), gssize(script.size()), nullptr, nullptr, nullptr,
             +[](GObject* source, GAsyncResult* result, gpointer data) {
@@ -264,9 +303,20 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                     answer = text ? text.get() : "";
                 }
                 const std::string ticket = std::to_string(t->id);
-                const bool drawn = answer.compare(0, ticket.size(), ticket) == 0 &&
-                                   (answer.size() == ticket.size() || answer[ticket.size()] == '\n');
-                if (drawn && answer.size() > ticket.size()) self->currentReport = answer.substr(ticket.size() + 1);
+                bool drawn = answer.compare(0, ticket.size(), ticket) == 0 &&
+                             (answer.size() == ticket.size() || answer[ticket.size()] == '\n');
+                std::string rest = drawn && answer.size() > ticket.size() ? answer.substr(ticket.size() + 1) : "";
+                if (drawn && self->current->pages()) {
+                    // "<pages>\n<report>": how many pages the set has.
+                    const std::size_t nl = rest.find('\n');
+                    const long pages = std::strtol(rest.substr(0, nl).c_str(), nullptr, 10);
+                    drawn = pages > 0 && nl != std::string::npos;
+                    if (drawn) {
+                        self->current->pageCount = std::size_t(pages);
+                        rest = rest.substr(nl + 1);
+                    }
+                }
+                self->currentReport = std::move(rest);
                 if (!drawn) {
                     if (error) g_info("card script failed: %s", error->message);
                     self->failAndReload();
@@ -275,6 +325,26 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                 self->snapshot(std::move(t));
             },
             std::make_unique<Ticket>(Ticket{weak_from_this(), ticket}).release());
+    }
+
+    // One page of a set is done: draw the next one, or hand over the whole set.
+    void pageDone(CardImagePtr image) {
+        Job& job = *current;
+        if (!image) {
+            finish(nullptr);
+            return;
+        }
+        job.pageImages.push_back(std::move(image));
+        job.pageReports.push_back(std::move(currentReport));
+        currentReport.clear();
+        if (job.pageImages.size() >= job.pageCount) {
+            finish(job.pageImages.back());
+            return;
+        }
+        const std::size_t next = job.pageImages.size() + 1;
+        draw("(function(){var pages=window.tazuCardShowPage(" + std::to_string(next) + ");return '" +
+                 std::to_string(currentTicket) + "\\n'+pages+'\\n'+JSON.stringify(window.tazuCardReport());})()",
+             currentTicket);
     }
 
     void snapshot(std::unique_ptr<Ticket> ticket) {
@@ -292,7 +362,11 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                     self->failAndReload();
                     return;
                 }
-                self->finish(self->exactImage(texture.get(), self->current->preset));
+                CardImagePtr image = self->exactImage(texture.get(), self->current->preset);
+                if (self->current->pages())
+                    self->pageDone(std::move(image));
+                else
+                    self->finish(std::move(image));
             },
             ticket.release());
     }
@@ -329,7 +403,14 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         currentReport.clear();
         ++currentTicket;  // late callbacks of this job are now stale
         auto keepAlive = shared_from_this();
-        job.completion(std::move(image), std::move(report));
+        if (job.pages()) {
+            if (image)
+                job.pagesCompletion(std::move(job.pageImages), std::move(job.pageReports));
+            else
+                job.pagesCompletion({}, {});
+        } else {
+            job.completion(std::move(image), std::move(report));
+        }
         pump();
     }
 };
@@ -346,14 +427,20 @@ RenderEngine::~RenderEngine() = default;
 void RenderEngine::render(const std::string& markdown, const std::string& theme, const std::string& font,
                           const Preset& preset, bool wordmark, double scale, Completion completion) {
     if (!completion) completion = [](CardImagePtr) {};
-    queue(Job{markdown, theme, font, preset, wordmark, scale, false,
-              [completion = std::move(completion)](CardImagePtr image, std::string) { completion(std::move(image)); }});
+    Job job = makeJob(markdown, theme, font, preset, wordmark, scale);
+    job.completion = [completion = std::move(completion)](CardImagePtr image, std::string) {
+        completion(std::move(image));
+    };
+    queue(std::move(job));
 }
 
 void RenderEngine::renderWithReport(const std::string& markdown, const std::string& theme, const std::string& font,
                                     const Preset& preset, bool wordmark, double scale, ReportCompletion completion) {
     if (!completion) completion = [](CardImagePtr, std::string) {};
-    queue(Job{markdown, theme, font, preset, wordmark, scale, true, std::move(completion)});
+    Job job = makeJob(markdown, theme, font, preset, wordmark, scale);
+    job.report = true;
+    job.completion = std::move(completion);
+    queue(std::move(job));
 }
 
 void RenderEngine::queue(Job job) {
@@ -384,9 +471,19 @@ void RenderEngine::queue(Job job) {
 void RenderEngine::renderPreview(const std::string& markdown, const std::string& theme, const std::string& font,
                                  const Preset& preset, bool wordmark, double scale, Completion completion) {
     if (!completion) completion = [](CardImagePtr) {};
-    Job job{markdown, theme, font, preset, wordmark, scale, false,
-            [completion = std::move(completion)](CardImagePtr image, std::string) { completion(std::move(image)); }};
+    Job job = makeJob(markdown, theme, font, preset, wordmark, scale);
+    job.completion = [completion = std::move(completion)](CardImagePtr image, std::string) {
+        completion(std::move(image));
+    };
     job.preview = true;
+    queue(std::move(job));
+}
+
+void RenderEngine::renderPages(const std::string& markdown, const std::string& theme, const std::string& font,
+                               const Preset& preset, bool wordmark, double scale, PagesCompletion completion) {
+    if (!completion) completion = [](std::vector<CardImagePtr>, std::vector<std::string>) {};
+    Job job = makeJob(markdown, theme, font, preset, wordmark, scale);
+    job.pagesCompletion = std::move(completion);
     queue(std::move(job));
 }
 

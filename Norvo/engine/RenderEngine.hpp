@@ -44,6 +44,12 @@ public:
     void renderPreview(const std::string& markdown, const std::string& theme, const std::string& font,
                        const Preset& preset, bool wordmark, double scale, Completion completion);
 
+    // The note as a set of same-size cards (one text size for all, at most 20), each with
+    // its layout report (which also tells "page" and "pages"); both empty when it failed.
+    using PagesCompletion = std::function<void(std::vector<CardImagePtr>, std::vector<std::string> reports)>;
+    void renderPages(const std::string& markdown, const std::string& theme, const std::string& font,
+                     const Preset& preset, bool wordmark, double scale, PagesCompletion completion);
+
     // Requests waiting or being drawn.
     std::size_t queueDepth() const;
 

@@ -181,6 +181,12 @@ std::string slug(std::string_view text, std::string_view fallback) {
     return result;
 }
 
+std::string title(std::string_view text) {
+    std::string out;
+    titleText(decode(titleLine(text))).toUTF8String(out);
+    return out;
+}
+
 std::string fitName(std::string_view stem, std::string_view tail, std::size_t maxBytes) {
     if (stem.size() + tail.size() <= maxBytes) return std::string(stem) + std::string(tail);
     const std::size_t room = maxBytes > tail.size() ? maxBytes - tail.size() : 0;

@@ -69,5 +69,16 @@ std::optional<std::string> build(std::string_view markdown, std::string_view the
     return s;
 }
 
+std::optional<std::string> buildPages(std::string_view markdown, std::string_view theme, std::string_view fontID,
+                                      std::int64_t width, std::int64_t height, bool wordmark, double scale) {
+    const auto md = jsonString(markdown);
+    const auto th = jsonString(theme);
+    const auto font = jsonString(fontStack(fontID));
+    if (!md || !th || !font) return std::nullopt;
+    return "(document.getElementById('card').style.fontFamily=" + *font + ",window.tazuCardPages(" + *md + ", " +
+           *th + ", " + std::to_string(width) + ", " + std::to_string(height) + ", " + (wordmark ? "true" : "false") +
+           ", " + javaScriptNumber(scale) + ", 1))";
+}
+
 }  // namespace CardScript
 }  // namespace norvo

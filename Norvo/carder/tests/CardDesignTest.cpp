@@ -202,3 +202,64 @@ TEST(CardDesign, TextContrastMeasuredOnPixels) {
         std::printf("contrast %s: %s\n", theme, figures.c_str());
     }
 }
+
+namespace {
+
+struct PageSet {
+    std::vector<CardImagePtr> images;
+    std::vector<nlohmann::json> reports;
+};
+
+PageSet renderPages(RenderEngine& engine, const std::string& markdown, const Preset& preset) {
+    PageSet out;
+    bool done = false;
+    engine.renderPages(markdown, "ink", "sans", preset, true, 1.0,
+                       [&](std::vector<CardImagePtr> images, std::vector<std::string> reports) {
+                           out.images = std::move(images);
+                           for (const auto& r : reports) out.reports.push_back(nlohmann::json::parse(r, nullptr, false));
+                           done = true;
+                       });
+    EXPECT_TRUE(runUntil([&] { return done; }, 60s));
+    return out;
+}
+
+}  // namespace
+
+TEST(CardDesign, LongNotesBecomeSetsOfWholeCards) {
+    RenderEngine engine;
+    const auto notes = corpus();
+    const std::string essay = notes.at("long-6000");
+    for (const Preset& preset : Presets::all()) {
+        const PageSet set = renderPages(engine, essay, preset);
+        ASSERT_GE(set.images.size(), 2u) << preset.id;
+        ASSERT_EQ(set.reports.size(), set.images.size());
+        const double single = double(render(engine, essay, "ink", preset).report["bodyPx"]);
+        for (std::size_t i = 0; i < set.images.size(); ++i) {
+            const auto& r = set.reports[i];
+            const std::string what = preset.id + " page " + std::to_string(i + 1);
+            EXPECT_EQ(set.images[i]->width(), preset.width) << what;
+            EXPECT_EQ(set.images[i]->height(), preset.height) << what;
+            EXPECT_EQ(r["page"], i + 1) << what;
+            EXPECT_EQ(r["pages"], set.images.size()) << what;
+            EXPECT_FALSE(r["cut"]) << what;
+            EXPECT_FALSE(r["overflowX"]) << what;
+            EXPECT_EQ(r["brokenWords"], 0) << what;
+            EXPECT_GE(double(r["bodyPx"]), single) << what;  // never smaller than on one card
+        }
+    }
+
+    // A thematic break starts a new card; a short note stays one card (with no page mark).
+    const Preset square = Presets::by("square");
+    EXPECT_EQ(renderPages(engine, "First thought.\n\n---\n\nSecond thought.", square).images.size(), 2u);
+    const PageSet one = renderPages(engine, notes.at("sample"), square);
+    ASSERT_EQ(one.images.size(), 1u);
+    EXPECT_EQ(one.reports[0]["pages"], 1);
+
+    // At most 20 cards: what is left is cut on the last one.
+    std::string endless;
+    while (endless.size() < 120'000) endless += essay;
+    const PageSet capped = renderPages(engine, endless, square);
+    ASSERT_EQ(capped.images.size(), 20u);
+    EXPECT_FALSE(capped.reports[18]["cut"]);
+    EXPECT_TRUE(capped.reports[19]["cut"]);
+}

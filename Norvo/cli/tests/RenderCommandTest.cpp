@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <sstream>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -286,4 +287,48 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     EXPECT_EQ(status, faulted ? 1 : 0) << err;
     EXPECT_EQ(filesIn(out).size() + std::size_t(faulted), 30u) << err;
     for (const auto& card : filesIn(out)) EXPECT_FALSE(isUniform(card)) << card;
+}
+
+TEST(RenderCommand, PagesAndPdf) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    std::string essay = "# A long essay\n\n";
+    for (int i = 0; essay.size() < 6000; ++i)
+        essay += "Paragraph " + std::to_string(i) + " says a few calm words about cards and the people who read them.\n\n";
+    norvo::testing::writeFile(dir / "essay.md", essay);
+    norvo::testing::writeFile(dir / "short.md", "# Short\n\nOne card.");
+    const auto out = dir / "out";
+
+    auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--pages", "--pdf", "--report", "-d", out.string(),
+                         (dir / "essay.md").string(), (dir / "short.md").string()});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    std::size_t pages = 0;
+    while (fs::exists(out / ("a-long-essay-square-" + std::to_string(pages + 1) + ".png"))) ++pages;
+    ASSERT_GE(pages, 2u);
+    EXPECT_TRUE(fs::exists(out / "short-square.png"));  // one card keeps the plain name
+    EXPECT_FALSE(fs::exists(out / "short-square-1.png"));
+    // One report line per card, each telling its page.
+    std::istringstream lines(r.out);
+    std::size_t reported = 0;
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("a-long-essay-square-") != std::string::npos) {
+            ++reported;
+            EXPECT_NE(line.find("\"pages\":" + std::to_string(pages)), std::string::npos) << line;
+        }
+    EXPECT_EQ(reported, pages);
+
+    // The PDF: a page per card, each the card's aspect at 0.75 pt per pixel, titled by the note.
+    const auto info = runProcess({"pdfinfo", (out / "a-long-essay-square.pdf").string()});
+    ASSERT_EQ(info.exitStatus, 0) << info.err;
+    const std::string text = "\n" + info.out;
+    auto field = [&](const std::string& name) {
+        const auto at = text.find("\n" + name + ":");
+        if (at == std::string::npos) return std::string();
+        const auto from = text.find_first_not_of(' ', at + name.size() + 2);
+        return text.substr(from, text.find('\n', from) - from);
+    };
+    EXPECT_EQ(field("Pages"), std::to_string(pages)) << info.out;
+    EXPECT_EQ(field("Page size").substr(0, 16), "810 x 810 pts") << info.out;
+    EXPECT_EQ(field("Title"), "A long essay") << info.out;
+    EXPECT_TRUE(fs::exists(out / "short-square.pdf"));
 }

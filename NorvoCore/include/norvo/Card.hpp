@@ -11,6 +11,10 @@ namespace norvo::Card {
 // remains. Bytes that are not valid UTF-8 are read as U+FFFD.
 std::string slug(std::string_view text, std::string_view fallback);
 
+// The note's title as written: its first usable line (the slug's), without heading marks
+// or surrounding white space. Empty when there is none.
+std::string title(std::string_view text);
+
 // The longest note Norvo renders; longer ones are refused before any work is done.
 inline constexpr std::size_t kMaxMarkdownBytes = 1 << 20;
 

@@ -24,5 +24,10 @@ std::string fontStack(std::string_view fontID);
 std::optional<std::string> build(std::string_view markdown, std::string_view theme, std::string_view fontID,
                                  std::int64_t width, std::int64_t height, bool wordmark, double scale);
 
+// The same settings for a set of pages: an expression that sets the card's font, lays the
+// note out as pages with window.tazuCardPages, shows the first, and is the number of pages.
+std::optional<std::string> buildPages(std::string_view markdown, std::string_view theme, std::string_view fontID,
+                                      std::int64_t width, std::int64_t height, bool wordmark, double scale);
+
 }  // namespace CardScript
 }  // namespace norvo
