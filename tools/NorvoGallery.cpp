@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include <cairo.h>
 #include <glib.h>
 #include <gtk/gtk.h>
 
+#include "engine/CairoPtr.hpp"
 #include "engine/RenderEngine.hpp"
 #include "norvo/Presets.hpp"
 
@@ -25,15 +25,6 @@ namespace {
 constexpr int kCell = 300, kGap = 16, kLabel = 150, kHeader = 40;
 const char* const kThemes[] = {"paper", "ink", "sky"};
 const char* const kFonts[] = {"sans", "serif", "mono"};
-
-struct SurfaceDestroy {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct CairoDestroy {
-    void operator()(cairo_t* c) const { cairo_destroy(c); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
-using Cairo = std::unique_ptr<cairo_t, CairoDestroy>;
 
 CardImagePtr renderAndWait(RenderEngine& engine, const std::string& markdown, const char* theme, const char* font,
                            const Preset& preset) {
@@ -84,8 +75,8 @@ int main(int argc, char** argv) {
     const int height = kHeader + int(notes.size()) * (kCell + kGap);
     int failures = 0;
     for (const char* theme : kThemes) {
-        Surface sheet(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
-        Cairo cr(cairo_create(sheet.get()));
+        CairoSurfacePtr sheet(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+        CairoPtr cr(cairo_create(sheet.get()));
         cairo_set_source_rgb(cr.get(), 0.16, 0.16, 0.17);
         cairo_paint(cr.get());
         for (std::size_t p = 0; p < presets.size(); ++p)
@@ -105,7 +96,7 @@ int main(int argc, char** argv) {
                         ++failures;
                         continue;
                     }
-                    Surface card(cairo_image_surface_create_for_data(const_cast<unsigned char*>(image->data()),
+                    CairoSurfacePtr card(cairo_image_surface_create_for_data(const_cast<unsigned char*>(image->data()),
                                                                      CAIRO_FORMAT_ARGB32, image->width(),
                                                                      image->height(), image->stride()));
                     const double scale = std::min(double(kCell) / image->width(), double(kCell) / image->height());

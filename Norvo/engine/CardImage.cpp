@@ -3,25 +3,16 @@
 #include <cstring>
 #include <stdexcept>
 
-#include <cairo.h>
+#include "engine/CairoPtr.hpp"
 
 namespace norvo {
 
 namespace {
 constexpr std::int64_t kMaxSide = 16384;
 
-struct CairoSurfaceDestroy {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct CairoDestroy {
-    void operator()(cairo_t* c) const { cairo_destroy(c); }
-};
-using CairoSurface = std::unique_ptr<cairo_surface_t, CairoSurfaceDestroy>;
-using Cairo = std::unique_ptr<cairo_t, CairoDestroy>;
-
-CairoSurface wrap(const std::uint8_t* data, int w, int h) {
+CairoSurfacePtr wrap(const std::uint8_t* data, int w, int h) {
     // cairo only reads from the source surface here; the cast does not lead to writes.
-    return CairoSurface(cairo_image_surface_create_for_data(const_cast<std::uint8_t*>(data), CAIRO_FORMAT_ARGB32,
+    return CairoSurfacePtr(cairo_image_surface_create_for_data(const_cast<std::uint8_t*>(data), CAIRO_FORMAT_ARGB32,
                                                             w, h, w * 4));
 }
 }  // namespace
@@ -55,9 +46,9 @@ CardImage CardImage::scaledTo(int width, int height) const {
         return copy;
     }
     CardImage out(width, height);
-    CairoSurface src = wrap(data(), width_, height_);
-    CairoSurface dst = wrap(out.data(), width, height);
-    Cairo cr(cairo_create(dst.get()));
+    CairoSurfacePtr src = wrap(data(), width_, height_);
+    CairoSurfacePtr dst = wrap(out.data(), width, height);
+    CairoPtr cr(cairo_create(dst.get()));
     cairo_scale(cr.get(), double(width) / width_, double(height) / height_);
     cairo_set_source_surface(cr.get(), src.get(), 0, 0);
     cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_GOOD);

@@ -3,20 +3,12 @@
 #include <memory>
 
 #include <cairo-pdf.h>
-#include <cairo.h>
+
+#include "engine/CairoPtr.hpp"
 
 namespace norvo::PdfDocument {
 
 namespace {
-struct SurfaceDestroy {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct CairoDestroy {
-    void operator()(cairo_t* c) const { cairo_destroy(c); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
-using Cairo = std::unique_ptr<cairo_t, CairoDestroy>;
-
 constexpr double kPointsPerPixel = 0.75;
 }  // namespace
 
@@ -28,7 +20,7 @@ std::optional<std::vector<std::uint8_t>> encode(const std::vector<CardImagePtr>&
         out->insert(out->end(), data, data + length);
         return CAIRO_STATUS_SUCCESS;
     };
-    Surface pdf(cairo_pdf_surface_create_for_stream(write, &bytes, cards.front()->width() * kPointsPerPixel,
+    CairoSurfacePtr pdf(cairo_pdf_surface_create_for_stream(write, &bytes, cards.front()->width() * kPointsPerPixel,
                                                     cards.front()->height() * kPointsPerPixel));
     if (!title.empty()) cairo_pdf_surface_set_metadata(pdf.get(), CAIRO_PDF_METADATA_TITLE, title.c_str());
     cairo_pdf_surface_set_metadata(pdf.get(), CAIRO_PDF_METADATA_CREATOR, "Norvo");
@@ -36,9 +28,9 @@ std::optional<std::vector<std::uint8_t>> encode(const std::vector<CardImagePtr>&
         if (!card) return std::nullopt;
         cairo_pdf_surface_set_size(pdf.get(), card->width() * kPointsPerPixel, card->height() * kPointsPerPixel);
         // cairo only reads from the card's pixels here.
-        Surface image(cairo_image_surface_create_for_data(const_cast<std::uint8_t*>(card->data()), CAIRO_FORMAT_ARGB32,
+        CairoSurfacePtr image(cairo_image_surface_create_for_data(const_cast<std::uint8_t*>(card->data()), CAIRO_FORMAT_ARGB32,
                                                           card->width(), card->height(), card->stride()));
-        Cairo cr(cairo_create(pdf.get()));
+        CairoPtr cr(cairo_create(pdf.get()));
         cairo_scale(cr.get(), kPointsPerPixel, kPointsPerPixel);
         cairo_set_source_surface(cr.get(), image.get(), 0, 0);
         cairo_paint(cr.get());
