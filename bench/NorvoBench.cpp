@@ -187,6 +187,10 @@ public:
                              });
         deepest = std::max(deepest, engine.queueDepth());
     }
+    void renderPages(const std::string&, const std::string&, const std::string&, const Preset&, bool, double,
+                     PagesCompletion completion) override {
+        completion({});  // the typing stream types into a single card
+    }
     RenderEngine engine;
     int currentEdit = -1, shownEdit = -1;
     std::size_t deepest = 0;

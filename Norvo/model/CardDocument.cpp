@@ -1,5 +1,7 @@
 #include "model/CardDocument.hpp"
 
+#include <algorithm>
+
 #include <glibmm/i18n.h>
 
 #include "norvo/Card.hpp"
@@ -53,6 +55,10 @@ void CardDocument::setFontScale(double value) {
     assign(fontScale_, value, scaleChanged_);
     rerender();
 }
+void CardDocument::setPages(bool value) {
+    assign(pages_, value, pagesChanged_);
+    rerender();
+}
 void CardDocument::setStatus(std::string value) { assign(status_, std::move(value), statusChanged_); }
 
 bool CardDocument::refuseTooLong() {
@@ -68,13 +74,35 @@ bool CardDocument::refuseTooLong() {
 void CardDocument::rerender() {
     if (refuseTooLong()) return;
     const std::uint64_t ticket = ++requested_;
+    if (pages_) {
+        renderer_.renderPages(markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_,
+                              lifetime_.guard([this, ticket](std::vector<CardImagePtr> set) {
+                                  showPreview(ticket, std::move(set));
+                              }));
+        return;
+    }
     renderer_.renderPreview(markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_,
-                     lifetime_.guard([this, ticket](CardImagePtr image) {
-                         // A failed render keeps what is shown; an older one never replaces a newer.
-                         if (!image || ticket < shown_) return;
-                         shown_ = ticket;
-                         assign(preview_, std::move(image), previewChanged_);
-                     }));
+                            lifetime_.guard([this, ticket](CardImagePtr image) {
+                                std::vector<CardImagePtr> set;
+                                if (image) set.push_back(std::move(image));
+                                showPreview(ticket, std::move(set));
+                            }));
+}
+
+void CardDocument::showPreview(std::uint64_t ticket, std::vector<CardImagePtr> set) {
+    // A failed render keeps what is shown; an older one never replaces a newer.
+    if (set.empty() || ticket < shown_) return;
+    shown_ = ticket;
+    previewPages_ = std::move(set);
+    // The same page stays in view while the text changes, as far as the set reaches.
+    shownPage_ = std::min(shownPage_, previewPages_.size() - 1);
+    assign(preview_, previewPages_[shownPage_], previewChanged_);
+}
+
+void CardDocument::showPage(std::size_t index) {
+    if (index >= previewPages_.size() || index == shownPage_) return;
+    shownPage_ = index;
+    assign(preview_, previewPages_[shownPage_], previewChanged_);
 }
 
 }  // namespace norvo

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <sigc++/signal.h>
 
@@ -34,13 +35,21 @@ public:
     void setWordmark(bool value);
     double fontScale() const { return fontScale_; }
     void setFontScale(double value);
+    // A long note as a set of same-size cards instead of one (cut) card.
+    bool pages() const { return pages_; }
+    void setPages(bool value);
 
     // The preset the card renders at (the default for an unknown id, which is kept as given).
     Preset preset() const { return Presets::by(presetID_); }
 
     const std::string& status() const { return status_; }
     void setStatus(std::string value);
+    // The card shown: with pages, the page the preview is on.
     const CardImagePtr& preview() const { return preview_; }
+    // The whole set of the preview (one card without pages), and which of them is shown.
+    const std::vector<CardImagePtr>& previewPages() const { return previewPages_; }
+    std::size_t shownPage() const { return shownPage_; }
+    void showPage(std::size_t index);
 
     // Renders the card with its settings of this moment into the preview.
     void rerender();
@@ -54,12 +63,14 @@ public:
     sigc::signal<void()>& signalFontChanged() { return fontChanged_; }
     sigc::signal<void()>& signalWordmarkChanged() { return wordmarkChanged_; }
     sigc::signal<void()>& signalScaleChanged() { return scaleChanged_; }
+    sigc::signal<void()>& signalPagesChanged() { return pagesChanged_; }
     sigc::signal<void()>& signalStatusChanged() { return statusChanged_; }
     sigc::signal<void()>& signalPreviewChanged() { return previewChanged_; }
 
 private:
     template <typename T>
     void assign(T& field, T value, sigc::signal<void()>& changed);
+    void showPreview(std::uint64_t ticket, std::vector<CardImagePtr> set);
 
     CardRenderer& renderer_;
     std::string markdown_;
@@ -68,12 +79,15 @@ private:
     std::string fontID_ = "sans";
     bool wordmark_ = true;
     double fontScale_ = 1.0;
+    bool pages_ = false;
     std::string status_;
     CardImagePtr preview_;
+    std::vector<CardImagePtr> previewPages_;
+    std::size_t shownPage_ = 0;
     std::uint64_t requested_ = 0;  // renders asked for
     std::uint64_t shown_ = 0;      // the render the preview shows
     sigc::signal<void()> markdownChanged_, themeChanged_, presetChanged_, fontChanged_, wordmarkChanged_,
-        scaleChanged_, statusChanged_, previewChanged_;
+        scaleChanged_, pagesChanged_, statusChanged_, previewChanged_;
     Lifetime lifetime_;
 };
 

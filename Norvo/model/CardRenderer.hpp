@@ -2,6 +2,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/CardImage.hpp"
 #include "engine/RenderEngine.hpp"
@@ -14,6 +15,8 @@ namespace norvo {
 class CardRenderer {
 public:
     using Completion = std::function<void(CardImagePtr)>;
+    // The cards of a set, in order; empty when the render failed.
+    using PagesCompletion = std::function<void(std::vector<CardImagePtr>)>;
     virtual ~CardRenderer() = default;
     virtual void render(const std::string& markdown, const std::string& theme, const std::string& font,
                         const Preset& preset, bool wordmark, double scale, Completion completion) = 0;
@@ -22,6 +25,9 @@ public:
                                const Preset& preset, bool wordmark, double scale, Completion completion) {
         render(markdown, theme, font, preset, wordmark, scale, std::move(completion));
     }
+    // The note as a set of same-size cards (see RenderEngine::renderPages).
+    virtual void renderPages(const std::string& markdown, const std::string& theme, const std::string& font,
+                             const Preset& preset, bool wordmark, double scale, PagesCompletion completion) = 0;
 };
 
 // The web engine as a CardRenderer.
@@ -34,6 +40,14 @@ public:
     void renderPreview(const std::string& markdown, const std::string& theme, const std::string& font,
                        const Preset& preset, bool wordmark, double scale, Completion completion) override {
         engine_.renderPreview(markdown, theme, font, preset, wordmark, scale, std::move(completion));
+    }
+    void renderPages(const std::string& markdown, const std::string& theme, const std::string& font,
+                     const Preset& preset, bool wordmark, double scale, PagesCompletion completion) override {
+        engine_.renderPages(markdown, theme, font, preset, wordmark, scale,
+                            [completion = std::move(completion)](std::vector<CardImagePtr> images,
+                                                                 std::vector<std::string>) {
+                                completion(std::move(images));
+                            });
     }
     RenderEngine& engine() { return engine_; }
 

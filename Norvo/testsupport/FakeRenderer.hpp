@@ -14,15 +14,29 @@ public:
         bool wordmark;
         double scale;
         Completion completion;
+        PagesCompletion pagesCompletion;  // set for a set of pages
     };
     void render(const std::string& markdown, const std::string& theme, const std::string& font, const Preset& preset,
                 bool wordmark, double scale, Completion completion) override {
-        requests->push_back(Request{markdown, theme, font, preset, wordmark, scale, std::move(completion)});
+        requests->push_back(Request{markdown, theme, font, preset, wordmark, scale, std::move(completion), {}});
+    }
+    void renderPages(const std::string& markdown, const std::string& theme, const std::string& font,
+                     const Preset& preset, bool wordmark, double scale, PagesCompletion completion) override {
+        requests->push_back(Request{markdown, theme, font, preset, wordmark, scale, {}, std::move(completion)});
     }
     // Completes request i with a blank image of its preset's size, or with nothing.
-    void complete(std::size_t i, bool withImage = true) {
-        const Preset& p = (*requests)[i].preset;
-        (*requests)[i].completion(withImage ? std::make_shared<CardImage>(int(p.width), int(p.height)) : nullptr);
+    // A set request gets `pages` such cards (none: failed).
+    void complete(std::size_t i, bool withImage = true, std::size_t pages = 1) {
+        Request& r = (*requests)[i];
+        const Preset& p = r.preset;
+        if (r.pagesCompletion) {
+            std::vector<CardImagePtr> set;
+            for (std::size_t k = 0; withImage && k < pages; ++k)
+                set.push_back(std::make_shared<CardImage>(int(p.width), int(p.height)));
+            r.pagesCompletion(std::move(set));
+            return;
+        }
+        r.completion(withImage ? std::make_shared<CardImage>(int(p.width), int(p.height)) : nullptr);
     }
     std::shared_ptr<std::vector<Request>> requests = std::make_shared<std::vector<Request>>();
 };

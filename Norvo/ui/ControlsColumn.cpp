@@ -54,11 +54,13 @@ ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions)
       size_(_("Size"), presetOptions()),
       scaleRow_(Gtk::Orientation::HORIZONTAL, 8),
       wordmarkRow_(Gtk::Orientation::HORIZONTAL, 12),
+      pagesRow_(Gtk::Orientation::HORIZONTAL, 12),
       buttonRow_(Gtk::Orientation::HORIZONTAL, 8),
       scaleLabel_(_("Text")),
       smaller_("A"),
       larger_("A"),
       wordmarkLabel_(_("Tazu wordmark")),
+      pagesLabel_(_("Split into pages")),
       scale_(Gtk::Adjustment::create(1.0, 0.7, 1.8, 0.01, 0.1, 0.0)),
       export_(_("Export PNG\u2026")),
       copy_(_("Copy")) {
@@ -107,6 +109,16 @@ ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions)
     wordmarkRow_.append(wordmark_);
     append(wordmarkRow_);
 
+    pagesLabel_.set_hexpand(true);
+    pagesLabel_.set_xalign(0);
+    setAccessibleLabel(pages_, _("Split into pages"));
+    pages_.property_active().signal_changed().connect([this] {
+        if (!refreshing_) document_.setPages(pages_.get_active());
+    });
+    pagesRow_.append(pagesLabel_);
+    pagesRow_.append(pages_);
+    append(pagesRow_);
+
     export_.add_css_class("suggested-action");
     export_.set_tooltip_text(_("Save the card as a PNG file (Ctrl+S)"));
     export_.signal_clicked().connect([this] { actions_.exportPNG(); });
@@ -135,6 +147,7 @@ void ControlsColumn::followTheCard() {
     document_.signalPresetChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showSize));
     document_.signalScaleChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showScale));
     document_.signalWordmarkChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showWordmark));
+    document_.signalPagesChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showPages));
     document_.signalStatusChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showStatus));
     showMarkdown();
     theme_.setValue(document_.themeID());
@@ -142,6 +155,7 @@ void ControlsColumn::followTheCard() {
     showSize();
     showScale();
     showWordmark();
+    showPages();
     showStatus();
 }
 
@@ -210,6 +224,12 @@ void ControlsColumn::showScale() {
 void ControlsColumn::showWordmark() {
     refreshing_ = true;
     if (wordmark_.get_active() != document_.wordmark()) wordmark_.set_active(document_.wordmark());
+    refreshing_ = false;
+}
+
+void ControlsColumn::showPages() {
+    refreshing_ = true;
+    if (pages_.get_active() != document_.pages()) pages_.set_active(document_.pages());
     refreshing_ = false;
 }
 

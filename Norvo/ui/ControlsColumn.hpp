@@ -28,6 +28,7 @@ public:
     SegmentedControl& sizePicker() { return size_; }
     Gtk::Scale& scaleSlider() { return scale_; }
     Gtk::Switch& wordmarkSwitch() { return wordmark_; }
+    Gtk::Switch& pagesSwitch() { return pages_; }
     Gtk::Button& exportButton() { return export_; }
     Gtk::Button& copyButton() { return copy_; }
     ShareButton& shareButton() { return share_; }
@@ -41,6 +42,7 @@ private:
     void showMarkdown();
     void showScale();
     void showWordmark();
+    void showPages();
     void showSize();
     void showStatus();
 
@@ -51,10 +53,10 @@ private:
     Gtk::ScrolledWindow editorScroller_;
     Gtk::TextView editor_;
     SegmentedControl theme_, font_, size_;
-    Gtk::Box scaleRow_, wordmarkRow_, buttonRow_;
-    Gtk::Label scaleLabel_, smaller_, larger_, wordmarkLabel_;
+    Gtk::Box scaleRow_, wordmarkRow_, pagesRow_, buttonRow_;
+    Gtk::Label scaleLabel_, smaller_, larger_, wordmarkLabel_, pagesLabel_;
     Gtk::Scale scale_;
-    Gtk::Switch wordmark_;
+    Gtk::Switch wordmark_, pages_;
     Gtk::Button export_, copy_;
     ShareButton share_;
     Gtk::Label sizeLabel_, status_;

@@ -38,13 +38,22 @@ MainWindow::MainWindow(CardDocument& document, CardActions& actions)
         rendered_ = true;
         document_.rerender();
     });
+    preview_.previousButton().signal_clicked().connect(sigc::mem_fun(*this, &MainWindow::showPreviousPage));
+    preview_.nextButton().signal_clicked().connect(sigc::mem_fun(*this, &MainWindow::showNextPage));
     allowDraggingTheCard();
     refreshPreview();
 }
 
 void MainWindow::refreshPreview() {
     if (preview_.cardView().image() != document_.preview()) preview_.setImage(document_.preview());
+    preview_.showPage(document_.shownPage(), document_.previewPages().size());
 }
+
+void MainWindow::showPreviousPage() {
+    if (document_.shownPage() > 0) document_.showPage(document_.shownPage() - 1);
+}
+
+void MainWindow::showNextPage() { document_.showPage(document_.shownPage() + 1); }
 
 void MainWindow::allowDraggingTheCard() {
     // Drag the card out as a PNG file (named like an export) or as an image.

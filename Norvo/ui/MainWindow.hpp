@@ -17,6 +17,9 @@ public:
     MainWindow(CardDocument& document, CardActions& actions);
     PreviewPane& preview() { return preview_; }
     ControlsColumn& controls() { return controls_; }
+    // Between the cards of a set (Page Up and Page Down).
+    void showPreviousPage();
+    void showNextPage();
 
 private:
     void refreshPreview();

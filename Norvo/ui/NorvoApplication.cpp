@@ -93,6 +93,14 @@ void NorvoApplication::installActions() {
     set_accel_for_action("app.quit", "<Primary>q");
     set_accel_for_action("app.export", "<Primary>s");
     set_accel_for_action("app.copy-card", "<Primary><Shift>c");
+    add_action("previous-page", [this] {
+        if (window_) window_->showPreviousPage();
+    });
+    add_action("next-page", [this] {
+        if (window_) window_->showNextPage();
+    });
+    set_accel_for_action("app.previous-page", "Page_Up");
+    set_accel_for_action("app.next-page", "Page_Down");
 }
 
 void NorvoApplication::buildMenus() {

@@ -1,5 +1,8 @@
 #include "ui/PreviewPane.hpp"
 
+#include <glibmm/i18n.h>
+#include <glibmm/ustring.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -70,7 +73,8 @@ void CardView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
     gtk_snapshot_append_texture(s, scaled_->gobj(), &bounds);
 }
 
-PreviewPane::PreviewPane() : Gtk::Box(Gtk::Orientation::VERTICAL) {
+PreviewPane::PreviewPane()
+    : Gtk::Box(Gtk::Orientation::VERTICAL), pager_(Gtk::Orientation::HORIZONTAL, 10), previous_("\u2039"), next_("\u203a") {
     add_css_class("preview-pane");
     set_hexpand(true);
     set_vexpand(true);
@@ -85,6 +89,26 @@ PreviewPane::PreviewPane() : Gtk::Box(Gtk::Orientation::VERTICAL) {
     stack_.set_vexpand(true);
     stack_.set_visible_child("spinner");
     append(stack_);
+
+    for (Gtk::Button* b : {&previous_, &next_}) b->add_css_class("flat");
+    previous_.set_tooltip_text(_("Previous card (Page Up)"));
+    next_.set_tooltip_text(_("Next card (Page Down)"));
+    pageLabel_.add_css_class("numeric");
+    pager_.set_halign(Gtk::Align::CENTER);
+    pager_.set_margin_bottom(14);
+    pager_.append(previous_);
+    pager_.append(pageLabel_);
+    pager_.append(next_);
+    pager_.set_visible(false);
+    append(pager_);
+}
+
+void PreviewPane::showPage(std::size_t index, std::size_t count) {
+    pager_.set_visible(count > 1);
+    if (count < 2) return;
+    pageLabel_.set_text(Glib::ustring::compose(_("%1 / %2"), index + 1, count));
+    previous_.set_sensitive(index > 0);
+    next_.set_sensitive(index + 1 < count);
 }
 
 void PreviewPane::setImage(CardImagePtr image) {

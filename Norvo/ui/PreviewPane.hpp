@@ -1,5 +1,7 @@
 #pragma once
 #include <gtkmm/box.h>
+#include <gtkmm/button.h>
+#include <gtkmm/label.h>
 #include <gtkmm/spinner.h>
 #include <gtkmm/stack.h>
 #include <gtkmm/widget.h>
@@ -39,7 +41,17 @@ public:
     bool showsSpinner() const;
     CardView& cardView() { return card_; }
 
+    // The pager under a set of cards: "2 / 5" between ‹ and ›, shown only for a set.
+    void showPage(std::size_t index, std::size_t count);
+    Gtk::Button& previousButton() { return previous_; }
+    Gtk::Button& nextButton() { return next_; }
+    Gtk::Label& pageLabel() { return pageLabel_; }
+    Gtk::Box& pager() { return pager_; }
+
 private:
+    Gtk::Box pager_;
+    Gtk::Button previous_, next_;
+    Gtk::Label pageLabel_;
     Gtk::Stack stack_;
     Gtk::Spinner spinner_;
     CardView card_;

@@ -80,3 +80,26 @@ TEST_F(Document, NoteOverTheLimitIsKeptButNotRendered) {
     EXPECT_EQ(requests(), 1u);
     EXPECT_EQ(document_.status(), "");
 }
+
+TEST_F(Document, PagesPreviewAsASetOnePageShown) {
+    document_.setPages(true);
+    ASSERT_EQ(requests(), 1u);
+    EXPECT_TRUE(renderer_.requests->back().pagesCompletion);  // asked for a set
+    renderer_.complete(0, true, 5);
+    EXPECT_EQ(document_.previewPages().size(), 5u);
+    EXPECT_EQ(document_.preview(), document_.previewPages()[0]);
+    document_.showPage(3);
+    EXPECT_EQ(document_.preview(), document_.previewPages()[3]);
+    document_.showPage(9);  // past the set: stays
+    EXPECT_EQ(document_.shownPage(), 3u);
+
+    // Edits keep the page in view as far as the new set reaches.
+    document_.setMarkdown("# Shorter");
+    renderer_.complete(1, true, 2);
+    EXPECT_EQ(document_.shownPage(), 1u);
+    document_.setPages(false);
+    EXPECT_FALSE(renderer_.requests->back().pagesCompletion);
+    renderer_.complete(2);
+    EXPECT_EQ(document_.previewPages().size(), 1u);
+    EXPECT_EQ(document_.shownPage(), 0u);
+}

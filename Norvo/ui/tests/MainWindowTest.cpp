@@ -55,6 +55,7 @@ protected:
         model_->setPresetID("square");
         model_->setWordmark(true);
         model_->setFontScale(1.0);
+        model_->setPages(false);
         model_->setStatus("");
     }
     ControlsColumn& controls() { return app_->mainWindow()->controls(); }
@@ -292,4 +293,30 @@ TEST_F(App, SaveDialogAddsTheExtensionAndAsksBeforeReplacing) {
     ASSERT_TRUE(norvo::testing::runUntil([&] { return answered; }, 5s));
     EXPECT_EQ(chosen, std::nullopt);
     std::filesystem::current_path(cwd);
+}
+
+TEST_F(App, PagesSwitchAndPager) {
+    PreviewPane& preview = app_->mainWindow()->preview();
+    controls().pagesSwitch().set_active(true);
+    EXPECT_TRUE(model_->pages());
+    ASSERT_TRUE(renderer_->requests->back().pagesCompletion);
+    renderer_->complete(requests() - 1, true, 5);
+    EXPECT_TRUE(preview.pager().get_visible());
+    EXPECT_EQ(preview.pageLabel().get_text(), "1 / 5");
+    EXPECT_FALSE(preview.previousButton().get_sensitive());
+
+    app_->activate_action("next-page");
+    EXPECT_EQ(preview.pageLabel().get_text(), "2 / 5");
+    EXPECT_EQ(model_->shownPage(), 1u);
+    g_signal_emit_by_name(preview.nextButton().gobj(), "clicked");
+    EXPECT_EQ(preview.pageLabel().get_text(), "3 / 5");
+    app_->activate_action("previous-page");
+    EXPECT_EQ(preview.pageLabel().get_text(), "2 / 5");
+    EXPECT_EQ(app_->get_accels_for_action("app.next-page"), std::vector<Glib::ustring>{"Page_Down"});
+    EXPECT_EQ(app_->get_accels_for_action("app.previous-page"), std::vector<Glib::ustring>{"Page_Up"});
+
+    model_->setPages(false);  // the switch follows; a single card hides the pager
+    EXPECT_FALSE(controls().pagesSwitch().get_active());
+    renderer_->complete(requests() - 1);
+    EXPECT_FALSE(preview.pager().get_visible());
 }
