@@ -1,9 +1,12 @@
 #include "model/CardActions.hpp"
 
+#include <algorithm>
+
 #include <glib.h>
 #include <glibmm/i18n.h>
 #include <glibmm/ustring.h>
 
+#include "engine/PdfDocument.hpp"
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
 
@@ -35,7 +38,56 @@ void CardActions::renderCurrentCard(std::function<void(const Preset&, CardImageP
                      }));
 }
 
+void CardActions::renderCurrentSet(std::function<void(const Preset&, std::vector<CardImagePtr>)> then) {
+    if (!document_.pages()) {
+        renderCurrentCard([then = std::move(then)](const Preset& preset, CardImagePtr image) {
+            std::vector<CardImagePtr> set;
+            if (image) set.push_back(std::move(image));
+            then(preset, std::move(set));
+        });
+        return;
+    }
+    if (document_.refuseTooLong()) return;
+    const Preset preset = document_.preset();
+    renderer_.renderPages(document_.markdown(), document_.themeID(), document_.fontID(), preset,
+                          document_.wordmark(), document_.fontScale(),
+                          lifetime_.guard([preset, then = std::move(then)](std::vector<CardImagePtr> set) {
+                              then(preset, std::move(set));
+                          }));
+}
+
+namespace {
+// "<stem>-<n><extension>" beside `chosen`.
+std::filesystem::path pageFile(const std::filesystem::path& chosen, std::size_t n) {
+    std::filesystem::path file = chosen;
+    file.replace_filename(Card::fitName(chosen.stem().string(),
+                                        "-" + std::to_string(n) + chosen.extension().string()));
+    return file;
+}
+}  // namespace
+
 void CardActions::exportPNG() {
+    if (document_.pages()) {
+        const std::string name = Card::fileName(document_.markdown(), document_.preset().id);
+        renderCurrentSet([this, name](const Preset& preset, std::vector<CardImagePtr> set) {
+            std::vector<std::vector<std::uint8_t>> pngs;
+            for (const CardImagePtr& card : set) {
+                auto png = exactPng(card, preset);
+                if (!png) break;
+                pngs.push_back(std::move(*png));
+            }
+            if (pngs.empty() || pngs.size() != set.size()) {
+                document_.setStatus(exportFailed());
+                return;
+            }
+            services_.bringToFront();
+            services_.chooseSaveFile(name, lifetime_.guard([this, pngs = std::move(pngs)](
+                                                               std::optional<std::filesystem::path> path) mutable {
+                if (path) exportSet(std::move(pngs), *path);
+            }));
+        });
+        return;
+    }
     const std::string name = Card::fileName(document_.markdown(), document_.preset().id);  // the text at click time
     renderCurrentCard([this, name](const Preset& preset, CardImagePtr image) {
         auto png = exactPng(image, preset);
@@ -57,8 +109,82 @@ void CardActions::exportPNG() {
     });
 }
 
+void CardActions::exportSet(std::vector<std::vector<std::uint8_t>> pngs, const std::filesystem::path& chosen) {
+    std::vector<std::filesystem::path> files;
+    if (pngs.size() == 1) {
+        files.push_back(chosen);  // one card keeps the name chosen
+    } else {
+        for (std::size_t n = 1; n <= pngs.size(); ++n) files.push_back(pageFile(chosen, n));
+    }
+    // The dialog confirmed the name chosen, not the numbered ones: those are replaced only
+    // once the user says so.
+    std::size_t existing = 0;
+    for (const auto& f : files)
+        if (pngs.size() > 1 && std::filesystem::exists(f)) ++existing;
+    if (!existing) {
+        writeSet(pngs, files);
+        return;
+    }
+    services_.showAlert({Glib::ustring::compose(_("Replace %1 existing files?"), existing),
+                         Glib::ustring::compose(_("Files named %1 … %2 are already there."), files.front().filename().string(),
+                                                files.back().filename().string()),
+                         {_("Replace"), _("Cancel")}},
+                        lifetime_.guard([this, pngs = std::move(pngs), files](std::size_t answer) {
+                            if (answer == 0) writeSet(pngs, files);
+                        }));
+}
+
+void CardActions::writeSet(const std::vector<std::vector<std::uint8_t>>& pngs,
+                           const std::vector<std::filesystem::path>& files) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (const auto error = writeFileAtomically(files[i], pngs[i])) {
+            g_warning("could not save %s: %s", files[i].c_str(), error.message().c_str());
+            // Nothing half done: the cards of this export already written go again.
+            for (std::size_t k = 0; k < i; ++k) {
+                std::error_code ignored;
+                std::filesystem::remove(files[k], ignored);
+            }
+            document_.setStatus(saveFailed());
+            return;
+        }
+    }
+    if (files.size() == 1) {
+        document_.setStatus(Glib::ustring::compose(_("Saved \u2713 %1"), files.front().filename().string()));
+        return;
+    }
+    document_.setStatus(Glib::ustring::compose(_("Saved \u2713 %1 \u2026 -%2%3"), files.front().filename().string(),
+                                               files.size(), files.front().extension().string()));
+}
+
+void CardActions::exportPDF() {
+    std::string name = Card::fileName(document_.markdown(), document_.preset().id);
+    name = std::filesystem::path(name).replace_extension(".pdf").string();
+    const std::string title = Card::title(document_.markdown());
+    renderCurrentSet([this, name, title](const Preset&, std::vector<CardImagePtr> set) {
+        auto pdf = set.empty() ? std::nullopt : PdfDocument::encode(set, title);
+        if (!pdf) {
+            document_.setStatus(exportFailed());
+            return;
+        }
+        services_.bringToFront();
+        services_.chooseSaveFile(name, lifetime_.guard([this, bytes = std::move(*pdf)](
+                                                           std::optional<std::filesystem::path> path) {
+            if (!path) return;
+            if (const auto error = writeFileAtomically(*path, bytes)) {
+                g_warning("could not save %s: %s", path->c_str(), error.message().c_str());
+                document_.setStatus(_("Couldn't save the PDF"));
+                return;
+            }
+            document_.setStatus(Glib::ustring::compose(_("Saved \u2713 %1"), path->filename().string()));
+        }));
+    });
+}
+
 void CardActions::copyPNG() {
-    renderCurrentCard([this](const Preset&, CardImagePtr image) {
+    renderCurrentSet([this](const Preset&, std::vector<CardImagePtr> set) {
+        // With pages, the card shown in the preview.
+        const std::size_t shown = std::min(document_.shownPage(), set.empty() ? 0 : set.size() - 1);
+        CardImagePtr image = set.empty() ? nullptr : set[shown];
         if (!image) {
             document_.setStatus(copyFailed());
             return;

@@ -16,12 +16,19 @@ public:
     CardActions(const CardActions&) = delete;
     CardActions& operator=(const CardActions&) = delete;
 
+    // With pages on, export writes the whole set (<name>-1.png …) and copy takes the card
+    // shown in the preview.
     void exportPNG();
+    void exportPDF();
     void copyPNG();
     void sharePNG(DesktopServices::Anchor anchor);
 
 private:
     void renderCurrentCard(std::function<void(const Preset&, CardImagePtr)> then);
+    // The current card, or with pages on, the current set.
+    void renderCurrentSet(std::function<void(const Preset&, std::vector<CardImagePtr>)> then);
+    void exportSet(std::vector<std::vector<std::uint8_t>> pngs, const std::filesystem::path& chosen);
+    void writeSet(const std::vector<std::vector<std::uint8_t>>& pngs, const std::vector<std::filesystem::path>& files);
 
     CardDocument& document_;
     CardRenderer& renderer_;

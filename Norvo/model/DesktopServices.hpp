@@ -32,8 +32,9 @@ public:
     virtual ~DesktopServices() = default;
     // Brings the main window to the front.
     virtual void bringToFront() = 0;
-    // Asks where to save a PNG, suggesting `suggestedName`; nothing when cancelled.
-    // The chosen path always ends in an extension (".png" is added when it had none).
+    // Asks where to save a file, suggesting `suggestedName` (a PNG or a PDF, by its
+    // extension); nothing when cancelled. The chosen path always ends in an extension (the
+    // suggested one is added when it had none).
     virtual void chooseSaveFile(const std::string& suggestedName, SaveChoice done) = 0;
     virtual void copyImage(const CardImagePtr& image) = 0;
     virtual void showSharePicker(const std::filesystem::path& file, Anchor anchor) = 0;

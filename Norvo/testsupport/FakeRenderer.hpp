@@ -33,12 +33,14 @@ public:
             std::vector<CardImagePtr> set;
             for (std::size_t k = 0; withImage && k < pages; ++k)
                 set.push_back(std::make_shared<CardImage>(int(p.width), int(p.height)));
+            lastSet = set;
             r.pagesCompletion(std::move(set));
             return;
         }
         r.completion(withImage ? std::make_shared<CardImage>(int(p.width), int(p.height)) : nullptr);
     }
     std::shared_ptr<std::vector<Request>> requests = std::make_shared<std::vector<Request>>();
+    std::vector<CardImagePtr> lastSet;  // the cards of the last set completed
 };
 
 }  // namespace norvo::testing

@@ -30,6 +30,15 @@ bool poll(const std::function<bool()>& done, std::chrono::milliseconds limit, bo
 bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) { return poll(done, limit, true); }
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) { return poll(done, limit, false); }
 
+std::string pdfInfo(const std::filesystem::path& pdf, const std::string& field) {
+    const auto info = runProcess({"pdfinfo", pdf.string()});
+    const std::string text = "\n" + info.out;
+    const auto at = text.find("\n" + field + ":");
+    if (info.exitStatus != 0 || at == std::string::npos) return {};
+    const auto from = text.find_first_not_of(' ', at + field.size() + 2);
+    return text.substr(from, text.find('\n', from) - from);
+}
+
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& out,
                            const std::filesystem::path& err) {
     pid_ = fork();

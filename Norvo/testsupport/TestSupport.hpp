@@ -47,6 +47,9 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
                          const std::string& stdinText = {});
 
+// One field of what `pdfinfo` says of a PDF ("Pages", "Title", "Page size"), or "".
+std::string pdfInfo(const std::filesystem::path& pdf, const std::string& field);
+
 // A program running beside the test, its standard output and error going to files; waited
 // for (and stopped, if still running) when the object goes.
 class ChildProcess {

@@ -142,17 +142,20 @@ void GtkDesktopServices::chooseSaveFile(const std::string& suggestedName, SaveCh
 
 void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr<Gio::File>& folder, SaveChoice done) {
     Gtk::Window* parent = mainWindow_();
-    chooser_ = Gtk::FileChooserNative::create(_("Export PNG"), *parent, Gtk::FileChooser::Action::SAVE, _("_Export"),
-                                              _("_Cancel"));
+    // The suggested name says what is saved: a PNG card, or a PDF of a set of cards.
+    const std::string extension = std::filesystem::path(name).extension().string();
+    const bool pdf = extension == ".pdf";
+    chooser_ = Gtk::FileChooserNative::create(pdf ? _("Export PDF") : _("Export PNG"), *parent,
+                                              Gtk::FileChooser::Action::SAVE, _("_Export"), _("_Cancel"));
     auto filter = Gtk::FileFilter::create();
-    filter->set_name(_("PNG image"));
-    filter->add_mime_type("image/png");
-    filter->add_suffix("png");
+    filter->set_name(pdf ? _("PDF document") : _("PNG image"));
+    filter->add_mime_type(pdf ? "application/pdf" : "image/png");
+    filter->add_suffix(pdf ? "pdf" : "png");
     chooser_->add_filter(filter);
     chooser_->set_modal(true);
     if (folder) chooser_->set_current_folder(folder);
     chooser_->set_current_name(name);
-    chooser_->signal_response().connect([this, done = std::move(done)](int response) {
+    chooser_->signal_response().connect([this, done = std::move(done), extension](int response) {
         auto chooser = chooser_;  // keep it alive through this handler
         chooser_.reset();
         const auto file = chooser->get_file();
@@ -162,7 +165,7 @@ void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr
         }
         std::filesystem::path path = file->get_path();
         if (!path.has_extension()) {
-            path += ".png";
+            path += extension.empty() ? std::string(".png") : extension;
             // The dialog only confirmed replacing the name as typed; ask again for this one.
             if (std::filesystem::exists(path)) {
                 openChooser(path.filename().string(), file->get_parent(), done);

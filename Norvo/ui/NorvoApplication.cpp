@@ -87,11 +87,13 @@ void NorvoApplication::installActions() {
     add_action("quit", [this] { quit(); });
     add_action("export", [this] { actions_->exportPNG(); });
     add_action("copy-card", [this] { actions_->copyPNG(); });
+    add_action("export-pdf", [this] { actions_->exportPDF(); });
     add_action("install-update", [this] { updates_->promptForUpdate(); });
     add_action("check-updates", [this] { updates_->checkForUpdatesManually(); });
     set_accel_for_action("app.preferences", "<Primary>comma");
     set_accel_for_action("app.quit", "<Primary>q");
     set_accel_for_action("app.export", "<Primary>s");
+    set_accel_for_action("app.export-pdf", "<Primary><Shift>e");
     set_accel_for_action("app.copy-card", "<Primary><Shift>c");
     add_action("previous-page", [this] {
         if (window_) window_->showPreviousPage();
@@ -120,6 +122,7 @@ void NorvoApplication::buildMenus() {
     auto file = Gio::Menu::create();
     auto save = Gio::Menu::create();
     save->append(_("Export PNG\u2026"), "app.export");
+    save->append(_("Export PDF\u2026"), "app.export-pdf");
     save->append(_("Copy Card"), "app.copy-card");
     file->append_section(save);
 

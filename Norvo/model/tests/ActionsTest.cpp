@@ -121,3 +121,58 @@ TEST_F(Actions, CopyAndShare) {
     renderer_->complete(last(), false);
     EXPECT_EQ(model_.status(), "Share failed");
 }
+
+TEST_F(Actions, SetsOfPagesExportCopyAndBecomeOnePdf) {
+    model_.setMarkdown("# Set\n\nLong enough for pages.");
+    model_.setPages(true);
+    renderer_->complete(last(), true, 3);  // the preview
+
+    // Export writes every card beside the name chosen once.
+    actions_.exportPNG();
+    ASSERT_TRUE((*renderer_->requests)[last()].pagesCompletion);
+    renderer_->complete(last(), true, 3);
+    ASSERT_EQ(services_.suggestedNames.back(), "set-square.png");
+    services_.answerSave(temp_.path() / "set.png");
+    for (const char* name : {"set-1.png", "set-2.png", "set-3.png"})
+        EXPECT_EQ(norvo::testing::readPngHeader(file(temp_.path() / name)).width, 1080u) << name;
+    EXPECT_FALSE(std::filesystem::exists(temp_.path() / "set.png"));
+    EXPECT_EQ(model_.status(), "Saved \u2713 set-1.png \u2026 -3.png");
+
+    // A failure on card 3 leaves none of this export behind.
+    std::filesystem::create_directories(temp_.path() / "broken-3.png");
+    actions_.exportPNG();
+    renderer_->complete(last(), true, 3);
+    services_.answerSave(temp_.path() / "broken.png");
+    services_.answerAlert(0);  // the folder in the way counts as a file to replace
+    EXPECT_FALSE(std::filesystem::exists(temp_.path() / "broken-1.png"));
+    EXPECT_FALSE(std::filesystem::exists(temp_.path() / "broken-2.png"));
+    EXPECT_EQ(model_.status(), "Couldn't save the PNG");
+
+    // Numbered files already there are replaced only when the user says so.
+    norvo::testing::writeFile(temp_.path() / "again-2.png", "mine");
+    for (std::size_t answer : {1u, 0u}) {
+        actions_.exportPNG();
+        renderer_->complete(last(), true, 3);
+        services_.answerSave(temp_.path() / "again.png");
+        ASSERT_FALSE(services_.alerts.empty());
+        EXPECT_EQ(services_.alerts.back().message, "Replace 1 existing files?");
+        services_.answerAlert(answer);
+        EXPECT_EQ(norvo::testing::readText(temp_.path() / "again-2.png") == "mine", answer == 1u);
+    }
+
+    // Copy takes the card shown.
+    model_.showPage(1);
+    actions_.copyPNG();
+    renderer_->complete(last(), true, 3);
+    ASSERT_FALSE(services_.copied.empty());
+    EXPECT_EQ(services_.copied.back(), renderer_->lastSet[1]);
+
+    // One PDF: a page per card, named and titled after the note.
+    actions_.exportPDF();
+    renderer_->complete(last(), true, 3);
+    EXPECT_EQ(services_.suggestedNames.back(), "set-square.pdf");
+    services_.answerSave(temp_.path() / "set.pdf");
+    EXPECT_EQ(model_.status(), "Saved \u2713 set.pdf");
+    EXPECT_EQ(norvo::testing::pdfInfo(temp_.path() / "set.pdf", "Pages"), "3");
+    EXPECT_EQ(norvo::testing::pdfInfo(temp_.path() / "set.pdf", "Title"), "Set");
+}
