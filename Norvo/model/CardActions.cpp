@@ -195,17 +195,28 @@ void CardActions::copyPNG() {
 }
 
 void CardActions::sharePNG(DesktopServices::Anchor anchor) {
-    renderCurrentCard([this, anchor](const Preset& preset, CardImagePtr image) {
-        const auto png = exactPng(image, preset);
+    renderCurrentSet([this, anchor](const Preset& preset, std::vector<CardImagePtr> set) {
         // Named after the text as it is now, when the render has finished.
         const auto file = services_.temporaryFolder() / Card::fileName(document_.markdown(), preset.id);
-        const auto error = png ? writeFileAtomically(file, *png) : std::make_error_code(std::errc::io_error);
+        std::vector<std::filesystem::path> files;
+        std::error_code error = set.empty() ? std::make_error_code(std::errc::io_error) : std::error_code();
+        for (std::size_t i = 0; !error && i < set.size(); ++i) {
+            files.push_back(set.size() == 1 ? file : pageFile(file, i + 1));
+            const auto png = exactPng(set[i], preset);
+            error = png ? writeFileAtomically(files.back(), *png) : std::make_error_code(std::errc::io_error);
+        }
+        if (!error && set.size() > 1) {
+            // A set is offered as one PDF too.
+            files.push_back(std::filesystem::path(file).replace_extension(".pdf"));
+            const auto pdf = PdfDocument::encode(set, Card::title(document_.markdown()));
+            error = pdf ? writeFileAtomically(files.back(), *pdf) : std::make_error_code(std::errc::io_error);
+        }
         if (error) {
             g_warning("could not share %s: %s", file.c_str(), error.message().c_str());
             document_.setStatus(shareFailed());
             return;
         }
-        services_.showSharePicker(file, anchor);
+        services_.showSharePicker(files, anchor);
     });
 }
 

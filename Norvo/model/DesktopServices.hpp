@@ -37,7 +37,8 @@ public:
     // suggested one is added when it had none).
     virtual void chooseSaveFile(const std::string& suggestedName, SaveChoice done) = 0;
     virtual void copyImage(const CardImagePtr& image) = 0;
-    virtual void showSharePicker(const std::filesystem::path& file, Anchor anchor) = 0;
+    // Offers the files (a card, or the cards and the PDF of a set) to other applications.
+    virtual void showSharePicker(const std::vector<std::filesystem::path>& files, Anchor anchor) = 0;
     virtual std::filesystem::path temporaryFolder() = 0;
     virtual void showAlert(const Alert& alert, AlertAnswer answered) = 0;
 };

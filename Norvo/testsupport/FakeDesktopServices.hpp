@@ -18,8 +18,8 @@ public:
         pendingSave = std::move(done);
     }
     void copyImage(const CardImagePtr& image) override { copied.push_back(image); }
-    void showSharePicker(const std::filesystem::path& file, Anchor anchor) override {
-        shared.push_back({file, anchor});
+    void showSharePicker(const std::vector<std::filesystem::path>& files, Anchor anchor) override {
+        shared.push_back({files, anchor});
     }
     std::filesystem::path temporaryFolder() override { return temp_; }
     void showAlert(const Alert& alert, AlertAnswer answered) override {
@@ -46,7 +46,7 @@ public:
     std::vector<std::string> suggestedNames;
     SaveChoice pendingSave;
     std::vector<CardImagePtr> copied;
-    std::vector<std::pair<std::filesystem::path, Anchor>> shared;
+    std::vector<std::pair<std::vector<std::filesystem::path>, Anchor>> shared;
 
 private:
     std::filesystem::path temp_;

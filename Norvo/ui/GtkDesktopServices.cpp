@@ -1,5 +1,7 @@
 #include "ui/GtkDesktopServices.hpp"
 
+#include <set>
+
 #include <glibmm/i18n.h>
 #include <glibmm/miscutils.h>
 #include <giomm/appinfo.h>
@@ -50,8 +52,8 @@ SharePopover::SharePopover() : list_(Gtk::Orientation::VERTICAL, 2) {
     set_has_arrow(true);
 }
 
-void SharePopover::showFor(const std::filesystem::path& file, Gtk::Widget& anchor) {
-    file_ = file;
+void SharePopover::showFor(const std::vector<std::filesystem::path>& files, Gtk::Widget& anchor) {
+    files_ = files;
     if (anchor_ != &anchor) {
         if (anchor_) unparent();
         set_parent(anchor);
@@ -65,27 +67,40 @@ void SharePopover::showFor(const std::filesystem::path& file, Gtk::Widget& ancho
     header->set_margin_start(8);
     header->set_margin_bottom(4);
     list_.append(*header);
-    for (const auto& app : Gio::AppInfo::get_all_for_type("image/png")) {
-        if (!app || !app->should_show() || app->get_id() == std::string(NORVO_APP_ID) + ".desktop") continue;
-        Gtk::Button* entry = makeEntry(app->get_display_name(), app->get_icon(), "application-x-executable-symbolic");
-        entry->signal_clicked().connect([this, app] {
-            popdown();
-            try {
-                auto context = get_display()->get_app_launch_context();
-                app->launch(Gio::File::create_for_path(file_.string()), context);
-            } catch (const Glib::Error&) {
-                // The application failed to start; the file is still there to open by hand.
-            }
-        });
-        list_.append(*entry);
-    }
+    // Apps for images get every card; apps for PDF documents get the PDF of a set.
+    std::vector<Glib::RefPtr<Gio::File>> images, documents;
+    for (const auto& f : files_)
+        (f.extension() == ".pdf" ? documents : images).push_back(Gio::File::create_for_path(f.string()));
+    std::set<std::string> listed;
+    auto offer = [&](const char* type, const std::vector<Glib::RefPtr<Gio::File>>& these, bool pdf) {
+        if (these.empty()) return;
+        for (const auto& app : Gio::AppInfo::get_all_for_type(type)) {
+            if (!app || !app->should_show() || app->get_id() == std::string(NORVO_APP_ID) + ".desktop") continue;
+            if (!listed.insert(app->get_id() + type).second) continue;
+            const Glib::ustring name =
+                pdf ? Glib::ustring::compose(_("%1 (PDF)"), app->get_display_name()) : Glib::ustring(app->get_display_name());
+            Gtk::Button* entry = makeEntry(name, app->get_icon(), "application-x-executable-symbolic");
+            entry->signal_clicked().connect([this, app, these] {
+                popdown();
+                try {
+                    app->launch(these, get_display()->get_app_launch_context());
+                } catch (const Glib::Error& e) {
+                    // The application failed to start; the files are still there to open by hand.
+                    g_warning("could not open the cards with %s: %s", app->get_id().c_str(), e.what());
+                }
+            });
+            list_.append(*entry);
+        }
+    };
+    offer("image/png", images, false);
+    offer("application/pdf", documents, true);
     list_.append(*Gtk::make_managed<Gtk::Separator>());
-    Gtk::Button* files = makeEntry(_("Show in Files"), {}, "folder-open-symbolic");
-    files->signal_clicked().connect([this] {
+    Gtk::Button* show = makeEntry(_("Show in Files"), {}, "folder-open-symbolic");
+    show->signal_clicked().connect([this] {
         popdown();
         showInFiles();
     });
-    list_.append(*files);
+    list_.append(*show);
     popup();
 }
 
@@ -99,7 +114,8 @@ std::vector<std::string> SharePopover::entries() const {
 }
 
 void SharePopover::showInFiles() {
-    const auto file = Gio::File::create_for_path(file_.string());
+    if (files_.empty()) return;
+    const auto file = Gio::File::create_for_path(files_.front().string());
     auto openFolder = [file] {
         try {
             Gio::AppInfo::launch_default_for_uri(file->get_parent()->get_uri());
@@ -181,12 +197,12 @@ void GtkDesktopServices::copyImage(const CardImagePtr& image) {
     Gdk::Display::get_default()->get_clipboard()->set_texture(makeTexture(*image));
 }
 
-void GtkDesktopServices::showSharePicker(const std::filesystem::path& file, Anchor anchor) {
+void GtkDesktopServices::showSharePicker(const std::vector<std::filesystem::path>& files, Anchor anchor) {
     // The UI hands over the widget the picker belongs to; nothing else makes anchors.
     auto* widget = static_cast<Gtk::Widget*>(const_cast<void*>(anchor.handle));
-    if (!widget) return;
+    if (!widget || files.empty()) return;
     if (!popover_) popover_ = std::make_unique<SharePopover>();
-    popover_->showFor(file, *widget);
+    popover_->showFor(files, *widget);
 }
 
 std::filesystem::path GtkDesktopServices::temporaryFolder() { return Glib::get_tmp_dir(); }

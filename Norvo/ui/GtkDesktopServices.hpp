@@ -12,18 +12,19 @@
 
 namespace norvo {
 
-// Lists the applications that open PNG images, plus "Show in Files", for one file.
+// Lists the applications that open the shared cards (PNG images, and the PDF of a set),
+// plus "Show in Files".
 class SharePopover : public Gtk::Popover {
 public:
     SharePopover();
-    void showFor(const std::filesystem::path& file, Gtk::Widget& anchor);
+    void showFor(const std::vector<std::filesystem::path>& files, Gtk::Widget& anchor);
     // The entries as shown, for tests: application names, then "Show in Files".
     std::vector<std::string> entries() const;
 
 private:
     void showInFiles();
     Gtk::Box list_;
-    std::filesystem::path file_;
+    std::vector<std::filesystem::path> files_;
     Gtk::Widget* anchor_ = nullptr;
 };
 
@@ -36,7 +37,7 @@ public:
     void chooseSaveFile(const std::string& suggestedName, SaveChoice done) override;
     void copyImage(const CardImagePtr& image) override;
     // The anchor is the widget the picker opens at.
-    void showSharePicker(const std::filesystem::path& file, Anchor anchor) override;
+    void showSharePicker(const std::vector<std::filesystem::path>& files, Anchor anchor) override;
     std::filesystem::path temporaryFolder() override;
     void showAlert(const Alert& alert, AlertAnswer answered) override;
     SharePopover* sharePopover() { return popover_.get(); }

@@ -105,17 +105,17 @@ TEST_F(Actions, CopyAndShare) {
     model_.setMarkdown("# After the click");  // share names the file when its render ends
     renderer_->complete(last() - 1);
     ASSERT_EQ(services_.shared.size(), 1u);
-    EXPECT_EQ(services_.shared[0].first, temp_.path() / "after-the-click-square.png");
+    EXPECT_EQ(services_.shared[0].first, std::vector<std::filesystem::path>{temp_.path() / "after-the-click-square.png"});
     EXPECT_EQ(services_.shared[0].second.handle, anchor.handle);
     EXPECT_EQ(model_.status(), "");  // success says nothing
-    const auto firstSize = std::filesystem::file_size(services_.shared[0].first);
+    const auto firstSize = std::filesystem::file_size(services_.shared[0].first.at(0));
 
     model_.setPresetID("square");
     actions_.sharePNG(anchor);
     renderer_->complete(last());
     ASSERT_EQ(services_.shared.size(), 2u);
     EXPECT_EQ(services_.shared[1].first, services_.shared[0].first);  // the same file, replaced
-    EXPECT_EQ(std::filesystem::file_size(services_.shared[1].first), firstSize);
+    EXPECT_EQ(std::filesystem::file_size(services_.shared[1].first.at(0)), firstSize);
 
     actions_.sharePNG(anchor);
     renderer_->complete(last(), false);
@@ -166,6 +166,15 @@ TEST_F(Actions, SetsOfPagesExportCopyAndBecomeOnePdf) {
     renderer_->complete(last(), true, 3);
     ASSERT_FALSE(services_.copied.empty());
     EXPECT_EQ(services_.copied.back(), renderer_->lastSet[1]);
+
+    // Share offers every card and the PDF of the set.
+    actions_.sharePNG(DesktopServices::Anchor{&services_});
+    renderer_->complete(last(), true, 3);
+    ASSERT_FALSE(services_.shared.empty());
+    EXPECT_EQ(services_.shared.back().first,
+              (std::vector<std::filesystem::path>{temp_.path() / "set-square-1.png", temp_.path() / "set-square-2.png",
+                                                  temp_.path() / "set-square-3.png", temp_.path() / "set-square.pdf"}));
+    EXPECT_EQ(norvo::testing::pdfInfo(temp_.path() / "set-square.pdf", "Pages"), "3");
 
     // One PDF: a page per card, named and titled after the note.
     actions_.exportPDF();

@@ -186,7 +186,7 @@ TEST_F(App, SharePopoverAlwaysOffersShowInFiles) {
     SharePopover popover;
     const auto file = temp_->path() / "card-square.png";
     norvo::testing::writeFile(file, "png");
-    popover.showFor(file, controls().shareButton());
+    popover.showFor({file}, controls().shareButton());
     const auto entries = popover.entries();
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(entries.back(), "Show in Files");
