@@ -1,6 +1,7 @@
 // norvo-gallery DIR [CORPUS]: renders every note of the corpus in every size and font and
 // writes one contact sheet per theme (DIR/gallery-<theme>.png): a row per note, a column
-// per size and font, each card scaled into its cell. Run it under a display (xvfb-run -a).
+// per size and font, each card scaled into its cell. Also one sheet per theme of the long
+// essay as a set of square cards (DIR/pages-<theme>.png). Run it under xvfb-run -a.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -112,6 +113,47 @@ int main(int argc, char** argv) {
             ++row;
         }
         const auto file = out / (std::string("gallery-") + theme + ".png");
+        cr.reset();
+        if (cairo_surface_write_to_png(sheet.get(), file.c_str()) != CAIRO_STATUS_SUCCESS) ++failures;
+        std::printf("%s\n", file.c_str());
+    }
+
+    // The long essay as a set of cards, one sheet per theme.
+    const auto essay = notes.find("long-6000");
+    for (const char* theme : kThemes) {
+        if (essay == notes.end()) break;
+        std::vector<CardImagePtr> set;
+        bool done = false;
+        engine.renderPages(essay->second, theme, "sans", Presets::by("square"), true, 1.0,
+                           [&](std::vector<CardImagePtr> images, std::vector<std::string>) {
+                               set = std::move(images);
+                               done = true;
+                           });
+        while (!done) g_main_context_iteration(nullptr, TRUE);
+        if (set.empty()) {
+            ++failures;
+            continue;
+        }
+        constexpr int kPageCell = 540;
+        const int sheetWidth = int(set.size()) * (kPageCell + kGap) + kGap;
+        CairoSurfacePtr sheet(cairo_image_surface_create(CAIRO_FORMAT_RGB24, sheetWidth, kPageCell + 2 * kGap));
+        CairoPtr cr(cairo_create(sheet.get()));
+        cairo_set_source_rgb(cr.get(), 0.16, 0.16, 0.17);
+        cairo_paint(cr.get());
+        for (std::size_t i = 0; i < set.size(); ++i) {
+            const CardImage& image = *set[i];
+            CairoSurfacePtr card(cairo_image_surface_create_for_data(const_cast<unsigned char*>(image.data()),
+                                                                     CAIRO_FORMAT_ARGB32, image.width(),
+                                                                     image.height(), image.stride()));
+            cairo_save(cr.get());
+            cairo_translate(cr.get(), kGap + double(i) * (kPageCell + kGap), kGap);
+            cairo_scale(cr.get(), double(kPageCell) / image.width(), double(kPageCell) / image.height());
+            cairo_set_source_surface(cr.get(), card.get(), 0, 0);
+            cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_GOOD);
+            cairo_paint(cr.get());
+            cairo_restore(cr.get());
+        }
+        const auto file = out / (std::string("pages-") + theme + ".png");
         cr.reset();
         if (cairo_surface_write_to_png(sheet.get(), file.c_str()) != CAIRO_STATUS_SUCCESS) ++failures;
         std::printf("%s\n", file.c_str());

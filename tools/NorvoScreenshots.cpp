@@ -87,6 +87,24 @@ int main(int argc, char** argv) {
             app->document().setPresetID("portrait");
             pump(1500);
             shoot(window, dir, "main-dark");
+
+            // A long note as a set of cards, on its second card, dark and light.
+            std::string essay = "# Notes on a set of cards\n\n";
+            for (int i = 1; essay.size() < 5200; ++i)
+                essay += "Paragraph " + std::to_string(i) +
+                         ": a long note reads best as a carousel, one calm card after another, every card the "
+                         "same size and the same text size.\n\n";
+            app->document().setMarkdown(essay);
+            app->document().setPresetID("square");
+            app->document().setPages(true);
+            pump(3000);
+            window.showNextPage();
+            pump(500);
+            shoot(window, dir, "pages-dark");
+            Gtk::Settings::get_default()->property_gtk_application_prefer_dark_theme() = false;
+            app->document().setThemeID("paper");
+            pump(3000);
+            shoot(window, dir, "pages-light");
             app->quit();
         });
     });

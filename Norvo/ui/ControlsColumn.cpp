@@ -173,7 +173,7 @@ void ControlsColumn::buildEditor() {
     });
     editorScroller_.add_css_class("card-editor-frame");
     editorScroller_.set_child(editor_);
-    editorScroller_.set_min_content_height(200);
+    editorScroller_.set_min_content_height(160);
     editorScroller_.set_vexpand(true);
     editorScroller_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
     append(editorScroller_);
