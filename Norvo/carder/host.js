@@ -432,6 +432,52 @@
     return false;
   }
 
+  // A table that continues on the next card repeats its header row there: the table is
+  // split where a card begins, and the rest becomes a table of its own on the next card,
+  // under a copy of the header.
+  function repeatTableHeaders(frame, content) {
+    // A row that does not fit the card's height is drawn at the top of the next card even
+    // where its box still says otherwise.
+    const limit = frame.getBoundingClientRect().bottom + 0.5;
+    const range = document.createRange();
+    const pending = Array.from(content.querySelectorAll('table'));
+    for (let guard = 0; pending.length && guard < 4 * MAX_PAGES; guard++) {
+      const table = pending.shift();
+      const head = table.tHead && table.tHead.rows[0];
+      const body = table.tBodies[0];
+      if (!head || !body || body.rows.length < 2) continue;
+      range.selectNodeContents(head);
+      let previous = (range.getClientRects()[0] || head.getBoundingClientRect()).left, starts = null;
+      for (const row of body.rows) {
+        // Where the row's text is drawn tells its card; the row's own box may not.
+        range.selectNodeContents(row);
+        const box = range.getClientRects()[0] || row.getBoundingClientRect();
+        const cell = row.cells[0];
+        const rowBottom = box.top - (cell ? parseFloat(getComputedStyle(cell).paddingTop) : 0) + row.offsetHeight;
+        // A row close to the bottom may still be moved on by the browser: split a little early
+        // rather than leave a card holding one stray row.
+        if (Math.abs(box.left - previous) > 1 || rowBottom > limit - 0.25 * row.offsetHeight) {
+          starts = row;
+          break;
+        }
+        previous = box.left;
+      }
+      if (!starts || starts === body.rows[0]) continue;
+      const rest = table.cloneNode(false);
+      rest.classList.add('continued');
+      rest.appendChild(table.tHead.cloneNode(true));
+      const restBody = document.createElement('tbody');
+      while (starts) {
+        const next = starts.nextElementSibling;
+        restBody.appendChild(starts);
+        starts = next;
+      }
+      rest.appendChild(restBody);
+      table.after(rest);
+      pending.push(rest);
+    }
+  }
+
   // Lays the note out as up to 20 cards with one text size for all of them, the largest
   // at which it takes no more cards than at the smallest size, and shows card `page`.
   // Returns the number of cards.
@@ -456,6 +502,8 @@
       }
       size = lo;
     }
+    pagesAt(frame, content, size, min);
+    repeatTableHeaders(frame, content);
     const pages = pagesAt(frame, content, size, min);
     state.paged.pages = Math.min(pages, MAX_PAGES);
     state.paged.capped = pages > MAX_PAGES;

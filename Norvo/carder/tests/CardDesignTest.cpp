@@ -263,3 +263,19 @@ TEST(CardDesign, LongNotesBecomeSetsOfWholeCards) {
     EXPECT_FALSE(capped.reports[18]["cut"]);
     EXPECT_TRUE(capped.reports[19]["cut"]);
 }
+
+TEST(CardDesign, ATableOnSeveralCardsRepeatsItsHeader) {
+    RenderEngine engine;
+    std::string table = "## Measurements\n\n| Sample | Length | Weight |\n|---|---:|---:|\n";
+    for (int i = 1; i <= 120; ++i)
+        table += "| Sample " + std::to_string(i) + " | " + std::to_string(i * 3) + " cm | " + std::to_string(i * 7) +
+                 " g |\n";
+    const PageSet set = renderPages(engine, table, Presets::by("square"));
+    ASSERT_GE(set.images.size(), 2u);
+    // The table goes on under its header on every card after the first (the last layout is
+    // still in the page).
+    const std::string repeated =
+        evaluate(engine.webView(), "String(document.querySelectorAll('table.continued thead').length)");
+    EXPECT_EQ(repeated, std::to_string(set.images.size() - 1));
+    for (const auto& r : set.reports) EXPECT_FALSE(r["cut"]);
+}
