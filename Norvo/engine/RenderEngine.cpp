@@ -44,8 +44,9 @@ namespace {
 
 using Job = RenderEngine::Job;
 
+// A job whose completion wants the card only.
 Job makeJob(const std::string& markdown, const std::string& theme, const std::string& font, const Preset& preset,
-            bool wordmark, double scale) {
+            bool wordmark, double scale, RenderEngine::Completion completion) {
     Job job;
     job.markdown = markdown;
     job.theme = theme;
@@ -53,6 +54,10 @@ Job makeJob(const std::string& markdown, const std::string& theme, const std::st
     job.preset = preset;
     job.wordmark = wordmark;
     job.scale = scale;
+    if (!completion) completion = [](CardImagePtr) {};
+    job.completion = [completion = std::move(completion)](CardImagePtr image, std::string) {
+        completion(std::move(image));
+    };
     return job;
 }
 
@@ -426,26 +431,20 @@ RenderEngine::~RenderEngine() = default;
 
 void RenderEngine::render(const std::string& markdown, const std::string& theme, const std::string& font,
                           const Preset& preset, bool wordmark, double scale, Completion completion) {
-    if (!completion) completion = [](CardImagePtr) {};
-    Job job = makeJob(markdown, theme, font, preset, wordmark, scale);
-    job.completion = [completion = std::move(completion)](CardImagePtr image, std::string) {
-        completion(std::move(image));
-    };
-    queue(std::move(job));
+    queue(makeJob(markdown, theme, font, preset, wordmark, scale, std::move(completion)));
 }
 
 void RenderEngine::renderWithReport(const std::string& markdown, const std::string& theme, const std::string& font,
                                     const Preset& preset, bool wordmark, double scale, ReportCompletion completion) {
-    if (!completion) completion = [](CardImagePtr, std::string) {};
-    Job job = makeJob(markdown, theme, font, preset, wordmark, scale);
+    Job job = makeJob(markdown, theme, font, preset, wordmark, scale, {});
     job.report = true;
-    job.completion = std::move(completion);
+    if (completion) job.completion = std::move(completion);
     queue(std::move(job));
 }
 
 void RenderEngine::queue(Job job) {
     if (!CardImage::validSize(job.preset.width, job.preset.height)) {
-        job.completion(nullptr, {});
+        job.fail();
         return;
     }
     if (job.preview) {
@@ -470,11 +469,7 @@ void RenderEngine::queue(Job job) {
 
 void RenderEngine::renderPreview(const std::string& markdown, const std::string& theme, const std::string& font,
                                  const Preset& preset, bool wordmark, double scale, Completion completion) {
-    if (!completion) completion = [](CardImagePtr) {};
-    Job job = makeJob(markdown, theme, font, preset, wordmark, scale);
-    job.completion = [completion = std::move(completion)](CardImagePtr image, std::string) {
-        completion(std::move(image));
-    };
+    Job job = makeJob(markdown, theme, font, preset, wordmark, scale, std::move(completion));
     job.preview = true;
     queue(std::move(job));
 }
@@ -482,7 +477,7 @@ void RenderEngine::renderPreview(const std::string& markdown, const std::string&
 void RenderEngine::renderPages(const std::string& markdown, const std::string& theme, const std::string& font,
                                const Preset& preset, bool wordmark, double scale, PagesCompletion completion) {
     if (!completion) completion = [](std::vector<CardImagePtr>, std::vector<std::string>) {};
-    Job job = makeJob(markdown, theme, font, preset, wordmark, scale);
+    Job job = makeJob(markdown, theme, font, preset, wordmark, scale, {});
     job.pagesCompletion = std::move(completion);
     queue(std::move(job));
 }

@@ -54,30 +54,38 @@ namespace CardScript {
 
 std::string fontStack(std::string_view fontID) { return Fonts::by(fontID).stack; }
 
-std::optional<std::string> build(std::string_view markdown, std::string_view theme, std::string_view fontID,
-                                 std::int64_t width, std::int64_t height, bool wordmark, double scale) {
+namespace {
+// Sets the card's font, then calls `function` with the card's settings and `extra`
+// arguments; joined by `separator` (";" for statements, "," for one expression).
+std::optional<std::string> callOnCard(const char* separator, const char* function, std::string_view markdown,
+                                      std::string_view theme, std::string_view fontID, std::int64_t width,
+                                      std::int64_t height, bool wordmark, double scale, const char* extra) {
     const auto md = jsonString(markdown);
     const auto th = jsonString(theme);
     const auto font = jsonString(fontStack(fontID));
     if (!md || !th || !font) return std::nullopt;
     std::string s = "document.getElementById('card').style.fontFamily=";
     s += *font;
-    s += ";window.tazuCard(";
-    s += *md + ", " + *th + ", " + std::to_string(width) + ", " + std::to_string(height) + ", ";
+    s += separator;
+    s += function;
+    s += "(" + *md + ", " + *th + ", " + std::to_string(width) + ", " + std::to_string(height) + ", ";
     s += wordmark ? "true" : "false";
-    s += ", " + javaScriptNumber(scale) + ")";
+    s += ", " + javaScriptNumber(scale) + extra + ")";
     return s;
+}
+}  // namespace
+
+std::optional<std::string> build(std::string_view markdown, std::string_view theme, std::string_view fontID,
+                                 std::int64_t width, std::int64_t height, bool wordmark, double scale) {
+    return callOnCard(";", "window.tazuCard", markdown, theme, fontID, width, height, wordmark, scale, "");
 }
 
 std::optional<std::string> buildPages(std::string_view markdown, std::string_view theme, std::string_view fontID,
                                       std::int64_t width, std::int64_t height, bool wordmark, double scale) {
-    const auto md = jsonString(markdown);
-    const auto th = jsonString(theme);
-    const auto font = jsonString(fontStack(fontID));
-    if (!md || !th || !font) return std::nullopt;
-    return "(document.getElementById('card').style.fontFamily=" + *font + ",window.tazuCardPages(" + *md + ", " +
-           *th + ", " + std::to_string(width) + ", " + std::to_string(height) + ", " + (wordmark ? "true" : "false") +
-           ", " + javaScriptNumber(scale) + ", 1))";
+    const auto call =
+        callOnCard(",", "window.tazuCardPages", markdown, theme, fontID, width, height, wordmark, scale, ", 1");
+    if (!call) return std::nullopt;
+    return "(" + *call + ")";
 }
 
 }  // namespace CardScript
