@@ -168,6 +168,33 @@
 
   // --- Blocks ----------------------------------------------------------------------------
 
+  // A paragraph, list item or typed line never ends on a lone short word: its last two
+  // words are joined by a no-break space, so they wrap together.
+  const LAST_TWO_WORDS = /(\S+)[ \t\n]+(\S{1,8})[ \t\n]*$/;
+  function joinLastTwoWords(node) {
+    const match = LAST_TWO_WORDS.exec(node.data);
+    if (!match || match[1].length + match[2].length > 18) return;
+    const trailing = match[0].length - match[0].trimEnd().length;
+    node.data = node.data.slice(0, match.index) + match[1] + '\u00a0' + match[2] +
+                node.data.slice(node.data.length - trailing);
+  }
+  function endsLine(node) {
+    let next = node.nextSibling;
+    while (next && next.nodeType === Node.TEXT_NODE && !next.data.trim()) next = next.nextSibling;
+    return next && next.nodeName === 'BR';
+  }
+  function keepLastWordsTogether(content) {
+    for (const block of content.querySelectorAll('p, li')) {
+      const own = textNodes(block).filter(function (n) {
+        return n.parentElement.closest('p, li') === block && !n.parentElement.closest('code, pre, .image-alt');
+      });
+      own.forEach(function (node, i) {
+        if (i === own.length - 1 || endsLine(node)) joinLastTwoWords(node);
+      });
+    }
+  }
+
+
   // Ordered-list numbers stand in the list's padding: room for the widest one.
   function sizeListNumbers(content) {
     for (const ol of content.querySelectorAll('ol')) {
@@ -367,6 +394,7 @@
     content.innerHTML = md.render(withoutFrontMatter(String(markdown)));
     addIcons(content);
     markScripts(content);
+    keepLastWordsTogether(content);
     sizeListNumbers(content);
     markNumericColumns(content);
 

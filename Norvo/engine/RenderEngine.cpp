@@ -24,6 +24,8 @@ struct RenderEngine::Job {
     bool report = false;
     RenderEngine::ReportCompletion completion;
     bool preview = false;  // may be replaced by a newer preview while it waits
+    // Drawn again after its page died: plain line breaking, which no known WebKit fault needs.
+    bool plainLayout = false;
     // A set of pages instead of one card: each page is drawn and snapshotted in turn.
     RenderEngine::PagesCompletion pagesCompletion;
     std::size_t pageCount = 0;
@@ -120,7 +122,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                                  g_warning("the card page's web process %s; starting a fresh one",
                                            reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "ran out of memory"
                                                                                               : "crashed");
-                             static_cast<State*>(self)->onWebProcessGone();
+                             static_cast<State*>(self)->onWebProcessGone(reason != WEBKIT_WEB_PROCESS_TERMINATED_BY_API);
                          }), this);
         g_signal_connect(view.get(), "decide-policy", G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* d,
                                                                     WebKitPolicyDecisionType type, gpointer self) {
@@ -198,12 +200,33 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         pump();
     }
 
-    void onWebProcessGone() {
+    void onWebProcessGone(bool died) {
+        if (died && current) {
+            failAndReload();
+            return;
+        }
         // Not ready before the faulted job finishes, so the jobs behind it wait for the
         // fresh page instead of being drawn on the dead one.
         pageLoaded = false;
         if (current) finish(nullptr);
         load();
+    }
+
+    // The card whose page died or failed is drawn once more, first on the fresh page, with a
+    // layout that avoids the line breakers WebKit has crashed in. (A dying page may first
+    // answer the script with an error, so both faults lead here.)
+    void retryWithPlainLayout() {
+        jobWatchdog.reset();
+        Job job = std::move(*current);
+        current.reset();
+        currentReport.clear();
+        ++currentTicket;  // late callbacks of the dead page are stale
+        job.plainLayout = true;
+        job.pageCount = 0;
+        job.pageImages.clear();
+        job.pageReports.clear();
+        g_warning("drawing the card again on a fresh page with plain line breaking");
+        queue.push_front(std::move(job));
     }
 
     // Ends the web process; web-process-terminated then reloads the page.
@@ -265,6 +288,8 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                      (job.report ? "'" + std::to_string(ticket) + "\\n'+JSON.stringify(window.tazuCardReport())"
                                  : "'" + std::to_string(ticket) + "'") +
                      ";})()";
+        script = std::string("document.documentElement.classList.toggle('plain-layout',") +
+                 (job.plainLayout ? "true" : "false") + ");" + script;
         if (!highlighterInPage && hasCodeFence(job.markdown)) {
             script = highlighterSource() + "\n;" + script;
             highlighterInPage = true;
@@ -396,7 +421,10 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     // so it is never drawn on a page whose web process is about to be reported gone.
     void failAndReload() {
         pageLoaded = false;
-        finish(nullptr);
+        if (current->plainLayout)
+            finish(nullptr);
+        else
+            retryWithPlainLayout();
         load();
     }
 

@@ -2,6 +2,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -160,6 +162,36 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
     g_spawn_close_pid(pid);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+std::vector<int> descendantsNamed(int root, const std::string& name) {
+    std::map<pid_t, pid_t> parent;
+    std::map<pid_t, std::string> comm;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        const std::string id = e.path().filename();
+        if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(e.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        const auto open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        std::string state;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        parent[pid_t(std::stol(id))] = ppid;
+        comm[pid_t(std::stol(id))] = line.substr(open + 1, close - open - 1);
+    }
+    std::vector<int> out;
+    for (const auto& [pid, name_] : comm) {
+        if (name_.rfind(name, 0) != 0) continue;
+        for (pid_t p = parent[pid]; p > 1; p = parent[p])
+            if (p == root) {
+                out.push_back(pid);
+                break;
+            }
+    }
+    return out;
 }
 
 }  // namespace norvo::testing

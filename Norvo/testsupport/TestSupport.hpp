@@ -67,6 +67,9 @@ private:
     int status_ = -1;
 };
 
+// The pids of the processes below `root` whose name starts with `name`.
+std::vector<int> descendantsNamed(int root, const std::string& name);
+
 // A helper process's "READY <port>" server, stopped with the object.
 class ServerProcess {
 public:

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -41,37 +43,6 @@ bool isUniform(const fs::path& png) {
 std::vector<fs::path> filesIn(const fs::path& folder) {
     std::vector<fs::path> out;
     for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path());
-    return out;
-}
-
-// The pids of the processes below `root` whose name starts with `name`.
-std::vector<pid_t> descendantsNamed(pid_t root, const std::string& name) {
-    std::map<pid_t, pid_t> parent;
-    std::map<pid_t, std::string> comm;
-    for (const auto& e : fs::directory_iterator("/proc")) {
-        const std::string id = e.path().filename();
-        if (id.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream stat(e.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line)) continue;
-        const auto open = line.find('('), close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        std::istringstream rest(line.substr(close + 2));
-        std::string state;
-        pid_t ppid = 0;
-        rest >> state >> ppid;
-        parent[pid_t(std::stol(id))] = ppid;
-        comm[pid_t(std::stol(id))] = line.substr(open + 1, close - open - 1);
-    }
-    std::vector<pid_t> out;
-    for (const auto& [pid, name_] : comm) {
-        if (name_.rfind(name, 0) != 0) continue;
-        for (pid_t p = parent[pid]; p > 1; p = parent[p])
-            if (p == root) {
-                out.push_back(pid);
-                break;
-            }
-    }
     return out;
 }
 
@@ -273,7 +244,7 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
         std::error_code ec;
         const auto written = fs::exists(out, ec) ? filesIn(out).size() : 0u;
         if (written >= 4 + 8 * std::size_t(killed)) {
-            const auto pids = descendantsNamed(child, "WebKitWebProces");
+            const auto pids = norvo::testing::descendantsNamed(child, "WebKitWebProces");
             // First a death, then a hang (a stopped process answers nothing until the watchdog).
             if (!pids.empty() && kill(pids.front(), killed == 0 ? SIGKILL : SIGSTOP) == 0) ++killed;
         }
@@ -324,3 +295,34 @@ TEST(RenderCommand, PagesAndPdf) {
     EXPECT_EQ(norvo::testing::pdfInfo(pdf, "Title"), "A long essay");
     EXPECT_TRUE(fs::exists(out / "short-square.pdf"));
 }
+
+// Every corpus note in every size, at every text size, as single cards and as sets: no
+// card's page dies, so none needs the engine's fallback. One process per font and scale.
+class CrashSweep : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CrashSweep, NoNoteKillsThePage) {
+    norvo::testing::TempFolder tmp;
+    std::vector<std::string> notes;
+    for (const auto& e : fs::directory_iterator(NORVO_TEST_CORPUS)) notes.push_back(e.path().string());
+    std::size_t cards = 0;
+    for (const char* scale : {"0.7", "1.0", "1.3", "1.6", "1.8"}) {
+        for (const bool pages : {false, true}) {
+            const auto out = tmp.path() / (std::string(scale) + (pages ? "-pages" : ""));
+            std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "--size", "all", "--font", GetParam(),
+                                          "--scale", scale, "--report", "-d", out.string()};
+            if (pages) args.push_back("--pages");
+            args.insert(args.end(), notes.begin(), notes.end());
+            const auto r = runProcess(args);
+            const std::string what = std::string(GetParam()) + " " + scale + (pages ? " pages" : "");
+            EXPECT_EQ(r.exitStatus, 0) << what << "\n" << r.err;
+            EXPECT_EQ(r.err.find("web process"), std::string::npos) << what << "\n" << r.err;
+            EXPECT_EQ(r.err.find("again on a fresh page"), std::string::npos) << what << "\n" << r.err;
+            const auto written = std::size_t(std::count(r.out.begin(), r.out.end(), '\n'));
+            EXPECT_GE(written, 4 * notes.size()) << what;
+            cards += written;
+        }
+    }
+    std::printf("%s: %zu cards, no page died\n", GetParam(), cards);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFont, CrashSweep, ::testing::Values("sans", "serif", "mono"));

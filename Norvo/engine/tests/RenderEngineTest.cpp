@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <set>
+
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include "TestSupport.hpp"
@@ -134,6 +139,57 @@ TEST(RenderEngine, HungOrKilledPageDoesNotBlockLaterRequests) {
     EXPECT_TRUE(renderAndWait(engine, "after the crash", Presets::by("story")));
     norvo::testing::runFor(300ms);
     EXPECT_EQ(completions, 1);  // exactly once
+}
+
+// Kills the page's web process once the engine is drawing a card on a process not killed
+// before; returns whether it did.
+bool killPageWhileDrawing(const RenderEngine& engine, std::set<int>& killed) {
+    int victim = 0;
+    runUntil([&] {
+        if (!engine.isLoaded() || engine.queueDepth() == 0) return false;
+        for (int pid : norvo::testing::descendantsNamed(getpid(), "WebKitWebProces"))
+            if (!killed.count(pid)) victim = pid;
+        return victim != 0;
+    }, 30s);
+    if (victim == 0 || kill(victim, SIGKILL) != 0) return false;
+    killed.insert(victim);
+    return true;
+}
+
+TEST(RenderEngine, ACardWhosePageDiesIsDrawnOnceMoreWithPlainLineBreaking) {
+    RenderEngine::Options options = recorderPage();
+    options.jobTimeout = 60s;  // only the kills end a drawing here
+    RenderEngine engine(options);
+    std::set<int> killed;
+
+    CardImagePtr image;
+    int completions = 0;
+    engine.render("dies", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr i) {
+        image = std::move(i);
+        ++completions;
+    });
+    ASSERT_TRUE(killPageWhileDrawing(engine, killed));
+    ASSERT_TRUE(runUntil([&] { return completions == 1; }, 30s));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->row(500)[4 * 500 + 1], 200);
+    const auto drawn = calls(engine);  // the fresh page's calls only
+    ASSERT_EQ(drawn.size(), 1u);
+    EXPECT_EQ(drawn[0]["markdown"], "dies");
+    EXPECT_EQ(drawn[0]["plainLayout"], true);
+
+    // A card that kills the fresh page too fails, once; the next card is drawn as usual.
+    completions = 0;
+    engine.render("always dies", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr i) {
+        image = std::move(i);
+        ++completions;
+    });
+    ASSERT_TRUE(killPageWhileDrawing(engine, killed));
+    ASSERT_TRUE(killPageWhileDrawing(engine, killed));
+    ASSERT_TRUE(runUntil([&] { return completions == 1; }, 30s));
+    EXPECT_FALSE(image);
+    ASSERT_TRUE(renderAndWait(engine, "next", Presets::by("square")));
+    EXPECT_EQ(calls(engine).back()["plainLayout"], false);
+    EXPECT_EQ(completions, 1);
 }
 
 TEST(RenderEngine, PageThatNeverLoadsCompletesRequestsWithNothing) {
