@@ -26,7 +26,7 @@ void SelfTestRun::step(std::size_t index) {
     renderer_.render(CardDocument::kSampleMarkdown, "paper", config_.font, preset, true, config_.scale,
                      lifetime_.guard([this, preset, index](CardImagePtr image) {
                          // The card is encoded and written on a worker while the next one renders.
-                         MainThread::inBackground<std::string>(
+                         background_.run<std::string>(
                              [image, preset, file = folder_ / (preset.id + config_.suffix + ".png"),
                               scale = config_.scaleText()]() -> std::string {
                                  std::optional<std::vector<std::uint8_t>> png;
@@ -40,7 +40,7 @@ void SelfTestRun::step(std::size_t index) {
                                         std::to_string(preset.height) + " scale=" + scale +
                                         " bytes=" + std::to_string(png->size());
                              },
-                             lifetime_.guard([this, index](std::string line) { report(index, std::move(line)); }));
+                             [this, index](std::string line) { report(index, std::move(line)); });
                          step(index + 1);
                      }));
 }

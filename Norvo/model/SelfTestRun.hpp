@@ -34,6 +34,7 @@ private:
     std::vector<std::string> lines_;
     std::size_t printed_ = 0;
     Lifetime lifetime_;
+    BackgroundTasks background_;  // last: joined before the rest goes
 };
 
 }  // namespace norvo

@@ -37,16 +37,16 @@ void UpdateController::setChecking(bool value) {
 
 void UpdateController::checkInBackground(std::function<void(std::optional<UpdateInfo>)> then) {
     auto session = std::shared_ptr<HttpSession>(source_.makeSession());
-    MainThread::inBackground<std::optional<UpdateInfo>>(
+    background_.run<std::optional<UpdateInfo>>(
         [session, url = source_.manifestURL, current = version_] { return Updater::check(url, current, *session); },
-        lifetime_.guard([then = std::move(then)](std::optional<UpdateInfo> found) { then(std::move(found)); }));
+        std::move(then));
 }
 
 void UpdateController::start() {
     if (started_) return;
     started_ = true;
     if (!source_.temporaryFolder.empty())
-        MainThread::inBackground<bool>(
+        background_.run<bool>(
             [folder = source_.temporaryFolder] {
                 SelfUpdater::removeLeftovers(folder);
                 return true;
@@ -102,7 +102,7 @@ void UpdateController::installUpdate() {
     const UpdateInfo update = *availableUpdate_;
     auto session = std::shared_ptr<HttpSession>(source_.makeSession());
     const SelfUpdater::Setup setup = source_.installSetup(*session);
-    MainThread::inBackground<std::exception_ptr>(
+    background_.run<std::exception_ptr>(
         [session, setup, update]() -> std::exception_ptr {
             try {
                 SelfUpdater::install(update, setup);

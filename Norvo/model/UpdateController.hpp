@@ -64,6 +64,7 @@ private:
     bool started_ = false;
     sigc::signal<void()> changed_;
     Lifetime lifetime_;
+    BackgroundTasks background_;  // last: joined before the rest goes
 };
 
 }  // namespace norvo

@@ -2,10 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 namespace norvo {
@@ -14,23 +15,38 @@ namespace {
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
 
-// Closes and removes the temporary file unless it was renamed into place.
+// A new name in `folder` for the temporary file: ".norvo-" and six random letters or digits.
+std::filesystem::path randomName(const std::filesystem::path& folder) {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[6] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes))
+        for (auto& b : bytes) b = static_cast<unsigned char>(std::rand());
+    std::string name = ".norvo-";
+    for (unsigned char b : bytes) name += kLetters[b % (sizeof kLetters - 1)];
+    return (folder.empty() ? std::filesystem::path(".") : folder) / name;
+}
+
+// Closes and removes the temporary file unless it was renamed into place. It is created
+// exclusively, never through a link, with the usual 0666 less the umask, which the kernel
+// applies (reading the umask would mean changing it, for every thread at once).
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const std::filesystem::path& folder)
-        : name_((folder.empty() ? std::filesystem::path(".") : folder) / ".norvo-XXXXXX") {
-        std::string pattern = name_.string();
-        fd_ = mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd_ >= 0) name_ = pattern;
+    explicit TemporaryFile(const std::filesystem::path& folder) {
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            name_ = randomName(folder);
+            fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd_ < 0 && errno != EEXIST) break;
+        }
+        opened_ = fd_ >= 0;
     }
     ~TemporaryFile() {
         if (fd_ >= 0) ::close(fd_);
-        if (fd_ >= 0 || !kept_) std::remove(name_.c_str());
+        if (opened_ && !kept_) std::remove(name_.c_str());
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    bool opened() const { return fd_ >= 0; }
+    bool opened() const { return opened_; }
     int fd() const { return fd_; }
     const std::filesystem::path& name() const { return name_; }
     std::error_code close() {
@@ -43,6 +59,7 @@ public:
 private:
     std::filesystem::path name_;
     int fd_ = -1;
+    bool opened_ = false;
     bool kept_ = false;
 };
 
@@ -58,10 +75,7 @@ std::error_code writeFileAtomically(const std::filesystem::path& path, const std
         if (n <= 0) return n < 0 ? lastError() : std::make_error_code(std::errc::io_error);
         written += std::size_t(n);
     }
-    // mkstemp makes the file private; a written file gets the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    if (fchmod(temp.fd(), 0666 & ~mask) != 0 || fsync(temp.fd()) != 0) return lastError();
+    if (fsync(temp.fd()) != 0) return lastError();
     if (auto error = temp.close()) return error;
     if (std::rename(temp.name().c_str(), path.c_str()) != 0) return lastError();
     temp.keep();
