@@ -12,7 +12,7 @@
 
 #include "cli/RenderCommand.hpp"
 #include "model/AppInfo.hpp"
-#include "model/CardRenderer.hpp"
+#include "ui/EngineCardRenderer.hpp"
 #include "model/UpdateController.hpp"
 #include "ui/NorvoApplication.hpp"
 

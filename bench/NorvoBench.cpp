@@ -24,10 +24,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/PngEncoder.hpp"
 #include "engine/RenderEngine.hpp"
 #include "model/CardDocument.hpp"
 #include "model/CardRenderer.hpp"
+#include "ui/EngineCardRenderer.hpp"
+#include "image/PngEncoder.hpp"
 
 using namespace norvo;
 using Clock = std::chrono::steady_clock;
@@ -51,7 +52,7 @@ CardImagePtr renderOnce(RenderEngine& engine, const std::string& md, const Prese
     CardImagePtr image;
     bool done = false;
     const auto t0 = Clock::now();
-    engine.render(md, "paper", "sans", p, true, 1.0, [&](CardImagePtr i) {
+    engine.render(CardRequest{md, "paper", "sans", p, true, 1.0}, [&](CardImagePtr i) {
         image = std::move(i);
         done = true;
     });
@@ -173,22 +174,16 @@ int emptyPage() {
 // A renderer for the typing stream: the web engine, with each request's edit number noted.
 class CountingRenderer final : public CardRenderer {
 public:
-    void render(const std::string& markdown, const std::string& theme, const std::string& font, const Preset& preset,
-                bool wordmark, double scale, Completion completion) override {
-        engine.render(markdown, theme, font, preset, wordmark, scale, std::move(completion));
-    }
-    void renderPreview(const std::string& markdown, const std::string& theme, const std::string& font,
-                       const Preset& preset, bool wordmark, double scale, Completion completion) override {
+    void render(const CardRequest& card, Completion completion) override { engine.render(card, std::move(completion)); }
+    void renderPreview(const CardRequest& card, Completion completion) override {
         const int edit = currentEdit;
-        engine.renderPreview(markdown, theme, font, preset, wordmark, scale,
-                             [this, edit, completion = std::move(completion)](CardImagePtr image) {
-                                 shownEdit = std::max(shownEdit, edit);
-                                 completion(std::move(image));
-                             });
+        engine.renderPreview(card, [this, edit, completion = std::move(completion)](CardImagePtr image) {
+            shownEdit = std::max(shownEdit, edit);
+            completion(std::move(image));
+        });
         deepest = std::max(deepest, engine.queueDepth());
     }
-    void renderPages(const std::string&, const std::string&, const std::string&, const Preset&, bool, double,
-                     PagesCompletion completion) override {
+    void renderPages(const CardRequest&, PagesCompletion completion) override {
         completion({});  // the typing stream types into a single card
     }
     RenderEngine engine;
@@ -227,7 +222,7 @@ int main(int argc, char** argv) {
             std::size_t bytes = 0, refBytes = 0;
             for (int i = 0; i < rounds; ++i) {
                 auto t0 = Clock::now();
-                bytes = RenderEngine::png(*image, p.width, p.height)->size();
+                bytes = PngEncoder::encodeAt(*image, p.width, p.height)->size();
                 encode.push_back(ms(Clock::now() - t0));
                 t0 = Clock::now();
                 refBytes = defaultLevelSize(*image);

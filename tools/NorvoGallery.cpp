@@ -15,7 +15,7 @@
 #include <glib.h>
 #include <gtk/gtk.h>
 
-#include "engine/CairoPtr.hpp"
+#include "image/CairoPtr.hpp"
 #include "engine/RenderEngine.hpp"
 #include "norvo/Presets.hpp"
 
@@ -31,7 +31,7 @@ CardImagePtr renderAndWait(RenderEngine& engine, const std::string& markdown, co
                            const Preset& preset) {
     CardImagePtr image;
     bool done = false;
-    engine.render(markdown, theme, font, preset, true, 1.0, [&](CardImagePtr i) {
+    engine.render(CardRequest{markdown, theme, font, preset, true, 1.0}, [&](CardImagePtr i) {
         image = std::move(i);
         done = true;
     });
@@ -124,9 +124,9 @@ int main(int argc, char** argv) {
         if (essay == notes.end()) break;
         std::vector<CardImagePtr> set;
         bool done = false;
-        engine.renderPages(essay->second, theme, "sans", Presets::by("square"), true, 1.0,
-                           [&](std::vector<CardImagePtr> images, std::vector<std::string>) {
-                               set = std::move(images);
+        engine.renderPages(CardRequest{essay->second, theme, "sans", Presets::by("square"), true, 1.0},
+                           [&](std::vector<RenderedCard> cards) {
+                               for (RenderedCard& c : cards) set.push_back(std::move(c.image));
                                done = true;
                            });
         while (!done) g_main_context_iteration(nullptr, TRUE);

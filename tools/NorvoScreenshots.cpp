@@ -10,7 +10,7 @@
 #include <gtkmm/settings.h>
 
 #include "model/AppInfo.hpp"
-#include "model/CardRenderer.hpp"
+#include "ui/EngineCardRenderer.hpp"
 #include "support/GPtr.hpp"
 #include "ui/GtkDesktopServices.hpp"
 #include "ui/MainWindow.hpp"

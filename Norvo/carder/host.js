@@ -1,6 +1,12 @@
-// The card page: window.tazuCard(markdown, theme, width, height, wordmark, scale)
-// lays out one finished card in the top-left width x height rectangle before it returns;
-// window.tazuCardReport() then tells what the finished layout measures.
+// The card page. Two entry points, both of which lay out the finished card in the top-left
+// width x height rectangle before they return:
+//   window.tazuCard(markdown, theme, width, height, wordmark, scale): one card.
+//   window.tazuCardDraw(options): the same six settings as one object, and beyond them
+//     pages: true      the note as a set of same-size cards, the first shown;
+//     showPage: n      only show card n of the set laid out last (no other settings);
+//     report: true     measure the finished layout;
+//     plainLayout: true  plain line breaking (the engine's fallback after a page died).
+//   It returns {pages: <cards in the set, 1 for one card>, report: <measurements> or null}.
 (function () {
   'use strict';
 
@@ -408,7 +414,7 @@
              min: floor * scale, max: (hero ? 150 : 68) * unit * scale };
   }
 
-  window.tazuCard = function (markdown, theme, width, height, wordmark, scale) {
+  function drawCard(markdown, theme, width, height, wordmark, scale) {
     const c = prepare(markdown, theme, width, height, wordmark, scale);
     const frame = c.frame, content = c.content, min = c.min, max = c.max;
     let size = fittedSize(frame, content, min, max, min);
@@ -437,8 +443,7 @@
       document.getElementById('continues').hidden = false;
     }
     void content.offsetHeight;  // finish layout before the snapshot
-    return true;
-  };
+  }
 
   // --- Pages ---------------------------------------------------------------------------------
 
@@ -509,7 +514,7 @@
   // Lays the note out as up to 20 cards with one text size for all of them, the largest
   // at which it takes no more cards than at the smallest size, and shows card `page`.
   // Returns the number of cards.
-  window.tazuCardPages = function (markdown, theme, width, height, wordmark, scale, page) {
+  function drawPages(markdown, theme, width, height, wordmark, scale, page) {
     const c = prepare(markdown, theme, width, height, wordmark, scale);
     const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
     state.paged = { gap: c.pad * 2, pages: 1, page: 1, capped: false };
@@ -535,12 +540,12 @@
     const pages = pagesAt(frame, content, size, min);
     state.paged.pages = Math.min(pages, MAX_PAGES);
     state.paged.capped = pages > MAX_PAGES;
-    window.tazuCardShowPage(page);
+    showPage(page);
     return state.paged.pages;
-  };
+  }
 
   // Shows card `page` of the set laid out last (only moves it into view).
-  window.tazuCardShowPage = function (page) {
+  function showPage(page) {
     const paged = state.paged;
     if (!paged) return 0;
     const frame = document.querySelector('.card-frame');
@@ -554,12 +559,12 @@
     document.getElementById('continues').hidden = !state.cut;
     void content.offsetHeight;
     return paged.pages;
-  };
+  }
 
   // --- The layout report -------------------------------------------------------------------
 
   // What the finished layout measures, read from element boxes and text ranges.
-  window.tazuCardReport = function () {
+  function layoutReport() {
     const frame = document.querySelector('.card-frame');
     const content = document.getElementById('content');
     const area = frame.getBoundingClientRect();
@@ -612,6 +617,26 @@
       page: paged ? paged.page : 1,
       pages: paged ? paged.pages : 1
     };
+  }
+
+  // --- Entry points --------------------------------------------------------------------------
+
+  window.tazuCard = function (markdown, theme, width, height, wordmark, scale) {
+    document.documentElement.classList.remove('plain-layout');
+    drawCard(markdown, theme, width, height, wordmark, scale);
+    return true;
+  };
+
+  window.tazuCardDraw = function (o) {
+    let pages = 1;
+    if (o.showPage !== undefined) {
+      pages = showPage(o.showPage);
+    } else {
+      document.documentElement.classList.toggle('plain-layout', Boolean(o.plainLayout));
+      if (o.pages) pages = drawPages(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale, 1);
+      else drawCard(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale);
+    }
+    return { pages: pages, report: o.report ? layoutReport() : null };
   };
 
 })();

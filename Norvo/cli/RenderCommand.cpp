@@ -23,11 +23,13 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/RenderOptions.hpp"
-#include "engine/PdfDocument.hpp"
+#include "image/PdfDocument.hpp"
+#include "engine/PageProtocol.hpp"
 #include "engine/RenderEngine.hpp"
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
 #include "support/MainThread.hpp"
+#include "image/PngEncoder.hpp"
 
 namespace norvo::RenderCommand {
 namespace {
@@ -44,8 +46,7 @@ struct CardJob {
 
 // What one note in one size became: a card, or the cards of a set of pages.
 struct EncodeTask {
-    std::vector<CardImagePtr> images;
-    std::vector<std::string> reports;  // the layout reports, when asked for
+    std::vector<RenderedCard> cards;  // each with its layout report, when asked for
     Preset preset;
     std::filesystem::path path;  // a set's cards get "-1", "-2", ... before the extension
     bool paged = false;
@@ -62,18 +63,15 @@ std::filesystem::path pagePath(const std::filesystem::path& path, std::size_t pa
 }
 
 // One line of --report: the card's file and size, then what its layout measures.
-std::string reportLine(const std::filesystem::path& file, const Preset& preset, const std::string& report,
+std::string reportLine(const std::filesystem::path& file, const Preset& preset, const LayoutReport& report,
                        bool paged) {
     nlohmann::ordered_json line;
     line["file"] = file.string();
     line["width"] = preset.width;
     line["height"] = preset.height;
-    const auto measured = nlohmann::json::parse(report, nullptr, false);
-    std::vector<const char*> keys{"bodyPx", "minPx", "cut", "overflowX", "brokenWords"};
-    if (paged) keys.insert(keys.end(), {"page", "pages"});
-    for (const char* key : keys)
-        line[key] = measured.is_object() && measured.contains(key) ? measured[key] : nlohmann::json();
-    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    text.pop_back();  // the page's measurements follow inside the same object
+    return text + "," + PageProtocol::reportMembers(report, paged) + "}";
 }
 
 bool isValidUtf8(const std::string& s) { return g_utf8_validate(s.data(), gssize(s.size()), nullptr); }
@@ -167,23 +165,24 @@ private:
     }
 
     void write(const EncodeTask& task) {
-        const std::size_t pages = task.images.size();
+        const std::size_t pages = task.cards.size();
         for (std::size_t i = 0; task.pngs && i < pages; ++i) {
             const auto file = pagePath(task.path, i + 1, pages);
-            const auto png = RenderEngine::png(*task.images[i], task.preset.width, task.preset.height);
+            const auto png = PngEncoder::encodeAt(*task.cards[i].image, task.preset.width, task.preset.height);
             const std::error_code error =
                 png ? writeFileAtomically(file, *png) : std::make_error_code(std::errc::not_enough_memory);
             if (error) {
                 failed(file, error);
                 continue;
             }
-            const std::string report = i < task.reports.size() ? task.reports[i] : std::string();
-            written(file, report_ ? reportLine(file, task.preset, report, task.paged)
+            written(file, report_ ? reportLine(file, task.preset, task.cards[i].report, task.paged)
                                   : file.string() + "  " + std::to_string(task.preset.width) + "x" +
                                         std::to_string(task.preset.height));
         }
         if (!task.pdf) return;
-        const auto pdf = PdfDocument::encode(task.images, task.title);
+        std::vector<CardImagePtr> images;
+        for (const RenderedCard& card : task.cards) images.push_back(card.image);
+        const auto pdf = PdfDocument::encode(images, task.title);
         const std::error_code error =
             pdf ? writeFileAtomically(*task.pdf, *pdf) : std::make_error_code(std::errc::not_enough_memory);
         if (error) {
@@ -322,10 +321,10 @@ int run(int argc, char** argv) {
             const std::size_t i = next++;
             const CardJob card = cards[i];
             const bool paged = options.pages || options.pdf;
-            auto done = [&, card, i, e, paged](std::vector<CardImagePtr> images, std::vector<std::string> reports) {
+            auto done = [&, card, i, e, paged](std::vector<RenderedCard> rendered) {
                 busy[e] = false;
-                if (!images.empty()) {
-                    EncodeTask task{std::move(images), std::move(reports), card.preset, paths[i], paged,
+                if (!rendered.empty()) {
+                    EncodeTask task{std::move(rendered), card.preset, paths[i], paged,
                                     !options.pdf || options.pages, std::nullopt, {}};
                     if (options.pdf) {
                         task.pdf = std::filesystem::path(paths[i]).replace_extension(".pdf");
@@ -339,26 +338,22 @@ int run(int argc, char** argv) {
                 }
                 renderNext();
             };
+            const CardRequest request{card.note->markdown, options.theme, options.font, card.preset,
+                                      options.wordmark, options.scale};
             if (paged)
-                engines[e]->renderPages(card.note->markdown, options.theme, options.font, card.preset,
-                                        options.wordmark, options.scale, std::move(done));
+                engines[e]->renderPages(request, std::move(done));
             else if (options.report)
-                engines[e]->renderWithReport(card.note->markdown, options.theme, options.font, card.preset,
-                                             options.wordmark, options.scale,
-                                             [done = std::move(done)](CardImagePtr image, std::string report) mutable {
-                                                 if (image)
-                                                     done({std::move(image)}, {std::move(report)});
-                                                 else
-                                                     done({}, {});
-                                             });
+                engines[e]->renderWithReport(request, [done = std::move(done)](RenderedCard rendered) mutable {
+                    std::vector<RenderedCard> one;
+                    if (rendered.image) one.push_back(std::move(rendered));
+                    done(std::move(one));
+                });
             else
-                engines[e]->render(card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
-                                   options.scale, [done = std::move(done)](CardImagePtr image) mutable {
-                                       if (image)
-                                           done({std::move(image)}, {});
-                                       else
-                                           done({}, {});
-                                   });
+                engines[e]->render(request, [done = std::move(done)](CardImagePtr image) mutable {
+                    std::vector<RenderedCard> one;
+                    if (image) one.push_back(RenderedCard{std::move(image), {}});
+                    done(std::move(one));
+                });
         }
     };
     renderNext();

@@ -5,7 +5,7 @@
 
 #include "norvo/Card.hpp"
 #include "norvo/Catalogue.hpp"
-#include "norvo/CardScript.hpp"
+#include "norvo/Numbers.hpp"
 
 namespace norvo {
 

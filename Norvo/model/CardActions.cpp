@@ -6,9 +6,10 @@
 #include <glibmm/i18n.h>
 #include <glibmm/ustring.h>
 
-#include "engine/PdfDocument.hpp"
+#include "image/PdfDocument.hpp"
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
+#include "image/PngEncoder.hpp"
 
 namespace norvo {
 
@@ -22,7 +23,7 @@ const char* shareFailed() { return _("Share failed"); }
 // The PNG of a rendered card at exactly its preset's size; nothing without an image.
 std::optional<std::vector<std::uint8_t>> exactPng(const CardImagePtr& image, const Preset& preset) {
     if (!image) return std::nullopt;
-    return RenderEngine::png(*image, preset.width, preset.height);
+    return PngEncoder::encodeAt(*image, preset.width, preset.height);
 }
 }  // namespace
 
@@ -32,8 +33,7 @@ CardActions::CardActions(CardDocument& document, CardRenderer& renderer, Desktop
 void CardActions::renderCurrentCard(std::function<void(const Preset&, CardImagePtr)> then) {
     if (document_.refuseTooLong()) return;
     const Preset preset = document_.preset();
-    renderer_.render(document_.markdown(), document_.themeID(), document_.fontID(), preset, document_.wordmark(),
-                     document_.fontScale(), lifetime_.guard([preset, then = std::move(then)](CardImagePtr image) {
+    renderer_.render(document_.request(), lifetime_.guard([preset, then = std::move(then)](CardImagePtr image) {
                          then(preset, std::move(image));
                      }));
 }
@@ -49,8 +49,7 @@ void CardActions::renderCurrentSet(std::function<void(const Preset&, std::vector
     }
     if (document_.refuseTooLong()) return;
     const Preset preset = document_.preset();
-    renderer_.renderPages(document_.markdown(), document_.themeID(), document_.fontID(), preset,
-                          document_.wordmark(), document_.fontScale(),
+    renderer_.renderPages(document_.request(),
                           lifetime_.guard([preset, then = std::move(then)](std::vector<CardImagePtr> set) {
                               then(preset, std::move(set));
                           }));

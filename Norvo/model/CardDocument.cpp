@@ -75,13 +75,13 @@ void CardDocument::rerender() {
     if (refuseTooLong()) return;
     const std::uint64_t ticket = ++requested_;
     if (pages_) {
-        renderer_.renderPages(markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_,
+        renderer_.renderPages(request(),
                               lifetime_.guard([this, ticket](std::vector<CardImagePtr> set) {
                                   showPreview(ticket, std::move(set));
                               }));
         return;
     }
-    renderer_.renderPreview(markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_,
+    renderer_.renderPreview(request(),
                             lifetime_.guard([this, ticket](CardImagePtr image) {
                                 std::vector<CardImagePtr> set;
                                 if (image) set.push_back(std::move(image));

@@ -5,7 +5,7 @@
 
 #include <sigc++/signal.h>
 
-#include "engine/CardImage.hpp"
+#include "image/CardImage.hpp"
 #include "model/CardRenderer.hpp"
 #include "norvo/Presets.hpp"
 #include "support/MainThread.hpp"
@@ -41,6 +41,8 @@ public:
 
     // The preset the card renders at (the default for an unknown id, which is kept as given).
     Preset preset() const { return Presets::by(presetID_); }
+    // The card as it would be rendered now.
+    CardRequest request() const { return CardRequest{markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_}; }
 
     const std::string& status() const { return status_; }
     void setStatus(std::string value);

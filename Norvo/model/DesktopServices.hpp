@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/CardImage.hpp"
+#include "image/CardImage.hpp"
 #include "support/AtomicFile.hpp"
 
 namespace norvo {

@@ -6,6 +6,7 @@
 
 #include "model/CardDocument.hpp"
 #include "support/AtomicFile.hpp"
+#include "image/PngEncoder.hpp"
 
 namespace norvo {
 
@@ -23,14 +24,14 @@ void SelfTestRun::step(std::size_t index) {
     const auto& presets = Presets::all();
     if (index >= presets.size()) return;
     const Preset preset = presets[index];
-    renderer_.render(CardDocument::kSampleMarkdown, "paper", config_.font, preset, true, config_.scale,
+    renderer_.render(CardRequest{CardDocument::kSampleMarkdown, "paper", config_.font, preset, true, config_.scale},
                      lifetime_.guard([this, preset, index](CardImagePtr image) {
                          // The card is encoded and written on a worker while the next one renders.
                          background_.run<std::string>(
                              [image, preset, file = folder_ / (preset.id + config_.suffix + ".png"),
                               scale = config_.scaleText()]() -> std::string {
                                  std::optional<std::vector<std::uint8_t>> png;
-                                 if (image) png = RenderEngine::png(*image, preset.width, preset.height);
+                                 if (image) png = PngEncoder::encodeAt(*image, preset.width, preset.height);
                                  if (!png) return "SELFTEST " + preset.id + " FAILED";
                                  // A failed write is logged; the line still tells the encoded size.
                                  if (const auto error = writeFileAtomically(file, *png))

@@ -9,26 +9,21 @@ namespace norvo::testing {
 class FakeRenderer final : public CardRenderer {
 public:
     struct Request {
-        std::string markdown, theme, font;
-        Preset preset;
-        bool wordmark;
-        double scale;
+        CardRequest card;
         Completion completion;
         PagesCompletion pagesCompletion;  // set for a set of pages
     };
-    void render(const std::string& markdown, const std::string& theme, const std::string& font, const Preset& preset,
-                bool wordmark, double scale, Completion completion) override {
-        requests->push_back(Request{markdown, theme, font, preset, wordmark, scale, std::move(completion), {}});
+    void render(const CardRequest& card, Completion completion) override {
+        requests->push_back(Request{card, std::move(completion), {}});
     }
-    void renderPages(const std::string& markdown, const std::string& theme, const std::string& font,
-                     const Preset& preset, bool wordmark, double scale, PagesCompletion completion) override {
-        requests->push_back(Request{markdown, theme, font, preset, wordmark, scale, {}, std::move(completion)});
+    void renderPages(const CardRequest& card, PagesCompletion completion) override {
+        requests->push_back(Request{card, {}, std::move(completion)});
     }
     // Completes request i with a blank image of its preset's size, or with nothing.
     // A set request gets `pages` such cards (none: failed).
     void complete(std::size_t i, bool withImage = true, std::size_t pages = 1) {
         Request& r = (*requests)[i];
-        const Preset& p = r.preset;
+        const Preset& p = r.card.preset;
         if (r.pagesCompletion) {
             std::vector<CardImagePtr> set;
             for (std::size_t k = 0; withImage && k < pages; ++k)

@@ -1,7 +1,7 @@
 #pragma once
 #include <gdkmm/texture.h>
 
-#include "engine/CardImage.hpp"
+#include "image/CardImage.hpp"
 
 namespace norvo {
 

@@ -9,6 +9,7 @@
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
 #include "ui/CardTexture.hpp"
+#include "image/PngEncoder.hpp"
 
 namespace norvo {
 
@@ -63,7 +64,7 @@ void MainWindow::allowDraggingTheCard() {
         [this](double, double) -> Glib::RefPtr<Gdk::ContentProvider> {
             const CardImagePtr image = document_.preview();
             if (!image) return {};
-            const auto png = RenderEngine::png(*image, image->width(), image->height());
+            const auto png = PngEncoder::encodeAt(*image, image->width(), image->height());
             if (!png) return {};
             const auto path = std::filesystem::path(Glib::get_tmp_dir()) /
                               Card::fileName(document_.markdown(), document_.preset().id);

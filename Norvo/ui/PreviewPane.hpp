@@ -6,7 +6,7 @@
 #include <gtkmm/stack.h>
 #include <gtkmm/widget.h>
 
-#include "engine/CardImage.hpp"
+#include "image/CardImage.hpp"
 
 namespace norvo {
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "norvo/CardScript.hpp"
+#include "norvo/Numbers.hpp"
 
 namespace norvo {
 

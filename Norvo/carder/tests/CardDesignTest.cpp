@@ -13,6 +13,7 @@
 
 #include "TestSupport.hpp"
 #include "WebTestSupport.hpp"
+#include "engine/PageProtocol.hpp"
 #include "engine/RenderEngine.hpp"
 
 using namespace norvo;
@@ -31,6 +32,10 @@ std::map<std::string, std::string> corpus() {
     return notes;
 }
 
+nlohmann::json asJson(const LayoutReport& report) {
+    return nlohmann::json::parse("{" + PageProtocol::reportMembers(report, true) + "}");
+}
+
 struct Rendered {
     CardImagePtr image;
     nlohmann::json report;
@@ -40,9 +45,9 @@ Rendered render(RenderEngine& engine, const std::string& markdown, const std::st
                 double scale = 1.0) {
     Rendered out;
     bool done = false;
-    engine.renderWithReport(markdown, theme, "sans", preset, true, scale, [&](CardImagePtr image, std::string report) {
-        out.image = std::move(image);
-        out.report = nlohmann::json::parse(report, nullptr, false);
+    engine.renderWithReport(CardRequest{markdown, theme, "sans", preset, true, scale}, [&](RenderedCard card) {
+        out.image = std::move(card.image);
+        if (out.image) out.report = asJson(card.report);
         done = true;
     });
     EXPECT_TRUE(runUntil([&] { return done; }, 30s));
@@ -213,10 +218,12 @@ struct PageSet {
 PageSet renderPages(RenderEngine& engine, const std::string& markdown, const Preset& preset) {
     PageSet out;
     bool done = false;
-    engine.renderPages(markdown, "ink", "sans", preset, true, 1.0,
-                       [&](std::vector<CardImagePtr> images, std::vector<std::string> reports) {
-                           out.images = std::move(images);
-                           for (const auto& r : reports) out.reports.push_back(nlohmann::json::parse(r, nullptr, false));
+    engine.renderPages(CardRequest{markdown, "ink", "sans", preset, true, 1.0},
+                       [&](std::vector<RenderedCard> cards) {
+                           for (RenderedCard& c : cards) {
+                               out.images.push_back(std::move(c.image));
+                               out.reports.push_back(asJson(c.report));
+                           }
                            done = true;
                        });
     EXPECT_TRUE(runUntil([&] { return done; }, 60s));

@@ -34,7 +34,7 @@ CardImagePtr renderAndWait(RenderEngine& engine, const std::string& markdown, co
                            const std::string& font = "sans", bool* done = nullptr) {
     CardImagePtr image;
     bool finished = false;
-    engine.render(markdown, "paper", font, preset, true, 1.0, [&](CardImagePtr i) {
+    engine.render(CardRequest{markdown, "paper", font, preset, true, 1.0}, [&](CardImagePtr i) {
         image = std::move(i);
         finished = true;
     });
@@ -51,7 +51,7 @@ TEST(RenderEngine, QueuedRequestsRunAfterLoadInOrderAtExactSizes) {
     std::vector<std::string> order;
     std::vector<CardImagePtr> images;
     for (const Preset& p : Presets::all())
-        engine.render("# " + p.name, "ink", "serif", p, true, 1.0, [&, id = p.id](CardImagePtr image) {
+        engine.render(CardRequest{"# " + p.name, "ink", "serif", p, true, 1.0}, [&, id = p.id](CardImagePtr image) {
             order.push_back(id);
             images.push_back(std::move(image));
         });
@@ -113,7 +113,7 @@ TEST(RenderEngine, HungOrKilledPageDoesNotBlockLaterRequests) {
     // and nothing is drawn on the dead page.
     std::vector<CardImagePtr> results;
     for (const char* note : {"hang", "queued one", "queued two"})
-        engine.render(note, "paper", "sans", Presets::by("square"), true, 1.0,
+        engine.render(CardRequest{note, "paper", "sans", Presets::by("square"), true, 1.0},
                       [&](CardImagePtr image) { results.push_back(std::move(image)); });
     ASSERT_TRUE(runUntil([&] { return results.size() == 3; }, 30s));
     EXPECT_FALSE(results[0]);
@@ -127,8 +127,8 @@ TEST(RenderEngine, HungOrKilledPageDoesNotBlockLaterRequests) {
     int completions = 0;
     CardImagePtr behind;
     bool behindDone = false;
-    engine.render("one", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr) { ++completions; });
-    engine.render("behind", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr image) {
+    engine.render(CardRequest{"one", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr) { ++completions; });
+    engine.render(CardRequest{"behind", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr image) {
         behind = std::move(image);
         behindDone = true;
     });
@@ -164,7 +164,7 @@ TEST(RenderEngine, ACardWhosePageDiesIsDrawnOnceMoreWithPlainLineBreaking) {
 
     CardImagePtr image;
     int completions = 0;
-    engine.render("dies", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr i) {
+    engine.render(CardRequest{"dies", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr i) {
         image = std::move(i);
         ++completions;
     });
@@ -179,7 +179,7 @@ TEST(RenderEngine, ACardWhosePageDiesIsDrawnOnceMoreWithPlainLineBreaking) {
 
     // A card that kills the fresh page too fails, once; the next card is drawn as usual.
     completions = 0;
-    engine.render("always dies", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr i) {
+    engine.render(CardRequest{"always dies", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr i) {
         image = std::move(i);
         ++completions;
     });
@@ -199,7 +199,7 @@ TEST(RenderEngine, PageThatNeverLoadsCompletesRequestsWithNothing) {
     RenderEngine engine(options);
     int empty = 0;
     for (int i = 0; i < 3; ++i)
-        engine.render("x", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr image) {
+        engine.render(CardRequest{"x", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr image) {
             if (!image) ++empty;
         });
     ASSERT_TRUE(runUntil([&] { return empty == 3; }, 10s));
@@ -238,7 +238,7 @@ TEST(RenderEngine, WebProcessIsRenewedBetweenJobs) {
     RenderEngine engine(options);
     int drawn = 0;
     for (int i = 0; i < 5; ++i)
-        engine.render("note", "paper", "sans", Presets::by("square"), true, 1.0, [&](CardImagePtr image) {
+        engine.render(CardRequest{"note", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr image) {
             if (image) ++drawn;
         });
     ASSERT_TRUE(runUntil([&] { return drawn == 5; }, 30s));
@@ -252,11 +252,11 @@ TEST(RenderEngine, WaitingPreviewsGiveWayToNewerOnes) {
     auto note = [&](std::string name) {
         return [&done, name](CardImagePtr image) { done.push_back({name, image ? image->row(10)[4 * 10 + 1] : -1}); };
     };
-    engine.render("first", "paper", "sans", Presets::by("square"), true, 1.0, note("first"));
-    engine.renderPreview("preview one", "paper", "sans", Presets::by("square"), true, 1.0, note("preview one"));
-    engine.renderPreview("preview two", "paper", "sans", Presets::by("square"), true, 1.0, note("preview two"));
-    engine.render("export", "paper", "sans", Presets::by("square"), true, 1.0, note("export"));
-    engine.renderPreview("preview three", "paper", "sans", Presets::by("square"), true, 1.0, note("preview three"));
+    engine.render(CardRequest{"first", "paper", "sans", Presets::by("square"), true, 1.0}, note("first"));
+    engine.renderPreview(CardRequest{"preview one", "paper", "sans", Presets::by("square"), true, 1.0}, note("preview one"));
+    engine.renderPreview(CardRequest{"preview two", "paper", "sans", Presets::by("square"), true, 1.0}, note("preview two"));
+    engine.render(CardRequest{"export", "paper", "sans", Presets::by("square"), true, 1.0}, note("export"));
+    engine.renderPreview(CardRequest{"preview three", "paper", "sans", Presets::by("square"), true, 1.0}, note("preview three"));
     EXPECT_EQ(engine.queueDepth(), 3u);  // "first" drawing, one preview and the export waiting
     ASSERT_TRUE(runUntil([&] { return done.size() == 5; }, 30s));
 

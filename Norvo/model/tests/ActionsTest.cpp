@@ -45,8 +45,8 @@ TEST_F(Actions, ExportSuggestsTheCardNameAndWritesExactSize) {
 
     // The request carried the settings of the moment.
     const auto& request = (*renderer_->requests)[last() - 1];
-    EXPECT_EQ(request.markdown, "## Q3 Plan\n\nNumbers.");
-    EXPECT_EQ(request.preset.id, "landscape");
+    EXPECT_EQ(request.card.markdown, "## Q3 Plan\n\nNumbers.");
+    EXPECT_EQ(request.card.preset.id, "landscape");
 }
 
 TEST_F(Actions, ExportEdgeCases) {

@@ -3,12 +3,16 @@
 #include <optional>
 #include <vector>
 
-#include "engine/CardImage.hpp"
+#include "image/CardImage.hpp"
 
 namespace norvo::PngEncoder {
 
 // Lossless PNG of the image at its own size, tuned for speed: zlib level 3, no row
 // filters, RGB when every pixel is opaque and straight-alpha RGBA otherwise.
 std::optional<std::vector<std::uint8_t>> encode(const CardImage& image);
+
+// PNG bytes of exactly width x height pixels (the image is stretched when its size
+// differs), or nothing.
+std::optional<std::vector<std::uint8_t>> encodeAt(const CardImage& image, std::int64_t width, std::int64_t height);
 
 }  // namespace norvo::PngEncoder

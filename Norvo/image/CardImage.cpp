@@ -1,9 +1,9 @@
-#include "engine/CardImage.hpp"
+#include "image/CardImage.hpp"
 
 #include <cstring>
 #include <stdexcept>
 
-#include "engine/CairoPtr.hpp"
+#include "image/CairoPtr.hpp"
 
 namespace norvo {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/CardImage.hpp"
+#include "image/CardImage.hpp"
 
 namespace norvo::PdfDocument {
 

@@ -1,10 +1,10 @@
-#include "engine/PdfDocument.hpp"
+#include "image/PdfDocument.hpp"
 
 #include <memory>
 
 #include <cairo-pdf.h>
 
-#include "engine/CairoPtr.hpp"
+#include "image/CairoPtr.hpp"
 
 namespace norvo::PdfDocument {
 

@@ -5,7 +5,7 @@
 #include <png.h>
 
 #include "TestSupport.hpp"
-#include "engine/RenderEngine.hpp"
+#include "image/PngEncoder.hpp"
 
 using namespace norvo;
 
@@ -43,7 +43,7 @@ TEST(Png, ExactSizeStretchAndAlpha) {
             std::uint8_t* p = image.data() + (y * 64 + x) * 4;
             p[0] = std::uint8_t(x * 4), p[1] = std::uint8_t(y * 6), p[2] = std::uint8_t(x ^ y), p[3] = 255;
         }
-    const auto png = RenderEngine::png(image, 64, 40);
+    const auto png = PngEncoder::encodeAt(image, 64, 40);
     ASSERT_TRUE(png);
     EXPECT_EQ(norvo::testing::readPngHeader(*png).colorType, PNG_COLOR_TYPE_RGB);
     int w = 0, h = 0;
@@ -58,7 +58,7 @@ TEST(Png, ExactSizeStretchAndAlpha) {
     }
 
     // A smaller image is stretched to fill the whole requested size.
-    const auto stretched = RenderEngine::png(filled(540, 675, 10, 20, 200, 255), 1080, 1350);
+    const auto stretched = PngEncoder::encodeAt(filled(540, 675, 10, 20, 200, 255), 1080, 1350);
     ASSERT_TRUE(stretched);
     const auto header = norvo::testing::readPngHeader(*stretched);
     EXPECT_EQ(header.width, 1080u);
@@ -70,7 +70,7 @@ TEST(Png, ExactSizeStretchAndAlpha) {
     CardImage clear = filled(8, 8, 0, 0, 0, 0);
     std::uint8_t* half = clear.data();
     half[0] = 0, half[1] = 0, half[2] = 128, half[3] = 128;  // premultiplied pure red at 50%
-    const auto alphaPng = RenderEngine::png(clear, 8, 8);
+    const auto alphaPng = PngEncoder::encodeAt(clear, 8, 8);
     ASSERT_TRUE(alphaPng);
     EXPECT_EQ(norvo::testing::readPngHeader(*alphaPng).colorType, PNG_COLOR_TYPE_RGB_ALPHA);
     const auto px = decodeRgba(*alphaPng, w, h);
@@ -78,6 +78,6 @@ TEST(Png, ExactSizeStretchAndAlpha) {
     EXPECT_EQ(px[3], 128);
     for (std::size_t i = 4; i < px.size(); i += 4) ASSERT_EQ(px[i + 3], 0);
 
-    EXPECT_FALSE(RenderEngine::png(image, 0, 10));
-    EXPECT_FALSE(RenderEngine::png(image, 10, -1));
+    EXPECT_FALSE(PngEncoder::encodeAt(image, 0, 10));
+    EXPECT_FALSE(PngEncoder::encodeAt(image, 10, -1));
 }

@@ -1,4 +1,4 @@
-#include "engine/PngEncoder.hpp"
+#include "image/PngEncoder.hpp"
 
 #include <csetjmp>
 
@@ -96,6 +96,12 @@ std::optional<std::vector<std::uint8_t>> encode(const CardImage& image) {
     png_set_write_fn(writer.png(), &state, writeBytes, flushNothing);
     if (!writeAll(writer.png(), writer.info(), image, opaque, row.data())) return std::nullopt;
     return out;
+}
+
+std::optional<std::vector<std::uint8_t>> encodeAt(const CardImage& image, std::int64_t width, std::int64_t height) {
+    if (!CardImage::validSize(width, height)) return std::nullopt;
+    if (image.width() == width && image.height() == height) return encode(image);
+    return encode(image.scaledTo(int(width), int(height)));
 }
 
 }  // namespace norvo::PngEncoder

@@ -3,33 +3,12 @@
 #include <cmath>
 #include <limits>
 
-#include "norvo/CardScript.hpp"
+#include "norvo/Numbers.hpp"
 #include "norvo/SelfTestConfig.hpp"
 
 using namespace norvo;
 
-TEST(CardScript, FontStacksMatchExactly) {
-    const std::string sans = "-apple-system, 'SF Pro Text', 'Helvetica Neue', Arial, sans-serif";
-    EXPECT_EQ(CardScript::fontStack("serif"), "Georgia, 'Times New Roman', serif");
-    EXPECT_EQ(CardScript::fontStack("mono"), "'SF Mono', ui-monospace, Menlo, monospace");
-    for (const char* id : {"sans", "Serif", "", "MONO", "serif "}) EXPECT_EQ(CardScript::fontStack(id), sans) << id;
-}
-
-TEST(CardScript, ExactScriptText) {
-    EXPECT_EQ(*CardScript::build("# Hi", "paper", "serif", 1080, 1080, true, 1.0),
-              "document.getElementById('card').style.fontFamily=\"Georgia, 'Times New Roman', serif\";"
-              "window.tazuCard(\"# Hi\", \"paper\", 1080, 1080, true, 1.0)");
-    EXPECT_EQ(*CardScript::build("a\"b\\c\nd</script>é", "ink", "mono", 1200, 630, false, 1.25),
-              "document.getElementById('card').style.fontFamily=\"'SF Mono', ui-monospace, Menlo, monospace\";"
-              "window.tazuCard(\"a\\\"b\\\\c\\nd</script>é\", \"ink\", 1200, 630, false, 1.25)");
-    // Non-finite scales stay valid JavaScript.
-    EXPECT_TRUE(CardScript::build("x", "sky", "sans", 1, 1, true, NAN)->ends_with(", NaN)"));
-    EXPECT_TRUE(CardScript::build("x", "sky", "sans", 1, 1, true, INFINITY)->ends_with(", Infinity)"));
-    EXPECT_EQ(CardScript::build("bad \xff", "paper", "sans", 1, 1, true, 1.0), std::nullopt);
-    EXPECT_EQ(CardScript::build("ok", "bad \xc3", "sans", 1, 1, true, 1.0), std::nullopt);
-}
-
-TEST(CardScript, ShortestNumbers) {
+TEST(Numbers, ShortestText) {
     EXPECT_EQ(formatShortest(2.0), "2.0");
     EXPECT_EQ(formatShortest(0.75), "0.75");
     EXPECT_EQ(formatShortest(0.1 + 0.2), "0.30000000000000004");

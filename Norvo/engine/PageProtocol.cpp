@@ -1,0 +1,92 @@
+#include "engine/PageProtocol.hpp"
+
+#include <cmath>
+
+#include <nlohmann/json.hpp>
+
+#include "norvo/Catalogue.hpp"
+
+namespace norvo::PageProtocol {
+
+namespace {
+
+using nlohmann::json;
+
+// The page's answer, turned into text so that a ticket of any size survives.
+std::string answerTail(std::uint64_t ticket) {
+    return "return JSON.stringify({ticket:'" + std::to_string(ticket) +
+           "',pages:a.pages,report:a.report});})()";
+}
+
+// JSON text of a number; non-finite scales become null, which the page reads as normal.
+json number(double value) { return std::isfinite(value) ? json(value) : json(nullptr); }
+
+}  // namespace
+
+std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& how, std::uint64_t ticket) {
+    json options = {{"markdown", card.markdown},
+                    {"theme", card.themeID},
+                    {"width", card.preset.width},
+                    {"height", card.preset.height},
+                    {"wordmark", card.wordmark},
+                    {"scale", number(card.scale)},
+                    {"report", how.report},
+                    {"plainLayout", how.plainLayout}};
+    if (how.pages) options["pages"] = true;
+    std::string optionsText, fontText;
+    try {
+        optionsText = options.dump();
+        fontText = json(Fonts::by(card.fontID).stack).dump();
+    } catch (const json::exception&) {  // invalid UTF-8
+        return std::nullopt;
+    }
+    return "(function(){document.getElementById('card').style.fontFamily=" + fontText +
+           ";var a=window.tazuCardDraw(" + optionsText + ");" + answerTail(ticket);
+}
+
+std::string showPageScript(std::size_t page, bool report, std::uint64_t ticket) {
+    return "(function(){var a=window.tazuCardDraw({showPage:" + std::to_string(page) +
+           ",report:" + (report ? "true" : "false") + "});" + answerTail(ticket);
+}
+
+std::optional<PageAnswer> parseAnswer(std::string_view text, std::uint64_t ticket) {
+    const json answer = json::parse(text, nullptr, false);
+    if (!answer.is_object() || answer.value("ticket", std::string()) != std::to_string(ticket)) return std::nullopt;
+    const json& pages = answer["pages"];
+    if (!pages.is_number_integer() || pages.get<long long>() < 1) return std::nullopt;
+    PageAnswer out;
+    out.pages = std::size_t(pages.get<long long>());
+    const json& r = answer["report"];
+    if (r.is_object()) {
+        LayoutReport report;
+        try {
+            report.bodyPx = r.at("bodyPx").get<double>();
+            report.minPx = r.at("minPx").get<double>();
+            report.cut = r.at("cut").get<bool>();
+            report.overflowX = r.at("overflowX").get<bool>();
+            report.brokenWords = r.at("brokenWords").get<int>();
+            report.page = r.at("page").get<std::size_t>();
+            report.pages = r.at("pages").get<std::size_t>();
+        } catch (const json::exception&) {
+            return std::nullopt;  // a report that is not one is a page that went wrong
+        }
+        out.report = report;
+    }
+    return out;
+}
+
+std::string reportMembers(const LayoutReport& report, bool paged) {
+    // Numbers read as the page wrote them: whole pixels without a fraction.
+    auto px = [](double v) {
+        return std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e15 ? std::to_string((long long)v)
+                                                                            : json(v).dump();
+    };
+    std::string out = "\"bodyPx\":" + px(report.bodyPx) + ",\"minPx\":" + px(report.minPx) +
+                      ",\"cut\":" + (report.cut ? "true" : "false") +
+                      ",\"overflowX\":" + (report.overflowX ? "true" : "false") +
+                      ",\"brokenWords\":" + std::to_string(report.brokenWords);
+    if (paged) out += ",\"page\":" + std::to_string(report.page) + ",\"pages\":" + std::to_string(report.pages);
+    return out;
+}
+
+}  // namespace norvo::PageProtocol

@@ -1,0 +1,77 @@
+#pragma once
+// The engine's requests and the queue they wait in. Pure: no WebKit, no main loop.
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include "image/CardImage.hpp"
+#include "norvo/CardRequest.hpp"
+
+namespace norvo {
+
+// A finished card and what its layout measures.
+struct RenderedCard {
+    CardImagePtr image;
+    LayoutReport report;
+};
+
+using CardCompletion = std::function<void(CardImagePtr)>;
+// The card with its report; no image when the render failed.
+using ReportCompletion = std::function<void(RenderedCard)>;
+// The cards of a set in order, each with its report; empty when the render failed.
+using SetCompletion = std::function<void(std::vector<RenderedCard>)>;
+
+// One card for someone who waits for it (an export, the command line).
+struct CardJob {
+    CardRequest card;
+    bool report = false;
+    ReportCompletion done;
+};
+// One card for the live preview: a newer preview takes its place while it waits.
+struct PreviewJob {
+    CardRequest card;
+    CardCompletion done;
+};
+// The note as a set of same-size cards.
+struct SetJob {
+    CardRequest card;
+    SetCompletion done;
+};
+using RenderJob = std::variant<CardJob, PreviewJob, SetJob>;
+
+const CardRequest& cardOf(const RenderJob& job);
+// Completes the job with nothing.
+void fail(RenderJob& job);
+inline void fail(RenderJob&& job) { fail(job); }
+
+// Jobs in request order, each completed exactly once by whoever takes it out. Previews merge:
+// a preview still waiting is replaced by a newer one in its place, and both complete with the
+// newer card.
+class JobQueue {
+public:
+    struct Entry {
+        RenderJob job;
+        bool plainLayout = false;  // a second attempt, after its page died
+    };
+
+    JobQueue() = default;
+    ~JobQueue();  // what still waits fails: callers always hear back
+    JobQueue(const JobQueue&) = delete;
+    JobQueue& operator=(const JobQueue&) = delete;
+
+    void push(RenderJob job);
+    // A job that goes next (a retry).
+    void pushFront(Entry entry);
+    std::optional<Entry> take();
+    void failAll();
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+
+private:
+    std::deque<Entry> entries_;
+};
+
+}  // namespace norvo

@@ -1,0 +1,31 @@
+#pragma once
+#include <cstddef>
+#include <string>
+
+#include "norvo/Presets.hpp"
+
+namespace norvo {
+
+// One card as it is asked for: the note and every setting that shapes its picture. It
+// travels whole from the model or the command line through the renderer to the page; a new
+// card setting is a new field here (and in the page), nothing else.
+struct CardRequest {
+    std::string markdown;
+    std::string themeID = "paper";
+    std::string fontID = "sans";
+    Preset preset = Presets::by("square");
+    bool wordmark = true;
+    double scale = 1.0;  // the text size: a multiplier, 1.0 normal
+};
+
+// What a finished card's layout measures, as the page reports it.
+struct LayoutReport {
+    double bodyPx = 0;     // the body text size in pixels
+    double minPx = 0;      // the smallest text size on the card
+    bool cut = false;      // part of the note is not on the card
+    bool overflowX = false;  // something is wider than the text area
+    int brokenWords = 0;   // words split across lines other than at a hyphen the page added
+    std::size_t page = 1, pages = 1;  // the card's place in its set
+};
+
+}  // namespace norvo
