@@ -29,6 +29,7 @@
 #include "model/CardRenderer.hpp"
 #include "ui/EngineCardRenderer.hpp"
 #include "image/PngEncoder.hpp"
+#include "support/ResourceBundle.hpp"
 
 using namespace norvo;
 using Clock = std::chrono::steady_clock;
@@ -194,6 +195,7 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
+    norvo::ResourceBundle::useBuildTree(NORVO_BUILD_BUNDLE_DIR);
     if (argc > 1 && std::string(argv[1]) == "--empty-page") return emptyPage();
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");

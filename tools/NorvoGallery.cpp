@@ -18,6 +18,7 @@
 #include "image/CairoPtr.hpp"
 #include "engine/RenderEngine.hpp"
 #include "norvo/Presets.hpp"
+#include "support/ResourceBundle.hpp"
 
 using namespace norvo;
 
@@ -50,6 +51,7 @@ void label(cairo_t* cr, double x, double y, const std::string& text, double size
 }  // namespace
 
 int main(int argc, char** argv) {
+    norvo::ResourceBundle::useBuildTree(NORVO_BUILD_BUNDLE_DIR);
     if (argc < 2) {
         std::fprintf(stderr, "usage: norvo-gallery DIR [CORPUS]\n");
         return 2;

@@ -16,6 +16,7 @@
 #include "ui/MainWindow.hpp"
 #include "ui/NorvoApplication.hpp"
 #include "ui/SettingsWindow.hpp"
+#include "support/ResourceBundle.hpp"
 
 using namespace norvo;
 
@@ -57,6 +58,7 @@ void shoot(Gtk::Widget& widget, const std::string& dir, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    norvo::ResourceBundle::useBuildTree(NORVO_BUILD_BUNDLE_DIR);
     if (argc != 2) {
         std::fprintf(stderr, "usage: norvo-screenshots DIR\n");
         return 2;

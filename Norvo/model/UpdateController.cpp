@@ -6,6 +6,7 @@
 
 #include "model/AppInfo.hpp"
 #include "model/UserDefaults.hpp"
+#include "updater/UpdateCheck.hpp"
 
 namespace norvo {
 
@@ -38,7 +39,7 @@ void UpdateController::setChecking(bool value) {
 void UpdateController::checkInBackground(std::function<void(std::optional<UpdateInfo>)> then) {
     auto session = std::shared_ptr<HttpSession>(source_.makeSession());
     background_.run<std::optional<UpdateInfo>>(
-        [session, url = source_.manifestURL, current = version_] { return Updater::check(url, current, *session); },
+        [session, url = source_.manifestURL, current = version_] { return UpdateCheck::run(url, current, *session); },
         std::move(then));
 }
 

@@ -7,7 +7,7 @@
 #include <sigc++/signal.h>
 
 #include "model/DesktopServices.hpp"
-#include "norvo/HttpSession.hpp"
+#include "updater/HttpSession.hpp"
 #include "norvo/Updater.hpp"
 #include "support/MainThread.hpp"
 #include "updater/SelfUpdater.hpp"

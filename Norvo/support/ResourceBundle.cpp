@@ -4,9 +4,14 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "BuildConfig.hpp"
-
 namespace norvo::ResourceBundle {
+
+namespace {
+std::filesystem::path& buildTreeBundle() {
+    static std::filesystem::path bundle;
+    return bundle;
+}
+}  // namespace
 
 std::filesystem::path executableFolder() {
     std::error_code ec;
@@ -14,14 +19,20 @@ std::filesystem::path executableFolder() {
     return ec ? std::filesystem::current_path() : exe.parent_path();
 }
 
+void useBuildTree(const std::filesystem::path& bundle) { buildTreeBundle() = bundle; }
+
 const std::filesystem::path& path() {
     static const std::filesystem::path found = [] {
-        const std::filesystem::path beside = executableFolder() / "Norvo_Norvo.bundle";
-        const std::filesystem::path built = NORVO_BUILD_BUNDLE_DIR;
-        std::error_code ec;
-        if (std::filesystem::is_directory(beside, ec)) return beside;
-        if (std::filesystem::is_directory(built, ec)) return built;
-        std::fprintf(stderr, "could not load resource bundle: from %s or %s\n", beside.c_str(), built.c_str());
+        const std::filesystem::path exe = executableFolder();
+        const std::filesystem::path candidates[] = {exe / "Norvo_Norvo.bundle",
+                                                    exe.parent_path() / "share" / "norvo" / "Norvo_Norvo.bundle",
+                                                    buildTreeBundle()};
+        for (const auto& candidate : candidates) {
+            std::error_code ec;
+            if (!candidate.empty() && std::filesystem::is_directory(candidate, ec)) return candidate;
+        }
+        std::fprintf(stderr, "could not load resource bundle: none beside %s or in %s\n", candidates[0].c_str(),
+                     candidates[1].parent_path().c_str());
         std::abort();
     }();
     return found;

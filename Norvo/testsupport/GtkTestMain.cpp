@@ -3,10 +3,12 @@
 #include <gtkmm/init.h>
 
 #include "TestSupport.hpp"
+#include "support/ResourceBundle.hpp"
 
 // Display tests run under Xvfb (./test arranges it). Listing the tests needs no display.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    norvo::ResourceBundle::useBuildTree(NORVO_BUILD_BUNDLE_DIR);
     // Each test process keeps what it remembers (the declined update) to itself.
     norvo::testing::TempFolder config;
     g_setenv("XDG_CONFIG_HOME", config.path().c_str(), TRUE);

@@ -11,6 +11,7 @@
 #include <giomm/simpleaction.h>
 #include <gtkmm/settings.h>
 
+#include "BuildConfig.hpp"
 #include "support/ResourceBundle.hpp"
 #include "model/AppInfo.hpp"
 #include "norvo/SelfTestConfig.hpp"
@@ -19,6 +20,11 @@
 #include "ui/SettingsWindow.hpp"
 
 namespace norvo {
+
+namespace {
+// A distribution's package is updated by the system: no update menu, no launch-time check.
+constexpr bool kSelfUpdate = NORVO_SELF_UPDATE != 0;
+}  // namespace
 
 namespace {
 constexpr const char* kAppCss = R"(
@@ -88,8 +94,10 @@ void NorvoApplication::installActions() {
     add_action("export", [this] { actions_->exportPNG(); });
     add_action("copy-card", [this] { actions_->copyPNG(); });
     add_action("export-pdf", [this] { actions_->exportPDF(); });
-    add_action("install-update", [this] { updates_->promptForUpdate(); });
-    add_action("check-updates", [this] { updates_->checkForUpdatesManually(); });
+    if (kSelfUpdate) {
+        add_action("install-update", [this] { updates_->promptForUpdate(); });
+        add_action("check-updates", [this] { updates_->checkForUpdatesManually(); });
+    }
     set_accel_for_action("app.preferences", "<Primary>comma");
     set_accel_for_action("app.quit", "<Primary>q");
     set_accel_for_action("app.export", "<Primary>s");
@@ -111,7 +119,7 @@ void NorvoApplication::buildMenus() {
     about->append(_("About Norvo"), "app.about");
     appMenu_->append_section(about);
     updateSection_ = Gio::Menu::create();  // the update items come and go here
-    appMenu_->append_section(updateSection_);
+    if (kSelfUpdate) appMenu_->append_section(updateSection_);
     auto settings = Gio::Menu::create();
     settings->append(_("Settings\u2026"), "app.preferences");
     appMenu_->append_section(settings);
@@ -126,8 +134,10 @@ void NorvoApplication::buildMenus() {
     save->append(_("Copy Card"), "app.copy-card");
     file->append_section(save);
 
-    refreshUpdateMenu();
-    updates_->signalChanged().connect(sigc::mem_fun(*this, &NorvoApplication::refreshUpdateMenu));
+    if (kSelfUpdate) {
+        refreshUpdateMenu();
+        updates_->signalChanged().connect(sigc::mem_fun(*this, &NorvoApplication::refreshUpdateMenu));
+    }
 
     auto bar = Gio::Menu::create();
     bar->append_submenu("Norvo", appMenu_);
@@ -210,7 +220,7 @@ void NorvoApplication::on_activate() {
     window_->present();
     if (launched_) return;
     launched_ = true;
-    updates_->start();
+    if (kSelfUpdate) updates_->start();
     if (SelfTestConfig::requested(std::getenv("NORVO_SELFTEST"))) runSelfTest();
 }
 

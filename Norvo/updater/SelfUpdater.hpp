@@ -4,7 +4,7 @@
 
 #include <sys/types.h>
 
-#include "norvo/HttpSession.hpp"
+#include "updater/HttpSession.hpp"
 #include "norvo/Updater.hpp"
 #include "updater/UpdateError.hpp"
 

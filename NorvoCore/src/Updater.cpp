@@ -113,11 +113,4 @@ std::optional<UpdateInfo> parseManifest(std::string_view body, std::string_view 
     return UpdateInfo{versionText, urlText, std::move(notesText)};
 }
 
-std::optional<UpdateInfo> check(const std::string& manifestURL, std::string_view currentVersion,
-                                HttpSession& session, std::chrono::milliseconds timeout) {
-    const std::optional<HttpResponse> response = session.get(manifestURL, timeout, kMaxManifestBytes);
-    if (!response) return std::nullopt;
-    return parseManifest(response->body, currentVersion);
-}
-
 }  // namespace norvo::Updater

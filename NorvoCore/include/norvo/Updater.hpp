@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "norvo/HttpSession.hpp"
 
 namespace norvo {
 
@@ -27,12 +26,6 @@ bool isNewer(std::string_view candidate, std::string_view than);
 
 // The update a manifest body names, when it is valid and newer than currentVersion.
 std::optional<UpdateInfo> parseManifest(std::string_view body, std::string_view currentVersion);
-
-// Fetches the manifest (status ignored) and parses it. Every failure gives nothing.
-// Blocking: run it on a worker thread.
-std::optional<UpdateInfo> check(const std::string& manifestURL, std::string_view currentVersion,
-                                HttpSession& session,
-                                std::chrono::milliseconds timeout = kCheckTimeout);
 
 // True when `url` is an absolute URL with the exact scheme "https" and a host.
 bool isHttpsURL(std::string_view url);

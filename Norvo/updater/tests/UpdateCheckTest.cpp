@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include "TestHttpsServer.hpp"
-#include "norvo/Updater.hpp"
+#include "updater/UpdateCheck.hpp"
 
 using namespace std::chrono_literals;
-namespace Updater = norvo::Updater;
+namespace UpdateCheck = norvo::UpdateCheck;
 
 namespace {
 
@@ -22,7 +22,7 @@ protected:
 
     std::optional<norvo::UpdateInfo> check(const std::string& path, std::chrono::milliseconds timeout = 5s) {
         norvo::CurlHttpSession session(server_->caFile());
-        return Updater::check(server_->url(path), "1.0", session, timeout);
+        return UpdateCheck::run(server_->url(path), "1.0", session, timeout);
     }
 
     static std::unique_ptr<norvo::testing::TestHttpsServer> server_;
@@ -57,10 +57,10 @@ TEST_F(UpdaterCheck, FailedTransfersGiveNothing) {
     EXPECT_EQ(check("/_test/slow", 500ms), std::nullopt);  // the reply comes after 3 s
 
     norvo::CurlHttpSession session(server_->caFile());
-    EXPECT_EQ(Updater::check("https://127.0.0.1:" + std::to_string(unusedPort()) + "/x", "1.0", session), std::nullopt);
-    EXPECT_EQ(Updater::check("http://127.0.0.1:" + std::to_string(server_->port()) + "/_test/manifest", "1.0", session),
+    EXPECT_EQ(UpdateCheck::run("https://127.0.0.1:" + std::to_string(unusedPort()) + "/x", "1.0", session), std::nullopt);
+    EXPECT_EQ(UpdateCheck::run("http://127.0.0.1:" + std::to_string(server_->port()) + "/_test/manifest", "1.0", session),
               std::nullopt);
     // Without the private CA the certificate is not trusted.
     norvo::CurlHttpSession untrusting;
-    EXPECT_EQ(Updater::check(server_->url("/_test/manifest"), "1.0", untrusting), std::nullopt);
+    EXPECT_EQ(UpdateCheck::run(server_->url("/_test/manifest"), "1.0", untrusting), std::nullopt);
 }

@@ -3,7 +3,7 @@
 
 #include <curl/curl.h>
 
-#include "norvo/HttpSession.hpp"
+#include "updater/HttpSession.hpp"
 
 namespace norvo {
 namespace {

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the Debian package from this build tree and checks what it holds: the usual
+# layout, the control file's dependencies, and no path of the build tree inside.
+# usage: debian-package.sh BUILD_DIR
+set -euo pipefail
+build="$1"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+(cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
+deb="$(ls "$work"/out/*.deb)"
+fail() { echo "FAIL: $*"; exit 1; }
+
+contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
+for f in ./usr/bin/norvo ./usr/share/norvo/Norvo_Norvo.bundle/carder/host.html \
+         ./usr/share/norvo/Norvo_Norvo.bundle/carder/markdown-it.js \
+         ./usr/share/applications/com.tazu.Norvo.desktop ./usr/share/metainfo/com.tazu.Norvo.metainfo.xml \
+         ./usr/share/icons/hicolor/scalable/apps/com.tazu.Norvo.svg; do
+  grep -qxF "$f" <<<"$contents" || fail "$f is not in the package"
+done
+grep -q 'Norvo.app' <<<"$contents" && fail "the package holds the self-updating bundle layout"
+
+[ "$(dpkg-deb -f "$deb" Package)" = norvo ] || fail "package name"
+depends="$(dpkg-deb -f "$deb" Depends)"
+for d in libwebkitgtk-6.0-4 libgtkmm-4.0 libsodium libarchive fonts-noto-cjk fonts-liberation2; do
+  grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
+done
+
+dpkg-deb -x "$deb" "$work/root"
+grep -rqF "$(cd "$build" && pwd)" "$work/root" && fail "a path of the build tree is inside the package"
+# The packaged program finds its resources in the system layout.
+"$work/root/usr/bin/norvo" --version | grep -q '^Norvo ' || fail "the packaged norvo does not start"
+if [ -n "${DISPLAY:-}" ]; then
+  echo '# Packaged' | "$work/root/usr/bin/norvo" render -o "$work/card.png" >/dev/null ||
+    fail "the packaged norvo cannot render a card (resources not found?)"
+fi
+echo "package ok: $(basename "$deb"), $(wc -l <<<"$contents") entries"
