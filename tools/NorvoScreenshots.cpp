@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    UpdateController::Source updates = UpdateController::Source::forThisApp();
-    updates.manifestURL = "https://127.0.0.1:1/norvo/latest.json";  // no update prompt in the pictures
+    // No update prompt in the pictures: the check goes nowhere.
+    UpdateController::Source updates = UpdateController::Source::forThisApp("https://127.0.0.1:1/norvo/latest.json");
     auto app = NorvoApplication::create(
         {[] { return std::make_unique<EngineCardRenderer>(); }, {}, updates, AppInfo::version()});
     app->signal_activate().connect([&] {

@@ -6,16 +6,24 @@
 
 #include "model/AppInfo.hpp"
 #include "model/UserDefaults.hpp"
+#include "updater/SelfUpdater.hpp"
 #include "updater/UpdateCheck.hpp"
 
 namespace norvo {
 
-UpdateController::Source UpdateController::Source::forThisApp() {
+UpdateController::Source UpdateController::Source::forThisApp() { return forThisApp(AppInfo::manifestURL()); }
+
+UpdateController::Source UpdateController::Source::forThisApp(std::string manifestURL) {
     Source source;
-    source.manifestURL = AppInfo::manifestURL();
-    source.makeSession = [] { return std::make_unique<CurlHttpSession>(AppInfo::updateCaFile()); };
-    source.installSetup = [](HttpSession& session) { return SelfUpdater::Setup::forThisProcess(session); };
-    source.temporaryFolder = g_get_tmp_dir();
+    source.check = [manifestURL = std::move(manifestURL)](const std::string& currentVersion) {
+        CurlHttpSession session(AppInfo::updateCaFile());
+        return UpdateCheck::run(manifestURL, currentVersion, session);
+    };
+    source.install = [](const UpdateInfo& update) {
+        CurlHttpSession session(AppInfo::updateCaFile());
+        SelfUpdater::install(update, SelfUpdater::Setup::forThisProcess(session));
+    };
+    source.removeLeftovers = [] { SelfUpdater::removeLeftovers(g_get_tmp_dir()); };
     return source;
 }
 
@@ -37,19 +45,17 @@ void UpdateController::setChecking(bool value) {
 }
 
 void UpdateController::checkInBackground(std::function<void(std::optional<UpdateInfo>)> then) {
-    auto session = std::shared_ptr<HttpSession>(source_.makeSession());
-    background_.run<std::optional<UpdateInfo>>(
-        [session, url = source_.manifestURL, current = version_] { return UpdateCheck::run(url, current, *session); },
-        std::move(then));
+    background_.run<std::optional<UpdateInfo>>([check = source_.check, current = version_] { return check(current); },
+                                                std::move(then));
 }
 
 void UpdateController::start() {
     if (started_) return;
     started_ = true;
-    if (!source_.temporaryFolder.empty())
+    if (source_.removeLeftovers)
         background_.run<bool>(
-            [folder = source_.temporaryFolder] {
-                SelfUpdater::removeLeftovers(folder);
+            [removeLeftovers = source_.removeLeftovers] {
+                removeLeftovers();
                 return true;
             },
             [](bool) {});
@@ -101,12 +107,10 @@ void UpdateController::installUpdate() {
     if (!availableUpdate_ || isUpdating_) return;
     setUpdating(true);
     const UpdateInfo update = *availableUpdate_;
-    auto session = std::shared_ptr<HttpSession>(source_.makeSession());
-    const SelfUpdater::Setup setup = source_.installSetup(*session);
     background_.run<std::exception_ptr>(
-        [session, setup, update]() -> std::exception_ptr {
+        [install = source_.install, update]() -> std::exception_ptr {
             try {
-                SelfUpdater::install(update, setup);
+                install(update);
                 return nullptr;
             } catch (...) {
                 return std::current_exception();

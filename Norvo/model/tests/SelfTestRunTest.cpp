@@ -1,14 +1,16 @@
+// The self-test with a stand-in renderer: lines in preset order, failures said, files written.
+// (The program runs it for real in the UI's tests.)
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "FakeRenderer.hpp"
 #include "TestSupport.hpp"
+#include "model/SelfTestRun.hpp"
 
-using norvo::testing::runProcess;
+using namespace norvo;
 
 namespace {
-
-const std::filesystem::path kFolder = "/tmp/norvo-selftest";
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -17,56 +19,38 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-// Runs the real program in self-test mode and checks its lines and files.
-void expectRun(const std::vector<std::string>& env, const std::string& scaleText, const std::string& suffix) {
-    std::error_code ec;
-    std::filesystem::remove_all(kFolder, ec);
-    const auto result = runProcess({NORVO_TEST_EXECUTABLE}, env);
-    SCOPED_TRACE(result.err);
-    EXPECT_EQ(result.exitStatus, 0);
-    const auto out = lines(result.out);
-    ASSERT_EQ(out.size(), 5u) << result.out;
-    const std::pair<const char*, std::pair<int, int>> presets[] = {
-        {"square", {1080, 1080}}, {"portrait", {1080, 1350}}, {"landscape", {1200, 630}}, {"story", {1080, 1920}}};
-    for (std::size_t i = 0; i < 4; ++i) {
-        const auto& [id, size] = presets[i];
-        const auto file = kFolder / (std::string(id) + suffix + ".png");
-        const auto bytes = norvo::testing::readFile(file);
-        ASSERT_FALSE(bytes.empty()) << file;
-        const auto header = norvo::testing::readPngHeader(bytes);
-        EXPECT_EQ(header.width, unsigned(size.first));
-        EXPECT_EQ(header.height, unsigned(size.second));
-        EXPECT_EQ(out[i], "SELFTEST " + std::string(id) + " " + std::to_string(size.first) + "x" +
-                              std::to_string(size.second) + " scale=" + scaleText +
-                              " bytes=" + std::to_string(bytes.size()));
-    }
-    EXPECT_EQ(out[4], "SELFTEST DONE");
+std::string expectedLine(const Preset& p, const std::string& scale, std::size_t bytes) {
+    return "SELFTEST " + p.id + " " + std::to_string(p.width) + "x" + std::to_string(p.height) + " scale=" + scale +
+           " bytes=" + std::to_string(bytes);
 }
 
 }  // namespace
 
-TEST(SelfTestRun, EnvironmentCases) {
-    expectRun({"NORVO_SELFTEST=1"}, "1.0", "");
-    expectRun({"NORVO_SELFTEST=1", "NORVO_SELFTEST_SCALE=2", "NORVO_SELFTEST_FONT=mono"}, "2.0", "-s2.0-mono");
-    expectRun({"NORVO_SELFTEST=1", "NORVO_SELFTEST_SCALE= 2", "NORVO_SELFTEST_FONT="}, "1.0", "-");
-}
-
-TEST(SelfTestRun, OnlyTheExactValueStartsIt) {
-    // Without the self-test the app keeps running; it is stopped after a short while.
-    const auto result = runProcess({"timeout", "3", NORVO_TEST_EXECUTABLE}, {"NORVO_SELFTEST=true"});
-    EXPECT_EQ(result.exitStatus, 124);  // still running when timed out
-    EXPECT_EQ(result.out, "");
-}
-
-TEST(SelfTestRun, UnwritableFolderStillReportsEveryPreset) {
-    std::error_code ec;
-    std::filesystem::remove_all(kFolder, ec);
-    norvo::testing::writeFile(kFolder, "a file where the folder should be");
-    const auto result = runProcess({NORVO_TEST_EXECUTABLE}, {"NORVO_SELFTEST=1"});
-    std::filesystem::remove(kFolder, ec);
-    EXPECT_EQ(result.exitStatus, 0);
-    const auto out = lines(result.out);
+TEST(SelfTestRun, LinesInPresetOrderAFailedCardSaidAndTheRestWritten) {
+    norvo::testing::TempFolder tmp;
+    norvo::testing::FakeRenderer renderer;
+    bool done = false;
+    SelfTestRun run(renderer, SelfTestConfig::from("1.5", "serif"), tmp.path() / "out", [&] { done = true; });
+    ::testing::internal::CaptureStdout();
+    run.start();
+    // Each card is asked for when the one before has come back; the second fails.
+    for (std::size_t i = 0; i < 4; ++i) {
+        ASSERT_EQ(renderer.requests->size(), i + 1);
+        const CardRequest& asked = (*renderer.requests)[i].card;
+        EXPECT_EQ(asked.preset, Presets::all()[i]);
+        EXPECT_EQ(asked.fontID, "serif");
+        EXPECT_EQ(asked.scale, 1.5);
+        renderer.complete(i, i != 1);
+    }
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return done; }));
+    const auto out = lines(::testing::internal::GetCapturedStdout());
     ASSERT_EQ(out.size(), 5u);
-    EXPECT_TRUE(out[0].starts_with("SELFTEST square 1080x1080 scale=1.0 bytes=")) << out[0];
+    for (std::size_t i : {0u, 2u, 3u}) {
+        const Preset& p = Presets::all()[i];
+        const auto bytes = norvo::testing::readFile(tmp.path() / "out" / (p.id + "-s1.5-serif.png"));
+        EXPECT_EQ(norvo::testing::readPngHeader(bytes).width, std::uint32_t(p.width));
+        EXPECT_EQ(out[i], expectedLine(p, "1.5", bytes.size()));
+    }
+    EXPECT_EQ(out[1], "SELFTEST portrait FAILED");
     EXPECT_EQ(out[4], "SELFTEST DONE");
 }

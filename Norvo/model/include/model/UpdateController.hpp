@@ -7,10 +7,8 @@
 #include <sigc++/signal.h>
 
 #include "model/DesktopServices.hpp"
-#include "updater/HttpSession.hpp"
 #include "norvo/Updater.hpp"
 #include "support/MainThread.hpp"
-#include "updater/SelfUpdater.hpp"
 
 namespace norvo {
 
@@ -18,14 +16,19 @@ namespace norvo {
 // Checks and installs run on worker threads; their answers come back on the main thread.
 class UpdateController {
 public:
-    // Where updates come from and how an install is set up.
+    // Where updates come from and how one is installed. Each step blocks: a worker runs it.
     struct Source {
-        std::string manifestURL;
-        std::function<std::unique_ptr<HttpSession>()> makeSession;
-        std::function<SelfUpdater::Setup(HttpSession&)> installSetup;
-        std::filesystem::path temporaryFolder;  // where leftovers of earlier updates are looked for
+        // The newer release the manifest offers, if any (every failure gives nothing).
+        std::function<std::optional<UpdateInfo>(const std::string& currentVersion)> check;
+        // Downloads, verifies and hands the update to the swap; throws UpdateFailure or
+        // another error when it cannot.
+        std::function<void(const UpdateInfo&)> install;
+        // Clears what earlier updates left behind.
+        std::function<void()> removeLeftovers;
         // The running app's: the built-in (or configured) manifest, libcurl, this process.
         static Source forThisApp();
+        // The same with another manifest address (tests and screenshots point it nowhere).
+        static Source forThisApp(std::string manifestURL);
     };
 
     // `quit` ends the application once an install has started its swap.
