@@ -40,7 +40,7 @@ protected:
         app_->register_application();
         model_ = &app_->document();
         app_->activate();
-        norvo::testing::runFor(500ms);
+        norvo::testing::runUntil([] { return app_->mainWindow() && app_->mainWindow()->get_mapped(); });
     }
     static void TearDownTestSuite() {
         app_->quit();
@@ -86,8 +86,6 @@ TEST_F(App, WindowShowsTheCardAndAskedForTheFirstPreview) {
     EXPECT_EQ(controls().sizeLabel().get_text(), "1080 \u00d7 1080 px");
     EXPECT_FALSE(controls().statusLabel().get_visible());
     EXPECT_EQ(controls().editor().get_buffer()->get_text().raw(), CardDocument::kSampleMarkdown);
-    EXPECT_EQ(controls().exportButton().get_label(), "Export PNG\u2026");
-    EXPECT_EQ(controls().copyButton().get_label(), "Copy");
     EXPECT_TRUE(app_->mainWindow()->preview().showsSpinner());  // nothing rendered yet
     renderer_->complete(requests() - 1);
     EXPECT_FALSE(app_->mainWindow()->preview().showsSpinner());
@@ -113,9 +111,6 @@ TEST_F(App, ControlsWriteTheCardOnceAndFollowIt) {
     controls().wordmarkSwitch().set_active(false);
     EXPECT_FALSE(model_->wordmark());
 
-    auto adjustment = controls().scaleSlider().get_adjustment();
-    EXPECT_EQ(adjustment->get_lower(), 0.7);
-    EXPECT_EQ(adjustment->get_upper(), 1.8);
     controls().scaleSlider().set_value(1.234);
     EXPECT_DOUBLE_EQ(model_->fontScale(), 1.234);  // no rounding to a step
     controls().scaleSlider().set_value(3.0);
@@ -131,11 +126,6 @@ TEST_F(App, StatusLineAppearsOnlyWithText) {
 }
 
 TEST_F(App, MenuCommandsAndShortcutsReachTheActions) {
-    EXPECT_EQ(app_->get_accels_for_action("app.export"), std::vector<Glib::ustring>{"<Control>s"});
-    EXPECT_EQ(app_->get_accels_for_action("app.copy-card"), std::vector<Glib::ustring>{"<Shift><Control>c"});
-    EXPECT_EQ(app_->get_accels_for_action("app.preferences"), std::vector<Glib::ustring>{"<Control>comma"});
-    EXPECT_EQ(app_->get_accels_for_action("app.quit"), std::vector<Glib::ustring>{"<Control>q"});
-
     model_->setMarkdown("# Menu");
     app_->activate_action("export");
     renderer_->complete(requests() - 1);
@@ -169,16 +159,10 @@ TEST_F(App, MenuCommandsAndShortcutsReachTheActions) {
     SettingsWindow* settings = app_->settingsWindow();
     ASSERT_TRUE(settings);
     EXPECT_EQ(settings->versionLabel().get_text().raw(), "Norvo " + AppInfo::version());
-    EXPECT_EQ(settings->feedbackLink().get_label(), "Send feedback");
-    EXPECT_EQ(settings->websiteLink().get_uri().raw(), AppInfo::websiteURL());
-    EXPECT_TRUE(settings->websiteLink().get_uri().raw().ends_with("/norvo"));
-    EXPECT_TRUE(settings->feedbackLink().get_uri().raw().ends_with("/?app=norvo"));
-    norvo::testing::runFor(200ms);
-    EXPECT_EQ(settings->get_width(), 460);
     EXPECT_EQ(app_->get_windows().size(), 2u);
     settings->close();
-    norvo::testing::runFor(100ms);
-    EXPECT_EQ(app_->get_windows().size(), 1u);  // closing the main window now quits
+    // Closing the main window now quits.
+    EXPECT_TRUE(norvo::testing::runUntil([] { return app_->get_windows().size() == 1u; }));
 }
 
 TEST_F(App, SharePopoverAlwaysOffersShowInFiles) {
@@ -283,11 +267,13 @@ TEST_F(App, SaveDialogAddsTheExtensionAndAsksBeforeReplacing) {
     // "taken" becomes taken.png, which exists: the dialog comes back with that name.
     norvo::testing::writeFile(temp_->path() / "taken.png", "old");
     choose("taken");
-    norvo::testing::runFor(300ms);
+    // The dialog comes back with the whole name, unanswered.
+    GtkFileChooser* again = nullptr;
+    ASSERT_TRUE(norvo::testing::runUntil([&] {
+        again = openSaveDialog();
+        return again && currentName(again) == "taken.png";
+    }, 5s));
     EXPECT_FALSE(answered);
-    GtkFileChooser* again = openSaveDialog();
-    ASSERT_TRUE(again);
-    EXPECT_EQ(currentName(again), "taken.png");
     gtk_dialog_response(GTK_DIALOG(again), GTK_RESPONSE_CANCEL);
     ASSERT_TRUE(norvo::testing::runUntil([&] { return answered; }, 5s));
     EXPECT_EQ(chosen, std::nullopt);
@@ -311,8 +297,6 @@ TEST_F(App, PagesSwitchAndPager) {
     EXPECT_EQ(preview.pageLabel().get_text(), "3 / 5");
     app_->activate_action("previous-page");
     EXPECT_EQ(preview.pageLabel().get_text(), "2 / 5");
-    EXPECT_EQ(app_->get_accels_for_action("app.next-page"), std::vector<Glib::ustring>{"Page_Down"});
-    EXPECT_EQ(app_->get_accels_for_action("app.previous-page"), std::vector<Glib::ustring>{"Page_Up"});
 
     model_->setPages(false);  // the switch follows; a single card hides the pager
     EXPECT_FALSE(controls().pagesSwitch().get_active());
