@@ -1,5 +1,6 @@
 // Prints timing, size and memory figures for the render path. Run under a display
 // (xvfb-run -a). Every figure is a median unless it says otherwise.
+// `norvo-bench --export-stall` runs only (h), the main-loop stall while a set is exported.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,7 +26,10 @@
 #include <unistd.h>
 
 #include "engine/RenderEngine.hpp"
+#include "model/CardActions.hpp"
 #include "model/CardDocument.hpp"
+#include "model/DesktopServices.hpp"
+#include "support/AtomicFile.hpp"
 #include "model/CardRenderer.hpp"
 #include "ui/EngineCardRenderer.hpp"
 #include "image/PngEncoder.hpp"
@@ -192,16 +196,95 @@ public:
     std::size_t deepest = 0;
 };
 
+// Export of a set without dialogs: a renderer that hands back the same card N times, and a
+// desktop that saves where it is told at once.
+class RepeatingSetRenderer final : public CardRenderer {
+public:
+    RepeatingSetRenderer(CardImagePtr card, std::size_t count) : card_(std::move(card)), count_(count) {}
+    void render(const CardRequest&, Completion completion) override { completion(card_); }
+    void renderPages(const CardRequest&, PagesCompletion completion) override {
+        completion(std::vector<CardImagePtr>(count_, card_));
+    }
+
+private:
+    CardImagePtr card_;
+    std::size_t count_;
+};
+
+class SavingDesktop final : public DesktopServices {
+public:
+    explicit SavingDesktop(std::filesystem::path target) : target_(std::move(target)) {}
+    void bringToFront() override {}
+    void chooseSaveFile(const std::string&, SaveChoice done) override { done(target_); }
+    void copyImage(const CardImagePtr&) override {}
+    void showSharePicker(const std::vector<std::filesystem::path>&, Anchor) override {}
+    std::filesystem::path temporaryFolder() override { return target_.parent_path(); }
+    void showAlert(const Alert&, AlertAnswer answered) override { answered(0); }
+
+private:
+    std::filesystem::path target_;
+};
+
+// (h) export of a 20-card story set: the longest main-loop stall while it is written, beside
+// encoding and writing the same set on the main thread.
+void exportStall(const std::string& sample) {
+    RenderEngine engine;
+    const CardImagePtr card = renderOnce(engine, sample, Presets::by("story"), nullptr);
+    const std::string dir = "/tmp/norvo-bench-export-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    std::vector<double> stalls, inline_;
+    for (int r = 0; r < 5; ++r) {
+        RepeatingSetRenderer renderer(card, 20);
+        SavingDesktop desktop(dir + "/set.png");
+        CardDocument document(renderer);
+        document.setPresetID("story");
+        document.setPages(true);
+        CardActions actions(document, renderer, desktop);
+        // A tick every millisecond: the longest gap between two is the longest stall.
+        struct Ticks {
+            Clock::time_point last = Clock::now();
+            double longest = 0;
+        } ticks;
+        const guint ticker = g_timeout_add(1, +[](gpointer data) -> gboolean {
+            auto* t = static_cast<Ticks*>(data);
+            const auto now = Clock::now();
+            t->longest = std::max(t->longest, ms(now - t->last));
+            t->last = now;
+            return G_SOURCE_CONTINUE;
+        }, &ticks);
+        actions.exportPNG();
+        pumpUntil([&] { return document.status().rfind("Saved", 0) == 0; });
+        g_source_remove(ticker);
+        stalls.push_back(ticks.longest);
+
+        const auto t0 = Clock::now();
+        for (int i = 1; i <= 20; ++i) {
+            const auto png = PngEncoder::encodeAt(*card, card->width(), card->height());
+            writeFileAtomically(dir + "/inline-" + std::to_string(i) + ".png", *png);
+        }
+        inline_.push_back(ms(Clock::now() - t0));
+    }
+    std::filesystem::remove_all(dir);
+    std::printf("(h) export of a 20-card story set: longest main-loop stall median %.1f ms (max %.1f); "
+                "the same set encoded and written on the main thread stalls %.0f ms\n",
+                median(stalls), *std::max_element(stalls.begin(), stalls.end()), median(inline_));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     norvo::ResourceBundle::useBuildTree(NORVO_BUILD_BUNDLE_DIR);
     if (argc > 1 && std::string(argv[1]) == "--empty-page") return emptyPage();
+    const bool onlyExport = argc > 1 && std::string(argv[1]) == "--export-stall";
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");
         return 1;
     }
     Gtk::init_gtkmm_internals();
+    if (onlyExport) {
+        exportStall(CardDocument::kSampleMarkdown);
+        return 0;
+    }
     const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string sample = CardDocument::kSampleMarkdown;
@@ -318,6 +401,8 @@ int main(int argc, char** argv) {
                     "(%.2f x the single-edit p50); deepest queue %zu\n",
                     median(lag), percentile(lag, 0.95), percentile(lag, 0.95) / singleEditP50, renderer.deepest);
     }
+
+    exportStall(sample);
 
     // (b) batch: 100 cards cycling the four presets through `norvo render`
     {

@@ -63,96 +63,96 @@ std::filesystem::path pageFile(const std::filesystem::path& chosen, std::size_t 
                                         "-" + std::to_string(n) + chosen.extension().string()));
     return file;
 }
+
+// Where the cards of a set go: one card keeps the name chosen, more are numbered.
+std::vector<std::filesystem::path> setFiles(const std::filesystem::path& chosen, std::size_t cards) {
+    if (cards == 1) return {chosen};
+    std::vector<std::filesystem::path> files;
+    for (std::size_t n = 1; n <= cards; ++n) files.push_back(pageFile(chosen, n));
+    return files;
+}
+
+// Worker thread: encodes each card as a PNG of its preset's size and writes it. Nothing half
+// done: on a failure the cards of this call already written go again.
+std::error_code writeCards(const std::vector<CardImagePtr>& cards, const Preset& preset,
+                           const std::vector<std::filesystem::path>& files) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const auto png = exactPng(cards[i], preset);
+        const std::error_code error =
+            png ? writeFileAtomically(files[i], *png) : std::make_error_code(std::errc::not_enough_memory);
+        if (!error) continue;
+        g_warning("could not write %s: %s", files[i].c_str(), error.message().c_str());
+        for (std::size_t k = 0; k < i; ++k) {
+            std::error_code ignored;
+            std::filesystem::remove(files[k], ignored);
+        }
+        return error;
+    }
+    return {};
+}
+
+// Worker thread: the cards as one PDF, written to `file`.
+std::error_code writePdf(const std::vector<CardImagePtr>& cards, const std::string& title,
+                         const std::filesystem::path& file) {
+    const auto pdf = PdfDocument::encode(cards, title);
+    const std::error_code error = pdf ? writeFileAtomically(file, *pdf) : std::make_error_code(std::errc::io_error);
+    if (error) g_warning("could not write %s: %s", file.c_str(), error.message().c_str());
+    return error;
+}
 }  // namespace
 
+// Encoding and writing run on a worker: a set of twenty cards takes a second or more, and the
+// window keeps drawing meanwhile.
 void CardActions::exportPNG() {
-    if (document_.pages()) {
-        const std::string name = Card::fileName(document_.markdown(), document_.preset().id);
-        renderCurrentSet([this, name](const Preset& preset, std::vector<CardImagePtr> set) {
-            std::vector<std::vector<std::uint8_t>> pngs;
-            for (const CardImagePtr& card : set) {
-                auto png = exactPng(card, preset);
-                if (!png) break;
-                pngs.push_back(std::move(*png));
-            }
-            if (pngs.empty() || pngs.size() != set.size()) {
-                document_.setStatus(exportFailed());
-                return;
-            }
-            services_.bringToFront();
-            services_.chooseSaveFile(name, lifetime_.guard([this, pngs = std::move(pngs)](
-                                                               std::optional<std::filesystem::path> path) mutable {
-                if (path) exportSet(std::move(pngs), *path);
-            }));
-        });
-        return;
-    }
     const std::string name = Card::fileName(document_.markdown(), document_.preset().id);  // the text at click time
-    renderCurrentCard([this, name](const Preset& preset, CardImagePtr image) {
-        auto png = exactPng(image, preset);
-        if (!png) {
+    renderCurrentSet([this, name](const Preset& preset, std::vector<CardImagePtr> set) {
+        if (set.empty()) {
             document_.setStatus(exportFailed());
             return;
         }
         services_.bringToFront();
-        services_.chooseSaveFile(name, lifetime_.guard([this, bytes = std::move(*png)](
-                                                           std::optional<std::filesystem::path> path) {
-            if (!path) return;  // cancelled: the status line stays as it was
-            if (const auto error = writeFileAtomically(*path, bytes)) {
-                g_warning("could not save %s: %s", path->c_str(), error.message().c_str());
-                document_.setStatus(saveFailed());
-                return;
-            }
-            document_.setStatus(Glib::ustring::compose(_("Saved \u2713 %1"), path->filename().string()));
+        services_.chooseSaveFile(name, lifetime_.guard([this, preset, set = std::move(set)](
+                                                           std::optional<std::filesystem::path> path) mutable {
+            if (path) exportSet(std::move(set), preset, *path);  // cancelled: the status line stays as it was
         }));
     });
 }
 
-void CardActions::exportSet(std::vector<std::vector<std::uint8_t>> pngs, const std::filesystem::path& chosen) {
-    std::vector<std::filesystem::path> files;
-    if (pngs.size() == 1) {
-        files.push_back(chosen);  // one card keeps the name chosen
-    } else {
-        for (std::size_t n = 1; n <= pngs.size(); ++n) files.push_back(pageFile(chosen, n));
-    }
+void CardActions::exportSet(std::vector<CardImagePtr> set, const Preset& preset, const std::filesystem::path& chosen) {
+    std::vector<std::filesystem::path> files = setFiles(chosen, set.size());
     // The dialog confirmed the name chosen, not the numbered ones: those are replaced only
     // once the user says so.
     std::size_t existing = 0;
     for (const auto& f : files)
-        if (pngs.size() > 1 && std::filesystem::exists(f)) ++existing;
+        if (set.size() > 1 && std::filesystem::exists(f)) ++existing;
     if (!existing) {
-        writeSet(pngs, files);
+        writeSet(std::move(set), preset, std::move(files));
         return;
     }
     services_.showAlert({Glib::ustring::compose(_("Replace %1 existing files?"), existing),
                          Glib::ustring::compose(_("Files named %1 … %2 are already there."), files.front().filename().string(),
                                                 files.back().filename().string()),
                          {_("Replace"), _("Cancel")}},
-                        lifetime_.guard([this, pngs = std::move(pngs), files](std::size_t answer) {
-                            if (answer == 0) writeSet(pngs, files);
+                        lifetime_.guard([this, set = std::move(set), preset, files](std::size_t answer) mutable {
+                            if (answer == 0) writeSet(std::move(set), preset, std::move(files));
                         }));
 }
 
-void CardActions::writeSet(const std::vector<std::vector<std::uint8_t>>& pngs,
-                           const std::vector<std::filesystem::path>& files) {
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (const auto error = writeFileAtomically(files[i], pngs[i])) {
-            g_warning("could not save %s: %s", files[i].c_str(), error.message().c_str());
-            // Nothing half done: the cards of this export already written go again.
-            for (std::size_t k = 0; k < i; ++k) {
-                std::error_code ignored;
-                std::filesystem::remove(files[k], ignored);
+void CardActions::writeSet(std::vector<CardImagePtr> set, const Preset& preset,
+                           std::vector<std::filesystem::path> files) {
+    background_.run<std::error_code>(
+        [set = std::move(set), preset, files] { return writeCards(set, preset, files); },
+        [this, files](std::error_code error) {
+            if (error) {
+                document_.setStatus(saveFailed());
+            } else if (files.size() == 1) {
+                document_.setStatus(Glib::ustring::compose(_("Saved \u2713 %1"), files.front().filename().string()));
+            } else {
+                document_.setStatus(Glib::ustring::compose(_("Saved \u2713 %1 \u2026 -%2%3"),
+                                                           files.front().filename().string(), files.size(),
+                                                           files.front().extension().string()));
             }
-            document_.setStatus(saveFailed());
-            return;
-        }
-    }
-    if (files.size() == 1) {
-        document_.setStatus(Glib::ustring::compose(_("Saved \u2713 %1"), files.front().filename().string()));
-        return;
-    }
-    document_.setStatus(Glib::ustring::compose(_("Saved \u2713 %1 \u2026 -%2%3"), files.front().filename().string(),
-                                               files.size(), files.front().extension().string()));
+        });
 }
 
 void CardActions::exportPDF() {
@@ -160,21 +160,20 @@ void CardActions::exportPDF() {
     name = std::filesystem::path(name).replace_extension(".pdf").string();
     const std::string title = Card::title(document_.markdown());
     renderCurrentSet([this, name, title](const Preset&, std::vector<CardImagePtr> set) {
-        auto pdf = set.empty() ? std::nullopt : PdfDocument::encode(set, title);
-        if (!pdf) {
+        if (set.empty()) {
             document_.setStatus(exportFailed());
             return;
         }
         services_.bringToFront();
-        services_.chooseSaveFile(name, lifetime_.guard([this, bytes = std::move(*pdf)](
-                                                           std::optional<std::filesystem::path> path) {
+        services_.chooseSaveFile(name, lifetime_.guard([this, title, set = std::move(set)](
+                                                           std::optional<std::filesystem::path> path) mutable {
             if (!path) return;
-            if (const auto error = writeFileAtomically(*path, bytes)) {
-                g_warning("could not save %s: %s", path->c_str(), error.message().c_str());
-                document_.setStatus(_("Couldn't save the PDF"));
-                return;
-            }
-            document_.setStatus(Glib::ustring::compose(_("Saved \u2713 %1"), path->filename().string()));
+            background_.run<std::error_code>(
+                [set = std::move(set), title, file = *path] { return writePdf(set, title, file); },
+                [this, file = *path](std::error_code error) {
+                    document_.setStatus(error ? Glib::ustring(_("Couldn't save the PDF"))
+                                              : Glib::ustring::compose(_("Saved \u2713 %1"), file.filename().string()));
+                });
         }));
     });
 }
@@ -195,27 +194,31 @@ void CardActions::copyPNG() {
 
 void CardActions::sharePNG(DesktopServices::Anchor anchor) {
     renderCurrentSet([this, anchor](const Preset& preset, std::vector<CardImagePtr> set) {
-        // Named after the text as it is now, when the render has finished.
-        const auto file = services_.temporaryFolder() / Card::fileName(document_.markdown(), preset.id);
-        std::vector<std::filesystem::path> files;
-        std::error_code error = set.empty() ? std::make_error_code(std::errc::io_error) : std::error_code();
-        for (std::size_t i = 0; !error && i < set.size(); ++i) {
-            files.push_back(set.size() == 1 ? file : pageFile(file, i + 1));
-            const auto png = exactPng(set[i], preset);
-            error = png ? writeFileAtomically(files.back(), *png) : std::make_error_code(std::errc::io_error);
-        }
-        if (!error && set.size() > 1) {
-            // A set is offered as one PDF too.
-            files.push_back(std::filesystem::path(file).replace_extension(".pdf"));
-            const auto pdf = PdfDocument::encode(set, Card::title(document_.markdown()));
-            error = pdf ? writeFileAtomically(files.back(), *pdf) : std::make_error_code(std::errc::io_error);
-        }
-        if (error) {
-            g_warning("could not share %s: %s", file.c_str(), error.message().c_str());
+        if (set.empty()) {
             document_.setStatus(shareFailed());
             return;
         }
-        services_.showSharePicker(files, anchor);
+        // Named after the text as it is now, when the render has finished.
+        const auto file = services_.temporaryFolder() / Card::fileName(document_.markdown(), preset.id);
+        std::vector<std::filesystem::path> files = setFiles(file, set.size());
+        // A set is offered as one PDF too.
+        const std::optional<std::filesystem::path> pdf =
+            set.size() > 1 ? std::optional(std::filesystem::path(file).replace_extension(".pdf")) : std::nullopt;
+        background_.run<std::error_code>(
+            [set = std::move(set), preset, files, pdf, title = Card::title(document_.markdown())] {
+                std::error_code error = writeCards(set, preset, files);
+                if (!error && pdf) error = writePdf(set, title, *pdf);
+                return error;
+            },
+            [this, files, pdf, anchor](std::error_code error) {
+                if (error) {
+                    document_.setStatus(shareFailed());
+                    return;
+                }
+                auto offered = files;
+                if (pdf) offered.push_back(*pdf);
+                services_.showSharePicker(offered, anchor);
+            });
     });
 }
 

@@ -64,11 +64,18 @@ void MainWindow::allowDraggingTheCard() {
         [this](double, double) -> Glib::RefPtr<Gdk::ContentProvider> {
             const CardImagePtr image = document_.preview();
             if (!image) return {};
-            const auto png = PngEncoder::encodeAt(*image, image->width(), image->height());
-            if (!png) return {};
             const auto path = std::filesystem::path(Glib::get_tmp_dir()) /
                               Card::fileName(document_.markdown(), document_.preset().id);
-            if (writeFileAtomically(path, *png)) return {};
+            // The file is encoded and written on a worker while the drag goes on; a drop reads
+            // it long after. The image itself travels in memory.
+            background_.run<bool>(
+                [image, path] {
+                    const auto png = PngEncoder::encodeAt(*image, image->width(), image->height());
+                    return png && !writeFileAtomically(path, *png);
+                },
+                [path](bool written) {
+                    if (!written) g_warning("could not write %s for the drag", path.c_str());
+                });
             auto file = Gio::File::create_for_path(path.string());
             Glib::Value<Glib::RefPtr<Gio::File>> fileValue;
             fileValue.init(fileValue.value_type());

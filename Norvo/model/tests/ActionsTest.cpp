@@ -16,6 +16,13 @@ class Actions : public ::testing::Test {
 protected:
     std::size_t last() const { return renderer_->requests->size() - 1; }
     std::vector<std::uint8_t> file(const std::filesystem::path& p) { return norvo::testing::readFile(p); }
+    // Files are written on a worker: the status line says when they are done.
+    bool statusBecomes(const std::string& status) {
+        return norvo::testing::runUntil([&] { return model_.status() == status; });
+    }
+    bool sharedCount(std::size_t n) {
+        return norvo::testing::runUntil([&] { return services_.shared.size() == n; });
+    }
 
     norvo::testing::TempFolder temp_;
     FakeDesktopServices services_{temp_.path()};
@@ -38,7 +45,7 @@ TEST_F(Actions, ExportSuggestsTheCardNameAndWritesExactSize) {
     EXPECT_EQ(services_.broughtToFront, 1);
 
     services_.answerSave(temp_.path() / "final.png");  // renamed in the dialog
-    EXPECT_EQ(model_.status(), "Saved \u2713 final.png");
+    ASSERT_TRUE(statusBecomes("Saved \u2713 final.png")) << model_.status();
     const auto header = norvo::testing::readPngHeader(file(temp_.path() / "final.png"));
     EXPECT_EQ(header.width, 1200u);
     EXPECT_EQ(header.height, 630u);
@@ -70,12 +77,13 @@ TEST_F(Actions, ExportEdgeCases) {
     actions_.exportPNG();
     renderer_->complete(last());
     services_.answerSave(blocked);
-    EXPECT_EQ(model_.status(), "Couldn't save the PNG");
+    ASSERT_TRUE(statusBecomes("Couldn't save the PNG")) << model_.status();
     EXPECT_TRUE(std::filesystem::is_directory(blocked));
     actions_.exportPNG();
     renderer_->complete(last());
+    model_.setStatus("");
     services_.answerSave(temp_.path() / "no" / "such" / "folder.png");
-    EXPECT_EQ(model_.status(), "Couldn't save the PNG");
+    ASSERT_TRUE(statusBecomes("Couldn't save the PNG")) << model_.status();
 
     // Replacing an existing file swaps it whole.
     const auto existing = temp_.path() / "old.png";
@@ -83,6 +91,7 @@ TEST_F(Actions, ExportEdgeCases) {
     actions_.exportPNG();
     renderer_->complete(last());
     services_.answerSave(existing);
+    ASSERT_TRUE(statusBecomes("Saved \u2713 old.png")) << model_.status();
     EXPECT_EQ(norvo::testing::readPngHeader(file(existing)).width, 1080u);
     EXPECT_LT(std::filesystem::file_size(existing), 5'000'000u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp_.path()), {}), 2);  // no leftovers
@@ -104,7 +113,7 @@ TEST_F(Actions, CopyAndShare) {
     actions_.sharePNG(anchor);
     model_.setMarkdown("# After the click");  // share names the file when its render ends
     renderer_->complete(last() - 1);
-    ASSERT_EQ(services_.shared.size(), 1u);
+    ASSERT_TRUE(sharedCount(1));
     EXPECT_EQ(services_.shared[0].first, std::vector<std::filesystem::path>{temp_.path() / "after-the-click-square.png"});
     EXPECT_EQ(services_.shared[0].second.handle, anchor.handle);
     EXPECT_EQ(model_.status(), "");  // success says nothing
@@ -113,7 +122,7 @@ TEST_F(Actions, CopyAndShare) {
     model_.setPresetID("square");
     actions_.sharePNG(anchor);
     renderer_->complete(last());
-    ASSERT_EQ(services_.shared.size(), 2u);
+    ASSERT_TRUE(sharedCount(2));
     EXPECT_EQ(services_.shared[1].first, services_.shared[0].first);  // the same file, replaced
     EXPECT_EQ(std::filesystem::file_size(services_.shared[1].first.at(0)), firstSize);
 
@@ -133,10 +142,10 @@ TEST_F(Actions, SetsOfPagesExportCopyAndBecomeOnePdf) {
     renderer_->complete(last(), true, 3);
     ASSERT_EQ(services_.suggestedNames.back(), "set-square.png");
     services_.answerSave(temp_.path() / "set.png");
+    ASSERT_TRUE(statusBecomes("Saved \u2713 set-1.png \u2026 -3.png")) << model_.status();
     for (const char* name : {"set-1.png", "set-2.png", "set-3.png"})
         EXPECT_EQ(norvo::testing::readPngHeader(file(temp_.path() / name)).width, 1080u) << name;
     EXPECT_FALSE(std::filesystem::exists(temp_.path() / "set.png"));
-    EXPECT_EQ(model_.status(), "Saved \u2713 set-1.png \u2026 -3.png");
 
     // A failure on card 3 leaves none of this export behind.
     std::filesystem::create_directories(temp_.path() / "broken-3.png");
@@ -144,9 +153,9 @@ TEST_F(Actions, SetsOfPagesExportCopyAndBecomeOnePdf) {
     renderer_->complete(last(), true, 3);
     services_.answerSave(temp_.path() / "broken.png");
     services_.answerAlert(0);  // the folder in the way counts as a file to replace
+    ASSERT_TRUE(statusBecomes("Couldn't save the PNG")) << model_.status();
     EXPECT_FALSE(std::filesystem::exists(temp_.path() / "broken-1.png"));
     EXPECT_FALSE(std::filesystem::exists(temp_.path() / "broken-2.png"));
-    EXPECT_EQ(model_.status(), "Couldn't save the PNG");
 
     // Numbered files already there are replaced only when the user says so.
     norvo::testing::writeFile(temp_.path() / "again-2.png", "mine");
@@ -156,7 +165,11 @@ TEST_F(Actions, SetsOfPagesExportCopyAndBecomeOnePdf) {
         services_.answerSave(temp_.path() / "again.png");
         ASSERT_FALSE(services_.alerts.empty());
         EXPECT_EQ(services_.alerts.back().message, "Replace 1 existing files?");
+        model_.setStatus("");
         services_.answerAlert(answer);
+        if (answer == 0) {
+            ASSERT_TRUE(statusBecomes("Saved \u2713 again-1.png \u2026 -3.png"));
+        }
         EXPECT_EQ(norvo::testing::readText(temp_.path() / "again-2.png") == "mine", answer == 1u);
     }
 
@@ -169,8 +182,9 @@ TEST_F(Actions, SetsOfPagesExportCopyAndBecomeOnePdf) {
 
     // Share offers every card and the PDF of the set.
     actions_.sharePNG(DesktopServices::Anchor{&services_});
+    const std::size_t sharedBefore = services_.shared.size();
     renderer_->complete(last(), true, 3);
-    ASSERT_FALSE(services_.shared.empty());
+    ASSERT_TRUE(sharedCount(sharedBefore + 1));
     EXPECT_EQ(services_.shared.back().first,
               (std::vector<std::filesystem::path>{temp_.path() / "set-square-1.png", temp_.path() / "set-square-2.png",
                                                   temp_.path() / "set-square-3.png", temp_.path() / "set-square.pdf"}));
@@ -181,7 +195,7 @@ TEST_F(Actions, SetsOfPagesExportCopyAndBecomeOnePdf) {
     renderer_->complete(last(), true, 3);
     EXPECT_EQ(services_.suggestedNames.back(), "set-square.pdf");
     services_.answerSave(temp_.path() / "set.pdf");
-    EXPECT_EQ(model_.status(), "Saved \u2713 set.pdf");
+    ASSERT_TRUE(statusBecomes("Saved \u2713 set.pdf")) << model_.status();
     EXPECT_EQ(norvo::testing::pdfInfo(temp_.path() / "set.pdf", "Pages"), "3");
     EXPECT_EQ(norvo::testing::pdfInfo(temp_.path() / "set.pdf", "Title"), "Set");
 }

@@ -27,13 +27,14 @@ private:
     void renderCurrentCard(std::function<void(const Preset&, CardImagePtr)> then);
     // The current card, or with pages on, the current set.
     void renderCurrentSet(std::function<void(const Preset&, std::vector<CardImagePtr>)> then);
-    void exportSet(std::vector<std::vector<std::uint8_t>> pngs, const std::filesystem::path& chosen);
-    void writeSet(const std::vector<std::vector<std::uint8_t>>& pngs, const std::vector<std::filesystem::path>& files);
+    void exportSet(std::vector<CardImagePtr> set, const Preset& preset, const std::filesystem::path& chosen);
+    void writeSet(std::vector<CardImagePtr> set, const Preset& preset, std::vector<std::filesystem::path> files);
 
     CardDocument& document_;
     CardRenderer& renderer_;
     DesktopServices& services_;
     Lifetime lifetime_;
+    BackgroundTasks background_;  // encodes and writes; last: joined before the rest goes
 };
 
 }  // namespace norvo

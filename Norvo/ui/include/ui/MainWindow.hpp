@@ -6,6 +6,7 @@
 
 #include "model/CardActions.hpp"
 #include "model/CardDocument.hpp"
+#include "support/MainThread.hpp"
 #include "ui/ControlsColumn.hpp"
 #include "ui/PreviewPane.hpp"
 
@@ -32,6 +33,7 @@ private:
     Gtk::Separator divider_;
     PreviewPane preview_;
     bool rendered_ = false;
+    BackgroundTasks background_;  // writes dragged cards; last: joined before the rest goes
 };
 
 }  // namespace norvo
