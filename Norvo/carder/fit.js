@@ -1,0 +1,274 @@
+// Fitting a note to its card: the largest whole-pixel text size at which it fits (one
+// search, used for single cards and for sets of cards), wide tables and code, hyphens for
+// words wider than a line, whole-line cuts, two columns on landscape, and sets of cards
+// with their page marks and repeated table headers.
+(function (root) {
+  'use strict';
+
+  const Text = root.CarderText;
+
+  // What the last layout left for the report: whether the note is cut, and the set of cards.
+  const state = { cut: false, paged: null };
+
+  // The largest whole size in [lo, hi] that passes, or lo. `guess()`, asked once hi has
+  // failed, is where to look first: from there the search steps up while sizes pass, or
+  // halves the range below it. Whole pixels keep the engine's font caches warm while the
+  // user types; a good first guess means only a few layouts are needed.
+  function largestPassing(lo, hi, passes, guess) {
+    if (passes(hi)) return hi;
+    if (guess) {
+      let size = guess();
+      if (passes(size)) {
+        while (size + 1 < hi && passes(size + 1)) size++;
+        return size;
+      }
+      hi = size;  // lo may not pass either: then the note is cut at the minimum
+    }
+    while (hi - lo > 1) {
+      const mid = Math.floor((lo + hi) / 2);
+      if (passes(mid)) lo = mid; else hi = mid;
+    }
+    return lo;
+  }
+
+  // Tables and code blocks first give up their own text size to fit the width, down to
+  // `floor`; past that, tables wrap their cells at word boundaries and code wraps its long
+  // lines under their indentation.
+  function fitWideBlocks(content, bodyPx, floor) {
+    const width = content.clientWidth;
+    for (const block of content.querySelectorAll('table, pre')) {
+      const own = block.tagName === 'TABLE' ? 0.9 : 0.86;
+      block.classList.remove('wrapped');
+      let px = bodyPx * own;
+      block.style.fontSize = px + 'px';
+      const wide = block.tagName === 'TABLE' ? block.offsetWidth : block.scrollWidth;
+      if (wide <= width + 0.5) continue;
+      const least = Math.min(px, floor);
+      px = Math.max(least, Math.floor(px * width / wide * 100) / 100);
+      block.style.fontSize = px + 'px';
+      const still = block.tagName === 'TABLE' ? block.offsetWidth : block.scrollWidth;
+      if (still > width + 0.5) block.classList.add('wrapped');
+    }
+  }
+  function fits(frame, content) {
+    return content.scrollHeight <= frame.clientHeight + 0.5 && content.scrollWidth <= content.clientWidth + 0.5;
+  }
+  function fitsAt(frame, content, size, floor) {
+    content.style.fontSize = size + 'px';
+    fitWideBlocks(content, size, floor);
+    return fits(frame, content);
+  }
+
+  // The largest whole-pixel size in [min, max] at which the note fits, or min; the first
+  // guess comes from the area the note takes at max.
+  function fittedSize(frame, content, min, max, floor) {
+    max = Math.max(Math.floor(max), Math.ceil(min));
+    min = Math.ceil(min);
+    return largestPassing(min, max, function (size) { return fitsAt(frame, content, size, floor); }, function () {
+      const needed = Math.max(content.scrollHeight, 1), room = frame.clientHeight;
+      const widthRatio = content.clientWidth / Math.max(content.scrollWidth, 1);
+      return Math.max(min, Math.min(max - 1, Math.floor(max * Math.min(Math.sqrt(room / needed), widthRatio))));
+    });
+  }
+
+  // A word wider than its line even at the smallest size may break, with a visible hyphen:
+  // soft hyphens between its characters.
+  function hyphenateOverlongWords(content) {
+    let changed = false;
+    const range = document.createRange();
+    for (const node of Text.textNodes(content)) {
+      const limit = (node.parentElement.closest(Text.TEXT_BLOCKS + ', pre') || content).clientWidth;
+      let text = node.data, shift = 0;
+      for (const w of Text.words(node.data)) {
+        if (!w.isWordLike || w.segment.length < 8) continue;
+        range.setStart(node, w.index);
+        range.setEnd(node, w.index + w.segment.length);
+        if (range.getBoundingClientRect().width <= limit) continue;
+        const broken = Array.from(w.segment).join('\u00ad');
+        text = text.slice(0, w.index + shift) + broken + text.slice(w.index + shift + w.segment.length);
+        shift += broken.length - w.segment.length;
+      }
+      if (shift) { node.data = text; changed = true; }
+    }
+    return changed;
+  }
+  // Line boxes of the note's text and inline boxes, in page coordinates.
+  function lineRects(content) {
+    const rects = [];
+    const range = document.createRange();
+    for (const node of Text.textNodes(content)) {
+      range.selectNodeContents(node);
+      for (const r of range.getClientRects()) if (r.height > 0) rects.push(r);
+    }
+    for (const el of content.querySelectorAll('.task-box, .image-alt, hr, .code-line'))
+      for (const r of el.getClientRects()) if (r.height > 0) rects.push(r);
+    return rects;
+  }
+  // Shows whole lines only: the note ends above the first line that does not fit.
+  function cutAfterWholeLine(frame, content) {
+    const limit = frame.getBoundingClientRect().bottom + 0.5;
+    const top = content.getBoundingClientRect().top;
+    let cut = Infinity;
+    for (const r of lineRects(content)) if (r.bottom > limit) cut = Math.min(cut, r.top);
+    if (cut !== Infinity) content.style.maxHeight = Math.max(0, Math.floor(cut - top)) + 'px';
+  }
+  function isHero(content) {
+    if (content.children.length !== 1) return false;
+    const only = content.firstElementChild;
+    if (!/^(P|H[1-6])$/.test(only.tagName)) return false;
+    if (only.querySelector('code, .image-alt, .task-box')) return false;
+    return only.textContent.length <= 160;
+  }
+  function isLongFlow(content) {
+    return content.textContent.length > 500 &&
+           !content.querySelector('table, pre') && !isHero(content);
+  }
+
+  // One card: `c` is what the page prepared (frame, content, text size range, orientation).
+  function layOutCard(c) {
+    const frame = c.frame, content = c.content, min = c.min, max = c.max;
+    let size = fittedSize(frame, content, min, max, min);
+
+    // Landscape lines stay near 75 characters: long prose and long lists flow into two
+    // columns before the text shrinks toward the minimum (and are cut there in columns).
+    if (c.landscape && isLongFlow(content) && content.clientWidth / (size * 0.5) > 80) {
+      content.classList.add('columns');
+      size = fittedSize(frame, content, min, max, min);
+    }
+
+    // Only a word wider than its line at the smallest size may break: hyphenated, it lets
+    // the rest of the note be set larger again.
+    if (!fitsAt(frame, content, size, min) && size <= Math.ceil(min) && hyphenateOverlongWords(content))
+      size = fittedSize(frame, content, min, max, min);
+    // A run of letters split over many inline elements has no word to hyphenate: as a
+    // last resort it breaks anywhere rather than running off the card.
+    if (!fitsAt(frame, content, size, min) && content.scrollWidth > content.clientWidth + 0.5) {
+      content.classList.add('break-anywhere');
+    }
+    if (!fitsAt(frame, content, size, min)) {
+      state.cut = true;
+      content.classList.add('cut');
+      // Columns break between lines already: the second one simply stops at the bottom.
+      if (!content.classList.contains('columns')) cutAfterWholeLine(frame, content);
+      document.getElementById('continues').hidden = false;
+    }
+    void content.offsetHeight;  // finish layout before the snapshot
+  }
+
+  // --- Sets of cards ---------------------------------------------------------------------------
+
+  const MAX_PAGES = 20;
+
+  // The note as a set of same-size cards: one column per card, each as tall as the frame,
+  // so the browser breaks between lines (never inside a word or a line of code).
+  function pagesAt(frame, content, size, floor) {
+    content.style.fontSize = size + 'px';
+    fitWideBlocks(content, size, floor);
+    const step = frame.clientWidth + state.paged.gap;
+    return Math.max(1, Math.round((content.scrollWidth + state.paged.gap) / step));
+  }
+  // A word wider than its line makes the column wider than the card.
+  function pageOverflows(frame, content) {
+    for (const el of content.querySelectorAll(Text.TEXT_BLOCKS))
+      if (el.scrollWidth > el.clientWidth + 0.5) return true;
+    return false;
+  }
+  // A table that continues on the next card repeats its header row there: the table is
+  // split where a card begins, and the rest becomes a table of its own on the next card,
+  // under a copy of the header.
+  function repeatTableHeaders(frame, content) {
+    // A row that does not fit the card's height is drawn at the top of the next card even
+    // where its box still says otherwise.
+    const limit = frame.getBoundingClientRect().bottom + 0.5;
+    const range = document.createRange();
+    const pending = Array.from(content.querySelectorAll('table'));
+    for (let guard = 0; pending.length && guard < 4 * MAX_PAGES; guard++) {
+      const table = pending.shift();
+      const head = table.tHead && table.tHead.rows[0];
+      const body = table.tBodies[0];
+      if (!head || !body || body.rows.length < 2) continue;
+      range.selectNodeContents(head);
+      let previous = (range.getClientRects()[0] || head.getBoundingClientRect()).left, starts = null;
+      for (const row of body.rows) {
+        // Where the row's text is drawn tells its card; the row's own box may not.
+        range.selectNodeContents(row);
+        const box = range.getClientRects()[0] || row.getBoundingClientRect();
+        const cell = row.cells[0];
+        const rowBottom = box.top - (cell ? parseFloat(getComputedStyle(cell).paddingTop) : 0) + row.offsetHeight;
+        // A row close to the bottom may still be moved on by the browser: split a little early
+        // rather than leave a card holding one stray row.
+        if (Math.abs(box.left - previous) > 1 || rowBottom > limit - 0.25 * row.offsetHeight) {
+          starts = row;
+          break;
+        }
+        previous = box.left;
+      }
+      if (!starts || starts === body.rows[0]) continue;
+      const rest = table.cloneNode(false);
+      rest.classList.add('continued');
+      rest.appendChild(table.tHead.cloneNode(true));
+      const restBody = document.createElement('tbody');
+      while (starts) {
+        const next = starts.nextElementSibling;
+        restBody.appendChild(starts);
+        starts = next;
+      }
+      rest.appendChild(restBody);
+      table.after(rest);
+      pending.push(rest);
+    }
+  }
+
+  // The note as up to 20 cards with one text size for all of them, the largest at which it
+  // takes no more cards than at the smallest size; shows card `page`. Returns the number of cards.
+  function layOutPages(c, page) {
+    const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
+    state.paged = { gap: c.pad * 2, pages: 1, page: 1, capped: false };
+    frame.classList.add('paged');
+    content.classList.add('paged');
+    content.style.setProperty('--page-width', frame.clientWidth + 'px');
+    content.style.setProperty('--page-gap', state.paged.gap + 'px');
+
+    let fewest = pagesAt(frame, content, min, min);
+    if (pageOverflows(frame, content) && hyphenateOverlongWords(content)) fewest = pagesAt(frame, content, min, min);
+    let size = min;
+    if (fewest <= MAX_PAGES) {
+      size = largestPassing(min, max, function (s) {
+        return pagesAt(frame, content, s, min) <= fewest && !pageOverflows(frame, content);
+      });
+    }
+    pagesAt(frame, content, size, min);
+    repeatTableHeaders(frame, content);
+    const pages = pagesAt(frame, content, size, min);
+    state.paged.pages = Math.min(pages, MAX_PAGES);
+    state.paged.capped = pages > MAX_PAGES;
+    showPage(page);
+    return state.paged.pages;
+  }
+
+  // Shows card `page` of the set laid out last (only moves it into view).
+  function showPage(page) {
+    const paged = state.paged;
+    if (!paged) return 0;
+    const frame = document.querySelector('.card-frame');
+    const content = document.getElementById('content');
+    const mark = document.getElementById('pagemark');
+    paged.page = Math.max(1, Math.min(paged.pages, Math.round(page) || 1));
+    content.style.transform = 'translateX(' + (-(paged.page - 1) * (frame.clientWidth + paged.gap)) + 'px)';
+    mark.textContent = paged.page + '/' + paged.pages;
+    mark.hidden = paged.pages < 2;
+    state.cut = paged.capped && paged.page === paged.pages;
+    document.getElementById('continues').hidden = !state.cut;
+    void content.offsetHeight;
+    return paged.pages;
+  }
+
+  // Forgets the last layout's cut and set (a new card is being prepared).
+  function reset() {
+    state.cut = false;
+    state.paged = null;
+  }
+
+  root.CarderFit = { state: state, reset: reset, isHero: isHero, layOutCard: layOutCard, layOutPages: layOutPages,
+                     showPage: showPage };
+})(this);

@@ -1,0 +1,252 @@
+// The note as HTML: markdown-it set up for cards (no raw HTML, images as their description,
+// links without addresses, code one element per line, task lists), front matter hidden, and
+// the finishing touches on the rendered blocks (icons, scripts and languages, list number
+// room, numeric table columns, no lone last word). The string helpers run in node too.
+(function (root) {
+  'use strict';
+
+  const Text = root.CarderText || require('./text.js');
+  const SVG = 'http://www.w3.org/2000/svg';
+
+  // --- Pure helpers ---------------------------------------------------------------------
+
+  function indentOf(line) {
+    let columns = 0;
+    for (const c of line) {
+      if (c === ' ') columns += 1;
+      else if (c === '\t') columns += 4 - (columns % 4);
+      else break;
+    }
+    return columns;
+  }
+
+  // Splits highlighted HTML at line feeds, closing and reopening the spans a line is in,
+  // and drops each line's leading white space (its indentation becomes a style).
+  function codeLines(code, html, escapeHtml) {
+    const raw = code.split('\n');
+    const parts = html === null ? [escapeHtml(code)] : html.split(/(<span[^>]*>|<\/span>)/);
+    const lines = [];
+    let open = [], line = '', started = false;
+    const startLine = function () { line = open.join(''); started = false; };
+    const endLine = function () { lines.push(line + '</span>'.repeat(open.length)); };
+    startLine();
+    for (const part of parts) {
+      if (part.startsWith('<span')) { open.push(part); line += part; continue; }
+      if (part === '</span>') { open.pop(); line += part; continue; }
+      const pieces = part.split('\n');
+      pieces.forEach(function (piece, i) {
+        if (i > 0) { endLine(); startLine(); }
+        if (!started) {
+          const trimmed = piece.replace(/^[ \t]+/, '');
+          if (trimmed.length) started = true;
+          piece = trimmed;
+        }
+        line += piece;
+      });
+    }
+    endLine();
+    return lines.map(function (l, i) {
+      const indent = indentOf(raw[i] || '');
+      return '<span class="code-line" style="--indent:' + indent + 'ch">' + (l || '\u200b') + '</span>';
+    }).join('');
+  }
+
+  function isBlank(c) { return c === ' ' || c === '\t'; }
+  function trimBlank(line) {
+    let a = 0, b = line.length;
+    while (a < b && isBlank(line[a])) a++;
+    while (b > a && isBlank(line[b - 1])) b--;
+    return line.slice(a, b);
+  }
+
+  // The card never shows front matter: a "---" first line (after a byte-order mark, with
+  // either line ending) up to its closing "---".
+  function withoutFrontMatter(text) {
+    text = text.replace(/^\uFEFF/, '');
+    const lines = text.split(/\r?\n/);
+    if (trimBlank(lines[0]) !== '---') return text;
+    for (let i = 1; i < lines.length; i++) {
+      if (trimBlank(lines[i]) === '---') return lines.slice(i + 1).join('\n');
+    }
+    return text;
+  }
+
+  // Table cells: a number (with its sign, currency or unit), or nothing to speak of.
+  const NUMERIC = /^[+\-\u2212\u00b1~\u2248$\u20ac\u00a3\u00a5]?\s?\d[\d.,\u202f\u00a0 ]*(\s?(%|\u2030|[A-Za-z\u00b5]{1,4}|\u00d7))?$/;
+  const NOTHING = /^[-\u2013\u2014\u2212\u00b7]?$/;
+  function isNumericText(text) { return NUMERIC.test(text); }
+  function isEmptyCellText(text) { return NOTHING.test(text); }
+
+  // The text with its last two words joined by a no-break space, when the last is short
+  // enough to be left alone on a line and the two together are short enough to wrap as one.
+  const LAST_TWO_WORDS = /(\S+)[ \t\n]+(\S{1,8})[ \t\n]*$/;
+  function lastTwoWordsJoined(text) {
+    const match = LAST_TWO_WORDS.exec(text);
+    if (!match || match[1].length + match[2].length > 18) return text;
+    const trailing = match[0].length - match[0].trimEnd().length;
+    return text.slice(0, match.index) + match[1] + '\u00a0' + match[2] + text.slice(text.length - trailing);
+  }
+
+  // --- The renderer ------------------------------------------------------------------------
+
+  // markdown-it set up for cards. `highlighter()` gives highlight.js once the page has it.
+  function createRenderer(markdownit, highlighter) {
+    function highlighted(code, language) {
+      const hl = highlighter();
+      // The fence names the language; without one the code is shown plain, never guessed.
+      if (!hl || !language || !hl.getLanguage(language)) return null;
+      try {
+        return hl.highlight(language, code, true).value;  // highlight.js 9: (language, code, ignoreIllegals)
+      } catch (e) {
+        return null;
+      }
+    }
+
+    const md = markdownit({ html: false, linkify: false, typographer: true, breaks: false });
+    const escape = md.utils.escapeHtml;
+
+    // Images are never fetched: a card shows their description instead.
+    md.renderer.rules.image = function (tokens, idx, options, env, self) {
+      const alt = self.renderInlineAsText(tokens[idx].children, options, env);
+      return '<span class="image-alt"><span class="image-icon"></span>' + escape(alt || 'image') + '</span>';
+    };
+    // Links keep their look but lose their address: a card is a picture.
+    md.renderer.rules.link_open = function () { return '<a class="link">'; };
+
+    // Code blocks: one element per source line, so a wrapped line can hang under its own
+    // indentation instead of restarting at the left edge.
+    md.renderer.rules.fence = function (tokens, idx) {
+      const token = tokens[idx];
+      const language = (token.info || '').trim().split(/\s+/)[0].toLowerCase();
+      const code = token.content.replace(/\n$/, '');
+      return '<pre class="code" dir="ltr"><code>' + codeLines(code, highlighted(code, language), escape) + '</code></pre>';
+    };
+    md.renderer.rules.code_block = function (tokens, idx) {
+      const code = tokens[idx].content.replace(/\n$/, '');
+      return '<pre class="code" dir="ltr"><code>' + codeLines(code, null, escape) + '</code></pre>';
+    };
+
+    // "- [ ] task" and "- [x] done" become check boxes.
+    md.core.ruler.after('inline', 'task-lists', function (state) {
+      const tokens = state.tokens;
+      for (let i = 2; i < tokens.length; i++) {
+        const inline = tokens[i];
+        if (inline.type !== 'inline' || tokens[i - 1].type !== 'paragraph_open' ||
+            tokens[i - 2].type !== 'list_item_open') continue;
+        const first = inline.children && inline.children[0];
+        const match = first && first.type === 'text' && /^\[([ xX])\]\s+/.exec(first.content);
+        if (!match) continue;
+        first.content = first.content.slice(match[0].length);
+        const box = new state.Token('html_inline', '', 0);
+        const done = match[1] !== ' ';
+        box.content = '<span class="task-box' + (done ? ' task-done' : '') + '" aria-hidden="true"></span>';
+        inline.children.unshift(box);
+        tokens[i - 2].attrJoin('class', 'task' + (done ? ' task-item-done' : ''));
+      }
+    });
+
+    return { render: function (text) { return md.render(withoutFrontMatter(String(text))); } };
+  }
+
+  // --- Finishing the rendered blocks (in the page) ------------------------------------------
+
+  function svg(viewBox, paths, className) {
+    const s = document.createElementNS(SVG, 'svg');
+    s.setAttribute('viewBox', viewBox);
+    s.setAttribute('class', className);
+    s.setAttribute('aria-hidden', 'true');
+    for (const d of paths) {
+      const p = document.createElementNS(SVG, 'path');
+      p.setAttribute('d', d);
+      s.appendChild(p);
+    }
+    return s;
+  }
+
+  function addIcons(content) {
+    for (const box of content.querySelectorAll('.task-box.task-done'))
+      box.appendChild(svg('0 0 16 16', ['M3.6 8.4 6.7 11.4 12.6 4.8'], 'task-tick'));
+    for (const icon of content.querySelectorAll('.image-icon'))
+      icon.appendChild(svg('0 0 24 24', ['M4 5h16v14H4z', 'M4 16l5-5 4 4 3-3 4 4', 'M15.5 9.5h.01'], 'image-svg'));
+  }
+
+  // Right-to-left paragraphs read right to left; East Asian text gets its language so the
+  // fonts use its own glyph forms (and Korean keeps its words whole).
+  function markScripts(content) {
+    for (const block of content.querySelectorAll(Text.TEXT_BLOCKS + ', ul, ol, table')) {
+      block.setAttribute('dir', 'auto');
+      if (/^(UL|OL|TABLE|BLOCKQUOTE)$/.test(block.tagName)) continue;
+      const text = block.textContent;
+      if (Text.KANA.test(text)) block.setAttribute('lang', 'ja');
+      else if (Text.HANGUL.test(text)) block.setAttribute('lang', 'ko');
+      else if (Text.HAN.test(text)) block.setAttribute('lang', 'zh');
+    }
+  }
+
+  // A paragraph, list item or typed line never ends on a lone short word.
+  function endsLine(node) {
+    let next = node.nextSibling;
+    while (next && next.nodeType === Node.TEXT_NODE && !next.data.trim()) next = next.nextSibling;
+    return next && next.nodeName === 'BR';
+  }
+  function keepLastWordsTogether(content) {
+    for (const block of content.querySelectorAll('p, li')) {
+      const own = Text.textNodes(block).filter(function (n) {
+        return n.parentElement.closest('p, li') === block && !n.parentElement.closest('code, pre, .image-alt');
+      });
+      own.forEach(function (node, i) {
+        if (i !== own.length - 1 && !endsLine(node)) return;
+        const joined = lastTwoWordsJoined(node.data);
+        if (joined !== node.data) node.data = joined;
+      });
+    }
+  }
+
+  // Ordered-list numbers stand in the list's padding: room for the widest one.
+  function sizeListNumbers(content) {
+    for (const ol of content.querySelectorAll('ol')) {
+      const start = parseInt(ol.getAttribute('start') || '1', 10) || 1;
+      const widest = String(Math.max(Math.abs(start), Math.abs(start + ol.children.length - 1))).length +
+                     (start < 0 ? 1 : 0);
+      ol.style.paddingInlineStart = (0.66 * widest + 0.95).toFixed(2) + 'em';
+    }
+  }
+
+  // A column whose cells are all numbers (or empty) aligns right with tabular figures.
+  function markNumericColumns(content) {
+    for (const table of content.querySelectorAll('table')) {
+      const rows = Array.from(table.rows);
+      const columns = rows.reduce(function (n, r) { return Math.max(n, r.cells.length); }, 0);
+      for (let c = 0; c < columns; c++) {
+        let numbers = 0, others = 0;
+        for (const row of rows) {
+          const cell = row.cells[c];
+          if (!cell || cell.tagName === 'TH') continue;
+          const text = cell.textContent.trim();
+          if (isNumericText(text)) numbers++;
+          else if (!isEmptyCellText(text)) others++;
+        }
+        if (!numbers || others) continue;
+        for (const row of rows) if (row.cells[c]) row.cells[c].classList.add('numeric');
+      }
+    }
+  }
+
+  // The note rendered into `content`, finished.
+  function renderInto(content, renderer, markdown) {
+    content.innerHTML = renderer.render(markdown);
+    addIcons(content);
+    markScripts(content);
+    keepLastWordsTogether(content);
+    sizeListNumbers(content);
+    markNumericColumns(content);
+  }
+
+  const api = {
+    createRenderer: createRenderer, renderInto: renderInto,
+    codeLines: codeLines, withoutFrontMatter: withoutFrontMatter, isNumericText: isNumericText,
+    isEmptyCellText: isEmptyCellText, lastTwoWordsJoined: lastTwoWordsJoined
+  };
+  if (typeof module === 'object' && module.exports) module.exports = api;
+  else root.CarderMarkdown = api;
+})(this);

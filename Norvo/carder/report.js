@@ -1,0 +1,66 @@
+// The layout report: what the finished card measures, read from element boxes and text
+// ranges (text sizes, a cut, anything wider than the text area, words split across lines).
+(function (root) {
+  'use strict';
+
+  const Text = root.CarderText;
+  const Fit = root.CarderFit;
+
+  // What the finished layout measures, read from element boxes and text ranges.
+  function layoutReport() {
+    const frame = document.querySelector('.card-frame');
+    const content = document.getElementById('content');
+    const area = frame.getBoundingClientRect();
+    const shown = content.getBoundingClientRect();
+    const visibleBottom = Math.min(shown.bottom, area.bottom);
+    const paged = Fit.state.paged;
+    const nodes = Text.textNodes(content).filter(function (n) {
+      const r = n.parentElement.getBoundingClientRect();
+      return r.top < visibleBottom && r.bottom > shown.top && (!paged || (r.left < area.right && r.right > area.left));
+    });
+
+    const body = content.querySelector('p, li, td, pre') || content;
+    const bodyPx = parseFloat(getComputedStyle(body).fontSize);
+    let minPx = Infinity;
+    for (const n of nodes) minPx = Math.min(minPx, parseFloat(getComputedStyle(n.parentElement).fontSize));
+
+    const columns = content.classList.contains('columns') || Boolean(paged);
+    let overflowX = !columns && content.scrollWidth > content.clientWidth + 0.5;
+    const range = document.createRange();
+    let brokenWords = 0;
+    for (const n of nodes) {
+      range.selectNodeContents(n);
+      for (const r of range.getClientRects()) {
+        // Columns past the second are cut content, not overflow: only a box across an edge is.
+        const across = (r.left < area.right - 1 && r.right > area.right + 1) || (r.left < area.left - 1 && r.right > area.left);
+        if (r.top < visibleBottom && across) overflowX = true;
+      }
+      for (const w of Text.words(n.data)) {
+        if (!w.isWordLike || w.segment.indexOf('\u00ad') >= 0 || Text.HAN.test(w.segment) || Text.KANA.test(w.segment)) continue;
+        range.setStart(n, w.index);
+        range.setEnd(n, w.index + w.segment.length);
+        const rects = Array.from(range.getClientRects()).filter(function (r) { return r.width > 0; });
+        if (rects.length < 2) continue;
+        const tops = rects.map(function (r) { return r.top; });
+        if (Math.max.apply(null, tops) - Math.min.apply(null, tops) > 2) brokenWords++;
+      }
+    }
+    for (const el of content.querySelectorAll('table, pre, svg')) {
+      const r = el.getBoundingClientRect();
+      if (r.top < visibleBottom && r.left < area.right - 1 && r.right > area.right + 1) overflowX = true;
+    }
+
+    return {
+      bodyPx: Math.round(bodyPx * 100) / 100,
+      minPx: minPx === Infinity ? bodyPx : Math.round(minPx * 100) / 100,
+      cut: paged ? Fit.state.cut : (Fit.state.cut || content.scrollHeight > content.clientHeight + 1 ||
+                                (columns && content.scrollWidth > content.clientWidth + 1)),
+      overflowX: overflowX,
+      brokenWords: brokenWords,
+      page: paged ? paged.page : 1,
+      pages: paged ? paged.pages : 1
+    };
+  }
+
+  root.CarderReport = { measure: layoutReport };
+})(this);

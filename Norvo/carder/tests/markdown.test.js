@@ -1,0 +1,66 @@
+// The Markdown layer of the card page, in node: what HTML a note becomes, and the string
+// helpers behind code blocks, front matter, numeric table columns and short last words.
+'use strict';
+const test = require('node:test');
+const assert = require('node:assert');
+const markdownit = require(process.env.NORVO_MARKDOWN_IT_JS || '/usr/share/javascript/markdown-it/markdown-it.js');
+const M = require('../markdown.js');
+
+const plain = M.createRenderer(markdownit, () => null);
+
+test('notes become safe card HTML', () => {
+  const html = plain.render('---\ntitle: secret\n---\n# Body\n\n<b onclick=x()>bold</b>\n\n' +
+                            '- [x] done\n- [ ] open\n\n![a cat](https://example.invalid/cat.png) [site](https://x.example)');
+  assert.ok(!html.includes('secret'));
+  assert.ok(html.includes('&lt;b onclick=x()&gt;bold&lt;/b&gt;'));
+  assert.ok(!html.includes('<img') && !html.includes('href'));
+  assert.ok(html.includes('<span class="image-alt"><span class="image-icon"></span>a cat</span>'));
+  assert.ok(html.includes('<a class="link">site</a>'));
+  assert.match(html, /<li class="task task-item-done"><span class="task-box task-done"[^>]*><\/span>done<\/li>/);
+  assert.match(html, /<li class="task"><span class="task-box"[^>]*><\/span>open<\/li>/);
+  // An image without a description still says what it is; typography is smartened.
+  assert.ok(plain.render('![](x.png) "quoted" -- dash').includes('image</span> \u201cquoted\u201d \u2013 dash'));
+});
+
+test('code is one element per line, indented by style, highlighted spans closed and reopened', () => {
+  const hljs = {
+    getLanguage: (name) => name === 'fake',
+    highlight: () => ({ value: '<span class="k">if x:\n\tgo()</span>\n\n  end' }),
+  };
+  const html = M.createRenderer(markdownit, () => hljs).render('```Fake extra\nif x:\n\tgo()\n\n  end\n```');
+  assert.strictEqual(html,
+    '<pre class="code" dir="ltr"><code>' +
+    '<span class="code-line" style="--indent:0ch"><span class="k">if x:</span></span>' +
+    '<span class="code-line" style="--indent:4ch"><span class="k">go()</span></span>' +
+    '<span class="code-line" style="--indent:0ch">\u200b</span>' +
+    '<span class="code-line" style="--indent:2ch">end</span>' +
+    '</code></pre>');
+  // An unknown or missing language is shown plain, escaped, never guessed.
+  assert.ok(plain.render('```\n<b> & x\n```').includes('&lt;b&gt; &amp; x'));
+  assert.ok(plain.render('    indented\n').includes('<span class="code-line" style="--indent:0ch">indented</span>'));
+});
+
+test('front matter is hidden only when it is closed', () => {
+  assert.strictEqual(M.withoutFrontMatter('\uFEFF--- \r\na: b\r\n---\r\nBody'), 'Body');
+  assert.strictEqual(M.withoutFrontMatter('---\nnot closed'), '---\nnot closed');
+  assert.strictEqual(M.withoutFrontMatter('Text\n---\n'), 'Text\n---\n');
+});
+
+test('numeric cells and empty cells', () => {
+  for (const t of ['42', '1,234.5', '-5 %', '\u22123', '$3.50', '12 ms', '3\u00d7', '\u20ac 1 000', '~7'])
+    assert.ok(M.isNumericText(t), t);
+  for (const t of ['abc', '12 apples and more', '1.2.3-beta x', 'v2', ''])
+    assert.ok(!M.isNumericText(t), t);
+  for (const t of ['', '-', '\u2014', '\u00b7']) assert.ok(M.isEmptyCellText(t), t);
+  assert.ok(!M.isEmptyCellText('n/a'));
+});
+
+test('a short last word keeps company', () => {
+  assert.strictEqual(M.lastTwoWordsJoined('the day begins anew.'), 'the day begins\u00a0anew.');
+  assert.strictEqual(M.lastTwoWordsJoined('ends here  \n'), 'ends\u00a0here  \n');
+  assert.strictEqual(M.lastTwoWordsJoined('a pair of extraordinarily long'), 'a pair of extraordinarily long');
+  assert.strictEqual(M.lastTwoWordsJoined('word'), 'word');
+  assert.strictEqual(M.lastTwoWordsJoined('the last word is internationalization'),
+                     'the last word is internationalization');
+  assert.strictEqual(M.lastTwoWordsJoined('東京の夜は静か'), '東京の夜は静か');
+});

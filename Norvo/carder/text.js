@@ -1,0 +1,30 @@
+// What every part of the card page knows about text: which elements hold a note's running
+// text, their text nodes, words, and the scripts that need a language of their own.
+(function (root) {
+  'use strict';
+
+  // The elements that hold a note's running text.
+  const TEXT_BLOCKS = 'p, li, h1, h2, h3, h4, h5, h6, blockquote, td, th';
+
+  const KANA = /[\u3040-\u30ff\u31f0-\u31ff\uff66-\uff9f]/;
+  const HANGUL = /[\u1100-\u11ff\u3130-\u318f\uac00-\ud7af]/;
+  const HAN = /[\u3400-\u9fff\uf900-\ufaff]/;
+
+  // The text nodes under `element` that hold more than white space.
+  function textNodes(element) {
+    const out = [];
+    const walker = document.createTreeWalker(element, NodeFilter.SHOW_TEXT);
+    for (let n = walker.nextNode(); n; n = walker.nextNode()) if (n.data.trim()) out.push(n);
+    return out;
+  }
+
+  let segmenter = null;
+  function words(text) {
+    if (!segmenter) segmenter = new Intl.Segmenter(undefined, { granularity: 'word' });
+    return segmenter.segment(text);
+  }
+
+  const api = { TEXT_BLOCKS: TEXT_BLOCKS, KANA: KANA, HANGUL: HANGUL, HAN: HAN, textNodes: textNodes, words: words };
+  if (typeof module === 'object' && module.exports) module.exports = api;
+  else root.CarderText = api;
+})(this);
