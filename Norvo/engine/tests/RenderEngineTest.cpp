@@ -242,30 +242,3 @@ TEST(RenderEngine, WebProcessIsRenewedBetweenJobs) {
     ASSERT_TRUE(runUntil([&] { return drawn == 5; }, 30s));
     EXPECT_EQ(calls(engine).size(), 1u);  // the fifth card had a page of its own
 }
-
-TEST(RenderEngine, WaitingPreviewsGiveWayToNewerOnes) {
-    RenderEngine engine(recorderPage());
-    ASSERT_TRUE(renderAndWait(engine, "warm", Presets::by("square")));
-    std::vector<std::pair<std::string, int>> done;  // request, the green of the card it got
-    auto note = [&](std::string name) {
-        return [&done, name](CardImagePtr image) { done.push_back({name, image ? image->row(10)[4 * 10 + 1] : -1}); };
-    };
-    engine.render(CardRequest{"first", "paper", "sans", Presets::by("square"), true, 1.0}, note("first"));
-    engine.renderPreview(CardRequest{"preview one", "paper", "sans", Presets::by("square"), true, 1.0}, note("preview one"));
-    engine.renderPreview(CardRequest{"preview two", "paper", "sans", Presets::by("square"), true, 1.0}, note("preview two"));
-    engine.render(CardRequest{"export", "paper", "sans", Presets::by("square"), true, 1.0}, note("export"));
-    engine.renderPreview(CardRequest{"preview three", "paper", "sans", Presets::by("square"), true, 1.0}, note("preview three"));
-    EXPECT_EQ(engine.queueDepth(), 3u);  // "first" drawing, one preview and the export waiting
-    ASSERT_TRUE(runUntil([&] { return done.size() == 5; }, 30s));
-
-    // The page drew "first", the newest preview in the place of the first one, then "export".
-    std::vector<std::string> drawn;
-    for (const auto& call : calls(engine)) drawn.push_back(call["markdown"]);
-    EXPECT_EQ(drawn, (std::vector<std::string>{"warm", "first", "preview three", "export"}));
-    std::vector<std::string> order;
-    for (const auto& [name, green] : done) {
-        order.push_back(name);
-        EXPECT_EQ(green, 200) << name;  // every request completed once, with a card
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{"first", "preview three", "preview two", "preview one", "export"}));
-}
