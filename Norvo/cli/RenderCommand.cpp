@@ -5,6 +5,9 @@
 #include <cstring>
 #include <cstdio>
 #include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <csignal>
 #include <deque>
 #include <fstream>
 #include <iostream>
@@ -17,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <glib-unix.h>
 #include <glibmm/main.h>
 #include <gtk/gtk.h>
 
@@ -62,11 +66,43 @@ std::filesystem::path pagePath(const std::filesystem::path& path, std::size_t pa
     return p;
 }
 
+bool isValidUtf8(const std::string& s) { return g_utf8_validate(s.data(), gssize(s.size()), nullptr); }
+
+// A file name as a line of text can carry it: control characters and bytes that are not
+// UTF-8 become \xNN escapes (a backslash is doubled), so a reader can find the file.
+std::string printable(const std::filesystem::path& path) {
+    const std::string raw = path.string();
+    std::string out;
+    const char* p = raw.data();
+    const char* end = p + raw.size();
+    while (p < end) {
+        const char* next = nullptr;
+        const gunichar c = g_utf8_get_char_validated(p, end - p);
+        if (c == gunichar(-1) || c == gunichar(-2) || c < 0x20 || c == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", unsigned(static_cast<unsigned char>(*p)));
+            out += hex;
+            ++p;
+            continue;
+        }
+        next = g_utf8_next_char(p);
+        if (c == '\\') out += '\\';
+        out.append(p, next);
+        p = next;
+    }
+    return out;
+}
+
+// A file name for a JSON string: as it is when it is UTF-8, else with its bytes escaped.
+std::string jsonName(const std::filesystem::path& path) {
+    return isValidUtf8(path.string()) ? path.string() : printable(path);
+}
+
 // One line of --report: the card's file and size, then what its layout measures.
 std::string reportLine(const std::filesystem::path& file, const Preset& preset, const LayoutReport& report,
                        bool paged) {
     nlohmann::ordered_json line;
-    line["file"] = file.string();
+    line["file"] = jsonName(file);
     line["width"] = preset.width;
     line["height"] = preset.height;
     std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -74,7 +110,44 @@ std::string reportLine(const std::filesystem::path& file, const Preset& preset, 
     return text + "," + PageProtocol::reportMembers(report, paged) + "}";
 }
 
-bool isValidUtf8(const std::string& s) { return g_utf8_validate(s.data(), gssize(s.size()), nullptr); }
+// The --report line of a PDF: its file and how many pages it has.
+std::string pdfReportLine(const std::filesystem::path& file, std::size_t pages) {
+    nlohmann::ordered_json line;
+    line["pdf"] = jsonName(file);
+    line["pages"] = pages;
+    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Temporary files that runs stopped hard (a kill, a power cut) left in `folder`: only the
+// atomic writer's own pattern, only regular files, only those a minute old or more.
+void removeStaleTemporaries(const std::filesystem::path& folder) {
+    std::error_code ec;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != 13 || name.rfind(".norvo-", 0) != 0) continue;
+        if (!std::all_of(name.begin() + 7, name.end(), [](unsigned char c) { return std::isalnum(c); })) continue;
+        std::error_code e;
+        if (!it->is_regular_file(e) || it->is_symlink(e)) continue;
+        const auto modified = std::filesystem::last_write_time(it->path(), e);
+        if (!e && now - modified >= std::chrono::minutes(1)) std::filesystem::remove(it->path(), e);
+    }
+}
+
+// Creates the output folder when missing and proves it takes a file, before anything is
+// rendered: the error is the file system's own reason.
+std::error_code prepareOutputFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return ec;
+    std::string probe = (folder / ".norvo-XXXXXX").string();
+    const int fd = mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0) return {errno, std::generic_category()};
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return {};
+}
 
 // Closes a file descriptor it was given.
 class ClosingFd {
@@ -132,14 +205,23 @@ public:
     EncoderThread(bool report, std::function<void()> onDone) : report_(report), onDone_(std::move(onDone)) {
         worker_ = std::thread([this] { loop(); });
     }
-    ~EncoderThread() {
+    ~EncoderThread() { finish(); }
+    // Writes what is queued, then stops the worker.
+    void finish() {
         {
             std::lock_guard lock(mutex_);
             closing_ = true;
         }
         wake_.notify_all();
-        worker_.join();
+        if (worker_.joinable()) worker_.join();
     }
+    // Drops what waits to be written; the file being written is finished (main thread).
+    void dropWaiting() {
+        std::lock_guard lock(mutex_);
+        backlog_ -= tasks_.size();
+        tasks_.clear();
+    }
+    int filesWritten() const { return filesWritten_; }
     void push(EncodeTask task) {
         {
             std::lock_guard lock(mutex_);
@@ -155,41 +237,53 @@ public:
     int failures() const { return failures_; }
 
 private:
-    void written(const std::filesystem::path& file, const std::string& line) {
-        std::printf("%s\n", line.empty() ? file.c_str() : line.c_str());
+    void written(const std::string& line) {
+        std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     }
     void failed(const std::filesystem::path& file, const std::error_code& error) {
-        std::fprintf(stderr, "norvo render: could not write %s: %s\n", file.c_str(), error.message().c_str());
+        std::fprintf(stderr, "norvo render: could not write %s: %s\n", printable(file).c_str(), error.message().c_str());
         ++failures_;
     }
 
+    // Writes a card, or a set's cards and PDF: all of it or, when a write fails, none of it.
+    // The lines for the files are printed once everything is in place.
     void write(const EncodeTask& task) {
         const std::size_t pages = task.cards.size();
+        std::vector<std::filesystem::path> done;
+        std::vector<std::string> lines;
+        auto fail = [&](const std::filesystem::path& file, const std::error_code& error) {
+            failed(file, error);
+            for (const auto& f : done) {
+                std::error_code ignored;
+                std::filesystem::remove(f, ignored);
+            }
+        };
         for (std::size_t i = 0; task.pngs && i < pages; ++i) {
             const auto file = pagePath(task.path, i + 1, pages);
             const auto png = PngEncoder::encodeAt(*task.cards[i].image, task.preset.width, task.preset.height);
             const std::error_code error =
                 png ? writeFileAtomically(file, *png) : std::make_error_code(std::errc::not_enough_memory);
-            if (error) {
-                failed(file, error);
-                continue;
-            }
-            written(file, report_ ? reportLine(file, task.preset, task.cards[i].report, task.paged)
-                                  : file.string() + "  " + std::to_string(task.preset.width) + "x" +
-                                        std::to_string(task.preset.height));
+            if (error) return fail(file, error);
+            done.push_back(file);
+            lines.push_back(report_ ? reportLine(file, task.preset, task.cards[i].report, task.paged)
+                                    : printable(file) + "  " + std::to_string(task.preset.width) + "x" +
+                                          std::to_string(task.preset.height));
         }
-        if (!task.pdf) return;
-        std::vector<CardImagePtr> images;
-        for (const RenderedCard& card : task.cards) images.push_back(card.image);
-        const auto pdf = PdfDocument::encode(images, task.title);
-        const std::error_code error =
-            pdf ? writeFileAtomically(*task.pdf, *pdf) : std::make_error_code(std::errc::not_enough_memory);
-        if (error) {
-            failed(*task.pdf, error);
-            return;
+        if (task.pdf) {
+            std::vector<CardImagePtr> images;
+            for (const RenderedCard& card : task.cards) images.push_back(card.image);
+            const auto pdf = PdfDocument::encode(images, task.title);
+            const std::error_code error =
+                pdf ? writeFileAtomically(*task.pdf, *pdf) : std::make_error_code(std::errc::not_enough_memory);
+            if (error) return fail(*task.pdf, error);
+            done.push_back(*task.pdf);
+            lines.push_back(report_ ? pdfReportLine(*task.pdf, pages)
+                                    : printable(*task.pdf) + "  " + std::to_string(pages) +
+                                          (pages == 1 ? " page" : " pages"));
         }
-        written(*task.pdf, task.pdf->string() + "  " + std::to_string(pages) + (pages == 1 ? " page" : " pages"));
+        for (const std::string& line : lines) written(line);
+        filesWritten_ += int(lines.size());
     }
 
     void loop() {
@@ -219,6 +313,7 @@ private:
     std::size_t backlog_ = 0;
     bool closing_ = false;
     std::atomic<int> failures_{0};
+    std::atomic<int> filesWritten_{0};
     std::thread worker_;
     Lifetime lifetime_;
 };
@@ -259,6 +354,9 @@ int run(int argc, char** argv) {
         if (!text) {
             std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), error.c_str());
             ++failures;
+        } else if (const auto nul = text->find('\0'); nul != std::string::npos) {
+            std::fprintf(stderr, "norvo render: %s contains a NUL byte at offset %zu\n", label.c_str(), nul);
+            ++failures;
         } else if (!isValidUtf8(*text)) {
             std::fprintf(stderr, "norvo render: %s is not UTF-8 text\n", label.c_str());
             ++failures;
@@ -276,18 +374,29 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "norvo render: no display to render on; run it under xvfb-run -a, or use ./run render\n");
         return 1;
     }
-    std::error_code ec;
+    // Nothing is rendered for a folder that cannot take the cards; the message gives the reason.
     const std::filesystem::path folder =
         options.outputFile ? options.outputFile->parent_path() : options.outputFolder;
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    if (const auto error = prepareOutputFolder(folder.empty() ? "." : folder)) {
+        std::fprintf(stderr, "norvo render: cannot write to %s: %s\n", printable(folder.empty() ? "." : folder).c_str(),
+                     error.message().c_str());
+        return 1;
+    }
+    removeStaleTemporaries(folder.empty() ? "." : folder);
 
-    // Output names are handed out in input order, whichever card finishes first.
+    // Output names are handed out in input order, whichever card finishes first; a set's
+    // name is claimed for all of its cards.
     OutputNames names;
     std::vector<std::filesystem::path> paths;
-    for (const CardJob& card : cards)
-        paths.push_back(names.claim(options.outputFile ? *options.outputFile
-                                                       : options.outputFolder / norvo::Card::fileName(
-                                                                                    card.note->markdown, card.preset.id)));
+    const bool sets = options.pages || options.pdf;
+    for (const CardJob& card : cards) {
+        if (options.outputFile)
+            paths.push_back(names.claim(*options.outputFile));
+        else if (sets)
+            paths.push_back(names.claimSet(options.outputFolder, Card::slug(card.note->markdown, "card"), card.preset.id));
+        else
+            paths.push_back(names.claim(options.outputFolder / Card::fileName(card.note->markdown, card.preset.id)));
+    }
 
     // Two pages render side by side (each has a web process of its own) while the
     // encoder thread writes the finished cards.
@@ -298,6 +407,7 @@ int run(int argc, char** argv) {
 
     auto loop = Glib::MainLoop::create();
     std::size_t next = 0, finished = 0;
+    int interrupted = 0;  // the signal that stopped the run
     // On a terminal, a batch shows how far it is, on one line that is rewritten.
     const bool progress = cards.size() > 1 && isatty(STDERR_FILENO);
     auto cardDone = [&] {
@@ -322,6 +432,7 @@ int run(int argc, char** argv) {
             const CardJob card = cards[i];
             const bool paged = options.pages || options.pdf;
             auto done = [&, card, i, e, paged](std::vector<RenderedCard> rendered) {
+                if (interrupted) return;  // the run is ending: nothing more is written
                 busy[e] = false;
                 if (!rendered.empty()) {
                     EncodeTask task{std::move(rendered), card.preset, paths[i], paged,
@@ -356,8 +467,38 @@ int run(int argc, char** argv) {
                 });
         }
     };
+    // SIGINT and SIGTERM stop the run between files: the file being written is finished,
+    // nothing else is started, and the exit status says which signal it was.
+    struct Stop {
+        int signal;
+        int* interrupted;
+        EncoderThread* encoder;
+        Glib::RefPtr<Glib::MainLoop> loop;
+    };
+    Stop stops[] = {{SIGINT, &interrupted, &encoder, loop}, {SIGTERM, &interrupted, &encoder, loop}};
+    std::vector<guint> watches;
+    for (Stop& stop : stops)
+        watches.push_back(g_unix_signal_add(stop.signal, +[](gpointer data) -> gboolean {
+            auto* s = static_cast<Stop*>(data);
+            if (*s->interrupted == 0) {
+                *s->interrupted = s->signal;
+                s->encoder->dropWaiting();
+                s->loop->quit();
+            }
+            return G_SOURCE_CONTINUE;
+        }, &stop));
+
     renderNext();
     loop->run();
+    engines.clear();  // cards still being drawn are dropped
+    for (guint watch : watches) g_source_remove(watch);
+    if (interrupted) {
+        encoder.finish();
+        std::fprintf(stderr, "%snorvo render: %s; %d %s written, each named above\n", progress ? "\n" : "",
+                     interrupted == SIGINT ? "interrupted" : "terminated", encoder.filesWritten(),
+                     encoder.filesWritten() == 1 ? "file" : "files");
+        return 128 + interrupted;
+    }
     failures += encoder.failures();
     return failures ? 1 : 0;
 }

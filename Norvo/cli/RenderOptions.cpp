@@ -144,4 +144,16 @@ std::filesystem::path OutputNames::claim(const std::filesystem::path& wanted) {
     return candidate;
 }
 
+std::filesystem::path OutputNames::claimSet(const std::filesystem::path& folder, const std::string& slug,
+                                            const std::string& sizeID) {
+    auto named = [&](int n) {
+        const std::string counter = n > 1 ? "-" + std::to_string(n) : "";
+        return (folder / Card::fitName(slug, counter + "-" + sizeID + ".png")).lexically_normal();
+    };
+    std::filesystem::path candidate = named(1);
+    for (int n = 2; taken_.count(candidate); ++n) candidate = named(n);
+    taken_.insert(candidate);
+    return candidate;
+}
+
 }  // namespace norvo

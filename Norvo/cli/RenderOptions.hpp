@@ -44,6 +44,11 @@ std::optional<RenderUsageError> checkOutputFile(const RenderOptions& options);
 class OutputNames {
 public:
     std::filesystem::path claim(const std::filesystem::path& wanted);
+    // The base name of a set of cards, "<slug>-<size>.png" in `folder`, whose cards will be
+    // "<slug>-<size>-1.png" and on: a second set of the same slug and size becomes
+    // "<slug>-2-<size>.png", so that no card of one set can take the name of another's.
+    std::filesystem::path claimSet(const std::filesystem::path& folder, const std::string& slug,
+                                   const std::string& sizeID);
 
 private:
     std::set<std::filesystem::path> taken_;

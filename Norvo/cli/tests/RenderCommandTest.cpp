@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <nlohmann/json.hpp>
 
 #include "TestSupport.hpp"
 #include "cli/RenderOptions.hpp"
@@ -294,6 +296,90 @@ TEST(RenderCommand, PagesAndPdf) {
     EXPECT_EQ(norvo::testing::pdfInfo(pdf, "Page size").substr(0, 13), "810 x 810 pts");
     EXPECT_EQ(norvo::testing::pdfInfo(pdf, "Title"), "A long essay");
     EXPECT_TRUE(fs::exists(out / "short-square.pdf"));
+}
+
+TEST(RenderCommand, SetsNeverShareNamesAndEveryReportLineIsJson) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    std::string longNote = "# Same title\n\n";
+    for (int i = 0; longNote.size() < 5000; ++i)
+        longNote += "Paragraph " + std::to_string(i) + " goes on about cards and the people who read them.\n\n";
+    norvo::testing::writeFile(dir / "long.md", longNote);
+    norvo::testing::writeFile(dir / "short.md", "# Same title\n\nShort.");
+    norvo::testing::writeFile(dir / "nul.md", std::string("# Nul\n\na\0b", 10));
+    const auto out = dir / "out";
+    const auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--pages", "--pdf", "--size", "all", "--report", "-d",
+                               out.string(), (dir / "long.md").string(), (dir / "short.md").string(),
+                               (dir / "nul.md").string()});
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_NE(r.err.find("nul.md contains a NUL byte at offset 8"), std::string::npos) << r.err;
+    std::set<std::string> named;
+    std::size_t lines = 0, pdfs = 0;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line); ++lines) {
+        const auto j = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_TRUE(j.is_object()) << line;
+        const std::string file = j.contains("pdf") ? j["pdf"] : j["file"];
+        pdfs += j.contains("pdf");
+        EXPECT_TRUE(named.insert(file).second) << "named twice: " << file;
+        EXPECT_TRUE(fs::exists(file)) << file;
+    }
+    EXPECT_EQ(pdfs, 8u);  // two notes, four sizes
+    EXPECT_GT(lines, 16u);  // the long note takes several cards
+    EXPECT_EQ(filesIn(out).size(), lines);  // nothing overwritten, nothing extra
+}
+
+TEST(RenderCommand, OutputFolderStaleFilesAndSignals) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    norvo::testing::writeFile(dir / "note.md", "# Note");
+
+    // A folder that cannot be made says why, before anything is rendered.
+    auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-d", "/sys/norvo/cards", (dir / "note.md").string()});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("cannot write to /sys/norvo/cards: Operation not permitted"), std::string::npos) << r.err;
+
+    // Temporary files of runs that died are removed when a minute old; nothing else is.
+    const auto out = dir / "out";
+    fs::create_directories(out);
+    for (const char* name : {".norvo-Ab3dE9", ".norvo-fresh1", ".norvo-longer-name", "mine.txt"})
+        norvo::testing::writeFile(out / name, "x");
+    for (const char* name : {".norvo-Ab3dE9", ".norvo-longer-name", "mine.txt"})
+        fs::last_write_time(out / name, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-d", out.string(), (dir / "note.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_FALSE(fs::exists(out / ".norvo-Ab3dE9"));
+    for (const char* name : {".norvo-fresh1", ".norvo-longer-name", "mine.txt", "note-square.png"})
+        EXPECT_TRUE(fs::exists(out / name)) << name;
+
+    // SIGTERM and SIGINT in the middle of a batch: what was written is whole and named, the
+    // rest is not started, and the exit status tells the signal.
+    std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "--size", "all", "-d", (dir / "batch").string()};
+    for (int i = 0; i < 40; ++i) {
+        norvo::testing::writeFile(dir / ("n" + std::to_string(i) + ".md"), "# Note " + std::to_string(i));
+        args.push_back((dir / ("n" + std::to_string(i) + ".md")).string());
+    }
+    for (const int signal : {SIGTERM, SIGINT}) {
+        fs::remove_all(dir / "batch");
+        norvo::testing::ChildProcess render(args, dir / "stdout.txt", dir / "stderr.txt");
+        ASSERT_TRUE(norvo::testing::waitFor([&] {
+            std::error_code ec;
+            return fs::exists(dir / "batch", ec) && filesIn(dir / "batch").size() >= 4;
+        }, std::chrono::seconds(60)));
+        kill(render.pid(), signal);
+        const int status = render.wait();
+        const std::string err = norvo::testing::readText(dir / "stderr.txt");
+        EXPECT_EQ(status, 128 + signal) << err;
+        EXPECT_NE(err.find(signal == SIGINT ? "interrupted;" : "terminated;"), std::string::npos) << err;
+        const auto written = filesIn(dir / "batch");
+        EXPECT_LT(written.size(), 160u);
+        const std::string named = norvo::testing::readText(dir / "stdout.txt");
+        for (const auto& f : written) {
+            EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(f)).width > 0, true) << f;
+            EXPECT_NE(named.find(f.filename().string()), std::string::npos) << f;
+        }
+        EXPECT_EQ(std::size_t(std::count(named.begin(), named.end(), '\n')), written.size());
+    }
 }
 
 // Every corpus note in every size, at every text size, as single cards and as sets: no
