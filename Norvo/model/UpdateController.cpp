@@ -6,6 +6,7 @@
 
 #include "model/AppInfo.hpp"
 #include "model/UserDefaults.hpp"
+#include "support/PrivateFolder.hpp"
 #include "updater/SelfUpdater.hpp"
 #include "updater/UpdateCheck.hpp"
 
@@ -23,7 +24,7 @@ UpdateController::Source UpdateController::Source::forThisApp(std::string manife
         CurlHttpSession session(AppInfo::updateCaFile());
         SelfUpdater::install(update, SelfUpdater::Setup::forThisProcess(session));
     };
-    source.removeLeftovers = [] { SelfUpdater::removeLeftovers(g_get_tmp_dir()); };
+    source.removeLeftovers = [] { SelfUpdater::removeLeftovers(PrivateFolder::root()); };
     return source;
 }
 

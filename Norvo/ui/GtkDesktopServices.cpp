@@ -19,6 +19,7 @@
 
 #include "BuildConfig.hpp"
 #include "ui/CardTexture.hpp"
+#include "support/PrivateFolder.hpp"
 
 namespace norvo {
 
@@ -205,7 +206,13 @@ void GtkDesktopServices::showSharePicker(const std::vector<std::filesystem::path
     popover_->showFor(files, *widget);
 }
 
-std::filesystem::path GtkDesktopServices::temporaryFolder() { return Glib::get_tmp_dir(); }
+std::filesystem::path GtkDesktopServices::temporaryFolder() {
+    // Files handed to other applications: a fresh folder only this user can read.
+    std::error_code error;
+    auto folder = PrivateFolder::make("share", error);
+    if (error) g_warning("cannot make a private folder to share from: %s", error.message().c_str());
+    return folder;
+}
 
 void GtkDesktopServices::showAlert(const Alert& alert, AlertAnswer answered) {
     Gtk::Window* parent = mainWindow_();

@@ -10,6 +10,7 @@
 #include "support/AtomicFile.hpp"
 #include "ui/CardTexture.hpp"
 #include "image/PngEncoder.hpp"
+#include "support/PrivateFolder.hpp"
 
 namespace norvo {
 
@@ -64,8 +65,10 @@ void MainWindow::allowDraggingTheCard() {
         [this](double, double) -> Glib::RefPtr<Gdk::ContentProvider> {
             const CardImagePtr image = document_.preview();
             if (!image) return {};
-            const auto path = std::filesystem::path(Glib::get_tmp_dir()) /
-                              Card::fileName(document_.markdown(), document_.preset().id);
+            std::error_code error;
+            const auto folder = PrivateFolder::make("drag", error);
+            if (error) return {};
+            const auto path = folder / Card::fileName(document_.markdown(), document_.preset().id);
             // The file is encoded and written on a worker while the drag goes on; a drop reads
             // it long after. The image itself travels in memory.
             background_.run<bool>(

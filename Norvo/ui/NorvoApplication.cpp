@@ -12,6 +12,7 @@
 #include <gtkmm/settings.h>
 
 #include "BuildConfig.hpp"
+#include "support/PrivateFolder.hpp"
 #include "support/ResourceBundle.hpp"
 #include "model/AppInfo.hpp"
 #include "norvo/SelfTestConfig.hpp"
@@ -54,8 +55,11 @@ Glib::RefPtr<NorvoApplication> NorvoApplication::create(Parts parts) {
 NorvoApplication::NorvoApplication(Parts parts)
     : Gtk::Application(AppInfo::applicationId(), Gio::Application::Flags::NON_UNIQUE), parts_(std::move(parts)) {}
 
-// Windows first (they hold on to the card), then the parts in reverse order of making.
+// Windows first (they hold on to the card), then the parts in reverse order of making; the
+// files this run shared or dragged out go with it.
 NorvoApplication::~NorvoApplication() {
+    PrivateFolder::removeLeftovers("share", true);
+    PrivateFolder::removeLeftovers("drag", true);
     settings_.reset();
     window_.reset();
     selfTest_.reset();
@@ -68,6 +72,9 @@ NorvoApplication::~NorvoApplication() {
 
 void NorvoApplication::on_startup() {
     Gtk::Application::on_startup();
+    // Files shared or dragged out by Norvo runs that have ended.
+    PrivateFolder::removeLeftovers("share");
+    PrivateFolder::removeLeftovers("drag");
     Glib::set_application_name("Norvo");
     auto css = Gtk::CssProvider::create();
     css->load_from_data(kAppCss);

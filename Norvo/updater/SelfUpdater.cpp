@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "BuildConfig.hpp"
+#include "support/PrivateFolder.hpp"
 #include "support/ResourceBundle.hpp"
 #include "support/AtomicFile.hpp"
 #include "updater/BundleSeal.hpp"
@@ -44,22 +45,20 @@ bool isReadOnlyLocation(const std::filesystem::path& destination) {
     return access(destination.parent_path().c_str(), W_OK) != 0;
 }
 
-constexpr std::string_view kWorkPrefix = "tazu-update-";
+constexpr std::string_view kWorkPrefix = "update-";
 
-std::filesystem::path workFolderFor(const Setup& setup) {
-    return setup.temporaryFolder / (std::string(kWorkPrefix) + std::to_string(setup.pid));
-}
-
-// The update's working folder: removed when the install fails at any step, handed to the
-// swap script (which removes it after the swap) when it succeeds.
+// The update's working folder, "update-<pid>-XXXXXX": made new by mkdtemp (mode 0700, a name
+// nobody can prepare), removed when the install fails at any step, handed to the swap script
+// (which removes it after the swap) when it succeeds.
 class WorkFolder {
 public:
-    explicit WorkFolder(std::filesystem::path path) : path_(std::move(path)) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-        std::filesystem::create_directories(path_);
-        // Only this user may touch what is verified here before it is copied into place.
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
+    explicit WorkFolder(const Setup& setup) {
+        std::string pattern =
+            (setup.temporaryFolder / (std::string(kWorkPrefix) + std::to_string(setup.pid) + "-XXXXXX")).string();
+        if (!mkdtemp(pattern.data()))
+            throw std::filesystem::filesystem_error("cannot make the update's working folder", pattern,
+                                                    std::error_code(errno, std::generic_category()));
+        path_ = pattern;
     }
     ~WorkFolder() {
         if (handedOver_) return;
@@ -109,7 +108,7 @@ std::filesystem::path firstTopLevelApp(const std::filesystem::path& folder) {
 Setup Setup::forThisProcess(HttpSession& session) {
     Setup s;
     s.destination = ResourceBundle::executableFolder();
-    s.temporaryFolder = g_get_tmp_dir();
+    s.temporaryFolder = PrivateFolder::root();
     s.publicKey = makerPublicKey();
     s.session = &session;
     s.pid = getpid();
@@ -128,7 +127,7 @@ void install(const UpdateInfo& update, const Setup& setup) {
     const std::filesystem::path destination = setup.destination;
     if (isReadOnlyLocation(destination)) throw UpdateFailure(UpdateError::readOnlyLocation);
 
-    WorkFolder work(workFolderFor(setup));
+    WorkFolder work(setup);
     const std::filesystem::path archive = work.path() / "update.zip";
     download(update, setup, archive);
 
@@ -139,7 +138,7 @@ void install(const UpdateInfo& update, const Setup& setup) {
     // The seal names its version: an older signed release offered as a newer one is refused.
     if (verifySignature(newApp, setup.publicKey) != update.version) throw UpdateFailure(UpdateError::badSignature);
     std::filesystem::remove(archive);  // not needed by the swap
-    launchSwap(newApp, destination, setup);
+    launchSwap(newApp, destination, work.path(), setup);
     work.handOver();
 }
 
@@ -147,11 +146,12 @@ void removeLeftovers(const std::filesystem::path& temporaryFolder) {
     std::error_code ec;
     for (auto it = std::filesystem::directory_iterator(temporaryFolder, ec);
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        // "update-<pid>-XXXXXX"
         const std::string name = it->path().filename().string();
-        if (name.rfind(kWorkPrefix, 0) != 0) continue;
-        std::string digits = name.substr(kWorkPrefix.size());
-        if (digits.size() > 3 && digits.compare(digits.size() - 3, 3, ".sh") == 0) digits.resize(digits.size() - 3);
-        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        if (name.rfind(kWorkPrefix, 0) != 0 || name.size() < kWorkPrefix.size() + 9) continue;
+        const std::string digits = name.substr(kWorkPrefix.size(), name.size() - kWorkPrefix.size() - 7);
+        if (name[name.size() - 7] != '-' || digits.empty() || digits.size() > 9 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
             continue;
         const pid_t pid = pid_t(std::stol(digits));
         if (pid <= 0 || !processIsGone(pid)) continue;
@@ -182,10 +182,9 @@ std::string swapScript(pid_t pid) {
            "\"$2/norvo\" </dev/null >/dev/null 2>&1 &\n";
 }
 
-void launchSwap(const std::filesystem::path& newApp, const std::filesystem::path& dest, const Setup& setup) {
-    const std::filesystem::path work = workFolderFor(setup);
-    const std::filesystem::path script =
-        setup.temporaryFolder / ("tazu-update-" + std::to_string(setup.pid) + ".sh");
+void launchSwap(const std::filesystem::path& newApp, const std::filesystem::path& dest,
+                const std::filesystem::path& work, const Setup& setup) {
+    const std::filesystem::path script = work / "swap.sh";
     const std::string text = swapScript(setup.pid);
     if (const auto error = writeFileAtomically(script, text))
         throw std::filesystem::filesystem_error("cannot write the swap script", script, error);

@@ -1,4 +1,5 @@
-// Threads and files: the main-thread queue, the owner of background work, atomic writes.
+// Threads and files: the main-thread queue, the owner of background work, atomic writes, the
+// private folder.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -6,12 +7,15 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <glib.h>
 
 #include "TestSupport.hpp"
 #include "support/AtomicFile.hpp"
 #include "support/MainThread.hpp"
+#include "support/PrivateFolder.hpp"
 
 using namespace norvo;
 using namespace std::chrono_literals;
@@ -115,4 +119,43 @@ TEST(AtomicFile, WritesFromManyThreadsGetTheUsualModeAndLeaveTheUmaskAlone) {
 
     // A folder that cannot be written: the reason comes back and nothing is left.
     EXPECT_TRUE(writeFileAtomically(tmp.path() / "missing" / "f", "x"));
+}
+
+TEST(PrivateFolder, NobodyElsePreparesOrReadsIt) {
+    // Another user got there first: "norvo" in the runtime folder is a link to their folder.
+    norvo::testing::TempFolder runtime, theirs;
+    std::filesystem::create_directory_symlink(theirs.path(), runtime.path() / "norvo");
+    g_setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), TRUE);
+    const std::filesystem::path root = PrivateFolder::root();
+    ASSERT_FALSE(root.empty());
+    EXPECT_NE(root, runtime.path() / "norvo");
+    struct stat st {};
+    ASSERT_EQ(lstat(root.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    std::error_code error;
+    const auto share = PrivateFolder::make("share", error);
+    ASSERT_FALSE(error) << error.message();
+    EXPECT_EQ(share.parent_path(), root);
+    EXPECT_EQ(share.filename().string().rfind("share-" + std::to_string(getpid()) + "-", 0), 0u);
+    ASSERT_EQ(lstat(share.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_NE(PrivateFolder::make("share", error), share);  // a new one every time
+
+    // Leftovers: a folder of a process that ended goes; this process's stay until asked.
+    pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    waitpid(ended, nullptr, 0);
+    const auto dead = root / ("share-" + std::to_string(ended) + "-Ab12Cd");
+    std::filesystem::create_directories(dead / "inside");
+    const auto notOurs = root / "share-notes";
+    std::filesystem::create_directories(notOurs);
+    PrivateFolder::removeLeftovers("share");
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    EXPECT_TRUE(std::filesystem::exists(share));
+    EXPECT_TRUE(std::filesystem::exists(notOurs));
+    PrivateFolder::removeLeftovers("share", true);
+    EXPECT_FALSE(std::filesystem::exists(share));
+    EXPECT_TRUE(std::filesystem::exists(theirs.path()));
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "TestHttpsServer.hpp"
 #include "UpdaterTestSupport.hpp"
 #include "updater/SelfUpdater.hpp"
@@ -73,8 +75,13 @@ protected:
         s.pid = standIn_.pid();  // the "running app": a started swap waits for it
         return s;
     }
-    std::string work() const { return "tazu-update-" + std::to_string(standIn_.pid()); }
-    std::string script() const { return work() + ".sh"; }
+    // The update's working folder, made with a random name: whichever is there.
+    fs::path workFolder() const {
+        for (const auto& e : fs::directory_iterator(place_.path()))
+            if (e.path().filename().string().rfind("update-", 0) == 0) return e.path();
+        return {};
+    }
+    bool noWorkLeft() const { return workFolder().empty(); }
     std::optional<UpdateError> attempt(const std::string& archive, const std::string& offered = "2.0") {
         CurlHttpSession session(server_->caFile());
         try {
@@ -114,8 +121,7 @@ TEST_F(Install, EveryFailureLeavesTheInstalledAppAsItWas) {
     for (const auto& c : cases) {
         EXPECT_EQ(attempt(c.archive, c.offered), c.expected) << c.archive;
         EXPECT_EQ(norvo::testing::snapshotTree(installed_), before_) << c.archive;
-        EXPECT_FALSE(fs::exists(place_.path() / script())) << c.archive;
-        EXPECT_FALSE(fs::exists(place_.path() / work())) << c.archive << ": the working folder stays behind";
+        EXPECT_TRUE(noWorkLeft()) << c.archive << ": the working folder stays behind";
     }
     EXPECT_FALSE(fs::exists(tmp_->path() / "escaped"));
 }
@@ -135,12 +141,17 @@ TEST_F(Install, LocationsThatCannotBeReplaced) {
             EXPECT_EQ(f.error(), UpdateError::readOnlyLocation) << where;
         }
     }
-    EXPECT_FALSE(fs::exists(place_.path() / work()));  // refused before touching anything
+    EXPECT_TRUE(noWorkLeft());  // refused before touching anything
 }
 
 TEST_F(Install, AcceptedArchivesStartTheSwap) {
     EXPECT_EQ(attempt("with-metadata.zip"), std::nullopt);  // a folder beside the app is fine
-    const auto scriptPath = place_.path() / script();
+    const auto work = workFolder();
+    ASSERT_FALSE(work.empty());
+    struct stat st {};
+    ASSERT_EQ(lstat(work.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);  // nobody else can read or change what is verified there
+    const auto scriptPath = work / "swap.sh";
     ASSERT_TRUE(fs::exists(scriptPath));
     const auto text = norvo::testing::readFile(scriptPath);
     EXPECT_EQ(std::string(text.begin(), text.end()), SelfUpdater::swapScript(standIn_.pid()));
@@ -153,7 +164,7 @@ TEST_F(Install, AcceptedArchivesStartTheSwap) {
     }));
     EXPECT_EQ(SelfUpdater::verifySignature(installed_, norvo::testing::testPublicKey()), "2.0");
     // Once swapped, nothing of the update is left in the temporary folder.
-    EXPECT_TRUE(norvo::testing::waitFor([&] { return !fs::exists(place_.path() / work()) && !fs::exists(scriptPath); }));
+    EXPECT_TRUE(norvo::testing::waitFor([&] { return noWorkLeft(); }));
 }
 
 TEST_F(Install, StalledDownloadIsAbandoned) {
@@ -161,22 +172,21 @@ TEST_F(Install, StalledDownloadIsAbandoned) {
     SelfUpdater::Setup s = setup(session);
     s.pace = {1024, std::chrono::seconds(1)};  // the server sends a byte now and then
     EXPECT_THROW(SelfUpdater::install(UpdateInfo{"2.0", server_->url("/_test/trickle"), ""}, s), NetworkError);
-    EXPECT_FALSE(fs::exists(place_.path() / work()));
+    EXPECT_TRUE(noWorkLeft());
 }
 
 TEST_F(Install, LeftoversOfEndedProcessesAreRemovedAtLaunch) {
     pid_t ended = fork();
     if (ended == 0) _exit(0);
     waitpid(ended, nullptr, 0);
-    const fs::path dead = place_.path() / ("tazu-update-" + std::to_string(ended));
+    const fs::path dead = place_.path() / ("update-" + std::to_string(ended) + "-Ab12Cd");
     fs::create_directories(dead / "unpacked" / "Norvo.app");
-    norvo::testing::writeFile(dead / "update.zip", "zip");
-    norvo::testing::writeFile(dead.string() + ".sh", "#!/bin/sh\n");
-    fs::create_directories(place_.path() / work());  // the stand-in still runs: its folder stays
-    fs::create_directories(place_.path() / "tazu-update-notes");
+    norvo::testing::writeFile(dead / "swap.sh", "#!/bin/sh\n");
+    const fs::path live = place_.path() / ("update-" + std::to_string(standIn_.pid()) + "-Xy34Zw");
+    fs::create_directories(live);  // the stand-in still runs: its folder stays
+    fs::create_directories(place_.path() / "update-notes");
     SelfUpdater::removeLeftovers(place_.path());
     EXPECT_FALSE(fs::exists(dead));
-    EXPECT_FALSE(fs::exists(dead.string() + ".sh"));
-    EXPECT_TRUE(fs::exists(place_.path() / work()));
-    EXPECT_TRUE(fs::exists(place_.path() / "tazu-update-notes"));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_TRUE(fs::exists(place_.path() / "update-notes"));
 }

@@ -39,6 +39,8 @@ public:
     virtual void copyImage(const CardImagePtr& image) = 0;
     // Offers the files (a card, or the cards and the PDF of a set) to other applications.
     virtual void showSharePicker(const std::vector<std::filesystem::path>& files, Anchor anchor) = 0;
+    // A fresh folder only this user can read, for files handed to other applications
+    // (empty when none could be made).
     virtual std::filesystem::path temporaryFolder() = 0;
     virtual void showAlert(const Alert& alert, AlertAnswer answered) = 0;
 };

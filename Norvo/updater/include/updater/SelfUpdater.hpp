@@ -13,6 +13,7 @@ namespace norvo::SelfUpdater {
 // Where an install happens and whom it trusts; the app takes the defaults, tests their own.
 struct Setup {
     std::filesystem::path destination;    // the installed Norvo.app
+    // A folder only this user can use: the update's working folder is made in it.
     std::filesystem::path temporaryFolder;
     std::string publicKey;                // base64 line of the maker's minisign.pub
     HttpSession* session = nullptr;
@@ -21,8 +22,8 @@ struct Setup {
     std::size_t maxDownloadBytes = 512u << 20;
     HttpSession::Pace pace;  // a stalled server does not hold the install
 
-    // The running program's own bundle, the system's temporary folder, the compiled-in
-    // key, this process.
+    // The running program's own bundle, the user's private folder, the compiled-in key,
+    // this process.
     static Setup forThisProcess(HttpSession& session);
 };
 
@@ -34,11 +35,13 @@ void install(const UpdateInfo& update, const Setup& setup);
 // otherwise. Returns the sealed version.
 std::string verifySignature(const std::filesystem::path& bundle, const std::string& publicKey);
 
-// Removes the working folders and scripts of updates whose process no longer runs.
+// Removes the working folders ("update-<pid>-XXXXXX") of updates whose process no longer runs.
 void removeLeftovers(const std::filesystem::path& temporaryFolder);
 
-// Writes tazu-update-<pid>.sh and starts it with /bin/sh in its own session.
-void launchSwap(const std::filesystem::path& newApp, const std::filesystem::path& dest, const Setup& setup);
+// Writes swap.sh into the update's working folder `work` and starts it with /bin/sh in its
+// own session; the script removes `work` when the swap is done.
+void launchSwap(const std::filesystem::path& newApp, const std::filesystem::path& dest,
+                const std::filesystem::path& work, const Setup& setup);
 
 // The script text for a process id (tests read it).
 std::string swapScript(pid_t pid);
