@@ -1,6 +1,7 @@
 // Prints timing, size and memory figures for the render path. Run under a display
 // (xvfb-run -a). Every figure is a median unless it says otherwise.
-// `norvo-bench --export-stall` runs only (h), the main-loop stall while a set is exported.
+// `norvo-bench --export-stall` runs only (h), the main-loop stall while a set is exported;
+// `--huge-notes` only (i), the hardest notes under the size limit.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -270,12 +271,43 @@ void exportStall(const std::string& sample) {
                 median(stalls), *std::max_element(stalls.begin(), stalls.end()), median(inline_));
 }
 
+// (i) the hardest notes under the 1 MiB limit: a code fence, a table and emphasis markers of
+// 1 MiB each, and a 5,000-row table, as one card and as a set, through `norvo render`.
+void hugeNotes() {
+    const std::string dir = "/tmp/norvo-bench-huge-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    const std::size_t limit = 1024 * 1024 - 64;
+    std::string code = "```\n", table = "| # | Name | Value |\n|---|---|---|\n", emphasis, rows = table;
+    for (int i = 0; code.size() < limit - 64; ++i) code += "line " + std::to_string(i) + " = value(" + std::to_string(i) + ")\n";
+    code += "```\n";
+    for (int i = 0; table.size() < limit - 64; ++i)
+        table += "| " + std::to_string(i) + " | item " + std::to_string(i) + " | " + std::to_string(i * 3) + " |\n";
+    while (emphasis.size() < limit) emphasis += "*a";
+    for (int i = 0; i < 5000; ++i) rows += "| " + std::to_string(i) + " | item | " + std::to_string(i * 7) + " |\n";
+    const std::pair<const char*, const std::string*> notes[] = {
+        {"code-1MiB", &code}, {"table-1MiB", &table}, {"emphasis-1MiB", &emphasis}, {"table-5000-rows", &rows}};
+    std::printf("(i) the hardest notes, norvo render exec to exit, median of 3:\n");
+    for (const auto& [name, text] : notes) {
+        const std::string file = dir + "/" + name + ".md";
+        std::ofstream(file, std::ios::binary) << *text;
+        for (const bool pages : {false, true}) {
+            std::vector<std::string> args{NORVO_BENCH_EXECUTABLE, "render", "-d", dir + "/out", file};
+            if (pages) args.push_back("--pages");
+            std::vector<double> walls;
+            for (int r = 0; r < 3; ++r) walls.push_back(runMeasured(args, {}).first);
+            std::printf("  %-16s %-7s %6.0f ms\n", name, pages ? "--pages" : "card", median(walls));
+        }
+    }
+    std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     norvo::ResourceBundle::useBuildTree(NORVO_BUILD_BUNDLE_DIR);
     if (argc > 1 && std::string(argv[1]) == "--empty-page") return emptyPage();
     const bool onlyExport = argc > 1 && std::string(argv[1]) == "--export-stall";
+    const bool onlyHuge = argc > 1 && std::string(argv[1]) == "--huge-notes";
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");
         return 1;
@@ -283,6 +315,10 @@ int main(int argc, char** argv) {
     Gtk::init_gtkmm_internals();
     if (onlyExport) {
         exportStall(CardDocument::kSampleMarkdown);
+        return 0;
+    }
+    if (onlyHuge) {
+        hugeNotes();
         return 0;
     }
     const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
@@ -403,6 +439,7 @@ int main(int argc, char** argv) {
     }
 
     exportStall(sample);
+    hugeNotes();
 
     // (b) batch: 100 cards cycling the four presets through `norvo render`
     {

@@ -145,7 +145,8 @@
     if (!fitsAt(frame, content, size, min) && content.scrollWidth > content.clientWidth + 0.5) {
       content.classList.add('break-anywhere');
     }
-    if (!fitsAt(frame, content, size, min)) {
+    // A note that was only partly laid out is cut, whatever of it fits.
+    if (c.truncated || !fitsAt(frame, content, size, min)) {
       state.cut = true;
       content.classList.add('cut');
       // Columns break between lines already: the second one simply stops at the bottom.
@@ -175,47 +176,58 @@
   }
   // A table that continues on the next card repeats its header row there: the table is
   // split where a card begins, and the rest becomes a table of its own on the next card,
-  // under a copy of the header.
+  // under a copy of the header. Each table is measured once and its split rows worked out
+  // from the rows' heights, so a long table costs one layout, not one per card; splits stop
+  // past the last card of a set.
   function repeatTableHeaders(frame, content) {
-    // A row that does not fit the card's height is drawn at the top of the next card even
-    // where its box still says otherwise.
-    const limit = frame.getBoundingClientRect().bottom + 0.5;
+    const area = frame.getBoundingClientRect();
+    const limit = area.bottom + 0.5;
+    const step = frame.clientWidth + state.paged.gap;
     const range = document.createRange();
-    const pending = Array.from(content.querySelectorAll('table'));
-    for (let guard = 0; pending.length && guard < 4 * MAX_PAGES; guard++) {
-      const table = pending.shift();
+    for (const table of Array.from(content.querySelectorAll('table'))) {
       const head = table.tHead && table.tHead.rows[0];
       const body = table.tBodies[0];
       if (!head || !body || body.rows.length < 2) continue;
-      range.selectNodeContents(head);
-      let previous = (range.getClientRects()[0] || head.getBoundingClientRect()).left, starts = null;
-      for (const row of body.rows) {
-        // Where the row's text is drawn tells its card; the row's own box may not.
-        range.selectNodeContents(row);
-        const box = range.getClientRects()[0] || row.getBoundingClientRect();
-        const cell = row.cells[0];
-        const rowBottom = box.top - (cell ? parseFloat(getComputedStyle(cell).paddingTop) : 0) + row.offsetHeight;
+      const rows = Array.from(body.rows);
+      // Where the first row's text is drawn tells its card and height; the row's own box may not.
+      range.selectNodeContents(rows[0]);
+      const first = range.getClientRects()[0] || rows[0].getBoundingClientRect();
+      const cell = rows[0].cells[0];
+      const padding = cell ? parseFloat(getComputedStyle(cell).paddingTop) : 0;
+      const tableTop = table.getBoundingClientRect().top;
+      const card = Math.max(0, Math.round((first.left - area.left) / step));
+      // A continued part starts at the top of its card, its first row below the header copy.
+      const topOfPart = area.top + Math.max(0, first.top - padding - tableTop);
+      let top = first.top - padding, cards = card + 1, inPart = 0;
+      const starts = [];
+      for (const row of rows) {
+        const height = row.offsetHeight;
         // A row close to the bottom may still be moved on by the browser: split a little early
         // rather than leave a card holding one stray row.
-        if (Math.abs(box.left - previous) > 1 || rowBottom > limit - 0.25 * row.offsetHeight) {
-          starts = row;
-          break;
+        if (inPart > 0 && top + height > limit - 0.25 * height) {
+          if (cards > MAX_PAGES) break;  // past the card after the last: nothing more is shown
+          starts.push(row);
+          cards++;
+          top = topOfPart;
+          inPart = 0;
         }
-        previous = box.left;
+        top += height;
+        inPart++;
       }
-      if (!starts || starts === body.rows[0]) continue;
-      const rest = table.cloneNode(false);
-      rest.classList.add('continued');
-      rest.appendChild(table.tHead.cloneNode(true));
-      const restBody = document.createElement('tbody');
-      while (starts) {
-        const next = starts.nextElementSibling;
-        restBody.appendChild(starts);
-        starts = next;
+      // The parts, last first, each moved into a table of its own after the original.
+      for (let i = starts.length - 1; i >= 0; i--) {
+        const rest = table.cloneNode(false);
+        rest.classList.add('continued');
+        rest.appendChild(table.tHead.cloneNode(true));
+        const restBody = document.createElement('tbody');
+        for (let row = starts[i]; row;) {
+          const next = row.nextElementSibling;
+          restBody.appendChild(row);
+          row = next;
+        }
+        rest.appendChild(restBody);
+        table.after(rest);
       }
-      rest.appendChild(restBody);
-      table.after(rest);
-      pending.push(rest);
     }
   }
 
@@ -241,7 +253,7 @@
     repeatTableHeaders(frame, content);
     const pages = pagesAt(frame, content, size, min);
     state.paged.pages = Math.min(pages, MAX_PAGES);
-    state.paged.capped = pages > MAX_PAGES;
+    state.paged.capped = pages > MAX_PAGES || c.truncated;
     showPage(page);
     return state.paged.pages;
   }
@@ -269,6 +281,6 @@
     state.paged = null;
   }
 
-  root.CarderFit = { state: state, reset: reset, isHero: isHero, layOutCard: layOutCard, layOutPages: layOutPages,
+  root.CarderFit = { MAX_PAGES: MAX_PAGES, state: state, reset: reset, isHero: isHero, layOutCard: layOutCard, layOutPages: layOutPages,
                      showPage: showPage };
 })(this);

@@ -15,9 +15,34 @@
   const Fit = window.CarderFit;
   const renderer = window.CarderMarkdown.createRenderer(window.markdownit, function () { return window.hljs; });
 
+  // A note may hold a megabyte, but a card shows a few thousand characters and a set twenty
+  // cards of them: the page lays out a bounded part, so that any note is drawn in time
+  // (markdown-it's emphasis parsing alone grows with the square of a paragraph's length).
+  const MAX_SOURCE = 64 * 1024;  // characters of Markdown; more is never visible
+  function bounded(markdown) {
+    const text = String(markdown);
+    if (text.length <= MAX_SOURCE) return { text: text, truncated: false };
+    const lineEnd = text.lastIndexOf('\n', MAX_SOURCE);
+    return { text: text.slice(0, lineEnd > MAX_SOURCE / 2 ? lineEnd : MAX_SOURCE), truncated: true };
+  }
+
+  // Table rows past what `cards` cards can show even at the smallest text size are dropped
+  // before anything is measured. Returns whether any were.
+  function dropInvisibleRows(content, frameHeight, cards, min) {
+    const most = cards * Math.ceil(frameHeight / (0.8 * min)) + 2;
+    let dropped = false;
+    for (const body of content.querySelectorAll('tbody')) {
+      while (body.rows.length > most) {
+        body.lastElementChild.remove();
+        dropped = true;
+      }
+    }
+    return dropped;
+  }
+
   // Everything a card needs before it is fitted: its size, theme, backdrop and the note
-  // rendered into the content. Returns what fitting needs.
-  function prepare(markdown, theme, width, height, wordmark, scale) {
+  // rendered into the content. `cards` is how many cards it may take. Returns what fitting needs.
+  function prepare(markdown, theme, width, height, wordmark, scale, cards) {
     const card = document.getElementById('card');
     const frame = card.querySelector('.card-frame');
     const content = document.getElementById('content');
@@ -51,21 +76,27 @@
     content.style.maxHeight = '';
     content.style.transform = '';
     content.removeAttribute('lang');
-    window.CarderMarkdown.renderInto(content, renderer, markdown);
+    const source = bounded(markdown);
+    content.textContent = '';
+    const frameHeight = frame.clientHeight;  // measured before the note is in: nothing to lay out
+    content.innerHTML = renderer.render(source.text);
+    const floor = landscape ? 22 : 26;
+    const rowsDropped = dropInvisibleRows(content, frameHeight, cards, floor * scale);
+    window.CarderMarkdown.finish(content);
 
     const hero = Fit.isHero(content);
     content.classList.toggle('hero', hero);
     content.classList.toggle('hero-heading', hero && content.firstElementChild.tagName !== 'P');
 
-    // The readable floor; the scale biases the whole search instead of the result.
-    const floor = landscape ? 22 : 26;
-    return { frame: frame, content: content, landscape: landscape, hero: hero, pad: pad,
+    // The readable floor (above); the scale biases the whole search instead of the result.
+    const truncated = rowsDropped || source.truncated;
+    return { frame: frame, content: content, landscape: landscape, hero: hero, pad: pad, truncated: truncated,
              min: floor * scale, max: (hero ? 150 : 68) * unit * scale };
   }
 
   window.tazuCard = function (markdown, theme, width, height, wordmark, scale) {
     document.documentElement.classList.remove('plain-layout');
-    Fit.layOutCard(prepare(markdown, theme, width, height, wordmark, scale));
+    Fit.layOutCard(prepare(markdown, theme, width, height, wordmark, scale, 1));
     return true;
   };
 
@@ -75,7 +106,7 @@
       pages = Fit.showPage(o.showPage);
     } else {
       document.documentElement.classList.toggle('plain-layout', Boolean(o.plainLayout));
-      const c = prepare(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale);
+      const c = prepare(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale, o.pages ? Fit.MAX_PAGES + 1 : 1);
       if (o.pages) pages = Fit.layOutPages(c, 1);
       else Fit.layOutCard(c);
     }

@@ -232,9 +232,8 @@
     }
   }
 
-  // The note rendered into `content`, finished.
-  function renderInto(content, renderer, markdown) {
-    content.innerHTML = renderer.render(markdown);
+  // The finishing touches on a note rendered into `content`.
+  function finish(content) {
     addIcons(content);
     markScripts(content);
     keepLastWordsTogether(content);
@@ -243,7 +242,7 @@
   }
 
   const api = {
-    createRenderer: createRenderer, renderInto: renderInto,
+    createRenderer: createRenderer, finish: finish,
     codeLines: codeLines, withoutFrontMatter: withoutFrontMatter, isNumericText: isNumericText,
     isEmptyCellText: isEmptyCellText, lastTwoWordsJoined: lastTwoWordsJoined
   };

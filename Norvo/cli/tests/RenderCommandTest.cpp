@@ -382,6 +382,45 @@ TEST(RenderCommand, OutputFolderStaleFilesAndSignals) {
     }
 }
 
+// Notes up to the 1 MiB limit that are hard to lay out: each is drawn in time, cut with the
+// cue; a 5,000-row table becomes the usual 20 cards.
+TEST(RenderCommand, TheLargestNotesRenderInTime) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    const std::size_t limit = 1024 * 1024 - 64;
+    std::string code = "```\n", table = "| # | Name | Value |\n|---|---|---|\n", emphasis;
+    for (int i = 0; code.size() < limit - 64; ++i) code += "line " + std::to_string(i) + " = value(" + std::to_string(i) + ")\n";
+    code += "```\n";
+    for (int i = 0; table.size() < limit - 64; ++i)
+        table += "| " + std::to_string(i) + " | item " + std::to_string(i) + " | " + std::to_string(i * 3) + " |\n";
+    while (emphasis.size() < limit) emphasis += "*a";
+    const std::pair<const char*, const std::string*> notes[] = {{"code.md", &code}, {"table.md", &table}, {"emphasis.md", &emphasis}};
+    std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "--report", "-d", (dir / "out").string()};
+    for (const auto& [name, text] : notes) {
+        norvo::testing::writeFile(dir / name, *text);
+        args.push_back((dir / name).string());
+    }
+    auto r = runProcess(args);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    std::istringstream lines(r.out);
+    int cards = 0;
+    for (std::string line; std::getline(lines, line); ++cards) EXPECT_TRUE(nlohmann::json::parse(line)["cut"]) << line;
+    EXPECT_EQ(cards, 3);
+
+    std::string rows = "| # | Name | Value |\n|---|---|---|\n";
+    for (int i = 0; i < 5000; ++i) rows += "| " + std::to_string(i) + " | item | " + std::to_string(i * 7) + " |\n";
+    norvo::testing::writeFile(dir / "rows.md", rows);
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--pages", "--report", "-d", (dir / "sets").string(),
+                    (dir / "rows.md").string(), (dir / "emphasis.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    std::vector<nlohmann::json> reports;
+    std::istringstream setLines(r.out);
+    for (std::string line; std::getline(setLines, line);) reports.push_back(nlohmann::json::parse(line));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front()["pages"], 20);
+    EXPECT_EQ(std::count_if(reports.begin(), reports.end(), [](const auto& j) { return j["cut"] == true; }), 2);
+}
+
 // Every corpus note in every size, at every text size, as single cards and as sets: no
 // card's page dies, so none needs the engine's fallback. One process per font and scale.
 class CrashSweep : public ::testing::TestWithParam<const char*> {};
