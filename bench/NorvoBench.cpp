@@ -1,7 +1,7 @@
 // Prints timing, size and memory figures for the render path. Run under a display
 // (xvfb-run -a). Every figure is a median unless it says otherwise.
 // `norvo-bench --export-stall` runs only (h), the main-loop stall while a set is exported;
-// `--huge-notes` only (i), the hardest notes under the size limit.
+// `--huge-notes` only (i), the hardest notes under the size limit; `--set-memory` only (j).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -301,6 +301,25 @@ void hugeNotes() {
     std::filesystem::remove_all(dir);
 }
 
+// (j) memory of sets: ten notes that each make a 20-card story set, written as PDFs (peak PSS
+// of the whole process tree, web processes included).
+void setMemory() {
+    const std::string dir = "/tmp/norvo-bench-sets-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    std::vector<std::string> args{NORVO_BENCH_EXECUTABLE, "render", "--pdf", "--size", "story", "-d", dir + "/out"};
+    for (int n = 0; n < 10; ++n) {
+        std::string note = "# Long note " + std::to_string(n) + "\n\n";
+        for (int i = 0; note.size() < 60000; ++i)
+            note += "Paragraph " + std::to_string(i) + " says a few calm words about cards, sets and the people who read them.\n\n";
+        const std::string file = dir + "/note" + std::to_string(n) + ".md";
+        std::ofstream(file) << note;
+        args.push_back(file);
+    }
+    const auto [wall, pss] = runMeasured(args, {});
+    std::printf("(j) ten 20-card story sets as PDFs: %.0f ms wall, peak tree PSS %.0f MB\n", wall, double(pss) / 1024.0);
+    std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -308,6 +327,7 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--empty-page") return emptyPage();
     const bool onlyExport = argc > 1 && std::string(argv[1]) == "--export-stall";
     const bool onlyHuge = argc > 1 && std::string(argv[1]) == "--huge-notes";
+    const bool onlySets = argc > 1 && std::string(argv[1]) == "--set-memory";
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");
         return 1;
@@ -319,6 +339,11 @@ int main(int argc, char** argv) {
     }
     if (onlyHuge) {
         hugeNotes();
+    setMemory();
+        return 0;
+    }
+    if (onlySets) {
+        setMemory();
         return 0;
     }
     const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 15;

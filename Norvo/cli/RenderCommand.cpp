@@ -15,6 +15,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <variant>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,16 +49,53 @@ struct CardJob {
     Preset preset;
 };
 
-// What one note in one size became: a card, or the cards of a set of pages.
-struct EncodeTask {
-    std::vector<RenderedCard> cards;  // each with its layout report, when asked for
+// A set of cards (or its PDF) being written as its cards come. The encoder thread alone
+// touches it while the run goes on; the main thread only once the encoder has stopped.
+struct SetOutput {
     Preset preset;
-    std::filesystem::path path;  // a set's cards get "-1", "-2", ... before the extension
-    bool paged = false;
+    std::filesystem::path path;  // the cards get "-1", "-2", ... before the extension
     bool pngs = true;
     std::optional<std::filesystem::path> pdf;  // also one PDF of all the cards
     std::string title;
+
+    std::vector<std::filesystem::path> written;
+    std::vector<std::string> lines;  // printed once the whole set is in place
+    std::unique_ptr<AtomicFileWriter> pdfFile;
+    std::unique_ptr<PdfWriter> pdfWriter;
+    std::size_t lastPage = 0;
+    bool failed = false;
+    bool ended = false;
+
+    // Nothing of the set stays: written cards are removed, an unfinished PDF never appears.
+    void rollBack() {
+        for (const auto& f : written) {
+            std::error_code ignored;
+            std::filesystem::remove(f, ignored);
+        }
+        written.clear();
+        lines.clear();
+        pdfWriter.reset();
+        pdfFile.reset();
+        lastPage = 0;
+    }
 };
+
+// What the encoder thread does: write one card, add a card to a set, or end a set.
+struct CardTask {
+    RenderedCard card;
+    Preset preset;
+    std::filesystem::path path;
+};
+struct SetPageTask {
+    std::shared_ptr<SetOutput> set;
+    RenderedCard card;
+    std::size_t page = 0, pages = 0;
+};
+struct SetEndTask {
+    std::shared_ptr<SetOutput> set;
+    bool rendered = false;  // false: the set failed to render, nothing of it stays
+};
+using EncodeTask = std::variant<CardTask, SetPageTask, SetEndTask>;
 
 std::filesystem::path pagePath(const std::filesystem::path& path, std::size_t page, std::size_t pages) {
     if (pages < 2) return path;
@@ -213,6 +251,7 @@ public:
             closing_ = true;
         }
         wake_.notify_all();
+        room_.notify_all();
         if (worker_.joinable()) worker_.join();
     }
     // Drops what waits to be written; the file being written is finished (main thread).
@@ -234,6 +273,12 @@ public:
         std::lock_guard lock(mutex_);
         return backlog_;
     }
+    // Blocks the caller (the main thread, between two cards of a set) until at most `most`
+    // tasks wait: cards are drawn no faster than they are written, so a set is never held whole.
+    void waitForRoom(std::size_t most) {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] { return tasks_.size() <= most || closing_; });
+    }
     int failures() const { return failures_; }
 
 private:
@@ -246,49 +291,84 @@ private:
         ++failures_;
     }
 
-    // Writes a card, or a set's cards and PDF: all of it or, when a write fails, none of it.
-    // The lines for the files are printed once everything is in place.
-    void write(const EncodeTask& task) {
-        const std::size_t pages = task.cards.size();
-        std::vector<std::filesystem::path> done;
-        std::vector<std::string> lines;
+    std::string cardLine(const std::filesystem::path& file, const Preset& preset, const LayoutReport& report,
+                         bool paged) const {
+        return report_ ? reportLine(file, preset, report, paged)
+                       : printable(file) + "  " + std::to_string(preset.width) + "x" + std::to_string(preset.height);
+    }
+
+    void write(CardTask& task) {
+        const auto png = PngEncoder::encodeAt(*task.card.image, task.preset.width, task.preset.height);
+        const std::error_code error =
+            png ? writeFileAtomically(task.path, *png) : std::make_error_code(std::errc::not_enough_memory);
+        if (error) return failed(task.path, error);
+        written(cardLine(task.path, task.preset, task.card.report, false));
+        ++filesWritten_;
+    }
+
+    // A card of a set goes to its file and into the PDF at once; it is not kept.
+    void write(SetPageTask& task) {
+        SetOutput& set = *task.set;
+        if (task.page <= set.lastPage) {  // drawn again from the start after its page died
+            set.rollBack();
+            set.failed = false;
+        }
+        set.lastPage = task.page;
+        if (set.failed) return;
         auto fail = [&](const std::filesystem::path& file, const std::error_code& error) {
             failed(file, error);
-            for (const auto& f : done) {
-                std::error_code ignored;
-                std::filesystem::remove(f, ignored);
-            }
+            set.failed = true;
+            set.rollBack();
         };
-        for (std::size_t i = 0; task.pngs && i < pages; ++i) {
-            const auto file = pagePath(task.path, i + 1, pages);
-            const auto png = PngEncoder::encodeAt(*task.cards[i].image, task.preset.width, task.preset.height);
+        if (set.pngs) {
+            const auto file = pagePath(set.path, task.page, task.pages);
+            const auto png = PngEncoder::encodeAt(*task.card.image, set.preset.width, set.preset.height);
             const std::error_code error =
                 png ? writeFileAtomically(file, *png) : std::make_error_code(std::errc::not_enough_memory);
             if (error) return fail(file, error);
-            done.push_back(file);
-            lines.push_back(report_ ? reportLine(file, task.preset, task.cards[i].report, task.paged)
-                                    : printable(file) + "  " + std::to_string(task.preset.width) + "x" +
-                                          std::to_string(task.preset.height));
+            set.written.push_back(file);
+            set.lines.push_back(cardLine(file, set.preset, task.card.report, true));
         }
-        if (task.pdf) {
-            std::vector<CardImagePtr> images;
-            for (const RenderedCard& card : task.cards) images.push_back(card.image);
-            const auto pdf = PdfDocument::encode(images, task.title);
-            const std::error_code error =
-                pdf ? writeFileAtomically(*task.pdf, *pdf) : std::make_error_code(std::errc::not_enough_memory);
-            if (error) return fail(*task.pdf, error);
-            done.push_back(*task.pdf);
-            lines.push_back(report_ ? pdfReportLine(*task.pdf, pages)
-                                    : printable(*task.pdf) + "  " + std::to_string(pages) +
-                                          (pages == 1 ? " page" : " pages"));
+        if (set.pdf) {
+            if (!set.pdfWriter) {
+                set.pdfFile = std::make_unique<AtomicFileWriter>(*set.pdf);
+                AtomicFileWriter* file = set.pdfFile.get();
+                set.pdfWriter = std::make_unique<PdfWriter>(
+                    [file](const std::uint8_t* data, std::size_t size) { return file->write(data, size); }, set.title);
+            }
+            if (!set.pdfWriter->addPage(task.card.image)) {
+                const std::error_code error = set.pdfFile->error();
+                return fail(*set.pdf, error ? error : std::make_error_code(std::errc::io_error));
+            }
         }
-        for (const std::string& line : lines) written(line);
-        filesWritten_ += int(lines.size());
+    }
+
+    void write(SetEndTask& task) {
+        SetOutput& set = *task.set;
+        set.ended = true;
+        if (!task.rendered) return set.rollBack();
+        if (set.failed) return;
+        if (set.pdf) {
+            std::error_code error;
+            if (!set.pdfWriter || !set.pdfWriter->finish())
+                error = set.pdfFile && set.pdfFile->error() ? set.pdfFile->error() : std::make_error_code(std::errc::io_error);
+            if (!error) error = set.pdfFile->commit();
+            if (error) {
+                failed(*set.pdf, error);
+                set.failed = true;
+                return set.rollBack();
+            }
+            set.lines.push_back(report_ ? pdfReportLine(*set.pdf, set.lastPage)
+                                        : printable(*set.pdf) + "  " + std::to_string(set.lastPage) +
+                                              (set.lastPage == 1 ? " page" : " pages"));
+        }
+        for (const std::string& line : set.lines) written(line);
+        filesWritten_ += int(set.lines.size());
     }
 
     void loop() {
         while (true) {
-            EncodeTask task;
+            EncodeTask task = SetEndTask{};
             {
                 std::unique_lock lock(mutex_);
                 wake_.wait(lock, [this] { return closing_ || !tasks_.empty(); });
@@ -296,19 +376,23 @@ private:
                 task = std::move(tasks_.front());
                 tasks_.pop_front();
             }
-            write(task);
+            std::visit([this](auto& t) { write(t); }, task);
             {
                 std::lock_guard lock(mutex_);
                 --backlog_;
             }
-            MainThread::post(lifetime_.guard([this] { onDone_(); }));
+            room_.notify_all();
+            // A card or a set is done; a set's single card or failed end is not one more.
+            const bool done = std::holds_alternative<CardTask>(task) ||
+                              (std::holds_alternative<SetEndTask>(task) && std::get<SetEndTask>(task).rendered);
+            if (done) MainThread::post(lifetime_.guard([this] { onDone_(); }));
         }
     }
 
     bool report_;
     std::function<void()> onDone_;
     std::mutex mutex_;
-    std::condition_variable wake_;
+    std::condition_variable wake_, room_;
     std::deque<EncodeTask> tasks_;
     std::size_t backlog_ = 0;
     bool closing_ = false;
@@ -404,6 +488,7 @@ int run(int argc, char** argv) {
     std::vector<std::unique_ptr<RenderEngine>> engines;
     for (std::size_t e = 0; e < engineCount; ++e) engines.push_back(std::make_unique<RenderEngine>());
     std::vector<bool> busy(engineCount, false);
+    std::vector<std::shared_ptr<SetOutput>> outputs;  // the sets of this run
 
     auto loop = Glib::MainLoop::create();
     std::size_t next = 0, finished = 0;
@@ -430,43 +515,57 @@ int run(int argc, char** argv) {
             busy[e] = true;
             const std::size_t i = next++;
             const CardJob card = cards[i];
-            const bool paged = options.pages || options.pdf;
-            auto done = [&, card, i, e, paged](std::vector<RenderedCard> rendered) {
-                if (interrupted) return;  // the run is ending: nothing more is written
-                busy[e] = false;
-                if (!rendered.empty()) {
-                    EncodeTask task{std::move(rendered), card.preset, paths[i], paged,
-                                    !options.pdf || options.pages, std::nullopt, {}};
-                    if (options.pdf) {
-                        task.pdf = std::filesystem::path(paths[i]).replace_extension(".pdf");
-                        task.title = Card::title(card.note->markdown);
-                    }
-                    encoder.push(std::move(task));
-                } else {
-                    std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
-                    ++failures;
-                    cardDone();
-                }
-                renderNext();
-            };
             const CardRequest request{card.note->markdown, options.theme, options.font, card.preset,
                                       options.wordmark, options.scale};
-            if (paged)
-                engines[e]->renderPages(request, std::move(done));
-            else if (options.report)
-                engines[e]->renderWithReport(request, [done = std::move(done)](RenderedCard rendered) mutable {
-                    std::vector<RenderedCard> one;
-                    if (rendered.image) one.push_back(std::move(rendered));
-                    done(std::move(one));
-                });
+            auto renderFailed = [&, card] {
+                std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
+                ++failures;
+                cardDone();
+            };
+            if (sets) {
+                auto out = std::make_shared<SetOutput>();
+                out->preset = card.preset;
+                out->path = paths[i];
+                out->pngs = !options.pdf || options.pages;
+                if (options.pdf) {
+                    out->pdf = std::filesystem::path(paths[i]).replace_extension(".pdf");
+                    out->title = Card::title(card.note->markdown);
+                }
+                outputs.push_back(out);
+                engines[e]->renderPages(
+                    request,
+                    [&, out, e, renderFailed](std::vector<RenderedCard> rendered) {
+                        if (interrupted) return;  // the run is ending: nothing more is written
+                        busy[e] = false;
+                        encoder.push(SetEndTask{out, !rendered.empty()});
+                        if (rendered.empty()) renderFailed();
+                        renderNext();
+                    },
+                    [&, out](RenderedCard drawn, std::size_t page, std::size_t pages) {
+                        if (interrupted) return;
+                        encoder.push(SetPageTask{out, std::move(drawn), page, pages});
+                        encoder.waitForRoom(2);
+                    });
+                continue;
+            }
+            auto done = [&, card, i, e, renderFailed](RenderedCard rendered) {
+                if (interrupted) return;  // the run is ending: nothing more is written
+                busy[e] = false;
+                if (rendered.image)
+                    encoder.push(CardTask{std::move(rendered), card.preset, paths[i]});
+                else
+                    renderFailed();
+                renderNext();
+            };
+            if (options.report)
+                engines[e]->renderWithReport(request, std::move(done));
             else
                 engines[e]->render(request, [done = std::move(done)](CardImagePtr image) mutable {
-                    std::vector<RenderedCard> one;
-                    if (image) one.push_back(RenderedCard{std::move(image), {}});
-                    done(std::move(one));
+                    done(RenderedCard{std::move(image), {}});
                 });
         }
     };
+
     // SIGINT and SIGTERM stop the run between files: the file being written is finished,
     // nothing else is started, and the exit status says which signal it was.
     struct Stop {
@@ -494,6 +593,9 @@ int run(int argc, char** argv) {
     for (guint watch : watches) g_source_remove(watch);
     if (interrupted) {
         encoder.finish();
+        // A set that was still coming in leaves nothing behind.
+        for (const auto& out : outputs)
+            if (!out->ended) out->rollBack();
         std::fprintf(stderr, "%snorvo render: %s; %d %s written, each named above\n", progress ? "\n" : "",
                      interrupted == SIGINT ? "interrupted" : "terminated", encoder.filesWritten(),
                      encoder.filesWritten() == 1 ? "file" : "files");

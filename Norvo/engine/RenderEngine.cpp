@@ -76,6 +76,15 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
             complete(nullptr);
             return;
         }
+        host->resize(int(card.preset.width), int(card.preset.height));
+        draw(host->withHighlighterFor(card.markdown, *script));
+    }
+
+    // Runs a script that draws on the page and answers with the current ticket, then
+    // snapshots what it drew. Each drawing has the whole watchdog time: a set's cards are
+    // drawn one after another, as fast as their receiver takes them.
+    void draw(const std::string& script) {
+        const std::uint64_t ticket = current->ticket;
         jobWatchdog = GSource(g_timeout_add(guint(options.jobTimeout.count()), +[](gpointer data) -> gboolean {
             auto self = static_cast<State*>(data)->shared_from_this();
             self->jobWatchdog.forget();
@@ -87,14 +96,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
             self->pump();
             return G_SOURCE_REMOVE;
         }, this));
-        host->resize(int(card.preset.width), int(card.preset.height));
-        draw(host->withHighlighterFor(card.markdown, *script));
-    }
 
-    // Runs a script that draws on the page and answers with the current ticket, then
-    // snapshots what it drew.
-    void draw(const std::string& script) {
-        const std::uint64_t ticket = current->ticket;
         host->evaluate(script, [weak = weak_from_this(), ticket](std::optional<std::string> text) {
             auto self = weak.lock();
             if (!self || !self->current || self->current->ticket != ticket) return;
@@ -127,29 +129,45 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
             return;
         }
         // One card of a set is done: show the next one, or hand over the whole set.
-        run.cards.push_back(RenderedCard{std::move(image), run.report.value_or(LayoutReport{})});
-        if (run.cards.size() >= run.pages) {
-            complete(run.cards.back().image);
+        RenderedCard rendered{std::move(image), run.report.value_or(LayoutReport{})};
+        const SetPageCallback& each = std::get<SetJob>(run.entry.job).each;
+        if (each) {
+            auto keepAlive = shared_from_this();
+            const std::uint64_t ticket = run.ticket;
+            run.cards.push_back(RenderedCard{nullptr, rendered.report});
+            each(std::move(rendered), run.cards.size(), run.pages);
+            if (!current || current->ticket != ticket) return;  // the engine moved on meanwhile
+        } else {
+            run.cards.push_back(std::move(rendered));
+        }
+        Running& now = *current;
+        if (now.cards.size() >= now.pages) {
+            completeSet();
             return;
         }
-        draw(PageProtocol::showPageScript(run.cards.size() + 1, true, run.ticket));
+        draw(PageProtocol::showPageScript(now.cards.size() + 1, true, now.ticket));
     }
 
-    // Hands the current job its result (nothing: it failed) and starts the next.
+    // Hands the current set its cards and starts the next job.
+    void completeSet() {
+        auto keepAlive = shared_from_this();
+        std::vector<RenderedCard> cards = std::move(current->cards);
+        JobQueue::Entry entry = takeCurrent();
+        std::get<SetJob>(entry.job).done(std::move(cards));
+        pump();
+    }
+
+    // Hands the current card its image (nothing: it failed) and starts the next job.
     void complete(CardImagePtr image) {
         auto keepAlive = shared_from_this();
         const std::optional<LayoutReport> report = current->report;
-        std::vector<RenderedCard> cards = std::move(current->cards);
         JobQueue::Entry entry = takeCurrent();
-        if (!image) {
-            fail(entry.job);
-        } else if (auto* card = std::get_if<CardJob>(&entry.job)) {
+        if (auto* card = std::get_if<CardJob>(&entry.job); card && image)
             card->done(RenderedCard{std::move(image), report.value_or(LayoutReport{})});
-        } else if (auto* preview = std::get_if<PreviewJob>(&entry.job)) {
+        else if (auto* preview = std::get_if<PreviewJob>(&entry.job); preview && image)
             preview->done(std::move(image));
-        } else {
-            std::get<SetJob>(entry.job).done(std::move(cards));
-        }
+        else
+            fail(entry.job);  // a set is handed over by completeSet
         pump();
     }
 
@@ -219,9 +237,9 @@ void RenderEngine::renderWithReport(const CardRequest& card, ReportCompletion co
     queue(CardJob{card, true, std::move(completion)});
 }
 
-void RenderEngine::renderPages(const CardRequest& card, SetCompletion completion) {
+void RenderEngine::renderPages(const CardRequest& card, SetCompletion completion, SetPageCallback each) {
     if (!completion) completion = [](std::vector<RenderedCard>) {};
-    queue(SetJob{card, std::move(completion)});
+    queue(SetJob{card, std::move(completion), std::move(each)});
 }
 
 std::size_t RenderEngine::queueDepth() const { return state_->queue.size() + (state_->current ? 1 : 0); }

@@ -26,10 +26,12 @@ std::filesystem::path randomName(const std::filesystem::path& folder) {
     return (folder.empty() ? std::filesystem::path(".") : folder) / name;
 }
 
+}  // namespace
+
 // Closes and removes the temporary file unless it was renamed into place. It is created
 // exclusively, never through a link, with the usual 0666 less the umask, which the kernel
 // applies (reading the umask would mean changing it, for every thread at once).
-class TemporaryFile {
+class AtomicFileWriter::TemporaryFile {
 public:
     explicit TemporaryFile(const std::filesystem::path& folder) {
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
@@ -63,23 +65,45 @@ private:
     bool kept_ = false;
 };
 
-}  // namespace
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path path) : path_(std::move(path)) {
+    if (path_.filename().empty()) {
+        error_ = std::make_error_code(std::errc::is_a_directory);
+        return;
+    }
+    temp_ = std::make_unique<TemporaryFile>(path_.parent_path());
+    if (!temp_->opened()) error_ = lastError();
+}
 
-std::error_code writeFileAtomically(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
-    if (path.filename().empty()) return std::make_error_code(std::errc::is_a_directory);
-    TemporaryFile temp(path.parent_path());
-    if (!temp.opened()) return lastError();
+AtomicFileWriter::~AtomicFileWriter() = default;  // an uncommitted file goes with its temporary
+
+bool AtomicFileWriter::write(const std::uint8_t* data, std::size_t size) {
+    if (error_ || committed_) return false;
     for (std::size_t written = 0; written < size;) {
-        const ssize_t n = ::write(temp.fd(), data + written, size - written);
+        const ssize_t n = ::write(temp_->fd(), data + written, size - written);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? lastError() : std::make_error_code(std::errc::io_error);
+        if (n <= 0) {
+            error_ = n < 0 ? lastError() : std::make_error_code(std::errc::io_error);
+            return false;
+        }
         written += std::size_t(n);
     }
-    if (fsync(temp.fd()) != 0) return lastError();
-    if (auto error = temp.close()) return error;
-    if (std::rename(temp.name().c_str(), path.c_str()) != 0) return lastError();
-    temp.keep();
+    return true;
+}
+
+std::error_code AtomicFileWriter::commit() {
+    if (error_ || committed_) return error_ ? error_ : std::make_error_code(std::errc::bad_file_descriptor);
+    if (fsync(temp_->fd()) != 0) return error_ = lastError();
+    if ((error_ = temp_->close())) return error_;
+    if (std::rename(temp_->name().c_str(), path_.c_str()) != 0) return error_ = lastError();
+    temp_->keep();
+    committed_ = true;
     return {};
+}
+
+std::error_code writeFileAtomically(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
+    AtomicFileWriter file(path);
+    file.write(data, size);
+    return file.commit();
 }
 
 std::error_code writeFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {

@@ -327,6 +327,16 @@ TEST(RenderCommand, SetsNeverShareNamesAndEveryReportLineIsJson) {
     EXPECT_EQ(pdfs, 8u);  // two notes, four sizes
     EXPECT_GT(lines, 16u);  // the long note takes several cards
     EXPECT_EQ(filesIn(out).size(), lines);  // nothing overwritten, nothing extra
+
+    // A set that fails part-way leaves nothing of itself: card 3's name is taken by a folder.
+    const auto broken = dir / "broken";
+    fs::create_directories(broken / "same-title-square-3.png");
+    const auto failed = runProcess({NORVO_TEST_EXECUTABLE, "render", "--pages", "--pdf", "-d", broken.string(),
+                                    (dir / "long.md").string()});
+    EXPECT_EQ(failed.exitStatus, 1) << failed.err;
+    EXPECT_NE(failed.err.find("same-title-square-3.png: Is a directory"), std::string::npos) << failed.err;
+    EXPECT_EQ(filesIn(broken), std::vector<fs::path>{broken / "same-title-square-3.png"});
+    EXPECT_EQ(failed.out, "");
 }
 
 TEST(RenderCommand, OutputFolderStaleFilesAndSignals) {

@@ -35,7 +35,7 @@ TEST(JobQueue, OrderPreviewsAndExactlyOnceCompletion) {
         queue.push(PreviewJob{note("p1"), recordPreview("p1")});
         queue.push(SetJob{note("set"), [&](std::vector<RenderedCard> cards) {
             heard.push_back(cards.empty() ? "set nothing" : "set card");
-        }});
+        }, {}});
         queue.push(PreviewJob{note("p2"), recordPreview("p2")});  // takes p1's place, before the set
         queue.push(PreviewJob{note("p3"), recordPreview("p3")});
         ASSERT_EQ(queue.size(), 3u);

@@ -40,8 +40,8 @@ public:
     // The card with its layout report, measured on the finished card.
     void renderWithReport(const CardRequest& card, ReportCompletion completion);
     // The note as a set of same-size cards (one text size for all, at most 20), each with
-    // its layout report.
-    void renderPages(const CardRequest& card, SetCompletion completion);
+    // its layout report; with `each`, the cards are handed over one by one as they are drawn.
+    void renderPages(const CardRequest& card, SetCompletion completion, SetPageCallback each = {});
 
     // Requests waiting or being drawn.
     std::size_t queueDepth() const;

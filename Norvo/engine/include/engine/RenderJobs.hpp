@@ -35,10 +35,16 @@ struct PreviewJob {
     CardRequest card;
     CardCompletion done;
 };
-// The note as a set of same-size cards.
+// A card of a set as soon as it is drawn: the card, its number (from 1) and the set's size.
+using SetPageCallback = std::function<void(RenderedCard, std::size_t page, std::size_t pages)>;
+
+// The note as a set of same-size cards. With `each`, every card goes there as it is drawn and
+// is not kept, so a long set never holds all its pictures: `done` then hears the reports only
+// (images empty). A set drawn again after its page died starts again at card 1.
 struct SetJob {
     CardRequest card;
     SetCompletion done;
+    SetPageCallback each;
 };
 using RenderJob = std::variant<CardJob, PreviewJob, SetJob>;
 

@@ -1,10 +1,35 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "image/CardImage.hpp"
+
+namespace norvo {
+
+// A PDF written as its pages come, one card per page (one pixel = 0.75 pt, lossless), the
+// bytes handed to `sink` as cairo produces them: a card is held only as long as cairo uses it.
+class PdfWriter {
+public:
+    using Sink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+    PdfWriter(Sink sink, const std::string& title);
+    ~PdfWriter();
+    PdfWriter(const PdfWriter&) = delete;
+    PdfWriter& operator=(const PdfWriter&) = delete;
+
+    bool addPage(const CardImagePtr& card);
+    // Ends the document; false when anything failed (a page, the sink).
+    bool finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace norvo
 
 namespace norvo::PdfDocument {
 
