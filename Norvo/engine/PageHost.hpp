@@ -22,7 +22,7 @@ public:
     struct Options {
         std::filesystem::path hostPage;  // empty: carder/host.html in the resource bundle
         std::chrono::milliseconds loadTimeout{15'000};
-        std::size_t recycleAfter = 2000;  // jobs per web process (0: never replaced)
+        std::size_t recycleAfter = 500;  // jobs per web process (0: never replaced)
     };
     struct Events {
         std::function<void()> ready;  // the page can take a job

@@ -23,8 +23,10 @@ public:
         std::filesystem::path hostPage;  // empty: carder/host.html in the resource bundle
         std::chrono::milliseconds loadTimeout{15'000};
         std::chrono::milliseconds jobTimeout{10'000};
-        // Jobs one web process renders before it is replaced by a fresh one (0: never).
-        std::size_t recycleAfter = 2000;
+        // Jobs one web process renders before it is replaced by a fresh one (0: never). A web
+        // process keeps about 50 KB more per card (caches of the sizes it has drawn): 500 holds
+        // that near 25 MB, for one page load per 500 cards.
+        std::size_t recycleAfter = 500;
     };
 
     RenderEngine();
