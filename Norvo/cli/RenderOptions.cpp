@@ -26,16 +26,19 @@ With no FILE, or when FILE is -, read standard input.
                    the note is not shown; brokenWords: words split across lines)
   --pages          split a long note into a set of cards of the same size (at
                    most 20): <slug>-<size>-1.png, -2.png, ... (one card keeps the
-                   plain name); --report then gives one line per card
+                   plain name); --report then gives one line per card, with
+                   "page" and "pages"
   --pdf            write the set as one PDF, <slug>-<size>.pdf, a page per card
-                   (with --pages, the PNG files too)
+                   (with --pages, the PNG files too); --report gives it a line
+                   {"pdf", "pages"}
   -o FILE          write the one card to FILE
   -d DIR           write cards into DIR (default: the current folder), named
                    after the note's first line: <slug>-<size>.png
   -h, --help       show this help
 
 Each card written is reported on its own line. Two cards of one run never share a
-file: a repeated name gets "-2", "-3", ... before ".png".
+file: a repeated name gets "-2", "-3", ... before ".png". SIGINT or SIGTERM stops
+the run between files (exit 130 or 143): what was written is what was reported.
 Exit status: 0 when every card was written, 1 when any failed, 2 for bad usage.
 A display is needed (./run render wraps itself in xvfb-run when there is none).
 )";

@@ -362,6 +362,15 @@ TEST(RenderCommand, OutputFolderStaleFilesAndSignals) {
     for (const char* name : {".norvo-fresh1", ".norvo-longer-name", "mine.txt", "note-square.png"})
         EXPECT_TRUE(fs::exists(out / name)) << name;
 
+    // Names that are not text are printed so that a reader can find the files.
+    const std::string odd = (dir / "line\nbreak\xff").string();
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-d", odd, (dir / "note.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("line\\x0abreak\\xff/note-square.png  1080x1080\n"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--report", "-d", odd, (dir / "note.md").string()});
+    EXPECT_EQ(nlohmann::json::parse(r.out)["file"], dir.string() + "/line\\x0abreak\\xff/note-square.png") << r.out;
+
     // SIGTERM and SIGINT in the middle of a batch: what was written is whole and named, the
     // rest is not started, and the exit status tells the signal.
     std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "--size", "all", "-d", (dir / "batch").string()};
