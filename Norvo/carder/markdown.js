@@ -60,15 +60,23 @@
   }
 
   // The card never shows front matter: a "---" first line (after a byte-order mark, with
-  // either line ending) up to its closing "---".
-  function withoutFrontMatter(text) {
+  // either line ending) up to its closing "---". Returns the note's body and the front
+  // matter's lines.
+  function splitFrontMatter(text) {
     text = text.replace(/^\uFEFF/, '');
     const lines = text.split(/\r?\n/);
-    if (trimBlank(lines[0]) !== '---') return text;
+    if (trimBlank(lines[0]) !== '---') return { body: text, front: [] };
     for (let i = 1; i < lines.length; i++) {
-      if (trimBlank(lines[i]) === '---') return lines.slice(i + 1).join('\n');
+      if (trimBlank(lines[i]) === '---') return { body: lines.slice(i + 1).join('\n'), front: lines.slice(1, i) };
     }
-    return text;
+    return { body: text, front: [] };
+  }
+  function withoutFrontMatter(text) { return splitFrontMatter(text).body; }
+
+  // A note's lines are its lines on the card, as in note and chat apps; "breaks: false" in its
+  // front matter asks for strict Markdown (a hard-wrapped note whose lines are one paragraph).
+  function keepsTypedLines(front) {
+    return !front.some(function (line) { return /^\s*breaks\s*:\s*false\s*$/i.test(line); });
   }
 
   // Table cells: a number (with its sign, currency or unit), or nothing to speak of.
@@ -87,6 +95,27 @@
     return text.slice(0, match.index) + match[1] + '\u00a0' + match[2] + text.slice(text.length - trailing);
   }
 
+  // A long token (a URL, a path, an identifier) in pieces that may end a line: after "/",
+  // before "?", "&", "=", ".", "-" and "_", never at its very start or end. Shorter tokens,
+  // and tokens without such points, stay whole.
+  const LONG_TOKEN = 16;
+  function tokenPieces(token) {
+    if (token.length < LONG_TOKEN) return [token];
+    const pieces = [];
+    let start = 0;
+    for (let i = 1; i < token.length - 1; i++) {
+      const c = token[i];
+      const breakBefore = '?&=.-_'.indexOf(c) >= 0 && token[i - 1] !== c && token[i - 1] !== '/';
+      const breakAfter = token[i - 1] === '/' && c !== '/';
+      if ((breakBefore || breakAfter) && i - start >= 2) {
+        pieces.push(token.slice(start, i));
+        start = i;
+      }
+    }
+    pieces.push(token.slice(start));
+    return pieces;
+  }
+
   // --- The renderer ------------------------------------------------------------------------
 
   // markdown-it set up for cards. `highlighter()` gives highlight.js once the page has it.
@@ -102,50 +131,61 @@
       }
     }
 
-    const md = markdownit({ html: false, linkify: false, typographer: true, breaks: false });
-    const escape = md.utils.escapeHtml;
-
-    // Images are never fetched: a card shows their description instead.
-    md.renderer.rules.image = function (tokens, idx, options, env, self) {
-      const alt = self.renderInlineAsText(tokens[idx].children, options, env);
-      return '<span class="image-alt"><span class="image-icon"></span>' + escape(alt || 'image') + '</span>';
-    };
-    // Links keep their look but lose their address: a card is a picture.
-    md.renderer.rules.link_open = function () { return '<a class="link">'; };
-
-    // Code blocks: one element per source line, so a wrapped line can hang under its own
-    // indentation instead of restarting at the left edge.
-    md.renderer.rules.fence = function (tokens, idx) {
-      const token = tokens[idx];
-      const language = (token.info || '').trim().split(/\s+/)[0].toLowerCase();
-      const code = token.content.replace(/\n$/, '');
-      return '<pre class="code" dir="ltr"><code>' + codeLines(code, highlighted(code, language), escape) + '</code></pre>';
-    };
-    md.renderer.rules.code_block = function (tokens, idx) {
-      const code = tokens[idx].content.replace(/\n$/, '');
-      return '<pre class="code" dir="ltr"><code>' + codeLines(code, null, escape) + '</code></pre>';
-    };
-
-    // "- [ ] task" and "- [x] done" become check boxes.
-    md.core.ruler.after('inline', 'task-lists', function (state) {
-      const tokens = state.tokens;
-      for (let i = 2; i < tokens.length; i++) {
-        const inline = tokens[i];
-        if (inline.type !== 'inline' || tokens[i - 1].type !== 'paragraph_open' ||
-            tokens[i - 2].type !== 'list_item_open') continue;
-        const first = inline.children && inline.children[0];
-        const match = first && first.type === 'text' && /^\[([ xX])\]\s+/.exec(first.content);
-        if (!match) continue;
-        first.content = first.content.slice(match[0].length);
-        const box = new state.Token('html_inline', '', 0);
-        const done = match[1] !== ' ';
-        box.content = '<span class="task-box' + (done ? ' task-done' : '') + '" aria-hidden="true"></span>';
-        inline.children.unshift(box);
-        tokens[i - 2].attrJoin('class', 'task' + (done ? ' task-item-done' : ''));
+    const typed = configured(markdownit({ html: false, linkify: false, typographer: true, breaks: true }));
+    const strict = configured(markdownit({ html: false, linkify: false, typographer: true, breaks: false }));
+    return {
+      render: function (text) {
+        const note = splitFrontMatter(String(text));
+        return (keepsTypedLines(note.front) ? typed : strict).render(note.body);
       }
-    });
+    };
 
-    return { render: function (text) { return md.render(withoutFrontMatter(String(text))); } };
+    // One markdown-it set up for cards.
+    function configured(md) {
+      const escape = md.utils.escapeHtml;
+
+      // Images are never fetched: a card shows their description instead.
+      md.renderer.rules.image = function (tokens, idx, options, env, self) {
+        const alt = self.renderInlineAsText(tokens[idx].children, options, env);
+        return '<span class="image-alt"><span class="image-icon"></span>' + escape(alt || 'image') + '</span>';
+      };
+      // Links keep their look but lose their address: a card is a picture.
+      md.renderer.rules.link_open = function () { return '<a class="link">'; };
+
+      // Code blocks: one element per source line, so a wrapped line can hang under its own
+      // indentation instead of restarting at the left edge.
+      md.renderer.rules.fence = function (tokens, idx) {
+        const token = tokens[idx];
+        const language = (token.info || '').trim().split(/\s+/)[0].toLowerCase();
+        const code = token.content.replace(/\n$/, '');
+        return '<pre class="code" dir="ltr"><code>' + codeLines(code, highlighted(code, language), escape) + '</code></pre>';
+      };
+      md.renderer.rules.code_block = function (tokens, idx) {
+        const code = tokens[idx].content.replace(/\n$/, '');
+        return '<pre class="code" dir="ltr"><code>' + codeLines(code, null, escape) + '</code></pre>';
+      };
+
+      // "- [ ] task" and "- [x] done" become check boxes.
+      md.core.ruler.after('inline', 'task-lists', function (state) {
+        const tokens = state.tokens;
+        for (let i = 2; i < tokens.length; i++) {
+          const inline = tokens[i];
+          if (inline.type !== 'inline' || tokens[i - 1].type !== 'paragraph_open' ||
+              tokens[i - 2].type !== 'list_item_open') continue;
+          const first = inline.children && inline.children[0];
+          const match = first && first.type === 'text' && /^\[([ xX])\]\s+/.exec(first.content);
+          if (!match) continue;
+          first.content = first.content.slice(match[0].length);
+          const box = new state.Token('html_inline', '', 0);
+          const done = match[1] !== ' ';
+          box.content = '<span class="task-box' + (done ? ' task-done' : '') + '" aria-hidden="true"></span>';
+          inline.children.unshift(box);
+          tokens[i - 2].attrJoin('class', 'task' + (done ? ' task-item-done' : ''));
+        }
+      });
+
+      return md;
+    }
   }
 
   // --- Finishing the rendered blocks (in the page) ------------------------------------------
@@ -202,13 +242,28 @@
     }
   }
 
-  // Ordered-list numbers stand in the list's padding: room for the widest one.
+  // Ordered-list numbers stand in the list's padding: room for the widest one, measured in
+  // the list's own font as the marker draws it ("1000. ", bold, tabular figures), and never
+  // less than the room the sans and serif faces have always had.
   function sizeListNumbers(content) {
     for (const ol of content.querySelectorAll('ol')) {
       const start = parseInt(ol.getAttribute('start') || '1', 10) || 1;
-      const widest = String(Math.max(Math.abs(start), Math.abs(start + ol.children.length - 1))).length +
-                     (start < 0 ? 1 : 0);
-      ol.style.paddingInlineStart = (0.66 * widest + 0.95).toFixed(2) + 'em';
+      const last = start + ol.children.length - 1;
+      const widest = Math.abs(start) > Math.abs(last) ? start : last;
+      const digits = String(Math.abs(widest)).length + (start < 0 ? 1 : 0);
+      let room = 0.66 * digits + 0.95;
+      const item = ol.firstElementChild;
+      if (item) {
+        const probe = document.createElement('span');
+        probe.style.cssText = 'position:absolute;visibility:hidden;white-space:pre;font-weight:700;' +
+                              'font-variant-numeric:tabular-nums';
+        probe.textContent = String(widest) + '. ';
+        item.appendChild(probe);
+        const fontPx = parseFloat(getComputedStyle(item).fontSize) || 1;
+        room = Math.max(room, probe.getBoundingClientRect().width / fontPx + 0.3);
+        probe.remove();
+      }
+      ol.style.paddingInlineStart = room.toFixed(2) + 'em';
     }
   }
 
@@ -232,6 +287,24 @@
     }
   }
 
+  // URLs and other long tokens may break at their natural points, with no hyphen: a line
+  // break opportunity (<wbr>) between their pieces. Code blocks wrap on their own terms.
+  function breakLongTokens(content) {
+    for (const node of Text.textNodes(content)) {
+      if (node.parentElement.closest('pre')) continue;
+      const parts = node.data.split(/(\s+)/);
+      if (!parts.some(function (p) { return tokenPieces(p).length > 1; })) continue;
+      const fragment = document.createDocumentFragment();
+      for (const part of parts) {
+        tokenPieces(part).forEach(function (piece, i) {
+          if (i > 0) fragment.appendChild(document.createElement('wbr'));
+          fragment.appendChild(document.createTextNode(piece));
+        });
+      }
+      node.replaceWith(fragment);
+    }
+  }
+
   // The finishing touches on a note rendered into `content`.
   function finish(content) {
     addIcons(content);
@@ -239,12 +312,13 @@
     keepLastWordsTogether(content);
     sizeListNumbers(content);
     markNumericColumns(content);
+    breakLongTokens(content);
   }
 
   const api = {
     createRenderer: createRenderer, finish: finish,
     codeLines: codeLines, withoutFrontMatter: withoutFrontMatter, isNumericText: isNumericText,
-    isEmptyCellText: isEmptyCellText, lastTwoWordsJoined: lastTwoWordsJoined
+    isEmptyCellText: isEmptyCellText, lastTwoWordsJoined: lastTwoWordsJoined, tokenPieces: tokenPieces
   };
   if (typeof module === 'object' && module.exports) module.exports = api;
   else root.CarderMarkdown = api;

@@ -445,6 +445,9 @@ int run(int argc, char** argv) {
             std::fprintf(stderr, "norvo render: %s is not UTF-8 text\n", label.c_str());
             ++failures;
         } else {
+            // An empty note still makes its (empty) card; the warning says it was not a mistake of ours.
+            if (text->find_first_not_of(" \t\r\n\f\v") == std::string::npos)
+                std::fprintf(stderr, "norvo render: %s: empty note\n", label.c_str());
             notes.push_back(Note{label, std::move(*text)});
         }
     }

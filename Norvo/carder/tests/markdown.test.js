@@ -64,3 +64,18 @@ test('a short last word keeps company', () => {
                      'the last word is internationalization');
   assert.strictEqual(M.lastTwoWordsJoined('東京の夜は静か'), '東京の夜は静か');
 });
+
+test('typed lines stay lines, unless the front matter asks for strict Markdown', () => {
+  assert.ok(plain.render('**Ana:** done\n**Ben:** blocked').includes('done<br>\n<strong>Ben:</strong>'));
+  const strict = plain.render('---\nbreaks: false\n---\nOne hard-wrapped\nparagraph');
+  assert.ok(strict.includes('One hard-wrapped\nparagraph') && !strict.includes('<br>'));
+});
+
+test('long tokens break at their natural points, short ones stay whole', () => {
+  assert.deepStrictEqual(M.tokenPieces('https://docs.example.com/a/b?x=1&y=2'),
+                         ['https://', 'docs', '.example', '.com/', 'a/', 'b?x', '=1', '&y', '=2']);  // no piece of one letter
+  assert.deepStrictEqual(M.tokenPieces('snake_case_identifier_name'), ['snake', '_case', '_identifier', '_name']);
+  for (const t of ['short.url/x', 'Pneumonoultramicroscopicsilicovolcanoconiosis', '--------------------', '...'])
+    assert.deepStrictEqual(M.tokenPieces(t), [t], t);
+  assert.strictEqual(M.tokenPieces('https://x.example/path/to/file.txt').join(''), 'https://x.example/path/to/file.txt');
+});

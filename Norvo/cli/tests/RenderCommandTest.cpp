@@ -112,6 +112,12 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "mine.png")).width, 1080u);
 
+    // A note of white space still makes its card, with a word about it.
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "blank.png").string()}, {}, " \n\t\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.err.find("standard input: empty note"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "blank.png"));
+
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--size", "huge"});
     EXPECT_EQ(r.exitStatus, 2);
     EXPECT_NE(r.err.find("unknown size 'huge'"), std::string::npos);
