@@ -31,9 +31,9 @@
     return lo;
   }
 
-  // Tables and code blocks first give up their own text size to fit the width, down to
-  // `floor`; past that, tables wrap their cells at word boundaries and code wraps its long
-  // lines under their indentation.
+  // Tables and code blocks first give up their own text size to fit the width (down to 0.8x
+  // the body, or to `floor` once the body is there); past that, tables wrap their cells at word
+  // boundaries and code wraps its long lines under their indentation.
   function fitWideBlocks(content, bodyPx, floor) {
     const width = content.clientWidth;
     for (const block of content.querySelectorAll('table, pre')) {
@@ -43,7 +43,9 @@
       block.style.fontSize = px + 'px';
       const wide = block.tagName === 'TABLE' ? block.offsetWidth : block.scrollWidth;
       if (wide <= width + 0.5) continue;
-      const least = Math.min(px, floor);
+      // One type scale: while the body is above its floor, a block stays within a step of it
+      // (0.8x) and wraps instead; only at the floor may it shrink further to fit.
+      const least = bodyPx > floor + 0.5 ? Math.min(px, 0.8 * bodyPx) : Math.min(px, floor);
       px = Math.max(least, Math.floor(px * width / wide * 100) / 100);
       block.style.fontSize = px + 'px';
       const still = block.tagName === 'TABLE' ? block.offsetWidth : block.scrollWidth;

@@ -19,7 +19,8 @@
       return r.top < visibleBottom && r.bottom > shown.top && (!paged || (r.left < area.right && r.right > area.left));
     });
 
-    const body = content.querySelector('p, li, td, pre') || content;
+    // The prose size whenever the note has prose; else its tables' or code's.
+    const body = content.querySelector('p, li') || content.querySelector('td, pre') || content;
     const bodyPx = parseFloat(getComputedStyle(body).fontSize);
     let minPx = Infinity;
     for (const n of nodes) minPx = Math.min(minPx, parseFloat(getComputedStyle(n.parentElement).fontSize));
