@@ -87,11 +87,14 @@
     const hero = Fit.isHero(content);
     content.classList.toggle('hero', hero);
     content.classList.toggle('hero-heading', hero && content.firstElementChild.tagName !== 'P');
+    // A single word or emoji is the whole picture: large, and centred in the safe area.
+    const single = hero && /^\S{1,24}$/u.test(content.textContent.trim());
+    content.classList.toggle('hero-single', single);
 
     // The readable floor (above); the scale biases the whole search instead of the result.
     const truncated = rowsDropped || source.truncated;
     return { frame: frame, content: content, landscape: landscape, hero: hero, pad: pad, truncated: truncated,
-             min: floor * scale, max: (hero ? 150 : 68) * unit * scale };
+             min: floor * scale, max: (single ? 420 : hero ? 150 : 68) * unit * scale };
   }
 
   window.tazuCard = function (markdown, theme, width, height, wordmark, scale) {

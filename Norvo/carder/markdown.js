@@ -165,6 +165,23 @@
         return '<pre class="code" dir="ltr"><code>' + codeLines(code, null, escape) + '</code></pre>';
       };
 
+      // Raw HTML is shown as text, as typed: its quotes stay straight (typography is for prose).
+      const TAG = /<\/?[A-Za-z][^<>]*>/g;
+      const eachText = function (state, change) {
+        for (const block of state.tokens) {
+          if (block.type !== 'inline' || !block.children) continue;
+          for (const token of block.children) if (token.type === 'text') token.content = change(token.content);
+        }
+      };
+      md.core.ruler.before('smartquotes', 'raw-html-quotes', function (state) {
+        eachText(state, function (text) {
+          return text.replace(TAG, function (tag) { return tag.replace(/"/g, '\ue000').replace(/'/g, '\ue001'); });
+        });
+      });
+      md.core.ruler.after('smartquotes', 'raw-html-quotes-back', function (state) {
+        eachText(state, function (text) { return text.replace(/\ue000/g, '"').replace(/\ue001/g, "'"); });
+      });
+
       // "- [ ] task" and "- [x] done" become check boxes.
       md.core.ruler.after('inline', 'task-lists', function (state) {
         const tokens = state.tokens;

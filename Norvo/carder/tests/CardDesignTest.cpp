@@ -103,6 +103,14 @@ TEST(CardDesign, ShortNotesAreHeroesAndTheScaleBiasesTheFit) {
     const auto notes = corpus();
     const Preset square = Presets::by("square");
     EXPECT_GE(double(render(engine, notes.at("one-liner"), "paper", square).report["bodyPx"]), 100);
+    // A single emoji or word is the picture: large, and centred.
+    EXPECT_GE(double(render(engine, "\xF0\x9F\x9A\x80", "paper", square).report["bodyPx"]), 400);
+    ASSERT_GE(double(render(engine, "Ship", "paper", square).report["bodyPx"]), 300);
+    const double middle = std::stod(evaluate(engine.webView(),
+        "(()=>{const r=document.createRange();r.selectNodeContents(document.getElementById('content'));"
+        "const b=r.getBoundingClientRect(),f=document.querySelector('.card-frame').getBoundingClientRect();"
+        "return String((b.left+b.right)/2-(f.left+f.right)/2)})()"));
+    EXPECT_LT(std::abs(middle), 3.0);
 
     for (const char* name : {"sample", "short-paragraph", "nested-lists", "table", "code"}) {
         for (const Preset& preset : Presets::all()) {

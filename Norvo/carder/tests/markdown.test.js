@@ -79,3 +79,9 @@ test('long tokens break at their natural points, short ones stay whole', () => {
     assert.deepStrictEqual(M.tokenPieces(t), [t], t);
   assert.strictEqual(M.tokenPieces('https://x.example/path/to/file.txt').join(''), 'https://x.example/path/to/file.txt');
 });
+
+test('raw HTML shown as text keeps its straight quotes; prose gets curly ones', () => {
+  const html = plain.render('Use <a href="x" title=\'t\'> for "links".');
+  assert.ok(html.includes('&lt;a href=&quot;x&quot; title=\'t\'&gt;'), html);
+  assert.ok(html.includes('\u201clinks\u201d'), html);
+});

@@ -64,7 +64,7 @@ TEST_F(HostPage, UntrustedMarkupIsShownAsTextAndFrontMatterIsHidden) {
 }
 
 TEST_F(HostPage, TextFitsTheCardAtEverySize) {
-    ASSERT_TRUE(render("# Short"));
+    ASSERT_TRUE(render("# A short note"));
     const auto shortNote = layout();
     EXPECT_FALSE(shortNote["overflowing"]);
     EXPECT_GT(double(shortNote["top"]), double(shortNote["frameTop"]) + 100);  // centred, not at the top
@@ -79,7 +79,7 @@ TEST_F(HostPage, TextFitsTheCardAtEverySize) {
         EXPECT_LT(double(l["fontSize"]), double(shortNote["fontSize"])) << preset;
     }
     // The scale moves the range the fitter searches: a short note takes its top.
-    render("# Short", "paper", "square", true, 0.75);
+    render("# A short note", "paper", "square", true, 0.75);
     EXPECT_NEAR(double(layout()["fontSize"]), double(shortNote["fontSize"]) * 0.75, 1.0);
 }
 
