@@ -130,6 +130,12 @@
   function layOutCard(c) {
     const frame = c.frame, content = c.content, min = c.min, max = c.max;
     let size = fittedSize(frame, content, min, max, min);
+    // Typed lines stay whole where they can: when even the smallest size cannot hold one of
+    // them on a line, they wrap like any text.
+    if (content.classList.contains('hero-lines') && !fitsAt(frame, content, size, min)) {
+      content.classList.remove('hero-lines');
+      size = fittedSize(frame, content, min, max, min);
+    }
 
     // Landscape lines stay near 75 characters: long prose and long lists flow into two
     // columns before the text shrinks toward the minimum (and are cut there in columns).

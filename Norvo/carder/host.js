@@ -90,6 +90,8 @@
     // A single word or emoji is the whole picture: large, and centred in the safe area.
     const single = hero && /^\S{1,24}$/u.test(content.textContent.trim());
     content.classList.toggle('hero-single', single);
+    // A short note of typed lines (a haiku, a slogan in lines) keeps each line whole.
+    content.classList.toggle('hero-lines', hero && !single && Boolean(content.querySelector('br')));
 
     // The readable floor (above); the scale biases the whole search instead of the result.
     const truncated = rowsDropped || source.truncated;

@@ -111,6 +111,14 @@ TEST(CardDesign, ShortNotesAreHeroesAndTheScaleBiasesTheFit) {
         "const b=r.getBoundingClientRect(),f=document.querySelector('.card-frame').getBoundingClientRect();"
         "return String((b.left+b.right)/2-(f.left+f.right)/2)})()"));
     EXPECT_LT(std::abs(middle), 3.0);
+    // A haiku's three typed lines are its three lines, in every size.
+    for (const Preset& preset : Presets::all()) {
+        render(engine, notes.at("haiku"), "paper", preset);
+        const std::string lines = evaluate(engine.webView(),
+            "(()=>{const p=document.querySelector('#content p');"
+            "return String(Math.round(p.getBoundingClientRect().height/parseFloat(getComputedStyle(p).lineHeight)))})()");
+        EXPECT_EQ(lines, "3") << preset.id;
+    }
 
     for (const char* name : {"sample", "short-paragraph", "nested-lists", "table", "code"}) {
         for (const Preset& preset : Presets::all()) {
