@@ -263,23 +263,25 @@
   // the list's own font as the marker draws it ("1000. ", bold, tabular figures), and never
   // less than the room the sans and serif faces have always had.
   function sizeListNumbers(content) {
+    // Figures are tabular, so the room depends only on how many there are: one measurement
+    // (one layout) per count, however many lists the note has.
+    const measured = new Map();
     for (const ol of content.querySelectorAll('ol')) {
       const start = parseInt(ol.getAttribute('start') || '1', 10) || 1;
       const last = start + ol.children.length - 1;
-      const widest = Math.abs(start) > Math.abs(last) ? start : last;
-      const digits = String(Math.abs(widest)).length + (start < 0 ? 1 : 0);
-      let room = 0.66 * digits + 0.95;
+      const digits = String(Math.max(Math.abs(start), Math.abs(last))).length + (start < 0 ? 1 : 0);
       const item = ol.firstElementChild;
-      if (item) {
+      if (!measured.has(digits) && item) {
         const probe = document.createElement('span');
         probe.style.cssText = 'position:absolute;visibility:hidden;white-space:pre;font-weight:700;' +
                               'font-variant-numeric:tabular-nums';
-        probe.textContent = String(widest) + '. ';
+        probe.textContent = (start < 0 ? '-' : '') + '0'.repeat(digits - (start < 0 ? 1 : 0)) + '. ';
         item.appendChild(probe);
         const fontPx = parseFloat(getComputedStyle(item).fontSize) || 1;
-        room = Math.max(room, probe.getBoundingClientRect().width / fontPx + 0.3);
+        measured.set(digits, probe.getBoundingClientRect().width / fontPx + 0.3);
         probe.remove();
       }
+      const room = Math.max(0.66 * digits + 0.95, measured.get(digits) || 0);
       ol.style.paddingInlineStart = room.toFixed(2) + 'em';
     }
   }
