@@ -121,9 +121,9 @@
     if (only.querySelector('code, .image-alt, .task-box')) return false;
     return only.textContent.length <= 160;
   }
-  function isLongFlow(content) {
-    return content.textContent.length > 500 &&
-           !content.querySelector('table, pre') && !isHero(content);
+  // Prose and lists that can flow from one column into the next.
+  function flows(content) {
+    return !content.querySelector('table, pre') && !isHero(content);
   }
 
   // One card: `c` is what the page prepared (frame, content, text size range, orientation).
@@ -137,11 +137,18 @@
       size = fittedSize(frame, content, min, max, min);
     }
 
-    // Landscape lines stay near 75 characters: long prose and long lists flow into two
-    // columns before the text shrinks toward the minimum (and are cut there in columns).
-    if (c.landscape && isLongFlow(content) && content.clientWidth / (size * 0.5) > 80) {
+    // Landscape lines stay near 75 characters: prose and lists that would run longer lines, or
+    // would not fit in one column, flow into two columns before the text shrinks toward the
+    // minimum (and are cut there in columns). The columns stay only where they do better.
+    if (c.landscape && flows(content) &&
+        (content.clientWidth / (size * 0.5) > 75 || !fitsAt(frame, content, size, min))) {
+      const oneColumn = size, oneColumnFits = fitsAt(frame, content, size, min);
       content.classList.add('columns');
       size = fittedSize(frame, content, min, max, min);
+      if (oneColumnFits && size < oneColumn) {
+        content.classList.remove('columns');
+        size = oneColumn;
+      }
     }
 
     // Only a word wider than its line at the smallest size may break: hyphenated, it lets
