@@ -116,6 +116,22 @@
     return pieces;
   }
 
+  // Footnote definitions ("[^id]: text", one line each, outside code fences) taken out of
+  // the note, in the order they stand.
+  const FOOTNOTE = /^\[\^([^\]\s]+)\]:[ \t]+(.+)$/;
+  function takeFootnotes(body) {
+    const notes = new Map();
+    let fenced = false;
+    const kept = body.split('\n').filter(function (line) {
+      if (/^\s{0,3}(```|~~~)/.test(line)) fenced = !fenced;
+      const match = !fenced && FOOTNOTE.exec(line);
+      if (!match || notes.has(match[1])) return true;
+      notes.set(match[1], { text: match[2], number: 0 });
+      return false;
+    });
+    return { body: kept.join('\n'), notes: notes };
+  }
+
   // --- The renderer ------------------------------------------------------------------------
 
   // markdown-it set up for cards. `highlighter()` gives highlight.js once the page has it.
@@ -136,7 +152,17 @@
     return {
       render: function (text) {
         const note = splitFrontMatter(String(text));
-        return (keepsTypedLines(note.front) ? typed : strict).render(note.body);
+        const md = keepsTypedLines(note.front) ? typed : strict;
+        // Footnotes: superscript numbers in the text, the notes at the end of the card.
+        const footnotes = takeFootnotes(note.body);
+        const env = { footnotes: footnotes.notes, cited: [] };
+        let html = md.render(footnotes.body, env);
+        if (env.cited.length) {
+          html += '<ol class="footnotes">' + env.cited.map(function (id) {
+            return '<li>' + md.renderInline(footnotes.notes.get(id).text) + '</li>';
+          }).join('') + '</ol>\n';
+        }
+        return html;
       }
     };
 
@@ -180,6 +206,28 @@
       });
       md.core.ruler.after('smartquotes', 'raw-html-quotes-back', function (state) {
         eachText(state, function (text) { return text.replace(/\ue000/g, '"').replace(/\ue001/g, "'"); });
+      });
+
+      // "[^id]" of a footnote the note defines becomes its number; any other stays as typed.
+      md.inline.ruler.before('link', 'footnote-ref', function (state, silent) {
+        const src = state.src, at = state.pos;
+        if (src.charCodeAt(at) !== 0x5B || src.charCodeAt(at + 1) !== 0x5E) return false;  // "[^"
+        const end = src.indexOf(']', at + 2);
+        const notes = state.env && state.env.footnotes;
+        if (end < 0 || !notes) return false;
+        const id = src.slice(at + 2, end);
+        if (!notes.has(id) || /\s/.test(id)) return false;
+        if (!silent) {
+          const note = notes.get(id);
+          if (!note.number) {
+            state.env.cited.push(id);
+            note.number = state.env.cited.length;
+          }
+          const token = state.push('html_inline', '', 0);
+          token.content = '<sup class="footnote-ref">' + note.number + '</sup>';
+        }
+        state.pos = end + 1;
+        return true;
       });
 
       // "- [ ] task" and "- [x] done" become check boxes.

@@ -85,3 +85,12 @@ test('raw HTML shown as text keeps its straight quotes; prose gets curly ones', 
   assert.ok(html.includes('&lt;a href=&quot;x&quot; title=\'t\'&gt;'), html);
   assert.ok(html.includes('\u201clinks\u201d'), html);
 });
+
+test('footnotes become raised numbers with the notes at the end', () => {
+  const html = plain.render('Cards[^a] and sets[^2], again[^a], and [^none].\n\n[^2]: Second, *styled*.\n[^a]: First.\n');
+  assert.ok(html.includes('Cards<sup class="footnote-ref">1</sup> and sets<sup class="footnote-ref">2</sup>, ' +
+                          'again<sup class="footnote-ref">1</sup>, and [^none].'), html);
+  assert.ok(html.endsWith('<ol class="footnotes"><li>First.</li><li>Second, <em>styled</em>.</li></ol>\n'), html);
+  // A definition inside code is code; a note without references has no footnotes.
+  assert.ok(!plain.render('```\n[^1]: not a note\n```\n').includes('footnotes'));
+});
