@@ -355,10 +355,11 @@
   }
 
   // URLs and other long tokens may break at their natural points, with no hyphen: a line
-  // break opportunity (<wbr>) between their pieces. Code blocks wrap on their own terms.
+  // break opportunity (<wbr>) between their pieces. Code keeps its identifiers whole (a code
+  // span moves to the next line as one); code blocks wrap on their own terms.
   function breakLongTokens(content) {
     for (const node of Text.textNodes(content)) {
-      if (node.parentElement.closest('pre')) continue;
+      if (node.parentElement.closest('pre, code')) continue;
       const parts = node.data.split(/(\s+)/);
       if (!parts.some(function (p) { return tokenPieces(p).length > 1; })) continue;
       const fragment = document.createDocumentFragment();
