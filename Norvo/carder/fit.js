@@ -1,7 +1,6 @@
 // Fitting a note to its card: the largest whole-pixel text size at which it fits (one
-// search, used for single cards and for sets of cards), wide tables and code, hyphens for
-// words wider than a line, whole-line cuts, two columns on landscape, and sets of cards
-// with their page marks and repeated table headers.
+// search, shared with sets of cards in pages.js), wide tables and code, hyphens for words
+// wider than a line, whole-line cuts and two columns on landscape.
 (function (root) {
   'use strict';
 
@@ -35,7 +34,7 @@
   // the body, or to `floor` once the body is there); past that, tables wrap their cells at word
   // boundaries and code wraps its long lines under their indentation.
   function fitWideBlocks(content, bodyPx, floor) {
-    const width = content.clientWidth;
+    const width = state.paged && state.paged.columnWidth ? state.paged.columnWidth : content.clientWidth;
     for (const block of content.querySelectorAll('table, pre')) {
       const own = block.tagName === 'TABLE' ? 0.9 : 0.86;
       block.classList.remove('wrapped');
@@ -171,131 +170,12 @@
     void content.offsetHeight;  // finish layout before the snapshot
   }
 
-  // --- Sets of cards ---------------------------------------------------------------------------
-
-  const MAX_PAGES = 20;
-
-  // The note as a set of same-size cards: one column per card, each as tall as the frame,
-  // so the browser breaks between lines (never inside a word or a line of code).
-  function pagesAt(frame, content, size, floor) {
-    content.style.fontSize = size + 'px';
-    fitWideBlocks(content, size, floor);
-    const step = frame.clientWidth + state.paged.gap;
-    return Math.max(1, Math.round((content.scrollWidth + state.paged.gap) / step));
-  }
-  // A word wider than its line makes the column wider than the card.
-  function pageOverflows(frame, content) {
-    for (const el of content.querySelectorAll(Text.TEXT_BLOCKS))
-      if (el.scrollWidth > el.clientWidth + 0.5) return true;
-    return false;
-  }
-  // A table that continues on the next card repeats its header row there: the table is
-  // split where a card begins, and the rest becomes a table of its own on the next card,
-  // under a copy of the header. Each table is measured once and its split rows worked out
-  // from the rows' heights, so a long table costs one layout, not one per card; splits stop
-  // past the last card of a set.
-  function repeatTableHeaders(frame, content) {
-    const area = frame.getBoundingClientRect();
-    const limit = area.bottom + 0.5;
-    const step = frame.clientWidth + state.paged.gap;
-    const range = document.createRange();
-    for (const table of Array.from(content.querySelectorAll('table'))) {
-      const head = table.tHead && table.tHead.rows[0];
-      const body = table.tBodies[0];
-      if (!head || !body || body.rows.length < 2) continue;
-      const rows = Array.from(body.rows);
-      // Where the first row's text is drawn tells its card and height; the row's own box may not.
-      range.selectNodeContents(rows[0]);
-      const first = range.getClientRects()[0] || rows[0].getBoundingClientRect();
-      const cell = rows[0].cells[0];
-      const padding = cell ? parseFloat(getComputedStyle(cell).paddingTop) : 0;
-      const tableTop = table.getBoundingClientRect().top;
-      const card = Math.max(0, Math.round((first.left - area.left) / step));
-      // A continued part starts at the top of its card, its first row below the header copy.
-      const topOfPart = area.top + Math.max(0, first.top - padding - tableTop);
-      let top = first.top - padding, cards = card + 1, inPart = 0;
-      const starts = [];
-      for (const row of rows) {
-        const height = row.offsetHeight;
-        // A row close to the bottom may still be moved on by the browser: split a little early
-        // rather than leave a card holding one stray row.
-        if (inPart > 0 && top + height > limit - 0.25 * height) {
-          if (cards > MAX_PAGES) break;  // past the card after the last: nothing more is shown
-          starts.push(row);
-          cards++;
-          top = topOfPart;
-          inPart = 0;
-        }
-        top += height;
-        inPart++;
-      }
-      // The parts, last first, each moved into a table of its own after the original.
-      for (let i = starts.length - 1; i >= 0; i--) {
-        const rest = table.cloneNode(false);
-        rest.classList.add('continued');
-        rest.appendChild(table.tHead.cloneNode(true));
-        const restBody = document.createElement('tbody');
-        for (let row = starts[i]; row;) {
-          const next = row.nextElementSibling;
-          restBody.appendChild(row);
-          row = next;
-        }
-        rest.appendChild(restBody);
-        table.after(rest);
-      }
-    }
-  }
-
-  // The note as up to 20 cards with one text size for all of them, the largest at which it
-  // takes no more cards than at the smallest size; shows card `page`. Returns the number of cards.
-  function layOutPages(c, page) {
-    const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
-    state.paged = { gap: c.pad * 2, pages: 1, page: 1, capped: false };
-    frame.classList.add('paged');
-    content.classList.add('paged');
-    content.style.setProperty('--page-width', frame.clientWidth + 'px');
-    content.style.setProperty('--page-gap', state.paged.gap + 'px');
-
-    let fewest = pagesAt(frame, content, min, min);
-    if (pageOverflows(frame, content) && hyphenateOverlongWords(content)) fewest = pagesAt(frame, content, min, min);
-    let size = min;
-    if (fewest <= MAX_PAGES) {
-      size = largestPassing(min, max, function (s) {
-        return pagesAt(frame, content, s, min) <= fewest && !pageOverflows(frame, content);
-      });
-    }
-    pagesAt(frame, content, size, min);
-    repeatTableHeaders(frame, content);
-    const pages = pagesAt(frame, content, size, min);
-    state.paged.pages = Math.min(pages, MAX_PAGES);
-    state.paged.capped = pages > MAX_PAGES || c.truncated;
-    showPage(page);
-    return state.paged.pages;
-  }
-
-  // Shows card `page` of the set laid out last (only moves it into view).
-  function showPage(page) {
-    const paged = state.paged;
-    if (!paged) return 0;
-    const frame = document.querySelector('.card-frame');
-    const content = document.getElementById('content');
-    const mark = document.getElementById('pagemark');
-    paged.page = Math.max(1, Math.min(paged.pages, Math.round(page) || 1));
-    content.style.transform = 'translateX(' + (-(paged.page - 1) * (frame.clientWidth + paged.gap)) + 'px)';
-    mark.textContent = paged.page + '/' + paged.pages;
-    mark.hidden = paged.pages < 2;
-    state.cut = paged.capped && paged.page === paged.pages;
-    document.getElementById('continues').hidden = !state.cut;
-    void content.offsetHeight;
-    return paged.pages;
-  }
-
   // Forgets the last layout's cut and set (a new card is being prepared).
   function reset() {
     state.cut = false;
     state.paged = null;
   }
 
-  root.CarderFit = { MAX_PAGES: MAX_PAGES, state: state, reset: reset, isHero: isHero, layOutCard: layOutCard, layOutPages: layOutPages,
-                     showPage: showPage };
+  root.CarderFit = { state: state, reset: reset, isHero: isHero, layOutCard: layOutCard, largestPassing: largestPassing,
+                     fitWideBlocks: fitWideBlocks, hyphenateOverlongWords: hyphenateOverlongWords };
 })(this);

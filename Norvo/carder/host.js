@@ -7,12 +7,13 @@
 //     report: true     measure the finished layout;
 //     plainLayout: true  plain line breaking (the engine's fallback after a page died).
 //   It returns {pages: <cards in the set, 1 for one card>, report: <measurements> or null}.
-// The work is done by text.js, markdown.js, fit.js and report.js, loaded before this file.
+// The work is done by text.js, markdown.js, fit.js, pages.js and report.js, loaded before this file.
 (function () {
   'use strict';
 
   const THEMES = ['paper', 'ink', 'sky'];
   const Fit = window.CarderFit;
+  const Pages = window.CarderPages;
   const renderer = window.CarderMarkdown.createRenderer(window.markdownit, function () { return window.hljs; });
 
   // A note may hold a megabyte, but a card shows a few thousand characters and a set twenty
@@ -75,6 +76,7 @@
     content.className = 'content';
     content.style.maxHeight = '';
     content.style.transform = '';
+    content.style.height = '';
     content.removeAttribute('lang');
     const source = bounded(markdown);
     content.textContent = '';
@@ -108,11 +110,11 @@
   window.tazuCardDraw = function (o) {
     let pages = 1;
     if (o.showPage !== undefined) {
-      pages = Fit.showPage(o.showPage);
+      pages = Pages.showPage(o.showPage);
     } else {
       document.documentElement.classList.toggle('plain-layout', Boolean(o.plainLayout));
-      const c = prepare(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale, o.pages ? Fit.MAX_PAGES + 1 : 1);
-      if (o.pages) pages = Fit.layOutPages(c, 1);
+      const c = prepare(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale, o.pages ? Pages.MAX_PAGES + 1 : 1);
+      if (o.pages) pages = Pages.layOut(c, 1);
       else Fit.layOutCard(c);
     }
     return { pages: pages, report: o.report ? window.CarderReport.measure() : null };

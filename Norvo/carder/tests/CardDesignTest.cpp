@@ -89,6 +89,28 @@ TEST(CardDesign, EveryCorpusNoteKeepsTheLayoutPromises) {
                 } else {
                     EXPECT_FALSE(r.report["cut"]) << what;
                 }
+                // Code keeps its box's padding on every side, wrapped or not: how far any line's
+                // text reaches into the right padding or past the bottom one.
+                if (name == "code") {
+                    const double intrusion = std::stod(evaluate(engine.webView(), R"((() => {
+                        let worst = 0;
+                        const range = document.createRange();
+                        for (const pre of document.querySelectorAll('#content pre')) {
+                          const box = pre.getBoundingClientRect(), s = getComputedStyle(pre);
+                          const right = box.right - parseFloat(s.paddingRight), bottom = box.bottom - parseFloat(s.paddingBottom);
+                          const walker = document.createTreeWalker(pre, NodeFilter.SHOW_TEXT);
+                          for (let n = walker.nextNode(); n; n = walker.nextNode())
+                            for (const m of n.data.matchAll(/\S+/g)) {  // a wrapped line's trailing space is not drawn
+                              range.setStart(n, m.index);
+                              range.setEnd(n, m.index + m[0].length);
+                              for (const r of range.getClientRects())
+                                if (r.width > 0) worst = Math.max(worst, r.right - right, r.bottom - bottom - 0.2 * r.height);
+                            }
+                        }
+                        return String(worst);
+                      })())"));
+                    EXPECT_LE(intrusion, 1.0) << what;
+                }
                 // A URL breaks at its natural points: it never decides the note's size.
                 if (name == "tweet-url") {
                     EXPECT_GE(double(r.report["bodyPx"]), 1.4 * floorFor(preset)) << what;
@@ -296,7 +318,8 @@ TEST(CardDesign, LongNotesBecomeSetsOfWholeCards) {
 
     // A thematic break starts a new card; a short note stays one card (with no page mark).
     const Preset square = Presets::by("square");
-    EXPECT_EQ(renderPages(engine, "First thought.\n\n---\n\nSecond thought.", square).images.size(), 2u);
+    for (const Preset& preset : {square, Presets::by("landscape")})
+        EXPECT_EQ(renderPages(engine, "First thought.\n\n---\n\nSecond thought.", preset).images.size(), 2u) << preset.id;
     const PageSet one = renderPages(engine, notes.at("sample"), square);
     ASSERT_EQ(one.images.size(), 1u);
     EXPECT_EQ(one.reports[0]["pages"], 1);
@@ -325,3 +348,100 @@ TEST(CardDesign, ATableOnSeveralCardsRepeatsItsHeader) {
     EXPECT_EQ(repeated, std::to_string(set.images.size() - 1));
     for (const auto& r : set.reports) EXPECT_FALSE(r["cut"]);
 }
+
+namespace {
+
+// Reads the laid-out set (every card is in the page side by side; the frame shows one) and
+// counts what a typesetter would fix: a card that ends on a heading, a paragraph that leaves
+// one line alone at the foot or the head of a card, a short code block split over two cards
+// (a longer one keeps three lines on each side), a table piece without its header, and a
+// last card with less than a quarter of a card's text.
+const char* kBookBreaksProbe = R"(JSON.stringify((() => {
+  const frame = document.querySelector('.card-frame'), content = document.getElementById('content');
+  content.style.transform = '';
+  const area = frame.getBoundingClientRect();
+  const step = area.width + parseFloat(getComputedStyle(content).getPropertyValue('--page-gap'));
+  const cardOf = (r) => Math.floor((r.left - area.left + 1) / step);
+  const blocks = new Map();  // block -> [{card, top, bottom}] one per line
+  const range = document.createRange();
+  const walker = document.createTreeWalker(content, NodeFilter.SHOW_TEXT);
+  for (let n = walker.nextNode(); n; n = walker.nextNode()) {
+    if (!n.data.trim()) continue;
+    const block = n.parentElement.closest('p, h1, h2, h3, h4, h5, h6, pre, th, td, li');
+    range.selectNodeContents(n);
+    for (const r of range.getClientRects()) {
+      if (r.height <= 0 || r.width <= 0) continue;
+      const lines = blocks.get(block) || [];
+      const card = cardOf(r);
+      if (!lines.some((l) => l.card === card && Math.abs(l.top - r.top) < r.height / 2)) lines.push({card: card, top: r.top, bottom: r.bottom, left: r.left});
+      blocks.set(block, lines);
+    }
+  }
+  const flaws = [];
+  const last = new Map();  // card -> the block of its last line in reading order
+  let cards = 0, lastCardTop = Infinity, lastCardBottom = -Infinity;
+  for (const [block, lines] of blocks) for (const l of lines) cards = Math.max(cards, l.card + 1);
+  for (const [block, lines] of blocks) {
+    const perCard = new Map();
+    for (const l of lines) {
+      perCard.set(l.card, (perCard.get(l.card) || 0) + 1);
+      last.set(l.card, block);
+      if (l.card === cards - 1) { lastCardTop = Math.min(lastCardTop, l.top); lastCardBottom = Math.max(lastCardBottom, l.bottom); }
+    }
+    if (perCard.size < 2 || block.closest('table')) continue;
+    const counts = Array.from(perCard.values());
+    const code = block.tagName === 'PRE';
+    const what = block.tagName + ' "' + block.textContent.slice(0, 30) + '"';
+    if (code && lines.length <= 12) flaws.push('short code split: ' + what);
+    else if (Math.min.apply(null, counts) < (code ? 3 : 2)) flaws.push('lone line: ' + what + ' ' + counts.join('/'));
+  }
+  for (const [card, block] of last)
+    if (card < cards - 1 && /^H[1-6]$/.test(block.tagName)) flaws.push('card ' + (card + 1) + ' ends on heading ' + block.textContent);
+  for (const table of content.querySelectorAll('table')) {
+    const withRows = new Set(), withHead = new Set();
+    for (const cell of table.querySelectorAll('td')) for (const r of cell.getClientRects()) withRows.add(cardOf(r));
+    for (const cell of table.querySelectorAll('th')) for (const r of cell.getClientRects()) withHead.add(cardOf(r));
+    for (const card of withRows) if (!withHead.has(card)) flaws.push('table rows without header on card ' + (card + 1));
+  }
+  if (cards > 1 && lastCardBottom - lastCardTop < 0.25 * area.height) flaws.push('short last card');
+  // Whether the first card sets text in its right half (two columns a card).
+  let rightHalf = false;
+  for (const [block, lines] of blocks) for (const l of lines) if (l.card === 0 && l.left > area.left + area.width / 2) rightHalf = true;
+  return {cards: cards, flaws: flaws, rightHalf: rightHalf};
+})()))";
+
+}  // namespace
+
+TEST(CardDesign, PagesBreakLikeABook) {
+    RenderEngine engine;
+    const auto notes = corpus();
+    int flawed = 0, sets = 0;
+    for (const char* name : {"long-essay-sections", "long-2000", "long-6000", "long-list-100", "headings", "code"}) {
+        for (const Preset& preset : Presets::all()) {
+            for (double scale : {1.0, 1.4}) {
+                const std::string what = std::string(name) + " " + preset.id + " " + std::to_string(scale);
+                bool done = false;
+                std::size_t cards = 0;
+                engine.renderPages(CardRequest{notes.at(name), "paper", "sans", preset, true, scale},
+                                   [&](std::vector<RenderedCard> set) {
+                                       cards = set.size();
+                                       done = true;
+                                   });
+                ASSERT_TRUE(runUntil([&] { return done; }, 60s)) << what;
+                if (cards < 2) continue;
+                ++sets;
+                const auto probe = nlohmann::json::parse(evaluate(engine.webView(), kBookBreaksProbe));
+                EXPECT_EQ(probe["cards"], cards) << what;
+                EXPECT_TRUE(probe["flaws"].empty()) << what << ": " << probe["flaws"].dump();
+                flawed += probe["flaws"].empty() ? 0 : 1;
+                // Landscape sets of prose take two columns a card.
+                if (preset.id == "landscape" && std::string(name) == "long-2000") {
+                    EXPECT_TRUE(probe["rightHalf"]) << what;
+                }
+            }
+        }
+    }
+    std::printf("book breaks: %d of %d sets with flaws\n", flawed, sets);
+    EXPECT_GE(sets, 20);
+}
+

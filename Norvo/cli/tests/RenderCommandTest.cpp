@@ -441,8 +441,12 @@ TEST(RenderCommand, TheLargestNotesRenderInTime) {
     std::vector<nlohmann::json> reports;
     std::istringstream setLines(r.out);
     for (std::string line; std::getline(setLines, line);) reports.push_back(nlohmann::json::parse(line));
-    ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(reports.front()["pages"], 20);
+    // The two notes are drawn side by side: either may be reported first.
+    const auto rowsSet = std::find_if(reports.begin(), reports.end(), [](const auto& j) {
+        return std::string(j["file"]).find("name-value") != std::string::npos;
+    });
+    ASSERT_NE(rowsSet, reports.end());
+    EXPECT_EQ((*rowsSet)["pages"], 20);
     EXPECT_EQ(std::count_if(reports.begin(), reports.end(), [](const auto& j) { return j["cut"] == true; }), 2);
 }
 

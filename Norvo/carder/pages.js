@@ -1,0 +1,412 @@
+// Sets of cards: the note as up to 20 same-size cards with one text size for all of them,
+// broken between cards the way a book is broken between pages, with page marks and table
+// headers repeated on every card a table continues on.
+(function (root) {
+  'use strict';
+
+  const Fit = root.CarderFit;
+  const Text = root.CarderText;
+  const state = Fit.state;
+  const MAX_PAGES = 20;
+  // A code block this short is never split; a longer one keeps this many lines on each side.
+  const SHORT_CODE_LINES = 12;
+  const CODE_LINES_EACH_SIDE = 3;
+  // The last card holds at least this share of a card's text.
+  const LEAST_LAST_CARD = 0.27;
+
+  // The set is one multi-column layout: `perCard` columns a card, cards side by side `step`
+  // apart, so the browser breaks between lines (never inside a word or a line of code).
+  // Landscape cards take two columns each: a line of one column across a landscape card
+  // would run past 90 characters.
+  function arrange(frame, content, c, perCard) {
+    const width = frame.clientWidth;
+    const gap = perCard === 2 ? Math.round(c.pad * 1.1) : c.pad * 2;
+    const column = (width - (perCard - 1) * gap) / perCard;
+    state.paged = { gap: gap, perCard: perCard, columnWidth: column, step: width + gap, pages: 1, page: 1, capped: false };
+    content.classList.toggle('two-up', perCard === 2);
+    content.style.setProperty('--page-width', column + 'px');
+    content.style.setProperty('--page-gap', gap + 'px');
+  }
+  function columnsNow(content) {
+    const p = state.paged;
+    return Math.max(1, Math.round((content.scrollWidth + p.gap) / (p.columnWidth + p.gap)));
+  }
+  function cardsNow(content) { return Math.ceil(columnsNow(content) / state.paged.perCard); }
+  function pagesAt(frame, content, size, floor) {
+    content.style.fontSize = size + 'px';
+    Fit.fitWideBlocks(content, size, floor);
+    return cardsNow(content);
+  }
+  // A word wider than its line makes the column wider than the card.
+  function pageOverflows(content) {
+    for (const el of content.querySelectorAll(Text.TEXT_BLOCKS))
+      if (el.scrollWidth > el.clientWidth + 0.5) return true;
+    return false;
+  }
+  // A table or code block that needs more than a column's width at the smallest size.
+  function widerThanColumn(content) {
+    for (const block of content.querySelectorAll('table, pre'))
+      if (block.classList.contains('wrapped') || block.offsetWidth > state.paged.columnWidth + 0.5) return true;
+    return false;
+  }
+
+  function columnOf(rect, area) {
+    return Math.floor((rect.left - area.left + 1) / (state.paged.columnWidth + state.paged.gap));
+  }
+
+  // A table that continues in the next column repeats its header row there: the table is
+  // split where a column begins, and the rest becomes a table of its own, under a copy of
+  // the header. The split rows are worked out from the rows' heights, so a long table costs
+  // one layout, not one per card; splits stop past the last card of a set.
+  function splitTable(table, frame, content) {
+    const area = frame.getBoundingClientRect();
+    const limit = area.top + content.clientHeight + 0.5;
+    const lastColumn = (MAX_PAGES + 1) * state.paged.perCard;
+    const range = document.createRange();
+    const rows = Array.from(table.tBodies[0].rows);
+    // Where the first row's text is drawn tells its column and height; the row's own box may not.
+    range.selectNodeContents(rows[0]);
+    const first = range.getClientRects()[0] || rows[0].getBoundingClientRect();
+    const cell = rows[0].cells[0];
+    const padding = cell ? parseFloat(getComputedStyle(cell).paddingTop) : 0;
+    // A continued part starts at the top of its column, its first row below the header copy
+    // (the table's own box may span columns: the header row's place in the table is what counts).
+    const head = table.tHead.rows[0];
+    const topOfPart = area.top + head.offsetTop + head.offsetHeight;
+    let top = first.top - padding, column = columnOf(first, area), inPart = 0;
+    const starts = [];
+    for (const row of rows) {
+      const height = row.offsetHeight;
+      // A row close to the bottom may still be moved on by the browser: split a little early
+      // rather than leave a column holding one stray row.
+      // A table's first part keeps two rows with its header (or the whole table moves on).
+      const least = starts.length === 0 && !table.classList.contains('continued') ? 2 : 1;
+      if (inPart >= least && top + height > limit - 0.25 * height) {
+        if (++column >= lastColumn) break;  // past the card after the last: nothing more is shown
+        starts.push(row);
+        top = topOfPart;
+        inPart = 0;
+      }
+      top += height;
+      inPart++;
+    }
+    // Nor is a part's last row left alone: the split before it moves up a row.
+    const lastStart = starts.length ? rows.indexOf(starts[starts.length - 1]) : -1;
+    if (lastStart >= 0 && lastStart === rows.length - 1 && rows.length - lastStart < 2) {
+      const previousStart = starts.length > 1 ? rows.indexOf(starts[starts.length - 2]) : 0;
+      if (lastStart - previousStart > 2) starts[starts.length - 1] = rows[lastStart - 1];
+    }
+    // The parts, last first, each moved into a table of its own after the original.
+    for (let i = starts.length - 1; i >= 0; i--) {
+      const rest = table.cloneNode(false);
+      rest.classList.add('continued');
+      rest.appendChild(table.tHead.cloneNode(true));
+      const restBody = document.createElement('tbody');
+      for (let row = starts[i]; row;) {
+        const next = row.nextElementSibling;
+        restBody.appendChild(row);
+        row = next;
+      }
+      rest.appendChild(restBody);
+      table.after(tableBreak(), rest);
+    }
+  }
+  // How many of a table's rows stand in its header's column, and whether any stand elsewhere.
+  function rowsUnderHeader(table, area) {
+    const head = table.tHead && table.tHead.rows[0], body = table.tBodies[0];
+    if (!head || !body) return { under: 0, elsewhere: false };
+    // A row's own box does not say which column it is in, nor its text's; its cells' do (a
+    // row moved on leaves an empty sliver of its cells behind: the last piece counts).
+    const columnOfRow = function (row) {
+      const pieces = row.cells[0] ? row.cells[0].getClientRects() : [];
+      return pieces.length ? columnOf(pieces[pieces.length - 1], area) : null;
+    };
+    const column = columnOfRow(head);
+    let under = 0, elsewhere = false;
+    for (const row of body.rows) {
+      const at = columnOfRow(row);
+      if (at === column) under++; else if (at !== null) elsewhere = true;
+    }
+    return { under: under, elsewhere: elsewhere };
+  }
+
+  // --- Breaking like a book ----------------------------------------------------------------
+  // Paragraphs and list items keep two lines on each side of a break and short code blocks
+  // stay whole by the style sheet, while the text size is searched. What the browser does not
+  // do in columns is done here, on the finished layout, one fix at a time and in reading
+  // order (a fix moves everything after it): a heading moves to the next card with at least
+  // two lines of what follows it, a long code block keeps three lines on each side of a
+  // break, a table repeats its header where it continues, and on two columns a card what
+  // follows a thematic break starts a card.
+
+  // The note's lines in reading order: {column, top, bottom, block}.
+  function linesOf(content, area) {
+    const lines = [];
+    const range = document.createRange();
+    for (const node of Text.textNodes(content)) {
+      if (!node.data.trim()) continue;
+      const block = node.parentElement.closest('h1, h2, h3, h4, h5, h6, .code-line, p, li, th, td') || content;
+      range.selectNodeContents(node);
+      for (const r of range.getClientRects()) {
+        if (r.height <= 0 || r.width <= 0) continue;
+        const column = columnOf(r, area);
+        const prev = lines[lines.length - 1];
+        if (prev && prev.column === column && Math.abs(prev.top - r.top) < r.height / 2) {
+          prev.bottom = Math.max(prev.bottom, r.bottom);
+          continue;
+        }
+        lines.push({ column: column, top: r.top, bottom: r.bottom, block: block });
+      }
+    }
+    return lines;
+  }
+
+  // Returns false when the break is there already: the layout cannot do better. A table
+  // ignores a break before itself in columns: an empty block before it carries the break.
+  function breakBefore(el) {
+    // A heading goes where what it heads goes.
+    while (el.previousElementSibling && /^H[1-6]$/.test(el.previousElementSibling.tagName)) el = el.previousElementSibling;
+    return function () {
+      if (el.classList.contains('card-break')) return false;
+      if (el.tagName === 'TABLE') {
+        if (el.previousElementSibling && el.previousElementSibling.classList.contains('table-break')) return false;
+        el.before(tableBreak());
+      } else {
+        el.classList.add('card-break');
+      }
+      return true;
+    };
+  }
+  // A second break right after a break is ignored: a block as tall as the column takes the
+  // right-hand column of a card instead, so that `el` starts the next card.
+  function skipColumn(el, content) {
+    return function () {
+      if (el.previousElementSibling && el.previousElementSibling.classList.contains('column-filler')) return false;
+      const filler = document.createElement('div');
+      filler.className = 'column-filler';
+      filler.style.height = content.clientHeight + 'px';
+      el.before(filler);
+      return true;
+    };
+  }
+  function tableBreak() {
+    const spacer = document.createElement('div');
+    spacer.className = 'card-break table-break';
+    return spacer;
+  }
+
+  // The first fix the layout needs, in reading order: {at: element, apply()}, or null.
+  function firstFix(frame, content, area) {
+    const lines = linesOf(content, area);
+    const firstLineOf = function (el) { return lines.findIndex(function (l) { return el.contains(l.block); }); };
+    // Whether the element already begins its column (a break before it would change nothing).
+    const beginsColumn = function (el) {
+      const i = firstLineOf(el);
+      return i <= 0 || lines[i - 1].column !== lines[i].column;
+    };
+    const fixes = [];
+    for (let i = 0; i < lines.length; i++) {
+      const block = lines[i].block;
+      if (!/^H[1-6]$/.test(block.tagName) || (i > 0 && lines[i - 1].block === block)) continue;
+      let end = i;
+      while (end + 1 < lines.length && lines[end + 1].block === block) end++;
+      // A heading goes with the next two lines, unless it ends the note.
+      const follow = lines.slice(end + 1, end + 3);
+      if (follow.some(function (l) { return l.column !== lines[end].column; }) && !beginsColumn(block)) {
+        fixes.push({ at: block, apply: breakBefore(block) });
+        break;
+      }
+    }
+    // Paragraphs and list items keep two lines on each side of a break; the style sheet asks
+    // for that, but the browser gives up on a paragraph of three lines.
+    for (let i = 0; i < lines.length; i++) {
+      const block = lines[i].block;
+      if (!/^(P|LI)$/.test(block.tagName) || (i > 0 && lines[i - 1].block === block)) continue;
+      const runs = [1];
+      for (let j = i + 1; j < lines.length && lines[j].block === block; j++) {
+        if (lines[j].column === lines[j - 1].column) runs[runs.length - 1]++; else runs.push(1);
+      }
+      if (runs.length > 1 && Math.min(runs[0], runs[runs.length - 1]) < 2 && !beginsColumn(block)) {
+        fixes.push({ at: block, apply: breakBefore(block) });
+        break;
+      }
+    }
+    for (const pre of content.querySelectorAll('pre:not(.keep-whole)')) {
+      const codeLines = Array.from(pre.querySelectorAll('.code-line'));
+      const runs = [];
+      let column = null;
+      for (const line of codeLines) {
+        const at = columnOf(line.getBoundingClientRect(), area);
+        if (at === column) runs[runs.length - 1]++; else runs.push(1);
+        column = at;
+      }
+      if (runs.length < 2) continue;
+      if (runs[0] < CODE_LINES_EACH_SIDE && !beginsColumn(pre)) { fixes.push({ at: pre, apply: breakBefore(pre) }); break; }
+      const tail = codeLines[codeLines.length - CODE_LINES_EACH_SIDE];
+      if (runs[runs.length - 1] < CODE_LINES_EACH_SIDE) { fixes.push({ at: tail, apply: breakBefore(tail) }); break; }
+    }
+    for (const table of content.querySelectorAll('table')) {
+      const rows = rowsUnderHeader(table, area);
+      if (!rows.elsewhere) continue;
+      // A table starts with its header and at least two rows on a card, or on the next one.
+      if (rows.under < 2 && !table.classList.contains('continued') && !beginsColumn(table)) {
+        fixes.push({ at: table, apply: breakBefore(table) });
+      } else {
+        fixes.push({ at: table, apply: function () { splitTable(table, frame, content); return true; } });
+      }
+      break;
+    }
+    if (state.paged.perCard === 2) {
+      for (const hr of content.querySelectorAll('hr')) {
+        const next = hr.nextElementSibling, i = next ? firstLineOf(next) : -1;
+        if (i >= 0 && lines[i].column % 2 === 1) { fixes.push({ at: next, apply: skipColumn(next, content) }); break; }
+      }
+    }
+    fixes.sort(function (a, b) { return a.at.compareDocumentPosition(b.at) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1; });
+    return fixes[0] || null;
+  }
+  function breakLikeABook(frame, content) {
+    const area = frame.getBoundingClientRect();
+    for (let fixes = 0; fixes < 4 * MAX_PAGES; fixes++) {
+      const fix = firstFix(frame, content, area);
+      if (!fix || !fix.apply()) return;
+    }
+  }
+  // How much of a card's text the last card holds (1: its columns are full).
+  function lastCardShare(frame, content) {
+    const area = frame.getBoundingClientRect();
+    const perCard = state.paged.perCard, firstColumn = (cardsNow(content) - 1) * perCard;
+    const spans = new Map();
+    for (const line of linesOf(content, area)) {
+      if (line.column < firstColumn) continue;
+      const span = spans.get(line.column) || { top: Infinity, bottom: -Infinity };
+      span.top = Math.min(span.top, line.top);
+      span.bottom = Math.max(span.bottom, line.bottom);
+      spans.set(line.column, span);
+    }
+    let filled = 0;
+    for (const span of spans.values()) filled += span.bottom - span.top;
+    return filled / (perCard * frame.clientHeight);
+  }
+  // The last card's share is raised by moving text onto it from the card before: a line at a
+  // time from a paragraph split between them, else the block before it. Returns false when
+  // that took one card more (the caller lays the set out again without it).
+  function fillLastCard(frame, content) {
+    const area = frame.getBoundingClientRect();
+    const cards = cardsNow(content), firstColumn = (cards - 1) * state.paged.perCard;
+    for (let step = 0; step < 12 && lastCardShare(frame, content) < LEAST_LAST_CARD; step++) {
+      const lines = linesOf(content, area);
+      const first = lines.findIndex(function (l) { return l.column >= firstColumn; });
+      if (first <= 0) return true;
+      const block = lines[first].block, before = lines[first - 1].block;
+      if (block === before && /^(P|LI)$/.test(block.tagName)) {
+        let onLast = 0, onBefore = 0;
+        for (const l of lines) if (l.block === block) { if (l.column >= firstColumn) onLast++; else onBefore++; }
+        if (onBefore - 1 >= 2) {
+          block.style.widows = String(onLast + 1);
+          block.classList.add('widows-set');
+        } else if (!block.classList.contains('card-break')) {
+          block.classList.add('card-break');
+        } else {
+          return true;
+        }
+      } else {
+        if (before.closest('table')) return true;  // tables move by their own rule
+        const whole = before.closest('li') || before.closest('.content > *');
+        if (!whole || whole.classList.contains('card-break')) return true;
+        whole.classList.add('card-break');
+      }
+      breakLikeABook(frame, content);
+      if (cardsNow(content) !== cards) return false;
+    }
+    return true;
+  }
+
+  // Undoes what breaking like a book did: breaks, widened widows and table parts.
+  function unbreak(content) {
+    for (const el of Array.from(content.querySelectorAll('.table-break, .column-filler'))) el.remove();
+    for (const el of Array.from(content.querySelectorAll('.card-break'))) el.classList.remove('card-break');
+    for (const el of Array.from(content.querySelectorAll('.widows-set'))) {
+      el.classList.remove('widows-set');
+      el.style.widows = '';
+    }
+    for (const part of Array.from(content.querySelectorAll('table.continued'))) {
+      const whole = part.previousElementSibling.tBodies[0];
+      for (const row of Array.from(part.tBodies[0].rows)) whole.appendChild(row);
+      part.remove();
+    }
+    content.style.height = '';
+  }
+  // The set at one text size, broken like a book. A last card with a line or two is
+  // rebalanced: every card of the set gives up a little of its height, as little as makes
+  // the last card hold its share. Returns the number of cards.
+  function setAt(frame, content, size, floor) {
+    unbreak(content);
+    pagesAt(frame, content, size, floor);
+    breakLikeABook(frame, content);
+    const cards = cardsNow(content);
+    if (cards < 2 || cards > MAX_PAGES || lastCardShare(frame, content) >= LEAST_LAST_CARD) return cards;
+    const full = frame.clientHeight;
+    const brokenAt = function (height) {
+      unbreak(content);
+      content.style.height = height ? height + 'px' : '';
+      breakLikeABook(frame, content);
+      return cardsNow(content) === cards && lastCardShare(frame, content) >= LEAST_LAST_CARD;
+    };
+    const height = Fit.largestPassing(Math.ceil(full / 2), full - 1, brokenAt);
+    if (brokenAt(height)) return cards;
+    brokenAt(0);
+    if (!fillLastCard(frame, content)) brokenAt(0);
+    return cardsNow(content);
+  }
+
+  // The note as up to 20 cards with one text size for all of them, the largest at which it
+  // takes no more cards than at the smallest size; shows card `page`. Returns the number of cards.
+  function layOut(c, page) {
+    const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
+    frame.classList.add('paged');
+    content.classList.add('paged');
+    content.style.height = '';
+    arrange(frame, content, c, c.landscape ? 2 : 1);
+    for (const pre of content.querySelectorAll('pre'))
+      pre.classList.toggle('keep-whole', pre.querySelectorAll('.code-line').length <= SHORT_CODE_LINES);
+
+    let fewest = pagesAt(frame, content, min, min);
+    if (state.paged.perCard === 2 && widerThanColumn(content)) {
+      arrange(frame, content, c, 1);
+      fewest = pagesAt(frame, content, min, min);
+    }
+    if (pageOverflows(content) && Fit.hyphenateOverlongWords(content)) fewest = pagesAt(frame, content, min, min);
+    let size = min;
+    if (fewest <= MAX_PAGES) {
+      size = Fit.largestPassing(min, max, function (s) {
+        return pagesAt(frame, content, s, min) <= fewest && !pageOverflows(content);
+      });
+    }
+    // The breaks can take a card more than the size was searched for: then a step smaller.
+    let pages = setAt(frame, content, size, min);
+    while (pages > fewest && size > min) pages = setAt(frame, content, --size, min);
+    state.paged.pages = Math.min(pages, MAX_PAGES);
+    state.paged.capped = pages > MAX_PAGES || c.truncated;
+    showPage(page);
+    return state.paged.pages;
+  }
+
+  // Shows card `page` of the set laid out last (only moves it into view).
+  function showPage(page) {
+    const paged = state.paged;
+    if (!paged) return 0;
+    const content = document.getElementById('content');
+    const mark = document.getElementById('pagemark');
+    paged.page = Math.max(1, Math.min(paged.pages, Math.round(page) || 1));
+    content.style.transform = 'translateX(' + (-(paged.page - 1) * paged.step) + 'px)';
+    mark.textContent = paged.page + '/' + paged.pages;
+    mark.hidden = paged.pages < 2;
+    state.cut = paged.capped && paged.page === paged.pages;
+    document.getElementById('continues').hidden = !state.cut;
+    void content.offsetHeight;
+    return paged.pages;
+  }
+
+  root.CarderPages = { MAX_PAGES: MAX_PAGES, layOut: layOut, showPage: showPage };
+})(this);
