@@ -7,7 +7,8 @@
   const Text = root.CarderText;
 
   // What the last layout left for the report: whether the note is cut, and the set of cards.
-  const state = { cut: false, paged: null };
+  // `tableMin` is the smallest text a table may take (set with each layout).
+  const state = { cut: false, paged: null, tableMin: 18 };
 
   // The largest whole size in [lo, hi] that passes, or lo. `guess()`, asked once hi has
   // failed, is where to look first: from there the search steps up while sizes pass, or
@@ -31,25 +32,58 @@
   }
 
   // Tables and code blocks first give up their own text size to fit the width (down to 0.8x
-  // the body, or to `floor` once the body is there); past that, tables wrap their cells at word
-  // boundaries and code wraps its long lines under their indentation.
+  // the body, or to `floor` once the body is there); past that, code wraps its long lines under
+  // their indentation and tables wrap their cells between words.
   function fitWideBlocks(content, bodyPx, floor) {
     const width = state.paged && state.paged.columnWidth ? state.paged.columnWidth : content.clientWidth;
     for (const block of content.querySelectorAll('table, pre')) {
-      const own = block.tagName === 'TABLE' ? 0.9 : 0.86;
+      const isTable = block.tagName === 'TABLE';
+      const room = isTable ? Math.min(width, block.parentElement.clientWidth) : width;
+      if (isTable) showAllColumns(block);
       block.classList.remove('wrapped');
-      let px = bodyPx * own;
+      let px = bodyPx * (isTable ? 0.9 : 0.86);
       block.style.fontSize = px + 'px';
-      const wide = block.tagName === 'TABLE' ? block.offsetWidth : block.scrollWidth;
-      if (wide <= width + 0.5) continue;
+      const wide = isTable ? block.offsetWidth : block.scrollWidth;
+      if (wide <= room + 0.5) continue;
       // One type scale: while the body is above its floor, a block stays within a step of it
       // (0.8x) and wraps instead; only at the floor may it shrink further to fit.
       const least = bodyPx > floor + 0.5 ? Math.min(px, 0.8 * bodyPx) : Math.min(px, floor);
-      px = Math.max(least, Math.floor(px * width / wide * 100) / 100);
+      px = Math.max(least, Math.floor(px * room / wide * 100) / 100);
       block.style.fontSize = px + 'px';
-      const still = block.tagName === 'TABLE' ? block.offsetWidth : block.scrollWidth;
-      if (still > width + 0.5) block.classList.add('wrapped');
+      const still = isTable ? block.offsetWidth : block.scrollWidth;
+      if (still <= room + 0.5) continue;
+      block.classList.add('wrapped');
+      if (isTable && bodyPx <= floor + 0.5) fitTableAtFloor(block, px, room);
     }
+  }
+
+  // A table whose columns are wider than the card even with every cell wrapped between words
+  // (each column as wide as its longest word), with the body at its floor: the table scales
+  // down as a whole to the table minimum, and past that shows the columns that fit and says
+  // how many more there are. A word in a cell never breaks.
+  function fitTableAtFloor(table, px, room) {
+    const needed = table.offsetWidth;
+    if (needed <= room + 0.5) return;
+    px = Math.max(state.tableMin, Math.floor(px * room / needed * 100) / 100);
+    table.style.fontSize = px + 'px';
+    const columns = table.rows[0] ? table.rows[0].cells.length : 0;
+    let shown = columns;
+    while (table.offsetWidth > room + 0.5 && shown > 1) {
+      shown--;
+      for (const row of table.rows) if (row.cells[shown]) row.cells[shown].classList.add('column-hidden');
+    }
+    if (shown === columns) return;
+    const more = columns - shown;
+    const caption = table.createCaption();
+    caption.className = 'more-columns';
+    caption.textContent = '+ ' + more + (more === 1 ? ' more column' : ' more columns');
+    table.dataset.hiddenColumns = String(more);
+  }
+  function showAllColumns(table) {
+    if (!table.dataset.hiddenColumns) return;
+    for (const cell of table.querySelectorAll('.column-hidden')) cell.classList.remove('column-hidden');
+    table.deleteCaption();
+    delete table.dataset.hiddenColumns;
   }
   function fits(frame, content) {
     return content.scrollHeight <= frame.clientHeight + 0.5 && content.scrollWidth <= content.clientWidth + 0.5;
@@ -78,6 +112,7 @@
     let changed = false;
     const range = document.createRange();
     for (const node of Text.textNodes(content)) {
+      if (node.parentElement.closest('table')) continue;  // a table's words stay whole
       const limit = (node.parentElement.closest(Text.TEXT_BLOCKS + ', pre') || content).clientWidth;
       let text = node.data, shift = 0;
       for (const w of Text.words(node.data)) {
@@ -128,6 +163,7 @@
   // One card: `c` is what the page prepared (frame, content, text size range, orientation).
   function layOutCard(c) {
     const frame = c.frame, content = c.content, min = c.min, max = c.max;
+    state.tableMin = c.tableMin;
     let size = fittedSize(frame, content, min, max, min);
     // Typed lines stay whole where they can: when even the smallest size cannot hold one of
     // them on a line, they wrap like any text.

@@ -364,6 +364,7 @@
   // takes no more cards than at the smallest size; shows card `page`. Returns the number of cards.
   function layOut(c, page) {
     const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
+    state.tableMin = c.tableMin;
     frame.classList.add('paged');
     content.classList.add('paged');
     content.style.height = '';

@@ -54,8 +54,9 @@
     return {
       bodyPx: Math.round(bodyPx * 100) / 100,
       minPx: minPx === Infinity ? bodyPx : Math.round(minPx * 100) / 100,
-      cut: paged ? Fit.state.cut : (Fit.state.cut || content.scrollHeight > content.clientHeight + 1 ||
-                                (columns && content.scrollWidth > content.clientWidth + 1)),
+      // Columns a table could not show are cut, too.
+      cut: Boolean(content.querySelector('.more-columns')) || (paged ? Fit.state.cut : (Fit.state.cut || content.scrollHeight > content.clientHeight + 1 ||
+                                (columns && content.scrollWidth > content.clientWidth + 1))),
       overflowX: overflowX,
       brokenWords: brokenWords,
       page: paged ? paged.page : 1,
