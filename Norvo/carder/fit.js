@@ -5,6 +5,7 @@
   'use strict';
 
   const Text = root.CarderText;
+  const Lines = root.CarderLines;
 
   // What the last layout left for the report: whether the note is cut, and the set of cards.
   // `tableMin` is the smallest text a table may take (set with each layout).
@@ -160,6 +161,31 @@
     return !content.querySelector('table, pre') && !isHero(content);
   }
 
+  // A headline never leaves a short word alone on a line, when a size at most a quarter
+  // smaller does that. Verse keeps its typed lines whole: it is set at the largest size at
+  // which none wraps, if that is above the smallest size (a size that depends only on the
+  // card's width, so a larger scale never sets it smaller).
+  function keepLinesWhole(c, size) {
+    const frame = c.frame, content = c.content, min = Math.ceil(c.min);
+    if (content.classList.contains('hero')) {
+      if (content.classList.contains('hero-single') || content.classList.contains('hero-lines') ||
+          !Lines.hasLoneShortWord(content)) return size;
+      // Smaller sizes from the top down, in steps of 2 %: lines that read well at one size can
+      // read badly at the next smaller one again, so the first size that reads well is taken.
+      const step = Math.max(1, Math.round(size / 50));
+      for (let s = size - step; s >= Math.max(min, Math.floor(size * 0.75)); s -= step) {
+        if (fitsAt(frame, content, s, min) && !Lines.hasLoneShortWord(content)) return s;
+      }
+    } else {
+      const verses = Lines.verses(content);
+      if (!verses.length || !Lines.versesWrap(verses)) return size;
+      const whole = function (s) { return fitsAt(frame, content, s, min) && !Lines.versesWrap(verses); };
+      if (size > min && whole(min)) size = largestPassing(min, size - 1, whole);
+    }
+    fitsAt(frame, content, size, min);
+    return size;
+  }
+
   // One card: `c` is what the page prepared (frame, content, text size range, orientation).
   function layOutCard(c) {
     const frame = c.frame, content = c.content, min = c.min, max = c.max;
@@ -171,6 +197,7 @@
       content.classList.remove('hero-lines');
       size = fittedSize(frame, content, min, max, min);
     }
+    size = keepLinesWhole(c, size);
 
     // Landscape lines stay near 75 characters: prose and lists that would run longer lines, or
     // would not fit in one column, flow into two columns before the text shrinks toward the

@@ -154,6 +154,39 @@ TEST(CardDesign, ShortNotesAreHeroesAndTheScaleBiasesTheFit) {
         EXPECT_EQ(lines, "3") << preset.id;
     }
 
+    // Headlines never leave a short word alone on a line; verse keeps its typed lines.
+    const char* linesOfEachParagraph =
+        "JSON.stringify(Array.from(document.querySelectorAll('#content p')).map(p=>"
+        "Math.round(p.getBoundingClientRect().height/parseFloat(getComputedStyle(p).lineHeight))))";
+    const char* loneShortWords = R"((() => {
+        const lines = new Map(), range = document.createRange();
+        const walker = document.createTreeWalker(document.getElementById('content'), NodeFilter.SHOW_TEXT);
+        for (let n = walker.nextNode(); n; n = walker.nextNode())
+          for (const m of n.data.matchAll(/[\p{L}\p{N}']+/gu)) {
+            range.setStart(n, m.index);
+            range.setEnd(n, m.index + m[0].length);
+            const top = Math.round(range.getClientRects()[0].top / 8);
+            lines.set(top, (lines.get(top) || []).concat([m[0]]));
+          }
+        return String(lines.size > 1 ? Array.from(lines.values()).filter(w => w.length === 1 && w[0].length < 8).length : 0);
+      })())";
+    for (const Preset& preset : Presets::all()) {
+        for (const char* font : {"sans", "mono"}) {
+            const std::string what = preset.id + " " + font;
+            for (const char* name : {"one-liner", "short-paragraph"}) {
+                bool done = false;
+                engine.render(CardRequest{notes.at(name), "paper", font, preset, true, 1.0}, [&](CardImagePtr) { done = true; });
+                ASSERT_TRUE(runUntil([&] { return done; }, 30s));
+                EXPECT_EQ(evaluate(engine.webView(), loneShortWords), "0") << name << " " << what;
+            }
+            bool done = false;
+            engine.render(CardRequest{notes.at("poem-hard-breaks"), "paper", font, preset, true, 1.0},
+                          [&](CardImagePtr) { done = true; });
+            ASSERT_TRUE(runUntil([&] { return done; }, 30s));
+            EXPECT_EQ(evaluate(engine.webView(), linesOfEachParagraph), "[4,4]") << what;
+        }
+    }
+
     // The scale promise, for every note the card holds whole: smaller text at s < 1, never
     // smaller text at s > 1.
     for (const auto& [name, markdown] : notes) {
