@@ -9,6 +9,7 @@
 
 #include "BuildConfig.hpp"
 #include "support/ResourceBundle.hpp"
+#include "support/StartupTimeline.hpp"
 
 #include "cli/RenderCommand.hpp"
 #include "model/AppInfo.hpp"
@@ -29,6 +30,7 @@ void setUpTranslations() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    norvo::StartupTimeline::mark("main");
     setUpTranslations();
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
         std::cout << "Norvo " << norvo::AppInfo::version() << "\n";
@@ -36,7 +38,9 @@ int main(int argc, char** argv) {
     }
     if (argc > 1 && std::strcmp(argv[1], "render") == 0) {
         Gtk::init_gtkmm_internals();
-        return norvo::RenderCommand::run(argc - 1, argv + 1);
+        const int status = norvo::RenderCommand::run(argc - 1, argv + 1);
+        norvo::StartupTimeline::mark("exit");
+        return status;
     }
     if (argc > 1) {
         const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
@@ -57,5 +61,7 @@ int main(int argc, char** argv) {
         norvo::AppInfo::version(),
     });
     // Norvo takes no command-line options of its own beyond the ones above.
-    return app->run(1, argv);
+    const int status = app->run(1, argv);
+    norvo::StartupTimeline::mark("exit");
+    return status;
 }

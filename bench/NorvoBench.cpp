@@ -1,7 +1,8 @@
 // Prints timing, size and memory figures for the render path. Run under a display
 // (xvfb-run -a). Every figure is a median unless it says otherwise.
 // `norvo-bench --export-stall` runs only (h), the main-loop stall while a set is exported;
-// `--huge-notes` only (i), the hardest notes under the size limit; `--set-memory` only (j).
+// `--huge-notes` only (i), the hardest notes under the size limit; `--set-memory` only (j);
+// `--timeline [RUNS]` only (k), the phases of a cold start beside an empty WebKit page's.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -35,6 +36,7 @@
 #include "ui/EngineCardRenderer.hpp"
 #include "image/PngEncoder.hpp"
 #include "support/ResourceBundle.hpp"
+#include "support/StartupTimeline.hpp"
 
 using namespace norvo;
 using Clock = std::chrono::steady_clock;
@@ -164,17 +166,136 @@ void evaluate(RenderEngine& engine, const std::string& script) {
 // A fresh WebKit process loading an empty page, and nothing else: the floor under the
 // self-test's start.
 int emptyPage() {
+    StartupTimeline::mark("main");
     if (!gtk_init_check()) return 1;
+    StartupTimeline::mark("gtk-ready");
     GtkWidget* view = GTK_WIDGET(g_object_ref_sink(webkit_web_view_new()));
+    StartupTimeline::mark("view-created");
     bool loaded = false;
     g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer data) {
-                         if (e == WEBKIT_LOAD_FINISHED) *static_cast<bool*>(data) = true;
+                         if (e == WEBKIT_LOAD_STARTED) StartupTimeline::mark("load-started");
+                         if (e != WEBKIT_LOAD_FINISHED) return;
+                         StartupTimeline::mark("load-finished");
+                         *static_cast<bool*>(data) = true;
                      }),
                      &loaded);
     webkit_web_view_load_html(WEBKIT_WEB_VIEW(view), "<html><body></body></html>", nullptr);
     pumpUntil([&] { return loaded; });
     g_object_unref(view);
+    StartupTimeline::mark("exit");
     return 0;
+}
+
+// --- (k) cold-start timeline ----------------------------------------------------------------
+
+const char* const kPhases[] = {"main",        "gtk-ready",  "view-created",    "load-started", "load-finished",
+                               "card-drawn", "card-written", "preview-painted", "exit"};
+
+long long monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec;
+}
+
+// Starts a command with a timeline file and reads the phases it marked, in ms since the
+// exec. With `until`, the command is stopped once it has marked that phase (an app that
+// would otherwise stay open); its exit is then that moment.
+std::map<std::string, double> timelineOf(const std::vector<std::string>& argv, std::vector<std::string> env,
+                                         const std::string& cache, const char* until = nullptr) {
+    char tmpl[] = "/tmp/norvo-timeline-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    const std::string file = dir + "/timeline";
+    env.push_back("NORVO_TIMELINE=" + file);
+    // A start with no settings and no draft; the caches (fonts, the compiled network filter)
+    // are the bench's own, warmed by a first start that is not counted, as on every start
+    // but a machine's first.
+    for (const char* var : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"})
+        env.push_back(std::string(var) + "=" + dir + "/" + var);
+    env.push_back("XDG_CACHE_HOME=" + cache);
+    env.push_back("GSETTINGS_BACKEND=memory");
+    const long long t0 = monotonicNs();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto& kv : env) putenv(const_cast<char*>(kv.c_str()));
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    auto read = [&] {
+        std::map<std::string, double> phases;
+        std::ifstream in(file);
+        std::string phase;
+        long long ns = 0;
+        while (in >> phase >> ns) phases.emplace(phase, double(ns - t0) / 1e6);
+        return phases;
+    };
+    int status = 0;
+    if (until) {
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (!read().count(until) && Clock::now() < deadline && waitpid(pid, &status, WNOHANG) == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        kill(pid, SIGKILL);
+    }
+    waitpid(pid, &status, 0);
+    const double end = double(monotonicNs() - t0) / 1e6;
+    auto phases = read();
+    if (until && phases.count(until)) phases["exit"] = phases[until];
+    if (!phases.count("exit")) phases["exit"] = end;
+    std::filesystem::remove_all(dir);
+    return phases;
+}
+
+void coldStartTimeline(int runs) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    char tmpl[] = "/tmp/norvo-bench-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    const std::string note = dir + "/note.md";
+    std::ofstream(note) << CardDocument::kSampleMarkdown;
+    struct Row {
+        const char* name;
+        std::function<std::map<std::string, double>()> start;
+        std::map<std::string, double> phases;
+    };
+    const std::string cache = dir + "/cache";
+    std::vector<Row> rows = {
+        {"empty page", [&] { return timelineOf({self, "--empty-page"}, {}, cache); }, {}},
+        {"render, 1 story card",
+         [&] {
+             return timelineOf({NORVO_BENCH_EXECUTABLE, "render", "--size", "story", "-d", dir + "/out", note}, {}, cache);
+         },
+         {}},
+        {"self-test", [&] { return timelineOf({NORVO_BENCH_EXECUTABLE}, {"NORVO_SELFTEST=1"}, cache); }, {}},
+        {"app, first preview", [&] { return timelineOf({NORVO_BENCH_EXECUTABLE}, {}, cache, "preview-painted"); }, {}},
+    };
+    for (Row& row : rows) row.start();  // warms the caches
+    // Interleaved, so that a slow moment of the machine falls on every row alike.
+    std::vector<std::map<std::string, std::vector<double>>> all(rows.size());
+    for (int r = 0; r < runs; ++r)
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            for (const auto& [phase, at] : rows[i].start()) all[i][phase].push_back(at);
+    std::printf("(k) cold start, ms since exec, median of %d interleaved starts\n", runs);
+    std::printf("  %-22s", "");
+    for (const char* phase : kPhases) std::printf(" %10s", phase);
+    std::printf("\n");
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (const auto& [phase, values] : all[i]) rows[i].phases[phase] = median(values);
+        std::printf("  %-22s", rows[i].name);
+        for (const char* phase : kPhases) {
+            if (rows[i].phases.count(phase)) std::printf(" %10.0f", rows[i].phases[phase]);
+            else std::printf(" %10s", "-");
+        }
+        std::printf("\n");
+    }
+    const double floor = rows[0].phases["exit"];
+    std::printf("  ratios to the empty page's exit (%.0f ms): one cold card %.2f (goal 1.2), self-test %.2f (goal 1.5), "
+                "first preview painted %.2f (goal 1.3)\n",
+                floor, rows[1].phases["exit"] / floor, rows[2].phases["exit"] / floor, rows[3].phases["exit"] / floor);
+    std::filesystem::remove_all(dir);
 }
 
 // A renderer for the typing stream: the web engine, with each request's edit number noted.
@@ -328,6 +449,7 @@ int main(int argc, char** argv) {
     const bool onlyExport = argc > 1 && std::string(argv[1]) == "--export-stall";
     const bool onlyHuge = argc > 1 && std::string(argv[1]) == "--huge-notes";
     const bool onlySets = argc > 1 && std::string(argv[1]) == "--set-memory";
+    const bool onlyTimeline = argc > 1 && std::string(argv[1]) == "--timeline";
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");
         return 1;
@@ -339,7 +461,10 @@ int main(int argc, char** argv) {
     }
     if (onlyHuge) {
         hugeNotes();
-    setMemory();
+        return 0;
+    }
+    if (onlyTimeline) {
+        coldStartTimeline(argc > 2 ? std::max(3, atoi(argv[2])) : 8);
         return 0;
     }
     if (onlySets) {
@@ -506,5 +631,6 @@ int main(int argc, char** argv) {
                     median(walls) / median(empty));
         std::printf("(e) peak PSS of the self-test process tree: %.0f MB\n", double(peak) / 1024.0);
     }
+    coldStartTimeline(8);
     return 0;
 }

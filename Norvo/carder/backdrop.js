@@ -82,19 +82,27 @@
     const grid = new Float32Array(cols * rows * 3);
     for (let j = 0; j < rows; j++)
       for (let i = 0; i < cols; i++) backdropColor(spec, glows, width, height, i * step, j * step, grid, (j * cols + i) * 3);
-    const line = new Float32Array(cols * 3);
+    // What depends on the column alone is worked out once: the first card of a run is drawn
+    // before the script engine has warmed up, when every operation in this loop counts.
+    const columnAt = new Int32Array(width), fractionAt = new Float64Array(width);
+    for (let x = 0; x < width; x++) {
+      const i = Math.floor((x + 0.5) / step);
+      columnAt[x] = i * 3;
+      fractionAt[x] = (x + 0.5) / step - i;
+    }
+    new Uint32Array(px.buffer).fill(0xff000000);  // opaque (little-endian RGBA)
+    const line = new Float32Array(cols * 3), dithers = new Float64Array(8);
     for (let y = 0; y < height; y++) {
       const j = Math.floor((y + 0.5) / step), fy = (y + 0.5) / step - j;
       const up = j * cols * 3, down = Math.min(j + 1, rows - 1) * cols * 3;
       for (let k = 0; k < cols * 3; k++) line[k] = grid[up + k] + (grid[down + k] - grid[up + k]) * fy;
-      const base = y * width * 4, bayerRow = (y & 7) << 3;
-      for (let x = 0; x < width; x++) {
-        const i = Math.floor((x + 0.5) / step), fx = (x + 0.5) / step - i, l = i * 3;
-        const dither = BAYER[bayerRow | (x & 7)] + 0.5, o = base + x * 4;
+      const bayerRow = (y & 7) << 3;
+      for (let k = 0; k < 8; k++) dithers[k] = BAYER[bayerRow | k] + 0.5;
+      for (let x = 0, o = y * width * 4; x < width; x++, o += 4) {
+        const l = columnAt[x], fx = fractionAt[x], dither = dithers[x & 7];
         px[o] = line[l] + (line[l + 3] - line[l]) * fx + dither;
         px[o + 1] = line[l + 1] + (line[l + 4] - line[l + 1]) * fx + dither;
         px[o + 2] = line[l + 2] + (line[l + 5] - line[l + 2]) * fx + dither;
-        px[o + 3] = 255;
       }
     }
     ctx.putImageData(img, 0, 0);

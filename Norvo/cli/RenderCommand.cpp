@@ -1,3 +1,4 @@
+#include "support/StartupTimeline.hpp"
 #include "cli/RenderCommand.hpp"
 
 #include <atomic>
@@ -283,6 +284,7 @@ public:
 
 private:
     void written(const std::string& line) {
+        StartupTimeline::markOnce("card-written");
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     }
@@ -457,7 +459,8 @@ int run(int argc, char** argv) {
         for (const Preset& p : options.presets) cards.push_back(CardJob{&n, p});
     if (cards.empty()) return failures ? 1 : 0;
 
-    if (!gtk_init_check()) {
+    if (gtk_init_check()) StartupTimeline::mark("gtk-ready");
+    else {
         std::fprintf(stderr, "norvo render: no display to render on; run it under xvfb-run -a, or use ./run render\n");
         return 1;
     }

@@ -5,6 +5,7 @@
 
 #include <gtk/gtk.h>
 
+#include "support/StartupTimeline.hpp"
 #include "engine/LockedDownView.hpp"
 #include "support/ResourceBundle.hpp"
 
@@ -28,6 +29,7 @@ PageHost::PageHost(Options options, Events events) : options_(std::move(options)
 
     contentManager_ = adoptGObject(webkit_user_content_manager_new());
     view_ = LockedDownView::create(contentManager_.get());
+    StartupTimeline::markOnce("view-created");
     g_signal_connect(view_.get(), "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer self) {
                          static_cast<PageHost*>(self)->onLoadChanged(e);
                      }), this);
@@ -95,12 +97,14 @@ void PageHost::armLoadWatchdog() {
 
 void PageHost::onLoadChanged(WebKitLoadEvent event) {
     if (event == WEBKIT_LOAD_STARTED) {
+        StartupTimeline::markOnce("load-started");
         loadFailed_ = false;
         // The page is being replaced: nothing drawn on it from now on is a card.
         pageLoaded_ = false;
         events_.lost(false);
     }
     if (event != WEBKIT_LOAD_FINISHED) return;
+    StartupTimeline::markOnce("load-finished");
     if (loadFailed_) {
         // A page that cannot load fails what waits for it now and is tried again shortly.
         loadWatchdog_.reset();

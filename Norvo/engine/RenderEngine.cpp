@@ -5,6 +5,7 @@
 #include <glib.h>
 #include <webkit/webkit.h>
 
+#include "support/StartupTimeline.hpp"
 #include "engine/PageHost.hpp"
 #include "engine/PageProtocol.hpp"
 #include "engine/Snapshotter.hpp"
@@ -124,6 +125,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     void snapped(GdkTexture* texture) {
         Running& run = *current;
         CardImagePtr image = snapshotter.exactImage(texture, cardOf(run.entry.job).preset);
+        StartupTimeline::markOnce("card-drawn");
         if (!image || !std::holds_alternative<SetJob>(run.entry.job)) {
             complete(std::move(image));
             return;

@@ -6,6 +6,7 @@
 
 #include "model/CardDocument.hpp"
 #include "support/AtomicFile.hpp"
+#include "support/StartupTimeline.hpp"
 #include "image/PngEncoder.hpp"
 
 namespace norvo {
@@ -37,6 +38,7 @@ void SelfTestRun::step(std::size_t index) {
                                  if (const auto error = writeFileAtomically(file, *png))
                                      g_warning("self-test could not write %s: %s", file.c_str(),
                                                error.message().c_str());
+                                 StartupTimeline::markOnce("card-written");
                                  return "SELFTEST " + preset.id + " " + std::to_string(preset.width) + "x" +
                                         std::to_string(preset.height) + " scale=" + scale +
                                         " bytes=" + std::to_string(png->size());

@@ -11,6 +11,7 @@
 #include <giomm/simpleaction.h>
 #include <gtkmm/settings.h>
 
+#include "support/StartupTimeline.hpp"
 #include "BuildConfig.hpp"
 #include "support/PrivateFolder.hpp"
 #include "support/ResourceBundle.hpp"
@@ -72,6 +73,7 @@ NorvoApplication::~NorvoApplication() {
 
 void NorvoApplication::on_startup() {
     Gtk::Application::on_startup();
+    StartupTimeline::mark("gtk-ready");
     // Files shared or dragged out by Norvo runs that have ended.
     PrivateFolder::removeLeftovers("share");
     PrivateFolder::removeLeftovers("drag");

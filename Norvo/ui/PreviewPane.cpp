@@ -9,6 +9,7 @@
 #include <gtk/gtk.h>
 #include <gtkmm/snapshot.h>
 
+#include "support/StartupTimeline.hpp"
 #include "ui/CardTexture.hpp"
 
 namespace norvo {
@@ -47,6 +48,11 @@ void CardView::measure_vfunc(Gtk::Orientation, int, int& minimum, int& natural, 
     minimum_baseline = natural_baseline = -1;
 }
 
+namespace {
+// Tells the one-shot paint handler apart from others on the frame clock.
+char kFirstPaintTag = 0;
+}  // namespace
+
 void CardView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
     if (!image_) return;
     const Gdk::Rectangle r = fittedRect(image_->width(), image_->height(), get_width(), get_height());
@@ -71,6 +77,17 @@ void CardView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
     const GdkRGBA shadow{0.f, 0.f, 0.f, kShadowOpacity};
     gtk_snapshot_append_outset_shadow(s, &outline, &shadow, 0.f, kShadowOffsetY, 0.f, kShadowBlur);
     gtk_snapshot_append_texture(s, scaled_->gobj(), &bounds);
+    // The first card on screen is when the frame that holds it has been painted.
+    if (!firstCardShown_) {
+        firstCardShown_ = true;
+        if (GdkFrameClock* clock = gtk_widget_get_frame_clock(gobj()))
+            g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* c, gpointer) {
+                                 StartupTimeline::markOnce("preview-painted");
+                                 g_signal_handlers_disconnect_matched(c, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr,
+                                                                      &kFirstPaintTag);
+                             }),
+                             &kFirstPaintTag);
+    }
 }
 
 PreviewPane::PreviewPane()

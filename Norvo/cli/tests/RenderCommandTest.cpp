@@ -127,6 +127,29 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
     EXPECT_NE(r.err.find("no display"), std::string::npos) << r.err;
 }
 
+// The benchmark's cold-start timeline: every phase of a one-card run marked once, in the
+// order a start goes through them, on the monotonic clock.
+TEST(RenderCommand, ATimelineMarksEveryPhaseOfAStartInOrder) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    norvo::testing::writeFile(dir / "note.md", "# Hello\n\nOne card.");
+    const auto timeline = dir / "timeline";
+    const auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-d", (dir / "out").string(), (dir / "note.md").string()},
+                              {"NORVO_TIMELINE=" + timeline.string()});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    std::ifstream in(timeline);
+    std::vector<std::string> phases;
+    long long previous = 0;
+    std::string phase;
+    for (long long ns = 0; in >> phase >> ns; previous = ns) {
+        EXPECT_GE(ns, previous) << phase;
+        phases.push_back(phase);
+    }
+    const std::vector<std::string> expected{"main",       "gtk-ready",    "view-created", "load-started",
+                                            "load-finished", "card-drawn", "card-written", "exit"};
+    EXPECT_EQ(phases, expected);
+}
+
 TEST(RenderCommand, BadInputsAndTargetsGiveTheirErrorAndLeaveNothing) {
     norvo::testing::TempFolder tmp;
     const auto dir = tmp.path();

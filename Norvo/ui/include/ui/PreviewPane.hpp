@@ -30,6 +30,7 @@ private:
     // The card pre-scaled to its on-screen size: GTK 4.8 only scales textures linearly.
     Glib::RefPtr<Gdk::Texture> scaled_;
     int scaledWidth_ = 0, scaledHeight_ = 0;
+    bool firstCardShown_ = false;
     const CardImage* scaledFrom_ = nullptr;
 };
 
