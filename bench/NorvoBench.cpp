@@ -123,9 +123,8 @@ long treePssKb(pid_t root) {
     return total;
 }
 
-// Runs a command to its end; returns wall ms and the peak PSS of its process tree.
-std::pair<double, long> runMeasured(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-    const auto t0 = Clock::now();
+// Starts a command with extra environment variables, its output thrown away.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
     const pid_t pid = fork();
     if (pid == 0) {
         for (const auto& kv : env) putenv(const_cast<char*>(kv.c_str()));
@@ -138,6 +137,13 @@ std::pair<double, long> runMeasured(const std::vector<std::string>& argv, const 
         execv(args[0], args.data());
         _exit(127);
     }
+    return pid;
+}
+
+// Runs a command to its end; returns wall ms and the peak PSS of its process tree.
+std::pair<double, long> runMeasured(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    const auto t0 = Clock::now();
+    const pid_t pid = spawn(argv, env);
     long peak = 0;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -214,18 +220,7 @@ std::map<std::string, double> timelineOf(const std::vector<std::string>& argv, s
     env.push_back("XDG_CACHE_HOME=" + cache);
     env.push_back("GSETTINGS_BACKEND=memory");
     const long long t0 = monotonicNs();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& kv : env) putenv(const_cast<char*>(kv.c_str()));
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    const pid_t pid = spawn(argv, env);
     auto read = [&] {
         std::map<std::string, double> phases;
         std::ifstream in(file);
