@@ -34,8 +34,6 @@ void harden(WebKitSettings* s) {
     webkit_settings_set_allow_universal_access_from_file_urls(s, FALSE);
     webkit_settings_set_enable_back_forward_navigation_gestures(s, FALSE);
     webkit_settings_set_hardware_acceleration_policy(s, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-    // For whoever works on the card page: its console.log lines on standard output.
-    webkit_settings_set_enable_write_console_messages_to_stdout(s, g_getenv("NORVO_PAGE_CONSOLE") != nullptr);
 }
 
 // What the asynchronous filter steps carry from one to the next.
