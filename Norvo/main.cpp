@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -13,6 +14,7 @@
 
 #include "cli/RenderCommand.hpp"
 #include "model/AppInfo.hpp"
+#include "norvo/SelfTestConfig.hpp"
 #include "ui/EngineCardRenderer.hpp"
 #include "model/UpdateController.hpp"
 #include "ui/NorvoApplication.hpp"
@@ -42,9 +44,13 @@ int main(int argc, char** argv) {
         norvo::StartupTimeline::mark("exit");
         return status;
     }
-    if (argc > 1) {
+    // Anything else is a note to open, unless it looks like an option.
+    bool files = argc > 1;
+    for (int i = 1; i < argc; ++i) files = files && argv[i][0] != '-';
+    if (argc > 1 && !files) {
         const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
         (help ? std::cout : std::cerr) << "Usage: norvo                 open Norvo\n"
+                                           "       norvo FILE.md         open Norvo with a note\n"
                                            "       norvo render ...      render cards from Markdown files "
                                            "(norvo render --help)\n"
                                            "       norvo --version       print the version\n";
@@ -54,14 +60,17 @@ int main(int argc, char** argv) {
     g_set_prgname(NORVO_APP_ID);
     // The one place the concrete parts are chosen: the web engine, GTK's desktop services
     // (the application's default) and the real update source.
+    // One Norvo a session takes the notes opened with it; a self-test runs on its own.
     auto app = norvo::NorvoApplication::create({
         [] { return std::make_unique<norvo::EngineCardRenderer>(); },
         {},
         norvo::UpdateController::Source::forThisApp(),
         norvo::AppInfo::version(),
+        !norvo::SelfTestConfig::requested(std::getenv("NORVO_SELFTEST")),
     });
-    // Norvo takes no command-line options of its own beyond the ones above.
-    const int status = app->run(1, argv);
+    // Norvo takes no command-line options of its own beyond the ones above: what is left
+    // are files to open.
+    const int status = app->run(files ? argc : 1, argv);
     norvo::StartupTimeline::mark("exit");
     return status;
 }

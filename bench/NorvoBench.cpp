@@ -332,6 +332,7 @@ class SavingDesktop final : public DesktopServices {
 public:
     explicit SavingDesktop(std::filesystem::path target) : target_(std::move(target)) {}
     void bringToFront() override {}
+    void chooseFileToOpen(OpenChoice done) override { done(std::nullopt); }
     void chooseSaveFile(const std::string&, SaveChoice done) override { done(target_); }
     void copyImage(const CardImagePtr&) override {}
     void showSharePicker(const std::vector<std::filesystem::path>&, Anchor) override {}

@@ -1,3 +1,4 @@
+#include "support/NoteFile.hpp"
 #include "support/StartupTimeline.hpp"
 #include "cli/RenderCommand.hpp"
 
@@ -188,53 +189,7 @@ std::error_code prepareOutputFolder(const std::filesystem::path& folder) {
     return {};
 }
 
-// Closes a file descriptor it was given.
-class ClosingFd {
-public:
-    explicit ClosingFd(int fd) : fd_(fd) {}
-    ~ClosingFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    ClosingFd(const ClosingFd&) = delete;
-    ClosingFd& operator=(const ClosingFd&) = delete;
-
-private:
-    int fd_;
-};
-
 std::string reason(int error) { return std::error_code(error, std::generic_category()).message(); }
-
-// Reads a whole note, but never more than a note may hold: a longer file, an endless
-// pipe or /dev/zero is refused after the limit. Read errors are errors, also on stdin.
-std::optional<std::string> readNote(const std::string& input, std::string& error) {
-    const int fd = input == "-" ? STDIN_FILENO : ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = reason(errno);
-        return std::nullopt;
-    }
-    const ClosingFd closing(fd == STDIN_FILENO ? -1 : fd);
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        error = "is a folder";
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = reason(errno);
-            return std::nullopt;
-        }
-        if (n == 0) return text;
-        if (text.size() + std::size_t(n) > Card::kMaxMarkdownBytes) {
-            error = "too long to render (over 1 MiB)";
-            return std::nullopt;
-        }
-        text.append(buffer, std::size_t(n));
-    }
-}
 
 // Encodes and writes cards on one worker thread while the engine renders the next.
 class EncoderThread {
@@ -434,24 +389,37 @@ int run(int argc, char** argv) {
     std::deque<Note> notes;  // stable addresses
     for (const std::string& input : options.inputs) {
         const std::string label = input == "-" ? "standard input" : input;
-        std::string error;
-        auto text = input == "-" && stdinClosed ? std::nullopt : readNote(input, error);
-        if (input == "-" && stdinClosed) error = reason(EBADF);
-        if (!text) {
-            std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), error.c_str());
-            ++failures;
-        } else if (const auto nul = text->find('\0'); nul != std::string::npos) {
-            std::fprintf(stderr, "norvo render: %s contains a NUL byte at offset %zu\n", label.c_str(), nul);
-            ++failures;
-        } else if (!isValidUtf8(*text)) {
-            std::fprintf(stderr, "norvo render: %s is not UTF-8 text\n", label.c_str());
-            ++failures;
+        NoteFileRead read;
+        if (input == "-" && stdinClosed) {
+            read.problem = NoteFileRead::Problem::System;
+            read.error = EBADF;
         } else {
-            // An empty note still makes its (empty) card; the warning says it was not a mistake of ours.
-            if (text->find_first_not_of(" \t\r\n\f\v") == std::string::npos)
-                std::fprintf(stderr, "norvo render: %s: empty note\n", label.c_str());
-            notes.push_back(Note{label, std::move(*text)});
+            read = readNoteFile(input, Card::kMaxMarkdownBytes);
         }
+        switch (read.problem) {
+        case NoteFileRead::Problem::None:
+            // An empty note still makes its (empty) card; the warning says it was not a mistake of ours.
+            if (read.text.find_first_not_of(" \t\r\n\f\v") == std::string::npos)
+                std::fprintf(stderr, "norvo render: %s: empty note\n", label.c_str());
+            notes.push_back(Note{label, std::move(read.text)});
+            continue;
+        case NoteFileRead::Problem::System:
+            std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), reason(read.error).c_str());
+            break;
+        case NoteFileRead::Problem::Folder:
+            std::fprintf(stderr, "norvo render: %s: is a folder\n", label.c_str());
+            break;
+        case NoteFileRead::Problem::TooLong:
+            std::fprintf(stderr, "norvo render: %s: too long to render (over 1 MiB)\n", label.c_str());
+            break;
+        case NoteFileRead::Problem::NulByte:
+            std::fprintf(stderr, "norvo render: %s contains a NUL byte at offset %zu\n", label.c_str(), read.nulOffset);
+            break;
+        case NoteFileRead::Problem::NotUtf8:
+            std::fprintf(stderr, "norvo render: %s is not UTF-8 text\n", label.c_str());
+            break;
+        }
+        ++failures;
     }
 
     std::vector<CardJob> cards;

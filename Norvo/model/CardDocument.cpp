@@ -59,6 +59,12 @@ void CardDocument::setPages(bool value) {
     assign(pages_, value, pagesChanged_);
     rerender();
 }
+void CardDocument::setNoteFile(std::filesystem::path value) {
+    if (value == noteFile_) return;
+    noteFile_ = std::move(value);
+    noteFileChanged_.emit();
+}
+
 void CardDocument::setStatus(std::string value) { assign(status_, std::move(value), statusChanged_); }
 
 bool CardDocument::refuseTooLong() {

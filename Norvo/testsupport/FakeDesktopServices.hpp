@@ -17,6 +17,7 @@ public:
         suggestedNames.push_back(suggestedName);
         pendingSave = std::move(done);
     }
+    void chooseFileToOpen(OpenChoice done) override { pendingOpen = std::move(done); }
     void copyImage(const CardImagePtr& image) override { copied.push_back(image); }
     void showSharePicker(const std::vector<std::filesystem::path>& files, Anchor anchor) override {
         shared.push_back({files, anchor});
@@ -41,6 +42,14 @@ public:
         pendingSave = nullptr;
         done(std::move(path));
     }
+
+    // Answers the open dialog with a path, or cancels it.
+    void answerOpen(std::optional<std::filesystem::path> path) {
+        auto done = std::move(pendingOpen);
+        pendingOpen = nullptr;
+        done(std::move(path));
+    }
+    OpenChoice pendingOpen;
 
     int broughtToFront = 0;
     std::vector<std::string> suggestedNames;

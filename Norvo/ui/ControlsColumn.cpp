@@ -8,6 +8,7 @@
 
 #include "norvo/Catalogue.hpp"
 #include "norvo/Presets.hpp"
+#include "support/GPtr.hpp"
 
 namespace norvo {
 
@@ -26,7 +27,6 @@ void styleCaption(Gtk::Label& l) {
     l.set_wrap(true);
 }
 
-constexpr std::size_t kMaxDroppedBytes = 1 << 20;
 
 std::vector<SegmentedControl::Option> themeOptions() {
     std::vector<SegmentedControl::Option> out;
@@ -42,10 +42,11 @@ std::vector<SegmentedControl::Option> fontOptions() {
 
 }  // namespace
 
-ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions)
+ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, NoteFiles& noteFiles)
     : Gtk::Box(Gtk::Orientation::VERTICAL, 14),
       document_(document),
       actions_(actions),
+      noteFiles_(noteFiles),
       title_("Norvo"),
       tagline_(_("Markdown in, a picture out.")),
       editorLabel_(_("Your card")),
@@ -182,26 +183,19 @@ void ControlsColumn::buildEditor() {
 
 void ControlsColumn::acceptDroppedFiles() {
     // A Markdown file dropped on the editor replaces the note.
+    // It is read like a note opened from the menu; a refusal says why in the status line.
     auto target = Gtk::DropTarget::create(G_TYPE_FILE, Gdk::DragAction::COPY);
     target->signal_drop().connect(
         [this](const Glib::ValueBase& value, double, double) {
-            GFile* raw = static_cast<GFile*>(g_value_get_object(value.gobj()));
-            if (!raw) return false;
-            auto file = Glib::wrap(raw, true);
-            try {
-                char* contents = nullptr;
-                gsize length = 0;
-                std::string etag;
-                if (!file->load_contents(contents, length, etag)) return false;
-                std::string text(contents, length);
-                g_free(contents);
-                if (length > kMaxDroppedBytes || !g_utf8_validate(text.data(), gssize(text.size()), nullptr))
-                    return false;
-                document_.setMarkdown(std::move(text));
-                return true;
-            } catch (const Glib::Error&) {
+            GFile* file = static_cast<GFile*>(g_value_get_object(value.gobj()));
+            if (!file) return false;
+            GCharPtr path(g_file_get_path(file));
+            if (!path) {
+                document_.setStatus(_("Only a file on this computer can be opened"));
                 return false;
             }
+            noteFiles_.open(path.get());
+            return true;
         },
         false);
     editor_.add_controller(target);

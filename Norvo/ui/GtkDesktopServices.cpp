@@ -157,18 +157,54 @@ void GtkDesktopServices::chooseSaveFile(const std::string& suggestedName, SaveCh
     openChooser(suggestedName, {}, std::move(done));
 }
 
+namespace {
+Glib::RefPtr<Gtk::FileFilter> markdownFilter() {
+    auto filter = Gtk::FileFilter::create();
+    filter->set_name(_("Markdown note"));
+    filter->add_mime_type("text/markdown");
+    filter->add_suffix("md");
+    filter->add_suffix("markdown");
+    return filter;
+}
+}  // namespace
+
+void GtkDesktopServices::chooseFileToOpen(OpenChoice done) {
+    Gtk::Window* parent = mainWindow_();
+    chooser_ = Gtk::FileChooserNative::create(_("Open Note"), *parent, Gtk::FileChooser::Action::OPEN, _("_Open"),
+                                              _("_Cancel"));
+    chooser_->add_filter(markdownFilter());
+    auto text = Gtk::FileFilter::create();
+    text->set_name(_("Text file"));
+    text->add_mime_type("text/plain");
+    chooser_->add_filter(text);
+    chooser_->set_modal(true);
+    chooser_->signal_response().connect([this, done = std::move(done)](int response) {
+        auto chooser = chooser_;  // keep it alive through this handler
+        chooser_.reset();
+        const auto file = chooser->get_file();
+        if (response != Gtk::ResponseType::ACCEPT || !file || file->get_path().empty()) return done(std::nullopt);
+        done(std::filesystem::path(file->get_path()));
+    });
+    chooser_->show();
+}
+
 void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr<Gio::File>& folder, SaveChoice done) {
     Gtk::Window* parent = mainWindow_();
-    // The suggested name says what is saved: a PNG card, or a PDF of a set of cards.
+    // The suggested name says what is saved: a PNG card, a PDF of a set of cards, or the note.
     const std::string extension = std::filesystem::path(name).extension().string();
-    const bool pdf = extension == ".pdf";
-    chooser_ = Gtk::FileChooserNative::create(pdf ? _("Export PDF") : _("Export PNG"), *parent,
-                                              Gtk::FileChooser::Action::SAVE, _("_Export"), _("_Cancel"));
-    auto filter = Gtk::FileFilter::create();
-    filter->set_name(pdf ? _("PDF document") : _("PNG image"));
-    filter->add_mime_type(pdf ? "application/pdf" : "image/png");
-    filter->add_suffix(pdf ? "pdf" : "png");
-    chooser_->add_filter(filter);
+    const bool pdf = extension == ".pdf", note = extension == ".md";
+    chooser_ = Gtk::FileChooserNative::create(note ? _("Save Note As") : pdf ? _("Export PDF") : _("Export PNG"), *parent,
+                                              Gtk::FileChooser::Action::SAVE, note ? _("_Save") : _("_Export"),
+                                              _("_Cancel"));
+    if (note) {
+        chooser_->add_filter(markdownFilter());
+    } else {
+        auto filter = Gtk::FileFilter::create();
+        filter->set_name(pdf ? _("PDF document") : _("PNG image"));
+        filter->add_mime_type(pdf ? "application/pdf" : "image/png");
+        filter->add_suffix(pdf ? "pdf" : "png");
+        chooser_->add_filter(filter);
+    }
     chooser_->set_modal(true);
     if (folder) chooser_->set_current_folder(folder);
     chooser_->set_current_name(name);

@@ -2,6 +2,7 @@
 
 #include <glibmm/i18n.h>
 #include <giomm/file.h>
+#include <glibmm/convert.h>
 #include <glibmm/miscutils.h>
 #include <gtkmm/dragsource.h>
 
@@ -14,12 +15,13 @@
 
 namespace norvo {
 
-MainWindow::MainWindow(CardDocument& document, CardActions& actions)
+MainWindow::MainWindow(CardDocument& document, CardActions& actions, NoteFiles& noteFiles)
     : document_(document),
       layout_(Gtk::Orientation::HORIZONTAL, 0),
-      controls_(document, actions),
+      controls_(document, actions, noteFiles),
       divider_(Gtk::Orientation::VERTICAL) {
-    set_title("Norvo");
+    showNoteFile();
+    document_.signalNoteFileChanged().connect(sigc::mem_fun(*this, &MainWindow::showNoteFile));
     set_default_size(980, 640);
     set_show_menubar(true);
 
@@ -49,6 +51,13 @@ MainWindow::MainWindow(CardDocument& document, CardActions& actions)
 void MainWindow::refreshPreview() {
     if (preview_.cardView().image() != document_.preview()) preview_.setImage(document_.preview());
     preview_.showPage(document_.shownPage(), document_.previewPages().size());
+}
+
+// The title names the note's file, when it has one.
+void MainWindow::showNoteFile() {
+    const auto& file = document_.noteFile();
+    set_title(file.empty() ? Glib::ustring("Norvo")
+                           : Glib::ustring::compose("%1 \u2014 Norvo", Glib::filename_display_basename(file.string())));
 }
 
 void MainWindow::showPreviousPage() {

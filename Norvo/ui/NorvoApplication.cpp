@@ -54,7 +54,10 @@ Glib::RefPtr<NorvoApplication> NorvoApplication::create(Parts parts) {
 
 // Several Norvo processes may run side by side (a self-test beside the app, batch renders).
 NorvoApplication::NorvoApplication(Parts parts)
-    : Gtk::Application(AppInfo::applicationId(), Gio::Application::Flags::NON_UNIQUE), parts_(std::move(parts)) {}
+    : Gtk::Application(AppInfo::applicationId(), (parts.unique ? Gio::Application::Flags::DEFAULT_FLAGS
+                                                               : Gio::Application::Flags::NON_UNIQUE) |
+                                                     Gio::Application::Flags::HANDLES_OPEN),
+      parts_(std::move(parts)) {}
 
 // Windows first (they hold on to the card), then the parts in reverse order of making; the
 // files this run shared or dragged out go with it.
@@ -65,6 +68,7 @@ NorvoApplication::~NorvoApplication() {
     window_.reset();
     selfTest_.reset();
     updates_.reset();
+    noteFiles_.reset();
     actions_.reset();
     document_.reset();
     services_.reset();
@@ -90,6 +94,7 @@ void NorvoApplication::on_startup() {
     services_ = parts_.services(*this);
     document_ = std::make_unique<CardDocument>(*renderer_);
     actions_ = std::make_unique<CardActions>(*document_, *renderer_, *services_);
+    noteFiles_ = std::make_unique<NoteFiles>(*document_, *services_);
     updates_ = std::make_unique<UpdateController>(parts_.updates, *services_, parts_.version, [this] { quit(); });
     installActions();
     buildMenus();
@@ -100,6 +105,8 @@ void NorvoApplication::installActions() {
     add_action("about", sigc::mem_fun(*this, &NorvoApplication::showAbout));
     add_action("preferences", sigc::mem_fun(*this, &NorvoApplication::showSettings));
     add_action("quit", [this] { quit(); });
+    add_action("open-note", [this] { noteFiles_->openNote(); });
+    add_action("save-note-as", [this] { noteFiles_->saveNoteAs(); });
     add_action("export", [this] { actions_->exportPNG(); });
     add_action("copy-card", [this] { actions_->copyPNG(); });
     add_action("export-pdf", [this] { actions_->exportPDF(); });
@@ -109,6 +116,8 @@ void NorvoApplication::installActions() {
     }
     set_accel_for_action("app.preferences", "<Primary>comma");
     set_accel_for_action("app.quit", "<Primary>q");
+    set_accel_for_action("app.open-note", "<Primary>o");
+    set_accel_for_action("app.save-note-as", "<Primary><Shift>s");
     set_accel_for_action("app.export", "<Primary>s");
     set_accel_for_action("app.export-pdf", "<Primary><Shift>e");
     set_accel_for_action("app.copy-card", "<Primary><Shift>c");
@@ -137,6 +146,10 @@ void NorvoApplication::buildMenus() {
     appMenu_->append_section(quitSection);
 
     auto file = Gio::Menu::create();
+    auto note = Gio::Menu::create();
+    note->append(_("Open Note\u2026"), "app.open-note");
+    note->append(_("Save Note As\u2026"), "app.save-note-as");
+    file->append_section(note);
     auto save = Gio::Menu::create();
     save->append(_("Export PNG\u2026"), "app.export");
     save->append(_("Export PDF\u2026"), "app.export-pdf");
@@ -223,7 +236,7 @@ void NorvoApplication::showSettings() {
 
 void NorvoApplication::on_activate() {
     if (!window_) {
-        window_ = std::make_unique<MainWindow>(*document_, *actions_);
+        window_ = std::make_unique<MainWindow>(*document_, *actions_, *noteFiles_);
         add_window(*window_);
     }
     window_->present();
@@ -231,6 +244,19 @@ void NorvoApplication::on_activate() {
     launched_ = true;
     if (kSelfUpdate) updates_->start();
     if (SelfTestConfig::requested(std::getenv("NORVO_SELFTEST"))) runSelfTest();
+}
+
+// `norvo FILE.md`, also from a second start while Norvo runs: the window takes the first
+// file (one note at a time).
+void NorvoApplication::on_open(const type_vec_files& files, const Glib::ustring&) {
+    on_activate();
+    if (files.empty()) return;
+    const std::string path = files.front()->get_path();
+    if (path.empty()) {
+        document_->setStatus(_("Only a file on this computer can be opened"));
+        return;
+    }
+    noteFiles_->open(path);
 }
 
 void NorvoApplication::runSelfTest() {

@@ -165,6 +165,34 @@ TEST_F(App, MenuCommandsAndShortcutsReachTheActions) {
     EXPECT_TRUE(norvo::testing::runUntil([] { return app_->get_windows().size() == 1u; }));
 }
 
+// A note opened by argument (what `norvo FILE.md` hands the running window) or from the
+// File menu goes through the same reader; the title names the file.
+TEST_F(App, NotesOpenByArgumentAndMenuAndTheTitleNamesTheFile) {
+    const auto dir = temp_->path();
+    norvo::testing::writeFile(dir / "launch.md", "# From the launcher");
+    norvo::testing::writeFile(dir / "bad.md", "caf\xe9");
+    app_->open(Gio::File::create_for_path((dir / "launch.md").string()));
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return model_->markdown() == "# From the launcher"; }));
+    EXPECT_EQ(app_->mainWindow()->get_title(), "launch.md \u2014 Norvo");
+    EXPECT_EQ(controls().editor().get_buffer()->get_text(), "# From the launcher");
+
+    app_->open(Gio::File::create_for_path((dir / "bad.md").string()));
+    EXPECT_TRUE(norvo::testing::runUntil(
+        [&] { return model_->status() == "Couldn't open \u201cbad.md\u201d: it is not UTF-8 text"; }));
+    EXPECT_EQ(model_->markdown(), "# From the launcher");
+
+    // Ctrl+O is Open Note…; the File menu starts with the note's own commands.
+    std::vector<Glib::ustring> accels = app_->get_accels_for_action("app.open-note");
+    ASSERT_EQ(accels.size(), 1u);
+    EXPECT_EQ(accels[0], "<Control>o");
+    app_->activate_action("open-note");
+    ASSERT_TRUE(services_->pendingOpen);
+    services_->answerOpen(dir / "bad.md");
+    EXPECT_TRUE(norvo::testing::runUntil([&] { return model_->status().find("bad.md") != std::string::npos; }));
+    model_->setNoteFile({});
+    EXPECT_EQ(app_->mainWindow()->get_title(), "Norvo");
+}
+
 TEST_F(App, SharePopoverAlwaysOffersShowInFiles) {
     SharePopover popover;
     const auto file = temp_->path() / "card-square.png";

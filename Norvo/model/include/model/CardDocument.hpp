@@ -1,4 +1,5 @@
 #pragma once
+#include <filesystem>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,6 +45,10 @@ public:
     // The card as it would be rendered now.
     CardRequest request() const { return CardRequest{markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_}; }
 
+    // The file the note was opened from or saved to last (empty for a note typed here).
+    const std::filesystem::path& noteFile() const { return noteFile_; }
+    void setNoteFile(std::filesystem::path value);
+
     const std::string& status() const { return status_; }
     void setStatus(std::string value);
     // The card shown: with pages, the page the preview is on.
@@ -67,6 +72,7 @@ public:
     sigc::signal<void()>& signalScaleChanged() { return scaleChanged_; }
     sigc::signal<void()>& signalPagesChanged() { return pagesChanged_; }
     sigc::signal<void()>& signalStatusChanged() { return statusChanged_; }
+    sigc::signal<void()>& signalNoteFileChanged() { return noteFileChanged_; }
     sigc::signal<void()>& signalPreviewChanged() { return previewChanged_; }
 
 private:
@@ -83,6 +89,8 @@ private:
     double fontScale_ = 1.0;
     bool pages_ = false;
     std::string status_;
+    std::filesystem::path noteFile_;
+    sigc::signal<void()> noteFileChanged_;
     CardImagePtr preview_;
     std::vector<CardImagePtr> previewPages_;
     std::size_t shownPage_ = 0;

@@ -20,6 +20,7 @@ public:
         const void* handle = nullptr;
     };
     using SaveChoice = std::function<void(std::optional<std::filesystem::path>)>;
+    using OpenChoice = std::function<void(std::optional<std::filesystem::path>)>;
 
     // A modal alert; the answer is the index of the button chosen, or npos when closed.
     struct Alert {
@@ -32,8 +33,10 @@ public:
     virtual ~DesktopServices() = default;
     // Brings the main window to the front.
     virtual void bringToFront() = 0;
-    // Asks where to save a file, suggesting `suggestedName` (a PNG or a PDF, by its
-    // extension); nothing when cancelled. The chosen path always ends in an extension (the
+    // Asks which note (a Markdown or text file) to open; nothing when cancelled.
+    virtual void chooseFileToOpen(OpenChoice done) = 0;
+    // Asks where to save a file, suggesting `suggestedName` (a PNG, a PDF or a Markdown
+    // note, by its extension); nothing when cancelled. The chosen path always ends in an extension (the
     // suggested one is added when it had none).
     virtual void chooseSaveFile(const std::string& suggestedName, SaveChoice done) = 0;
     virtual void copyImage(const CardImagePtr& image) = 0;

@@ -8,6 +8,7 @@
 #include <gtkmm/textview.h>
 
 #include "model/CardActions.hpp"
+#include "model/NoteFiles.hpp"
 #include "model/CardDocument.hpp"
 #include "ui/SegmentedControl.hpp"
 #include "ui/ShareButton.hpp"
@@ -19,7 +20,7 @@ namespace norvo {
 // without writing back.
 class ControlsColumn : public Gtk::Box {
 public:
-    ControlsColumn(CardDocument& document, CardActions& actions);
+    ControlsColumn(CardDocument& document, CardActions& actions, NoteFiles& noteFiles);
 
     // Reached by tests and by drag and drop.
     Gtk::TextView& editor() { return editor_; }
@@ -48,6 +49,7 @@ private:
 
     CardDocument& document_;
     CardActions& actions_;
+    NoteFiles& noteFiles_;
     bool refreshing_ = false;
     Gtk::Label title_, tagline_, editorLabel_;
     Gtk::ScrolledWindow editorScroller_;

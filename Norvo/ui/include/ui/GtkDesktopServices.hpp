@@ -34,6 +34,7 @@ public:
     explicit GtkDesktopServices(std::function<Gtk::Window*()> mainWindow);
     ~GtkDesktopServices() override;
     void bringToFront() override;
+    void chooseFileToOpen(OpenChoice done) override;
     void chooseSaveFile(const std::string& suggestedName, SaveChoice done) override;
     void copyImage(const CardImagePtr& image) override;
     // The anchor is the widget the picker opens at.

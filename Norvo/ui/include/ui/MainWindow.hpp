@@ -15,7 +15,7 @@ namespace norvo {
 // The main window: the controls column, a divider, and the live preview.
 class MainWindow : public Gtk::ApplicationWindow {
 public:
-    MainWindow(CardDocument& document, CardActions& actions);
+    MainWindow(CardDocument& document, CardActions& actions, NoteFiles& noteFiles);
     PreviewPane& preview() { return preview_; }
     ControlsColumn& controls() { return controls_; }
     // Between the cards of a set (Page Up and Page Down).
@@ -24,6 +24,7 @@ public:
 
 private:
     void refreshPreview();
+    void showNoteFile();
     void allowDraggingTheCard();
 
     CardDocument& document_;

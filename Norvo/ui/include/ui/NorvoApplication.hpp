@@ -8,6 +8,7 @@
 #include <gtkmm/application.h>
 
 #include "model/CardActions.hpp"
+#include "model/NoteFiles.hpp"
 #include "model/CardDocument.hpp"
 #include "model/CardRenderer.hpp"
 #include "model/DesktopServices.hpp"
@@ -32,6 +33,8 @@ public:
         ServicesFactory services;  // empty: GTK's
         UpdateController::Source updates;
         std::string version;
+        // One Norvo per session: `norvo FILE.md` hands the file to the running window.
+        bool unique = false;
     };
 
     static Glib::RefPtr<NorvoApplication> create(Parts parts);
@@ -40,6 +43,7 @@ public:
     // Made when the application starts up.
     CardDocument& document() { return *document_; }
     CardActions& actions() { return *actions_; }
+    NoteFiles& noteFiles() { return *noteFiles_; }
     UpdateController& updates() { return *updates_; }
 
     MainWindow* mainWindow() const { return window_.get(); }
@@ -52,6 +56,7 @@ protected:
     explicit NorvoApplication(Parts parts);
     void on_startup() override;
     void on_activate() override;
+    void on_open(const type_vec_files& files, const Glib::ustring& hint) override;
 
 private:
     void installActions();
@@ -69,6 +74,7 @@ private:
     std::unique_ptr<DesktopServices> services_;
     std::unique_ptr<CardDocument> document_;
     std::unique_ptr<CardActions> actions_;
+    std::unique_ptr<NoteFiles> noteFiles_;
     std::unique_ptr<UpdateController> updates_;
     std::unique_ptr<SelfTestRun> selfTest_;
     std::unique_ptr<MainWindow> window_;

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "FakeDesktopServices.hpp"
+#include "FakeRenderer.hpp"
+#include "TestSupport.hpp"
+#include "model/NoteFiles.hpp"
+
+using namespace norvo;
+using norvo::testing::FakeDesktopServices;
+using norvo::testing::FakeRenderer;
+
+namespace {
+
+class NoteFilesTest : public ::testing::Test {
+protected:
+    // Files are read and written on a worker: the status line says when they are done.
+    bool statusBecomes(const std::string& status) {
+        return norvo::testing::runUntil([&] { return model_.status() == status; });
+    }
+
+    norvo::testing::TempFolder temp_;
+    FakeDesktopServices services_{temp_.path()};
+    FakeRenderer fake_;
+    CardDocument model_{fake_};
+    NoteFiles files_{model_, services_};
+};
+
+}  // namespace
+
+TEST_F(NoteFilesTest, OpensANoteFromTheMenuOrByPathAndSaysWhyAFileIsRefused) {
+    const auto dir = temp_.path();
+    norvo::testing::writeFile(dir / "plan.md", "# Plan\n\nCaf\u00e9 at nine.\n");
+    files_.openNote();
+    ASSERT_TRUE(services_.pendingOpen);
+    services_.answerOpen(dir / "plan.md");
+    ASSERT_TRUE(statusBecomes("Opened \u201cplan.md\u201d")) << model_.status();
+    EXPECT_EQ(model_.markdown(), "# Plan\n\nCaf\u00e9 at nine.\n");
+    EXPECT_EQ(model_.noteFile(), dir / "plan.md");
+
+    // Refused files leave the note and its file as they were, and say why.
+    norvo::testing::writeFile(dir / "big.md", std::string(1024 * 1024 + 1, 'a'));
+    norvo::testing::writeFile(dir / "latin1.md", "caf\xe9");
+    norvo::testing::writeFile(dir / "nul.md", std::string("a\0b", 3));
+    std::filesystem::create_directory(dir / "folder.md");
+    norvo::testing::writeFile(dir / "locked.md", "secret");
+    ::chmod((dir / "locked.md").c_str(), 0);
+    const std::pair<const char*, const char*> refusals[] = {
+        {"big.md", "Couldn't open \u201cbig.md\u201d: a note may hold up to 1 MiB"},
+        {"latin1.md", "Couldn't open \u201clatin1.md\u201d: it is not UTF-8 text"},
+        {"nul.md", "Couldn't open \u201cnul.md\u201d: it is not UTF-8 text"},
+        {"folder.md", "Couldn't open \u201cfolder.md\u201d: it is a folder"},
+        {"missing.md", "Couldn't open \u201cmissing.md\u201d: No such file or directory"},
+    };
+    for (const auto& [name, message] : refusals) {
+        files_.open(dir / name);
+        EXPECT_TRUE(statusBecomes(message)) << name << ": " << model_.status();
+    }
+    if (::geteuid() != 0) {  // root reads anything
+        files_.open(dir / "locked.md");
+        EXPECT_TRUE(statusBecomes("Couldn't open \u201clocked.md\u201d: Permission denied")) << model_.status();
+    }
+    EXPECT_EQ(model_.markdown(), "# Plan\n\nCaf\u00e9 at nine.\n");
+    EXPECT_EQ(model_.noteFile(), dir / "plan.md");
+
+    // A cancelled dialog changes nothing.
+    files_.openNote();
+    services_.answerOpen(std::nullopt);
+    EXPECT_EQ(model_.noteFile(), dir / "plan.md");
+}
+
+TEST_F(NoteFilesTest, SaveNoteAsWritesTheTextExactlyAndTheNoteTakesTheName) {
+    model_.setMarkdown("## Weekly \u2014 notes\n\nLine one  \nline two\r\n\n\xF0\x9F\x9A\x80");
+    files_.saveNoteAs();
+    ASSERT_EQ(services_.suggestedNames, std::vector<std::string>{"weekly-notes.md"});
+    services_.answerSave(temp_.path() / "week.md");
+    ASSERT_TRUE(statusBecomes("Saved \u2713 week.md")) << model_.status();
+    const auto bytes = norvo::testing::readFile(temp_.path() / "week.md");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), model_.markdown());
+    EXPECT_EQ(model_.noteFile(), temp_.path() / "week.md");
+
+    // Saved again, the dialog suggests the note's own name; a folder that cannot be written
+    // is said in the status line.
+    files_.saveNoteAs();
+    EXPECT_EQ(services_.suggestedNames.back(), "week.md");
+    services_.answerSave(temp_.path() / "no-such-folder" / "week.md");
+    EXPECT_TRUE(statusBecomes("Couldn't save \u201cweek.md\u201d: No such file or directory")) << model_.status();
+    EXPECT_EQ(model_.noteFile(), temp_.path() / "week.md");
+}
