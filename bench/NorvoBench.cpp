@@ -334,8 +334,8 @@ public:
     void bringToFront() override {}
     void chooseFileToOpen(OpenChoice done) override { done(std::nullopt); }
     void chooseSaveFile(const std::string&, SaveChoice done) override { done(target_); }
-    void copyImage(const CardImagePtr&) override {}
-    void showSharePicker(const std::vector<std::filesystem::path>&, Anchor) override {}
+    void copyCard(const CardImagePtr&, const std::string&) override {}
+    void showSharePicker(const std::vector<std::filesystem::path>&, const std::string&, Anchor) override {}
     std::filesystem::path temporaryFolder() override { return target_.parent_path(); }
     void showAlert(const Alert&, AlertAnswer answered) override { answered(0); }
 

@@ -1,3 +1,4 @@
+#include "norvo/AltText.hpp"
 #include "support/NoteFile.hpp"
 #include "support/StartupTimeline.hpp"
 #include "cli/RenderCommand.hpp"
@@ -59,6 +60,7 @@ struct SetOutput {
     bool pngs = true;
     std::optional<std::filesystem::path> pdf;  // also one PDF of all the cards
     std::string title;
+    PngEncoder::Words words;  // in every card's PNG
 
     std::vector<std::filesystem::path> written;
     std::vector<std::string> lines;  // printed once the whole set is in place
@@ -83,10 +85,16 @@ struct SetOutput {
 };
 
 // What the encoder thread does: write one card, add a card to a set, or end a set.
+// What a card says, for its PNG: the note's title and plain text.
+PngEncoder::Words wordsOf(const std::string& markdown) {
+    return {Card::title(markdown), AltText::fromMarkdown(markdown)};
+}
+
 struct CardTask {
     RenderedCard card;
     Preset preset;
     std::filesystem::path path;
+    PngEncoder::Words words;
 };
 struct SetPageTask {
     std::shared_ptr<SetOutput> set;
@@ -255,7 +263,7 @@ private:
     }
 
     void write(CardTask& task) {
-        const auto png = PngEncoder::encodeAt(*task.card.image, task.preset.width, task.preset.height);
+        const auto png = PngEncoder::encodeAt(*task.card.image, task.preset.width, task.preset.height, task.words);
         const std::error_code error =
             png ? writeFileAtomically(task.path, *png) : std::make_error_code(std::errc::not_enough_memory);
         if (error) return failed(task.path, error);
@@ -279,7 +287,7 @@ private:
         };
         if (set.pngs) {
             const auto file = pagePath(set.path, task.page, task.pages);
-            const auto png = PngEncoder::encodeAt(*task.card.image, set.preset.width, set.preset.height);
+            const auto png = PngEncoder::encodeAt(*task.card.image, set.preset.width, set.preset.height, set.words);
             const std::error_code error =
                 png ? writeFileAtomically(file, *png) : std::make_error_code(std::errc::not_enough_memory);
             if (error) return fail(file, error);
@@ -501,6 +509,7 @@ int run(int argc, char** argv) {
                 out->preset = card.preset;
                 out->path = paths[i];
                 out->pngs = !options.pdf || options.pages;
+                out->words = wordsOf(card.note->markdown);
                 if (options.pdf) {
                     out->pdf = std::filesystem::path(paths[i]).replace_extension(".pdf");
                     out->title = Card::title(card.note->markdown);
@@ -526,7 +535,7 @@ int run(int argc, char** argv) {
                 if (interrupted) return;  // the run is ending: nothing more is written
                 busy[e] = false;
                 if (rendered.image)
-                    encoder.push(CardTask{std::move(rendered), card.preset, paths[i]});
+                    encoder.push(CardTask{std::move(rendered), card.preset, paths[i], wordsOf(card.note->markdown)});
                 else
                     renderFailed();
                 renderNext();

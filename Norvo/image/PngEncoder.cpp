@@ -61,8 +61,10 @@ void toStraightRgba(const std::uint8_t* bgra, std::uint8_t* rgba, int width) {
 }
 
 // Kept apart from any C++ object with a destructor: libpng reports errors by longjmp.
-bool writeAll(png_structp png, png_infop info, const CardImage& image, bool opaque, std::uint8_t* rowBuffer) {
+bool writeAll(png_structp png, png_infop info, const CardImage& image, bool opaque, std::uint8_t* rowBuffer,
+              png_textp text, int textCount) {
     if (setjmp(png_jmpbuf(png))) return false;
+    if (textCount > 0) png_set_text(png, info, text, textCount);
     png_set_IHDR(png, info, png_uint_32(image.width()), png_uint_32(image.height()), 8,
                  opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -85,7 +87,22 @@ bool writeAll(png_structp png, png_infop info, const CardImage& image, bool opaq
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> encode(const CardImage& image) {
+std::optional<std::vector<std::uint8_t>> encode(const CardImage& image, const Words& words) {
+    // libpng keeps pointers into these until the chunks are written.
+    std::string title = words.title, description = words.description;
+    char titleKey[] = "Title", descriptionKey[] = "Description", noLanguage[] = "";
+    png_text text[2] = {};
+    int textCount = 0;
+    for (auto [key, value] : {std::pair{titleKey, &title}, std::pair{descriptionKey, &description}}) {
+        if (value->empty()) continue;
+        png_text& t = text[textCount++];
+        t.compression = PNG_ITXT_COMPRESSION_NONE;
+        t.key = key;
+        t.text = value->data();
+        t.itxt_length = value->size();
+        t.lang = noLanguage;
+        t.lang_key = noLanguage;
+    }
     PngWriter writer;
     if (!writer.ok()) return std::nullopt;
     const bool opaque = image.isOpaque();
@@ -94,14 +111,15 @@ std::optional<std::vector<std::uint8_t>> encode(const CardImage& image) {
     out.reserve(std::size_t(image.width()) * std::size_t(image.height()) / 4);
     WriteState state{&out};
     png_set_write_fn(writer.png(), &state, writeBytes, flushNothing);
-    if (!writeAll(writer.png(), writer.info(), image, opaque, row.data())) return std::nullopt;
+    if (!writeAll(writer.png(), writer.info(), image, opaque, row.data(), text, textCount)) return std::nullopt;
     return out;
 }
 
-std::optional<std::vector<std::uint8_t>> encodeAt(const CardImage& image, std::int64_t width, std::int64_t height) {
+std::optional<std::vector<std::uint8_t>> encodeAt(const CardImage& image, std::int64_t width, std::int64_t height,
+                                                  const Words& words) {
     if (!CardImage::validSize(width, height)) return std::nullopt;
-    if (image.width() == width && image.height() == height) return encode(image);
-    return encode(image.scaledTo(int(width), int(height)));
+    if (image.width() == width && image.height() == height) return encode(image, words);
+    return encode(image.scaledTo(int(width), int(height)), words);
 }
 
 }  // namespace norvo::PngEncoder

@@ -7,6 +7,7 @@
 #include <glibmm/ustring.h>
 
 #include "image/PdfDocument.hpp"
+#include "norvo/AltText.hpp"
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
 #include "image/PngEncoder.hpp"
@@ -21,9 +22,15 @@ const char* copied() { return _("Copied \u2713 \u2014 paste it anywhere"); }
 const char* shareFailed() { return _("Share failed"); }
 
 // The PNG of a rendered card at exactly its preset's size; nothing without an image.
-std::optional<std::vector<std::uint8_t>> exactPng(const CardImagePtr& image, const Preset& preset) {
+std::optional<std::vector<std::uint8_t>> exactPng(const CardImagePtr& image, const Preset& preset,
+                                                  const PngEncoder::Words& words) {
     if (!image) return std::nullopt;
-    return PngEncoder::encodeAt(*image, preset.width, preset.height);
+    return PngEncoder::encodeAt(*image, preset.width, preset.height, words);
+}
+
+// What the note says, for its PNGs.
+PngEncoder::Words wordsOf(const std::string& markdown) {
+    return {Card::title(markdown), AltText::fromMarkdown(markdown)};
 }
 }  // namespace
 
@@ -75,9 +82,9 @@ std::vector<std::filesystem::path> setFiles(const std::filesystem::path& chosen,
 // Worker thread: encodes each card as a PNG of its preset's size and writes it. Nothing half
 // done: on a failure the cards of this call already written go again.
 std::error_code writeCards(const std::vector<CardImagePtr>& cards, const Preset& preset,
-                           const std::vector<std::filesystem::path>& files) {
+                           const std::vector<std::filesystem::path>& files, const PngEncoder::Words& words) {
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const auto png = exactPng(cards[i], preset);
+        const auto png = exactPng(cards[i], preset, words);
         const std::error_code error =
             png ? writeFileAtomically(files[i], *png) : std::make_error_code(std::errc::not_enough_memory);
         if (!error) continue;
@@ -104,21 +111,23 @@ std::error_code writePdf(const std::vector<CardImagePtr>& cards, const std::stri
 // Encoding and writing run on a worker: a set of twenty cards takes a second or more, and the
 // window keeps drawing meanwhile.
 void CardActions::exportPNG() {
-    const std::string name = Card::fileName(document_.markdown(), document_.preset().id);  // the text at click time
-    renderCurrentSet([this, name](const Preset& preset, std::vector<CardImagePtr> set) {
+    // The name and the words are the text's at click time.
+    const std::string name = Card::fileName(document_.markdown(), document_.preset().id);
+    const PngEncoder::Words words = wordsOf(document_.markdown());
+    renderCurrentSet([this, name, words](const Preset& preset, std::vector<CardImagePtr> set) {
         if (set.empty()) {
             document_.setStatus(exportFailed());
             return;
         }
         services_.bringToFront();
-        services_.chooseSaveFile(name, lifetime_.guard([this, preset, set = std::move(set)](
+        services_.chooseSaveFile(name, lifetime_.guard([this, preset, words, set = std::move(set)](
                                                            std::optional<std::filesystem::path> path) mutable {
-            if (path) exportSet(std::move(set), preset, *path);  // cancelled: the status line stays as it was
+            if (path) exportSet(std::move(set), Written{preset, words}, *path);  // cancelled: the status line stays
         }));
     });
 }
 
-void CardActions::exportSet(std::vector<CardImagePtr> set, const Preset& preset, const std::filesystem::path& chosen) {
+void CardActions::exportSet(std::vector<CardImagePtr> set, const Written& as, const std::filesystem::path& chosen) {
     std::vector<std::filesystem::path> files = setFiles(chosen, set.size());
     // The dialog confirmed the name chosen, not the numbered ones: those are replaced only
     // once the user says so.
@@ -126,22 +135,21 @@ void CardActions::exportSet(std::vector<CardImagePtr> set, const Preset& preset,
     for (const auto& f : files)
         if (set.size() > 1 && std::filesystem::exists(f)) ++existing;
     if (!existing) {
-        writeSet(std::move(set), preset, std::move(files));
+        writeSet(std::move(set), as, std::move(files));
         return;
     }
     services_.showAlert({Glib::ustring::compose(_("Replace %1 existing files?"), existing),
                          Glib::ustring::compose(_("Files named %1 … %2 are already there."), files.front().filename().string(),
                                                 files.back().filename().string()),
                          {_("Replace"), _("Cancel")}},
-                        lifetime_.guard([this, set = std::move(set), preset, files](std::size_t answer) mutable {
-                            if (answer == 0) writeSet(std::move(set), preset, std::move(files));
+                        lifetime_.guard([this, set = std::move(set), as, files](std::size_t answer) mutable {
+                            if (answer == 0) writeSet(std::move(set), as, std::move(files));
                         }));
 }
 
-void CardActions::writeSet(std::vector<CardImagePtr> set, const Preset& preset,
-                           std::vector<std::filesystem::path> files) {
+void CardActions::writeSet(std::vector<CardImagePtr> set, const Written& as, std::vector<std::filesystem::path> files) {
     background_.run<std::error_code>(
-        [set = std::move(set), preset, files] { return writeCards(set, preset, files); },
+        [set = std::move(set), as, files] { return writeCards(set, as.preset, files, as.words); },
         [this, files](std::error_code error) {
             if (error) {
                 document_.setStatus(saveFailed());
@@ -179,7 +187,8 @@ void CardActions::exportPDF() {
 }
 
 void CardActions::copyPNG() {
-    renderCurrentSet([this](const Preset&, std::vector<CardImagePtr> set) {
+    const std::string altText = AltText::fromMarkdown(document_.markdown());  // the text at click time
+    renderCurrentSet([this, altText](const Preset&, std::vector<CardImagePtr> set) {
         // With pages, the card shown in the preview.
         const std::size_t shown = std::min(document_.shownPage(), set.empty() ? 0 : set.size() - 1);
         CardImagePtr image = set.empty() ? nullptr : set[shown];
@@ -187,7 +196,7 @@ void CardActions::copyPNG() {
             document_.setStatus(copyFailed());
             return;
         }
-        services_.copyImage(image);
+        services_.copyCard(image, altText);
         document_.setStatus(copied());
     });
 }
@@ -205,19 +214,20 @@ void CardActions::sharePNG(DesktopServices::Anchor anchor) {
         const std::optional<std::filesystem::path> pdf =
             set.size() > 1 ? std::optional(std::filesystem::path(file).replace_extension(".pdf")) : std::nullopt;
         background_.run<std::error_code>(
-            [set = std::move(set), preset, files, pdf, title = Card::title(document_.markdown())] {
-                std::error_code error = writeCards(set, preset, files);
+            [set = std::move(set), preset, files, pdf, title = Card::title(document_.markdown()),
+             words = wordsOf(document_.markdown())] {
+                std::error_code error = writeCards(set, preset, files, words);
                 if (!error && pdf) error = writePdf(set, title, *pdf);
                 return error;
             },
-            [this, files, pdf, anchor](std::error_code error) {
+            [this, files, pdf, anchor, altText = AltText::fromMarkdown(document_.markdown())](std::error_code error) {
                 if (error) {
                     document_.setStatus(shareFailed());
                     return;
                 }
                 auto offered = files;
                 if (pdf) offered.push_back(*pdf);
-                services_.showSharePicker(offered, anchor);
+                services_.showSharePicker(offered, altText, anchor);
             });
     });
 }

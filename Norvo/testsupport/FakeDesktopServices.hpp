@@ -18,8 +18,13 @@ public:
         pendingSave = std::move(done);
     }
     void chooseFileToOpen(OpenChoice done) override { pendingOpen = std::move(done); }
-    void copyImage(const CardImagePtr& image) override { copied.push_back(image); }
-    void showSharePicker(const std::vector<std::filesystem::path>& files, Anchor anchor) override {
+    void copyCard(const CardImagePtr& image, const std::string& altText) override {
+        copied.push_back(image);
+        copiedTexts.push_back(altText);
+    }
+    void showSharePicker(const std::vector<std::filesystem::path>& files, const std::string& altText,
+                         Anchor anchor) override {
+        sharedAltTexts.push_back(altText);
         shared.push_back({files, anchor});
     }
     std::filesystem::path temporaryFolder() override { return temp_; }
@@ -55,6 +60,7 @@ public:
     std::vector<std::string> suggestedNames;
     SaveChoice pendingSave;
     std::vector<CardImagePtr> copied;
+    std::vector<std::string> copiedTexts, sharedAltTexts;
     std::vector<std::pair<std::vector<std::filesystem::path>, Anchor>> shared;
 
 private:

@@ -18,6 +18,7 @@
 #include <gtkmm/separator.h>
 
 #include "BuildConfig.hpp"
+#include "support/GPtr.hpp"
 #include "ui/CardTexture.hpp"
 #include "support/PrivateFolder.hpp"
 
@@ -53,7 +54,8 @@ SharePopover::SharePopover() : list_(Gtk::Orientation::VERTICAL, 2) {
     set_has_arrow(true);
 }
 
-void SharePopover::showFor(const std::vector<std::filesystem::path>& files, Gtk::Widget& anchor) {
+void SharePopover::showFor(const std::vector<std::filesystem::path>& files, const std::string& altText,
+                           Gtk::Widget& anchor) {
     files_ = files;
     if (anchor_ != &anchor) {
         if (anchor_) unparent();
@@ -96,6 +98,14 @@ void SharePopover::showFor(const std::vector<std::filesystem::path>& files, Gtk:
     offer("image/png", images, false);
     offer("application/pdf", documents, true);
     list_.append(*Gtk::make_managed<Gtk::Separator>());
+    // What the card says, for the post's image description.
+    Gtk::Button* copyAlt = makeEntry(_("Copy Alt Text"), {}, "edit-copy-symbolic");
+    copyAlt->set_sensitive(!altText.empty());
+    copyAlt->signal_clicked().connect([this, altText] {
+        popdown();
+        get_display()->get_clipboard()->set_text(altText);
+    });
+    list_.append(*copyAlt);
     Gtk::Button* show = makeEntry(_("Show in Files"), {}, "folder-open-symbolic");
     show->signal_clicked().connect([this] {
         popdown();
@@ -112,6 +122,13 @@ std::vector<std::string> SharePopover::entries() const {
         if (button) out.push_back(button->get_tooltip_text());
     }
     return out;
+}
+
+void SharePopover::activateEntry(const std::string& title) {
+    for (Gtk::Widget* w = list_.get_first_child(); w; w = w->get_next_sibling()) {
+        auto* button = dynamic_cast<Gtk::Button*>(w);
+        if (button && button->get_tooltip_text().raw() == title) g_signal_emit_by_name(button->gobj(), "clicked");
+    }
 }
 
 void SharePopover::showInFiles() {
@@ -230,16 +247,23 @@ void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr
     chooser_->show();
 }
 
-void GtkDesktopServices::copyImage(const CardImagePtr& image) {
-    Gdk::Display::get_default()->get_clipboard()->set_texture(makeTexture(*image));
+// Apps that take images get the card; apps that take text get what it says.
+void GtkDesktopServices::copyCard(const CardImagePtr& image, const std::string& altText) {
+    const Glib::RefPtr<Gdk::Texture> texture = makeTexture(*image);
+    GdkContentProvider* parts[] = {gdk_content_provider_new_typed(GDK_TYPE_TEXTURE, texture->gobj()),
+                                   gdk_content_provider_new_typed(G_TYPE_STRING, altText.c_str())};
+    GObjectPtr<GdkContentProvider> both = adoptGObject(gdk_content_provider_new_union(parts, 2));
+    gdk_clipboard_set_content(Gdk::Display::get_default()->get_clipboard()->gobj(), both.get());
 }
 
-void GtkDesktopServices::showSharePicker(const std::vector<std::filesystem::path>& files, Anchor anchor) {
+
+void GtkDesktopServices::showSharePicker(const std::vector<std::filesystem::path>& files, const std::string& altText,
+                                         Anchor anchor) {
     // The UI hands over the widget the picker belongs to; nothing else makes anchors.
     auto* widget = static_cast<Gtk::Widget*>(const_cast<void*>(anchor.handle));
     if (!widget || files.empty()) return;
     if (!popover_) popover_ = std::make_unique<SharePopover>();
-    popover_->showFor(files, *widget);
+    popover_->showFor(files, altText, *widget);
 }
 
 std::filesystem::path GtkDesktopServices::temporaryFolder() {

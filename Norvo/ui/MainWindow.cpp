@@ -7,6 +7,7 @@
 #include <gtkmm/dragsource.h>
 
 #include "engine/RenderEngine.hpp"
+#include "norvo/AltText.hpp"
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
 #include "ui/CardTexture.hpp"
@@ -80,9 +81,10 @@ void MainWindow::allowDraggingTheCard() {
             const auto path = folder / Card::fileName(document_.markdown(), document_.preset().id);
             // The file is encoded and written on a worker while the drag goes on; a drop reads
             // it long after. The image itself travels in memory.
+            const PngEncoder::Words words{Card::title(document_.markdown()), AltText::fromMarkdown(document_.markdown())};
             background_.run<bool>(
-                [image, path] {
-                    const auto png = PngEncoder::encodeAt(*image, image->width(), image->height());
+                [image, path, words] {
+                    const auto png = PngEncoder::encodeAt(*image, image->width(), image->height(), words);
                     return png && !writeFileAtomically(path, *png);
                 },
                 [path](bool written) {

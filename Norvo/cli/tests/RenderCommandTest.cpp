@@ -108,9 +108,15 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
 
     // Standard input, one named file.
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--theme", "ink", "-o", (dir / "mine.png").string()}, {},
-                   "## From stdin");
+                   "## From stdin\n\nWith **words**.");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "mine.png")).width, 1080u);
+    const auto mine = norvo::testing::readFile(dir / "mine.png");
+    EXPECT_EQ(norvo::testing::readPngHeader(mine).width, 1080u);
+    // The PNG says what the card says: its title and its plain text, uncompressed.
+    const std::string bytes(mine.begin(), mine.end());
+    using namespace std::string_view_literals;
+    EXPECT_NE(bytes.find("iTXtTitle\0\0\0\0\0From stdin"sv), std::string::npos);
+    EXPECT_NE(bytes.find("Description\0\0\0\0\0From stdin\n\nWith words."sv), std::string::npos);
 
     // A note of white space still makes its card, with a word about it.
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "blank.png").string()}, {}, " \n\t\n");

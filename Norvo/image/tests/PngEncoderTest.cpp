@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include <png.h>
 
@@ -80,4 +81,44 @@ TEST(Png, ExactSizeStretchAndAlpha) {
 
     EXPECT_FALSE(PngEncoder::encodeAt(image, 0, 10));
     EXPECT_FALSE(PngEncoder::encodeAt(image, 10, -1));
+}
+
+namespace {
+
+// The international text chunks of a PNG, read from its bytes: keyword -> UTF-8 text.
+std::map<std::string, std::string> internationalText(const std::vector<std::uint8_t>& png) {
+    std::map<std::string, std::string> out;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::size_t length = std::size_t(png[at]) << 24 | std::size_t(png[at + 1]) << 16 |
+                                   std::size_t(png[at + 2]) << 8 | png[at + 3];
+        const std::string type(png.begin() + long(at) + 4, png.begin() + long(at) + 8);
+        const std::string data(png.begin() + long(at) + 8, png.begin() + long(at + 8 + length));
+        if (type == "iTXt") {
+            // keyword \0 compression-flag compression-method language \0 translated-keyword \0 text
+            const std::size_t keyEnd = data.find('\0');
+            const std::size_t languageEnd = data.find('\0', keyEnd + 3);
+            const std::size_t translatedEnd = data.find('\0', languageEnd + 1);
+            EXPECT_EQ(data[keyEnd + 1], 0) << "compressed";
+            out[data.substr(0, keyEnd)] = data.substr(translatedEnd + 1);
+        }
+        at += 12 + length;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Png, CarriesTheNotesWordsAsUtf8Text) {
+    const CardImage image = filled(40, 30, 10, 20, 30, 255);
+    const std::string description = "Caf\u00e9 \xF0\x9F\x9A\x80\nSecond line";
+    const auto png = PngEncoder::encodeAt(image, 40, 30, {"Launch \u2014 day", description});
+    ASSERT_TRUE(png);
+    const auto text = internationalText(*png);
+    EXPECT_EQ(text.at("Title"), "Launch \u2014 day");
+    EXPECT_EQ(text.at("Description"), description);
+    int w = 0, h = 0;
+    EXPECT_FALSE(decodeRgba(*png, w, h).empty());  // still a PNG every reader takes
+    EXPECT_EQ(w, 40);
+    // No words, no chunks: the picture alone, as before.
+    EXPECT_TRUE(internationalText(*PngEncoder::encodeAt(image, 40, 30)).empty());
 }

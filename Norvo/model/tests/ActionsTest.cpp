@@ -98,9 +98,13 @@ TEST_F(Actions, ExportEdgeCases) {
 }
 
 TEST_F(Actions, CopyAndShare) {
+    // The card goes with what it says, as the note was when Copy was chosen.
+    model_.setMarkdown("# Launch *day*\n\n- [x] shipped `v2`");
     actions_.copyPNG();
-    renderer_->complete(last());
+    model_.setMarkdown("# Typed after the click");
+    renderer_->complete(last() - 1);
     EXPECT_EQ(services_.copied.size(), 1u);
+    EXPECT_EQ(services_.copiedTexts, std::vector<std::string>{"Launch day\n\nshipped v2"});
     EXPECT_EQ(model_.status(), "Copied \u2713 \u2014 paste it anywhere");
     actions_.copyPNG();
     renderer_->complete(last(), false);
@@ -116,6 +120,7 @@ TEST_F(Actions, CopyAndShare) {
     ASSERT_TRUE(sharedCount(1));
     EXPECT_EQ(services_.shared[0].first, std::vector<std::filesystem::path>{temp_.path() / "after-the-click-square.png"});
     EXPECT_EQ(services_.shared[0].second.handle, anchor.handle);
+    EXPECT_EQ(services_.sharedAltTexts[0], "After the click");
     EXPECT_EQ(model_.status(), "");  // success says nothing
     const auto firstSize = std::filesystem::file_size(services_.shared[0].first.at(0));
 

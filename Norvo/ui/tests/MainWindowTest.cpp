@@ -193,14 +193,29 @@ TEST_F(App, NotesOpenByArgumentAndMenuAndTheTitleNamesTheFile) {
     EXPECT_EQ(app_->mainWindow()->get_title(), "Norvo");
 }
 
-TEST_F(App, SharePopoverAlwaysOffersShowInFiles) {
+TEST_F(App, SharePopoverOffersTheAltTextAndShowInFiles) {
     SharePopover popover;
     const auto file = temp_->path() / "card-square.png";
     norvo::testing::writeFile(file, "png");
-    popover.showFor({file}, controls().shareButton());
+    popover.showFor({file}, "Launch day\n\nWe did it.", controls().shareButton());
     const auto entries = popover.entries();
-    ASSERT_FALSE(entries.empty());
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[entries.size() - 2], "Copy Alt Text");
     EXPECT_EQ(entries.back(), "Show in Files");
+
+    // Copy Alt Text puts the words on the clipboard, as another app reads them.
+    popover.activateEntry("Copy Alt Text");
+    std::optional<std::string> pasted;
+    gdk_clipboard_read_text_async(
+        popover.get_display()->get_clipboard()->gobj(), nullptr,
+        +[](GObject* clipboard, GAsyncResult* result, gpointer data) {
+            char* text = gdk_clipboard_read_text_finish(GDK_CLIPBOARD(clipboard), result, nullptr);
+            *static_cast<std::optional<std::string>*>(data) = text ? text : "";
+            g_free(text);
+        },
+        &pasted);
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return pasted.has_value(); }));
+    EXPECT_EQ(*pasted, "Launch day\n\nWe did it.");
     popover.popdown();
     popover.unparent();
 }

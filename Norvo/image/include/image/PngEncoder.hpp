@@ -5,14 +5,24 @@
 
 #include "image/CardImage.hpp"
 
+#include <string>
+
 namespace norvo::PngEncoder {
+
+// What a card says, carried in its PNG as international text (UTF-8, uncompressed): the
+// note's first line as the Title, its plain text as the Description. Empty: not written.
+struct Words {
+    std::string title;
+    std::string description;
+};
 
 // Lossless PNG of the image at its own size, tuned for speed: zlib level 3, no row
 // filters, RGB when every pixel is opaque and straight-alpha RGBA otherwise.
-std::optional<std::vector<std::uint8_t>> encode(const CardImage& image);
+std::optional<std::vector<std::uint8_t>> encode(const CardImage& image, const Words& words = {});
 
 // PNG bytes of exactly width x height pixels (the image is stretched when its size
 // differs), or nothing.
-std::optional<std::vector<std::uint8_t>> encodeAt(const CardImage& image, std::int64_t width, std::int64_t height);
+std::optional<std::vector<std::uint8_t>> encodeAt(const CardImage& image, std::int64_t width, std::int64_t height,
+                                                  const Words& words = {});
 
 }  // namespace norvo::PngEncoder

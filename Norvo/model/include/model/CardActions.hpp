@@ -3,6 +3,7 @@
 
 #include "model/CardDocument.hpp"
 #include "model/CardRenderer.hpp"
+#include "image/PngEncoder.hpp"
 #include "model/DesktopServices.hpp"
 #include "support/MainThread.hpp"
 
@@ -27,8 +28,13 @@ private:
     void renderCurrentCard(std::function<void(const Preset&, CardImagePtr)> then);
     // The current card, or with pages on, the current set.
     void renderCurrentSet(std::function<void(const Preset&, std::vector<CardImagePtr>)> then);
-    void exportSet(std::vector<CardImagePtr> set, const Preset& preset, const std::filesystem::path& chosen);
-    void writeSet(std::vector<CardImagePtr> set, const Preset& preset, std::vector<std::filesystem::path> files);
+    // How the cards of an export are written: at their preset's size, with the note's words.
+    struct Written {
+        Preset preset;
+        PngEncoder::Words words;
+    };
+    void exportSet(std::vector<CardImagePtr> set, const Written& as, const std::filesystem::path& chosen);
+    void writeSet(std::vector<CardImagePtr> set, const Written& as, std::vector<std::filesystem::path> files);
 
     CardDocument& document_;
     CardRenderer& renderer_;

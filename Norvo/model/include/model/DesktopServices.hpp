@@ -39,9 +39,12 @@ public:
     // note, by its extension); nothing when cancelled. The chosen path always ends in an extension (the
     // suggested one is added when it had none).
     virtual void chooseSaveFile(const std::string& suggestedName, SaveChoice done) = 0;
-    virtual void copyImage(const CardImagePtr& image) = 0;
+    // The card on the clipboard as an image, with what it says as plain text beside it.
+    virtual void copyCard(const CardImagePtr& image, const std::string& altText) = 0;
     // Offers the files (a card, or the cards and the PDF of a set) to other applications.
-    virtual void showSharePicker(const std::vector<std::filesystem::path>& files, Anchor anchor) = 0;
+    // `altText` is offered to copy beside them.
+    virtual void showSharePicker(const std::vector<std::filesystem::path>& files, const std::string& altText,
+                                 Anchor anchor) = 0;
     // A fresh folder only this user can read, for files handed to other applications
     // (empty when none could be made).
     virtual std::filesystem::path temporaryFolder() = 0;

@@ -17,9 +17,11 @@ namespace norvo {
 class SharePopover : public Gtk::Popover {
 public:
     SharePopover();
-    void showFor(const std::vector<std::filesystem::path>& files, Gtk::Widget& anchor);
-    // The entries as shown, for tests: application names, then "Show in Files".
+    void showFor(const std::vector<std::filesystem::path>& files, const std::string& altText, Gtk::Widget& anchor);
+    // The entries as shown, for tests: application names, then "Copy Alt Text" and "Show in Files".
     std::vector<std::string> entries() const;
+    // Clicks the entry with this title (tests).
+    void activateEntry(const std::string& title);
 
 private:
     void showInFiles();
@@ -36,9 +38,10 @@ public:
     void bringToFront() override;
     void chooseFileToOpen(OpenChoice done) override;
     void chooseSaveFile(const std::string& suggestedName, SaveChoice done) override;
-    void copyImage(const CardImagePtr& image) override;
+    void copyCard(const CardImagePtr& image, const std::string& altText) override;
     // The anchor is the widget the picker opens at.
-    void showSharePicker(const std::vector<std::filesystem::path>& files, Anchor anchor) override;
+    void showSharePicker(const std::vector<std::filesystem::path>& files, const std::string& altText,
+                         Anchor anchor) override;
     std::filesystem::path temporaryFolder() override;
     void showAlert(const Alert& alert, AlertAnswer answered) override;
     SharePopover* sharePopover() { return popover_.get(); }
