@@ -14,6 +14,7 @@
 
 #include "cli/RenderCommand.hpp"
 #include "model/AppInfo.hpp"
+#include "model/Drafts.hpp"
 #include "norvo/SelfTestConfig.hpp"
 #include "ui/EngineCardRenderer.hpp"
 #include "model/UpdateController.hpp"
@@ -60,13 +61,16 @@ int main(int argc, char** argv) {
     g_set_prgname(NORVO_APP_ID);
     // The one place the concrete parts are chosen: the web engine, GTK's desktop services
     // (the application's default) and the real update source.
-    // One Norvo a session takes the notes opened with it; a self-test runs on its own.
+    // One Norvo a session takes the notes opened with it and keeps a draft; a self-test runs
+    // on its own and keeps nothing.
+    const bool selfTest = norvo::SelfTestConfig::requested(std::getenv("NORVO_SELFTEST"));
     auto app = norvo::NorvoApplication::create({
         [] { return std::make_unique<norvo::EngineCardRenderer>(); },
         {},
         norvo::UpdateController::Source::forThisApp(),
         norvo::AppInfo::version(),
-        !norvo::SelfTestConfig::requested(std::getenv("NORVO_SELFTEST")),
+        !selfTest,
+        selfTest ? std::filesystem::path() : norvo::Drafts::defaultFile(),
     });
     // Norvo takes no command-line options of its own beyond the ones above: what is left
     // are files to open.

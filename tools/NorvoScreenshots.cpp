@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     // No update prompt in the pictures: the check goes nowhere.
     UpdateController::Source updates = UpdateController::Source::forThisApp("https://127.0.0.1:1/norvo/latest.json");
     auto app = NorvoApplication::create(
-        {[] { return std::make_unique<EngineCardRenderer>(); }, {}, updates, AppInfo::version()});
+        {[] { return std::make_unique<EngineCardRenderer>(); }, {}, updates, AppInfo::version(), false, {}});
     app->signal_activate().connect([&] {
         Glib::signal_idle().connect_once([&] {
             pump(2500);

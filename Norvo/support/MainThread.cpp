@@ -41,6 +41,11 @@ void BackgroundTasks::start(std::function<std::function<void()>()> job) {
     });
 }
 
+void BackgroundTasks::waitForAll() {
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+}
+
 void BackgroundTasks::finished(std::thread::id worker) {
     const auto it = std::find_if(workers_.begin(), workers_.end(),
                                  [worker](const std::thread& t) { return t.get_id() == worker; });

@@ -68,6 +68,7 @@ NorvoApplication::~NorvoApplication() {
     window_.reset();
     selfTest_.reset();
     updates_.reset();
+    drafts_.reset();
     noteFiles_.reset();
     actions_.reset();
     document_.reset();
@@ -95,7 +96,15 @@ void NorvoApplication::on_startup() {
     document_ = std::make_unique<CardDocument>(*renderer_);
     actions_ = std::make_unique<CardActions>(*document_, *renderer_, *services_);
     noteFiles_ = std::make_unique<NoteFiles>(*document_, *services_);
-    updates_ = std::make_unique<UpdateController>(parts_.updates, *services_, parts_.version, [this] { quit(); });
+    // A quit to install an update leaves the note for the next launch to restore.
+    updates_ = std::make_unique<UpdateController>(parts_.updates, *services_, parts_.version, [this] {
+        if (drafts_) drafts_->end(Drafts::Ending::Update);
+        quit();
+    });
+    if (!parts_.draftFile.empty()) {
+        drafts_ = std::make_unique<Drafts>(*document_, parts_.draftFile);
+        drafts_->restore();
+    }
     installActions();
     buildMenus();
     followDesktopStyle();
@@ -257,6 +266,11 @@ void NorvoApplication::on_open(const type_vec_files& files, const Glib::ustring&
         return;
     }
     noteFiles_->open(path);
+}
+
+void NorvoApplication::on_shutdown() {
+    if (drafts_) drafts_->end(Drafts::Ending::Quit);
+    Gtk::Application::on_shutdown();
 }
 
 void NorvoApplication::runSelfTest() {

@@ -36,7 +36,7 @@ protected:
                                              services_ = s.get();
                                              return s;
                                          },
-                                         source, AppInfo::version()});
+                                         source, AppInfo::version(), false, {}});
         app_->register_application();
         model_ = &app_->document();
         app_->activate();

@@ -64,6 +64,9 @@ public:
 
     // Workers still running (main thread).
     std::size_t running() const { return workers_.size(); }
+    // Waits until every worker has done its work (main thread). Their results still come in
+    // later iterations of the main loop.
+    void waitForAll();
 
 private:
     // `job` runs on a new worker and returns what the main thread does with its result.

@@ -8,6 +8,7 @@
 #include <gtkmm/application.h>
 
 #include "model/CardActions.hpp"
+#include "model/Drafts.hpp"
 #include "model/NoteFiles.hpp"
 #include "model/CardDocument.hpp"
 #include "model/CardRenderer.hpp"
@@ -35,6 +36,8 @@ public:
         std::string version;
         // One Norvo per session: `norvo FILE.md` hands the file to the running window.
         bool unique = false;
+        // Where the note is kept between sessions; empty: not kept (a self-test, tests).
+        std::filesystem::path draftFile;
     };
 
     static Glib::RefPtr<NorvoApplication> create(Parts parts);
@@ -57,6 +60,7 @@ protected:
     void on_startup() override;
     void on_activate() override;
     void on_open(const type_vec_files& files, const Glib::ustring& hint) override;
+    void on_shutdown() override;
 
 private:
     void installActions();
@@ -75,6 +79,7 @@ private:
     std::unique_ptr<CardDocument> document_;
     std::unique_ptr<CardActions> actions_;
     std::unique_ptr<NoteFiles> noteFiles_;
+    std::unique_ptr<Drafts> drafts_;
     std::unique_ptr<UpdateController> updates_;
     std::unique_ptr<SelfTestRun> selfTest_;
     std::unique_ptr<MainWindow> window_;
