@@ -204,7 +204,8 @@ class EncoderThread {
 public:
     static constexpr std::size_t kMaxBacklog = 3;
 
-    EncoderThread(bool report, std::function<void()> onDone) : report_(report), onDone_(std::move(onDone)) {
+    EncoderThread(bool report, CardFormats::Format format, std::function<void()> onDone)
+        : report_(report), format_(format), onDone_(std::move(onDone)) {
         worker_ = std::thread([this] { loop(); });
     }
     ~EncoderThread() { finish(); }
@@ -263,7 +264,8 @@ private:
     }
 
     void write(CardTask& task) {
-        const auto png = PngEncoder::encodeAt(*task.card.image, task.preset.width, task.preset.height, task.words);
+        const auto png =
+            CardFormats::encodeAt(*task.card.image, task.preset.width, task.preset.height, format_, task.words);
         const std::error_code error =
             png ? writeFileAtomically(task.path, *png) : std::make_error_code(std::errc::not_enough_memory);
         if (error) return failed(task.path, error);
@@ -287,7 +289,8 @@ private:
         };
         if (set.pngs) {
             const auto file = pagePath(set.path, task.page, task.pages);
-            const auto png = PngEncoder::encodeAt(*task.card.image, set.preset.width, set.preset.height, set.words);
+            const auto png =
+                CardFormats::encodeAt(*task.card.image, set.preset.width, set.preset.height, format_, set.words);
             const std::error_code error =
                 png ? writeFileAtomically(file, *png) : std::make_error_code(std::errc::not_enough_memory);
             if (error) return fail(file, error);
@@ -355,6 +358,7 @@ private:
     }
 
     bool report_;
+    CardFormats::Format format_;
     std::function<void()> onDone_;
     std::mutex mutex_;
     std::condition_variable wake_, room_;
@@ -454,14 +458,18 @@ int run(int argc, char** argv) {
     // name is claimed for all of its cards.
     OutputNames names;
     std::vector<std::filesystem::path> paths;
+    const std::string extension = CardFormats::extension(options.format);
     const bool sets = options.pages || options.pdf;
     for (const CardJob& card : cards) {
         if (options.outputFile)
             paths.push_back(names.claim(*options.outputFile));
         else if (sets)
-            paths.push_back(names.claimSet(options.outputFolder, Card::slug(card.note->markdown, "card"), card.preset.id));
+            paths.push_back(names.claimSet(options.outputFolder, Card::slug(card.note->markdown, "card"), card.preset.id,
+                                           extension));
         else
-            paths.push_back(names.claim(options.outputFolder / Card::fileName(card.note->markdown, card.preset.id)));
+            paths.push_back(names.claim(options.outputFolder / std::filesystem::path(Card::fileName(
+                                                                    card.note->markdown, card.preset.id))
+                                                                   .replace_extension(extension)));
     }
 
     // Two pages render side by side (each has a web process of its own) while the
@@ -484,7 +492,7 @@ int run(int argc, char** argv) {
         if (finished == cards.size()) loop->quit();
     };
     std::function<void()> renderNext;
-    EncoderThread encoder(options.report, [&] {
+    EncoderThread encoder(options.report, options.format, [&] {
         cardDone();
         renderNext();
     });

@@ -28,6 +28,8 @@ With no FILE, or when FILE is -, read standard input.
                    most 20): <slug>-<size>-1.png, -2.png, ... (one card keeps the
                    plain name); --report then gives one line per card, with
                    "page" and "pages"
+  --format F       png (default), jpeg (quality 92) or webp (lossless); the
+                   files are named .png, .jpg or .webp
   --pdf            write the set as one PDF, <slug>-<size>.pdf, a page per card
                    (with --pages, the PNG files too); --report gives it a line
                    {"pdf", "pages"}
@@ -67,7 +69,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.pages = true;
         } else if (a == "--pdf") {
             o.pdf = true;
-        } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "-o" || a == "-d") {
+        } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" || a == "-o" ||
+                   a == "-d") {
             const auto v = value();
             if (!v) return RenderUsageError{"option " + a + " needs a value"};
             if (a == "--theme") {
@@ -93,6 +96,10 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
                 if (!x || !std::isfinite(*x) || *x < 0.5 || *x > 3.0)
                     return RenderUsageError{"scale '" + *v + "' is not a number from 0.5 to 3"};
                 o.scale = *x;
+            } else if (a == "--format") {
+                const auto format = CardFormats::byName(*v);
+                if (!format) return RenderUsageError{"unknown format '" + *v + "' (png, jpeg or webp)"};
+                o.format = *format;
             } else if (a == "-o") {
                 o.outputFile = *v;
             } else {
@@ -148,10 +155,10 @@ std::filesystem::path OutputNames::claim(const std::filesystem::path& wanted) {
 }
 
 std::filesystem::path OutputNames::claimSet(const std::filesystem::path& folder, const std::string& slug,
-                                            const std::string& sizeID) {
+                                            const std::string& sizeID, const std::string& extension) {
     auto named = [&](int n) {
         const std::string counter = n > 1 ? "-" + std::to_string(n) : "";
-        return (folder / Card::fitName(slug, counter + "-" + sizeID + ".png")).lexically_normal();
+        return (folder / Card::fitName(slug, counter + "-" + sizeID + extension)).lexically_normal();
     };
     std::filesystem::path candidate = named(1);
     for (int n = 2; taken_.count(candidate); ++n) candidate = named(n);

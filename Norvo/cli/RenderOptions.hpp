@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "image/CardFormats.hpp"
 #include "norvo/Presets.hpp"
 
 namespace norvo {
@@ -23,6 +24,7 @@ struct RenderOptions {
     bool report = false;  // one JSON line per card on stdout, with its layout figures
     bool pages = false;   // a long note becomes a set of cards: <slug>-<size>-1.png ...
     bool pdf = false;     // one PDF per note and size, a page per card
+    CardFormats::Format format = CardFormats::Format::Png;  // of the card files
     bool help = false;
 };
 
@@ -48,7 +50,7 @@ public:
     // "<slug>-<size>-1.png" and on: a second set of the same slug and size becomes
     // "<slug>-2-<size>.png", so that no card of one set can take the name of another's.
     std::filesystem::path claimSet(const std::filesystem::path& folder, const std::string& slug,
-                                   const std::string& sizeID);
+                                   const std::string& sizeID, const std::string& extension = ".png");
 
 private:
     std::set<std::filesystem::path> taken_;

@@ -10,6 +10,7 @@
 #include "norvo/AltText.hpp"
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
+#include "image/CardFormats.hpp"
 #include "image/PngEncoder.hpp"
 
 namespace norvo {
@@ -22,10 +23,12 @@ const char* copied() { return _("Copied \u2713 \u2014 paste it anywhere"); }
 const char* shareFailed() { return _("Share failed"); }
 
 // The PNG of a rendered card at exactly its preset's size; nothing without an image.
-std::optional<std::vector<std::uint8_t>> exactPng(const CardImagePtr& image, const Preset& preset,
-                                                  const PngEncoder::Words& words) {
+// The picture of a rendered card at exactly its preset's size, in the format its file name
+// says (PNG unless .jpg, .jpeg or .webp); nothing without an image.
+std::optional<std::vector<std::uint8_t>> exactPicture(const CardImagePtr& image, const Preset& preset,
+                                                      const std::filesystem::path& file, const PngEncoder::Words& words) {
     if (!image) return std::nullopt;
-    return PngEncoder::encodeAt(*image, preset.width, preset.height, words);
+    return CardFormats::encodeAt(*image, preset.width, preset.height, CardFormats::byExtension(file.string()), words);
 }
 
 // What the note says, for its PNGs.
@@ -84,7 +87,7 @@ std::vector<std::filesystem::path> setFiles(const std::filesystem::path& chosen,
 std::error_code writeCards(const std::vector<CardImagePtr>& cards, const Preset& preset,
                            const std::vector<std::filesystem::path>& files, const PngEncoder::Words& words) {
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const auto png = exactPng(cards[i], preset, words);
+        const auto png = exactPicture(cards[i], preset, files[i], words);
         const std::error_code error =
             png ? writeFileAtomically(files[i], *png) : std::make_error_code(std::errc::not_enough_memory);
         if (!error) continue;

@@ -213,19 +213,30 @@ void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr
     chooser_ = Gtk::FileChooserNative::create(note ? _("Save Note As") : pdf ? _("Export PDF") : _("Export PNG"), *parent,
                                               Gtk::FileChooser::Action::SAVE, note ? _("_Save") : _("_Export"),
                                               _("_Cancel"));
+    // A card may be saved as PNG, JPEG or WebP: the file type chosen in the dialog sets the
+    // extension of a name that still has the suggested ".png".
+    std::vector<std::pair<Glib::RefPtr<Gtk::FileFilter>, std::string>> types;
+    auto addType = [&](const Glib::ustring& label, const char* mime, std::initializer_list<const char*> suffixes) {
+        auto filter = Gtk::FileFilter::create();
+        filter->set_name(label);
+        filter->add_mime_type(mime);
+        for (const char* s : suffixes) filter->add_suffix(s);
+        chooser_->add_filter(filter);
+        types.emplace_back(filter, std::string(".") + *suffixes.begin());
+    };
     if (note) {
         chooser_->add_filter(markdownFilter());
+    } else if (pdf) {
+        addType(_("PDF document"), "application/pdf", {"pdf"});
     } else {
-        auto filter = Gtk::FileFilter::create();
-        filter->set_name(pdf ? _("PDF document") : _("PNG image"));
-        filter->add_mime_type(pdf ? "application/pdf" : "image/png");
-        filter->add_suffix(pdf ? "pdf" : "png");
-        chooser_->add_filter(filter);
+        addType(_("PNG image"), "image/png", {"png"});
+        addType(_("JPEG image"), "image/jpeg", {"jpg", "jpeg"});
+        addType(_("WebP image"), "image/webp", {"webp"});
     }
     chooser_->set_modal(true);
     if (folder) chooser_->set_current_folder(folder);
     chooser_->set_current_name(name);
-    chooser_->signal_response().connect([this, done = std::move(done), extension](int response) {
+    chooser_->signal_response().connect([this, done = std::move(done), extension, types](int response) {
         auto chooser = chooser_;  // keep it alive through this handler
         chooser_.reset();
         const auto file = chooser->get_file();
@@ -234,8 +245,18 @@ void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr
             return;
         }
         std::filesystem::path path = file->get_path();
+        std::string wanted = extension.empty() ? std::string(".png") : extension;
+        for (const auto& [filter, suffix] : types)
+            if (filter == chooser->get_filter()) wanted = suffix;
+        if (path.extension() == ".png" && wanted != ".png") {
+            path.replace_extension(wanted);
+            if (std::filesystem::exists(path)) {
+                openChooser(path.filename().string(), file->get_parent(), done);
+                return;
+            }
+        }
         if (!path.has_extension()) {
-            path += extension.empty() ? std::string(".png") : extension;
+            path += wanted;
             // The dialog only confirmed replacing the name as typed; ask again for this one.
             if (std::filesystem::exists(path)) {
                 openChooser(path.filename().string(), file->get_parent(), done);

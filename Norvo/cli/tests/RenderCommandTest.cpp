@@ -124,6 +124,18 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
     EXPECT_NE(r.err.find("standard input: empty note"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::exists(dir / "blank.png"));
 
+    // Other formats: named by their extension, each a picture of its kind.
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--format", "jpeg", "--size", "landscape", "-d", out.string(),
+                    (dir / "one.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const auto jpeg = norvo::testing::readFile(out / "hello-world-landscape.jpg");
+    ASSERT_GE(jpeg.size(), 3u);
+    EXPECT_EQ(jpeg[0], 0xFF);
+    EXPECT_EQ(jpeg[1], 0xD8);
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--format", "gif"});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_NE(r.err.find("unknown format 'gif' (png, jpeg or webp)"), std::string::npos) << r.err;
+
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--size", "huge"});
     EXPECT_EQ(r.exitStatus, 2);
     EXPECT_NE(r.err.find("unknown size 'huge'"), std::string::npos);

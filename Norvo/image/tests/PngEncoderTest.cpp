@@ -4,8 +4,12 @@
 #include <map>
 
 #include <png.h>
+#include <cstdio>
+#include <jpeglib.h>
+#include <webp/decode.h>
 
 #include "TestSupport.hpp"
+#include "image/CardFormats.hpp"
 #include "image/PngEncoder.hpp"
 
 using namespace norvo;
@@ -121,4 +125,58 @@ TEST(Png, CarriesTheNotesWordsAsUtf8Text) {
     EXPECT_EQ(w, 40);
     // No words, no chunks: the picture alone, as before.
     EXPECT_TRUE(internationalText(*PngEncoder::encodeAt(image, 40, 30)).empty());
+}
+
+TEST(CardFormats, JpegAndWebPAreExactSizeWithTheWordsAsXmp) {
+    CardImage image = filled(64, 48, 200, 120, 40, 255);  // B, G, R
+    const PngEncoder::Words words{"Launch <day> & more", "Caf\u00e9 \xF0\x9F\x9A\x80"};
+    using CardFormats::Format;
+    for (const Format format : {Format::Jpeg, Format::WebP}) {
+        const auto bytes = CardFormats::encodeAt(image, 64, 48, format, words);
+        ASSERT_TRUE(bytes);
+        const std::string text(bytes->begin(), bytes->end());
+        EXPECT_NE(text.find("<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">Launch &lt;day&gt; &amp; more"),
+                  std::string::npos);
+        EXPECT_NE(text.find("Caf\u00e9 \xF0\x9F\x9A\x80</rdf:li>"), std::string::npos);
+        int w = 0, h = 0;
+        std::vector<std::uint8_t> rgb;
+        if (format == Format::WebP) {
+            EXPECT_EQ(text.substr(0, 4), "RIFF");
+            std::uint8_t* decoded = WebPDecodeRGB(bytes->data(), bytes->size(), &w, &h);
+            ASSERT_TRUE(decoded);
+            rgb.assign(decoded, decoded + std::size_t(w) * std::size_t(h) * 3);
+            WebPFree(decoded);
+            EXPECT_EQ(rgb[0], 40);  // lossless
+            EXPECT_EQ(rgb[1], 120);
+            EXPECT_EQ(rgb[2], 200);
+        } else {
+            EXPECT_EQ(text.substr(0, 2), "\xFF\xD8");
+            jpeg_decompress_struct jpeg{};
+            jpeg_error_mgr errors{};
+            jpeg.err = jpeg_std_error(&errors);
+            jpeg_create_decompress(&jpeg);
+            jpeg_mem_src(&jpeg, bytes->data(), static_cast<unsigned long>(bytes->size()));
+            ASSERT_EQ(jpeg_read_header(&jpeg, TRUE), JPEG_HEADER_OK);
+            EXPECT_EQ(jpeg.comp_info[1].h_samp_factor * jpeg.comp_info[0].h_samp_factor, 1);  // 4:4:4
+            jpeg_start_decompress(&jpeg);
+            w = int(jpeg.output_width);
+            h = int(jpeg.output_height);
+            rgb.resize(std::size_t(w) * 3);
+            JSAMPROW row = rgb.data();
+            jpeg_read_scanlines(&jpeg, &row, 1);
+            jpeg_abort_decompress(&jpeg);
+            jpeg_destroy_decompress(&jpeg);
+            EXPECT_NEAR(rgb[0], 40, 3);  // quality 92
+            EXPECT_NEAR(rgb[1], 120, 3);
+            EXPECT_NEAR(rgb[2], 200, 3);
+        }
+        EXPECT_EQ(w, 64);
+        EXPECT_EQ(h, 48);
+        // The asked-for size, whatever the drawn one.
+        EXPECT_TRUE(CardFormats::encodeAt(image, 128, 96, format));
+    }
+    EXPECT_EQ(CardFormats::byExtension("Card.JPEG"), Format::Jpeg);
+    EXPECT_EQ(CardFormats::byExtension("card.webp"), Format::WebP);
+    EXPECT_EQ(CardFormats::byExtension("card"), Format::Png);
+    EXPECT_FALSE(CardFormats::byName("gif"));
 }

@@ -97,6 +97,21 @@ TEST_F(Actions, ExportEdgeCases) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp_.path()), {}), 2);  // no leftovers
 }
 
+// The file type chosen in the save dialog is the format written: JPEG and WebP beside PNG.
+TEST_F(Actions, ExportWritesTheFormatItsNameSays) {
+    model_.setMarkdown("# Formats");
+    for (const auto& [name, magic] : {std::pair<std::string, std::string>{"card.jpg", "\xFF\xD8\xFF"},
+                                     {"card.webp", "RIFF"},
+                                     {"card.png", "\x89PNG"}}) {
+        actions_.exportPNG();
+        renderer_->complete(last());
+        services_.answerSave(temp_.path() / name);
+        ASSERT_TRUE(statusBecomes("Saved \u2713 " + name)) << model_.status();
+        const auto bytes = file(temp_.path() / name);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + long(magic.size())), magic) << name;
+    }
+}
+
 TEST_F(Actions, CopyAndShare) {
     // The card goes with what it says, as the note was when Copy was chosen.
     model_.setMarkdown("# Launch *day*\n\n- [x] shipped `v2`");
