@@ -3,6 +3,9 @@
 #include "support/StartupTimeline.hpp"
 #include "cli/RenderCommand.hpp"
 
+#include <giomm/file.h>
+#include <giomm/filemonitor.h>
+#include <glibmm/main.h>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -373,6 +376,33 @@ private:
 
 }  // namespace
 
+// Whether a note read from `label` can be rendered; if not, says why on stderr. An empty
+// note can: it makes its (empty) card, and the warning says it was not a mistake of ours.
+bool readable(const std::string& label, const NoteFileRead& read) {
+    switch (read.problem) {
+    case NoteFileRead::Problem::None:
+        if (read.text.find_first_not_of(" \t\r\n\f\v") == std::string::npos)
+            std::fprintf(stderr, "norvo render: %s: empty note\n", label.c_str());
+        return true;
+    case NoteFileRead::Problem::System:
+        std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), reason(read.error).c_str());
+        break;
+    case NoteFileRead::Problem::Folder:
+        std::fprintf(stderr, "norvo render: %s: is a folder\n", label.c_str());
+        break;
+    case NoteFileRead::Problem::TooLong:
+        std::fprintf(stderr, "norvo render: %s: too long to render (over 1 MiB)\n", label.c_str());
+        break;
+    case NoteFileRead::Problem::NulByte:
+        std::fprintf(stderr, "norvo render: %s contains a NUL byte at offset %zu\n", label.c_str(), read.nulOffset);
+        break;
+    case NoteFileRead::Problem::NotUtf8:
+        std::fprintf(stderr, "norvo render: %s is not UTF-8 text\n", label.c_str());
+        break;
+    }
+    return false;
+}
+
 int run(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     auto parsed = parseRenderOptions(args);
@@ -408,28 +438,9 @@ int run(int argc, char** argv) {
         } else {
             read = readNoteFile(input, Card::kMaxMarkdownBytes);
         }
-        switch (read.problem) {
-        case NoteFileRead::Problem::None:
-            // An empty note still makes its (empty) card; the warning says it was not a mistake of ours.
-            if (read.text.find_first_not_of(" \t\r\n\f\v") == std::string::npos)
-                std::fprintf(stderr, "norvo render: %s: empty note\n", label.c_str());
+        if (readable(label, read)) {
             notes.push_back(Note{label, std::move(read.text)});
             continue;
-        case NoteFileRead::Problem::System:
-            std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), reason(read.error).c_str());
-            break;
-        case NoteFileRead::Problem::Folder:
-            std::fprintf(stderr, "norvo render: %s: is a folder\n", label.c_str());
-            break;
-        case NoteFileRead::Problem::TooLong:
-            std::fprintf(stderr, "norvo render: %s: too long to render (over 1 MiB)\n", label.c_str());
-            break;
-        case NoteFileRead::Problem::NulByte:
-            std::fprintf(stderr, "norvo render: %s contains a NUL byte at offset %zu\n", label.c_str(), read.nulOffset);
-            break;
-        case NoteFileRead::Problem::NotUtf8:
-            std::fprintf(stderr, "norvo render: %s is not UTF-8 text\n", label.c_str());
-            break;
         }
         ++failures;
     }
@@ -484,12 +495,12 @@ int run(int argc, char** argv) {
     std::size_t next = 0, finished = 0;
     int interrupted = 0;  // the signal that stopped the run
     // On a terminal, a batch shows how far it is, on one line that is rewritten.
-    const bool progress = cards.size() > 1 && isatty(STDERR_FILENO);
+    const bool progress = cards.size() > 1 && isatty(STDERR_FILENO) && !options.watch;
     auto cardDone = [&] {
         ++finished;
         if (progress) std::fprintf(stderr, "\r\033[K%zu/%zu cards%s", finished, cards.size(),
                                    finished == cards.size() ? "\n" : "");
-        if (finished == cards.size()) loop->quit();
+        if (finished == cards.size() && !options.watch) loop->quit();
     };
     std::function<void()> renderNext;
     EncoderThread encoder(options.report, options.format, [&] {
@@ -557,6 +568,55 @@ int run(int argc, char** argv) {
         }
     };
 
+    // --watch: a note's cards are drawn again, under the same names, once its file has been
+    // saved and then left alone for 0.1 s (an editor's save is often several writes, or a new
+    // file renamed over the old one).
+    struct Watched {
+        std::size_t note = 0;
+        Glib::RefPtr<Gio::FileMonitor> monitor;
+        sigc::connection settle;
+    };
+    std::vector<std::unique_ptr<Watched>> watched;
+    auto renderAgain = [&](std::size_t k) {
+        Note& note = notes[k];
+        const NoteFileRead read = readNoteFile(note.label, Card::kMaxMarkdownBytes);
+        if (!readable(note.label, read)) return;
+        note.markdown = read.text;
+        const std::size_t sizes = options.presets.size();
+        for (std::size_t p = 0; p < sizes; ++p) {
+            cards.push_back(CardJob{&note, options.presets[p]});
+            const std::filesystem::path path = paths[k * sizes + p];
+            paths.push_back(path);
+        }
+        renderNext();
+    };
+    if (options.watch) {
+        for (std::size_t k = 0; k < notes.size(); ++k) {
+            auto w = std::make_unique<Watched>();
+            w->note = k;
+            try {
+                w->monitor = Gio::File::create_for_path(notes[k].label)->monitor_file(Gio::FileMonitorFlags::WATCH_MOVES);
+            } catch (const Glib::Error& e) {
+                std::fprintf(stderr, "norvo render: cannot watch %s: %s\n", notes[k].label.c_str(), e.what());
+                continue;
+            }
+            Watched* raw = w.get();
+            w->monitor->signal_changed().connect(
+                [&, raw](const Glib::RefPtr<Gio::File>&, const Glib::RefPtr<Gio::File>&, Gio::FileMonitor::Event event) {
+                    using Event = Gio::FileMonitor::Event;
+                    if (event == Event::DELETED || event == Event::MOVED_OUT || event == Event::ATTRIBUTE_CHANGED) return;
+                    raw->settle.disconnect();
+                    raw->settle = Glib::signal_timeout().connect(
+                        [&, raw] {
+                            renderAgain(raw->note);
+                            return false;
+                        },
+                        100);
+                });
+            watched.push_back(std::move(w));
+        }
+    }
+
     // SIGINT and SIGTERM stop the run between files: the file being written is finished,
     // nothing else is started, and the exit status says which signal it was.
     struct Stop {
@@ -588,8 +648,10 @@ int run(int argc, char** argv) {
         for (const auto& out : outputs)
             if (!out->ended) out->rollBack();
         std::fprintf(stderr, "%snorvo render: %s; %d %s written, each named above\n", progress ? "\n" : "",
-                     interrupted == SIGINT ? "interrupted" : "terminated", encoder.filesWritten(),
-                     encoder.filesWritten() == 1 ? "file" : "files");
+                     interrupted == SIGINT ? (options.watch ? "stopped watching" : "interrupted") : "terminated",
+                     encoder.filesWritten(), encoder.filesWritten() == 1 ? "file" : "files");
+        // Ctrl+C is how a watch ends.
+        if (options.watch && interrupted == SIGINT) return 0;
         return 128 + interrupted;
     }
     failures += encoder.failures();

@@ -33,6 +33,10 @@ With no FILE, or when FILE is -, read standard input.
   --pdf            write the set as one PDF, <slug>-<size>.pdf, a page per card
                    (with --pages, the PNG files too); --report gives it a line
                    {"pdf", "pages"}
+  --watch          after rendering, render a note's cards again each time its
+                   file is saved (saves within 0.1 s count once), one line per
+                   card written, until Ctrl+C (exit 0); a note that cannot be
+                   read says why and is rendered again once it can
   -o FILE          write the one card to FILE
   -d DIR           write cards into DIR (default: the current folder), named
                    after the note's first line: <slug>-<size>.png
@@ -69,6 +73,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.pages = true;
         } else if (a == "--pdf") {
             o.pdf = true;
+        } else if (a == "--watch") {
+            o.watch = true;
         } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" || a == "-o" ||
                    a == "-d") {
             const auto v = value();
@@ -114,6 +120,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
     if (o.inputs.empty()) o.inputs.push_back("-");
     if (std::count(o.inputs.begin(), o.inputs.end(), "-") > 1)
         return RenderUsageError{"standard input (-) can be read only once"};
+    if (o.watch && std::count(o.inputs.begin(), o.inputs.end(), "-") > 0)
+        return RenderUsageError{"--watch needs note files, not standard input"};
     if (o.outputFile) {
         const std::string name = o.outputFile->string();
         if (name.empty()) return RenderUsageError{"-o needs a file name"};

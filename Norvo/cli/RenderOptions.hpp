@@ -25,6 +25,7 @@ struct RenderOptions {
     bool pages = false;   // a long note becomes a set of cards: <slug>-<size>-1.png ...
     bool pdf = false;     // one PDF per note and size, a page per card
     CardFormats::Format format = CardFormats::Format::Png;  // of the card files
+    bool watch = false;   // render again whenever a note's file is saved, until stopped
     bool help = false;
 };
 

@@ -168,6 +168,49 @@ TEST(RenderCommand, ATimelineMarksEveryPhaseOfAStartInOrder) {
     EXPECT_EQ(phases, expected);
 }
 
+// --watch: each save renders the note's cards again under the same names; a save that
+// cannot be read says why, and the next good one renders; Ctrl+C ends it with status 0.
+TEST(RenderCommand, WatchRendersEverySaveAndRecoversFromABadOne) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    const auto note = dir / "note.md";
+    norvo::testing::writeFile(note, "# Watched\n\nFirst.");
+    const auto out = dir / "out.txt", err = dir / "err.txt";
+    norvo::testing::ChildProcess watch({NORVO_TEST_EXECUTABLE, "render", "--watch", "--report", "-d", (dir / "cards").string(),
+                                        note.string()},
+                                       out, err);
+    auto lines = [&] {
+        const auto bytes = norvo::testing::readFile(out);
+        return std::count(bytes.begin(), bytes.end(), '\n');
+    };
+    auto errors = [&] {
+        const auto bytes = norvo::testing::readFile(err);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const auto card = dir / "cards" / "watched-square.png";
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 1; }, std::chrono::seconds(20))) << errors();
+    const auto first = norvo::testing::readFile(card);
+
+    // A save the way editors make them: a new file renamed over the note.
+    norvo::testing::writeFile(dir / "note.md.tmp", "# A new title\n\nSecond, longer than the first one.");
+    std::filesystem::rename(dir / "note.md.tmp", note);
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 2; }, std::chrono::seconds(20))) << errors();
+    EXPECT_NE(norvo::testing::readFile(card), first);  // same name, new card
+    norvo::testing::writeFile(note, "# Watched\n\nThird.");
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 3; }, std::chrono::seconds(20))) << errors();
+
+    norvo::testing::writeFile(note, "caf\xe9");
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return errors().find("note.md is not UTF-8 text") != std::string::npos; },
+                                        std::chrono::seconds(20)));
+    norvo::testing::writeFile(note, "# Watched\n\nFixed.");
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 4; }, std::chrono::seconds(20))) << errors();
+    EXPECT_EQ(lines(), 4);  // the bad save rendered nothing
+
+    ::kill(watch.pid(), SIGINT);
+    EXPECT_EQ(watch.wait(), 0) << errors();
+    EXPECT_FALSE(std::filesystem::exists(dir / "cards" / "watched-square-2.png"));
+}
+
 TEST(RenderCommand, BadInputsAndTargetsGiveTheirErrorAndLeaveNothing) {
     norvo::testing::TempFolder tmp;
     const auto dir = tmp.path();
