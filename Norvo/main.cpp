@@ -39,6 +39,10 @@ int main(int argc, char** argv) {
         std::cout << "Norvo " << norvo::AppInfo::version() << "\n";
         return 0;
     }
+    if (argc == 3 && std::strcmp(argv[1], "--serve-clipboard") == 0) {
+        Gtk::init_gtkmm_internals();
+        return norvo::RenderCommand::serveClipboard(argv[2]);
+    }
     if (argc > 1 && std::strcmp(argv[1], "render") == 0) {
         Gtk::init_gtkmm_internals();
         const int status = norvo::RenderCommand::run(argc - 1, argv + 1);

@@ -1,4 +1,5 @@
 #include "norvo/AltText.hpp"
+#include "ClipboardServer.hpp"
 #include "support/NoteFile.hpp"
 #include "support/StartupTimeline.hpp"
 #include "cli/RenderCommand.hpp"
@@ -376,6 +377,33 @@ private:
 
 }  // namespace
 
+// --copy: the one card, drawn and handed to the clipboard server.
+int copyCard(const CardJob& card, const RenderOptions& options) {
+    RenderEngine engine;
+    CardImagePtr image;
+    bool done = false;
+    auto loop = Glib::MainLoop::create();
+    engine.render(CardRequest{card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
+                              options.scale},
+                  [&](CardImagePtr drawn) {
+                      image = std::move(drawn);
+                      done = true;
+                      loop->quit();
+                  });
+    if (!done) loop->run();
+    if (!image) {
+        std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
+        return 1;
+    }
+    std::optional<CardImage> scaled;
+    if (image->width() != card.preset.width || image->height() != card.preset.height)
+        scaled.emplace(image->scaledTo(int(card.preset.width), int(card.preset.height)));
+    if (!ClipboardServer::hand(scaled ? *scaled : *image, AltText::fromMarkdown(card.note->markdown))) return 1;
+    std::printf("clipboard  %lldx%lld\n", static_cast<long long>(card.preset.width),
+                static_cast<long long>(card.preset.height));
+    return 0;
+}
+
 // Whether a note read from `label` can be rendered; if not, says why on stderr. An empty
 // note can: it makes its (empty) card, and the warning says it was not a mistake of ours.
 bool readable(const std::string& label, const NoteFileRead& read) {
@@ -455,6 +483,8 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "norvo render: no display to render on; run it under xvfb-run -a, or use ./run render\n");
         return 1;
     }
+    if (options.copy) return copyCard(cards.front(), options);
+
     // Nothing is rendered for a folder that cannot take the cards; the message gives the reason.
     const std::filesystem::path folder =
         options.outputFile ? options.outputFile->parent_path() : options.outputFolder;
@@ -657,5 +687,7 @@ int run(int argc, char** argv) {
     failures += encoder.failures();
     return failures ? 1 : 0;
 }
+
+int serveClipboard(const char* folder) { return ClipboardServer::serve(folder); }
 
 }  // namespace norvo::RenderCommand

@@ -37,6 +37,9 @@ With no FILE, or when FILE is -, read standard input.
                    file is saved (saves within 0.1 s count once), one line per
                    card written, until Ctrl+C (exit 0); a note that cannot be
                    read says why and is rendered again once it can
+  --copy           put the one card on the clipboard, with the note's plain text
+                   beside it, instead of writing a file; it is served in the
+                   background until something else is copied or 10 minutes pass
   -o FILE          write the one card to FILE
   -d DIR           write cards into DIR (default: the current folder), named
                    after the note's first line: <slug>-<size>.png
@@ -75,6 +78,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.pdf = true;
         } else if (a == "--watch") {
             o.watch = true;
+        } else if (a == "--copy") {
+            o.copy = true;
         } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" || a == "-o" ||
                    a == "-d") {
             const auto v = value();
@@ -128,6 +133,11 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
         if (name.back() == '/') return RenderUsageError{"-o '" + name + "' names a folder; use -d"};
     }
     if (o.outputFile && sawFolder) return RenderUsageError{"use either -o or -d, not both"};
+    if (o.copy && (o.outputFile || sawFolder || o.pages || o.pdf || o.watch))
+        return RenderUsageError{"--copy puts one card on the clipboard: no -o, -d, --pages, --pdf or --watch"};
+    if (o.copy && o.inputs.size() * o.presets.size() != 1)
+        return RenderUsageError{"--copy takes one card, but this run makes " +
+                                std::to_string(o.inputs.size() * o.presets.size())};
     if (o.outputFile && o.inputs.size() * o.presets.size() != 1)
         return RenderUsageError{"-o names one file, but this run makes " +
                                 std::to_string(o.inputs.size() * o.presets.size()) + " cards; use -d"};

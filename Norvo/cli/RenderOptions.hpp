@@ -26,6 +26,7 @@ struct RenderOptions {
     bool pdf = false;     // one PDF per note and size, a page per card
     CardFormats::Format format = CardFormats::Format::Png;  // of the card files
     bool watch = false;   // render again whenever a note's file is saved, until stopped
+    bool copy = false;    // the one card to the clipboard instead of a file
     bool help = false;
 };
 

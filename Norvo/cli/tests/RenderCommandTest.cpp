@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <csignal>
+
+#include <gtk/gtk.h>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -209,6 +211,55 @@ TEST(RenderCommand, WatchRendersEverySaveAndRecoversFromABadOne) {
     ::kill(watch.pid(), SIGINT);
     EXPECT_EQ(watch.wait(), 0) << errors();
     EXPECT_FALSE(std::filesystem::exists(dir / "cards" / "watched-square-2.png"));
+}
+
+namespace {
+// Whether a clipboard server started by `norvo render --copy` is still running.
+bool clipboardServerRuns() {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const auto bytes = norvo::testing::readFile(entry.path() / "cmdline");
+        if (std::string(bytes.begin(), bytes.end()).find("--serve-clipboard") != std::string::npos) return true;
+    }
+    return false;
+}
+}  // namespace
+
+// --copy returns at once; another program then reads the card and its words from the
+// clipboard, and the server goes once something else is copied.
+TEST(RenderCommand, CopyLeavesTheCardAndItsWordsOnTheClipboard) {
+    ASSERT_TRUE(gtk_init_check());
+    const auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--copy", "--size", "portrait"}, {},
+                              "# Copied card\n\nWith **words**.");
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, "clipboard  1080x1350\n");
+
+    GdkClipboard* clipboard = gdk_display_get_clipboard(gdk_display_get_default());
+    struct Pasted {
+        GdkTexture* texture = nullptr;
+        std::optional<std::string> text;
+        bool textureRead = false;
+    } pasted;
+    gdk_clipboard_read_texture_async(clipboard, nullptr, +[](GObject* c, GAsyncResult* result, gpointer data) {
+        auto* p = static_cast<Pasted*>(data);
+        p->texture = gdk_clipboard_read_texture_finish(GDK_CLIPBOARD(c), result, nullptr);
+        p->textureRead = true;
+    }, &pasted);
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return pasted.textureRead; }));
+    ASSERT_TRUE(pasted.texture);
+    EXPECT_EQ(gdk_texture_get_width(pasted.texture), 1080);
+    EXPECT_EQ(gdk_texture_get_height(pasted.texture), 1350);
+    g_object_unref(pasted.texture);
+    gdk_clipboard_read_text_async(clipboard, nullptr, +[](GObject* c, GAsyncResult* result, gpointer data) {
+        char* text = gdk_clipboard_read_text_finish(GDK_CLIPBOARD(c), result, nullptr);
+        static_cast<Pasted*>(data)->text = text ? text : "";
+        g_free(text);
+    }, &pasted);
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return pasted.text.has_value(); }));
+    EXPECT_EQ(*pasted.text, "Copied card\n\nWith words.");
+
+    EXPECT_TRUE(clipboardServerRuns());
+    gdk_clipboard_set_text(clipboard, "something else");
+    EXPECT_TRUE(norvo::testing::runUntil([] { return !clipboardServerRuns(); }));
 }
 
 TEST(RenderCommand, BadInputsAndTargetsGiveTheirErrorAndLeaveNothing) {
