@@ -63,8 +63,7 @@ struct SetOutput {
     std::filesystem::path path;  // the cards get "-1", "-2", ... before the extension
     bool pngs = true;
     std::optional<std::filesystem::path> pdf;  // also one PDF of all the cards
-    std::string title;
-    PngEncoder::Words words;  // in every card's PNG
+    CardWords words;  // in every card's file and the PDF
 
     std::vector<std::filesystem::path> written;
     std::vector<std::string> lines;  // printed once the whole set is in place
@@ -306,7 +305,7 @@ private:
                 set.pdfFile = std::make_unique<AtomicFileWriter>(*set.pdf);
                 AtomicFileWriter* file = set.pdfFile.get();
                 set.pdfWriter = std::make_unique<PdfWriter>(
-                    [file](const std::uint8_t* data, std::size_t size) { return file->write(data, size); }, set.title);
+                    [file](const std::uint8_t* data, std::size_t size) { return file->write(data, size); }, set.words);
             }
             if (!set.pdfWriter->addPage(task.card.image)) {
                 const std::error_code error = set.pdfFile->error();
@@ -561,7 +560,6 @@ int run(int argc, char** argv) {
                 out->words = wordsOf(card.note->markdown);
                 if (options.pdf) {
                     out->pdf = std::filesystem::path(paths[i]).replace_extension(".pdf");
-                    out->title = Card::title(card.note->markdown);
                 }
                 outputs.push_back(out);
                 engines[e]->renderPages(

@@ -14,14 +14,14 @@ constexpr double kPointsPerPixel = 0.75;
 
 struct PdfWriter::State {
     Sink sink;
-    std::string title;
+    CardWords words;
     CairoSurfacePtr pdf;  // made with the first page, which gives the document its size
     bool failed = false;
 };
 
-PdfWriter::PdfWriter(Sink sink, const std::string& title) : state_(std::make_unique<State>()) {
+PdfWriter::PdfWriter(Sink sink, const CardWords& words) : state_(std::make_unique<State>()) {
     state_->sink = std::move(sink);
-    state_->title = title;
+    state_->words = words;
 }
 
 PdfWriter::~PdfWriter() = default;
@@ -38,7 +38,10 @@ bool PdfWriter::addPage(const CardImagePtr& cardPtr) {
         };
         s.pdf.reset(cairo_pdf_surface_create_for_stream(write, &s, card.width() * kPointsPerPixel,
                                                         card.height() * kPointsPerPixel));
-        if (!s.title.empty()) cairo_pdf_surface_set_metadata(s.pdf.get(), CAIRO_PDF_METADATA_TITLE, s.title.c_str());
+        if (!s.words.title.empty())
+            cairo_pdf_surface_set_metadata(s.pdf.get(), CAIRO_PDF_METADATA_TITLE, s.words.title.c_str());
+        if (!s.words.description.empty())
+            cairo_pdf_surface_set_metadata(s.pdf.get(), CAIRO_PDF_METADATA_SUBJECT, s.words.description.c_str());
         cairo_pdf_surface_set_metadata(s.pdf.get(), CAIRO_PDF_METADATA_CREATOR, "Norvo");
     }
     cairo_pdf_surface_set_size(s.pdf.get(), card.width() * kPointsPerPixel, card.height() * kPointsPerPixel);
@@ -73,13 +76,13 @@ bool PdfWriter::finish() {
 
 namespace PdfDocument {
 
-std::optional<std::vector<std::uint8_t>> encode(const std::vector<CardImagePtr>& cards, const std::string& title) {
+std::optional<std::vector<std::uint8_t>> encode(const std::vector<CardImagePtr>& cards, const CardWords& words) {
     if (cards.empty()) return std::nullopt;
     std::vector<std::uint8_t> bytes;
     PdfWriter writer([&bytes](const std::uint8_t* data, std::size_t size) {
         bytes.insert(bytes.end(), data, data + size);
         return true;
-    }, title);
+    }, words);
     for (const CardImagePtr& card : cards)
         if (!writer.addPage(card)) return std::nullopt;
     if (!writer.finish()) return std::nullopt;

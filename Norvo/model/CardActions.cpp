@@ -102,9 +102,9 @@ std::error_code writeCards(const std::vector<CardImagePtr>& cards, const Preset&
 }
 
 // Worker thread: the cards as one PDF, written to `file`.
-std::error_code writePdf(const std::vector<CardImagePtr>& cards, const std::string& title,
+std::error_code writePdf(const std::vector<CardImagePtr>& cards, const CardWords& words,
                          const std::filesystem::path& file) {
-    const auto pdf = PdfDocument::encode(cards, title);
+    const auto pdf = PdfDocument::encode(cards, words);
     const std::error_code error = pdf ? writeFileAtomically(file, *pdf) : std::make_error_code(std::errc::io_error);
     if (error) g_warning("could not write %s: %s", file.c_str(), error.message().c_str());
     return error;
@@ -169,18 +169,18 @@ void CardActions::writeSet(std::vector<CardImagePtr> set, const Written& as, std
 void CardActions::exportPDF() {
     std::string name = Card::fileName(document_.markdown(), document_.preset().id);
     name = std::filesystem::path(name).replace_extension(".pdf").string();
-    const std::string title = Card::title(document_.markdown());
-    renderCurrentSet([this, name, title](const Preset&, std::vector<CardImagePtr> set) {
+    const CardWords words = wordsOf(document_.markdown());
+    renderCurrentSet([this, name, words](const Preset&, std::vector<CardImagePtr> set) {
         if (set.empty()) {
             document_.setStatus(exportFailed());
             return;
         }
         services_.bringToFront();
-        services_.chooseSaveFile(name, lifetime_.guard([this, title, set = std::move(set)](
+        services_.chooseSaveFile(name, lifetime_.guard([this, words, set = std::move(set)](
                                                            std::optional<std::filesystem::path> path) mutable {
             if (!path) return;
             background_.run<std::error_code>(
-                [set = std::move(set), title, file = *path] { return writePdf(set, title, file); },
+                [set = std::move(set), words, file = *path] { return writePdf(set, words, file); },
                 [this, file = *path](std::error_code error) {
                     document_.setStatus(error ? Glib::ustring(_("Couldn't save the PDF"))
                                               : Glib::ustring::compose(_("Saved \u2713 %1"), file.filename().string()));
@@ -217,10 +217,9 @@ void CardActions::sharePNG(DesktopServices::Anchor anchor) {
         const std::optional<std::filesystem::path> pdf =
             set.size() > 1 ? std::optional(std::filesystem::path(file).replace_extension(".pdf")) : std::nullopt;
         background_.run<std::error_code>(
-            [set = std::move(set), preset, files, pdf, title = Card::title(document_.markdown()),
-             words = wordsOf(document_.markdown())] {
+            [set = std::move(set), preset, files, pdf, words = wordsOf(document_.markdown())] {
                 std::error_code error = writeCards(set, preset, files, words);
-                if (!error && pdf) error = writePdf(set, title, *pdf);
+                if (!error && pdf) error = writePdf(set, words, *pdf);
                 return error;
             },
             [this, files, pdf, anchor, altText = AltText::fromMarkdown(document_.markdown())](std::error_code error) {

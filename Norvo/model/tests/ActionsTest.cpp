@@ -218,4 +218,6 @@ TEST_F(Actions, SetsOfPagesExportCopyAndBecomeOnePdf) {
     ASSERT_TRUE(statusBecomes("Saved \u2713 set.pdf")) << model_.status();
     EXPECT_EQ(norvo::testing::pdfInfo(temp_.path() / "set.pdf", "Pages"), "3");
     EXPECT_EQ(norvo::testing::pdfInfo(temp_.path() / "set.pdf", "Title"), "Set");
+    // Its subject is the note's plain text (pdfinfo shows the first of its lines).
+    EXPECT_EQ(norvo::testing::pdfInfo(temp_.path() / "set.pdf", "Subject"), "Set");
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/CardImage.hpp"
+#include "image/CardWords.hpp"
 
 namespace norvo {
 
@@ -15,7 +16,8 @@ namespace norvo {
 class PdfWriter {
 public:
     using Sink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
-    PdfWriter(Sink sink, const std::string& title);
+    // The words are the document's title and subject.
+    PdfWriter(Sink sink, const CardWords& words);
     ~PdfWriter();
     PdfWriter(const PdfWriter&) = delete;
     PdfWriter& operator=(const PdfWriter&) = delete;
@@ -34,7 +36,8 @@ private:
 namespace norvo::PdfDocument {
 
 // A PDF with one page per card, each page the card's aspect (one pixel = 0.75 pt) with the
-// card embedded losslessly, and `title` as the document's title. Nothing when it fails.
-std::optional<std::vector<std::uint8_t>> encode(const std::vector<CardImagePtr>& cards, const std::string& title);
+// card embedded losslessly, and the words as the document's title and subject. Nothing when
+// it fails.
+std::optional<std::vector<std::uint8_t>> encode(const std::vector<CardImagePtr>& cards, const CardWords& words);
 
 }  // namespace norvo::PdfDocument

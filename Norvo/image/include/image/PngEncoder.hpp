@@ -5,16 +5,12 @@
 
 #include "image/CardImage.hpp"
 
-#include <string>
+#include "image/CardWords.hpp"
 
 namespace norvo::PngEncoder {
 
-// What a card says, carried in its PNG as international text (UTF-8, uncompressed): the
-// note's first line as the Title, its plain text as the Description. Empty: not written.
-struct Words {
-    std::string title;
-    std::string description;
-};
+// The words go in international text chunks (UTF-8, uncompressed): Title and Description.
+using Words = CardWords;
 
 // Lossless PNG of the image at its own size, tuned for speed: zlib level 3, no row
 // filters, RGB when every pixel is opaque and straight-alpha RGBA otherwise.
