@@ -1,5 +1,6 @@
-// The card's backdrop: window.tazuBackdrop.show(card, theme, width, height) puts the
-// theme's backdrop for that size behind the card's content.
+// The card's backdrop: window.tazuBackdrop.show(card, theme, width, height, density) puts the
+// theme's backdrop for that size behind the card's content, drawn with `density` pixels for
+// each CSS pixel (a zoomed view shows it sharp).
 (function () {
   'use strict';
 
@@ -109,11 +110,16 @@
     return canvas;
   }
 
-  function showBackdrop(card, theme, width, height) {
-    const key = theme + ' ' + width + 'x' + height;
+  function showBackdrop(card, theme, width, height, density) {
+    density = density || 1;
+    const key = theme + ' ' + width + 'x' + height + (density === 1 ? '' : '@' + density);
     let canvas = backdrops.get(key);
     if (!canvas) {
-      canvas = drawBackdrop(theme, width, height);
+      canvas = drawBackdrop(theme, width * density, height * density);
+      if (density !== 1) {
+        canvas.style.width = width + 'px';
+        canvas.style.height = height + 'px';
+      }
       // A few backdrops stay ready (every size of one theme); older ones are drawn again.
       if (backdrops.size >= 4) backdrops.delete(backdrops.keys().next().value);
       backdrops.set(key, canvas);

@@ -5,7 +5,8 @@
 //     pages: true      the note as a set of same-size cards, the first shown;
 //     showPage: n      only show card n of the set laid out last (no other settings);
 //     report: true     measure the finished layout;
-//     plainLayout: true  plain line breaking (the engine's fallback after a page died).
+//     plainLayout: true  plain line breaking (the engine's fallback after a page died);
+//     density: 2       the backdrop drawn for a view zoomed to two pixels per CSS pixel.
 //   It returns {pages: <cards in the set, 1 for one card>, report: <measurements> or null}.
 // The work is done by text.js, markdown.js, fit.js, pages.js and report.js, loaded before this file.
 (function () {
@@ -43,7 +44,7 @@
 
   // Everything a card needs before it is fitted: its size, theme, backdrop and the note
   // rendered into the content. `cards` is how many cards it may take. Returns what fitting needs.
-  function prepare(markdown, theme, width, height, wordmark, scale, cards) {
+  function prepare(markdown, theme, width, height, wordmark, scale, cards, density) {
     const card = document.getElementById('card');
     const frame = card.querySelector('.card-frame');
     const content = document.getElementById('content');
@@ -53,7 +54,7 @@
     card.className = 'card theme-' + theme;
     card.style.width = width + 'px';
     card.style.height = height + 'px';
-    window.tazuBackdrop.show(card, theme, width, height);
+    window.tazuBackdrop.show(card, theme, width, height, density);
 
     // One unit that grows with the card's area, so every preset looks alike.
     const unit = Math.sqrt(width * height) / 1080;
@@ -103,20 +104,34 @@
 
   window.tazuCard = function (markdown, theme, width, height, wordmark, scale) {
     document.documentElement.classList.remove('plain-layout');
-    Fit.layOutCard(prepare(markdown, theme, width, height, wordmark, scale, 1));
+    document.getElementById('card').style.transform = '';
+    density = 1;
+    Fit.layOutCard(prepare(markdown, theme, width, height, wordmark, scale, 1, 1));
     return true;
   };
 
+  // A card of density 2 is laid out and measured at its own size, then scaled up whole: the
+  // same layout, drawn with twice the pixels (its backdrop already has them).
+  let density = 1;
   window.tazuCardDraw = function (o) {
+    const card = document.getElementById('card');
+    card.style.transform = '';
     let pages = 1;
     if (o.showPage !== undefined) {
       pages = Pages.showPage(o.showPage);
     } else {
+      density = o.density === 2 ? 2 : 1;
       document.documentElement.classList.toggle('plain-layout', Boolean(o.plainLayout));
-      const c = prepare(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale, o.pages ? Pages.MAX_PAGES + 1 : 1);
+      const c = prepare(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale, o.pages ? Pages.MAX_PAGES + 1 : 1,
+                        density);
       if (o.pages) pages = Pages.layOut(c, 1);
       else Fit.layOutCard(c);
     }
-    return { pages: pages, report: o.report ? window.CarderReport.measure() : null };
+    const report = o.report ? window.CarderReport.measure() : null;
+    if (density !== 1) {
+      card.style.transformOrigin = '0 0';
+      card.style.transform = 'scale(' + density + ')';
+    }
+    return { pages: pages, report: report };
   };
 })();

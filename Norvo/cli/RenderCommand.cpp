@@ -382,8 +382,9 @@ int copyCard(const CardJob& card, const RenderOptions& options) {
     CardImagePtr image;
     bool done = false;
     auto loop = Glib::MainLoop::create();
-    engine.render(CardRequest{card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
-                              options.scale},
+    const CardRequest request{card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
+                              options.scale, options.density};
+    engine.render(request,
                   [&](CardImagePtr drawn) {
                       image = std::move(drawn);
                       done = true;
@@ -394,12 +395,12 @@ int copyCard(const CardJob& card, const RenderOptions& options) {
         std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
         return 1;
     }
+    const Preset size = request.drawnSize();
     std::optional<CardImage> scaled;
-    if (image->width() != card.preset.width || image->height() != card.preset.height)
-        scaled.emplace(image->scaledTo(int(card.preset.width), int(card.preset.height)));
+    if (image->width() != size.width || image->height() != size.height)
+        scaled.emplace(image->scaledTo(int(size.width), int(size.height)));
     if (!ClipboardServer::hand(scaled ? *scaled : *image, AltText::fromMarkdown(card.note->markdown))) return 1;
-    std::printf("clipboard  %lldx%lld\n", static_cast<long long>(card.preset.width),
-                static_cast<long long>(card.preset.height));
+    std::printf("clipboard  %lldx%lld\n", static_cast<long long>(size.width), static_cast<long long>(size.height));
     return 0;
 }
 
@@ -546,7 +547,7 @@ int run(int argc, char** argv) {
             const std::size_t i = next++;
             const CardJob card = cards[i];
             const CardRequest request{card.note->markdown, options.theme, options.font, card.preset,
-                                      options.wordmark, options.scale};
+                                      options.wordmark, options.scale, options.density};
             auto renderFailed = [&, card] {
                 std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
                 ++failures;
@@ -554,7 +555,7 @@ int run(int argc, char** argv) {
             };
             if (sets) {
                 auto out = std::make_shared<SetOutput>();
-                out->preset = card.preset;
+                out->preset = request.drawnSize();
                 out->path = paths[i];
                 out->pngs = !options.pdf || options.pages;
                 out->words = wordsOf(card.note->markdown);
@@ -578,11 +579,11 @@ int run(int argc, char** argv) {
                     });
                 continue;
             }
-            auto done = [&, card, i, e, renderFailed](RenderedCard rendered) {
+            auto done = [&, card, i, e, renderFailed, request](RenderedCard rendered) {
                 if (interrupted) return;  // the run is ending: nothing more is written
                 busy[e] = false;
                 if (rendered.image)
-                    encoder.push(CardTask{std::move(rendered), card.preset, paths[i], wordsOf(card.note->markdown)});
+                    encoder.push(CardTask{std::move(rendered), request.drawnSize(), paths[i], wordsOf(card.note->markdown)});
                 else
                     renderFailed();
                 renderNext();

@@ -30,6 +30,8 @@ With no FILE, or when FILE is -, read standard input.
                    "page" and "pages"
   --format F       png (default), jpeg (quality 92) or webp (lossless); the
                    files are named .png, .jpg or .webp
+  --density D      1 (default) or 2: the same card at twice the width and height
+                   (2160x2160 for square), drawn at that size
   --pdf            write the set as one PDF, <slug>-<size>.pdf, a page per card
                    (with --pages, the PNG files too); --report gives it a line
                    {"pdf", "pages"}
@@ -80,8 +82,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.watch = true;
         } else if (a == "--copy") {
             o.copy = true;
-        } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" || a == "-o" ||
-                   a == "-d") {
+        } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" ||
+                   a == "--density" || a == "-o" || a == "-d") {
             const auto v = value();
             if (!v) return RenderUsageError{"option " + a + " needs a value"};
             if (a == "--theme") {
@@ -107,6 +109,9 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
                 if (!x || !std::isfinite(*x) || *x < 0.5 || *x > 3.0)
                     return RenderUsageError{"scale '" + *v + "' is not a number from 0.5 to 3"};
                 o.scale = *x;
+            } else if (a == "--density") {
+                if (*v != "1" && *v != "2") return RenderUsageError{"density '" + *v + "' is not 1 or 2"};
+                o.density = *v == "2" ? 2 : 1;
             } else if (a == "--format") {
                 const auto format = CardFormats::byName(*v);
                 if (!format) return RenderUsageError{"unknown format '" + *v + "' (png, jpeg or webp)"};

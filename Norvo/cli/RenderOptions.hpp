@@ -27,6 +27,7 @@ struct RenderOptions {
     CardFormats::Format format = CardFormats::Format::Png;  // of the card files
     bool watch = false;   // render again whenever a note's file is saved, until stopped
     bool copy = false;    // the one card to the clipboard instead of a file
+    int density = 1;      // 2: the same cards at twice the width and height
     bool help = false;
 };
 

@@ -33,6 +33,7 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
                     {"report", how.report},
                     {"plainLayout", how.plainLayout}};
     if (how.pages) options["pages"] = true;
+    if (card.density != 1) options["density"] = card.density;
     std::string optionsText, fontText;
     try {
         optionsText = options.dump();

@@ -77,7 +77,9 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
             complete(nullptr);
             return;
         }
-        host->resize(int(card.preset.width), int(card.preset.height));
+        // A denser card is the same layout drawn larger: the page lays it out at the preset's
+        // size, then scales the finished card up to fill the view.
+        host->resize(int(card.drawnSize().width), int(card.drawnSize().height));
         draw(host->withHighlighterFor(card.markdown, *script));
     }
 
@@ -124,7 +126,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
 
     void snapped(GdkTexture* texture) {
         Running& run = *current;
-        CardImagePtr image = snapshotter.exactImage(texture, cardOf(run.entry.job).preset);
+        CardImagePtr image = snapshotter.exactImage(texture, cardOf(run.entry.job).drawnSize());
         StartupTimeline::markOnce("card-drawn");
         if (!image || !std::holds_alternative<SetJob>(run.entry.job)) {
             complete(std::move(image));

@@ -488,3 +488,61 @@ TEST(CardDesign, PagesBreakLikeABook) {
     EXPECT_GE(sets, 20);
 }
 
+
+namespace {
+
+// The mean difference per channel (0-255) between two images of one size.
+double meanDifference(const CardImage& a, const CardImage& b) {
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width() * 4; ++x) sum += std::abs(int(a.row(y)[x]) - int(b.row(y)[x]));
+    return sum / (double(a.width()) * a.height() * 4);
+}
+
+CardImagePtr drawn(RenderEngine& engine, CardRequest request) {
+    CardImagePtr image;
+    bool done = false;
+    engine.render(request, [&](CardImagePtr i) {
+        image = std::move(i);
+        done = true;
+    });
+    EXPECT_TRUE(runUntil([&] { return done; }, 30s));
+    return image;
+}
+
+}  // namespace
+
+// Density 2 is the 1x card drawn at twice the width and height: brought down to 1x it differs
+// from the 1x card only by antialiasing, far less than a card of one word more does.
+TEST(CardDesign, TwiceTheDensityIsTheSameLayoutAtTwiceTheSize) {
+    RenderEngine engine;
+    const auto notes = corpus();
+    for (const char* name : {"sample", "code", "haiku"}) {
+        for (const char* theme : {"paper", "ink"}) {
+            const CardRequest one{notes.at(name), theme, "sans", Presets::by("portrait"), true, 1.0};
+            CardRequest two = one;
+            two.density = 2;
+            CardRequest other = one;
+            other.markdown = "# One word more\n\n" + one.markdown;
+            const CardImagePtr atOne = drawn(engine, one), atTwo = drawn(engine, two), changed = drawn(engine, other);
+            ASSERT_TRUE(atOne && atTwo && changed);
+            EXPECT_EQ(atTwo->width(), 2160);
+            EXPECT_EQ(atTwo->height(), 2700);
+            const double same = meanDifference(atTwo->scaledTo(1080, 1350), *atOne);
+            const double different = meanDifference(*changed, *atOne);
+            std::printf("density 2 brought down vs 1x, %s %s: mean error %.2f (another layout: %.2f)\n", name, theme,
+                        same, different);
+            EXPECT_LT(same, 1.5) << name << " " << theme;
+            EXPECT_GT(different, 4 * same) << name << " " << theme;
+        }
+    }
+    // The 1x card after a 2x one is exactly as before: the zoom does not stay.
+    const CardRequest one{notes.at("sample"), "paper", "sans", Presets::by("square"), true, 1.0};
+    const CardImagePtr before = drawn(engine, one);
+    CardRequest two = one;
+    two.density = 2;
+    drawn(engine, two);
+    const CardImagePtr after = drawn(engine, one);
+    ASSERT_TRUE(before && after);
+    EXPECT_EQ(meanDifference(*before, *after), 0);
+}

@@ -134,6 +134,14 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
     ASSERT_GE(jpeg.size(), 3u);
     EXPECT_EQ(jpeg[0], 0xFF);
     EXPECT_EQ(jpeg[1], 0xD8);
+    // Twice the density: twice the width and height.
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--density", "2", "--size", "story", "-o", (dir / "2x.png").string()},
+                   {}, "# Sharp");
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const auto twice = norvo::testing::readPngHeader(norvo::testing::readFile(dir / "2x.png"));
+    EXPECT_EQ(twice.width, 2160u);
+    EXPECT_EQ(twice.height, 3840u);
+
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--format", "gif"});
     EXPECT_EQ(r.exitStatus, 2);
     EXPECT_NE(r.err.find("unknown format 'gif' (png, jpeg or webp)"), std::string::npos) << r.err;

@@ -16,6 +16,17 @@ struct CardRequest {
     Preset preset = Presets::by("square");
     bool wordmark = true;
     double scale = 1.0;  // the text size: a multiplier, 1.0 normal
+    // Pixels per point of the layout: 2 draws the very same layout at twice the width and
+    // height (text and backdrop drawn at that size, not enlarged).
+    int density = 1;
+
+    // The size of the picture in pixels.
+    Preset drawnSize() const {
+        Preset drawn = preset;
+        drawn.width *= density;
+        drawn.height *= density;
+        return drawn;
+    }
 };
 
 // What a finished card's layout measures, as the page reports it.
