@@ -41,17 +41,21 @@ struct Rendered {
     nlohmann::json report;
 };
 
-Rendered render(RenderEngine& engine, const std::string& markdown, const std::string& theme, const Preset& preset,
-                double scale = 1.0) {
+Rendered render(RenderEngine& engine, const CardRequest& request) {
     Rendered out;
     bool done = false;
-    engine.renderWithReport(CardRequest{markdown, theme, "sans", preset, true, scale}, [&](RenderedCard card) {
+    engine.renderWithReport(request, [&](RenderedCard card) {
         out.image = std::move(card.image);
         if (out.image) out.report = asJson(card.report);
         done = true;
     });
     EXPECT_TRUE(runUntil([&] { return done; }, 30s));
     return out;
+}
+
+Rendered render(RenderEngine& engine, const std::string& markdown, const std::string& theme, const Preset& preset,
+                double scale = 1.0) {
+    return render(engine, CardRequest{markdown, theme, "sans", preset, true, scale});
 }
 
 double floorFor(const Preset& preset) { return preset.width > preset.height ? 22 : 26; }
@@ -499,16 +503,7 @@ double meanDifference(const CardImage& a, const CardImage& b) {
     return sum / (double(a.width()) * a.height() * 4);
 }
 
-CardImagePtr drawn(RenderEngine& engine, CardRequest request) {
-    CardImagePtr image;
-    bool done = false;
-    engine.render(request, [&](CardImagePtr i) {
-        image = std::move(i);
-        done = true;
-    });
-    EXPECT_TRUE(runUntil([&] { return done; }, 30s));
-    return image;
-}
+CardImagePtr drawn(RenderEngine& engine, const CardRequest& request) { return render(engine, request).image; }
 
 }  // namespace
 
