@@ -334,6 +334,7 @@ public:
     void bringToFront() override {}
     void chooseFileToOpen(OpenChoice done) override { done(std::nullopt); }
     void chooseSaveFile(const std::string&, SaveChoice done) override { done(target_); }
+    void chooseCardFile(const std::string&, CardFileChoice done) override { done(CardFile{target_, 1}); }
     void copyCard(const CardImagePtr&, const std::string&) override {}
     void showSharePicker(const std::vector<std::filesystem::path>&, const std::string&, Anchor) override {}
     std::filesystem::path temporaryFolder() override { return target_.parent_path(); }

@@ -49,19 +49,24 @@ void CardActions::renderCurrentCard(std::function<void(const Preset&, CardImageP
 }
 
 void CardActions::renderCurrentSet(std::function<void(const Preset&, std::vector<CardImagePtr>)> then) {
-    if (!document_.pages()) {
-        renderCurrentCard([then = std::move(then)](const Preset& preset, CardImagePtr image) {
-            std::vector<CardImagePtr> set;
-            if (image) set.push_back(std::move(image));
-            then(preset, std::move(set));
-        });
+    if (document_.refuseTooLong()) return;
+    renderSet(document_.request(), document_.pages(), std::move(then));
+}
+
+// `then` hears the size the cards were drawn at.
+void CardActions::renderSet(const CardRequest& request, bool pages,
+                            std::function<void(const Preset&, std::vector<CardImagePtr>)> then) {
+    const Preset drawn = request.drawnSize();
+    if (!pages) {
+        renderer_.render(request, lifetime_.guard([drawn, then = std::move(then)](CardImagePtr image) {
+                             std::vector<CardImagePtr> set;
+                             if (image) set.push_back(std::move(image));
+                             then(drawn, std::move(set));
+                         }));
         return;
     }
-    if (document_.refuseTooLong()) return;
-    const Preset preset = document_.preset();
-    renderer_.renderPages(document_.request(),
-                          lifetime_.guard([preset, then = std::move(then)](std::vector<CardImagePtr> set) {
-                              then(preset, std::move(set));
+    renderer_.renderPages(request, lifetime_.guard([drawn, then = std::move(then)](std::vector<CardImagePtr> set) {
+                              then(drawn, std::move(set));
                           }));
 }
 
@@ -117,15 +122,28 @@ void CardActions::exportPNG() {
     // The name and the words are the text's at click time.
     const std::string name = Card::fileName(document_.markdown(), document_.preset().id);
     const PngEncoder::Words words = wordsOf(document_.markdown());
-    renderCurrentSet([this, name, words](const Preset& preset, std::vector<CardImagePtr> set) {
+    const CardRequest clicked = document_.request();
+    const bool pages = document_.pages();
+    renderCurrentSet([this, name, words, clicked, pages](const Preset& preset, std::vector<CardImagePtr> set) {
         if (set.empty()) {
             document_.setStatus(exportFailed());
             return;
         }
         services_.bringToFront();
-        services_.chooseSaveFile(name, lifetime_.guard([this, preset, words, set = std::move(set)](
-                                                           std::optional<std::filesystem::path> path) mutable {
-            if (path) exportSet(std::move(set), Written{preset, words}, *path);  // cancelled: the status line stays
+        services_.chooseCardFile(name, lifetime_.guard([this, preset, words, clicked, pages, set = std::move(set)](
+                                                           std::optional<DesktopServices::CardFile> chosen) mutable {
+            if (!chosen) return;  // cancelled: the status line stays as it was
+            if (chosen->density == 1) {
+                exportSet(std::move(set), Written{preset, words}, chosen->path);
+                return;
+            }
+            // Twice the pixels: the card as it was clicked, drawn again at that density.
+            CardRequest denser = clicked;
+            denser.density = chosen->density;
+            renderSet(denser, pages, [this, words, path = chosen->path](const Preset& drawn, std::vector<CardImagePtr> set) {
+                if (set.empty()) return document_.setStatus(exportFailed());
+                exportSet(std::move(set), Written{drawn, words}, path);
+            });
         }));
     });
 }

@@ -18,6 +18,13 @@ public:
         pendingSave = std::move(done);
     }
     void chooseFileToOpen(OpenChoice done) override { pendingOpen = std::move(done); }
+    // A card's dialog is answered like any save dialog, at density 1 unless `answerDensity`.
+    void chooseCardFile(const std::string& suggestedName, CardFileChoice done) override {
+        chooseSaveFile(suggestedName, [this, done = std::move(done)](std::optional<std::filesystem::path> path) {
+            done(path ? std::optional(CardFile{*path, answerDensity}) : std::nullopt);
+        });
+    }
+    int answerDensity = 1;
     void copyCard(const CardImagePtr& image, const std::string& altText) override {
         copied.push_back(image);
         copiedTexts.push_back(altText);

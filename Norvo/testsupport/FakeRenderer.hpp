@@ -19,11 +19,11 @@ public:
     void renderPages(const CardRequest& card, PagesCompletion completion) override {
         requests->push_back(Request{card, {}, std::move(completion)});
     }
-    // Completes request i with a blank image of its preset's size, or with nothing.
+    // Completes request i with a blank image of the size it asks for, or with nothing.
     // A set request gets `pages` such cards (none: failed).
     void complete(std::size_t i, bool withImage = true, std::size_t pages = 1) {
         Request& r = (*requests)[i];
-        const Preset& p = r.card.preset;
+        const Preset p = r.card.drawnSize();
         if (r.pagesCompletion) {
             std::vector<CardImagePtr> set;
             for (std::size_t k = 0; withImage && k < pages; ++k)

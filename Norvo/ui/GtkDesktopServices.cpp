@@ -171,7 +171,13 @@ void GtkDesktopServices::bringToFront() {
 }
 
 void GtkDesktopServices::chooseSaveFile(const std::string& suggestedName, SaveChoice done) {
-    openChooser(suggestedName, {}, std::move(done));
+    openChooser(suggestedName, {}, false, [done = std::move(done)](std::optional<CardFile> chosen) {
+        done(chosen ? std::optional(chosen->path) : std::nullopt);
+    });
+}
+
+void GtkDesktopServices::chooseCardFile(const std::string& suggestedName, CardFileChoice done) {
+    openChooser(suggestedName, {}, true, std::move(done));
 }
 
 namespace {
@@ -205,7 +211,8 @@ void GtkDesktopServices::chooseFileToOpen(OpenChoice done) {
     chooser_->show();
 }
 
-void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr<Gio::File>& folder, SaveChoice done) {
+void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr<Gio::File>& folder, bool offerDensity,
+                                     std::function<void(std::optional<CardFile>)> done) {
     Gtk::Window* parent = mainWindow_();
     // The suggested name says what is saved: a PNG card, a PDF of a set of cards, or the note.
     const std::string extension = std::filesystem::path(name).extension().string();
@@ -233,10 +240,13 @@ void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr
         addType(_("JPEG image"), "image/jpeg", {"jpg", "jpeg"});
         addType(_("WebP image"), "image/webp", {"webp"});
     }
+    // Twice the width and height, for documents and chat on dense screens.
+    if (offerDensity) chooser_->add_choice("density", _("Size"), {"1", "2"}, {_("1x"), _("2x")});
+    if (offerDensity) chooser_->set_choice("density", "1");
     chooser_->set_modal(true);
     if (folder) chooser_->set_current_folder(folder);
     chooser_->set_current_name(name);
-    chooser_->signal_response().connect([this, done = std::move(done), extension, types](int response) {
+    chooser_->signal_response().connect([this, done = std::move(done), extension, types, offerDensity](int response) {
         auto chooser = chooser_;  // keep it alive through this handler
         chooser_.reset();
         const auto file = chooser->get_file();
@@ -251,7 +261,7 @@ void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr
         if (path.extension() == ".png" && wanted != ".png") {
             path.replace_extension(wanted);
             if (std::filesystem::exists(path)) {
-                openChooser(path.filename().string(), file->get_parent(), done);
+                openChooser(path.filename().string(), file->get_parent(), offerDensity, done);
                 return;
             }
         }
@@ -259,11 +269,11 @@ void GtkDesktopServices::openChooser(const std::string& name, const Glib::RefPtr
             path += wanted;
             // The dialog only confirmed replacing the name as typed; ask again for this one.
             if (std::filesystem::exists(path)) {
-                openChooser(path.filename().string(), file->get_parent(), done);
+                openChooser(path.filename().string(), file->get_parent(), offerDensity, done);
                 return;
             }
         }
-        done(path);
+        done(CardFile{path, offerDensity && chooser->get_choice("density") == "2" ? 2 : 1});
     });
     chooser_->show();
 }

@@ -32,5 +32,20 @@ grep -rqF "$(cd "$build" && pwd)" "$work/root" && fail "a path of the build tree
 if [ -n "${DISPLAY:-}" ]; then
   echo '# Packaged' | "$work/root/usr/bin/norvo" render -o "$work/card.png" >/dev/null ||
     fail "the packaged norvo cannot render a card (resources not found?)"
+  # A note passed by path (as Files does with "Open With Norvo") opens in the window: the
+  # draft it keeps says so.
+  if [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+    printf '# Opened by path\n' > "$work/opened.md"
+    XDG_STATE_HOME="$work/state" XDG_CONFIG_HOME="$work/config" "$work/root/usr/bin/norvo" "$work/opened.md" \
+      >/dev/null 2>&1 &
+    app=$!
+    for _ in $(seq 100); do
+      grep -q 'Opened by path' "$work/state/norvo/draft.json" 2>/dev/null && break
+      sleep 0.1
+    done
+    kill "$app" 2>/dev/null; wait "$app" 2>/dev/null || true
+    grep -q 'Opened by path' "$work/state/norvo/draft.json" 2>/dev/null ||
+      fail "the packaged norvo does not open a note passed by path"
+  fi
 fi
 echo "package ok: $(basename "$deb"), $(wc -l <<<"$contents") entries"

@@ -110,6 +110,19 @@ TEST_F(Actions, ExportWritesTheFormatItsNameSays) {
         const auto bytes = file(temp_.path() / name);
         EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + long(magic.size())), magic) << name;
     }
+
+    // 2x in the dialog: the card as it was clicked, drawn again at twice the width and height.
+    services_.answerDensity = 2;
+    actions_.exportPNG();
+    model_.setMarkdown("# Typed after the click");
+    renderer_->complete(last() - 1);
+    services_.answerSave(temp_.path() / "sharp.png");
+    const auto& again = renderer_->requests->back();
+    EXPECT_EQ(again.card.density, 2);
+    EXPECT_EQ(again.card.markdown, "# Formats");
+    renderer_->complete(last());
+    ASSERT_TRUE(statusBecomes("Saved \u2713 sharp.png")) << model_.status();
+    EXPECT_EQ(norvo::testing::readPngHeader(file(temp_.path() / "sharp.png")).width, 2160u);
 }
 
 TEST_F(Actions, CopyAndShare) {

@@ -28,6 +28,7 @@ private:
     void renderCurrentCard(std::function<void(const Preset&, CardImagePtr)> then);
     // The current card, or with pages on, the current set.
     void renderCurrentSet(std::function<void(const Preset&, std::vector<CardImagePtr>)> then);
+    void renderSet(const CardRequest& request, bool pages, std::function<void(const Preset&, std::vector<CardImagePtr>)> then);
     // How the cards of an export are written: at their preset's size, with the note's words.
     struct Written {
         Preset preset;

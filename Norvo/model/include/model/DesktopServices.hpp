@@ -21,6 +21,12 @@ public:
     };
     using SaveChoice = std::function<void(std::optional<std::filesystem::path>)>;
     using OpenChoice = std::function<void(std::optional<std::filesystem::path>)>;
+    // Where a card goes, and at which density (1, or 2 for twice the width and height).
+    struct CardFile {
+        std::filesystem::path path;
+        int density = 1;
+    };
+    using CardFileChoice = std::function<void(std::optional<CardFile>)>;
 
     // A modal alert; the answer is the index of the button chosen, or npos when closed.
     struct Alert {
@@ -39,6 +45,9 @@ public:
     // note, by its extension); nothing when cancelled. The chosen path always ends in an extension (the
     // suggested one is added when it had none).
     virtual void chooseSaveFile(const std::string& suggestedName, SaveChoice done) = 0;
+    // The save dialog of a card (PNG, JPEG or WebP, by the file type chosen), which also asks
+    // for its density.
+    virtual void chooseCardFile(const std::string& suggestedName, CardFileChoice done) = 0;
     // The card on the clipboard as an image, with what it says as plain text beside it.
     virtual void copyCard(const CardImagePtr& image, const std::string& altText) = 0;
     // Offers the files (a card, or the cards and the PDF of a set) to other applications.

@@ -38,6 +38,7 @@ public:
     void bringToFront() override;
     void chooseFileToOpen(OpenChoice done) override;
     void chooseSaveFile(const std::string& suggestedName, SaveChoice done) override;
+    void chooseCardFile(const std::string& suggestedName, CardFileChoice done) override;
     void copyCard(const CardImagePtr& image, const std::string& altText) override;
     // The anchor is the widget the picker opens at.
     void showSharePicker(const std::vector<std::filesystem::path>& files, const std::string& altText,
@@ -47,7 +48,9 @@ public:
     SharePopover* sharePopover() { return popover_.get(); }
 
 private:
-    void openChooser(const std::string& name, const Glib::RefPtr<Gio::File>& folder, SaveChoice done);
+    // The save dialog; `offerDensity` adds the density choice (a card's export).
+    void openChooser(const std::string& name, const Glib::RefPtr<Gio::File>& folder, bool offerDensity,
+                     std::function<void(std::optional<CardFile>)> done);
 
     std::function<Gtk::Window*()> mainWindow_;
     Glib::RefPtr<Gtk::FileChooserNative> chooser_;
