@@ -20,9 +20,29 @@
     return columns;
   }
 
+  // What a fence's info string asks of its block, beyond the language: "{2,4-6}" marks lines,
+  // "showLineNumbers" (or "ln") numbers them. The language is the first word outside the braces.
+  function fenceInfo(info) {
+    const words = String(info || '').replace(/\{[^}]*\}/, ' ').trim().split(/\s+/).filter(Boolean);
+    const language = (words[0] || '').toLowerCase();
+    const numbers = words.some(function (w) { return /^(showLineNumbers|ln)$/i.test(w); });
+    const marked = new Set();
+    const braces = /\{([^}]*)\}/.exec(String(info || ''));
+    if (braces) {
+      for (const part of braces[1].split(',')) {
+        const range = /^\s*(\d+)\s*(?:-\s*(\d+))?\s*$/.exec(part);
+        if (!range) continue;
+        const from = Number(range[1]), to = Math.min(Number(range[2] || range[1]), from + 10000);
+        for (let n = from; n <= to; n++) marked.add(n);
+      }
+    }
+    return { language: language === 'showlinenumbers' || language === 'ln' ? '' : language, numbers: numbers, marked: marked };
+  }
+
   // Splits highlighted HTML at line feeds, closing and reopening the spans a line is in,
-  // and drops each line's leading white space (its indentation becomes a style).
-  function codeLines(code, html, escapeHtml) {
+  // and drops each line's leading white space (its indentation becomes a style). With
+  // `how.numbers`, each line carries its number for the gutter; lines in `how.marked` are marked.
+  function codeLines(code, html, escapeHtml, how) {
     const raw = code.split('\n');
     const parts = html === null ? [escapeHtml(code)] : html.split(/(<span[^>]*>|<\/span>)/);
     const lines = [];
@@ -47,7 +67,10 @@
     endLine();
     return lines.map(function (l, i) {
       const indent = indentOf(raw[i] || '');
-      return '<span class="code-line" style="--indent:' + indent + 'ch">' + (l || '\u200b') + '</span>';
+      const marked = how && how.marked.has(i + 1);
+      const number = how && how.numbers ? '<span class="line-number" aria-hidden="true">' + (i + 1) + '</span>' : '';
+      return '<span class="code-line' + (marked ? ' marked' : '') + '" style="--indent:' + indent + 'ch">' + number +
+             (l || '\u200b') + '</span>';
     }).join('');
   }
 
@@ -180,11 +203,14 @@
 
       // Code blocks: one element per source line, so a wrapped line can hang under its own
       // indentation instead of restarting at the left edge.
+      // The fence may number its lines (a muted gutter as wide as the last number) and mark some.
       md.renderer.rules.fence = function (tokens, idx) {
         const token = tokens[idx];
-        const language = (token.info || '').trim().split(/\s+/)[0].toLowerCase();
+        const how = fenceInfo(token.info);
         const code = token.content.replace(/\n$/, '');
-        return '<pre class="code" dir="ltr"><code>' + codeLines(code, highlighted(code, language), escape) + '</code></pre>';
+        const gutter = how.numbers ? ' numbered" style="--gutter:' + String(code.split('\n').length).length + 'ch' : '';
+        return '<pre class="code' + gutter + '" dir="ltr"><code>' + codeLines(code, highlighted(code, how.language), escape, how) +
+               '</code></pre>';
       };
       md.renderer.rules.code_block = function (tokens, idx) {
         const code = tokens[idx].content.replace(/\n$/, '');

@@ -226,13 +226,14 @@ TEST(CardDesign, TextContrastMeasuredOnPixels) {
         "###### Muted heading\n\nBody text on the card.\n\n> A quoted line\n\n"
         "[Link text](https://example.org) and ~~struck text~~ and `code text`\n\n"
         "| Name | Size |\n|---|---:|\n| Table text | 1.2 MB |\n\n---\n\n";
-    const std::string note = kindsOfText + kindsOfText + kindsOfText;
+    const std::string note = kindsOfText + kindsOfText + kindsOfText + "```{1} ln\nA marked code line\n```\n";
     // What each kind of text is, and the contrast it needs.
     const std::vector<std::tuple<std::string, std::string, double>> kinds = {
         {"body", "p", 4.5},          {"muted heading", "h6", 4.5}, {"quote", "blockquote p", 4.5},
         {"link", "a", 4.5},          {"struck", "s", 4.5},       {"code", "code", 4.5},
         {"table", "td", 4.5},        {"wordmark", ".wordmark-text", 3.0}, {"table rule", "rule", 3.0},
-        {"thematic break", "hr", 3.0},
+        {"thematic break", "hr", 3.0},   {"marked code", ".code-line.marked", 4.5},
+        {"line number", ".line-number", 4.5},
     };
     const std::string rectsScript = R"(JSON.stringify((() => {
         const out = {};

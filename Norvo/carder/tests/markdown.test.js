@@ -40,6 +40,22 @@ test('code is one element per line, indented by style, highlighted spans closed 
   assert.ok(plain.render('    indented\n').includes('<span class="code-line" style="--indent:0ch">indented</span>'));
 });
 
+test('a fence may number its lines and mark some; the language is still found', () => {
+  const hljs = { getLanguage: (name) => name === 'py', highlight: (language, code) => ({ value: code }) };
+  const html = M.createRenderer(markdownit, () => hljs).render('```py {2,4-5} showLineNumbers\na\nb\nc\nd\ne\nf\ng\nh\ni\nj\n```');
+  assert.match(html, /^<pre class="code numbered" style="--gutter:2ch" dir="ltr">/);  // ten lines: two digits
+  const lines = html.split('<span class="code-line').slice(1);
+  assert.strictEqual(lines.length, 10);
+  const marked = lines.map((l, i) => (l.startsWith(' marked') ? i + 1 : 0)).filter(Boolean);
+  assert.deepStrictEqual(marked, [2, 4, 5]);
+  assert.ok(lines[9].includes('<span class="line-number" aria-hidden="true">10</span>j'));
+  // Marks alone, or "ln" alone; nonsense in the braces is ignored.
+  const only = plain.render('```{1, x, 3-2}\nfirst\nsecond\n```');
+  assert.ok(only.includes('<span class="code-line marked" style="--indent:0ch">first</span>'));
+  assert.ok(!only.includes('line-number') && !only.includes('numbered'));
+  assert.ok(plain.render('```ln\nx\n```').includes('<span class="line-number" aria-hidden="true">1</span>x'));
+});
+
 test('front matter is hidden only when it is closed', () => {
   assert.strictEqual(M.withoutFrontMatter('\uFEFF--- \r\na: b\r\n---\r\nBody'), 'Body');
   assert.strictEqual(M.withoutFrontMatter('---\nnot closed'), '---\nnot closed');
