@@ -139,12 +139,15 @@
   // break, a table repeats its header where it continues, and on two columns a card what
   // follows a thematic break starts a card.
 
-  // The note's lines in reading order: {column, top, bottom, block}.
+  // The note's lines in reading order: {column, top, bottom, block}. Of a table, only its header
+  // and first row count (the rows have a rule of their own, and a long table has thousands).
   function linesOf(content, area) {
     const lines = [];
     const range = document.createRange();
     for (const node of Text.textNodes(content)) {
       if (!node.data.trim()) continue;
+      const row = node.parentElement.closest('tbody tr');
+      if (row && row !== row.parentElement.firstElementChild) continue;
       const block = node.parentElement.closest('h1, h2, h3, h4, h5, h6, .code-line, p, li, th, td') || content;
       range.selectNodeContents(node);
       for (const r of range.getClientRects()) {
