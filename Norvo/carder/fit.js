@@ -87,7 +87,11 @@
     delete table.dataset.hiddenColumns;
   }
   function fits(frame, content) {
-    return content.scrollHeight <= frame.clientHeight + 0.5 && content.scrollWidth <= content.clientWidth + 0.5;
+    if (content.scrollHeight > frame.clientHeight + 0.5 || content.scrollWidth > content.clientWidth + 0.5) return false;
+    // In columns a word wider than its column runs into the next one, inside the content's box.
+    if (!content.classList.contains('columns')) return true;
+    for (const el of content.querySelectorAll(Text.TEXT_BLOCKS)) if (el.scrollWidth > el.clientWidth + 0.5) return false;
+    return true;
   }
   function fitsAt(frame, content, size, floor) {
     content.style.fontSize = size + 'px';

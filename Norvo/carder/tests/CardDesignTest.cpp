@@ -183,6 +183,9 @@ TEST(CardDesign, ShortNotesAreHeroesAndTheScaleBiasesTheFit) {
                 ASSERT_TRUE(runUntil([&] { return done; }, 30s));
                 EXPECT_EQ(evaluate(engine.webView(), loneShortWords), "0") << name << " " << what;
             }
+            // Words longer than a column never run into the next one.
+            const auto longWord = render(engine, CardRequest{notes.at("long-word"), "ink", font, preset, true, 1.0}).report;
+            EXPECT_FALSE(longWord["overflowX"]) << "long-word " << what;
             bool done = false;
             engine.render(CardRequest{notes.at("poem-hard-breaks"), "paper", font, preset, true, 1.0},
                           [&](CardImagePtr) { done = true; });
