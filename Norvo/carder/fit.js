@@ -37,6 +37,8 @@
   // their indentation and tables wrap their cells between words.
   function fitWideBlocks(content, bodyPx, floor) {
     const width = state.paged && state.paged.columnWidth ? state.paged.columnWidth : content.clientWidth;
+    sizePictures(content, width);
+    if (content.querySelector('.formula-display')) window.CarderFormulas.fitDisplayFormulas(content, width, floor);
     for (const block of content.querySelectorAll('table, pre')) {
       const isTable = block.tagName === 'TABLE';
       const room = isTable ? Math.min(width, block.parentElement.clientWidth) : width;
@@ -56,6 +58,48 @@
       block.classList.add('wrapped');
       if (isTable && bodyPx <= floor + 0.5) fitTableAtFloor(block, px, room);
     }
+  }
+
+  // Pictures keep their aspect ratio and fit the column; together they take at most about half
+  // of the card's height when the note has text besides (a share each), nearly all of it when
+  // it has none, and a picture on a card of a set at most 60 % of the card. Never larger than
+  // its own pixels. Sizes are set, not left to the picture: the layout is done before the
+  // picture is decoded. A hero picture is sized by layOutPictureHero.
+  function sizePictures(content, width) {
+    const blocks = content.querySelectorAll('img.picture-block');
+    if (!blocks.length || content.classList.contains('hero-picture')) return;
+    const frameHeight = content.parentElement.clientHeight;
+    const hasText = Boolean(content.textContent.trim());
+    const share = state.paged ? 0.6 : Math.max(0.22, (hasText ? 0.55 : 0.95) / blocks.length);
+    for (const img of blocks) {
+      const w = Number(img.dataset.width), h = Number(img.dataset.height);
+      const shown = Math.min(width, w, frameHeight * share * w / h);
+      img.style.width = Math.floor(shown) + 'px';
+      img.style.height = Math.floor(shown * h / w) + 'px';
+    }
+  }
+  function isPictureHero(content) {
+    const pictures = content.querySelectorAll('img.picture-block');
+    if (pictures.length !== 1 || content.children.length > 2) return false;
+    if (content.firstElementChild !== pictures[0].parentElement || content.firstElementChild.tagName !== 'P') return false;
+    if (content.querySelector('img.picture-inline, .image-alt, pre, table, ul, ol, .formula, .formula-source')) return false;
+    return content.textContent.trim().length <= 140;
+  }
+  // A note that is a picture and at most a short line: the picture fills the safe area above
+  // the line (up to twice its own pixels), the line set at a calm size under it.
+  function layOutPictureHero(c) {
+    const frame = c.frame, content = c.content;
+    const img = content.querySelector('img.picture-block');
+    const w = Number(img.dataset.width), h = Number(img.dataset.height);
+    const size = Math.max(Math.ceil(c.min), Math.round(c.min * 1.25));
+    content.style.fontSize = size + 'px';
+    img.style.width = '0px';
+    img.style.height = '0px';
+    const room = frame.clientHeight - content.scrollHeight;
+    const shown = Math.max(1, Math.min(content.clientWidth, 2 * w, room * w / h));
+    img.style.width = Math.floor(shown) + 'px';
+    img.style.height = Math.floor(shown * h / w) + 'px';
+    return size;
   }
 
   // A table whose columns are wider than the card even with every cell wrapped between words
@@ -141,7 +185,7 @@
       range.selectNodeContents(node);
       for (const r of range.getClientRects()) if (r.height > 0) rects.push(r);
     }
-    for (const el of content.querySelectorAll('.task-box, .image-alt, hr, .code-line'))
+    for (const el of content.querySelectorAll('.task-box, .image-alt, hr, .code-line, img.picture, .formula-display'))
       for (const r of el.getClientRects()) if (r.height > 0) rects.push(r);
     return rects;
   }
@@ -157,7 +201,7 @@
     if (content.children.length !== 1) return false;
     const only = content.firstElementChild;
     if (!/^(P|H[1-6])$/.test(only.tagName)) return false;
-    if (only.querySelector('code, .image-alt, .task-box')) return false;
+    if (only.querySelector('code, .image-alt, .task-box, img.picture, .formula, .formula-source')) return false;
     return only.textContent.length <= 160;
   }
   // Prose and lists that can flow from one column into the next.
@@ -194,6 +238,11 @@
   function layOutCard(c) {
     const frame = c.frame, content = c.content, min = c.min, max = c.max;
     state.tableMin = c.tableMin;
+    if (content.classList.contains('hero-picture')) {
+      layOutPictureHero(c);
+      void content.offsetHeight;
+      return;
+    }
     let size = fittedSize(frame, content, min, max, min);
     // Typed lines stay whole where they can: when even the smallest size cannot hold one of
     // them on a line, they wrap like any text.
@@ -243,6 +292,7 @@
     state.paged = null;
   }
 
-  root.CarderFit = { state: state, reset: reset, isHero: isHero, layOutCard: layOutCard, largestPassing: largestPassing,
+  root.CarderFit = { state: state, reset: reset, isHero: isHero, isPictureHero: isPictureHero, layOutCard: layOutCard,
+                     largestPassing: largestPassing,
                      fitWideBlocks: fitWideBlocks, hyphenateOverlongWords: hyphenateOverlongWords };
 })(this);

@@ -15,7 +15,8 @@
   const THEMES = ['paper', 'ink', 'sky'];
   const Fit = window.CarderFit;
   const Pages = window.CarderPages;
-  const renderer = window.CarderMarkdown.createRenderer(window.markdownit, function () { return window.hljs; });
+  const renderer = window.CarderMarkdown.createRenderer(window.markdownit, function () { return window.hljs; },
+                                                        function () { return window.katex; });
 
   // A note may hold a megabyte, but a card shows a few thousand characters and a set twenty
   // cards of them: the page lays out a bounded part, so that any note is drawn in time
@@ -44,7 +45,7 @@
 
   // Everything a card needs before it is fitted: its size, theme, backdrop and the note
   // rendered into the content. `cards` is how many cards it may take. Returns what fitting needs.
-  function prepare(markdown, theme, width, height, wordmark, scale, cards, density) {
+  function prepare(markdown, theme, width, height, wordmark, scale, cards, density, pictures) {
     const card = document.getElementById('card');
     const frame = card.querySelector('.card-frame');
     const content = document.getElementById('content');
@@ -82,12 +83,15 @@
     const source = bounded(markdown);
     content.textContent = '';
     const frameHeight = frame.clientHeight;  // measured before the note is in: nothing to lay out
-    content.innerHTML = renderer.render(source.text);
+    content.innerHTML = renderer.render(source.text, pictures);
     const floor = landscape ? 22 : 26;
     const rowsDropped = dropInvisibleRows(content, frameHeight, cards, floor * scale);
     window.CarderMarkdown.finish(content);
 
-    const hero = Fit.isHero(content);
+    // A note that is a picture (and a line to go with it) is the picture, as large as the card allows.
+    const pictureHero = cards === 1 && Fit.isPictureHero(content);
+    content.classList.toggle('hero-picture', pictureHero);
+    const hero = !pictureHero && Fit.isHero(content);
     content.classList.toggle('hero', hero);
     content.classList.toggle('hero-heading', hero && content.firstElementChild.tagName !== 'P');
     // A single word or emoji is the whole picture: large, and centred in the safe area.
@@ -123,7 +127,7 @@
       density = o.density === 2 ? 2 : 1;
       document.documentElement.classList.toggle('plain-layout', Boolean(o.plainLayout));
       const c = prepare(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale, o.pages ? Pages.MAX_PAGES + 1 : 1,
-                        density);
+                        density, o.pictures);
       if (o.pages) pages = Pages.layOut(c, 1);
       else Fit.layOutCard(c);
     }
@@ -133,5 +137,46 @@
       card.style.transform = 'scale(' + density + ')';
     }
     return { pages: pages, report: report };
+  };
+
+  // Before a note with formulas or pictures is drawn: KaTeX joins the page (its script, style
+  // sheet and fonts, all from the bundle), and the answer names the pictures the note asks for,
+  // so that the app can serve them. Resolves to JSON text.
+  let katexLoading = null;
+  function load(tag, attributes) {
+    return new Promise(function (resolve) {
+      const el = document.createElement(tag);
+      for (const name in attributes) el.setAttribute(name, attributes[name]);
+      el.onload = function () { resolve(true); };
+      el.onerror = function () { resolve(false); };
+      document.head.appendChild(el);
+    });
+  }
+  const KATEX_FACES = ['KaTeX_Main', 'italic KaTeX_Main', 'bold KaTeX_Main', 'italic KaTeX_Math', 'KaTeX_AMS',
+                       'KaTeX_Size1', 'KaTeX_Size2', 'KaTeX_Size3', 'KaTeX_Size4', 'KaTeX_Caligraphic',
+                       'KaTeX_Fraktur', 'KaTeX_SansSerif', 'KaTeX_Script', 'KaTeX_Typewriter'];
+  function loadKatex() {
+    if (!katexLoading) {
+      katexLoading = Promise.all([load('link', { rel: 'stylesheet', href: 'katex/katex.css' }),
+                                  load('script', { src: 'katex/katex.js' })]).then(function () {
+        // Every face before the first formula is measured: a face that arrives later would
+        // change a layout already fitted.
+        return Promise.all(KATEX_FACES.map(function (face) {
+          return document.fonts.load(face.replace(/(KaTeX_)/, '20px $1')).catch(function () { return []; });
+        }));
+      });
+    }
+    return katexLoading;
+  }
+  window.tazuCardPrepare = async function (o) {
+    const text = bounded(o.markdown).text;
+    if (window.CarderFormulas.mayHoldFormula(text)) await loadKatex();
+    return JSON.stringify({ pictures: renderer.pictureTargets(text).slice(0, 64) });
+  };
+  // Resolves once every picture on the card is decoded, so the snapshot has them all.
+  window.tazuCardPicturesReady = async function () {
+    const pictures = Array.from(document.querySelectorAll('#content img.picture'));
+    await Promise.all(pictures.map(function (img) { return img.decode().catch(function () { return null; }); }));
+    return pictures.filter(function (img) { return img.complete && img.naturalWidth > 0; }).length;
   };
 })();

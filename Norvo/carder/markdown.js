@@ -6,6 +6,7 @@
   'use strict';
 
   const Text = root.CarderText || require('./text.js');
+  const Formulas = root.CarderFormulas || require('./formulas.js');
   const SVG = 'http://www.w3.org/2000/svg';
 
   // --- Pure helpers ---------------------------------------------------------------------
@@ -157,8 +158,9 @@
 
   // --- The renderer ------------------------------------------------------------------------
 
-  // markdown-it set up for cards. `highlighter()` gives highlight.js once the page has it.
-  function createRenderer(markdownit, highlighter) {
+  // markdown-it set up for cards. `highlighter()` gives highlight.js and `katex()` KaTeX once
+  // the page has them.
+  function createRenderer(markdownit, highlighter, katex) {
     function highlighted(code, language) {
       const hl = highlighter();
       // The fence names the language; without one the code is shown plain, never guessed.
@@ -173,12 +175,14 @@
     const typed = configured(markdownit({ html: false, linkify: false, typographer: true, breaks: true }));
     const strict = configured(markdownit({ html: false, linkify: false, typographer: true, breaks: false }));
     return {
-      render: function (text) {
+      // `pictures`: what the app serves for each picture the note names ({src: {uri, width,
+      // height}}); a picture not in it shows its description.
+      render: function (text, pictures) {
         const note = splitFrontMatter(String(text));
         const md = keepsTypedLines(note.front) ? typed : strict;
         // Footnotes: superscript numbers in the text, the notes at the end of the card.
         const footnotes = takeFootnotes(note.body);
-        const env = { footnotes: footnotes.notes, cited: [] };
+        const env = { footnotes: footnotes.notes, cited: [], pictures: pictures || {} };
         let html = md.render(footnotes.body, env);
         if (env.cited.length) {
           html += '<ol class="footnotes">' + env.cited.map(function (id) {
@@ -186,6 +190,24 @@
           }).join('') + '</ol>\n';
         }
         return html;
+      },
+      // The pictures the note names, in order, each once (what the app is asked to serve).
+      pictureTargets: function (text) {
+        const note = splitFrontMatter(String(text));
+        const md = keepsTypedLines(note.front) ? typed : strict;
+        const env = { footnotes: takeFootnotes(note.body).notes, cited: [] };
+        const targets = [];
+        const visit = function (tokens) {
+          for (const token of tokens || []) {
+            if (token.type === 'image') {
+              const src = token.attrGet('src');
+              if (src && targets.indexOf(src) < 0) targets.push(src);
+            }
+            visit(token.children);
+          }
+        };
+        visit(md.parse(note.body, env));
+        return targets;
       }
     };
 
@@ -193,11 +215,43 @@
     function configured(md) {
       const escape = md.utils.escapeHtml;
 
-      // Images are never fetched: a card shows their description instead.
+      // The page never fetches a picture: the app serves those it could read (see `render`),
+      // and any other shows its description. A picture alone on its line is a block as wide as
+      // its column allows; one within a line is as tall as the text.
       md.renderer.rules.image = function (tokens, idx, options, env, self) {
-        const alt = self.renderInlineAsText(tokens[idx].children, options, env);
-        return '<span class="image-alt"><span class="image-icon"></span>' + escape(alt || 'image') + '</span>';
+        const token = tokens[idx];
+        const alt = self.renderInlineAsText(token.children, options, env);
+        const served = env.pictures && Object.prototype.hasOwnProperty.call(env.pictures, token.attrGet('src'))
+          ? env.pictures[token.attrGet('src')] : null;
+        if (!served || !/^norvo-image:/.test(String(served.uri)) || !(served.width > 0 && served.height > 0))
+          return '<span class="image-alt"><span class="image-icon"></span>' + escape(alt || 'image') + '</span>';
+        const block = token.meta && token.meta.alone;
+        return '<img class="picture ' + (block ? 'picture-block' : 'picture-inline') + '" src="' + escape(served.uri) +
+               '" alt="' + escape(alt) + '" data-width="' + Number(served.width) + '" data-height="' + Number(served.height) +
+               '" style="aspect-ratio:' + Number(served.width) + '/' + Number(served.height) + '">';
       };
+      // A picture with nothing else on its typed line stands alone (and the line breaks around
+      // it go: the block ends the line already).
+      md.core.ruler.after('inline', 'pictures-alone', function (state) {
+        for (const block of state.tokens) {
+          const children = block.type === 'inline' && block.children;
+          if (!children || !children.some(function (t) { return t.type === 'image'; })) continue;
+          const isBreak = function (t) { return t && (t.type === 'softbreak' || t.type === 'hardbreak'); };
+          const isEmpty = function (t) { return t && t.type === 'text' && !t.content.trim(); };
+          for (let i = 0; i < children.length; i++) {
+            if (children[i].type !== 'image') continue;
+            let before = i - 1, after = i + 1;
+            while (isEmpty(children[before])) before--;
+            while (isEmpty(children[after])) after++;
+            if ((before < 0 || isBreak(children[before])) && (after >= children.length || isBreak(children[after]))) {
+              children[i].meta = { alone: true };
+              if (isBreak(children[after])) children[after].type = 'text', children[after].content = '';
+              if (isBreak(children[before])) children[before].type = 'text', children[before].content = '';
+            }
+          }
+        }
+      });
+      Formulas.plugin(md, katex || function () { return null; });
       // Links keep their look but lose their address: a card is a picture.
       md.renderer.rules.link_open = function () { return '<a class="link">'; };
 

@@ -23,7 +23,9 @@
     const body = content.querySelector('p, li') || content.querySelector('td, pre') || content;
     const bodyPx = parseFloat(getComputedStyle(body).fontSize);
     let minPx = Infinity;
-    for (const n of nodes) minPx = Math.min(minPx, parseFloat(getComputedStyle(n.parentElement).fontSize));
+    // A formula's indices are set smaller by design: a formula counts at its own size.
+    for (const n of nodes)
+      minPx = Math.min(minPx, parseFloat(getComputedStyle(n.parentElement.closest('.katex') || n.parentElement).fontSize));
 
     const columns = content.classList.contains('columns') || Boolean(paged);
     let overflowX = !columns && content.scrollWidth > content.clientWidth + 0.5;
@@ -55,7 +57,7 @@
       bodyPx: Math.round(bodyPx * 100) / 100,
       minPx: minPx === Infinity ? bodyPx : Math.round(minPx * 100) / 100,
       // Columns a table could not show are cut, too.
-      cut: Boolean(content.querySelector('.more-columns')) || (paged ? Fit.state.cut : (Fit.state.cut || content.scrollHeight > content.clientHeight + 1 ||
+      cut: Boolean(content.querySelector('.more-columns, .formula-cut')) || (paged ? Fit.state.cut : (Fit.state.cut || content.scrollHeight > content.clientHeight + 1 ||
                                 (columns && content.scrollWidth > content.clientWidth + 1))),
       overflowX: overflowX,
       brokenWords: brokenWords,

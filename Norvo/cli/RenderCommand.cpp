@@ -16,6 +16,7 @@
 #include <chrono>
 #include <csignal>
 #include <deque>
+#include <set>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -49,6 +50,8 @@ namespace {
 struct Note {
     std::string label;  // file name or "standard input"
     std::string markdown;
+    std::string folder;  // where its pictures are (empty for standard input)
+    mutable std::set<std::string> warnedPictures;  // each picture not shown is named once (main thread)
 };
 
 struct CardJob {
@@ -376,20 +379,38 @@ private:
 
 }  // namespace
 
+CardRequest requestFor(const CardJob& card, const RenderOptions& options) {
+    CardRequest request{card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
+                        options.scale, options.density};
+    request.pictures.noteFolder = card.note->folder;
+    request.pictures.more = options.pictureFolders;
+    return request;
+}
+
+// Names each picture of a note that is not on its cards, once per note. Main thread.
+void warnAboutPictures(const Note& note, const LayoutReport& report) {
+    for (const RefusedPicture& refused : report.refusedPictures) {
+        if (!note.warnedPictures.insert(refused.target).second) continue;
+        std::fprintf(stderr, "norvo render: %s: picture \u201c%s\u201d not shown: %s\n", note.label.c_str(),
+                     refused.target.c_str(), refused.reason.c_str());
+    }
+}
+
 // --copy: the one card, drawn and handed to the clipboard server.
 int copyCard(const CardJob& card, const RenderOptions& options) {
     RenderEngine engine;
     CardImagePtr image;
     bool done = false;
     auto loop = Glib::MainLoop::create();
-    const CardRequest request{card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
-                              options.scale, options.density};
-    engine.render(request,
-                  [&](CardImagePtr drawn) {
-                      image = std::move(drawn);
-                      done = true;
-                      loop->quit();
-                  });
+    const CardRequest request = requestFor(card, options);
+    engine.renderWithReport(request,
+                            [&](RenderedCard drawn) {
+                                if (drawn.image) warnAboutPictures(*card.note, drawn.report);
+                                image = std::move(drawn.image);
+                                done = true;
+                                loop->quit();
+                            },
+                            false);
     if (!done) loop->run();
     if (!image) {
         std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
@@ -447,6 +468,13 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "norvo render: %s\nTry 'norvo render --help'.\n", error->message.c_str());
         return 2;
     }
+    for (const std::string& folder : options.pictureFolders) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(folder, ec)) {
+            std::fprintf(stderr, "norvo render: --images %s: not a folder\n", folder.c_str());
+            return 2;
+        }
+    }
     // A closed standard input is an error to report, and its slot must not be taken by the
     // next file opened, which would then be read as "-".
     const bool stdinClosed = fcntl(STDIN_FILENO, F_GETFD) < 0 && errno == EBADF;
@@ -467,7 +495,12 @@ int run(int argc, char** argv) {
             read = readNoteFile(input, Card::kMaxMarkdownBytes);
         }
         if (readable(label, read)) {
-            notes.push_back(Note{label, std::move(read.text)});
+            std::string folder;
+            if (input != "-") {
+                const auto parent = std::filesystem::path(input).parent_path();
+                folder = parent.empty() ? "." : parent.string();
+            }
+            notes.push_back(Note{label, std::move(read.text), std::move(folder), {}});
             continue;
         }
         ++failures;
@@ -546,8 +579,7 @@ int run(int argc, char** argv) {
             busy[e] = true;
             const std::size_t i = next++;
             const CardJob card = cards[i];
-            const CardRequest request{card.note->markdown, options.theme, options.font, card.preset,
-                                      options.wordmark, options.scale, options.density};
+            const CardRequest request = requestFor(card, options);
             auto renderFailed = [&, card] {
                 std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
                 ++failures;
@@ -565,9 +597,10 @@ int run(int argc, char** argv) {
                 outputs.push_back(out);
                 engines[e]->renderPages(
                     request,
-                    [&, out, e, renderFailed](std::vector<RenderedCard> rendered) {
+                    [&, out, e, renderFailed, card](std::vector<RenderedCard> rendered) {
                         if (interrupted) return;  // the run is ending: nothing more is written
                         busy[e] = false;
+                        for (const RenderedCard& drawn : rendered) warnAboutPictures(*card.note, drawn.report);
                         encoder.push(SetEndTask{out, !rendered.empty()});
                         if (rendered.empty()) renderFailed();
                         renderNext();
@@ -582,18 +615,14 @@ int run(int argc, char** argv) {
             auto done = [&, card, i, e, renderFailed, request](RenderedCard rendered) {
                 if (interrupted) return;  // the run is ending: nothing more is written
                 busy[e] = false;
+                if (rendered.image) warnAboutPictures(*card.note, rendered.report);
                 if (rendered.image)
                     encoder.push(CardTask{std::move(rendered), request.drawnSize(), paths[i], wordsOf(card.note->markdown)});
                 else
                     renderFailed();
                 renderNext();
             };
-            if (options.report)
-                engines[e]->renderWithReport(request, std::move(done));
-            else
-                engines[e]->render(request, [done = std::move(done)](CardImagePtr image) mutable {
-                    done(RenderedCard{std::move(image), {}});
-                });
+            engines[e]->renderWithReport(request, std::move(done), options.report);
         }
     };
 

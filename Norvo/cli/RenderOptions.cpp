@@ -42,6 +42,11 @@ With no FILE, or when FILE is -, read standard input.
   --copy           put the one card on the clipboard, with the note's plain text
                    beside it, instead of writing a file; it is served in the
                    background until something else is copied or 10 minutes pass
+  --images DIR     pictures may also come from DIR (repeatable); a note's own
+                   folder always counts. A picture is named by a path relative to
+                   one of them (![alt](photos/cat.jpg)); PNG, JPEG, WebP or GIF, at
+                   most 25 MB and 50 megapixels. One that cannot be shown keeps its
+                   description on the card and is named in a warning
   -o FILE          write the one card to FILE
   -d DIR           write cards into DIR (default: the current folder), named
                    after the note's first line: <slug>-<size>.png
@@ -83,7 +88,7 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
         } else if (a == "--copy") {
             o.copy = true;
         } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" ||
-                   a == "--density" || a == "-o" || a == "-d") {
+                   a == "--density" || a == "--images" || a == "-o" || a == "-d") {
             const auto v = value();
             if (!v) return RenderUsageError{"option " + a + " needs a value"};
             if (a == "--theme") {
@@ -116,6 +121,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
                 const auto format = CardFormats::byName(*v);
                 if (!format) return RenderUsageError{"unknown format '" + *v + "' (png, jpeg or webp)"};
                 o.format = *format;
+            } else if (a == "--images") {
+                o.pictureFolders.push_back(*v);
             } else if (a == "-o") {
                 o.outputFile = *v;
             } else {

@@ -28,6 +28,7 @@ struct RenderOptions {
     bool watch = false;   // render again whenever a note's file is saved, until stopped
     bool copy = false;    // the one card to the clipboard instead of a file
     int density = 1;      // 2: the same cards at twice the width and height
+    std::vector<std::string> pictureFolders;  // --images: more folders a note's pictures may come from
     bool help = false;
 };
 

@@ -202,6 +202,28 @@ void PageHost::evaluate(const std::string& script, std::function<void(std::optio
         std::make_unique<P>(P{self_, std::move(answer)}).release());
 }
 
+void PageHost::evaluateAsync(const std::string& body, std::function<void(std::optional<std::string>)> answer) {
+    using P = Pending<std::function<void(std::optional<std::string>)>>;
+    webkit_web_view_call_async_javascript_function(
+        view_.get(), body.c_str(), gssize(body.size()), nullptr, nullptr, nullptr, nullptr,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<P> p(static_cast<P*>(data));
+            GError* raw = nullptr;
+            GObjectPtr<JSCValue> value(
+                webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &raw));
+            GErrorPtr error(raw);
+            if (p->host.expired()) return;
+            if (!value || !(jsc_value_is_string(value.get()) || jsc_value_is_number(value.get()))) {
+                if (error) g_info("card script failed: %s", error->message);
+                p->then(std::nullopt);
+                return;
+            }
+            GCharPtr text(jsc_value_to_string(value.get()));
+            p->then(std::string(text ? text.get() : ""));
+        },
+        std::make_unique<P>(P{self_, std::move(answer)}).release());
+}
+
 void PageHost::snapshot(std::function<void(GObjectPtr<GdkTexture>)> then) {
     using P = Pending<std::function<void(GObjectPtr<GdkTexture>)>>;
     webkit_web_view_get_snapshot(

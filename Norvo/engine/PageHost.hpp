@@ -53,6 +53,9 @@ public:
     void resize(int width, int height);
     // Runs `script`; `answer` gets its string value, or nothing when it failed.
     void evaluate(const std::string& script, std::function<void(std::optional<std::string>)> answer);
+    // Runs `body` as the body of an async function and waits for what it returns (a
+    // promise is awaited); `answer` gets its string value, or nothing when it failed.
+    void evaluateAsync(const std::string& body, std::function<void(std::optional<std::string>)> answer);
     // The view's pixels; `then` gets nothing when the snapshot failed.
     void snapshot(std::function<void(GObjectPtr<GdkTexture>)> then);
 

@@ -34,6 +34,12 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
                     {"plainLayout", how.plainLayout}};
     if (how.pages) options["pages"] = true;
     if (card.density != 1) options["density"] = card.density;
+    if (!how.pictures.empty()) {
+        json pictures = json::object();
+        for (const auto& [target, picture] : how.pictures)
+            pictures[target] = {{"uri", picture.uri}, {"width", picture.width}, {"height", picture.height}};
+        options["pictures"] = std::move(pictures);
+    }
     std::string optionsText, fontText;
     try {
         optionsText = options.dump();
@@ -44,6 +50,29 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
     return "(function(){document.getElementById('card').style.fontFamily=" + fontText +
            ";var a=window.tazuCardDraw(" + optionsText + ");" + answerTail(ticket);
 }
+
+bool needsPreparing(const std::string& markdown) {
+    return markdown.find('$') != std::string::npos || markdown.find("![") != std::string::npos;
+}
+
+std::optional<std::string> prepareScript(const CardRequest& card) {
+    try {
+        return "return await window.tazuCardPrepare(" + json({{"markdown", card.markdown}}).dump() + ");";
+    } catch (const json::exception&) {  // invalid UTF-8
+        return std::nullopt;
+    }
+}
+
+std::optional<std::vector<std::string>> parsePrepared(std::string_view text) {
+    const json answer = json::parse(text, nullptr, false);
+    if (!answer.is_object() || !answer.contains("pictures") || !answer["pictures"].is_array()) return std::nullopt;
+    std::vector<std::string> targets;
+    for (const json& target : answer["pictures"])
+        if (target.is_string()) targets.push_back(target.get<std::string>());
+    return targets;
+}
+
+std::string picturesReadyScript() { return "return await window.tazuCardPicturesReady();"; }
 
 std::string showPageScript(std::size_t page, bool report, std::uint64_t ticket) {
     return "(function(){var a=window.tazuCardDraw({showPage:" + std::to_string(page) +

@@ -8,6 +8,7 @@
 #include "support/StartupTimeline.hpp"
 #include "engine/PageHost.hpp"
 #include "engine/PageProtocol.hpp"
+#include "engine/PictureShelf.hpp"
 #include "engine/Snapshotter.hpp"
 
 namespace norvo {
@@ -21,12 +22,14 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         std::size_t pages = 1;
         std::optional<LayoutReport> report;  // of the page just drawn
         std::vector<RenderedCard> cards;     // of a set, so far
+        CardPictures pictures;               // served while the job is drawn
     };
 
     Options options;
     JobQueue queue;
     std::unique_ptr<PageHost> host;
     Snapshotter snapshotter;
+    PictureCache pictureCache;
     std::optional<Running> current;
     std::uint64_t lastTicket = 0;
     GSource jobWatchdog;
@@ -51,6 +54,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         };
         host = std::make_unique<PageHost>(
             PageHost::Options{options.hostPage, options.loadTimeout, options.recycleAfter}, std::move(events));
+        PictureShelf::serveOn(webkit_web_view_get_context(host->view()));
     }
 
     JobQueue::Entry takeCurrent() {
@@ -66,9 +70,41 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         current.emplace();
         current->entry = std::move(*queue.take());
         current->ticket = ++lastTicket;
+        if (PageProtocol::needsPreparing(cardOf(current->entry.job).markdown))
+            prepare();
+        else
+            drawCurrent();
+    }
+
+    // Formulas and pictures first: the page loads what it needs and names the pictures, which
+    // are then found, decoded and put where the page can show them.
+    void prepare() {
+        const auto script = PageProtocol::prepareScript(cardOf(current->entry.job));
+        if (!script) {
+            complete(nullptr);
+            return;
+        }
+        const std::uint64_t ticket = current->ticket;
+        armWatchdog();
+        host->evaluateAsync(*script, [weak = weak_from_this(), ticket](std::optional<std::string> text) {
+            auto self = weak.lock();
+            if (!self || !self->current || self->current->ticket != ticket) return;
+            const auto targets = text ? PageProtocol::parsePrepared(*text) : std::nullopt;
+            if (!targets) {
+                self->onPageFault();
+                return;
+            }
+            if (!targets->empty())
+                self->current->pictures = serveCardPictures(cardOf(self->current->entry.job), *targets, self->pictureCache);
+            self->drawCurrent();
+        });
+    }
+
+    void drawCurrent() {
         const RenderJob& job = current->entry.job;
         const CardRequest& card = cardOf(job);
         PageDraw how;
+        how.pictures = current->pictures.served;
         how.pages = std::holds_alternative<SetJob>(job);
         how.report = how.pages || (std::holds_alternative<CardJob>(job) && std::get<CardJob>(job).report);
         how.plainLayout = current->entry.plainLayout;
@@ -88,18 +124,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     // drawn one after another, as fast as their receiver takes them.
     void draw(const std::string& script) {
         const std::uint64_t ticket = current->ticket;
-        jobWatchdog = GSource(g_timeout_add(guint(options.jobTimeout.count()), +[](gpointer data) -> gboolean {
-            auto self = static_cast<State*>(data)->shared_from_this();
-            self->jobWatchdog.forget();
-            // A page that stops answering is replaced; the jobs behind this one wait for the
-            // fresh page.
-            JobQueue::Entry entry = self->takeCurrent();
-            self->host->reload(true);
-            fail(entry.job);
-            self->pump();
-            return G_SOURCE_REMOVE;
-        }, this));
-
+        armWatchdog();
         host->evaluate(script, [weak = weak_from_this(), ticket](std::optional<std::string> text) {
             auto self = weak.lock();
             if (!self || !self->current || self->current->ticket != ticket) return;
@@ -112,16 +137,44 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
             }
             self->current->pages = answer->pages;
             self->current->report = answer->report;
-            self->host->snapshot([weak, ticket](GObjectPtr<GdkTexture> texture) {
+            if (self->current->pictures.lease.empty()) {
+                self->snapshot(ticket);
+                return;
+            }
+            // Pictures are laid out at their size before they are decoded: the snapshot waits
+            // for their pixels (a picture WebKit cannot decode shows nothing, never stalls).
+            self->host->evaluateAsync(PageProtocol::picturesReadyScript(), [weak, ticket](std::optional<std::string>) {
                 auto self = weak.lock();
-                if (!self || !self->current || self->current->ticket != ticket) return;
-                if (!texture) {
-                    self->onPageFault();
-                    return;
-                }
-                self->snapped(texture.get());
+                if (self && self->current && self->current->ticket == ticket) self->snapshot(ticket);
             });
         });
+    }
+
+    void snapshot(std::uint64_t ticket) {
+        host->snapshot([weak = weak_from_this(), ticket](GObjectPtr<GdkTexture> texture) {
+            auto self = weak.lock();
+            if (!self || !self->current || self->current->ticket != ticket) return;
+            if (!texture) {
+                self->onPageFault();
+                return;
+            }
+            self->snapped(texture.get());
+        });
+    }
+
+    // Each step on the page has the whole watchdog time.
+    void armWatchdog() {
+        jobWatchdog = GSource(g_timeout_add(guint(options.jobTimeout.count()), +[](gpointer data) -> gboolean {
+            auto self = static_cast<State*>(data)->shared_from_this();
+            self->jobWatchdog.forget();
+            // A page that stops answering is replaced; the jobs behind this one wait for the
+            // fresh page.
+            JobQueue::Entry entry = self->takeCurrent();
+            self->host->reload(true);
+            fail(entry.job);
+            self->pump();
+            return G_SOURCE_REMOVE;
+        }, this));
     }
 
     void snapped(GdkTexture* texture) {
@@ -133,7 +186,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
             return;
         }
         // One card of a set is done: show the next one, or hand over the whole set.
-        RenderedCard rendered{std::move(image), run.report.value_or(LayoutReport{})};
+        RenderedCard rendered{std::move(image), reportOf(run)};
         const SetPageCallback& each = std::get<SetJob>(run.entry.job).each;
         if (each) {
             auto keepAlive = shared_from_this();
@@ -161,13 +214,19 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         pump();
     }
 
+    static LayoutReport reportOf(const Running& run) {
+        LayoutReport report = run.report.value_or(LayoutReport{});
+        report.refusedPictures = run.pictures.refused;
+        return report;
+    }
+
     // Hands the current card its image (nothing: it failed) and starts the next job.
     void complete(CardImagePtr image) {
         auto keepAlive = shared_from_this();
-        const std::optional<LayoutReport> report = current->report;
+        const LayoutReport report = reportOf(*current);
         JobQueue::Entry entry = takeCurrent();
         if (auto* card = std::get_if<CardJob>(&entry.job); card && image)
-            card->done(RenderedCard{std::move(image), report.value_or(LayoutReport{})});
+            card->done(RenderedCard{std::move(image), report});
         else if (auto* preview = std::get_if<PreviewJob>(&entry.job); preview && image)
             preview->done(std::move(image));
         else
@@ -236,9 +295,9 @@ void RenderEngine::renderPreview(const CardRequest& card, CardCompletion complet
     queue(PreviewJob{card, std::move(completion)});
 }
 
-void RenderEngine::renderWithReport(const CardRequest& card, ReportCompletion completion) {
+void RenderEngine::renderWithReport(const CardRequest& card, ReportCompletion completion, bool measure) {
     if (!completion) completion = [](RenderedCard) {};
-    queue(CardJob{card, true, std::move(completion)});
+    queue(CardJob{card, measure, std::move(completion)});
 }
 
 void RenderEngine::renderPages(const CardRequest& card, SetCompletion completion, SetPageCallback each) {

@@ -59,6 +59,13 @@ void CardDocument::setPages(bool value) {
     assign(pages_, value, pagesChanged_);
     rerender();
 }
+CardRequest CardDocument::request() const {
+    CardRequest card{markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_};
+    if (!noteFile_.empty()) card.pictures.noteFolder = noteFile_.parent_path().string();
+    if (!pictureStore_.empty()) card.pictures.more.push_back(pictureStore_.string());
+    return card;
+}
+
 void CardDocument::setNoteFile(std::filesystem::path value) {
     if (value == noteFile_) return;
     noteFile_ = std::move(value);

@@ -1,10 +1,28 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "norvo/Presets.hpp"
 
 namespace norvo {
+
+// Where a note's pictures may come from: a picture named by a relative path is looked up in
+// these folders, in order, and never read from outside them. No folder: no picture is read.
+struct PictureFolders {
+    std::string noteFolder;          // the note's own folder
+    std::vector<std::string> more;   // folders named beside it (a shared images folder, the app's picture store)
+
+    bool empty() const { return noteFolder.empty() && more.empty(); }
+    bool operator==(const PictureFolders&) const = default;
+};
+
+// A picture the note names that is not on the card, and why (in words for the user).
+struct RefusedPicture {
+    std::string target;
+    std::string reason;
+    bool operator==(const RefusedPicture&) const = default;
+};
 
 // One card as it is asked for: the note and every setting that shapes its picture. It
 // travels whole from the model or the command line through the renderer to the page; a new
@@ -19,6 +37,7 @@ struct CardRequest {
     // Pixels per point of the layout: 2 draws the very same layout at twice the width and
     // height (text and backdrop drawn at that size, not enlarged).
     int density = 1;
+    PictureFolders pictures{};
 
     // The size of the picture in pixels.
     Preset drawnSize() const {
@@ -37,6 +56,8 @@ struct LayoutReport {
     bool overflowX = false;  // something is wider than the text area
     int brokenWords = 0;   // words split across lines other than at a hyphen the page added
     std::size_t page = 1, pages = 1;  // the card's place in its set
+    // Pictures the note names that show their description instead (the page never sees why).
+    std::vector<RefusedPicture> refusedPictures{};
 };
 
 }  // namespace norvo

@@ -9,19 +9,28 @@
 // the finished layout) and `plainLayout` (plain line breaking). It returns
 // {pages: <cards in the set, 1 for one card>, report: <LayoutReport keys> or null}.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "norvo/CardRequest.hpp"
 
 namespace norvo {
+
+// A picture the app serves to the page: its address there and its own size, upright.
+struct ServedPicture {
+    std::string uri;
+    int width = 0, height = 0;
+};
 
 // How one drawing of a card is asked of the page, beyond the card itself.
 struct PageDraw {
     bool pages = false;        // the note as a set of cards; the first is shown
     bool report = false;       // measure the finished layout
     bool plainLayout = false;  // plain line breaking: the fallback after a page died
+    std::map<std::string, ServedPicture> pictures{};  // by the target the note names
 };
 
 // What the page answered for one drawing.
@@ -38,6 +47,17 @@ inline constexpr const char* kReportKeys = "bodyPx, minPx, cut, overflowX, broke
 // A script that sets the card's font, draws `card` and answers with `ticket` and what the
 // page measured. Nothing when a text is not valid UTF-8.
 std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& how, std::uint64_t ticket);
+
+// Whether a note needs the page's preparing before it is drawn: it may hold a formula (the
+// page loads KaTeX first) or name pictures (the app serves them first).
+bool needsPreparing(const std::string& markdown);
+// The body of an async function that prepares the page for `card` and answers with the
+// pictures it names; nothing when a text is not valid UTF-8.
+std::optional<std::string> prepareScript(const CardRequest& card);
+// The pictures the page's preparing named, in order; nothing when it is not such an answer.
+std::optional<std::vector<std::string>> parsePrepared(std::string_view answer);
+// The body of an async function that answers once every picture on the card is decoded.
+std::string picturesReadyScript();
 
 // A script that shows card `page` of the set the page laid out last and answers likewise.
 std::string showPageScript(std::size_t page, bool report, std::uint64_t ticket);

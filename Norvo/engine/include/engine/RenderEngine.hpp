@@ -39,8 +39,9 @@ public:
     // A preview: while it waits, a newer preview takes its place, and both complete with
     // the newer card. Other requests are never merged or reordered.
     void renderPreview(const CardRequest& card, CardCompletion completion);
-    // The card with its layout report, measured on the finished card.
-    void renderWithReport(const CardRequest& card, ReportCompletion completion);
+    // The card with its layout report, measured on the finished card (with `measure` false,
+    // the report only names the pictures the card could not show).
+    void renderWithReport(const CardRequest& card, ReportCompletion completion, bool measure = true);
     // The note as a set of same-size cards (one text size for all, at most 20), each with
     // its layout report; with `each`, the cards are handed over one by one as they are drawn.
     void renderPages(const CardRequest& card, SetCompletion completion, SetPageCallback each = {});

@@ -43,7 +43,12 @@ public:
     // The preset the card renders at (the default for an unknown id, which is kept as given).
     Preset preset() const { return Presets::by(presetID_); }
     // The card as it would be rendered now.
-    CardRequest request() const { return CardRequest{markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_}; }
+    CardRequest request() const;
+
+    // Where pictures dropped or pasted into a note are kept (empty: nowhere). A note's pictures
+    // are read from its file's folder and from here.
+    const std::filesystem::path& pictureStore() const { return pictureStore_; }
+    void setPictureStore(std::filesystem::path folder) { pictureStore_ = std::move(folder); }
 
     // The file the note was opened from or saved to last (empty for a note typed here).
     const std::filesystem::path& noteFile() const { return noteFile_; }
@@ -90,6 +95,7 @@ private:
     bool pages_ = false;
     std::string status_;
     std::filesystem::path noteFile_;
+    std::filesystem::path pictureStore_;
     sigc::signal<void()> noteFileChanged_;
     CardImagePtr preview_;
     std::vector<CardImagePtr> previewPages_;

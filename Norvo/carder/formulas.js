@@ -1,0 +1,151 @@
+// Formulas in a note: "$...$" inline and "$$...$$" on lines of their own, drawn by KaTeX once
+// the page has it. Dollars follow KaTeX's usual rules, so "$5 and $10" stays text: an opening
+// dollar is not followed by a space, a closing one is not preceded by a space nor followed by
+// a digit, and "\$" is a dollar sign. Runs in node too (the parsing rules).
+(function (root) {
+  'use strict';
+
+  function isSpace(code) { return code === 0x20 || code === 0x09 || code === 0x0A; }
+  function isDigit(code) { return code >= 0x30 && code <= 0x39; }
+
+  // The closing dollar of an inline formula opened at `start` ("$" at start), or -1.
+  function closingDollar(src, start, max) {
+    if (start + 1 >= max || isSpace(src.charCodeAt(start + 1))) return -1;
+    for (let i = start + 1; i < max; i++) {
+      const c = src.charCodeAt(i);
+      if (c === 0x5C) { i++; continue; }  // "\$" and other escapes inside TeX
+      if (c !== 0x24) continue;
+      if (i === start + 1) return -1;  // "$$" is display math, handled elsewhere
+      if (isSpace(src.charCodeAt(i - 1))) continue;
+      if (i + 1 < max && isDigit(src.charCodeAt(i + 1))) continue;
+      return i;
+    }
+    return -1;
+  }
+
+  // Whether a note may hold a formula: the page then loads KaTeX before drawing it.
+  function mayHoldFormula(text) {
+    const src = String(text);
+    for (let i = src.indexOf('$'); i >= 0; i = src.indexOf('$', i + 1)) {
+      if (i > 0 && src.charCodeAt(i - 1) === 0x5C) continue;
+      if (src.charCodeAt(i + 1) === 0x24) return true;
+      const lineEnd = src.indexOf('\n', i);
+      if (closingDollar(src, i, lineEnd < 0 ? src.length : lineEnd) > 0) return true;
+    }
+    return false;
+  }
+
+  // `katex()` gives KaTeX once the page has it; `escape` is markdown-it's HTML escaping.
+  function plugin(md, katex) {
+    const escape = md.utils.escapeHtml;
+
+    // `tag`: a block of its own is a div; a formula inside a paragraph stays a span.
+    function draw(tex, display, tag) {
+      const k = katex();
+      if (k) {
+        try {
+          const html = k.renderToString(tex, {
+            displayMode: display, output: 'html', throwOnError: true, trust: false, strict: 'ignore',
+            maxSize: 40, maxExpand: 500
+          });
+          return '<' + tag + ' class="formula' + (display ? ' formula-display' : '') + '">' + html + '</' + tag + '>';
+        } catch (e) {
+          // A formula that does not parse shows what was typed, muted: the card still comes out.
+        }
+      }
+      const fence = display ? '$$' : '$';
+      return '<' + tag + ' class="formula-source' + (display ? ' formula-display' : '') + '">' +
+             escape(fence + tex + fence) + '</' + tag + '>';
+    }
+
+    md.inline.ruler.after('escape', 'formula', function (state, silent) {
+      const src = state.src, start = state.pos, max = state.posMax;
+      if (src.charCodeAt(start) !== 0x24) return false;
+      let end, display = false;
+      if (src.charCodeAt(start + 1) === 0x24) {
+        end = src.indexOf('$$', start + 2);
+        if (end < 0 || end > max - 2 || end === start + 2) return false;
+        display = true;
+      } else {
+        end = closingDollar(src, start, max);
+        if (end < 0) return false;
+      }
+      if (!silent) {
+        const token = state.push('formula_inline', 'span', 0);
+        token.content = src.slice(start + (display ? 2 : 1), end);
+        token.meta = { display: display };
+      }
+      state.pos = end + (display ? 2 : 1);
+      return true;
+    });
+
+    // "$$" opening a line: the formula runs to the line that ends with "$$".
+    md.block.ruler.before('fence', 'formula_block', function (state, startLine, endLine, silent) {
+      let pos = state.bMarks[startLine] + state.tShift[startLine];
+      let max = state.eMarks[startLine];
+      if (state.sCount[startLine] - state.blkIndent >= 4) return false;
+      if (state.src.slice(pos, pos + 2) !== '$$') return false;
+      const first = state.src.slice(pos + 2, max);
+      let last = startLine, body;
+      if (first.trim().endsWith('$$') && first.trim().length > 2) {
+        body = first.trim().slice(0, -2);
+      } else {
+        const lines = [first];
+        let found = false;
+        for (let line = startLine + 1; line < endLine; line++) {
+          pos = state.bMarks[line] + state.tShift[line];
+          max = state.eMarks[line];
+          const text = state.src.slice(pos, max);
+          if (text.trim().endsWith('$$')) {
+            lines.push(text.trim().slice(0, -2));
+            last = line;
+            found = true;
+            break;
+          }
+          lines.push(text);
+        }
+        if (!found) return false;
+        body = lines.join('\n');
+      }
+      if (!body.trim()) return false;
+      if (silent) return true;
+      const token = state.push('formula_block', 'div', 0);
+      token.content = body.trim();
+      token.map = [startLine, last + 1];
+      token.block = true;
+      state.line = last + 1;
+      return true;
+    }, { alt: ['paragraph', 'reference', 'blockquote', 'list'] });
+
+    md.renderer.rules.formula_inline = function (tokens, idx) {
+      return draw(tokens[idx].content, tokens[idx].meta.display, 'span');
+    };
+    md.renderer.rules.formula_block = function (tokens, idx) { return draw(tokens[idx].content, true, 'div') + '\n'; };
+  }
+
+  // Display formulas wider than their column are set smaller, down to `floor` pixels; past
+  // that they are cut at the column's edge (and say so: returns whether any was).
+  function fitDisplayFormulas(content, columnWidth, floor) {
+    let cut = false;
+    for (const block of content.querySelectorAll('.formula-display')) {
+      block.classList.remove('formula-cut');
+      block.style.fontSize = '';
+      const room = Math.min(columnWidth, block.clientWidth || columnWidth);
+      const wide = block.scrollWidth;
+      if (wide <= room + 0.5) continue;
+      const px = parseFloat(getComputedStyle(block).fontSize);
+      const fitted = Math.max(floor, Math.floor(px * room / wide * 100) / 100);
+      block.style.fontSize = fitted + 'px';
+      if (block.scrollWidth > room + 0.5) {
+        block.classList.add('formula-cut');
+        cut = true;
+      }
+    }
+    return cut;
+  }
+
+  const api = { plugin: plugin, mayHoldFormula: mayHoldFormula, closingDollar: closingDollar,
+                fitDisplayFormulas: fitDisplayFormulas };
+  if (typeof module === 'object' && module.exports) module.exports = api;
+  else root.CarderFormulas = api;
+})(this);

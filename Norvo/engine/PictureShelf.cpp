@@ -1,0 +1,110 @@
+#include "engine/PictureShelf.hpp"
+
+#include <memory>
+#include <unordered_map>
+
+#include "norvo/PictureTarget.hpp"
+#include "support/GPtr.hpp"
+
+namespace norvo {
+
+namespace {
+
+constexpr const char* kScheme = "norvo-image";
+constexpr std::size_t kMostPictures = 20;
+constexpr std::uint64_t kMostPixels = 200'000'000;
+
+std::unordered_map<std::string, PicturePtr>& shelf() {
+    static std::unordered_map<std::string, PicturePtr> pictures;
+    return pictures;
+}
+
+void answer(WebKitURISchemeRequest* request, gpointer) {
+    const char* uri = webkit_uri_scheme_request_get_uri(request);
+    const auto found = uri ? shelf().find(uri) : shelf().end();
+    if (found == shelf().end()) {
+        GErrorPtr error(g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "no such picture"));
+        webkit_uri_scheme_request_finish_error(request, error.get());
+        return;
+    }
+    // The bytes stay alive with the stream, even if the card lets go of the picture first.
+    auto keep = std::make_unique<PicturePtr>(found->second);
+    const std::string& png = (*keep)->png;
+    GBytesPtr bytes(g_bytes_new_with_free_func(png.data(), png.size(), +[](gpointer p) {
+        std::unique_ptr<PicturePtr>(static_cast<PicturePtr*>(p));
+    }, keep.release()));
+    GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(bytes.get()));
+    webkit_uri_scheme_request_finish(request, stream.get(), gint64(g_bytes_get_size(bytes.get())), "image/png");
+}
+
+}  // namespace
+
+void PictureShelf::serveOn(WebKitWebContext* context) {
+    static const char* kServed = "norvo-picture-shelf";
+    if (!context || g_object_get_data(G_OBJECT(context), kServed)) return;
+    g_object_set_data(G_OBJECT(context), kServed, GINT_TO_POINTER(1));
+    webkit_web_context_register_uri_scheme(context, kScheme, answer, nullptr, nullptr);
+}
+
+PictureShelf::Lease::~Lease() { release(); }
+
+PictureShelf::Lease& PictureShelf::Lease::operator=(Lease&& other) noexcept {
+    if (this != &other) {
+        release();
+        uris_ = std::move(other.uris_);
+        other.uris_.clear();
+    }
+    return *this;
+}
+
+void PictureShelf::Lease::release() {
+    for (const std::string& uri : uris_) shelf().erase(uri);
+    uris_.clear();
+}
+
+std::string PictureShelf::Lease::put(PicturePtr picture) {
+    static std::uint64_t last = 0;
+    std::string uri = std::string(kScheme) + "://card/" + std::to_string(++last) + ".png";
+    shelf()[uri] = std::move(picture);
+    uris_.push_back(uri);
+    return uri;
+}
+
+CardPictures serveCardPictures(const CardRequest& card, const std::vector<std::string>& targets, PictureCache& cache) {
+    CardPictures out;
+    const Preset drawn = card.drawnSize();
+    const int largest = int(std::max(drawn.width, drawn.height));
+    std::uint64_t pixels = 0;
+    for (const std::string& target : targets) {
+        const PictureTarget named = PictureTarget::of(target);
+        if (named.kind != PictureTarget::Kind::Relative) {
+            out.refused.push_back({target, named.reason});
+            continue;
+        }
+        if (out.served.size() >= kMostPictures) {
+            out.refused.push_back({target, "a card shows at most " + std::to_string(kMostPictures) + " pictures"});
+            continue;
+        }
+        auto file = findPictureFile(card.pictures, named.path);
+        if (file.index() == 1) {
+            out.refused.push_back({target, std::get<1>(file)});
+            continue;
+        }
+        auto decoded = cache.get(std::get<0>(file), largest);
+        if (decoded.index() == 1) {
+            out.refused.push_back({target, std::get<1>(decoded)});
+            continue;
+        }
+        const PicturePtr& picture = std::get<0>(decoded);
+        const std::uint64_t own = std::uint64_t(picture->width) * std::uint64_t(picture->height);
+        if (pixels + own > kMostPixels) {
+            out.refused.push_back({target, "the card's pictures would have more than 200 megapixels"});
+            continue;
+        }
+        pixels += own;
+        out.served[target] = ServedPicture{out.lease.put(picture), picture->width, picture->height};
+    }
+    return out;
+}
+
+}  // namespace norvo

@@ -1,0 +1,254 @@
+#include "image/Pictures.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <webp/decode.h>
+
+#include "support/GPtr.hpp"
+
+namespace norvo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isInside(const fs::path& file, const fs::path& folder) {
+    auto f = file.begin(), d = folder.begin();
+    for (; d != folder.end(); ++d, ++f) {
+        if (d->empty()) continue;  // a trailing separator
+        if (f == file.end() || *f != *d) return false;
+    }
+    return true;
+}
+
+// The whole file, read through a descriptor that refuses a link in its last step and anything
+// but a regular file, so that what was checked is what is read.
+// The file's bytes, or why there are none.
+struct FileRead {
+    std::string bytes;
+    std::string problem;
+};
+FileRead readFile(const fs::path& file, std::uintmax_t maxBytes) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return {{}, std::string("it cannot be read (") + std::strerror(errno) + ")"};
+    struct Closer { int fd; ~Closer() { ::close(fd); } } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return {{}, "it is not a file"};
+    if (std::uintmax_t(st.st_size) > maxBytes)
+        return {{}, "it is larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MB"};
+    std::string bytes(std::size_t(st.st_size), '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += std::size_t(n);
+    }
+    bytes.resize(got);
+    return {std::move(bytes), {}};
+}
+
+enum class Kind { Png, Jpeg, Gif, WebP, Other };
+
+Kind kindOf(const std::string& b) {
+    if (b.size() >= 8 && std::memcmp(b.data(), "\x89PNG\r\n\x1a\n", 8) == 0) return Kind::Png;
+    if (b.size() >= 3 && std::memcmp(b.data(), "\xff\xd8\xff", 3) == 0) return Kind::Jpeg;
+    if (b.size() >= 6 && (std::memcmp(b.data(), "GIF87a", 6) == 0 || std::memcmp(b.data(), "GIF89a", 6) == 0))
+        return Kind::Gif;
+    if (b.size() >= 12 && std::memcmp(b.data(), "RIFF", 4) == 0 && std::memcmp(b.data() + 8, "WEBP", 4) == 0)
+        return Kind::WebP;
+    return Kind::Other;
+}
+
+std::string tooManyPixels(const PictureLimits& limits) {
+    return "it has more than " + std::to_string(limits.maxPixels / 1'000'000) + " megapixels";
+}
+
+// The scale that brings w x h within `largest` on a side (never up).
+void scaledSize(int w, int h, int largest, int& outW, int& outH) {
+    const double f = std::min(1.0, double(largest) / double(std::max(w, h)));
+    outW = std::max(1, int(w * f + 0.5));
+    outH = std::max(1, int(h * f + 0.5));
+}
+
+std::variant<GObjectPtr<GdkPixbuf>, std::string> decodeWithPixbuf(const std::string& bytes, Kind kind, int largest,
+                                                                   const PictureLimits& limits, int& width, int& height) {
+    GError* raw = nullptr;
+    GObjectPtr<GdkPixbufLoader> loader(
+        gdk_pixbuf_loader_new_with_type(kind == Kind::Png ? "png" : kind == Kind::Jpeg ? "jpeg" : "gif", &raw));
+    GErrorPtr error(raw);
+    if (!loader) return std::string("this kind of picture cannot be read here");
+    struct Sizing {
+        int largest;
+        std::uint64_t maxPixels;
+        int width = 0, height = 0;
+        bool tooLarge = false;
+    } sizing{largest, limits.maxPixels};
+    auto onSize = +[](GdkPixbufLoader* l, int w, int h, gpointer data) {
+                         auto* s = static_cast<Sizing*>(data);
+                         s->width = w;
+                         s->height = h;
+                         if (std::uint64_t(w) * std::uint64_t(h) > s->maxPixels) {
+                             s->tooLarge = true;
+                             gdk_pixbuf_loader_set_size(l, 1, 1);  // nothing of it is decoded at size
+                             return;
+                         }
+                         int sw = w, sh = h;
+                         scaledSize(w, h, s->largest, sw, sh);
+                         if (sw != w || sh != h) gdk_pixbuf_loader_set_size(l, sw, sh);
+                     };
+    g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(onSize), &sizing);
+    // The header says the size: a picture too large stops there, before its pixels are read.
+    const std::size_t head = std::min<std::size_t>(bytes.size(), 64 * 1024);
+    bool ok = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(bytes.data()), head, &raw);
+    error.reset(raw);
+    raw = nullptr;
+    if (ok && !sizing.tooLarge && head < bytes.size()) {
+        ok = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(bytes.data()) + head,
+                                     bytes.size() - head, &raw);
+        error.reset(raw);
+        raw = nullptr;
+    }
+    const bool closed = gdk_pixbuf_loader_close(loader.get(), ok ? &raw : nullptr);
+    GErrorPtr closeError(raw);
+    if (sizing.tooLarge) return tooManyPixels(limits);
+    GdkPixbuf* decoded = gdk_pixbuf_loader_get_pixbuf(loader.get());
+    if (!ok || !closed || !decoded || sizing.width <= 0) return std::string("it is damaged or not a picture");
+    // EXIF orientation: a phone's sideways JPEG stands upright.
+    GObjectPtr<GdkPixbuf> upright(gdk_pixbuf_apply_embedded_orientation(decoded));
+    if (!upright) return std::string("it is damaged or not a picture");
+    const char* orientation = gdk_pixbuf_get_option(decoded, "orientation");
+    const bool turned = orientation && orientation[0] >= '5' && orientation[0] <= '8' && !orientation[1];
+    width = turned ? sizing.height : sizing.width;
+    height = turned ? sizing.width : sizing.height;
+    return upright;
+}
+
+std::variant<GObjectPtr<GdkPixbuf>, std::string> decodeWebP(const std::string& bytes, int largest,
+                                                            const PictureLimits& limits, int& width, int& height) {
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) return std::string("this kind of picture cannot be read here");
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    if (WebPGetFeatures(data, bytes.size(), &config.input) != VP8_STATUS_OK)
+        return std::string("it is damaged or not a picture");
+    if (config.input.has_animation) return std::string("animated WebP pictures are not drawn");
+    width = config.input.width;
+    height = config.input.height;
+    if (std::uint64_t(width) * std::uint64_t(height) > limits.maxPixels) return tooManyPixels(limits);
+    int sw = width, sh = height;
+    scaledSize(width, height, largest, sw, sh);
+    config.options.use_scaling = (sw != width || sh != height);
+    config.options.scaled_width = sw;
+    config.options.scaled_height = sh;
+    GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, sw, sh));
+    if (!pixbuf) return std::string("it is too large to decode");
+    config.output.colorspace = MODE_RGBA;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = gdk_pixbuf_get_pixels(pixbuf.get());
+    config.output.u.RGBA.stride = gdk_pixbuf_get_rowstride(pixbuf.get());
+    config.output.u.RGBA.size = std::size_t(gdk_pixbuf_get_rowstride(pixbuf.get())) * std::size_t(sh);
+    const VP8StatusCode status = WebPDecode(data, bytes.size(), &config);
+    WebPFreeDecBuffer(&config.output);
+    if (status != VP8_STATUS_OK) return std::string("it is damaged or not a picture");
+    return pixbuf;
+}
+
+}  // namespace
+
+std::variant<fs::path, std::string> findPictureFile(const PictureFolders& folders, const std::string& relativePath) {
+    std::string reason = "no such file beside the note";
+    std::vector<std::string> all;
+    if (!folders.noteFolder.empty()) all.push_back(folders.noteFolder);
+    all.insert(all.end(), folders.more.begin(), folders.more.end());
+    if (all.empty()) return std::string("the note has no folder to read pictures from");
+    for (const std::string& folder : all) {
+        std::error_code ec;
+        const fs::path base = fs::canonical(folder, ec);
+        if (ec) continue;
+        const fs::path candidate = base / fs::path(relativePath);
+        if (!fs::exists(fs::symlink_status(candidate, ec)) || ec) continue;
+        const fs::path real = fs::canonical(candidate, ec);
+        if (ec) {
+            reason = "it is a link to nothing";
+            continue;
+        }
+        if (!isInside(real, base)) {
+            reason = "it lies outside the note's folder";
+            continue;
+        }
+        if (!fs::is_regular_file(real, ec)) {
+            reason = "it is not a file";
+            continue;
+        }
+        return real;
+    }
+    return reason;
+}
+
+std::variant<PicturePtr, std::string> decodePicture(const fs::path& file, int largest, const PictureLimits& limits) {
+    const FileRead read = readFile(file, limits.maxFileBytes);
+    if (!read.problem.empty()) return read.problem;
+    const std::string& bytes = read.bytes;
+    const Kind kind = kindOf(bytes);
+    if (kind == Kind::Other) return std::string("it is not a PNG, JPEG, WebP or GIF picture");
+    int width = 0, height = 0;
+    auto decoded = kind == Kind::WebP ? decodeWebP(bytes, std::max(1, largest), limits, width, height)
+                                      : decodeWithPixbuf(bytes, kind, std::max(1, largest), limits, width, height);
+    if (decoded.index() == 1) return std::get<1>(decoded);
+    GObjectPtr<GdkPixbuf> pixbuf = std::move(std::get<0>(decoded));
+    // Loaders that cannot decode at a smaller size (animations) are scaled afterwards.
+    const int pw = gdk_pixbuf_get_width(pixbuf.get()), ph = gdk_pixbuf_get_height(pixbuf.get());
+    if (std::max(pw, ph) > std::max(1, largest)) {
+        int sw = pw, sh = ph;
+        scaledSize(pw, ph, std::max(1, largest), sw, sh);
+        pixbuf.reset(gdk_pixbuf_scale_simple(pixbuf.get(), sw, sh, GDK_INTERP_BILINEAR));
+        if (!pixbuf) return std::string("it is too large to decode");
+    }
+    gchar* buffer = nullptr;
+    gsize length = 0;
+    GError* raw = nullptr;
+    // Fast compression: the bytes only travel to the page in this process.
+    const bool saved = gdk_pixbuf_save_to_buffer(pixbuf.get(), &buffer, &length, "png", &raw, "compression", "1", nullptr);
+    GErrorPtr error(raw);
+    GCharPtr owned(buffer);
+    if (!saved) return std::string("it could not be prepared for the card");
+    auto picture = std::make_shared<DecodedPicture>();
+    picture->width = width;
+    picture->height = height;
+    picture->png.assign(buffer, length);
+    return PicturePtr(std::move(picture));
+}
+
+std::variant<PicturePtr, std::string> PictureCache::get(const fs::path& file, int largest, const PictureLimits& limits) {
+    std::error_code ec;
+    const auto status = fs::status(file, ec);
+    const auto changed = fs::last_write_time(file, ec);
+    const auto bytes = ec ? 0 : fs::file_size(file, ec);
+    std::string key = file.string() + '\n' + std::to_string(changed.time_since_epoch().count()) + '\n' +
+                      std::to_string(bytes) + '\n' + std::to_string(largest) + '\n' +
+                      std::to_string(limits.maxFileBytes) + '\n' + std::to_string(limits.maxPixels) + '\n' +
+                      std::to_string(int(status.type()));
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        if (it->key != key) continue;
+        entries_.splice(entries_.begin(), entries_, it);
+        return entries_.front().result;
+    }
+    auto result = decodePicture(file, largest, limits);
+    const std::size_t size = result.index() == 0 ? std::get<0>(result)->png.size() : 0;
+    entries_.push_front(Entry{std::move(key), result, size});
+    bytes_ += size;
+    while (entries_.size() > 1 && (entries_.size() > maxEntries_ || bytes_ > maxBytes_)) {
+        bytes_ -= entries_.back().bytes;
+        entries_.pop_back();
+    }
+    return result;
+}
+
+}  // namespace norvo

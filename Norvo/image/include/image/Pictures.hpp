@@ -1,0 +1,60 @@
+#pragma once
+// Pictures a note names, read for its card: found only inside the folders the note may read
+// from, decoded by the app (never by the page) within limits, and kept decoded for a while.
+// Main thread or any one thread at a time: nothing here is shared between threads.
+#include <cstdint>
+#include <filesystem>
+#include <list>
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "norvo/CardRequest.hpp"
+
+namespace norvo {
+
+// The file a relative target names inside one of `folders` (the first that has it), with
+// every link resolved and the result checked to lie inside that folder; or why there is none.
+std::variant<std::filesystem::path, std::string> findPictureFile(const PictureFolders& folders,
+                                                                 const std::string& relativePath);
+
+struct PictureLimits {
+    std::uintmax_t maxFileBytes = 25u * 1024 * 1024;
+    std::uint64_t maxPixels = 50'000'000;
+};
+
+// A picture ready for the page: its size as the user sees it (orientation applied, before any
+// scaling), and PNG bytes of it no larger than it can be shown.
+struct DecodedPicture {
+    int width = 0, height = 0;  // the picture's own size, upright
+    std::string png;            // the pixels served to the page, at most `largest` on a side
+};
+using PicturePtr = std::shared_ptr<const DecodedPicture>;
+
+// Reads and decodes a PNG, JPEG, WebP or GIF (its first frame) file, recognised by its bytes,
+// not its name; EXIF orientation applied; scaled down to at most `largest` pixels on a side.
+std::variant<PicturePtr, std::string> decodePicture(const std::filesystem::path& file, int largest,
+                                                    const PictureLimits& limits = {});
+
+// Decoded pictures by file, change time, size and scale: a note's pictures are decoded once
+// while the user types. Keeps the most recently used, up to a number and a byte budget.
+class PictureCache {
+public:
+    explicit PictureCache(std::size_t maxEntries = 24, std::size_t maxBytes = 256u * 1024 * 1024)
+        : maxEntries_(maxEntries), maxBytes_(maxBytes) {}
+
+    std::variant<PicturePtr, std::string> get(const std::filesystem::path& file, int largest,
+                                              const PictureLimits& limits = {});
+    std::size_t size() const { return entries_.size(); }
+
+private:
+    struct Entry {
+        std::string key;
+        std::variant<PicturePtr, std::string> result;
+        std::size_t bytes = 0;
+    };
+    std::list<Entry> entries_;  // most recent first
+    std::size_t bytes_ = 0, maxEntries_, maxBytes_;
+};
+
+}  // namespace norvo
