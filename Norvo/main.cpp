@@ -15,6 +15,7 @@
 #include "cli/RenderCommand.hpp"
 #include "model/AppInfo.hpp"
 #include "model/Drafts.hpp"
+#include "model/PictureStore.hpp"
 #include "norvo/SelfTestConfig.hpp"
 #include "ui/EngineCardRenderer.hpp"
 #include "model/UpdateController.hpp"
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
         norvo::AppInfo::version(),
         !selfTest,
         selfTest ? std::filesystem::path() : norvo::Drafts::defaultFile(),
+        selfTest ? std::filesystem::path() : norvo::PictureStore::defaultFolder(),
     });
     // Norvo takes no command-line options of its own beyond the ones above: what is left
     // are files to open.

@@ -230,16 +230,19 @@
                '" alt="' + escape(alt) + '" data-width="' + Number(served.width) + '" data-height="' + Number(served.height) +
                '" style="aspect-ratio:' + Number(served.width) + '/' + Number(served.height) + '">';
       };
-      // A picture with nothing else on its typed line stands alone (and the line breaks around
-      // it go: the block ends the line already).
+      // A served picture with nothing else on its typed line stands alone (and the line breaks
+      // around it go: the block ends the line already).
       md.core.ruler.after('inline', 'pictures-alone', function (state) {
+        const pictures = state.env && state.env.pictures;
+        if (!pictures) return;
         for (const block of state.tokens) {
           const children = block.type === 'inline' && block.children;
           if (!children || !children.some(function (t) { return t.type === 'image'; })) continue;
           const isBreak = function (t) { return t && (t.type === 'softbreak' || t.type === 'hardbreak'); };
           const isEmpty = function (t) { return t && t.type === 'text' && !t.content.trim(); };
           for (let i = 0; i < children.length; i++) {
-            if (children[i].type !== 'image') continue;
+            if (children[i].type !== 'image' ||
+                !Object.prototype.hasOwnProperty.call(pictures, children[i].attrGet('src'))) continue;
             let before = i - 1, after = i + 1;
             while (isEmpty(children[before])) before--;
             while (isEmpty(children[after])) after++;
@@ -252,6 +255,9 @@
         }
       });
       Formulas.plugin(md, katex || function () { return null; });
+      // Every target is taken as written: links never keep an address, and a picture's target
+      // only names what the app may serve (the app refuses file: and the like, and says so).
+      md.validateLink = function () { return true; };
       // Links keep their look but lose their address: a card is a picture.
       md.renderer.rules.link_open = function () { return '<a class="link">'; };
 

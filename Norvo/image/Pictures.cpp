@@ -67,6 +67,19 @@ Kind kindOf(const std::string& b) {
     return Kind::Other;
 }
 
+// Whether the file holds all of its picture: decoders draw what they got of a file cut short
+// and fill the rest with grey, which no card should show.
+bool isWhole(const std::string& b, Kind kind) {
+    if (kind == Kind::Jpeg) {
+        // The end-of-image marker after the last scan (0xFF never stands alone inside a scan).
+        const std::size_t scan = b.rfind("\xff\xda");
+        return scan != std::string::npos && b.find("\xff\xd9", scan) != std::string::npos;
+    }
+    if (kind == Kind::Png) return b.find("IEND") != std::string::npos;
+    if (kind == Kind::Gif) return !b.empty() && b.find(';', b.size() > 16 ? b.size() - 16 : 0) != std::string::npos;
+    return true;  // WebP's decoder refuses a file cut short
+}
+
 std::string tooManyPixels(const PictureLimits& limits) {
     return "it has more than " + std::to_string(limits.maxPixels / 1'000'000) + " megapixels";
 }
@@ -198,6 +211,7 @@ std::variant<PicturePtr, std::string> decodePicture(const fs::path& file, int la
     const std::string& bytes = read.bytes;
     const Kind kind = kindOf(bytes);
     if (kind == Kind::Other) return std::string("it is not a PNG, JPEG, WebP or GIF picture");
+    if (!isWhole(bytes, kind)) return std::string("it is damaged (cut short)");
     int width = 0, height = 0;
     auto decoded = kind == Kind::WebP ? decodeWebP(bytes, std::max(1, largest), limits, width, height)
                                       : decodeWithPixbuf(bytes, kind, std::max(1, largest), limits, width, height);

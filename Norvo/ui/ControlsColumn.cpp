@@ -4,10 +4,14 @@
 #include <glibmm/i18n.h>
 #include <glibmm/ustring.h>
 #include <gtkmm/droptarget.h>
+#include <gdkmm/clipboard.h>
+#include <gdkmm/contentformats.h>
+#include <gdkmm/texture.h>
 #include <giomm/file.h>
 
 #include "norvo/Catalogue.hpp"
 #include "norvo/Presets.hpp"
+#include "model/PictureStore.hpp"
 #include "support/GPtr.hpp"
 
 namespace norvo {
@@ -179,6 +183,7 @@ void ControlsColumn::buildEditor() {
     editorScroller_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
     append(editorScroller_);
     acceptDroppedFiles();
+    acceptPastedPictures();
 }
 
 void ControlsColumn::acceptDroppedFiles() {
@@ -194,11 +199,64 @@ void ControlsColumn::acceptDroppedFiles() {
                 document_.setStatus(_("Only a file on this computer can be opened"));
                 return false;
             }
+            // A picture joins the note where the cursor is; anything else is opened as a note.
+            if (PictureStore::looksLikePicture(path.get())) {
+                PictureStore store(document_.pictureStore());
+                insertPicture(store.keepFile(path.get(), document_), std::filesystem::path(path.get()).filename().string());
+                return true;
+            }
             noteFiles_.open(path.get());
             return true;
         },
         false);
     editor_.add_controller(target);
+}
+
+void ControlsColumn::acceptPastedPictures() {
+    // Pixels on the clipboard (a screenshot, a copied image) are kept as a picture of the note;
+    // text is pasted as ever.
+    g_signal_connect(editor_.gobj(), "paste-clipboard", G_CALLBACK(+[](GtkTextView*, gpointer self) {
+                         static_cast<ControlsColumn*>(self)->pastePicture();
+                     }), this);
+}
+
+void ControlsColumn::pastePicture() {
+    auto clipboard = editor_.get_clipboard();
+    auto formats = clipboard->get_formats();
+    if (!formats || !formats->contain_gtype(GDK_TYPE_TEXTURE) || formats->contain_mime_type("text/plain") ||
+        formats->contain_mime_type("text/plain;charset=utf-8"))
+        return;
+    g_signal_stop_emission_by_name(editor_.gobj(), "paste-clipboard");
+    clipboard->read_texture_async([this, clipboard, alive = std::weak_ptr<bool>(alive_)](Glib::RefPtr<Gio::AsyncResult>& result) {
+        Glib::RefPtr<Gdk::Texture> texture;
+        try {
+            texture = clipboard->read_texture_finish(result);
+        } catch (const Glib::Error&) {
+        }
+        if (alive.expired()) return;
+        if (!texture) {
+            document_.setStatus(_("Couldn't paste the picture"));
+            return;
+        }
+        GBytesPtr png(gdk_texture_save_to_png_bytes(texture->gobj()));
+        gsize size = 0;
+        const auto* data = static_cast<const char*>(g_bytes_get_data(png.get(), &size));
+        PictureStore store(document_.pictureStore());
+        insertPicture(store.keepPng(std::string(data, size)), _("the pasted picture"));
+    });
+}
+
+void ControlsColumn::insertPicture(const KeptPicture& kept, const std::string& name) {
+    if (!kept.problem.empty()) {
+        document_.setStatus(Glib::ustring::compose(_("Couldn't add \u201c%1\u201d: %2"), name, kept.problem));
+        return;
+    }
+    auto buffer = editor_.get_buffer();
+    auto at = buffer->get_iter_at_mark(buffer->get_insert());
+    std::string text = kept.markdown;
+    if (!at.starts_line()) text = "\n" + text;
+    if (!at.ends_line()) text += "\n";
+    buffer->insert_at_cursor(text);
 }
 
 void ControlsColumn::showMarkdown() {

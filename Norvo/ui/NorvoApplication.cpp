@@ -94,6 +94,7 @@ void NorvoApplication::on_startup() {
     renderer_ = parts_.renderer();
     services_ = parts_.services(*this);
     document_ = std::make_unique<CardDocument>(*renderer_);
+    document_->setPictureStore(parts_.pictureStore);
     actions_ = std::make_unique<CardActions>(*document_, *renderer_, *services_);
     noteFiles_ = std::make_unique<NoteFiles>(*document_, *services_);
     // A quit to install an update leaves the note for the next launch to restore.

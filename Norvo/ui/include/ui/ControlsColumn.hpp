@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/label.h>
@@ -7,6 +8,7 @@
 #include <gtkmm/switch.h>
 #include <gtkmm/textview.h>
 
+#include "model/PictureStore.hpp"
 #include "model/CardActions.hpp"
 #include "model/NoteFiles.hpp"
 #include "model/CardDocument.hpp"
@@ -39,6 +41,10 @@ public:
 private:
     void buildEditor();
     void acceptDroppedFiles();
+    void acceptPastedPictures();
+    void pastePicture();
+    // Puts a picture's Markdown on a line of its own at the cursor, or says why it cannot.
+    void insertPicture(const KeptPicture& kept, const std::string& name);
     void followTheCard();
     void showMarkdown();
     void showScale();
@@ -51,6 +57,7 @@ private:
     CardActions& actions_;
     NoteFiles& noteFiles_;
     bool refreshing_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for a paste that ends after the column
     Gtk::Label title_, tagline_, editorLabel_;
     Gtk::ScrolledWindow editorScroller_;
     Gtk::TextView editor_;

@@ -38,6 +38,8 @@ public:
         bool unique = false;
         // Where the note is kept between sessions; empty: not kept (a self-test, tests).
         std::filesystem::path draftFile;
+        // Where pictures dropped or pasted into a note are kept; empty: nowhere.
+        std::filesystem::path pictureStore{};
     };
 
     static Glib::RefPtr<NorvoApplication> create(Parts parts);
