@@ -15,9 +15,11 @@
       const c = src.charCodeAt(i);
       if (c === 0x5C) { i++; continue; }  // "\$" and other escapes inside TeX
       if (c !== 0x24) continue;
+      // A formula holds no bare dollar, so the next one closes it or nothing does: in "$5 and
+      // $10, but $x$" the dollar before 10 cannot close, so "$5" is text.
       if (i === start + 1) return -1;  // "$$" is display math, handled elsewhere
-      if (isSpace(src.charCodeAt(i - 1))) continue;
-      if (i + 1 < max && isDigit(src.charCodeAt(i + 1))) continue;
+      if (isSpace(src.charCodeAt(i - 1))) return -1;
+      if (i + 1 < max && isDigit(src.charCodeAt(i + 1))) return -1;
       return i;
     }
     return -1;

@@ -3,18 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <nlohmann/json.hpp>
 
 #include "TestSupport.hpp"
 #include "WebTestSupport.hpp"
 #include "engine/PageProtocol.hpp"
 #include "engine/RenderEngine.hpp"
+#include "support/GPtr.hpp"
 
 using namespace norvo;
 using namespace std::chrono_literals;
@@ -544,4 +547,120 @@ TEST(CardDesign, TwiceTheDensityIsTheSameLayoutAtTwiceTheSize) {
     const CardImagePtr after = drawn(engine, one);
     ASSERT_TRUE(before && after);
     EXPECT_EQ(meanDifference(*before, *after), 0);
+}
+
+namespace {
+
+// A PNG of one colour, `width` x `height`, as a note's picture.
+void writeSolidPng(const std::filesystem::path& file, int width, int height, guint32 rgba) {
+    GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height));
+    gdk_pixbuf_fill(pixbuf.get(), rgba);
+    ASSERT_TRUE(gdk_pixbuf_save(pixbuf.get(), file.c_str(), "png", nullptr, nullptr));
+}
+
+// The centre and size of each picture on the card the page drew last.
+std::vector<std::array<double, 4>> pictureBoxes(RenderEngine& engine) {
+    const auto boxes = nlohmann::json::parse(evaluate(engine.webView(), R"(JSON.stringify(
+        Array.from(document.querySelectorAll('#content img.picture')).map(function (img) {
+          const r = img.getBoundingClientRect();
+          return [r.left + r.width / 2, r.top + r.height / 2, r.width, r.height];
+        })))"));
+    std::vector<std::array<double, 4>> out;
+    for (const auto& b : boxes) out.push_back({b[0].get<double>(), b[1].get<double>(), b[2].get<double>(), b[3].get<double>()});
+    return out;
+}
+
+bool hasColour(const CardImage& card, double x, double y, guint32 rgba) {
+    const std::uint8_t* px = card.row(int(y)) + 4 * int(x);  // BGRA
+    const int r = int(rgba >> 24), g = int((rgba >> 16) & 0xff), b = int((rgba >> 8) & 0xff);
+    return std::abs(px[2] - r) <= 2 && std::abs(px[1] - g) <= 2 && std::abs(px[0] - b) <= 2;
+}
+
+}  // namespace
+
+TEST(CardDesign, PicturesAndFormulasFitTheCardAndShowTheirPixels) {
+    norvo::testing::TempFolder folder;
+    constexpr guint32 green = 0x1eb45aff, blue = 0x2850c8ff;
+    writeSolidPng(folder.path() / "photo.png", 1600, 1200, green);
+    writeSolidPng(folder.path() / "tall.png", 600, 1800, blue);
+    RenderEngine engine;
+    auto request = [&](const std::string& markdown, const std::string& theme, const Preset& preset) {
+        CardRequest card{markdown, theme, "sans", preset, true, 1.0};
+        card.pictures.noteFolder = folder.path().string();
+        return card;
+    };
+
+    // Pictures with text: each shows its own pixels, the text stays readable and whole.
+    const std::string note =
+        "## Harbour\n\n![A photo](photo.png)\n\nWe walked along the water until only the gulls were left, "
+        "and $e^{i\\pi} + 1 = 0$ still held.\n\n![Tall](tall.png)\n";
+    for (const char* theme : {"paper", "ink", "sky"}) {
+        for (const Preset& preset : Presets::all()) {
+            const std::string what = std::string(theme) + " " + preset.id;
+            const Rendered r = render(engine, request(note, theme, preset));
+            ASSERT_TRUE(r.image) << what;
+            EXPECT_EQ(r.image->width(), preset.width) << what;
+            EXPECT_FALSE(r.report["overflowX"]) << what;
+            EXPECT_FALSE(r.report["cut"]) << what;
+            EXPECT_GE(double(r.report["bodyPx"]), floorFor(preset)) << what;
+            const auto boxes = pictureBoxes(engine);
+            ASSERT_EQ(boxes.size(), 2u) << what;
+            EXPECT_TRUE(hasColour(*r.image, boxes[0][0], boxes[0][1], green)) << what;
+            EXPECT_TRUE(hasColour(*r.image, boxes[1][0], boxes[1][1], blue)) << what;
+            EXPECT_NEAR(boxes[0][2] / boxes[0][3], 4.0 / 3.0, 0.02) << what;  // the aspect ratio kept
+            // Together the pictures leave the text at least half of the card's height.
+            EXPECT_LE(boxes[0][3] + boxes[1][3], 0.56 * double(preset.height)) << what;
+        }
+    }
+
+    // A picture with a caption line is the whole card: as wide or as tall as the text area.
+    for (const Preset& preset : Presets::all()) {
+        const Rendered r = render(engine, request("![A photo](photo.png)\nThe harbour at dawn", "ink", preset));
+        ASSERT_TRUE(r.image) << preset.id;
+        const auto box = pictureBoxes(engine).at(0);
+        const double areaWidth = std::stod(evaluate(engine.webView(), "String(document.getElementById('content').clientWidth)"));
+        const double areaHeight = std::stod(evaluate(engine.webView(), "String(document.querySelector('.card-frame').clientHeight)"));
+        EXPECT_TRUE(box[2] >= areaWidth - 1 || box[3] >= 0.8 * areaHeight) << preset.id;
+        EXPECT_TRUE(hasColour(*r.image, box[0], box[1], green)) << preset.id;
+        EXPECT_FALSE(r.report["cut"]) << preset.id;
+    }
+
+    // The preview and the export of a note with pictures are the same pixels.
+    const CardRequest card = request(note, "sky", Presets::by("portrait"));
+    CardImagePtr preview;
+    engine.renderPreview(card, [&](CardImagePtr image) { preview = std::move(image); });
+    ASSERT_TRUE(runUntil([&] { return bool(preview); }, 30s));
+    const Rendered exported = render(engine, card);
+    ASSERT_TRUE(exported.image);
+    EXPECT_EQ(meanDifference(*preview, *exported.image), 0.0);
+
+    // A long note of pictures and formulas: no picture or display formula is split between
+    // cards, and no card is cut.
+    std::string long_note;
+    for (int day = 1; day <= 5; ++day)
+        long_note += "## Day " + std::to_string(day) +
+                     "\n\nWe walked for hours along the water and the town got quieter the further we went.\n\n"
+                     "![Photo](photo.png)\n\n$$\\sum_{k=1}^{n} k = \\frac{n(n+1)}{2}$$\n\n";
+    for (const Preset& preset : {Presets::by("square"), Presets::by("story")}) {
+        bool done = false;
+        std::vector<RenderedCard> cards;
+        engine.renderPages(request(long_note, "paper", preset), [&](std::vector<RenderedCard> drawn) {
+            cards = std::move(drawn);
+            done = true;
+        });
+        ASSERT_TRUE(runUntil([&] { return done; }, 60s)) << preset.id;
+        ASSERT_GE(cards.size(), 2u) << preset.id;
+        for (const RenderedCard& c : cards) EXPECT_FALSE(c.report.cut) << preset.id;
+        const std::string split = evaluate(engine.webView(), R"((() => {
+            const content = document.getElementById('content'), frame = document.querySelector('.card-frame');
+            const top = frame.getBoundingClientRect().top, bottom = frame.getBoundingClientRect().bottom;
+            let split = 0;
+            for (const el of content.querySelectorAll('img.picture, .formula-display')) {
+              const rects = Array.from(el.getClientRects()).filter(function (r) { return r.height > 0; });
+              if (rects.length !== 1 || rects[0].top < top - 1 || rects[0].bottom > bottom + 1) split++;
+            }
+            return String(split);
+          })())");
+        EXPECT_EQ(split, "0") << preset.id;
+    }
 }

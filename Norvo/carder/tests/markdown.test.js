@@ -110,3 +110,41 @@ test('footnotes become raised numbers with the notes at the end', () => {
   // A definition inside code is code; a note without references has no footnotes.
   assert.ok(!plain.render('```\n[^1]: not a note\n```\n').includes('footnotes'));
 });
+
+test('pictures the app serves become images; any other keeps its description', () => {
+  const served = { 'cat.jpg': { uri: 'norvo-image://card/1.png', width: 800, height: 600 },
+                   'bad.png': { uri: 'javascript:alert(1)', width: 10, height: 10 } };
+  const note = 'Intro line\n![A cat](cat.jpg)\nCaption\n\nInline ![A cat](cat.jpg) here\n\n![Bad](bad.png)\n\n![Far](../x.png)';
+  assert.deepStrictEqual(plain.pictureTargets(note), ['cat.jpg', 'bad.png', '../x.png']);
+  const html = plain.render(note, served);
+  // Alone on its line: a block, and the line breaks around it go; within a line: inline.
+  assert.match(html, /<p>Intro line<img class="picture picture-block" src="norvo-image:\/\/card\/1.png" alt="A cat" data-width="800" data-height="600"[^>]*>Caption<\/p>/);
+  assert.match(html, /Inline <img class="picture picture-inline"/);
+  // Only the app's own addresses are shown; unserved pictures keep their line breaks.
+  assert.ok(!html.includes('javascript'));
+  assert.ok(html.includes('image-icon"></span>Bad</span>') && html.includes('image-icon"></span>Far</span>'));
+  const unserved = plain.render('![One](a.png)\n![Two](b.png)');
+  assert.match(unserved, /One<\/span><br>\n<span class="image-alt">/);
+  // file: and other targets reach the app (which refuses them and says so), never the page.
+  assert.deepStrictEqual(plain.pictureTargets('![x](file:///etc/passwd) ![y](data:image/png;base64,AA==)'),
+                         ['file:///etc/passwd', 'data:image/png;base64,AA==']);
+});
+
+test('formulas follow the dollar rules and fall back to their source', () => {
+  const F = require('../formulas.js');
+  const calls = [];
+  const katex = { renderToString: (tex, o) => { calls.push([tex, o.displayMode]); if (tex.includes('\\bad')) throw new Error('parse'); return '<span class="katex">' + tex + '</span>'; } };
+  const withKatex = M.createRenderer(markdownit, () => null, () => katex);
+  const html = withKatex.render('Costs $5 and $10, but $x^2$ is one and \\$y$ is not.\n\n$$\n\\int_0^1 x\\,dx\n$$\n\nBroken $\\bad{$ here\n\nNumbers $1$2');
+  assert.deepStrictEqual(calls.map((c) => c[0]), ['x^2', '\\int_0^1 x\\,dx', '\\bad{']);
+  assert.ok(html.includes('Costs $5 and $10, but <span class="formula"><span class="katex">x^2</span></span>'));
+  assert.ok(html.includes('<div class="formula formula-display">'));
+  assert.ok(html.includes('<span class="formula-source">$\\bad{$</span>'));
+  assert.ok(html.includes('Numbers $1$2'));  // a closing dollar is never followed by a digit
+  // Without KaTeX in the page, a formula shows its source; the page loads KaTeX only for notes
+  // that may hold one.
+  assert.ok(plain.render('$x$').includes('<span class="formula-source">$x$</span>'));
+  assert.strictEqual(F.mayHoldFormula('It costs $5 and $10.'), false);
+  assert.strictEqual(F.mayHoldFormula('Let $x$ be'), true);
+  assert.strictEqual(F.mayHoldFormula('$$\na\n$$'), true);
+});

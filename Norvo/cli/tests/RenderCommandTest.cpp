@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -623,3 +624,61 @@ TEST_P(CrashSweep, NoNoteKillsThePage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFont, CrashSweep, ::testing::Values("sans", "serif", "mono"));
+
+TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    fs::create_directories(dir / "notes");
+    fs::create_directories(dir / "shared");
+    fs::create_directories(dir / "private");
+    auto solidPng = [](const fs::path& file, guint32 rgba) {
+        GdkPixbuf* p = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 400, 300);
+        gdk_pixbuf_fill(p, rgba);
+        ASSERT_TRUE(gdk_pixbuf_save(p, file.c_str(), "png", nullptr, nullptr));
+        g_object_unref(p);
+    };
+    solidPng(dir / "notes" / "red.png", 0xe02020ff);
+    solidPng(dir / "shared" / "green.png", 0x20c040ff);
+    solidPng(dir / "private" / "secret.png", 0x2020e0ff);
+    fs::create_symlink(dir / "private" / "secret.png", dir / "notes" / "link.png");
+    norvo::testing::writeFile(dir / "notes" / "fake.png", "text, not a picture");
+    norvo::testing::writeFile(dir / "notes" / "trip.md",
+                              "# Trip\n\n![Red](red.png)\n\n![Green](green.png)\n\n![Link](link.png)\n\n"
+                              "![Up](../private/secret.png)\n\n![Abs](" + (dir / "private" / "secret.png").string() +
+                                  ")\n\n![Fake](fake.png)\n\n![Web](https://example.invalid/a.png)\n");
+    auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--report", "--images", (dir / "shared").string(), "-o",
+                         (dir / "trip.png").string(), (dir / "notes" / "trip.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;  // pictures not shown are warnings, not failures
+    const auto report = nlohmann::json::parse(r.out);
+    EXPECT_FALSE(report["overflowX"]);
+    for (const char* name : {"link.png", "../private/secret.png", "secret.png\u201d", "fake.png", "https://example.invalid/a.png"})
+        EXPECT_NE(r.err.find(name), std::string::npos) << name << "\n" << r.err;
+    EXPECT_NE(r.err.find("trip.md: picture \u201clink.png\u201d not shown: it lies outside the note's folder"), std::string::npos);
+    EXPECT_EQ(r.err.find("red.png"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("green.png"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 5) << r.err;
+
+    // The shown pictures are on the card, the refused one nowhere.
+    GdkPixbuf* card = gdk_pixbuf_new_from_file((dir / "trip.png").c_str(), nullptr);
+    ASSERT_TRUE(card);
+    std::map<std::string, int> seen;
+    const int stride = gdk_pixbuf_get_rowstride(card), channels = gdk_pixbuf_get_n_channels(card);
+    const guchar* px = gdk_pixbuf_read_pixels(card);
+    for (int y = 0; y < gdk_pixbuf_get_height(card); y += 4)
+        for (int x = 0; x < gdk_pixbuf_get_width(card); x += 4) {
+            const guchar* p = px + y * stride + x * channels;
+            if (p[0] == 0xe0 && p[1] == 0x20 && p[2] == 0x20) ++seen["red"];
+            if (p[0] == 0x20 && p[1] == 0xc0 && p[2] == 0x40) ++seen["green"];
+            if (p[0] == 0x20 && p[1] == 0x20 && p[2] == 0xe0) ++seen["secret"];
+        }
+    g_object_unref(card);
+    EXPECT_GT(seen["red"], 100);
+    EXPECT_GT(seen["green"], 100);
+    EXPECT_EQ(seen["secret"], 0);
+
+    // --images must name a folder.
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--images", (dir / "nothere").string(), "-o",
+                    (dir / "x.png").string(), (dir / "notes" / "trip.md").string()});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_FALSE(fs::exists(dir / "x.png"));
+}

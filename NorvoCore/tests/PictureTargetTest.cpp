@@ -1,0 +1,37 @@
+#include <gtest/gtest.h>
+
+#include "norvo/PictureTarget.hpp"
+
+using norvo::PictureTarget;
+
+TEST(PictureTarget, OnlyRelativePathsAreLookedUp) {
+    using K = PictureTarget::Kind;
+    const struct {
+        const char* target;
+        K kind;
+        const char* path;
+    } cases[] = {
+        {"photo.jpg", K::Relative, "photo.jpg"},
+        {"images/my%20cat.png?raw=1#top", K::Relative, "images/my cat.png"},
+        {"caf%C3%A9.png", K::Relative, "caf\xC3\xA9.png"},
+        {"../up.png", K::Relative, "../up.png"},  // the folder check decides, after links are resolved
+        {"100%.png", K::Relative, "100%.png"},     // a lone percent stays as typed
+        {"https://example.com/a.png", K::Remote, ""},
+        {"HTTP://example.com/a.png", K::Remote, ""},
+        {"//example.com/a.png", K::Remote, ""},
+        {"file:///etc/passwd", K::Refused, ""},
+        {"/etc/passwd", K::Refused, ""},
+        {"%2Fetc/passwd", K::Refused, ""},  // an absolute path however it is spelled
+        {"~/photo.png", K::Refused, ""},
+        {"data:image/png;base64,AAAA", K::Refused, ""},
+        {"a%00b.png", K::Refused, ""},
+        {"", K::Refused, ""},
+        {"?only", K::Refused, ""},
+    };
+    for (const auto& c : cases) {
+        const PictureTarget t = PictureTarget::of(c.target);
+        EXPECT_EQ(t.kind, c.kind) << c.target;
+        EXPECT_EQ(t.path, c.path) << c.target;
+        EXPECT_EQ(t.reason.empty(), c.kind == K::Relative) << c.target;
+    }
+}
