@@ -2,7 +2,8 @@
 // (xvfb-run -a). Every figure is a median unless it says otherwise.
 // `norvo-bench --export-stall` runs only (h), the main-loop stall while a set is exported;
 // `--huge-notes` only (i), the hardest notes under the size limit; `--set-memory` only (j);
-// `--timeline [RUNS]` only (k), the phases of a cold start beside an empty WebKit page's.
+// `--timeline [RUNS]` only (k), the phases of a cold start beside an empty WebKit page's;
+// `--pictures [RUNS]` only (l), the cost of a photo on a card.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -35,6 +36,8 @@
 #include "model/CardRenderer.hpp"
 #include "ui/EngineCardRenderer.hpp"
 #include "image/PngEncoder.hpp"
+#include "image/Pictures.hpp"
+#include "support/GPtr.hpp"
 #include "support/ResourceBundle.hpp"
 #include "support/StartupTimeline.hpp"
 
@@ -438,6 +441,53 @@ void setMemory() {
     std::filesystem::remove_all(dir);
 }
 
+// (l) a card with a 12-megapixel photo beside the same card without it: the photo decoded
+// once (what the first preview of a note pays) and then served from the decoded pictures.
+void pictureCost(int rounds) {
+    const auto dir = std::filesystem::temp_directory_path() / ("norvo-bench-pictures-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    {
+        GObjectPtr<GdkPixbuf> photo(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 4000, 3000));
+        guchar* px = gdk_pixbuf_get_pixels(photo.get());
+        const int stride = gdk_pixbuf_get_rowstride(photo.get());
+        for (int y = 0; y < 3000; ++y)
+            for (int x = 0; x < 4000; ++x) {
+                guchar* p = px + y * stride + 3 * x;
+                p[0] = guchar(x * 7 + y), p[1] = guchar((x ^ y) * 3), p[2] = guchar(y * 5 - x);
+            }
+        gdk_pixbuf_save(photo.get(), (dir / "photo.jpg").c_str(), "jpeg", nullptr, "quality", "90", nullptr);
+    }
+    const std::string text = "## Harbour\n\nWe walked along the water until only the gulls were left.\n";
+    CardRequest without{text, "paper", "sans", Presets::by("portrait"), true, 1.0};
+    CardRequest with = without;
+    with.markdown = "## Harbour\n\n![The bay](photo.jpg)\n\nWe walked along the water until only the gulls were left.\n";
+    with.pictures.noteFolder = dir.string();
+    RenderEngine engine;
+    auto once = [&](const CardRequest& card) {
+        bool done = false;
+        const auto t0 = Clock::now();
+        engine.render(card, [&](CardImagePtr) { done = true; });
+        pumpUntil([&] { return done; });
+        return ms(Clock::now() - t0);
+    };
+    once(without);
+    const double first = once(with);  // decodes the photo
+    std::vector<double> plain, photo, decode;
+    for (int i = 0; i < rounds; ++i) {
+        plain.push_back(once(without));
+        photo.push_back(once(with));
+    }
+    for (int i = 0; i < 5; ++i) {
+        const auto t0 = Clock::now();
+        (void)decodePicture(dir / "photo.jpg", 1350);
+        decode.push_back(ms(Clock::now() - t0));
+    }
+    std::printf("(l) portrait card, median of %d: without a photo %.1f ms, with a 12 MP photo %.1f ms (ratio %.2f); "
+                "first card with it %.1f ms; decoding the photo alone %.1f ms\n",
+                rounds, median(plain), median(photo), median(photo) / median(plain), first, median(decode));
+    std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -447,6 +497,7 @@ int main(int argc, char** argv) {
     const bool onlyHuge = argc > 1 && std::string(argv[1]) == "--huge-notes";
     const bool onlySets = argc > 1 && std::string(argv[1]) == "--set-memory";
     const bool onlyTimeline = argc > 1 && std::string(argv[1]) == "--timeline";
+    const bool onlyPictures = argc > 1 && std::string(argv[1]) == "--pictures";
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");
         return 1;
@@ -466,6 +517,10 @@ int main(int argc, char** argv) {
     }
     if (onlySets) {
         setMemory();
+        return 0;
+    }
+    if (onlyPictures) {
+        pictureCost(argc > 2 ? std::max(3, atoi(argv[2])) : 15);
         return 0;
     }
     const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 15;

@@ -28,11 +28,16 @@ constexpr int kCell = 300, kGap = 16, kLabel = 150, kHeader = 40;
 const char* const kThemes[] = {"paper", "ink", "sky"};
 const char* const kFonts[] = {"sans", "serif", "mono"};
 
+// Pictures a note names are looked up beside it, in the corpus folder.
+std::filesystem::path corpusFolder;
+
 CardImagePtr renderAndWait(RenderEngine& engine, const std::string& markdown, const char* theme, const char* font,
                            const Preset& preset) {
     CardImagePtr image;
     bool done = false;
-    engine.render(CardRequest{markdown, theme, font, preset, true, 1.0}, [&](CardImagePtr i) {
+    CardRequest card{markdown, theme, font, preset, true, 1.0};
+    card.pictures.noteFolder = corpusFolder.string();
+    engine.render(card, [&](CardImagePtr i) {
         image = std::move(i);
         done = true;
     });
@@ -62,6 +67,7 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path out = argv[1];
     const std::filesystem::path corpus = argc > 2 ? argv[2] : NORVO_GALLERY_CORPUS;
+    corpusFolder = corpus;
     std::filesystem::create_directories(out);
 
     std::map<std::string, std::string> notes;  // sorted by file name

@@ -9,7 +9,7 @@
 
   // What the last layout left for the report: whether the note is cut, and the set of cards.
   // `tableMin` is the smallest text a table may take (set with each layout).
-  const state = { cut: false, paged: null, tableMin: 18 };
+  const state = { cut: false, paged: null, tableMin: 18, formulaMin: 26 };
 
   // The largest whole size in [lo, hi] that passes, or lo. `guess()`, asked once hi has
   // failed, is where to look first: from there the search steps up while sizes pass, or
@@ -38,7 +38,10 @@
   function fitWideBlocks(content, bodyPx, floor) {
     const width = state.paged && state.paged.columnWidth ? state.paged.columnWidth : content.clientWidth;
     sizePictures(content, width);
-    if (content.querySelector('.formula-display')) window.CarderFormulas.fitDisplayFormulas(content, width, floor);
+    // A wide formula is as large as its column allows at any text size: its floor is the
+    // readable one, not the one the text-size setting raises.
+    if (content.querySelector('.formula-display'))
+      window.CarderFormulas.fitDisplayFormulas(content, width, Math.min(floor, state.formulaMin));
     for (const block of content.querySelectorAll('table, pre')) {
       const isTable = block.tagName === 'TABLE';
       const room = isTable ? Math.min(width, block.parentElement.clientWidth) : width;
@@ -206,7 +209,7 @@
   }
   // Prose and lists that can flow from one column into the next.
   function flows(content) {
-    return !content.querySelector('table, pre') && !isHero(content);
+    return !content.querySelector('table, pre, .formula-display') && !isHero(content);
   }
 
   // A headline never leaves a short word alone on a line, when a size at most a quarter
@@ -238,6 +241,7 @@
   function layOutCard(c) {
     const frame = c.frame, content = c.content, min = c.min, max = c.max;
     state.tableMin = c.tableMin;
+    state.formulaMin = c.formulaMin;
     if (content.classList.contains('hero-picture')) {
       layOutPictureHero(c);
       void content.offsetHeight;
@@ -251,6 +255,13 @@
       size = fittedSize(frame, content, min, max, min);
     }
     size = keepLinesWhole(c, size);
+    // A note that is code (and headings) keeps its code lines whole where a smaller size above
+    // the floor can: wrapped code reads worse than smaller code when the code is the card.
+    if (content.querySelector('pre.wrapped') && !content.querySelector('p, li, td, th')) {
+      const whole = function (s) { return fitsAt(frame, content, s, min) && !content.querySelector('pre.wrapped'); };
+      if (size > Math.ceil(min) && whole(Math.ceil(min))) size = largestPassing(Math.ceil(min), size - 1, whole);
+      fitsAt(frame, content, size, min);
+    }
 
     // Landscape lines stay near 75 characters: prose and lists that would run longer lines, or
     // would not fit in one column, flow into two columns before the text shrinks toward the

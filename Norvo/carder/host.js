@@ -103,7 +103,7 @@
     // The readable floor (above); the scale biases the whole search instead of the result.
     const truncated = rowsDropped || source.truncated;
     return { frame: frame, content: content, landscape: landscape, hero: hero, pad: pad, truncated: truncated,
-             min: floor * scale, tableMin: 18 * scale, max: (single ? 420 : hero ? 150 : 68) * unit * scale };
+             min: floor * scale, tableMin: 18 * scale, formulaMin: floor, max: (single ? 420 : hero ? 150 : 68) * unit * scale };
   }
 
   window.tazuCard = function (markdown, theme, width, height, wordmark, scale) {

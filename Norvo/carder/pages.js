@@ -368,6 +368,7 @@
   function layOut(c, page) {
     const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
     state.tableMin = c.tableMin;
+    state.formulaMin = c.formulaMin;
     frame.classList.add('paged');
     content.classList.add('paged');
     content.style.height = '';

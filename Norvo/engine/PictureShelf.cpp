@@ -14,8 +14,14 @@ constexpr const char* kScheme = "norvo-image";
 constexpr std::size_t kMostPictures = 20;
 constexpr std::uint64_t kMostPixels = 200'000'000;
 
-std::unordered_map<std::string, PicturePtr>& shelf() {
-    static std::unordered_map<std::string, PicturePtr> pictures;
+// A picture keeps its address while any card holds it, so the page's image cache serves it
+// to the next card of the same note without decoding it again.
+struct Shelved {
+    PicturePtr picture;
+    int leases = 0;
+};
+std::unordered_map<std::string, Shelved>& shelf() {
+    static std::unordered_map<std::string, Shelved> pictures;
     return pictures;
 }
 
@@ -28,13 +34,14 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
         return;
     }
     // The bytes stay alive with the stream, even if the card lets go of the picture first.
-    auto keep = std::make_unique<PicturePtr>(found->second);
-    const std::string& png = (*keep)->png;
-    GBytesPtr bytes(g_bytes_new_with_free_func(png.data(), png.size(), +[](gpointer p) {
+    auto keep = std::make_unique<PicturePtr>(found->second.picture);
+    const std::string& data = (*keep)->bytes;
+    const std::string mimeType = (*keep)->mimeType;
+    GBytesPtr bytes(g_bytes_new_with_free_func(data.data(), data.size(), +[](gpointer p) {
         std::unique_ptr<PicturePtr>(static_cast<PicturePtr*>(p));
     }, keep.release()));
     GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(bytes.get()));
-    webkit_uri_scheme_request_finish(request, stream.get(), gint64(g_bytes_get_size(bytes.get())), "image/png");
+    webkit_uri_scheme_request_finish(request, stream.get(), gint64(g_bytes_get_size(bytes.get())), mimeType.c_str());
 }
 
 }  // namespace
@@ -58,14 +65,18 @@ PictureShelf::Lease& PictureShelf::Lease::operator=(Lease&& other) noexcept {
 }
 
 void PictureShelf::Lease::release() {
-    for (const std::string& uri : uris_) shelf().erase(uri);
+    for (const std::string& uri : uris_) {
+        const auto found = shelf().find(uri);
+        if (found != shelf().end() && --found->second.leases <= 0) shelf().erase(found);
+    }
     uris_.clear();
 }
 
 std::string PictureShelf::Lease::put(PicturePtr picture) {
-    static std::uint64_t last = 0;
-    std::string uri = std::string(kScheme) + "://card/" + std::to_string(++last) + ".png";
-    shelf()[uri] = std::move(picture);
+    std::string uri = std::string(kScheme) + "://card/" + std::to_string(picture->serial);
+    Shelved& shelved = shelf()[uri];
+    shelved.picture = std::move(picture);
+    ++shelved.leases;
     uris_.push_back(uri);
     return uri;
 }

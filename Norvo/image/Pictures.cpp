@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <system_error>
 
@@ -228,15 +229,22 @@ std::variant<PicturePtr, std::string> decodePicture(const fs::path& file, int la
     gchar* buffer = nullptr;
     gsize length = 0;
     GError* raw = nullptr;
-    // Fast compression: the bytes only travel to the page in this process.
-    const bool saved = gdk_pixbuf_save_to_buffer(pixbuf.get(), &buffer, &length, "png", &raw, "compression", "1", nullptr);
+    // The bytes only travel to the page in this process: an opaque picture goes uncompressed
+    // (BMP, which the page decodes at once), one with transparency as a quickly made PNG.
+    const bool opaque = !gdk_pixbuf_get_has_alpha(pixbuf.get());
+    const bool saved = opaque ? gdk_pixbuf_save_to_buffer(pixbuf.get(), &buffer, &length, "bmp", &raw, nullptr)
+                              : gdk_pixbuf_save_to_buffer(pixbuf.get(), &buffer, &length, "png", &raw, "compression",
+                                                          "1", nullptr);
     GErrorPtr error(raw);
     GCharPtr owned(buffer);
     if (!saved) return std::string("it could not be prepared for the card");
     auto picture = std::make_shared<DecodedPicture>();
     picture->width = width;
     picture->height = height;
-    picture->png.assign(buffer, length);
+    picture->bytes.assign(buffer, length);
+    picture->mimeType = opaque ? "image/bmp" : "image/png";
+    static std::atomic<std::uint64_t> serials{0};
+    picture->serial = ++serials;
     return PicturePtr(std::move(picture));
 }
 
@@ -255,7 +263,7 @@ std::variant<PicturePtr, std::string> PictureCache::get(const fs::path& file, in
         return entries_.front().result;
     }
     auto result = decodePicture(file, largest, limits);
-    const std::size_t size = result.index() == 0 ? std::get<0>(result)->png.size() : 0;
+    const std::size_t size = result.index() == 0 ? std::get<0>(result)->bytes.size() : 0;
     entries_.push_front(Entry{std::move(key), result, size});
     bytes_ += size;
     while (entries_.size() > 1 && (entries_.size() > maxEntries_ || bytes_ > maxBytes_)) {

@@ -24,10 +24,12 @@ struct PictureLimits {
 };
 
 // A picture ready for the page: its size as the user sees it (orientation applied, before any
-// scaling), and PNG bytes of it no larger than it can be shown.
+// scaling), and its pixels no larger than they can be shown, encoded for the page.
 struct DecodedPicture {
     int width = 0, height = 0;  // the picture's own size, upright
-    std::string png;            // the pixels served to the page, at most `largest` on a side
+    std::string bytes;          // the pixels served to the page, at most `largest` on a side
+    std::string mimeType;       // of `bytes`: image/bmp or image/png
+    std::uint64_t serial = 0;   // unique in the process: the same pixels keep one name
 };
 using PicturePtr = std::shared_ptr<const DecodedPicture>;
 
