@@ -44,19 +44,21 @@
     // `tag`: a block of its own is a div; a formula inside a paragraph stays a span.
     function draw(tex, display, tag) {
       const k = katex();
+      // A short formula within a line stays on one line, as a word does.
+      const short = !display && tex.length <= 24 ? ' formula-short' : '';
       if (k) {
         try {
           const html = k.renderToString(tex, {
             displayMode: display, output: 'html', throwOnError: true, trust: false, strict: 'ignore',
             maxSize: 40, maxExpand: 500
           });
-          return '<' + tag + ' class="formula' + (display ? ' formula-display' : '') + '">' + html + '</' + tag + '>';
+          return '<' + tag + ' class="formula' + (display ? ' formula-display' : short) + '">' + html + '</' + tag + '>';
         } catch (e) {
           // A formula that does not parse shows what was typed, muted: the card still comes out.
         }
       }
       const fence = display ? '$$' : '$';
-      return '<' + tag + ' class="formula-source' + (display ? ' formula-display' : '') + '">' +
+      return '<' + tag + ' class="formula-source' + (display ? ' formula-display' : short) + '">' +
              escape(fence + tex + fence) + '</' + tag + '>';
     }
 

@@ -383,7 +383,7 @@
   function keepLastWordsTogether(content) {
     for (const block of content.querySelectorAll('p, li')) {
       const own = Text.textNodes(block).filter(function (n) {
-        return n.parentElement.closest('p, li') === block && !n.parentElement.closest('code, pre, .image-alt');
+        return n.parentElement.closest('p, li') === block && !n.parentElement.closest('code, pre, .image-alt, .katex, .formula-source');
       });
       own.forEach(function (node, i) {
         if (i !== own.length - 1 && !endsLine(node)) return;
@@ -445,7 +445,7 @@
   // span moves to the next line as one); code blocks wrap on their own terms.
   function breakLongTokens(content) {
     for (const node of Text.textNodes(content)) {
-      if (node.parentElement.closest('pre, code')) continue;
+      if (node.parentElement.closest('pre, code, .katex, .formula-source')) continue;
       const parts = node.data.split(/(\s+)/);
       if (!parts.some(function (p) { return tokenPieces(p).length > 1; })) continue;
       const fragment = document.createDocumentFragment();

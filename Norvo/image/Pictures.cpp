@@ -20,15 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isInside(const fs::path& file, const fs::path& folder) {
-    auto f = file.begin(), d = folder.begin();
-    for (; d != folder.end(); ++d, ++f) {
-        if (d->empty()) continue;  // a trailing separator
-        if (f == file.end() || *f != *d) return false;
-    }
-    return true;
-}
-
 // The whole file, read through a descriptor that refuses a link in its last step and anything
 // but a regular file, so that what was checked is what is read.
 // The file's bytes, or why there are none.
@@ -176,6 +167,15 @@ std::variant<GObjectPtr<GdkPixbuf>, std::string> decodeWebP(const std::string& b
 
 }  // namespace
 
+bool isInsideFolder(const fs::path& file, const fs::path& folder) {
+    auto f = file.begin(), d = folder.begin();
+    for (; d != folder.end(); ++d, ++f) {
+        if (d->empty()) continue;  // a trailing separator
+        if (f == file.end() || *f != *d) return false;
+    }
+    return true;
+}
+
 std::variant<fs::path, std::string> findPictureFile(const PictureFolders& folders, const std::string& relativePath) {
     std::string reason = "no such file beside the note";
     std::vector<std::string> all;
@@ -193,7 +193,7 @@ std::variant<fs::path, std::string> findPictureFile(const PictureFolders& folder
             reason = "it is a link to nothing";
             continue;
         }
-        if (!isInside(real, base)) {
+        if (!isInsideFolder(real, base)) {
             reason = "it lies outside the note's folder";
             continue;
         }

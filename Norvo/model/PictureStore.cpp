@@ -37,13 +37,6 @@ std::string pictureMarkdown(const std::string& name, const std::string& path) {
     return "![" + alt + "](" + target(path) + ")";
 }
 
-bool isInside(const fs::path& file, const fs::path& folder) {
-    auto f = file.begin();
-    for (auto d = folder.begin(); d != folder.end(); ++d, ++f)
-        if (f == file.end() || *f != *d) return false;
-    return true;
-}
-
 }  // namespace
 
 fs::path PictureStore::defaultFolder() { return fs::path(g_get_user_data_dir()) / "norvo" / "pictures"; }
@@ -62,7 +55,7 @@ KeptPicture PictureStore::keepFile(const fs::path& file, const CardDocument& doc
     if (ec) return {{}, _("it cannot be read")};
     if (!document.noteFile().empty()) {
         const fs::path noteFolder = fs::canonical(document.noteFile().parent_path(), ec);
-        if (!ec && isInside(real, noteFolder))
+        if (!ec && isInsideFolder(real, noteFolder))
             return {pictureMarkdown(real.stem().string(), real.lexically_relative(noteFolder).string()), {}};
     }
     std::ifstream in(real, std::ios::binary);

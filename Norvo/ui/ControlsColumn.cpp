@@ -13,6 +13,7 @@
 #include "norvo/Presets.hpp"
 #include "model/PictureStore.hpp"
 #include "support/GPtr.hpp"
+#include "support/MainThread.hpp"
 
 namespace norvo {
 
@@ -227,13 +228,12 @@ void ControlsColumn::pastePicture() {
         formats->contain_mime_type("text/plain;charset=utf-8"))
         return;
     g_signal_stop_emission_by_name(editor_.gobj(), "paste-clipboard");
-    clipboard->read_texture_async([this, clipboard, alive = std::weak_ptr<bool>(alive_)](Glib::RefPtr<Gio::AsyncResult>& result) {
+    clipboard->read_texture_async(lifetime_.guard([this, clipboard](Glib::RefPtr<Gio::AsyncResult>& result) {
         Glib::RefPtr<Gdk::Texture> texture;
         try {
             texture = clipboard->read_texture_finish(result);
         } catch (const Glib::Error&) {
         }
-        if (alive.expired()) return;
         if (!texture) {
             document_.setStatus(_("Couldn't paste the picture"));
             return;
@@ -243,7 +243,7 @@ void ControlsColumn::pastePicture() {
         const auto* data = static_cast<const char*>(g_bytes_get_data(png.get(), &size));
         PictureStore store(document_.pictureStore());
         insertPicture(store.keepPng(std::string(data, size)), _("the pasted picture"));
-    });
+    }));
 }
 
 void ControlsColumn::insertPicture(const KeptPicture& kept, const std::string& name) {

@@ -130,6 +130,17 @@ TEST(CardDesign, EveryCorpusNoteKeepsTheLayoutPromises) {
                 if (name == "tweet-url") {
                     EXPECT_GE(double(r.report["bodyPx"]), 1.4 * floorFor(preset)) << what;
                 }
+                // A short formula within a line stays on one line, like a word.
+                if (name == "formulas") {
+                    EXPECT_EQ(evaluate(engine.webView(), R"(String(Array.from(document.querySelectorAll('.formula-short'))
+                        .filter(function (f) {
+                          const tops = Array.from(f.getClientRects()).filter(function (r) { return r.width > 0; })
+                                           .map(function (r) { return Math.round(r.top); });
+                          return new Set(tops).size > 1;
+                        }).length))"),
+                              "0")
+                        << what;
+                }
                 // Landscape flows a list that would run long lines into two columns, larger.
                 if (name == "nested-lists" && preset.id == "landscape") {
                     EXPECT_GE(double(r.report["bodyPx"]), 36) << what;

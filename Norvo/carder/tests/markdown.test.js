@@ -137,13 +137,13 @@ test('formulas follow the dollar rules and fall back to their source', () => {
   const withKatex = M.createRenderer(markdownit, () => null, () => katex);
   const html = withKatex.render('Costs $5 and $10, but $x^2$ is one and \\$y$ is not.\n\n$$\n\\int_0^1 x\\,dx\n$$\n\nBroken $\\bad{$ here\n\nNumbers $1$2');
   assert.deepStrictEqual(calls.map((c) => c[0]), ['x^2', '\\int_0^1 x\\,dx', '\\bad{']);
-  assert.ok(html.includes('Costs $5 and $10, but <span class="formula"><span class="katex">x^2</span></span>'));
+  assert.ok(html.includes('Costs $5 and $10, but <span class="formula formula-short"><span class="katex">x^2</span></span>'));
   assert.ok(html.includes('<div class="formula formula-display">'));
-  assert.ok(html.includes('<span class="formula-source">$\\bad{$</span>'));
+  assert.ok(html.includes('<span class="formula-source formula-short">$\\bad{$</span>'));
   assert.ok(html.includes('Numbers $1$2'));  // a closing dollar is never followed by a digit
   // Without KaTeX in the page, a formula shows its source; the page loads KaTeX only for notes
   // that may hold one.
-  assert.ok(plain.render('$x$').includes('<span class="formula-source">$x$</span>'));
+  assert.ok(plain.render('$x$').includes('<span class="formula-source formula-short">$x$</span>'));
   assert.strictEqual(F.mayHoldFormula('It costs $5 and $10.'), false);
   assert.strictEqual(F.mayHoldFormula('Let $x$ be'), true);
   assert.strictEqual(F.mayHoldFormula('$$\na\n$$'), true);

@@ -6,6 +6,7 @@
 #include "FakeRenderer.hpp"
 #include "TestSupport.hpp"
 #include "model/AppInfo.hpp"
+#include "support/GPtr.hpp"
 #include "ui/GtkDesktopServices.hpp"
 #include "ui/MainWindow.hpp"
 #include "ui/NorvoApplication.hpp"
@@ -345,4 +346,25 @@ TEST_F(App, PagesSwitchAndPager) {
     EXPECT_FALSE(controls().pagesSwitch().get_active());
     renderer_->complete(requests() - 1);
     EXPECT_FALSE(preview.pager().get_visible());
+}
+
+TEST_F(App, APastedPictureIsKeptAndJoinsTheNoteOnItsOwnLine) {
+    const auto store = temp_->path() / "pictures";
+    model_->setPictureStore(store);
+    auto& editor = controls().editor();
+    editor.get_buffer()->set_text("Before");
+    editor.get_buffer()->place_cursor(editor.get_buffer()->end());
+    // Pixels on the clipboard, as a screenshot tool leaves them.
+    norvo::GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 8, 4));
+    gdk_pixbuf_fill(pixbuf.get(), 0x336699ff);
+    norvo::GObjectPtr<GdkTexture> texture(gdk_texture_new_for_pixbuf(pixbuf.get()));
+    gdk_clipboard_set_texture(editor.get_clipboard()->gobj(), texture.get());
+    g_signal_emit_by_name(editor.gobj(), "paste-clipboard");
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return model_->markdown() != "Before"; })) << model_->status();
+    const std::string text = model_->markdown();
+    ASSERT_EQ(std::distance(std::filesystem::directory_iterator(store), std::filesystem::directory_iterator()), 1);
+    const auto kept = std::filesystem::directory_iterator(store)->path().filename().string();
+    EXPECT_EQ(text, "Before\n![pasted](" + kept + ")");
+    EXPECT_EQ(model_->request().pictures.more, std::vector<std::string>{store.string()});
+    model_->setPictureStore({});
 }

@@ -13,6 +13,9 @@
 
 namespace norvo {
 
+// Whether `file` lies inside `folder`, both absolute and without links or dot segments.
+bool isInsideFolder(const std::filesystem::path& file, const std::filesystem::path& folder);
+
 // The file a relative target names inside one of `folders` (the first that has it), with
 // every link resolved and the result checked to lie inside that folder; or why there is none.
 std::variant<std::filesystem::path, std::string> findPictureFile(const PictureFolders& folders,

@@ -1,5 +1,4 @@
 #pragma once
-#include <memory>
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/label.h>
@@ -9,6 +8,7 @@
 #include <gtkmm/textview.h>
 
 #include "model/PictureStore.hpp"
+#include "support/MainThread.hpp"
 #include "model/CardActions.hpp"
 #include "model/NoteFiles.hpp"
 #include "model/CardDocument.hpp"
@@ -57,7 +57,7 @@ private:
     CardActions& actions_;
     NoteFiles& noteFiles_;
     bool refreshing_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for a paste that ends after the column
+    Lifetime lifetime_;  // a paste that ends after the column does nothing
     Gtk::Label title_, tagline_, editorLabel_;
     Gtk::ScrolledWindow editorScroller_;
     Gtk::TextView editor_;
