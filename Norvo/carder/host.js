@@ -6,7 +6,9 @@
 //     showPage: n      only show card n of the set laid out last (no other settings);
 //     report: true     measure the finished layout;
 //     plainLayout: true  plain line breaking (the engine's fallback after a page died);
-//     density: 2       the backdrop drawn for a view zoomed to two pixels per CSS pixel.
+//     density: 2       the backdrop drawn for a view zoomed to two pixels per CSS pixel;
+//     pictures: {...}  the pictures the app serves, by the target the note names;
+//     style: {...}     the user's style (accent, background, fonts, signature; see style.js).
 //   It returns {pages: <cards in the set, 1 for one card>, report: <measurements> or null}.
 // The work is done by text.js, markdown.js, fit.js, pages.js and report.js, loaded before this file.
 (function () {
@@ -45,7 +47,7 @@
 
   // Everything a card needs before it is fitted: its size, theme, backdrop and the note
   // rendered into the content. `cards` is how many cards it may take. Returns what fitting needs.
-  function prepare(markdown, theme, width, height, wordmark, scale, cards, density, pictures) {
+  function prepare(markdown, theme, width, height, wordmark, scale, cards, density, pictures, style) {
     const card = document.getElementById('card');
     const frame = card.querySelector('.card-frame');
     const content = document.getElementById('content');
@@ -56,6 +58,10 @@
     card.style.width = width + 'px';
     card.style.height = height + 'px';
     window.tazuBackdrop.show(card, theme, width, height, density);
+    // The style's background may call for the other side's text colours.
+    const palette = window.CarderStyle.apply(card, style, theme);
+    if (palette !== theme) card.classList.replace('theme-' + theme, 'theme-' + palette);
+    paletteIsDark = palette !== 'paper';
 
     // One unit that grows with the card's area, so every preset looks alike.
     const unit = Math.sqrt(width * height) / 1080;
@@ -106,6 +112,7 @@
              min: floor * scale, tableMin: 18 * scale, formulaMin: floor, max: (single ? 420 : hero ? 150 : 68) * unit * scale };
   }
 
+  let paletteIsDark = false;
   window.tazuCard = function (markdown, theme, width, height, wordmark, scale) {
     document.documentElement.classList.remove('plain-layout');
     document.getElementById('card').style.transform = '';
@@ -123,13 +130,15 @@
     let pages = 1;
     if (o.showPage !== undefined) {
       pages = Pages.showPage(o.showPage);
+      window.CarderStyle.finish(card, paletteIsDark);
     } else {
       density = o.density === 2 ? 2 : 1;
       document.documentElement.classList.toggle('plain-layout', Boolean(o.plainLayout));
       const c = prepare(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale, o.pages ? Pages.MAX_PAGES + 1 : 1,
-                        density, o.pictures);
+                        density, o.pictures, o.style);
       if (o.pages) pages = Pages.layOut(c, 1);
       else Fit.layOutCard(c);
+      window.CarderStyle.finish(card, paletteIsDark);
     }
     const report = o.report ? window.CarderReport.measure() : null;
     if (density !== 1) {
@@ -171,12 +180,30 @@
   window.tazuCardPrepare = async function (o) {
     const text = bounded(o.markdown).text;
     if (window.CarderFormulas.mayHoldFormula(text)) await loadKatex();
+    await window.CarderStyle.loadFonts(o.style);
+    await Promise.all(styleImages(o.style).map(decoded));
     return JSON.stringify({ pictures: renderer.pictureTargets(text).slice(0, 64) });
   };
+  // The style's pictures (its background and the signature's avatar), decoded ahead so that
+  // the card's backdrop has them when it is drawn.
+  let lastStyleImages = [];
+  function styleImages(style) {
+    const uris = [];
+    if (style && style.background && style.background.kind === 'image') uris.push(style.background.image.uri);
+    if (style && style.signature && style.signature.avatar) uris.push(style.signature.avatar);
+    lastStyleImages = uris;
+    return uris;
+  }
+  function decoded(uri) {
+    const img = new Image();
+    img.src = uri;
+    return img.decode().catch(function () { return null; });
+  }
   // Resolves once every picture on the card is decoded, so the snapshot has them all.
   window.tazuCardPicturesReady = async function () {
-    const pictures = Array.from(document.querySelectorAll('#content img.picture'));
-    await Promise.all(pictures.map(function (img) { return img.decode().catch(function () { return null; }); }));
+    const pictures = Array.from(document.querySelectorAll('#content img.picture, #signature img:not([hidden])'));
+    await Promise.all(pictures.map(function (img) { return img.decode().catch(function () { return null; }); })
+                        .concat(lastStyleImages.map(decoded)));
     return pictures.filter(function (img) { return img.complete && img.naturalWidth > 0; }).length;
   };
 })();

@@ -61,6 +61,7 @@
                                 (columns && content.scrollWidth > content.clientWidth + 1))),
       overflowX: overflowX,
       brokenWords: brokenWords,
+      minContrast: window.CarderStyle.measure(document.getElementById('card')),
       page: paged ? paged.page : 1,
       pages: paged ? paged.pages : 1
     };

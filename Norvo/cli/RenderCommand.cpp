@@ -1,6 +1,8 @@
 #include "norvo/AltText.hpp"
 #include "ClipboardServer.hpp"
 #include "support/NoteFile.hpp"
+#include "support/StyleFiles.hpp"
+#include "norvo/FrontMatter.hpp"
 #include "support/StartupTimeline.hpp"
 #include "cli/RenderCommand.hpp"
 
@@ -47,12 +49,50 @@
 namespace norvo::RenderCommand {
 namespace {
 
+// How one note's cards look: the run's options, and over them what the note's front matter
+// asks for itself.
+struct NoteLook {
+    std::string theme, font;
+    std::vector<Preset> presets;
+    double scale = 1.0;
+    bool wordmark = true, pages = false;
+    CardStyle style;
+};
+
 struct Note {
     std::string label;  // file name or "standard input"
     std::string markdown;
     std::string folder;  // where its pictures are (empty for standard input)
+    NoteLook look;
+    std::vector<std::size_t> firstCards;  // its cards of the first round (--watch draws them again)
     mutable std::set<std::string> warnedPictures;  // each picture not shown is named once (main thread)
 };
+
+// The look of the note `markdown` read from `label`: the run's, changed by the note's front
+// matter. A value the note cannot have is named in a warning and the run's is kept.
+NoteLook lookOf(const std::string& label, const std::string& markdown, const RenderOptions& options,
+                const CardStyle& runStyle) {
+    NoteLook look{options.theme, options.font, options.presets, options.scale, options.wordmark, options.pages, runStyle};
+    NoteSettings settings = NoteSettings::of(markdown);
+    if (settings.theme) look.theme = *settings.theme;
+    if (settings.font) look.font = *settings.font;
+    if (settings.size) look.presets = {Presets::by(*settings.size)};
+    if (settings.scale) look.scale = *settings.scale;
+    if (settings.wordmark) look.wordmark = *settings.wordmark;
+    if (settings.pages) look.pages = *settings.pages;
+    if (settings.style) {
+        StyleRead read = StyleFiles::load(*settings.style);
+        if (read.problem)
+            settings.warnings.push_back("style: \u201c" + *settings.style + "\u201d: " + read.problem->message +
+                                        "; the default is used");
+        else
+            look.style = std::move(read.style);
+    }
+    if (settings.accent) look.style.accent = *settings.accent;
+    for (const std::string& warning : settings.warnings)
+        std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), warning.c_str());
+    return look;
+}
 
 struct CardJob {
     const Note* note;
@@ -380,8 +420,10 @@ private:
 }  // namespace
 
 CardRequest requestFor(const CardJob& card, const RenderOptions& options) {
-    CardRequest request{card.note->markdown, options.theme, options.font, card.preset, options.wordmark,
-                        options.scale, options.density};
+    const NoteLook& look = card.note->look;
+    CardRequest request{card.note->markdown, look.theme, look.font, card.preset, look.wordmark, look.scale,
+                        options.density};
+    request.style = look.style;
     request.pictures.noteFolder = card.note->folder;
     request.pictures.more = options.pictureFolders;
     return request;
@@ -483,6 +525,16 @@ int run(int argc, char** argv) {
         if (null > STDIN_FILENO) ::close(null);
     }
 
+    // --style: a style that cannot be read leaves the cards in the theme, and says why.
+    CardStyle runStyle;
+    if (!options.style.empty()) {
+        StyleRead read = StyleFiles::load(options.style);
+        if (read.problem)
+            std::fprintf(stderr, "norvo render: --style: %s; the theme is used\n", read.problem->message.c_str());
+        else
+            runStyle = std::move(read.style);
+    }
+
     int failures = 0;
     std::deque<Note> notes;  // stable addresses
     for (const std::string& input : options.inputs) {
@@ -500,15 +552,19 @@ int run(int argc, char** argv) {
                 const auto parent = std::filesystem::path(input).parent_path();
                 folder = parent.empty() ? "." : parent.string();
             }
-            notes.push_back(Note{label, std::move(read.text), std::move(folder), {}});
+            NoteLook look = lookOf(label, read.text, options, runStyle);
+            notes.push_back(Note{label, std::move(read.text), std::move(folder), std::move(look), {}, {}});
             continue;
         }
         ++failures;
     }
 
     std::vector<CardJob> cards;
-    for (const Note& n : notes)
-        for (const Preset& p : options.presets) cards.push_back(CardJob{&n, p});
+    for (Note& n : notes)
+        for (const Preset& p : n.look.presets) {
+            n.firstCards.push_back(cards.size());
+            cards.push_back(CardJob{&n, p});
+        }
     if (cards.empty()) return failures ? 1 : 0;
 
     if (gtk_init_check()) StartupTimeline::mark("gtk-ready");
@@ -533,11 +589,11 @@ int run(int argc, char** argv) {
     OutputNames names;
     std::vector<std::filesystem::path> paths;
     const std::string extension = CardFormats::extension(options.format);
-    const bool sets = options.pages || options.pdf;
+    auto isSet = [&](const CardJob& card) { return card.note->look.pages || options.pdf; };
     for (const CardJob& card : cards) {
         if (options.outputFile)
             paths.push_back(names.claim(*options.outputFile));
-        else if (sets)
+        else if (isSet(card))
             paths.push_back(names.claimSet(options.outputFolder, Card::slug(card.note->markdown, "card"), card.preset.id,
                                            extension));
         else
@@ -585,11 +641,11 @@ int run(int argc, char** argv) {
                 ++failures;
                 cardDone();
             };
-            if (sets) {
+            if (isSet(card)) {
                 auto out = std::make_shared<SetOutput>();
                 out->preset = request.drawnSize();
                 out->path = paths[i];
-                out->pngs = !options.pdf || options.pages;
+                out->pngs = !options.pdf || card.note->look.pages;
                 out->words = wordsOf(card.note->markdown);
                 if (options.pdf) {
                     out->pdf = std::filesystem::path(paths[i]).replace_extension(".pdf");
@@ -640,10 +696,15 @@ int run(int argc, char** argv) {
         const NoteFileRead read = readNoteFile(note.label, Card::kMaxMarkdownBytes);
         if (!readable(note.label, read)) return;
         note.markdown = read.text;
-        const std::size_t sizes = options.presets.size();
-        for (std::size_t p = 0; p < sizes; ++p) {
-            cards.push_back(CardJob{&note, options.presets[p]});
-            const std::filesystem::path path = paths[k * sizes + p];
+        // The note's new look, on the cards it had: their sizes and names stay for the run.
+        const std::vector<Preset> presets = note.look.presets;
+        const bool pages = note.look.pages;
+        note.look = lookOf(note.label, note.markdown, options, runStyle);
+        note.look.presets = presets;
+        note.look.pages = pages;
+        for (const std::size_t first : note.firstCards) {
+            cards.push_back(CardJob{&note, cards[first].preset});
+            const std::filesystem::path path = paths[first];
             paths.push_back(path);
         }
         renderNext();

@@ -22,8 +22,10 @@ With no FILE, or when FILE is -, read standard input.
   --no-wordmark    leave the tazu wordmark off the card
   --report         print one JSON object per card instead of the usual line:
                    {"file", "width", "height", "bodyPx", "minPx", "cut",
-                   "overflowX", "brokenWords"} (text sizes in pixels; cut: part of
-                   the note is not shown; brokenWords: words split across lines)
+                   "overflowX", "brokenWords", "minContrast"} (text sizes in pixels;
+                   cut: part of the note is not shown; brokenWords: words split
+                   across lines; minContrast: the lowest contrast of any text
+                   against what is behind it)
   --pages          split a long note into a set of cards of the same size (at
                    most 20): <slug>-<size>-1.png, -2.png, ... (one card keeps the
                    plain name); --report then gives one line per card, with
@@ -47,10 +49,16 @@ With no FILE, or when FILE is -, read standard input.
                    one of them (![alt](photos/cat.jpg)); PNG, JPEG, WebP or GIF, at
                    most 25 MB and 50 megapixels. One that cannot be shown keeps its
                    description on the card and is named in a warning
+  --style STYLE    draw the cards in a saved style (its name, see norvo's Styles)
+                   or in a style file (a path to a .json file)
   -o FILE          write the one card to FILE
   -d DIR           write cards into DIR (default: the current folder), named
                    after the note's first line: <slug>-<size>.png
   -h, --help       show this help
+
+A note may set theme, font, size, scale, wordmark, pages, style and accent for itself
+in its front matter ("---" lines at its top, "key: value" between them); the options
+above are the defaults it changes.
 
 Each card written is reported on its own line. Two cards of one run never share a
 file: a repeated name gets "-2", "-3", ... before ".png". SIGINT or SIGTERM stops
@@ -88,7 +96,7 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
         } else if (a == "--copy") {
             o.copy = true;
         } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" ||
-                   a == "--density" || a == "--images" || a == "-o" || a == "-d") {
+                   a == "--density" || a == "--images" || a == "--style" || a == "-o" || a == "-d") {
             const auto v = value();
             if (!v) return RenderUsageError{"option " + a + " needs a value"};
             if (a == "--theme") {
@@ -121,6 +129,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
                 const auto format = CardFormats::byName(*v);
                 if (!format) return RenderUsageError{"unknown format '" + *v + "' (png, jpeg or webp)"};
                 o.format = *format;
+            } else if (a == "--style") {
+                o.style = *v;
             } else if (a == "--images") {
                 o.pictureFolders.push_back(*v);
             } else if (a == "-o") {

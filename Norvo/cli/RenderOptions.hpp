@@ -29,6 +29,7 @@ struct RenderOptions {
     bool copy = false;    // the one card to the clipboard instead of a file
     int density = 1;      // 2: the same cards at twice the width and height
     std::vector<std::string> pictureFolders;  // --images: more folders a note's pictures may come from
+    std::string style;    // --style: a saved style's name or a style file; empty: the theme only
     bool help = false;
 };
 

@@ -21,6 +21,41 @@ std::string answerTail(std::uint64_t ticket) {
 // JSON text of a number; non-finite scales become null, which the page reads as normal.
 json number(double value) { return std::isfinite(value) ? json(value) : json(nullptr); }
 
+// The style as the page's style.js reads it.
+json styleOptions(const ServedStyle& served) {
+    const CardStyle& s = served.style;
+    json style = json::object();
+    if (!s.accent.empty()) style["accent"] = s.accent;
+    switch (s.background) {
+    case CardStyle::Background::Theme: break;
+    case CardStyle::Background::Solid: style["background"] = {{"kind", "solid"}, {"colors", s.colors}}; break;
+    case CardStyle::Background::Gradient:
+        style["background"] = {{"kind", "gradient"}, {"colors", s.colors}, {"angle", number(s.angle)}};
+        break;
+    case CardStyle::Background::Image:
+        style["background"] = {{"kind", "image"},
+                               {"image", {{"uri", served.image.uri}, {"width", served.image.width},
+                                          {"height", served.image.height}, {"gridWidth", served.gridWidth},
+                                          {"gridHeight", served.gridHeight}, {"darkest", served.darkest},
+                                          {"lightest", served.lightest}}}};
+        break;
+    }
+    json fonts = json::object();
+    const std::pair<const char*, const std::string*> roles[] = {
+        {"body", &s.bodyFont}, {"heading", &s.headingFont}, {"code", &s.codeFont}};
+    for (const auto& [role, family] : roles) {
+        if (const auto uri = served.fontUris.find(role); uri != served.fontUris.end())
+            fonts[role] = {{"uri", uri->second}};
+        else if (!family->empty())
+            fonts[role] = *family;
+    }
+    if (!fonts.empty()) style["fonts"] = fonts;
+    if (!s.signatureName.empty() || !s.signatureHandle.empty())
+        style["signature"] = {{"name", s.signatureName}, {"handle", s.signatureHandle},
+                              {"avatar", served.avatarUri.empty() ? json(nullptr) : json(served.avatarUri)}};
+    return style;
+}
+
 }  // namespace
 
 std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& how, std::uint64_t ticket) {
@@ -40,6 +75,7 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
             pictures[target] = {{"uri", picture.uri}, {"width", picture.width}, {"height", picture.height}};
         options["pictures"] = std::move(pictures);
     }
+    if (how.style) options["style"] = styleOptions(*how.style);
     std::string optionsText, fontText;
     try {
         optionsText = options.dump();
@@ -51,13 +87,16 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
            ";var a=window.tazuCardDraw(" + optionsText + ");" + answerTail(ticket);
 }
 
-bool needsPreparing(const std::string& markdown) {
-    return markdown.find('$') != std::string::npos || markdown.find("![") != std::string::npos;
+bool needsPreparing(const std::string& markdown, const std::optional<ServedStyle>& style) {
+    return markdown.find('$') != std::string::npos || markdown.find("![") != std::string::npos ||
+           (style && (!style->fontUris.empty() || !style->image.uri.empty() || !style->avatarUri.empty()));
 }
 
-std::optional<std::string> prepareScript(const CardRequest& card) {
+std::optional<std::string> prepareScript(const CardRequest& card, const std::optional<ServedStyle>& style) {
     try {
-        return "return await window.tazuCardPrepare(" + json({{"markdown", card.markdown}}).dump() + ");";
+        json options = {{"markdown", card.markdown}};
+        if (style) options["style"] = styleOptions(*style);
+        return "return await window.tazuCardPrepare(" + options.dump() + ");";
     } catch (const json::exception&) {  // invalid UTF-8
         return std::nullopt;
     }
@@ -97,6 +136,7 @@ std::optional<PageAnswer> parseAnswer(std::string_view text, std::uint64_t ticke
             report.brokenWords = r.at("brokenWords").get<int>();
             report.page = r.at("page").get<std::size_t>();
             report.pages = r.at("pages").get<std::size_t>();
+            report.minContrast = r.value("minContrast", 0.0);
         } catch (const json::exception&) {
             return std::nullopt;  // a report that is not one is a page that went wrong
         }
@@ -114,7 +154,8 @@ std::string reportMembers(const LayoutReport& report, bool paged) {
     std::string out = "\"bodyPx\":" + px(report.bodyPx) + ",\"minPx\":" + px(report.minPx) +
                       ",\"cut\":" + (report.cut ? "true" : "false") +
                       ",\"overflowX\":" + (report.overflowX ? "true" : "false") +
-                      ",\"brokenWords\":" + std::to_string(report.brokenWords);
+                      ",\"brokenWords\":" + std::to_string(report.brokenWords) +
+                      ",\"minContrast\":" + px(report.minContrast);
     if (paged) out += ",\"page\":" + std::to_string(report.page) + ",\"pages\":" + std::to_string(report.pages);
     return out;
 }

@@ -72,6 +72,11 @@ void PictureShelf::Lease::release() {
     uris_.clear();
 }
 
+void PictureShelf::Lease::adopt(Lease&& other) {
+    uris_.insert(uris_.end(), other.uris_.begin(), other.uris_.end());
+    other.uris_.clear();
+}
+
 std::string PictureShelf::Lease::put(PicturePtr picture) {
     std::string uri = std::string(kScheme) + "://card/" + std::to_string(picture->serial);
     Shelved& shelved = shelf()[uri];
@@ -79,6 +84,47 @@ std::string PictureShelf::Lease::put(PicturePtr picture) {
     ++shelved.leases;
     uris_.push_back(uri);
     return uri;
+}
+
+ServedStyle serveStyle(const CardRequest& card, PictureCache& cache, PictureShelf::Lease& lease,
+                       std::vector<RefusedPicture>& refused) {
+    ServedStyle served;
+    served.style = card.style;
+    CardStyle& s = served.style;
+    const Preset drawn = card.drawnSize();
+    if (s.background == CardStyle::Background::Image) {
+        auto decoded = cache.get(s.image, int(std::max(drawn.width, drawn.height)));
+        if (decoded.index() == 1) {
+            refused.push_back({s.image, "the style's background: " + std::get<1>(decoded) + "; the theme's is used"});
+            s.background = CardStyle::Background::Theme;
+        } else {
+            const PicturePtr& picture = std::get<0>(decoded);
+            served.image = ServedPicture{lease.put(picture), picture->width, picture->height};
+            served.gridWidth = picture->gridWidth;
+            served.gridHeight = picture->gridHeight;
+            served.darkest = picture->darkest;
+            served.lightest = picture->lightest;
+        }
+    }
+    if (!s.avatar.empty()) {
+        auto decoded = cache.get(s.avatar, 256);
+        if (decoded.index() == 1)
+            refused.push_back({s.avatar, "the signature's avatar: " + std::get<1>(decoded)});
+        else
+            served.avatarUri = lease.put(std::get<0>(decoded));
+    }
+    const std::pair<const char*, std::string*> roles[] = {{"body", &s.bodyFont}, {"heading", &s.headingFont}, {"code", &s.codeFont}};
+    for (const auto& [role, font] : roles) {
+        if (font->empty() || font->find('/') == std::string::npos) continue;  // a family name
+        auto file = readFontFile(*font);
+        if (file.index() == 1) {
+            refused.push_back({*font, std::string("the style's ") + role + " font: " + std::get<1>(file)});
+            font->clear();
+        } else {
+            served.fontUris[role] = lease.put(std::get<0>(file));
+        }
+    }
+    return served;
 }
 
 CardPictures serveCardPictures(const CardRequest& card, const std::vector<std::string>& targets, PictureCache& cache) {

@@ -30,6 +30,7 @@ public:
         Lease& operator=(const Lease&) = delete;
 
         std::string put(PicturePtr picture);  // its address
+        void adopt(Lease&& other);            // takes over what `other` holds
         bool empty() const { return uris_.empty(); }
 
     private:
@@ -44,6 +45,12 @@ struct CardPictures {
     std::vector<RefusedPicture> refused;
     PictureShelf::Lease lease;
 };
+
+// The card's style with its background picture, avatar and font files served (each looked up
+// as a file of the style, decoded within the picture limits); what cannot be served is left
+// out and named in `refused`.
+ServedStyle serveStyle(const CardRequest& card, PictureCache& cache, PictureShelf::Lease& lease,
+                       std::vector<RefusedPicture>& refused);
 
 // Looks up and decodes the pictures `targets` names for `card`, within the card's limits (20
 // pictures, 200 megapixels); every target is either served or refused with a reason.

@@ -23,6 +23,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         std::optional<LayoutReport> report;  // of the page just drawn
         std::vector<RenderedCard> cards;     // of a set, so far
         CardPictures pictures;               // served while the job is drawn
+        std::optional<ServedStyle> style;    // its pictures and fonts on pictures.lease
     };
 
     Options options;
@@ -70,7 +71,10 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         current.emplace();
         current->entry = std::move(*queue.take());
         current->ticket = ++lastTicket;
-        if (PageProtocol::needsPreparing(cardOf(current->entry.job).markdown))
+        const CardRequest& card = cardOf(current->entry.job);
+        if (!card.style.empty())
+            current->style = serveStyle(card, pictureCache, current->pictures.lease, current->pictures.refused);
+        if (PageProtocol::needsPreparing(card.markdown, current->style))
             prepare();
         else
             drawCurrent();
@@ -79,7 +83,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     // Formulas and pictures first: the page loads what it needs and names the pictures, which
     // are then found, decoded and put where the page can show them.
     void prepare() {
-        const auto script = PageProtocol::prepareScript(cardOf(current->entry.job));
+        const auto script = PageProtocol::prepareScript(cardOf(current->entry.job), current->style);
         if (!script) {
             complete(nullptr);
             return;
@@ -94,8 +98,14 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                 self->onPageFault();
                 return;
             }
-            if (!targets->empty())
-                self->current->pictures = serveCardPictures(cardOf(self->current->entry.job), *targets, self->pictureCache);
+            if (!targets->empty()) {
+                // The note's pictures join those of the style on the card's lease.
+                CardPictures note = serveCardPictures(cardOf(self->current->entry.job), *targets, self->pictureCache);
+                CardPictures& all = self->current->pictures;
+                all.served = std::move(note.served);
+                all.refused.insert(all.refused.end(), note.refused.begin(), note.refused.end());
+                all.lease.adopt(std::move(note.lease));
+            }
             self->drawCurrent();
         });
     }
@@ -105,6 +115,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         const CardRequest& card = cardOf(job);
         PageDraw how;
         how.pictures = current->pictures.served;
+        how.style = current->style;
         how.pages = std::holds_alternative<SetJob>(job);
         how.report = how.pages || (std::holds_alternative<CardJob>(job) && std::get<CardJob>(job).report);
         how.plainLayout = current->entry.plainLayout;

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <system_error>
 
@@ -70,6 +72,53 @@ bool isWhole(const std::string& b, Kind kind) {
     if (kind == Kind::Png) return b.find("IEND") != std::string::npos;
     if (kind == Kind::Gif) return !b.empty() && b.find(';', b.size() > 16 ? b.size() - 16 : 0) != std::string::npos;
     return true;  // WebP's decoder refuses a file cut short
+}
+
+// What the page may load keeps one name per content for the process's life.
+std::uint64_t nextSerial() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+
+// The luminance grid of a picture: per cell, its darkest and lightest grey.
+void measureGrid(GdkPixbuf* pixbuf, DecodedPicture& out) {
+    static const auto toLinear = [] {
+        std::array<double, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            const double c = i / 255.0;
+            t[std::size_t(i)] = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        }
+        return t;
+    }();
+    const int w = gdk_pixbuf_get_width(pixbuf), h = gdk_pixbuf_get_height(pixbuf);
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf), stride = gdk_pixbuf_get_rowstride(pixbuf);
+    const guchar* px = gdk_pixbuf_read_pixels(pixbuf);
+    out.gridWidth = std::max(1, std::min(32, w));
+    out.gridHeight = std::max(1, std::min(32, h));
+    const std::size_t cells = std::size_t(out.gridWidth) * std::size_t(out.gridHeight);
+    std::vector<double> lo(cells, 1.0), hi(cells, 0.0);
+    for (int y = 0; y < h; ++y) {
+        const std::size_t row = std::size_t(y * out.gridHeight / h) * std::size_t(out.gridWidth);
+        const guchar* p = px + std::size_t(y) * std::size_t(stride);
+        for (int x = 0; x < w; ++x, p += channels) {
+            const double l = 0.2126 * toLinear[p[0]] + 0.7152 * toLinear[p[1]] + 0.0722 * toLinear[p[2]];
+            const std::size_t cell = row + std::size_t(x * out.gridWidth / w);
+            lo[cell] = std::min(lo[cell], l);
+            hi[cell] = std::max(hi[cell], l);
+        }
+    }
+    // Back to sRGB values: a grey of that luminance. Darkest rounds down, lightest up.
+    auto encode = [](double l, bool up) {
+        const double c = l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
+        const double v = std::clamp(c * 255.0, 0.0, 255.0);
+        return std::uint8_t(up ? std::ceil(v) : std::floor(v));
+    };
+    out.darkest.resize(cells);
+    out.lightest.resize(cells);
+    for (std::size_t i = 0; i < cells; ++i) {
+        out.darkest[i] = encode(lo[i], false);
+        out.lightest[i] = encode(hi[i], true);
+    }
 }
 
 std::string tooManyPixels(const PictureLimits& limits) {
@@ -243,9 +292,22 @@ std::variant<PicturePtr, std::string> decodePicture(const fs::path& file, int la
     picture->height = height;
     picture->bytes.assign(buffer, length);
     picture->mimeType = opaque ? "image/bmp" : "image/png";
-    static std::atomic<std::uint64_t> serials{0};
-    picture->serial = ++serials;
+    picture->serial = nextSerial();
+    measureGrid(pixbuf.get(), *picture);
     return PicturePtr(std::move(picture));
+}
+
+std::variant<PicturePtr, std::string> readFontFile(const fs::path& file) {
+    const FileRead read = readFile(file, 20u * 1024 * 1024);
+    if (!read.problem.empty()) return read.problem;
+    const std::string head = read.bytes.substr(0, 4);
+    const bool trueType = head == std::string("\0\1\0\0", 4) || head == "true";
+    if (!trueType && head != "OTTO") return std::string("it is not a TrueType or OpenType font");
+    auto font = std::make_shared<DecodedPicture>();
+    font->bytes = read.bytes;
+    font->mimeType = trueType ? "font/ttf" : "font/otf";
+    font->serial = nextSerial();
+    return PicturePtr(std::move(font));
 }
 
 std::variant<PicturePtr, std::string> PictureCache::get(const fs::path& file, int largest, const PictureLimits& limits) {

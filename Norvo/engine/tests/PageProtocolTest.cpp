@@ -62,7 +62,7 @@ TEST(PageProtocol, DrawScriptCarriesTheCardWhole) {
 TEST(PageProtocol, AnswersAreTheirTicketsOrNothing) {
     const LayoutReport measured{62.5, 31, true, false, 2, 3, 5};
     const json report = {{"bodyPx", 62.5}, {"minPx", 31}, {"cut", true}, {"overflowX", false},
-                         {"brokenWords", 2}, {"page", 3}, {"pages", 5}};
+                         {"brokenWords", 2}, {"minContrast", 4.87}, {"page", 3}, {"pages", 5}};
     const auto answer = PageProtocol::parseAnswer(json{{"ticket", "7"}, {"pages", 5}, {"report", report}}.dump(), 7);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->pages, 5u);
@@ -75,7 +75,7 @@ TEST(PageProtocol, AnswersAreTheirTicketsOrNothing) {
     const json printed = json::parse("{" + PageProtocol::reportMembers(*answer->report, true) + "}");
     EXPECT_EQ(printed, report);
     EXPECT_EQ(PageProtocol::reportMembers(LayoutReport{63, 63, false, false, 0, 1, 1}, false),
-              "\"bodyPx\":63,\"minPx\":63,\"cut\":false,\"overflowX\":false,\"brokenWords\":0");
+              "\"bodyPx\":63,\"minPx\":63,\"cut\":false,\"overflowX\":false,\"brokenWords\":0,\"minContrast\":0");
 
     EXPECT_FALSE(PageProtocol::parseAnswer(json{{"ticket", "7"}, {"pages", 1}, {"report", nullptr}}.dump(), 8));
     EXPECT_FALSE(PageProtocol::parseAnswer(json{{"ticket", "7"}, {"pages", 0}, {"report", nullptr}}.dump(), 7));

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "norvo/CardStyle.hpp"
 #include "norvo/Presets.hpp"
 
 namespace norvo {
@@ -38,6 +39,7 @@ struct CardRequest {
     // height (text and backdrop drawn at that size, not enlarged).
     int density = 1;
     PictureFolders pictures{};
+    CardStyle style{};  // the user's own look on the theme; empty: the theme as it is
 
     // The size of the picture in pixels.
     Preset drawnSize() const {
@@ -58,6 +60,8 @@ struct LayoutReport {
     std::size_t page = 1, pages = 1;  // the card's place in its set
     // Pictures the note names that show their description instead (the page never sees why).
     std::vector<RefusedPicture> refusedPictures{};
+    // The lowest contrast of any text on the card against what is behind it (0: not measured).
+    double minContrast = 0;
 };
 
 }  // namespace norvo

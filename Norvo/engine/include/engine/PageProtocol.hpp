@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "norvo/CardRequest.hpp"
+#include "norvo/CardStyle.hpp"
 
 namespace norvo {
 
@@ -25,12 +26,23 @@ struct ServedPicture {
     int width = 0, height = 0;
 };
 
+// The card's style as the page gets it: its pictures and font files served by the app.
+struct ServedStyle {
+    CardStyle style;  // what could not be served is left out (a background falls back to the theme)
+    ServedPicture image;  // the background picture, with its luminance grid
+    int gridWidth = 0, gridHeight = 0;
+    std::vector<std::uint8_t> darkest, lightest;
+    std::string avatarUri;
+    std::map<std::string, std::string> fontUris;  // by role (body, heading, code): font files
+};
+
 // How one drawing of a card is asked of the page, beyond the card itself.
 struct PageDraw {
     bool pages = false;        // the note as a set of cards; the first is shown
     bool report = false;       // measure the finished layout
     bool plainLayout = false;  // plain line breaking: the fallback after a page died
     std::map<std::string, ServedPicture> pictures{};  // by the target the note names
+    std::optional<ServedStyle> style{};
 };
 
 // What the page answered for one drawing.
@@ -42,7 +54,7 @@ struct PageAnswer {
 namespace PageProtocol {
 
 // The keys of a report, in the order the command line prints them.
-inline constexpr const char* kReportKeys = "bodyPx, minPx, cut, overflowX, brokenWords, page, pages";
+inline constexpr const char* kReportKeys = "bodyPx, minPx, cut, overflowX, brokenWords, minContrast, page, pages";
 
 // A script that sets the card's font, draws `card` and answers with `ticket` and what the
 // page measured. Nothing when a text is not valid UTF-8.
@@ -50,10 +62,10 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
 
 // Whether a note needs the page's preparing before it is drawn: it may hold a formula (the
 // page loads KaTeX first) or name pictures (the app serves them first).
-bool needsPreparing(const std::string& markdown);
-// The body of an async function that prepares the page for `card` and answers with the
-// pictures it names; nothing when a text is not valid UTF-8.
-std::optional<std::string> prepareScript(const CardRequest& card);
+bool needsPreparing(const std::string& markdown, const std::optional<ServedStyle>& style = std::nullopt);
+// The body of an async function that prepares the page for `card` (and the fonts of its
+// style) and answers with the pictures it names; nothing when a text is not valid UTF-8.
+std::optional<std::string> prepareScript(const CardRequest& card, const std::optional<ServedStyle>& style = std::nullopt);
 // The pictures the page's preparing named, in order; nothing when it is not such an answer.
 std::optional<std::vector<std::string>> parsePrepared(std::string_view answer);
 // The body of an async function that answers once every picture on the card is decoded.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "norvo/CardRequest.hpp"
 
@@ -33,6 +34,10 @@ struct DecodedPicture {
     std::string bytes;          // the pixels served to the page, at most `largest` on a side
     std::string mimeType;       // of `bytes`: image/bmp or image/png
     std::uint64_t serial = 0;   // unique in the process: the same pixels keep one name
+    // The darkest and the lightest grey (luminance as an sRGB value) of each cell of a grid
+    // over the picture, row by row: what a text laid over it may meet.
+    int gridWidth = 0, gridHeight = 0;
+    std::vector<std::uint8_t> darkest, lightest;
 };
 using PicturePtr = std::shared_ptr<const DecodedPicture>;
 
@@ -40,6 +45,10 @@ using PicturePtr = std::shared_ptr<const DecodedPicture>;
 // not its name; EXIF orientation applied; scaled down to at most `largest` pixels on a side.
 std::variant<PicturePtr, std::string> decodePicture(const std::filesystem::path& file, int largest,
                                                     const PictureLimits& limits = {});
+
+// A font file (TrueType or OpenType, recognised by its bytes, at most 20 MB) ready for the
+// page, or why not.
+std::variant<PicturePtr, std::string> readFontFile(const std::filesystem::path& file);
 
 // Decoded pictures by file, change time, size and scale: a note's pictures are decoded once
 // while the user types. Keeps the most recently used, up to a number and a byte budget.

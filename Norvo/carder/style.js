@@ -1,0 +1,339 @@
+// The user's style on a card: an accent colour, a background (a colour, a gradient or a
+// photo), fonts and a signature, over the chosen theme. Whatever the user picks, text stays
+// readable: the text colours follow the background, the accent is made lighter or darker
+// (its hue kept) until it reads, and on a busy background a scrim of the backdrop's colour,
+// as faint as will do, goes behind the text. `minContrast` measures the finished card: the
+// lowest contrast of any text against what lies behind it.
+(function (root) {
+  'use strict';
+
+  // --- Colours -------------------------------------------------------------------------------
+  function hexRgb(h) { return [parseInt(h.slice(1, 3), 16), parseInt(h.slice(3, 5), 16), parseInt(h.slice(5, 7), 16)]; }
+  function rgbHex(c) {
+    return '#' + c.map(function (v) { return Math.max(0, Math.min(255, Math.round(v))).toString(16).padStart(2, '0'); }).join('');
+  }
+  function linear(v) { v /= 255; return v <= 0.04045 ? v / 12.92 : Math.pow((v + 0.055) / 1.055, 2.4); }
+  function luminance(c) { return 0.2126 * linear(c[0]) + 0.7152 * linear(c[1]) + 0.0722 * linear(c[2]); }
+  function contrast(a, b) {
+    const x = luminance(a), y = luminance(b);
+    return (Math.max(x, y) + 0.05) / (Math.min(x, y) + 0.05);
+  }
+  // A CSS colour as [r, g, b, alpha]; transparent for what is not one.
+  function cssRgba(text) {
+    const m = /rgba?\(([^)]+)\)/.exec(text || '');
+    if (!m) return [0, 0, 0, 0];
+    const p = m[1].split(/[\s,/]+/).filter(Boolean).map(parseFloat);
+    return [p[0], p[1], p[2], p.length > 3 ? p[3] : 1];
+  }
+  function over(top, alpha, bottom) {
+    return [top[0] * alpha + bottom[0] * (1 - alpha), top[1] * alpha + bottom[1] * (1 - alpha),
+            top[2] * alpha + bottom[2] * (1 - alpha)];
+  }
+  function hsl(c) {
+    const r = c[0] / 255, g = c[1] / 255, b = c[2] / 255;
+    const max = Math.max(r, g, b), min = Math.min(r, g, b), l = (max + min) / 2;
+    if (max === min) return [0, 0, l];
+    const d = max - min, s = l > 0.5 ? d / (2 - max - min) : d / (max + min);
+    let h = max === r ? (g - b) / d + (g < b ? 6 : 0) : max === g ? (b - r) / d + 2 : (r - g) / d + 4;
+    return [h / 6, s, l];
+  }
+  function fromHsl(h, s, l) {
+    if (!s) return [l * 255, l * 255, l * 255];
+    const q = l < 0.5 ? l * (1 + s) : l + s - l * s, p = 2 * l - q;
+    const f = function (t) {
+      t = (t + 1) % 1;
+      return 255 * (t < 1 / 6 ? p + (q - p) * 6 * t : t < 1 / 2 ? q : t < 2 / 3 ? p + (q - p) * (2 / 3 - t) * 6 : p);
+    };
+    return [f(h + 1 / 3), f(h), f(h - 1 / 3)];
+  }
+  // The colour nearest `c` in lightness (hue and saturation kept) with at least `need`
+  // contrast against every colour of `behind`: darker on light backgrounds, lighter on dark.
+  function readable(c, behind, need, darker) {
+    const worst = function (x) { return Math.min.apply(null, behind.map(function (b) { return contrast(x, b); })); };
+    if (worst(c) >= need) return c;
+    const [h, s, l] = hsl(c);
+    for (let step = 1; step <= 100; step++) {
+      const tryL = darker ? l - (l * step) / 100 : l + ((1 - l) * step) / 100;
+      const x = fromHsl(h, s, tryL);
+      if (worst(x) >= need) return x;
+    }
+    return darker ? [0, 0, 0] : [255, 255, 255];
+  }
+
+  // --- What lies behind the text -------------------------------------------------------------
+  const state = { style: null, scrimAlpha: 0, minContrast: 0, backdropPixels: null, backdropKey: '' };
+
+  // The colours behind `rect` before anything the page puts on top: the darkest and the
+  // lightest that the backdrop has there.
+  function backdropRange(card, rect, cardRect) {
+    const style = state.style;
+    const x0 = rect.left - cardRect.left, y0 = rect.top - cardRect.top, x1 = x0 + rect.width, y1 = y0 + rect.height;
+    const bg = style && style.background;
+    if (bg && bg.kind === 'solid') return [hexRgb(bg.colors[0])];
+    if (bg && bg.kind === 'gradient') {
+      const a = bg.angle * Math.PI / 180, dx = Math.sin(a), dy = -Math.cos(a);
+      const w = cardRect.width, h = cardRect.height, length = Math.abs(w * dx) + Math.abs(h * dy);
+      const at = function (x, y) { return Math.max(0, Math.min(1, ((x - w / 2) * dx + (y - h / 2) * dy) / length + 0.5)); };
+      const ts = [at(x0, y0), at(x1, y0), at(x0, y1), at(x1, y1)];
+      const c0 = hexRgb(bg.colors[0]), c1 = hexRgb(bg.colors[1]);
+      return [Math.min.apply(null, ts), Math.max.apply(null, ts)].map(function (t) { return over(c1, t, c0); });
+    }
+    if (bg && bg.kind === 'image') {
+      // The app's grid of the darkest and lightest grey of each cell of the photo, as the
+      // photo covers the card (centred).
+      const img = bg.image, scale = Math.max(cardRect.width / img.width, cardRect.height / img.height);
+      const ox = (img.width * scale - cardRect.width) / 2, oy = (img.height * scale - cardRect.height) / 2;
+      const cw = img.width * scale / img.gridWidth, ch = img.height * scale / img.gridHeight;
+      let lo = 255, hi = 0;
+      const i0 = Math.max(0, Math.floor((x0 + ox) / cw)), i1 = Math.min(img.gridWidth - 1, Math.floor((x1 + ox) / cw));
+      const j0 = Math.max(0, Math.floor((y0 + oy) / ch)), j1 = Math.min(img.gridHeight - 1, Math.floor((y1 + oy) / ch));
+      for (let j = j0; j <= j1; j++)
+        for (let i = i0; i <= i1; i++) {
+          lo = Math.min(lo, img.darkest[j * img.gridWidth + i]);
+          hi = Math.max(hi, img.lightest[j * img.gridWidth + i]);
+        }
+      return [[lo, lo, lo], [hi, hi, hi]];
+    }
+    // The theme's own backdrop, read from its canvas.
+    const canvas = card.querySelector('canvas.card-backdrop');
+    if (!canvas) return [hexRgb('#808080')];
+    const density = canvas.width / cardRect.width;
+    const key = canvas.width + 'x' + canvas.height + card.className;
+    if (state.backdropKey !== key || !state.backdropPixels) {
+      state.backdropPixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+      state.backdropKey = key;
+    }
+    const px = state.backdropPixels;
+    let dark = null, light = null, lo = 2, hi = -1;
+    const step = Math.max(2, Math.round(6 * density));
+    for (let y = Math.max(0, Math.floor(y0 * density)); y < Math.min(canvas.height, y1 * density); y += step)
+      for (let x = Math.max(0, Math.floor(x0 * density)); x < Math.min(canvas.width, x1 * density); x += step) {
+        const o = (y * canvas.width + x) * 4, c = [px[o], px[o + 1], px[o + 2]], l = luminance(c);
+        if (l < lo) { lo = l; dark = c; }
+        if (l > hi) { hi = l; light = c; }
+      }
+    return dark ? [dark, light] : [hexRgb('#808080')];
+  }
+
+  // The colours behind `el`'s text: the backdrop's, under the tint and the scrim where they
+  // lie, under every background of the element and its ancestors.
+  function behind(card, el, rect, cardRect) {
+    let colors = backdropRange(card, rect, cardRect);
+    const layers = [];
+    const tint = card.querySelector('.style-tint');
+    if (tint && !tint.hidden) layers.push(cssRgba(getComputedStyle(tint).backgroundColor));
+    for (const scrim of card.querySelectorAll('.style-scrim')) {
+      if (scrim.hidden) continue;
+      const s = scrim.getBoundingClientRect();
+      if (rect.left >= s.left - 1 && rect.right <= s.right + 1 && rect.top >= s.top - 1 && rect.bottom <= s.bottom + 1)
+        layers.push(cssRgba(getComputedStyle(scrim).backgroundColor));
+    }
+    const chain = [];
+    for (let e = el; e && e !== card; e = e.parentElement) chain.unshift(e);
+    for (const e of chain) layers.push(cssRgba(getComputedStyle(e).backgroundColor));
+    for (const layer of layers)
+      if (layer[3] > 0) colors = colors.map(function (c) { return over(layer, layer[3], c); });
+    return colors;
+  }
+
+  // The lowest contrast of the text in `elements` (each measured in its own box).
+  function lowestContrast(card, elements) {
+    const cardRect = card.getBoundingClientRect();
+    const frame = card.querySelector('.card-frame').getBoundingClientRect();
+    let lowest = Infinity;
+    for (const el of elements) {
+      const r = el.getBoundingClientRect();
+      const rect = { left: Math.max(r.left, cardRect.left), top: Math.max(r.top, cardRect.top),
+                     right: Math.min(r.right, cardRect.right), bottom: Math.min(r.bottom, cardRect.bottom) };
+      rect.width = rect.right - rect.left;
+      rect.height = rect.bottom - rect.top;
+      if (rect.width <= 0 || rect.height <= 0) continue;
+      if (el.closest('#content') && (r.bottom <= frame.top || r.top >= frame.bottom || r.right <= frame.left || r.left >= frame.right)) continue;
+      const s = getComputedStyle(el);
+      let opacity = 1;
+      for (let e = el; e && e !== card; e = e.parentElement) opacity *= parseFloat(getComputedStyle(e).opacity);
+      const text = cssRgba(s.color);
+      for (const b of behind(card, el, rect, cardRect)) {
+        const shown = over(text, text[3] * opacity, b);
+        lowest = Math.min(lowest, contrast(shown, b));
+      }
+    }
+    return lowest === Infinity ? 21 : lowest;
+  }
+
+  function textElements(card) {
+    const out = new Set();
+    const walker = document.createTreeWalker(card, NodeFilter.SHOW_TEXT);
+    for (let n = walker.nextNode(); n; n = walker.nextNode()) {
+      if (!n.data.trim()) continue;
+      const el = n.parentElement;
+      if (!el.closest('#content, #signature') || el.closest('[hidden], .katex-mathml')) continue;
+      out.add(el);
+    }
+    return Array.from(out);
+  }
+
+  // --- Putting a style on the card -------------------------------------------------------------
+  const THEME_IS_DARK = { paper: false, ink: true, sky: true };
+
+  // Before layout: what the style changes in the card's look. Returns the theme whose colours
+  // the text takes (the chosen one, or the nearest one for the style's background).
+  function apply(card, style, theme) {
+    state.style = style && typeof style === 'object' ? style : null;
+    state.scrimAlpha = 0;
+    const backdrop = card.querySelector('.style-backdrop'), tint = card.querySelector('.style-tint');
+    const signature = document.getElementById('signature');
+    backdrop.hidden = true;
+    backdrop.style.background = '';
+    tint.hidden = true;
+    for (const scrim of card.querySelectorAll('.style-scrim')) scrim.hidden = true;
+    signature.hidden = true;
+    card.classList.remove('signed');
+    for (const name of ['--style-body-font', '--style-heading-font', '--style-code-font', '--accent', '--link',
+                        '--quote-bar', '--mark-band'])
+      card.style.removeProperty(name);
+    card.classList.remove('style-fonts-body', 'style-fonts-heading', 'style-fonts-code');
+    if (!state.style) return theme;
+    const s = state.style, bg = s.background;
+
+    let palette = theme;
+    if (bg && bg.kind !== 'theme') {
+      backdrop.hidden = false;
+      if (bg.kind === 'solid') backdrop.style.background = bg.colors[0];
+      else if (bg.kind === 'gradient') backdrop.style.background = 'linear-gradient(' + bg.angle + 'deg, ' + bg.colors[0] + ', ' + bg.colors[1] + ')';
+      else backdrop.style.background = 'center / cover no-repeat url("' + bg.image.uri + '")';
+      // Dark text on a light background, light text on a dark one: the theme's own colours
+      // when its side fits, else those of the theme that does.
+      const mean = backdropMean(bg);
+      const dark = contrast(mean, [255, 255, 255]) > contrast(mean, [0, 0, 0]);
+      if (dark !== THEME_IS_DARK[theme]) palette = dark ? 'ink' : 'paper';
+    } else if (s.accent) {
+      // An accent alone tints the theme's backdrop, lightly.
+      tint.hidden = false;
+      tint.style.backgroundColor = rgbaOf(s.accent, 0.07);
+    }
+    // A font the style names goes first; the font setting's stack stays behind it for what
+    // it lacks (another script, emoji).
+    const FALLBACK = { body: card.style.fontFamily, heading: card.style.fontFamily,
+                       code: 'ui-monospace, "DejaVu Sans Mono", monospace' };
+    for (const role of ['body', 'heading', 'code']) {
+      const family = fontFamilyOf(s.fonts && s.fonts[role]);
+      if (!family) continue;
+      card.style.setProperty('--style-' + role + '-font', '"' + family + '", ' + (FALLBACK[role] || 'sans-serif'));
+      card.classList.add('style-fonts-' + role);
+    }
+    if (s.signature && (s.signature.name || s.signature.handle)) {
+      signature.hidden = false;
+      card.classList.add('signed');
+      signature.querySelector('.signature-name').textContent = s.signature.name || '';
+      signature.querySelector('.signature-handle').textContent = s.signature.handle || '';
+      const avatar = signature.querySelector('.signature-avatar');
+      avatar.hidden = !s.signature.avatar;
+      if (s.signature.avatar) avatar.src = s.signature.avatar;
+    }
+    return palette;
+  }
+  // A role's font: a family installed here ("Inter"), or a file the app serves ({uri}),
+  // which the page knows as a family of its own.
+  function fontFamilyOf(font) {
+    if (!font) return '';
+    if (typeof font === 'string') return font.replace(/["\\;{}]/g, '');
+    if (typeof font === 'object' && /^norvo-image:/.test(String(font.uri))) return 'NorvoStyleFont-' + font.uri.replace(/[^a-z0-9]/gi, '');
+    return '';
+  }
+  // Faces for the font files of `style`, loaded before the card is laid out.
+  async function loadFonts(style) {
+    const fonts = style && style.fonts;
+    if (!fonts) return;
+    let sheet = document.getElementById('style-fonts');
+    if (!sheet) {
+      sheet = document.createElement('style');
+      sheet.id = 'style-fonts';
+      document.head.appendChild(sheet);
+    }
+    const waits = [];
+    for (const role of ['body', 'heading', 'code']) {
+      const font = fonts[role];
+      if (!font || typeof font !== 'object') continue;
+      const family = fontFamilyOf(font);
+      if (!family) continue;
+      if (sheet.textContent.indexOf(family) < 0)
+        sheet.textContent += '@font-face { font-family: "' + family + '"; src: url("' + font.uri + '"); }\n';
+      waits.push(document.fonts.load('20px "' + family + '"').catch(function () { return []; }));
+    }
+    await Promise.all(waits);
+  }
+  function backdropMean(bg) {
+    if (bg.kind === 'solid') return hexRgb(bg.colors[0]);
+    if (bg.kind === 'gradient') return over(hexRgb(bg.colors[0]), 0.5, hexRgb(bg.colors[1]));
+    const img = bg.image, n = img.darkest.length;
+    let sum = 0;
+    for (let i = 0; i < n; i++) sum += (img.darkest[i] + img.lightest[i]) / 2;
+    return [sum / n, sum / n, sum / n];
+  }
+
+  // After layout: a scrim where the backdrop fights the text, the accent made readable, and
+  // the card's lowest contrast measured.
+  const NEED = 4.5, MARGIN = 0.15;
+  function finish(card, paletteIsDark) {
+    state.minContrast = 0;
+    if (!state.style) return;
+    const s = state.style;
+    const content = document.getElementById('content');
+    const elements = textElements(card);
+    const bgKind = s.background ? s.background.kind : 'theme';
+    if (bgKind !== 'theme') {
+      // The scrim: the palette's backdrop colour behind the text area (and the signature),
+      // at the lowest opacity that passes.
+      // The wordmark, a mark and not text, keeps its 3:1 under a scrim of its own.
+      const scrims = Array.from(card.querySelectorAll('.style-scrim'));
+      const signature = document.getElementById('signature'), wordmark = document.getElementById('wordmark');
+      const marks = wordmark.hidden ? [] : Array.from(wordmark.querySelectorAll('.wordmark-text'));
+      const placed = [[scrims[0], content], [scrims[1], signature.hidden ? null : signature],
+                      [scrims[2], wordmark.hidden ? null : wordmark]];
+      placed.forEach(function (p, i) { if (p[1]) placeScrim(p[0], p[1].getBoundingClientRect(), card, i > 0 ? 0.018 : 0.035); });
+      const color = getComputedStyle(card).getPropertyValue('--bg').trim();
+      for (let alpha = 0; alpha <= 1.0001; alpha += 0.05) {
+        state.scrimAlpha = Math.min(1, alpha);
+        for (const [scrim, over] of placed) {
+          scrim.style.backgroundColor = rgbaOf(color, state.scrimAlpha);
+          scrim.hidden = !(alpha > 0) || !over;
+        }
+        if (lowestContrast(card, elements) >= NEED + MARGIN && lowestContrast(card, marks) >= 3 + MARGIN) break;
+      }
+    }
+    if (s.accent || bgKind !== 'theme') {
+      // The accent (the style's, or the theme's on the style's background) as readable text
+      // (4.5:1) and as rules and bullets (3:1) on what is behind the text, hue kept.
+      const cardRect = card.getBoundingClientRect();
+      const behindText = behind(card, content, content.getBoundingClientRect(), cardRect);
+      const own = cssRgba(getComputedStyle(card).getPropertyValue('--accent').trim().replace(/^#.*/, function (h) {
+        return /^#[0-9a-f]{6}$/i.test(h) ? 'rgb(' + hexRgb(h).join(',') + ')' : h;
+      }));
+      const accent = s.accent ? hexRgb(s.accent) : own.slice(0, 3);
+      const asText = readable(accent, behindText, NEED + MARGIN, !paletteIsDark);
+      const asRule = readable(accent, behindText, 3 + MARGIN, !paletteIsDark);
+      card.style.setProperty('--accent', rgbHex(asRule));
+      card.style.setProperty('--quote-bar', rgbHex(asRule));
+      card.style.setProperty('--link', rgbHex(asText));
+      card.style.setProperty('--mark-band', 'color-mix(in srgb, ' + rgbHex(asRule) + ' 12%, var(--bg))');
+    }
+  }
+  function placeScrim(scrim, r, card, margin) {
+    const c = card.getBoundingClientRect(), pad = Math.round(Math.min(c.width, c.height) * margin);
+    scrim.style.left = (r.left - c.left - pad) + 'px';
+    scrim.style.top = (r.top - c.top - pad) + 'px';
+    scrim.style.width = (r.width + 2 * pad) + 'px';
+    scrim.style.height = (r.height + 2 * pad) + 'px';
+  }
+  function rgbaOf(hex, alpha) {
+    const c = /^#[0-9a-f]{6}$/i.test(hex) ? hexRgb(hex) : [128, 128, 128];
+    return 'rgba(' + c[0] + ',' + c[1] + ',' + c[2] + ',' + alpha.toFixed(2) + ')';
+  }
+
+  // The report's minContrast: measured on every card, styled or not.
+  function measure(card) { return Math.round(lowestContrast(card, textElements(card)) * 100) / 100; }
+
+  root.CarderStyle = { apply: apply, finish: finish, measure: measure, loadFonts: loadFonts, state: state,
+                       contrast: contrast, readable: readable, hexRgb: hexRgb };
+})(this);

@@ -1,0 +1,22 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace norvo {
+
+// What a note's front matter asks for itself: theme, font, size, scale, wordmark, pages,
+// style and accent ("key: value" lines between "---" lines at its top). Unknown keys are
+// ignored; a value that is not one of the key's is left out with a warning.
+struct NoteSettings {
+    std::optional<std::string> theme, font, size, style, accent;
+    std::optional<double> scale;
+    std::optional<bool> wordmark, pages;
+    // Each: the key, the value as written and why it is not taken ("size: huge is not ...").
+    std::vector<std::string> warnings;
+
+    static NoteSettings of(std::string_view markdown);
+};
+
+}  // namespace norvo

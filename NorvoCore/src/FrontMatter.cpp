@@ -1,0 +1,94 @@
+#include "norvo/FrontMatter.hpp"
+
+#include <cctype>
+#include <cmath>
+
+#include "norvo/Card.hpp"
+#include "norvo/CardStyle.hpp"
+#include "norvo/Catalogue.hpp"
+#include "norvo/Numbers.hpp"
+#include "norvo/Presets.hpp"
+
+namespace norvo {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+std::string unquoted(std::string_view v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
+    return std::string(v);
+}
+
+std::optional<bool> yesNo(const std::string& v) {
+    std::string l;
+    for (char c : v) l += char(std::tolower(static_cast<unsigned char>(c)));
+    if (l == "true" || l == "yes" || l == "on") return true;
+    if (l == "false" || l == "no" || l == "off") return false;
+    return std::nullopt;
+}
+
+}  // namespace
+
+NoteSettings NoteSettings::of(std::string_view text) {
+    NoteSettings out;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    auto nextLine = [&](std::string_view& rest) {
+        const std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        return trim(line);
+    };
+    std::string_view rest = text;
+    if (nextLine(rest) != "---") return out;
+    std::vector<std::pair<std::string, std::string>> entries;
+    bool closed = false;
+    while (!rest.empty()) {
+        const std::string_view line = nextLine(rest);
+        if (line == "---") {
+            closed = true;
+            break;
+        }
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos || line.empty() || line[0] == '#') continue;
+        entries.emplace_back(std::string(trim(line.substr(0, colon))), unquoted(trim(line.substr(colon + 1))));
+    }
+    if (!closed) return out;  // not front matter: the page shows such a note whole, too
+    for (const auto& [key, value] : entries) {
+        auto warn = [&, key = key, value = value](const std::string& why) {
+            out.warnings.push_back(key + ": \u201c" + value + "\u201d " + why + "; the default is used");
+        };
+        if (key == "theme") {
+            if (Themes::isKnown(value)) out.theme = value;
+            else warn("is not " + Themes::idList());
+        } else if (key == "font") {
+            if (Fonts::isKnown(value)) out.font = value;
+            else warn("is not " + Fonts::idList());
+        } else if (key == "size") {
+            if (Presets::by(value).id == value) out.size = value;
+            else warn("is not square, portrait, landscape or story");
+        } else if (key == "scale") {
+            const auto x = parseStrictDouble(value);
+            if (x && std::isfinite(*x) && *x >= 0.5 && *x <= 3.0) out.scale = *x;
+            else warn("is not a number from 0.5 to 3");
+        } else if (key == "wordmark" || key == "pages") {
+            const auto on = yesNo(value);
+            if (!on) warn("is not true or false");
+            else if (key == "wordmark") out.wordmark = on;
+            else out.pages = on;
+        } else if (key == "style") {
+            if (!value.empty() && value.find('/') == std::string::npos) out.style = value;
+            else warn("is not the name of a style");
+        } else if (key == "accent") {
+            if (auto c = normalColor(value)) out.accent = *c;
+            else warn("is not a colour like #1a7f64");
+        }
+    }
+    return out;
+}
+
+}  // namespace norvo
