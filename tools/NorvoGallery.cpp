@@ -1,7 +1,9 @@
-// norvo-gallery DIR [CORPUS]: renders every note of the corpus in every size and font and
-// writes one contact sheet per theme (DIR/gallery-<theme>.png): a row per note, a column
-// per size and font, each card scaled into its cell. Also one sheet per theme of the long
-// essay as a set of square cards (DIR/pages-<theme>.png). Run it under xvfb-run -a.
+// norvo-gallery DIR [CORPUS] [--styles STYLES]: renders every note of the corpus in every
+// size and font and writes one contact sheet per theme (DIR/gallery-<theme>.png): a row per
+// note, a column per size and font, each card scaled into its cell. Also one sheet per theme
+// of the long essay as a set of square cards (DIR/pages-<theme>.png). With --styles, instead
+// one sheet per style file in STYLES (DIR/style-<name>.png), a column per size and theme.
+// Run it under xvfb-run -a.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include "engine/RenderEngine.hpp"
 #include "norvo/Presets.hpp"
 #include "support/ResourceBundle.hpp"
+#include "support/StyleFiles.hpp"
 
 using namespace norvo;
 
@@ -32,11 +35,12 @@ const char* const kFonts[] = {"sans", "serif", "mono"};
 std::filesystem::path corpusFolder;
 
 CardImagePtr renderAndWait(RenderEngine& engine, const std::string& markdown, const char* theme, const char* font,
-                           const Preset& preset) {
+                           const Preset& preset, const CardStyle& style = {}) {
     CardImagePtr image;
     bool done = false;
     CardRequest card{markdown, theme, font, preset, true, 1.0};
     card.pictures.noteFolder = corpusFolder.string();
+    card.style = style;
     engine.render(card, [&](CardImagePtr i) {
         image = std::move(i);
         done = true;
@@ -58,15 +62,23 @@ void label(cairo_t* cr, double x, double y, const std::string& text, double size
 int main(int argc, char** argv) {
     norvo::ResourceBundle::useBuildTree(NORVO_BUILD_BUNDLE_DIR);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: norvo-gallery DIR [CORPUS]\n");
+        std::fprintf(stderr, "usage: norvo-gallery DIR [CORPUS] [--styles STYLES]\n");
         return 2;
     }
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-gallery: no display; run it under xvfb-run -a\n");
         return 1;
     }
-    const std::filesystem::path out = argv[1];
-    const std::filesystem::path corpus = argc > 2 ? argv[2] : NORVO_GALLERY_CORPUS;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::filesystem::path styles;  // --styles DIR: a sheet per style file there instead
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "--styles") {
+            styles = args[i + 1];
+            args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
+            break;
+        }
+    const std::filesystem::path out = args.at(0);
+    const std::filesystem::path corpus = args.size() > 1 ? args[1] : NORVO_GALLERY_CORPUS;
     corpusFolder = corpus;
     std::filesystem::create_directories(out);
 
@@ -78,52 +90,76 @@ int main(int argc, char** argv) {
     }
 
     RenderEngine engine;
-    const auto& presets = Presets::all();
-    const int columns = int(presets.size() * std::size(kFonts));
-    const int width = kLabel + columns * (kCell + kGap);
-    const int height = kHeader + int(notes.size()) * (kCell + kGap);
     int failures = 0;
-    for (const char* theme : kThemes) {
+    // A sheet: a row per note, a column per cell (a size with a font or a theme).
+    struct Cell {
+        const char* theme;
+        const char* font;
+        Preset preset;
+        std::string label;
+    };
+    auto writeSheet = [&](const std::filesystem::path& file, const std::vector<Cell>& cells, const CardStyle& style) {
+        const int width = kLabel + int(cells.size()) * (kCell + kGap);
+        const int height = kHeader + int(notes.size()) * (kCell + kGap);
         CairoSurfacePtr sheet(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
         CairoPtr cr(cairo_create(sheet.get()));
         cairo_set_source_rgb(cr.get(), 0.16, 0.16, 0.17);
         cairo_paint(cr.get());
-        for (std::size_t p = 0; p < presets.size(); ++p)
-            for (std::size_t f = 0; f < std::size(kFonts); ++f)
-                label(cr.get(), kLabel + double((p * std::size(kFonts) + f) * (kCell + kGap)), 26,
-                      presets[p].id + " / " + kFonts[f], 16);
+        for (std::size_t c = 0; c < cells.size(); ++c) label(cr.get(), kLabel + double(c * (kCell + kGap)), 26, cells[c].label, 16);
         int row = 0;
         for (const auto& [name, markdown] : notes) {
             const double y = kHeader + row * (kCell + kGap);
             label(cr.get(), 8, y + 20, name, 13);
             int column = 0;
-            for (const Preset& preset : presets) {
-                for (const char* font : kFonts) {
-                    const CardImagePtr image = renderAndWait(engine, markdown, theme, font, preset);
-                    const double x = kLabel + column++ * (kCell + kGap);
-                    if (!image) {
-                        ++failures;
-                        continue;
-                    }
-                    CairoSurfacePtr card(cairo_image_surface_create_for_data(const_cast<unsigned char*>(image->data()),
-                                                                     CAIRO_FORMAT_ARGB32, image->width(),
-                                                                     image->height(), image->stride()));
-                    const double scale = std::min(double(kCell) / image->width(), double(kCell) / image->height());
-                    cairo_save(cr.get());
-                    cairo_translate(cr.get(), x + (kCell - image->width() * scale) / 2, y);
-                    cairo_scale(cr.get(), scale, scale);
-                    cairo_set_source_surface(cr.get(), card.get(), 0, 0);
-                    cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_GOOD);
-                    cairo_paint(cr.get());
-                    cairo_restore(cr.get());
+            for (const Cell& cell : cells) {
+                const CardImagePtr image = renderAndWait(engine, markdown, cell.theme, cell.font, cell.preset, style);
+                const double x = kLabel + column++ * (kCell + kGap);
+                if (!image) {
+                    ++failures;
+                    continue;
                 }
+                CairoSurfacePtr card(cairo_image_surface_create_for_data(const_cast<unsigned char*>(image->data()),
+                                                                         CAIRO_FORMAT_ARGB32, image->width(),
+                                                                         image->height(), image->stride()));
+                const double scale = std::min(double(kCell) / image->width(), double(kCell) / image->height());
+                cairo_save(cr.get());
+                cairo_translate(cr.get(), x + (kCell - image->width() * scale) / 2, y);
+                cairo_scale(cr.get(), scale, scale);
+                cairo_set_source_surface(cr.get(), card.get(), 0, 0);
+                cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_GOOD);
+                cairo_paint(cr.get());
+                cairo_restore(cr.get());
             }
             ++row;
         }
-        const auto file = out / (std::string("gallery-") + theme + ".png");
         cr.reset();
         if (cairo_surface_write_to_png(sheet.get(), file.c_str()) != CAIRO_STATUS_SUCCESS) ++failures;
         std::printf("%s\n", file.c_str());
+    };
+
+    if (!styles.empty()) {
+        // A sheet per style: every size in every theme, sans.
+        std::vector<Cell> cells;
+        for (const Preset& preset : Presets::all())
+            for (const char* theme : kThemes) cells.push_back({theme, "sans", preset, preset.id + " / " + theme});
+        for (const auto& entry : std::filesystem::directory_iterator(styles)) {
+            if (entry.path().extension() != ".json") continue;
+            const StyleRead read = StyleFiles::load(entry.path().string());
+            if (read.problem) {
+                std::fprintf(stderr, "norvo-gallery: %s\n", read.problem->message.c_str());
+                ++failures;
+                continue;
+            }
+            writeSheet(out / ("style-" + entry.path().stem().string() + ".png"), cells, read.style);
+        }
+        return failures ? 1 : 0;
+    }
+
+    for (const char* theme : kThemes) {
+        std::vector<Cell> cells;
+        for (const Preset& preset : Presets::all())
+            for (const char* font : kFonts) cells.push_back({theme, font, preset, preset.id + " / " + font});
+        writeSheet(out / (std::string("gallery-") + theme + ".png"), cells, {});
     }
 
     // The long essay as a set of cards, one sheet per theme.
