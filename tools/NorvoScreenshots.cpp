@@ -1,5 +1,6 @@
 // Opens Norvo in this process and has GTK draw its windows into PNG files at a few
-// moments: the main window light and dark, the share popover and the settings window.
+// moments: the main window light and dark, the share popover, the settings window, and a
+// style of the user's with the style editor, light and dark.
 // Usage: xvfb-run -a norvo-screenshots DIR
 #include <cstdio>
 #include <string>
@@ -8,6 +9,7 @@
 #include <gtk/gtk.h>
 #include <glibmm/main.h>
 #include <gtkmm/settings.h>
+#include <glibmm/miscutils.h>
 
 #include "model/AppInfo.hpp"
 #include "ui/EngineCardRenderer.hpp"
@@ -17,6 +19,8 @@
 #include "ui/NorvoApplication.hpp"
 #include "ui/SettingsWindow.hpp"
 #include "support/ResourceBundle.hpp"
+#include "support/StyleFiles.hpp"
+#include "ui/StyleEditor.hpp"
 
 using namespace norvo;
 
@@ -64,6 +68,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
+    // The pictures' own settings and styles: the user's are neither read nor changed.
+    std::string config = Glib::build_filename(Glib::get_tmp_dir(), "norvo-shots-XXXXXX");
+    if (g_mkdtemp(config.data())) g_setenv("XDG_CONFIG_HOME", config.c_str(), TRUE);
     // No update prompt in the pictures: the check goes nowhere.
     UpdateController::Source updates = UpdateController::Source::forThisApp("https://127.0.0.1:1/norvo/latest.json");
     auto app = NorvoApplication::create(
@@ -107,6 +114,30 @@ int main(int argc, char** argv) {
             app->document().setThemeID("paper");
             pump(3000);
             shoot(window, dir, "pages-light");
+
+            // A style of the user's, worn by the card and open in the style editor, light and dark.
+            app->document().setPages(false);
+            app->document().setMarkdown(CardDocument::kSampleMarkdown);
+            CardStyle style;
+            style.name = "Launch";
+            style.accent = "#ffd166";
+            style.background = CardStyle::Background::Gradient;
+            style.colors = {"#ff7e5f", "#2b1055"};
+            style.angle = 160;
+            style.signatureName = "Ada Lovelace";
+            style.signatureHandle = "@ada";
+            StyleFiles::save(style);
+            app->styles().choose("Launch");
+            app->styles().stylesChanged();
+            pump(2000);
+            shoot(window, dir, "main-style");
+            app->activate_action("edit-styles");
+            pump(1500);
+            shoot(*app->styleEditor(), dir, "styles-light");
+            Gtk::Settings::get_default()->property_gtk_application_prefer_dark_theme() = true;
+            pump(800);
+            shoot(*app->styleEditor(), dir, "styles-dark");
+            app->styleEditor()->close();
             app->quit();
         });
     });

@@ -1,5 +1,8 @@
 #include "model/CardDocument.hpp"
 
+#include "norvo/FrontMatter.hpp"
+#include "support/StyleFiles.hpp"
+
 #include <algorithm>
 
 #include <glibmm/i18n.h>
@@ -63,7 +66,25 @@ CardRequest CardDocument::request() const {
     CardRequest card{markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_};
     if (!noteFile_.empty()) card.pictures.noteFolder = noteFile_.parent_path().string();
     if (!pictureStore_.empty()) card.pictures.more.push_back(pictureStore_.string());
+    card.style = style_;
+    // A note's front matter outranks the controls for that note; what it gets wrong is left out.
+    const NoteSettings note = NoteSettings::of(markdown_);
+    if (note.theme) card.themeID = *note.theme;
+    if (note.font) card.fontID = *note.font;
+    if (note.size) card.preset = Presets::by(*note.size);
+    if (note.scale) card.scale = *note.scale;
+    if (note.wordmark) card.wordmark = *note.wordmark;
+    if (note.style) {
+        StyleRead read = StyleFiles::load(*note.style);
+        if (!read.problem) card.style = std::move(read.style);
+    }
+    if (note.accent) card.style.accent = *note.accent;
     return card;
+}
+
+void CardDocument::setStyle(CardStyle value) {
+    assign(style_, std::move(value), styleChanged_);
+    rerender();
 }
 
 void CardDocument::setNoteFile(std::filesystem::path value) {

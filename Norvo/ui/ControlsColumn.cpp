@@ -4,6 +4,8 @@
 #include <glibmm/i18n.h>
 #include <glibmm/ustring.h>
 #include <gtkmm/droptarget.h>
+#include <gtkmm/stringlist.h>
+#include <algorithm>
 #include <gdkmm/clipboard.h>
 #include <gdkmm/contentformats.h>
 #include <gdkmm/texture.h>
@@ -47,11 +49,14 @@ std::vector<SegmentedControl::Option> fontOptions() {
 
 }  // namespace
 
-ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, NoteFiles& noteFiles)
+ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, NoteFiles& noteFiles, StyleChoice& styles)
     : Gtk::Box(Gtk::Orientation::VERTICAL, 14),
       document_(document),
       actions_(actions),
       noteFiles_(noteFiles),
+      styles_(styles),
+      styleRow_(Gtk::Orientation::HORIZONTAL, 12),
+      styleLabel_(_("Style")),
       title_("Norvo"),
       tagline_(_("Markdown in, a picture out.")),
       editorLabel_(_("Your card")),
@@ -124,6 +129,29 @@ ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, Not
     pagesRow_.append(pagesLabel_);
     pagesRow_.append(pages_);
     append(pagesRow_);
+
+    // The user's own styles over the theme, and the way to make them.
+    styleLabel_.set_hexpand(true);
+    styleLabel_.set_xalign(0);
+    setAccessibleLabel(style_, _("Style"));
+    style_.property_selected().signal_changed().connect([this] {
+        if (refreshing_) return;
+        const guint selected = style_.get_selected();
+        if (selected == GTK_INVALID_LIST_POSITION) return;
+        if (selected == styleNames_.size() + 1) {  // "Edit Styles…": the row goes back to the style worn
+            showStyles();
+            activate_action("app.edit-styles");
+            return;
+        }
+        const std::string name = selected == 0 ? std::string() : styleNames_[selected - 1];
+        if (name != styles_.chosen()) styles_.choose(name);
+    });
+    styleRow_.append(styleLabel_);
+    styleRow_.append(style_);
+    append(styleRow_);
+    styles_.signalStylesChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showStyles));
+    document_.signalStyleChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showStyles));
+    showStyles();
 
     export_.add_css_class("suggested-action");
     export_.set_tooltip_text(_("Save the card as a PNG file (Ctrl+S)"));
@@ -290,6 +318,24 @@ void ControlsColumn::showSize() {
     const Preset preset = document_.preset();
     sizeLabel_.set_text(Glib::ustring::sprintf(_("%lld \u00d7 %lld px"), static_cast<long long>(preset.width),
                                                static_cast<long long>(preset.height)));
+}
+
+void ControlsColumn::showStyles() {
+    // The list is rebuilt only when the saved styles changed: a new model is a new selection.
+    const bool wasRefreshing = refreshing_;
+    refreshing_ = true;
+    const auto names = StyleChoice::names();
+    if (names != styleNames_ || !style_.get_model()) {
+        styleNames_ = names;
+        std::vector<Glib::ustring> rows{_("Theme only")};
+        for (const std::string& name : styleNames_) rows.push_back(name);
+        rows.push_back(_("Edit Styles\u2026"));
+        style_.set_model(Gtk::StringList::create(rows));
+    }
+    const auto chosen = std::find(styleNames_.begin(), styleNames_.end(), styles_.chosen());
+    const guint row = chosen == styleNames_.end() ? 0 : guint(chosen - styleNames_.begin()) + 1;
+    if (style_.get_selected() != row) style_.set_selected(row);
+    refreshing_ = wasRefreshing;
 }
 
 void ControlsColumn::showStatus() {

@@ -16,10 +16,10 @@
 
 namespace norvo {
 
-MainWindow::MainWindow(CardDocument& document, CardActions& actions, NoteFiles& noteFiles)
+MainWindow::MainWindow(CardDocument& document, CardActions& actions, NoteFiles& noteFiles, StyleChoice& styles)
     : document_(document),
       layout_(Gtk::Orientation::HORIZONTAL, 0),
-      controls_(document, actions, noteFiles),
+      controls_(document, actions, noteFiles, styles),
       divider_(Gtk::Orientation::VERTICAL) {
     showNoteFile();
     document_.signalNoteFileChanged().connect(sigc::mem_fun(*this, &MainWindow::showNoteFile));

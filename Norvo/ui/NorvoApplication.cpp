@@ -20,6 +20,7 @@
 #include "ui/GtkDesktopServices.hpp"
 #include "ui/MainWindow.hpp"
 #include "ui/SettingsWindow.hpp"
+#include "ui/StyleEditor.hpp"
 
 namespace norvo {
 
@@ -65,6 +66,7 @@ NorvoApplication::~NorvoApplication() {
     PrivateFolder::removeLeftovers("share", true);
     PrivateFolder::removeLeftovers("drag", true);
     settings_.reset();
+    styleEditor_.reset();  // it follows the window's document and style choice
     window_.reset();
     selfTest_.reset();
     updates_.reset();
@@ -102,9 +104,11 @@ void NorvoApplication::on_startup() {
         if (drafts_) drafts_->end(Drafts::Ending::Update);
         quit();
     });
+    styles_ = std::make_unique<StyleChoice>(*document_);
     if (!parts_.draftFile.empty()) {
         drafts_ = std::make_unique<Drafts>(*document_, parts_.draftFile);
         drafts_->restore();
+        styles_->restore();  // like the note, the style worn at the last launch
     }
     installActions();
     buildMenus();
@@ -114,6 +118,7 @@ void NorvoApplication::on_startup() {
 void NorvoApplication::installActions() {
     add_action("about", sigc::mem_fun(*this, &NorvoApplication::showAbout));
     add_action("preferences", sigc::mem_fun(*this, &NorvoApplication::showSettings));
+    add_action("edit-styles", sigc::mem_fun(*this, &NorvoApplication::showStyleEditor));
     add_action("quit", [this] { quit(); });
     add_action("open-note", [this] { noteFiles_->openNote(); });
     add_action("save-note-as", [this] { noteFiles_->saveNoteAs(); });
@@ -244,9 +249,19 @@ void NorvoApplication::showSettings() {
     settings_->present();
 }
 
+void NorvoApplication::showStyleEditor() {
+    if (!styleEditor_) {
+        styleEditor_ = std::make_unique<StyleEditor>(*styles_, *document_);
+        styleEditor_->signal_hide().connect([this] { remove_window(*styleEditor_); });
+    }
+    add_window(*styleEditor_);
+    if (window_) styleEditor_->set_transient_for(*window_);
+    styleEditor_->present();
+}
+
 void NorvoApplication::on_activate() {
     if (!window_) {
-        window_ = std::make_unique<MainWindow>(*document_, *actions_, *noteFiles_);
+        window_ = std::make_unique<MainWindow>(*document_, *actions_, *noteFiles_, *styles_);
         add_window(*window_);
     }
     window_->present();

@@ -17,6 +17,7 @@
 #include "WebTestSupport.hpp"
 #include "engine/PageProtocol.hpp"
 #include "engine/RenderEngine.hpp"
+#include "norvo/CardStyle.hpp"
 #include "support/GPtr.hpp"
 
 using namespace norvo;
@@ -674,4 +675,168 @@ TEST(CardDesign, PicturesAndFormulasFitTheCardAndShowTheirPixels) {
           })())");
         EXPECT_EQ(split, "0") << preset.id;
     }
+}
+
+namespace {
+
+// The view as it is now, without drawing anything again.
+CardImagePtr snapshotNow(WebKitWebView* view) {
+    GObjectPtr<GdkTexture> texture;
+    bool done = false;
+    struct Wait {
+        GObjectPtr<GdkTexture>* texture;
+        bool* done;
+    } wait{&texture, &done};
+    webkit_web_view_get_snapshot(view, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+                                 +[](GObject* source, GAsyncResult* result, gpointer data) {
+                                     auto* w = static_cast<Wait*>(data);
+                                     w->texture->reset(webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, nullptr));
+                                     *w->done = true;
+                                 },
+                                 &wait);
+    EXPECT_TRUE(runUntil([&] { return done; }, 10s));
+    if (!texture) return nullptr;
+    auto image = std::make_shared<CardImage>(gdk_texture_get_width(texture.get()), gdk_texture_get_height(texture.get()));
+    gdk_texture_download(texture.get(), image->data(), std::size_t(image->stride()));
+    return image;
+}
+
+// A JPEG of `width` x `height` whose colour at (x, y) is `color(x, y)` (0xRRGGBB).
+template <typename Color>
+void writeJpeg(const std::filesystem::path& file, int width, int height, Color color) {
+    GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height));
+    guchar* px = gdk_pixbuf_get_pixels(pixbuf.get());
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf.get());
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t c = color(x, y);
+            guchar* p = px + y * stride + 3 * x;
+            p[0] = guchar(c >> 16), p[1] = guchar(c >> 8), p[2] = guchar(c);
+        }
+    ASSERT_TRUE(gdk_pixbuf_save(pixbuf.get(), file.c_str(), "jpeg", nullptr, "quality", "92", nullptr));
+}
+
+}  // namespace
+
+TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
+    norvo::testing::TempFolder folder;
+    const auto dir = folder.path();
+    std::uint32_t seed = 7;
+    auto noise = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    // A busy photo: blocks of random colour from black to white.
+    std::vector<std::uint32_t> blocks(64 * 64);
+    for (auto& b : blocks) b = noise() >> 8;
+    writeJpeg(dir / "busy.jpg", 800, 600, [&](int x, int y) { return blocks[std::size_t((y / 24) * 64 + x / 24)]; });
+    writeJpeg(dir / "light.jpg", 600, 600, [](int x, int y) { return 0xf0f0e8u - std::uint32_t(((x ^ y) & 7) * 0x010101); });
+    writeJpeg(dir / "dark.jpg", 600, 600, [](int x, int y) { return 0x141822u + std::uint32_t(((x + y) & 7) * 0x010101); });
+    writeJpeg(dir / "avatar.jpg", 96, 96, [](int x, int) { return x < 48 ? 0xd06030u : 0x3060d0u; });
+    std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf", dir / "heading.ttf");
+
+    auto style = [&](const std::string& json) {
+        const StyleRead read = parseStyle(json, "test", dir.string());
+        EXPECT_FALSE(read.problem) << json;
+        return read.style;
+    };
+    const std::vector<std::tuple<std::string, std::string, CardStyle>> styles = {
+        {"accent paper", "paper", style(R"({"accent": "#1a7f64"})")},
+        {"accent ink", "ink", style(R"({"accent": "#1a7f64"})")},
+        {"accent sky", "sky", style(R"({"accent": "#1a7f64"})")},
+        {"yellow on paper", "paper", style(R"({"accent": "#ffd400"})")},
+        {"solid dark", "paper", style(R"({"background": {"color": "#0f2a2e"}, "accent": "#ff6b9a"})")},
+        {"solid light", "ink", style(R"({"background": {"color": "#fdf6e3"}})")},
+        {"solid grey", "sky", style(R"({"background": {"color": "#808080"}})")},
+        {"gradient", "paper", style(R"({"background": {"gradient": ["#ff7e5f", "#2b1055"], "angle": 160}})")},
+        {"busy photo", "paper", style(R"({"background": {"image": "busy.jpg"}, "accent": "#ffd400",
+                                          "signature": {"name": "Ada Lovelace", "handle": "@ada", "avatar": "avatar.jpg"}})")},
+        {"light photo", "ink", style(R"({"background": {"image": "light.jpg"}, "signature": {"name": "Grace"}})")},
+        {"dark photo", "paper", style(R"({"background": {"image": "dark.jpg"}, "signature": {"handle": "@night"}})")},
+        {"font family", "paper", style(R"({"fonts": {"body": "DejaVu Serif", "code": "Liberation Mono"}})")},
+        {"font file", "ink", style(R"({"fonts": {"heading": "heading.ttf"}})")},
+    };
+    const std::string note =
+        "# Launch day\n\nWe shipped the [new editor](https://x.example) at nine.\n\n- Faster start\n- Styles\n\n"
+        "> Worth the wait.\n\n```py {2}\ndef ship():\n    return True\n```\n\n| Part | Time |\n|---|---:|\n| Build | 4 min |\n";
+    RenderEngine engine;
+    for (const auto& [name, theme, cardStyle] : styles) {
+        for (const Preset& preset : Presets::all()) {
+            const std::string what = name + " " + preset.id;
+            CardRequest card{note, theme, "sans", preset, true, 1.0};
+            card.style = cardStyle;
+            const Rendered r = render(engine, card);
+            ASSERT_TRUE(r.image) << what;
+            EXPECT_EQ(r.image->width(), preset.width) << what;
+            EXPECT_EQ(r.image->height(), preset.height) << what;
+            EXPECT_GE(double(r.report["minContrast"]), 4.5) << what;
+            EXPECT_FALSE(r.report["overflowX"]) << what;
+            EXPECT_FALSE(r.report["cut"]) << what;
+        }
+        if (name == "font family") {
+            EXPECT_EQ(evaluate(engine.webView(), "getComputedStyle(document.querySelector('#content p')).fontFamily.split(',')[0]"),
+                      "\"DejaVu Serif\"");
+        }
+        if (name == "font file") {
+            EXPECT_EQ(evaluate(engine.webView(), "String(Array.from(document.fonts).some(function (f) {"
+                                                 "return /^NorvoStyleFont/.test(f.family) && f.status === 'loaded'; }))"),
+                      "true");
+        }
+    }
+
+    // Measured again on the pixels: the glyphs' cores against what is behind them once the
+    // text is gone, line by line, on the hardest backgrounds.
+    const std::string lines = R"(JSON.stringify((() => {
+        const out = [];
+        const range = document.createRange();
+        const walker = document.createTreeWalker(document.getElementById('card'), NodeFilter.SHOW_TEXT);
+        for (let n = walker.nextNode(); n; n = walker.nextNode()) {
+          if (!n.data.trim() || !n.parentElement.closest('#content, #signature')) continue;
+          range.selectNodeContents(n);
+          for (const r of range.getClientRects()) if (r.width > 20 && r.height > 10) out.push([r.left, r.top, r.width, r.height]);
+        }
+        return out;
+      })()))";
+    const std::string hideText =
+        "(()=>{const s=document.createElement('style');s.id='hide-text';s.textContent="
+        "'#card *{color:transparent!important;-webkit-text-fill-color:transparent!important;"
+        "text-decoration-color:transparent!important}';document.head.appendChild(s);return 1})()";
+    for (const auto& [name, theme, cardStyle] : styles) {
+        if (name != "busy photo" && name != "yellow on paper" && name != "gradient") continue;
+        CardRequest card{note, theme, "sans", Presets::by("portrait"), true, 1.0};
+        card.style = cardStyle;
+        const Rendered r = render(engine, card);
+        ASSERT_TRUE(r.image) << name;
+        const auto rects = nlohmann::json::parse(evaluate(engine.webView(), lines));
+        evaluate(engine.webView(), hideText);
+        const CardImagePtr behind = snapshotNow(engine.webView());
+        evaluate(engine.webView(), "document.getElementById('hide-text').remove();1");
+        ASSERT_TRUE(behind) << name;
+        double weakest = 100;
+        for (const auto& rect : rects) {
+            const int x0 = std::max(0, int(rect[0].get<double>())), y0 = std::max(0, int(rect[1].get<double>()));
+            const int x1 = std::min(r.image->width(), int(rect[0].get<double>() + rect[2].get<double>()));
+            const int y1 = std::min(r.image->height(), int(rect[1].get<double>() + rect[3].get<double>()));
+            std::vector<double> pixels;
+            for (int y = y0; y < y1; ++y)
+                for (int x = x0; x < x1; ++x)
+                    pixels.push_back(contrast(luminance(r.image->row(y) + 4 * x), luminance(behind->row(y) + 4 * x)));
+            if (pixels.size() < 160) continue;
+            std::sort(pixels.begin(), pixels.end(), std::greater<>());
+            weakest = std::min(weakest, pixels[pixels.size() / 40]);
+        }
+        std::printf("contrast on pixels, %s: weakest line %.2f, reported %.2f\n", name.c_str(), weakest,
+                    double(r.report["minContrast"]));
+        EXPECT_GE(weakest, 4.5) << name;
+    }
+
+    // A style whose photo is gone: the theme's backdrop, and the report says which file.
+    CardRequest missing{note, "paper", "sans", Presets::by("square"), true, 1.0};
+    missing.style = style(R"({"background": {"image": "gone.jpg"}})");
+    bool done = false;
+    engine.renderWithReport(missing, [&](RenderedCard c) {
+        EXPECT_TRUE(c.image);
+        ASSERT_EQ(c.report.refusedPictures.size(), 1u);
+        EXPECT_EQ(c.report.refusedPictures[0].target, (dir / "gone.jpg").string());
+        EXPECT_GE(c.report.minContrast, 4.5);
+        done = true;
+    });
+    ASSERT_TRUE(runUntil([&] { return done; }, 30s));
 }

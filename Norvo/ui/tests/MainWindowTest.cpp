@@ -11,6 +11,7 @@
 #include "ui/MainWindow.hpp"
 #include "ui/NorvoApplication.hpp"
 #include "ui/SettingsWindow.hpp"
+#include "ui/StyleEditor.hpp"
 
 using namespace norvo;
 using norvo::testing::FakeDesktopServices;
@@ -367,4 +368,48 @@ TEST_F(App, APastedPictureIsKeptAndJoinsTheNoteOnItsOwnLine) {
     EXPECT_EQ(text, "Before\n![pasted](" + kept + ")");
     EXPECT_EQ(model_->request().pictures.more, std::vector<std::string>{store.string()});
     model_->setPictureStore({});
+}
+
+TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
+    auto& row = controls().styleDropDown();
+    auto rows = [&] { return row.get_model()->get_n_items(); };
+    ASSERT_EQ(rows(), 2u);  // "Theme only" and "Edit Styles…"
+    EXPECT_EQ(row.get_selected(), 0u);
+
+    // "Edit Styles…" opens the editor and the row stays on the style worn.
+    row.set_selected(1);
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return app_->styleEditor() && app_->styleEditor()->get_visible(); }));
+    EXPECT_EQ(row.get_selected(), 0u);
+    StyleEditor& editor = *app_->styleEditor();
+
+    // A new style is saved at once, worn by the card and offered by the row.
+    g_signal_emit_by_name(editor.newButton().gobj(), "clicked");
+    ASSERT_EQ(StyleChoice::names(), std::vector<std::string>{"New Style"});
+    EXPECT_EQ(app_->styles().chosen(), "New Style");
+    EXPECT_EQ(model_->style().accent, "#1a7f64");
+    EXPECT_EQ(rows(), 3u);
+    EXPECT_EQ(row.get_selected(), 1u);
+
+    // Edits are saved and worn; a rename moves the file; the choice is remembered.
+    editor.signatureNameEntry().set_text("Ada");
+    EXPECT_EQ(model_->style().signatureName, "Ada");
+    editor.nameEntry().set_text("Launch");
+    g_signal_emit_by_name(editor.nameEntry().gobj(), "activate");
+    EXPECT_EQ(StyleChoice::names(), std::vector<std::string>{"Launch"});
+    EXPECT_EQ(model_->style().signatureName, "Ada");
+    EXPECT_EQ(model_->request().style.name, "Launch");
+    StyleChoice later(*model_);
+    later.restore();
+    EXPECT_EQ(later.chosen(), "Launch");
+
+    // "Theme only" takes it off; deleting a style leaves the theme.
+    row.set_selected(0);
+    EXPECT_TRUE(model_->style().empty());
+    row.set_selected(1);
+    EXPECT_EQ(model_->style().name, "Launch");
+    g_signal_emit_by_name(editor.deleteButton().gobj(), "clicked");
+    EXPECT_TRUE(StyleChoice::names().empty());
+    EXPECT_TRUE(model_->style().empty());
+    EXPECT_EQ(rows(), 2u);
+    editor.close();
 }

@@ -8,6 +8,7 @@
 
 #include "image/CardImage.hpp"
 #include "model/CardRenderer.hpp"
+#include "norvo/CardStyle.hpp"
 #include "norvo/Presets.hpp"
 #include "support/MainThread.hpp"
 
@@ -40,9 +41,14 @@ public:
     bool pages() const { return pages_; }
     void setPages(bool value);
 
+    // The user's style over the theme (empty: the theme only).
+    const CardStyle& style() const { return style_; }
+    void setStyle(CardStyle value);
+
     // The preset the card renders at (the default for an unknown id, which is kept as given).
     Preset preset() const { return Presets::by(presetID_); }
-    // The card as it would be rendered now.
+    // The card as it would be rendered now: the settings, and over them what the note's front
+    // matter asks for itself (its theme, font, size, scale, wordmark, style and accent).
     CardRequest request() const;
 
     // Where pictures dropped or pasted into a note are kept (empty: nowhere). A note's pictures
@@ -78,6 +84,7 @@ public:
     sigc::signal<void()>& signalPagesChanged() { return pagesChanged_; }
     sigc::signal<void()>& signalStatusChanged() { return statusChanged_; }
     sigc::signal<void()>& signalNoteFileChanged() { return noteFileChanged_; }
+    sigc::signal<void()>& signalStyleChanged() { return styleChanged_; }
     sigc::signal<void()>& signalPreviewChanged() { return previewChanged_; }
 
 private:
@@ -96,6 +103,8 @@ private:
     std::string status_;
     std::filesystem::path noteFile_;
     std::filesystem::path pictureStore_;
+    CardStyle style_;
+    sigc::signal<void()> styleChanged_;
     sigc::signal<void()> noteFileChanged_;
     CardImagePtr preview_;
     std::vector<CardImagePtr> previewPages_;

@@ -1,4 +1,7 @@
 #pragma once
+#include <gtkmm/dropdown.h>
+#include <string>
+#include <vector>
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/label.h>
@@ -8,6 +11,7 @@
 #include <gtkmm/textview.h>
 
 #include "model/PictureStore.hpp"
+#include "model/StyleChoice.hpp"
 #include "support/MainThread.hpp"
 #include "model/CardActions.hpp"
 #include "model/NoteFiles.hpp"
@@ -22,7 +26,7 @@ namespace norvo {
 // without writing back.
 class ControlsColumn : public Gtk::Box {
 public:
-    ControlsColumn(CardDocument& document, CardActions& actions, NoteFiles& noteFiles);
+    ControlsColumn(CardDocument& document, CardActions& actions, NoteFiles& noteFiles, StyleChoice& styles);
 
     // Reached by tests and by drag and drop.
     Gtk::TextView& editor() { return editor_; }
@@ -37,6 +41,7 @@ public:
     ShareButton& shareButton() { return share_; }
     Gtk::Label& sizeLabel() { return sizeLabel_; }
     Gtk::Label& statusLabel() { return status_; }
+    Gtk::DropDown& styleDropDown() { return style_; }
 
 private:
     void buildEditor();
@@ -52,10 +57,16 @@ private:
     void showPages();
     void showSize();
     void showStatus();
+    void showStyles();
 
     CardDocument& document_;
     CardActions& actions_;
     NoteFiles& noteFiles_;
+    StyleChoice& styles_;
+    std::vector<std::string> styleNames_;  // of the drop-down's rows between "Theme only" and "Edit Styles…"
+    Gtk::Box styleRow_;
+    Gtk::Label styleLabel_;
+    Gtk::DropDown style_;
     bool refreshing_ = false;
     Lifetime lifetime_;  // a paste that ends after the column does nothing
     Gtk::Label title_, tagline_, editorLabel_;

@@ -15,7 +15,7 @@ namespace norvo {
 // The main window: the controls column, a divider, and the live preview.
 class MainWindow : public Gtk::ApplicationWindow {
 public:
-    MainWindow(CardDocument& document, CardActions& actions, NoteFiles& noteFiles);
+    MainWindow(CardDocument& document, CardActions& actions, NoteFiles& noteFiles, StyleChoice& styles);
     PreviewPane& preview() { return preview_; }
     ControlsColumn& controls() { return controls_; }
     // Between the cards of a set (Page Up and Page Down).

@@ -15,11 +15,13 @@
 #include "model/DesktopServices.hpp"
 #include "model/SelfTestRun.hpp"
 #include "model/UpdateController.hpp"
+#include "model/StyleChoice.hpp"
 
 namespace norvo {
 
 class MainWindow;
 class SettingsWindow;
+class StyleEditor;
 
 // The application: wires the card, its actions and the update flows to the engine and the
 // desktop services it is given, and owns them (and its windows) until it goes.
@@ -53,6 +55,8 @@ public:
 
     MainWindow* mainWindow() const { return window_.get(); }
     SettingsWindow* settingsWindow() const { return settings_.get(); }
+    StyleEditor* styleEditor() const { return styleEditor_.get(); }
+    StyleChoice& styles() { return *styles_; }
     DesktopServices* services() const { return services_.get(); }
     Glib::RefPtr<Gio::Menu> applicationMenu() const { return appMenu_; }
     Glib::RefPtr<Gio::Menu> updateSection() const { return updateSection_; }
@@ -70,6 +74,7 @@ private:
     void followDesktopStyle();
     void showAbout();
     void showSettings();
+    void showStyleEditor();
     void refreshUpdateMenu();
 
     void runSelfTest();
@@ -86,6 +91,8 @@ private:
     std::unique_ptr<SelfTestRun> selfTest_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<SettingsWindow> settings_;
+    std::unique_ptr<StyleChoice> styles_;
+    std::unique_ptr<StyleEditor> styleEditor_;
     std::unique_ptr<Gtk::AboutDialog> about_;
     Glib::RefPtr<Gio::Menu> appMenu_, updateSection_;
     Glib::RefPtr<Gio::Settings> desktopInterface_;

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "norvo/CardStyle.hpp"
+#include "norvo/FrontMatter.hpp"
+
+using namespace norvo;
+
+TEST(CardStyle, FilesReadBackAsWrittenAndAWrongValueNamesItsKey) {
+    const std::string text = R"({"accent": "#1A7F64", "unknown": 1,
+        "background": {"gradient": ["#ff7e5f", "#FEB"], "angle": 160},
+        "fonts": {"body": "Inter", "heading": "fonts/Head.ttf"},
+        "signature": {"name": "Ada", "handle": "@ada", "avatar": "me.png"}})";
+    const StyleRead read = parseStyle(text, "launch", "/home/u/.config/norvo/styles");
+    ASSERT_FALSE(read.problem) << read.problem->message;
+    const CardStyle& s = read.style;
+    EXPECT_EQ(s.name, "launch");
+    EXPECT_EQ(s.accent, "#1a7f64");
+    EXPECT_EQ(s.background, CardStyle::Background::Gradient);
+    EXPECT_EQ(s.colors, (std::vector<std::string>{"#ff7e5f", "#ffeebb"}));
+    EXPECT_EQ(s.angle, 160);
+    EXPECT_EQ(s.bodyFont, "Inter");  // a family stays a name, a file becomes a path beside the style
+    EXPECT_EQ(s.headingFont, "/home/u/.config/norvo/styles/fonts/Head.ttf");
+    EXPECT_EQ(s.avatar, "/home/u/.config/norvo/styles/me.png");
+    // Written and read again: the same style, its files still beside it.
+    const std::string written = styleJson(s, "/home/u/.config/norvo/styles");
+    EXPECT_NE(written.find("\"fonts/Head.ttf\""), std::string::npos);
+    EXPECT_EQ(parseStyle(written, "launch", "/home/u/.config/norvo/styles").style, s);
+    EXPECT_TRUE(parseStyle("{}", "plain", "/x").style.empty());
+
+    const std::pair<const char*, const char*> wrong[] = {
+        {R"({"accent": "teal"})", "accent"},
+        {R"({"background": {"color": 12}})", "background.color"},
+        {R"({"background": {"gradient": ["#fff"]}})", "background.gradient"},
+        {R"({"background": {"pattern": "dots"}})", "background"},
+        {R"({"fonts": {"code": 3}})", "fonts.code"},
+        {R"({"signature": "Ada"})", "signature"},
+        {R"([1, 2])", ""},
+        {R"({"accent": )", ""},
+    };
+    for (const auto& [json, key] : wrong) {
+        const StyleRead bad = parseStyle(json, "bad", "/x");
+        ASSERT_TRUE(bad.problem) << json;
+        EXPECT_EQ(bad.problem->key, key) << json;
+        EXPECT_TRUE(bad.style.empty()) << json;  // the theme, nothing half-applied
+    }
+}
+
+TEST(CardStyle, FrontMatterSetsANotesOwnLookAndWarnsOfWrongValues) {
+    const NoteSettings s = NoteSettings::of(
+        "\xEF\xBB\xBF---\r\ntheme: ink\r\nfont: \"serif\"\nsize: story\nscale: 1.4\nwordmark: no\npages: yes\n"
+        "style: launch\naccent: '#F50'\nauthor: me\n---\n# Body\n");
+    EXPECT_EQ(s.theme, "ink");
+    EXPECT_EQ(s.font, "serif");
+    EXPECT_EQ(s.size, "story");
+    EXPECT_EQ(s.scale, 1.4);
+    EXPECT_EQ(s.wordmark, false);
+    EXPECT_EQ(s.pages, true);
+    EXPECT_EQ(s.style, "launch");
+    EXPECT_EQ(s.accent, "#ff5500");
+    EXPECT_TRUE(s.warnings.empty());
+
+    const NoteSettings bad = NoteSettings::of("---\ntheme: neon\nsize: huge\nscale: 9\nwordmark: maybe\naccent: red\n---\nx");
+    EXPECT_FALSE(bad.theme || bad.size || bad.scale || bad.wordmark || bad.accent);
+    ASSERT_EQ(bad.warnings.size(), 5u);
+    EXPECT_EQ(bad.warnings[1], "size: \u201chuge\u201d is not square, portrait, landscape or story; the default is used");
+    // No closing line, or no front matter at all: nothing is read.
+    EXPECT_FALSE(NoteSettings::of("---\ntheme: ink\n# no end").theme);
+    EXPECT_FALSE(NoteSettings::of("theme: ink\n").theme);
+}
