@@ -181,18 +181,12 @@
     const text = bounded(o.markdown).text;
     if (window.CarderFormulas.mayHoldFormula(text)) await loadKatex();
     await window.CarderStyle.loadFonts(o.style);
-    await Promise.all(styleImages(o.style).map(decoded));
     return JSON.stringify({ pictures: renderer.pictureTargets(text).slice(0, 64) });
   };
-  // The style's pictures (its background and the signature's avatar), decoded ahead so that
-  // the card's backdrop has them when it is drawn.
-  let lastStyleImages = [];
-  function styleImages(style) {
-    const uris = [];
-    if (style && style.background && style.background.kind === 'image') uris.push(style.background.image.uri);
-    if (style && style.signature && style.signature.avatar) uris.push(style.signature.avatar);
-    lastStyleImages = uris;
-    return uris;
+  // The style's background picture, drawn as the card's backdrop: decoded before the snapshot.
+  function styleImages() {
+    const style = window.CarderStyle.state.style;
+    return style && style.background && style.background.kind === 'image' ? [style.background.image.uri] : [];
   }
   function decoded(uri) {
     const img = new Image();
@@ -203,7 +197,7 @@
   window.tazuCardPicturesReady = async function () {
     const pictures = Array.from(document.querySelectorAll('#content img.picture, #signature img:not([hidden])'));
     await Promise.all(pictures.map(function (img) { return img.decode().catch(function () { return null; }); })
-                        .concat(lastStyleImages.map(decoded)));
+                        .concat(styleImages().map(decoded)));
     return pictures.filter(function (img) { return img.complete && img.naturalWidth > 0; }).length;
   };
 })();

@@ -79,11 +79,10 @@
       return [Math.min.apply(null, ts), Math.max.apply(null, ts)].map(function (t) { return over(c1, t, c0); });
     }
     if (bg && bg.kind === 'image') {
-      // The app's grid of the darkest and lightest grey of each cell of the photo, as the
-      // photo covers the card (centred).
-      const img = bg.image, scale = Math.max(cardRect.width / img.width, cardRect.height / img.height);
-      const ox = (img.width * scale - cardRect.width) / 2, oy = (img.height * scale - cardRect.height) / 2;
-      const cw = img.width * scale / img.gridWidth, ch = img.height * scale / img.gridHeight;
+      // The app's grid of the darkest and lightest grey of each cell of the photo, which the
+      // app cut to cover the card exactly.
+      const img = bg.image, ox = 0, oy = 0;
+      const cw = cardRect.width / img.gridWidth, ch = cardRect.height / img.gridHeight;
       let lo = 255, hi = 0;
       const i0 = Math.max(0, Math.floor((x0 + ox) / cw)), i1 = Math.min(img.gridWidth - 1, Math.floor((x1 + ox) / cw));
       const j0 = Math.max(0, Math.floor((y0 + oy) / ch)), j1 = Math.min(img.gridHeight - 1, Math.floor((y1 + oy) / ch));
@@ -201,7 +200,7 @@
       backdrop.hidden = false;
       if (bg.kind === 'solid') backdrop.style.background = bg.colors[0];
       else if (bg.kind === 'gradient') backdrop.style.background = 'linear-gradient(' + bg.angle + 'deg, ' + bg.colors[0] + ', ' + bg.colors[1] + ')';
-      else backdrop.style.background = 'center / cover no-repeat url("' + bg.image.uri + '")';
+      else backdrop.style.background = '0 0 / 100% 100% no-repeat url("' + bg.image.uri + '")';
       // Dark text on a light background, light text on a dark one: the theme's own colours
       // when its side fits, else those of the theme that does.
       const mean = backdropMean(bg);
@@ -293,13 +292,22 @@
                       [scrims[2], wordmark.hidden ? null : wordmark]];
       placed.forEach(function (p, i) { if (p[1]) placeScrim(p[0], p[1].getBoundingClientRect(), card, i > 0 ? 0.018 : 0.035); });
       const color = getComputedStyle(card).getPropertyValue('--bg').trim();
-      for (let alpha = 0; alpha <= 1.0001; alpha += 0.05) {
-        state.scrimAlpha = Math.min(1, alpha);
+      const passes = function (step) {
+        state.scrimAlpha = step / 20;
         for (const [scrim, over] of placed) {
           scrim.style.backgroundColor = rgbaOf(color, state.scrimAlpha);
-          scrim.hidden = !(alpha > 0) || !over;
+          scrim.hidden = !(step > 0) || !over;
         }
-        if (lowestContrast(card, elements) >= NEED + MARGIN && lowestContrast(card, marks) >= 3 + MARGIN) break;
+        return lowestContrast(card, elements) >= NEED + MARGIN && lowestContrast(card, marks) >= 3 + MARGIN;
+      };
+      // A thicker scrim only adds contrast: the faintest that passes, by halving, in 5 % steps.
+      if (!passes(0)) {
+        let lo = 0, hi = 20;
+        while (hi - lo > 1) {
+          const mid = (lo + hi) >> 1;
+          if (passes(mid)) hi = mid; else lo = mid;
+        }
+        passes(hi);
       }
     }
     if (s.accent || bgKind !== 'theme') {

@@ -89,7 +89,7 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
 
 bool needsPreparing(const std::string& markdown, const std::optional<ServedStyle>& style) {
     return markdown.find('$') != std::string::npos || markdown.find("![") != std::string::npos ||
-           (style && (!style->fontUris.empty() || !style->image.uri.empty() || !style->avatarUri.empty()));
+           (style && !style->fontUris.empty());
 }
 
 std::optional<std::string> prepareScript(const CardRequest& card, const std::optional<ServedStyle>& style) {

@@ -93,7 +93,7 @@ ServedStyle serveStyle(const CardRequest& card, PictureCache& cache, PictureShel
     CardStyle& s = served.style;
     const Preset drawn = card.drawnSize();
     if (s.background == CardStyle::Background::Image) {
-        auto decoded = cache.get(s.image, int(std::max(drawn.width, drawn.height)));
+        auto decoded = cache.getCovering(s.image, int(drawn.width), int(drawn.height));
         if (decoded.index() == 1) {
             refused.push_back({s.image, "the style's background: " + std::get<1>(decoded) + "; the theme's is used"});
             s.background = CardStyle::Background::Theme;

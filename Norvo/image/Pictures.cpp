@@ -255,14 +255,17 @@ std::variant<fs::path, std::string> findPictureFile(const PictureFolders& folder
     return reason;
 }
 
-std::variant<PicturePtr, std::string> decodePicture(const fs::path& file, int largest, const PictureLimits& limits) {
+namespace {
+
+// The file's picture, upright, at most `largest` on a side; its own size in `width`, `height`.
+std::variant<GObjectPtr<GdkPixbuf>, std::string> decodePixbuf(const fs::path& file, int largest,
+                                                               const PictureLimits& limits, int& width, int& height) {
     const FileRead read = readFile(file, limits.maxFileBytes);
     if (!read.problem.empty()) return read.problem;
     const std::string& bytes = read.bytes;
     const Kind kind = kindOf(bytes);
     if (kind == Kind::Other) return std::string("it is not a PNG, JPEG, WebP or GIF picture");
     if (!isWhole(bytes, kind)) return std::string("it is damaged (cut short)");
-    int width = 0, height = 0;
     auto decoded = kind == Kind::WebP ? decodeWebP(bytes, std::max(1, largest), limits, width, height)
                                       : decodeWithPixbuf(bytes, kind, std::max(1, largest), limits, width, height);
     if (decoded.index() == 1) return std::get<1>(decoded);
@@ -275,15 +278,20 @@ std::variant<PicturePtr, std::string> decodePicture(const fs::path& file, int la
         pixbuf.reset(gdk_pixbuf_scale_simple(pixbuf.get(), sw, sh, GDK_INTERP_BILINEAR));
         if (!pixbuf) return std::string("it is too large to decode");
     }
+    return pixbuf;
+}
+
+// `pixbuf` encoded for the page, `width` x `height` its size as the user sees it.
+std::variant<PicturePtr, std::string> served(GdkPixbuf* pixbuf, int width, int height) {
     gchar* buffer = nullptr;
     gsize length = 0;
     GError* raw = nullptr;
     // The bytes only travel to the page in this process: an opaque picture goes uncompressed
     // (BMP, which the page decodes at once), one with transparency as a quickly made PNG.
-    const bool opaque = !gdk_pixbuf_get_has_alpha(pixbuf.get());
-    const bool saved = opaque ? gdk_pixbuf_save_to_buffer(pixbuf.get(), &buffer, &length, "bmp", &raw, nullptr)
-                              : gdk_pixbuf_save_to_buffer(pixbuf.get(), &buffer, &length, "png", &raw, "compression",
-                                                          "1", nullptr);
+    const bool opaque = !gdk_pixbuf_get_has_alpha(pixbuf);
+    const bool saved = opaque ? gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &length, "bmp", &raw, nullptr)
+                              : gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &length, "png", &raw, "compression", "1",
+                                                          nullptr);
     GErrorPtr error(raw);
     GCharPtr owned(buffer);
     if (!saved) return std::string("it could not be prepared for the card");
@@ -293,8 +301,35 @@ std::variant<PicturePtr, std::string> decodePicture(const fs::path& file, int la
     picture->bytes.assign(buffer, length);
     picture->mimeType = opaque ? "image/bmp" : "image/png";
     picture->serial = nextSerial();
-    measureGrid(pixbuf.get(), *picture);
+    measureGrid(pixbuf, *picture);
     return PicturePtr(std::move(picture));
+}
+
+}  // namespace
+
+std::variant<PicturePtr, std::string> decodePicture(const fs::path& file, int largest, const PictureLimits& limits) {
+    int width = 0, height = 0;
+    auto pixbuf = decodePixbuf(file, largest, limits, width, height);
+    if (pixbuf.index() == 1) return std::get<1>(pixbuf);
+    return served(std::get<0>(pixbuf).get(), width, height);
+}
+
+std::variant<PicturePtr, std::string> decodeCovering(const fs::path& file, int width, int height,
+                                                     const PictureLimits& limits) {
+    int ownWidth = 0, ownHeight = 0;
+    // Decoded no larger than covering needs for any shape up to 3:1, then scaled exactly.
+    auto decoded = decodePixbuf(file, 3 * std::max(width, height), limits, ownWidth, ownHeight);
+    if (decoded.index() == 1) return std::get<1>(decoded);
+    GdkPixbuf* pixbuf = std::get<0>(decoded).get();
+    const int pw = gdk_pixbuf_get_width(pixbuf), ph = gdk_pixbuf_get_height(pixbuf);
+    const double scale = std::max(double(width) / pw, double(height) / ph);
+    const int sw = std::max(width, int(std::ceil(pw * scale))), sh = std::max(height, int(std::ceil(ph * scale)));
+    GObjectPtr<GdkPixbuf> scaled(gdk_pixbuf_scale_simple(pixbuf, sw, sh, GDK_INTERP_BILINEAR));
+    if (!scaled) return std::string("it is too large to decode");
+    GObjectPtr<GdkPixbuf> cropped(gdk_pixbuf_new_subpixbuf(scaled.get(), (sw - width) / 2, (sh - height) / 2, width, height));
+    GObjectPtr<GdkPixbuf> whole(cropped ? gdk_pixbuf_copy(cropped.get()) : nullptr);
+    if (!whole) return std::string("it is too large to decode");
+    return served(whole.get(), width, height);
 }
 
 std::variant<PicturePtr, std::string> readFontFile(const fs::path& file) {
@@ -311,12 +346,25 @@ std::variant<PicturePtr, std::string> readFontFile(const fs::path& file) {
 }
 
 std::variant<PicturePtr, std::string> PictureCache::get(const fs::path& file, int largest, const PictureLimits& limits) {
+    return cached(file, "fit " + std::to_string(largest), limits,
+                  [&] { return decodePicture(file, largest, limits); });
+}
+
+std::variant<PicturePtr, std::string> PictureCache::getCovering(const fs::path& file, int width, int height,
+                                                                const PictureLimits& limits) {
+    return cached(file, "cover " + std::to_string(width) + "x" + std::to_string(height), limits,
+                  [&] { return decodeCovering(file, width, height, limits); });
+}
+
+std::variant<PicturePtr, std::string> PictureCache::cached(const fs::path& file, const std::string& how,
+                                                           const PictureLimits& limits,
+                                                           const std::function<std::variant<PicturePtr, std::string>()>& decode) {
     std::error_code ec;
     const auto status = fs::status(file, ec);
     const auto changed = fs::last_write_time(file, ec);
     const auto bytes = ec ? 0 : fs::file_size(file, ec);
     std::string key = file.string() + '\n' + std::to_string(changed.time_since_epoch().count()) + '\n' +
-                      std::to_string(bytes) + '\n' + std::to_string(largest) + '\n' +
+                      std::to_string(bytes) + '\n' + how + '\n' +
                       std::to_string(limits.maxFileBytes) + '\n' + std::to_string(limits.maxPixels) + '\n' +
                       std::to_string(int(status.type()));
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
@@ -324,7 +372,7 @@ std::variant<PicturePtr, std::string> PictureCache::get(const fs::path& file, in
         entries_.splice(entries_.begin(), entries_, it);
         return entries_.front().result;
     }
-    auto result = decodePicture(file, largest, limits);
+    auto result = decode();
     const std::size_t size = result.index() == 0 ? std::get<0>(result)->bytes.size() : 0;
     entries_.push_front(Entry{std::move(key), result, size});
     bytes_ += size;

@@ -682,3 +682,35 @@ TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
     EXPECT_EQ(r.exitStatus, 2);
     EXPECT_FALSE(fs::exists(dir / "x.png"));
 }
+
+TEST(RenderCommand, StylesAndFrontMatterSetEachNotesLook) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    norvo::testing::writeFile(dir / "dark.json", R"({"background": {"color": "#0f2a2e"}, "signature": {"name": "Ada"}})");
+    norvo::testing::writeFile(dir / "broken.json", R"({"accent": "teal"})");
+    // Front matter outranks the options for its note only; a wrong value is named and left out.
+    norvo::testing::writeFile(dir / "own.md", "---\nsize: story\ntheme: ink\nscale: 9\n---\n# Own look\n\nText.");
+    norvo::testing::writeFile(dir / "plain.md", "# Plain look\n\nText.");
+    auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--report", "--style", (dir / "dark.json").string(), "-d",
+                         (dir / "out").string(), (dir / "own.md").string(), (dir / "plain.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.err.find("own.md: scale: \u201c9\u201d is not a number from 0.5 to 3; the default is used"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out" / "own-look-story.png"));
+    EXPECT_TRUE(fs::exists(dir / "out" / "plain-look-square.png"));
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) EXPECT_GE(nlohmann::json::parse(line)["minContrast"].get<double>(), 4.5) << line;
+    // The style's dark background is on both cards.
+    GdkPixbuf* card = gdk_pixbuf_new_from_file((dir / "out" / "plain-look-square.png").c_str(), nullptr);
+    ASSERT_TRUE(card);
+    const guchar* corner = gdk_pixbuf_read_pixels(card);
+    EXPECT_LT(std::abs(corner[0] - 0x0f) + std::abs(corner[1] - 0x2a) + std::abs(corner[2] - 0x2e), 12);
+    g_object_unref(card);
+
+    // A broken style says which file and key, and the cards are drawn in the theme.
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--style", (dir / "broken.json").string(), "-o",
+                    (dir / "theme.png").string(), (dir / "plain.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.err.find("broken.json: \"accent\" \"teal\" is not a colour"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "theme.png"));
+}

@@ -4,6 +4,7 @@
 // Main thread or any one thread at a time: nothing here is shared between threads.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -46,6 +47,10 @@ using PicturePtr = std::shared_ptr<const DecodedPicture>;
 std::variant<PicturePtr, std::string> decodePicture(const std::filesystem::path& file, int largest,
                                                     const PictureLimits& limits = {});
 
+// Likewise, scaled and cropped (centred) to cover exactly `width` x `height`: a background.
+std::variant<PicturePtr, std::string> decodeCovering(const std::filesystem::path& file, int width, int height,
+                                                     const PictureLimits& limits = {});
+
 // A font file (TrueType or OpenType, recognised by its bytes, at most 20 MB) ready for the
 // page, or why not.
 std::variant<PicturePtr, std::string> readFontFile(const std::filesystem::path& file);
@@ -59,9 +64,14 @@ public:
 
     std::variant<PicturePtr, std::string> get(const std::filesystem::path& file, int largest,
                                               const PictureLimits& limits = {});
+    std::variant<PicturePtr, std::string> getCovering(const std::filesystem::path& file, int width, int height,
+                                                      const PictureLimits& limits = {});
     std::size_t size() const { return entries_.size(); }
 
 private:
+    std::variant<PicturePtr, std::string> cached(const std::filesystem::path& file, const std::string& how,
+                                                 const PictureLimits& limits,
+                                                 const std::function<std::variant<PicturePtr, std::string>()>& decode);
     struct Entry {
         std::string key;
         std::variant<PicturePtr, std::string> result;
