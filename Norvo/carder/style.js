@@ -187,13 +187,14 @@
     tint.hidden = true;
     for (const scrim of card.querySelectorAll('.style-scrim')) scrim.hidden = true;
     signature.hidden = true;
-    card.classList.remove('signed');
+    card.classList.remove('signed', 'styled');
     for (const name of ['--style-body-font', '--style-heading-font', '--style-code-font', '--accent', '--link',
                         '--quote-bar', '--mark-band'])
       card.style.removeProperty(name);
     card.classList.remove('style-fonts-body', 'style-fonts-heading', 'style-fonts-code');
     if (!state.style) return theme;
     const s = state.style, bg = s.background;
+    card.classList.add('styled');
 
     let palette = theme;
     if (bg && bg.kind !== 'theme') {

@@ -758,6 +758,7 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
         "> Worth the wait.\n\n```py {2}\ndef ship():\n    return True\n```\n\n| Part | Time |\n|---|---:|\n| Build | 4 min |\n";
     RenderEngine engine;
     for (const auto& [name, theme, cardStyle] : styles) {
+        double lowest = 21;
         for (const Preset& preset : Presets::all()) {
             const std::string what = name + " " + preset.id;
             CardRequest card{note, theme, "sans", preset, true, 1.0};
@@ -769,7 +770,9 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
             EXPECT_GE(double(r.report["minContrast"]), 4.5) << what;
             EXPECT_FALSE(r.report["overflowX"]) << what;
             EXPECT_FALSE(r.report["cut"]) << what;
+            lowest = std::min(lowest, double(r.report["minContrast"]));
         }
+        std::printf("minContrast, %s: %.2f (lowest of the four sizes)\n", name.c_str(), lowest);
         if (name == "font family") {
             EXPECT_EQ(evaluate(engine.webView(), "getComputedStyle(document.querySelector('#content p')).fontFamily.split(',')[0]"),
                       "\"DejaVu Serif\"");
