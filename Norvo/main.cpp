@@ -9,6 +9,7 @@
 #include <gtkmm/init.h>
 
 #include "BuildConfig.hpp"
+#include "support/GraphicsSetup.hpp"
 #include "support/ResourceBundle.hpp"
 #include "support/StartupTimeline.hpp"
 
@@ -41,10 +42,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 3 && std::strcmp(argv[1], "--serve-clipboard") == 0) {
+        norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Headless);
         Gtk::init_gtkmm_internals();
         return norvo::RenderCommand::serveClipboard(argv[2]);
     }
     if (argc > 1 && std::strcmp(argv[1], "render") == 0) {
+        norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Headless);
         Gtk::init_gtkmm_internals();
         const int status = norvo::RenderCommand::run(argc - 1, argv + 1);
         norvo::StartupTimeline::mark("exit");
@@ -62,6 +65,7 @@ int main(int argc, char** argv) {
                                            "       norvo --version       print the version\n";
         return help ? 0 : 2;
     }
+    norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Window);
     // Window managers match the window to its desktop entry by this name.
     g_set_prgname(NORVO_APP_ID);
     // The one place the concrete parts are chosen: the web engine, GTK's desktop services

@@ -1,6 +1,7 @@
-// The card's backdrop: window.tazuBackdrop.show(card, theme, width, height, density) puts the
-// theme's backdrop for that size behind the card's content, drawn with `density` pixels for
-// each CSS pixel (a zoomed view shows it sharp).
+// The card's backdrop: window.tazuBackdrop.show(card, theme, width, height, density, served)
+// puts the theme's backdrop for that size behind the card's content, drawn with `density`
+// pixels for each CSS pixel (a zoomed view shows it sharp). The app paints the same pixels on
+// a thread of its own and serves them (`served`); the page paints them only when it has none.
 (function () {
   'use strict';
 
@@ -110,22 +111,96 @@
     return canvas;
   }
 
-  function showBackdrop(card, theme, width, height, density) {
+  // A backdrop the app painted (the same pixels), as a picture it serves.
+  function servedBackdrop(uri, width, height) {
+    const img = new Image();
+    img.className = 'card-backdrop';
+    img.alt = '';
+    img.decoding = 'sync';
+    img.style.width = width + 'px';
+    img.style.height = height + 'px';
+    img.src = uri;
+    return img;
+  }
+
+  function keyOf(theme, width, height, density) {
+    return theme + ' ' + width + 'x' + height + (density === 1 ? '' : '@' + density);
+  }
+
+  function painted(theme, width, height, density) {
+    const canvas = drawBackdrop(theme, width * density, height * density);
+    if (density !== 1) {
+      canvas.style.width = width + 'px';
+      canvas.style.height = height + 'px';
+    }
+    return canvas;
+  }
+
+  // Shows the backdrop: one drawn before, the one the app served (`served`, an address), or
+  // one painted here.
+  function showBackdrop(card, theme, width, height, density, served) {
     density = density || 1;
-    const key = theme + ' ' + width + 'x' + height + (density === 1 ? '' : '@' + density);
-    let canvas = backdrops.get(key);
-    if (!canvas) {
-      canvas = drawBackdrop(theme, width * density, height * density);
-      if (density !== 1) {
-        canvas.style.width = width + 'px';
-        canvas.style.height = height + 'px';
-      }
+    const key = keyOf(theme, width, height, density);
+    let backdrop = backdrops.get(key);
+    if (!backdrop) {
+      backdrop = served ? servedBackdrop(served, width, height) : painted(theme, width, height, density);
+      backdrop.dataset.key = key;
+      backdrop.dataset.theme = theme;
       // A few backdrops stay ready (every size of one theme); older ones are drawn again.
       if (backdrops.size >= 4) backdrops.delete(backdrops.keys().next().value);
-      backdrops.set(key, canvas);
+      backdrops.set(key, backdrop);
     }
     const shown = card.querySelector('.card-backdrop');
-    if (shown !== canvas) card.replaceChild(canvas, shown);
+    if (shown !== backdrop) card.replaceChild(backdrop, shown);
   }
-  window.tazuBackdrop = { show: showBackdrop };
+
+  // A served backdrop that cannot be shown is painted here in its place.
+  function paintInstead(card, img) {
+    const width = parseFloat(img.style.width), height = parseFloat(img.style.height);
+    const canvas = painted(img.dataset.theme, width, height, densityOf(img));
+    canvas.dataset.key = img.dataset.key;
+    canvas.dataset.theme = img.dataset.theme;
+    backdrops.set(img.dataset.key, canvas);
+    if (img.parentNode === card) card.replaceChild(canvas, img);
+    return canvas;
+  }
+
+  function densityOf(el) {
+    const at = el.dataset.key.indexOf('@');
+    return at < 0 ? 1 : parseInt(el.dataset.key.slice(at + 1), 10);
+  }
+
+  function isServedAndWaiting(el) { return el.tagName === 'IMG' && !(el.complete && el.naturalWidth > 0); }
+
+  // Whether the backdrop shown is still on its way from the app.
+  function pending(card) { return isServedAndWaiting(card.querySelector('.card-backdrop')); }
+
+  // Resolves once the backdrop shown can be drawn.
+  async function ready(card) {
+    const shown = card.querySelector('.card-backdrop');
+    if (shown.tagName !== 'IMG') return;
+    await shown.decode().catch(function () { return null; });
+    if (!(shown.naturalWidth > 0)) paintInstead(card, shown);
+  }
+
+  // The backdrop's pixels now, to measure what lies behind the text: {width, height, data}.
+  // A served backdrop comes from another origin and cannot be read back: the same pixels
+  // are painted here for measuring (once per backdrop).
+  let read = { element: null, pixels: null };
+  function pixels(card) {
+    const shown = card.querySelector('.card-backdrop');
+    if (shown.tagName !== 'IMG' && shown.tagName !== 'CANVAS') return null;
+    if (read.element !== shown) {
+      let canvas = shown;
+      if (shown.tagName === 'IMG') {
+        const width = parseFloat(shown.style.width), height = parseFloat(shown.style.height);
+        canvas = painted(shown.dataset.theme, width, height, densityOf(shown));
+      }
+      const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+      read = { element: shown, pixels: { width: canvas.width, height: canvas.height, data: data } };
+    }
+    return read.pixels;
+  }
+
+  window.tazuBackdrop = { show: showBackdrop, pending: pending, ready: ready, pixels: pixels, paint: painted };
 })();

@@ -8,8 +8,10 @@
 //     plainLayout: true  plain line breaking (the engine's fallback after a page died);
 //     density: 2       the backdrop drawn for a view zoomed to two pixels per CSS pixel;
 //     pictures: {...}  the pictures the app serves, by the target the note names;
-//     style: {...}     the user's style (accent, background, fonts, signature; see style.js).
-//   It returns {pages: <cards in the set, 1 for one card>, report: <measurements> or null}.
+//     style: {...}     the user's style (accent, background, fonts, signature; see style.js);
+//     backdrop: uri    the theme's backdrop for this size, painted by the app.
+//   It returns {pages: <cards in the set, 1 for one card>, report: <measurements> or null,
+//   pending: <whether a picture is on its way: wait for tazuCardPicturesReady()>}.
 // The work is done by text.js, markdown.js, fit.js, pages.js and report.js, loaded before this file.
 (function () {
   'use strict';
@@ -47,7 +49,7 @@
 
   // Everything a card needs before it is fitted: its size, theme, backdrop and the note
   // rendered into the content. `cards` is how many cards it may take. Returns what fitting needs.
-  function prepare(markdown, theme, width, height, wordmark, scale, cards, density, pictures, style) {
+  function prepare(markdown, theme, width, height, wordmark, scale, cards, density, pictures, style, backdrop) {
     const card = document.getElementById('card');
     const frame = card.querySelector('.card-frame');
     const content = document.getElementById('content');
@@ -57,7 +59,7 @@
     card.className = 'card theme-' + theme;
     card.style.width = width + 'px';
     card.style.height = height + 'px';
-    window.tazuBackdrop.show(card, theme, width, height, density);
+    window.tazuBackdrop.show(card, theme, width, height, density, backdrop);
     // The style's background may call for the other side's text colours.
     const palette = window.CarderStyle.apply(card, style, theme);
     if (palette !== theme) card.classList.replace('theme-' + theme, 'theme-' + palette);
@@ -135,7 +137,7 @@
       density = o.density === 2 ? 2 : 1;
       document.documentElement.classList.toggle('plain-layout', Boolean(o.plainLayout));
       const c = prepare(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale, o.pages ? Pages.MAX_PAGES + 1 : 1,
-                        density, o.pictures, o.style);
+                        density, o.pictures, o.style, o.backdrop);
       if (o.pages) pages = Pages.layOut(c, 1);
       else Fit.layOutCard(c);
       window.CarderStyle.finish(card, paletteIsDark);
@@ -145,7 +147,7 @@
       card.style.transformOrigin = '0 0';
       card.style.transform = 'scale(' + density + ')';
     }
-    return { pages: pages, report: report };
+    return { pages: pages, report: report, pending: window.tazuBackdrop.pending(card) };
   };
 
   // Before a note with formulas or pictures is drawn: KaTeX joins the page (its script, style
@@ -197,7 +199,8 @@
   window.tazuCardPicturesReady = async function () {
     const pictures = Array.from(document.querySelectorAll('#content img.picture, #signature img:not([hidden])'));
     await Promise.all(pictures.map(function (img) { return img.decode().catch(function () { return null; }); })
-                        .concat(styleImages().map(decoded)));
+                        .concat(styleImages().map(decoded))
+                        .concat([window.tazuBackdrop.ready(document.getElementById('card'))]));
     return pictures.filter(function (img) { return img.complete && img.naturalWidth > 0; }).length;
   };
 })();

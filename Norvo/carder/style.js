@@ -61,7 +61,7 @@
   }
 
   // --- What lies behind the text -------------------------------------------------------------
-  const state = { style: null, scrimAlpha: 0, minContrast: 0, backdropPixels: null, backdropKey: '' };
+  const state = { style: null, scrimAlpha: 0, minContrast: 0 };
 
   // The colours behind `rect` before anything the page puts on top: the darkest and the
   // lightest that the backdrop has there.
@@ -93,16 +93,11 @@
         }
       return [[lo, lo, lo], [hi, hi, hi]];
     }
-    // The theme's own backdrop, read from its canvas.
-    const canvas = card.querySelector('canvas.card-backdrop');
+    // The theme's own backdrop, read from its pixels.
+    const canvas = window.tazuBackdrop.pixels(card);
     if (!canvas) return [hexRgb('#808080')];
     const density = canvas.width / cardRect.width;
-    const key = canvas.width + 'x' + canvas.height + card.className;
-    if (state.backdropKey !== key || !state.backdropPixels) {
-      state.backdropPixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
-      state.backdropKey = key;
-    }
-    const px = state.backdropPixels;
+    const px = canvas.data;
     let dark = null, light = null, lo = 2, hi = -1;
     const step = Math.max(2, Math.round(6 * density));
     for (let y = Math.max(0, Math.floor(y0 * density)); y < Math.min(canvas.height, y1 * density); y += step)

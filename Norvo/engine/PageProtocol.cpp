@@ -15,7 +15,7 @@ using nlohmann::json;
 // The page's answer, turned into text so that a ticket of any size survives.
 std::string answerTail(std::uint64_t ticket) {
     return "return JSON.stringify({ticket:'" + std::to_string(ticket) +
-           "',pages:a.pages,report:a.report});})()";
+           "',pages:a.pages,report:a.report,pending:a.pending===true});})()";
 }
 
 // JSON text of a number; non-finite scales become null, which the page reads as normal.
@@ -76,6 +76,7 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
         options["pictures"] = std::move(pictures);
     }
     if (how.style) options["style"] = styleOptions(*how.style);
+    if (how.backdrop) options["backdrop"] = *how.backdrop;
     std::string optionsText, fontText;
     try {
         optionsText = options.dump();
@@ -125,6 +126,7 @@ std::optional<PageAnswer> parseAnswer(std::string_view text, std::uint64_t ticke
     if (!pages.is_number_integer() || pages.get<long long>() < 1) return std::nullopt;
     PageAnswer out;
     out.pages = std::size_t(pages.get<long long>());
+    out.pending = answer.value("pending", false);
     const json& r = answer["report"];
     if (r.is_object()) {
         LayoutReport report;

@@ -6,6 +6,7 @@
 #include <webkit/webkit.h>
 
 #include "support/StartupTimeline.hpp"
+#include "engine/Backdrops.hpp"
 #include "engine/PageHost.hpp"
 #include "engine/PageProtocol.hpp"
 #include "engine/PictureShelf.hpp"
@@ -24,6 +25,8 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         std::vector<RenderedCard> cards;     // of a set, so far
         CardPictures pictures;               // served while the job is drawn
         std::optional<ServedStyle> style;    // its pictures and fonts on pictures.lease
+        PictureShelf::Lease backdropLease;
+        std::optional<std::string> backdrop;  // its address, on backdropLease
     };
 
     Options options;
@@ -31,6 +34,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     std::unique_ptr<PageHost> host;
     Snapshotter snapshotter;
     PictureCache pictureCache;
+    std::optional<Backdrops> backdrops;
     std::optional<Running> current;
     std::uint64_t lastTicket = 0;
     GSource jobWatchdog;
@@ -53,6 +57,9 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         events.unavailable = [weak] {
             if (auto self = weak.lock()) self->queue.failAll();
         };
+        backdrops.emplace([weak] {
+            if (auto self = weak.lock()) self->pump();
+        });
         host = std::make_unique<PageHost>(
             PageHost::Options{options.hostPage, options.loadTimeout, options.recycleAfter}, std::move(events));
         PictureShelf::serveOn(webkit_web_view_get_context(host->view()));
@@ -66,12 +73,18 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     }
 
     void pump() {
-        if (!host->ready() || current || queue.empty()) return;
+        if (current || queue.empty()) return;
+        // The backdrop is painted while the page loads or draws the card before; a job waits
+        // for its own (a few milliseconds), which is pumped again once painted.
+        if (!backdrops->ready(cardOf(queue.front()->job))) return;
+        if (!host->ready()) return;
         if (!host->startJob()) return;  // a fresh web process first
         current.emplace();
         current->entry = std::move(*queue.take());
         current->ticket = ++lastTicket;
         const CardRequest& card = cardOf(current->entry.job);
+        current->backdrop = backdrops->serve(card, current->backdropLease);
+        if (const JobQueue::Entry* after = queue.front()) backdrops->prefetch(cardOf(after->job));
         if (!card.style.empty())
             current->style = serveStyle(card, pictureCache, current->pictures.lease, current->pictures.refused);
         if (PageProtocol::needsPreparing(card.markdown, current->style))
@@ -116,6 +129,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         PageDraw how;
         how.pictures = current->pictures.served;
         how.style = current->style;
+        how.backdrop = current->backdrop;
         how.pages = std::holds_alternative<SetJob>(job);
         how.report = how.pages || (std::holds_alternative<CardJob>(job) && std::get<CardJob>(job).report);
         how.plainLayout = current->entry.plainLayout;
@@ -148,7 +162,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
             }
             self->current->pages = answer->pages;
             self->current->report = answer->report;
-            if (self->current->pictures.lease.empty()) {
+            if (self->current->pictures.lease.empty() && !answer->pending) {
                 self->snapshot(ticket);
                 return;
             }
@@ -190,10 +204,21 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
 
     void snapped(GdkTexture* texture) {
         Running& run = *current;
+        if (!std::holds_alternative<SetJob>(run.entry.job)) {
+            // The page starts on the next card before the pixels are copied out of this one.
+            auto keepAlive = shared_from_this();
+            const LayoutReport report = reportOf(run);
+            const Preset size = cardOf(run.entry.job).drawnSize();
+            JobQueue::Entry entry = takeCurrent();
+            pump();
+            deliver(std::move(entry), snapshotter.exactImage(texture, size), report);
+            StartupTimeline::markOnce("card-drawn");
+            return;
+        }
         CardImagePtr image = snapshotter.exactImage(texture, cardOf(run.entry.job).drawnSize());
         StartupTimeline::markOnce("card-drawn");
-        if (!image || !std::holds_alternative<SetJob>(run.entry.job)) {
-            complete(std::move(image));
+        if (!image) {
+            complete(nullptr);
             return;
         }
         // One card of a set is done: show the next one, or hand over the whole set.
@@ -236,13 +261,17 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         auto keepAlive = shared_from_this();
         const LayoutReport report = reportOf(*current);
         JobQueue::Entry entry = takeCurrent();
+        deliver(std::move(entry), std::move(image), report);
+        pump();
+    }
+
+    static void deliver(JobQueue::Entry entry, CardImagePtr image, const LayoutReport& report) {
         if (auto* card = std::get_if<CardJob>(&entry.job); card && image)
             card->done(RenderedCard{std::move(image), report});
         else if (auto* preview = std::get_if<PreviewJob>(&entry.job); preview && image)
             preview->done(std::move(image));
         else
             fail(entry.job);  // a set is handed over by completeSet
-        pump();
     }
 
     // The card is drawn once more, first on a fresh page, with plain line breaking, which
@@ -314,6 +343,10 @@ void RenderEngine::renderWithReport(const CardRequest& card, ReportCompletion co
 void RenderEngine::renderPages(const CardRequest& card, SetCompletion completion, SetPageCallback each) {
     if (!completion) completion = [](std::vector<RenderedCard>) {};
     queue(SetJob{card, std::move(completion), std::move(each)});
+}
+
+void RenderEngine::expect(const CardRequest& card) {
+    if (CardImage::validSize(card.preset.width, card.preset.height)) state_->backdrops->prefetch(card);
 }
 
 std::size_t RenderEngine::queueDepth() const { return state_->queue.size() + (state_->current ? 1 : 0); }

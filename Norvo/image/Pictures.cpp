@@ -14,6 +14,9 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <webp/decode.h>
 
+#include "image/CardImage.hpp"
+#include "image/PngEncoder.hpp"
+#include "norvo/Backdrop.hpp"
 #include "support/GPtr.hpp"
 
 namespace norvo {
@@ -381,6 +384,21 @@ std::variant<PicturePtr, std::string> PictureCache::cached(const fs::path& file,
         entries_.pop_back();
     }
     return result;
+}
+
+PicturePtr paintedBackdrop(const std::string& theme, int width, int height) {
+    CardImage pixels = CardImage::uninitialized(std::max(1, width), std::max(1, height));
+    Backdrop::paint(theme, pixels.width(), pixels.height(), pixels.data(), std::size_t(pixels.stride()));
+    // A PNG is a twelfth of the pixels' size: the page receives it in far fewer pieces.
+    const auto png = PngEncoder::encode(pixels);
+    if (!png) return nullptr;
+    auto picture = std::make_shared<DecodedPicture>();
+    picture->width = pixels.width();
+    picture->height = pixels.height();
+    picture->bytes.assign(png->begin(), png->end());
+    picture->mimeType = "image/png";
+    picture->serial = nextSerial();
+    return picture;
 }
 
 }  // namespace norvo

@@ -18,6 +18,8 @@ SelfTestRun::SelfTestRun(CardRenderer& renderer, SelfTestConfig config, std::fil
 void SelfTestRun::start() {
     std::error_code ignored;
     std::filesystem::create_directories(folder_, ignored);
+    // The cards are asked for one after another; the renderer hears of them all at once.
+    for (std::size_t index = 0; index < Presets::all().size(); ++index) renderer_.expect(cardAt(index));
     step(0);
 }
 
@@ -25,7 +27,7 @@ void SelfTestRun::step(std::size_t index) {
     const auto& presets = Presets::all();
     if (index >= presets.size()) return;
     const Preset preset = presets[index];
-    renderer_.render(CardRequest{CardDocument::kSampleMarkdown, "paper", config_.font, preset, true, config_.scale},
+    renderer_.render(cardAt(index),
                      lifetime_.guard([this, preset, index](CardImagePtr image) {
                          // The card is encoded and written on a worker while the next one renders.
                          background_.run<std::string>(
@@ -46,6 +48,10 @@ void SelfTestRun::step(std::size_t index) {
                              [this, index](std::string line) { report(index, std::move(line)); });
                          step(index + 1);
                      }));
+}
+
+CardRequest SelfTestRun::cardAt(std::size_t index) const {
+    return CardRequest{CardDocument::kSampleMarkdown, "paper", config_.font, Presets::all()[index], true, config_.scale};
 }
 
 void SelfTestRun::report(std::size_t index, std::string line) {

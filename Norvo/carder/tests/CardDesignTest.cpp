@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -842,4 +843,40 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
         done = true;
     });
     ASSERT_TRUE(runUntil([&] { return done; }, 30s));
+}
+
+// The app paints each theme's backdrop on a thread of its own and serves it; the page keeps
+// its own painter for when none was served. Both must give the same pixels, bit for bit.
+TEST(CardDesign, TheServedBackdropIsThePagesOwnToTheBit) {
+    RenderEngine engine;
+    const char* const paintInstead = R"((() => {
+      const card = document.getElementById('card');
+      const shown = card.querySelector('.card-backdrop');
+      if (shown.tagName !== 'IMG') return 'not served';
+      const width = parseFloat(shown.style.width), height = parseFloat(shown.style.height);
+      const canvas = window.tazuBackdrop.paint(shown.dataset.theme, width, height, shown.naturalWidth / width);
+      canvas.className = 'card-backdrop';
+      card.replaceChild(canvas, shown);
+      return 'painted';
+    })())";
+    for (const char* theme : {"paper", "ink", "sky"})
+        for (const Preset& preset : Presets::all())
+            for (int density : {1, 2}) {
+                if (density == 2 && preset.id != "portrait") continue;
+                CardRequest card{"A line.", theme, "sans", preset, true, 1.0};
+                card.density = density;
+                // Without a report nothing on the page needs the backdrop's pixels early.
+                CardImagePtr served;
+                engine.render(card, [&](CardImagePtr image) { served = std::move(image); });
+                ASSERT_TRUE(runUntil([&] { return served != nullptr; }, 30s));
+                ASSERT_EQ(evaluate(engine.webView(), paintInstead), "painted") << theme << " " << preset.id;
+                const CardImagePtr own = snapshotNow(engine.webView());
+                ASSERT_TRUE(own && own->width() == served->width() && own->height() == served->height());
+                EXPECT_EQ(std::memcmp(own->data(), served->data(), std::size_t(served->stride()) * std::size_t(served->height())), 0)
+                    << theme << " " << preset.id << " @" << density;
+                // Measuring contrast reads the backdrop's pixels, which a served picture cannot give.
+                const Rendered measured = render(engine, card);
+                ASSERT_TRUE(measured.image);
+                EXPECT_GT(measured.report["minContrast"].get<double>(), 4.5) << theme << " " << preset.id;
+            }
 }

@@ -43,12 +43,14 @@ struct PageDraw {
     bool plainLayout = false;  // plain line breaking: the fallback after a page died
     std::map<std::string, ServedPicture> pictures{};  // by the target the note names
     std::optional<ServedStyle> style{};
+    std::optional<std::string> backdrop{};  // the address of the backdrop the app painted
 };
 
 // What the page answered for one drawing.
 struct PageAnswer {
     std::size_t pages = 1;
     std::optional<LayoutReport> report;
+    bool pending = false;  // a picture is still on its way: wait for it before the snapshot
 };
 
 namespace PageProtocol {

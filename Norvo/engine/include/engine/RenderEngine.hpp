@@ -47,6 +47,9 @@ public:
     void renderPages(const CardRequest& card, SetCompletion completion, SetPageCallback each = {});
 
     // Requests waiting or being drawn.
+    // A card that will be asked for soon: what can be made ready for it ahead (its backdrop)
+    // is made ready while other cards are drawn.
+    void expect(const CardRequest& card);
     std::size_t queueDepth() const;
 
     bool isLoaded() const;

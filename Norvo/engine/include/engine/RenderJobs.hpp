@@ -72,6 +72,7 @@ public:
     // A job that goes next (a retry).
     void pushFront(Entry entry);
     std::optional<Entry> take();
+    const Entry* front() const { return entries_.empty() ? nullptr : &entries_.front(); }
     void failAll();
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }

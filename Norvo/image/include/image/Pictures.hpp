@@ -55,6 +55,10 @@ std::variant<PicturePtr, std::string> decodeCovering(const std::filesystem::path
 // page, or why not.
 std::variant<PicturePtr, std::string> readFontFile(const std::filesystem::path& file);
 
+// The theme's backdrop for a `width` x `height` pixel card, painted by the app and ready for
+// the page (an uncompressed BMP). Any thread.
+PicturePtr paintedBackdrop(const std::string& theme, int width, int height);
+
 // Decoded pictures by file, change time, size and scale: a note's pictures are decoded once
 // while the user types. Keeps the most recently used, up to a number and a byte budget.
 class PictureCache {

@@ -21,6 +21,8 @@ public:
     virtual void renderPreview(const CardRequest& card, Completion completion) { render(card, std::move(completion)); }
     // The note as a set of same-size cards.
     virtual void renderPages(const CardRequest& card, PagesCompletion completion) = 0;
+    // A card that will be asked for soon: the renderer may get ready for it meanwhile.
+    virtual void expect(const CardRequest& card) { (void)card; }
 };
 
 }  // namespace norvo

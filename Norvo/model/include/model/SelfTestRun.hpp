@@ -25,6 +25,7 @@ public:
 
 private:
     void step(std::size_t index);
+    CardRequest cardAt(std::size_t index) const;
     void report(std::size_t index, std::string line);
 
     CardRenderer& renderer_;

@@ -20,6 +20,7 @@ public:
             completion(std::move(images));
         });
     }
+    void expect(const CardRequest& card) override { engine_.expect(card); }
     RenderEngine& engine() { return engine_; }
 
 private:
