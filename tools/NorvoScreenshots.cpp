@@ -14,6 +14,7 @@
 #include "model/AppInfo.hpp"
 #include "ui/EngineCardRenderer.hpp"
 #include "support/GPtr.hpp"
+#include "support/GraphicsSetup.hpp"
 #include "ui/GtkDesktopServices.hpp"
 #include "ui/MainWindow.hpp"
 #include "ui/NorvoApplication.hpp"
@@ -62,6 +63,8 @@ void shoot(Gtk::Widget& widget, const std::string& dir, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The window drawn the way the app draws it on this machine.
+    norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Window);
     norvo::ResourceBundle::useBuildTree(NORVO_BUILD_BUNDLE_DIR);
     if (argc != 2) {
         std::fprintf(stderr, "usage: norvo-screenshots DIR\n");
