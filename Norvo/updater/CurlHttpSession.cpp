@@ -1,15 +1,14 @@
 #include <memory>
 #include <mutex>
 
-#include <curl/curl.h>
-
 #include "updater/HttpSession.hpp"
+#include "updater/SystemLibraries.hpp"
 
 namespace norvo {
 namespace {
 
 struct CurlEasyDeleter {
-    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+    void operator()(CURL* h) const { CurlFunctions::get()->easyCleanup(h); }
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
@@ -33,7 +32,9 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* use
 
 void initCurlOnce() {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] {
+        if (const CurlFunctions* curl = CurlFunctions::get()) curl->globalInit(CURL_GLOBAL_DEFAULT);
+    });
 }
 
 }  // namespace
@@ -46,38 +47,40 @@ CurlHttpSession::CurlHttpSession(std::string extraCaFile) : extraCaFile_(std::mo
 std::optional<long> CurlHttpSession::transfer(const std::string& url, std::chrono::milliseconds timeout,
                                               std::size_t maxBodyBytes, BodySinkRef sinkRef, const Pace* pace) {
     auto& sink = *static_cast<BodySink*>(sinkRef);
-    CurlEasy h(curl_easy_init());
+    const CurlFunctions* curl = CurlFunctions::get();
+    if (!curl) return std::nullopt;
+    CurlEasy h(curl->easyInit());
     if (!h) return std::nullopt;
     sink.cap = maxBodyBytes;
     CURL* c = h.get();
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(timeout.count()));
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(timeout.count()));
+    curl->easySetopt(c, CURLOPT_URL, url.c_str());
+    curl->easySetopt(c, CURLOPT_PROTOCOLS_STR, "https");
+    curl->easySetopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl->easySetopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl->easySetopt(c, CURLOPT_MAXREDIRS, 5L);
+    curl->easySetopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl->easySetopt(c, CURLOPT_TIMEOUT_MS, long(timeout.count()));
+    curl->easySetopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(timeout.count()));
     if (pace) {
-        curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, pace->lowSpeedBytesPerSecond);
-        curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long(pace->lowSpeedTime.count()));
+        curl->easySetopt(c, CURLOPT_LOW_SPEED_LIMIT, pace->lowSpeedBytesPerSecond);
+        curl->easySetopt(c, CURLOPT_LOW_SPEED_TIME, long(pace->lowSpeedTime.count()));
     }
-    curl_easy_setopt(c, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBodyBytes));
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, writeBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(c, CURLOPT_USERAGENT, "Norvo");
+    curl->easySetopt(c, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+    curl->easySetopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl->easySetopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl->easySetopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBodyBytes));
+    curl->easySetopt(c, CURLOPT_WRITEFUNCTION, writeBody);
+    curl->easySetopt(c, CURLOPT_WRITEDATA, &sink);
+    curl->easySetopt(c, CURLOPT_USERAGENT, "Norvo");
     if (!extraCaFile_.empty()) {
         // CAINFO holds the extra CA; the system's hashed folder stays trusted too.
-        curl_easy_setopt(c, CURLOPT_CAINFO, extraCaFile_.c_str());
-        curl_easy_setopt(c, CURLOPT_CAPATH, "/etc/ssl/certs");
-        curl_easy_setopt(c, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+        curl->easySetopt(c, CURLOPT_CAINFO, extraCaFile_.c_str());
+        curl->easySetopt(c, CURLOPT_CAPATH, "/etc/ssl/certs");
+        curl->easySetopt(c, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     }
-    if (curl_easy_perform(c) != CURLE_OK) return std::nullopt;
+    if (curl->easyPerform(c) != CURLE_OK) return std::nullopt;
     long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    curl->easyGetinfo(c, CURLINFO_RESPONSE_CODE, &status);
     return status;
 }
 
