@@ -34,6 +34,19 @@ void JobQueue::push(RenderJob job) {
 
 void JobQueue::pushFront(Entry entry) { entries_.push_front(std::move(entry)); }
 
+std::vector<JobQueue::Entry> JobQueue::takeWhere(const std::function<bool(const RenderJob&)>& matches) {
+    std::vector<Entry> taken;
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        if (matches(it->job)) {
+            taken.push_back(std::move(*it));
+            it = entries_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return taken;
+}
+
 std::optional<JobQueue::Entry> JobQueue::take() {
     if (entries_.empty()) return std::nullopt;
     Entry entry = std::move(entries_.front());

@@ -39,14 +39,14 @@ void initCurlOnce() {
 
 }  // namespace
 
-CurlHttpSession::CurlHttpSession(std::string extraCaFile) : extraCaFile_(std::move(extraCaFile)) {
-    initCurlOnce();
-}
+// libcurl is opened and set up with the first transfer: most runs never make one.
+CurlHttpSession::CurlHttpSession(std::string extraCaFile) : extraCaFile_(std::move(extraCaFile)) {}
 
 // One hardened GET into `sink`; the status when the transfer completed.
 std::optional<long> CurlHttpSession::transfer(const std::string& url, std::chrono::milliseconds timeout,
                                               std::size_t maxBodyBytes, BodySinkRef sinkRef, const Pace* pace) {
     auto& sink = *static_cast<BodySink*>(sinkRef);
+    initCurlOnce();
     const CurlFunctions* curl = CurlFunctions::get();
     if (!curl) return std::nullopt;
     CurlEasy h(curl->easyInit());

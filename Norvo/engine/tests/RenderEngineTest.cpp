@@ -55,10 +55,18 @@ TEST(RenderEngine, QueuedRequestsRunAfterLoadInOrderAtExactSizes) {
             order.push_back(id);
             images.push_back(std::move(image));
         });
-    ASSERT_TRUE(runUntil([&] { return order.size() == 4; }, 30s));
-    EXPECT_EQ(order, (std::vector<std::string>{"square", "portrait", "landscape", "story"}));
+    // The first card asked for again, as a preview, while it waits: one drawing serves both.
+    CardImagePtr again;
+    engine.renderPreview(CardRequest{"# Square", "ink", "serif", Presets::by("square"), true, 1.0},
+                         [&](CardImagePtr image) {
+                             order.push_back("square again");
+                             again = std::move(image);
+                         });
+    ASSERT_TRUE(runUntil([&] { return order.size() == 5; }, 30s));
+    EXPECT_EQ(order, (std::vector<std::string>{"square", "square again", "portrait", "landscape", "story"}));
+    EXPECT_EQ(again, images[0]);
     for (std::size_t i = 0; i < 4; ++i) {
-        ASSERT_TRUE(images[i]) << order[i];
+        ASSERT_TRUE(images[i]) << i;
         EXPECT_EQ(images[i]->width(), Presets::all()[i].width);
         EXPECT_EQ(images[i]->height(), Presets::all()[i].height);
         EXPECT_TRUE(images[i]->isOpaque());

@@ -41,6 +41,8 @@ struct CardRequest {
     PictureFolders pictures{};
     CardStyle style{};  // the user's own look on the theme; empty: the theme as it is
 
+    bool operator==(const CardRequest&) const = default;
+
     // The size of the picture in pixels.
     Preset drawnSize() const {
         Preset drawn = preset;

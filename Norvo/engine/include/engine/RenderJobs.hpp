@@ -73,6 +73,8 @@ public:
     void pushFront(Entry entry);
     std::optional<Entry> take();
     const Entry* front() const { return entries_.empty() ? nullptr : &entries_.front(); }
+    // Takes out every waiting job that `matches`, in order.
+    std::vector<Entry> takeWhere(const std::function<bool(const RenderJob&)>& matches);
     void failAll();
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
