@@ -81,7 +81,7 @@ NoteLook lookOf(const std::string& label, const std::string& markdown, const Ren
     if (settings.wordmark) look.wordmark = *settings.wordmark;
     if (settings.pages) look.pages = *settings.pages;
     if (settings.style) {
-        StyleRead read = StyleFiles::load(*settings.style);
+        StyleRead read = StyleFiles::loadSaved(*settings.style);
         if (read.problem)
             settings.warnings.push_back("style: \u201c" + *settings.style + "\u201d: " + read.problem->message +
                                         "; the default is used");

@@ -18,6 +18,10 @@ std::string answerTail(std::uint64_t ticket) {
            "',pages:a.pages,report:a.report,pending:a.pending===true});})()";
 }
 
+// JSON text of `value`. Text that is not UTF-8 (a name cut by someone else's tool) shows its
+// bad bytes as U+FFFD instead of failing the whole card.
+std::string dumped(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
 // JSON text of a number; non-finite scales become null, which the page reads as normal.
 json number(double value) { return std::isfinite(value) ? json(value) : json(nullptr); }
 
@@ -79,8 +83,8 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
     if (how.backdrop) options["backdrop"] = *how.backdrop;
     std::string optionsText, fontText;
     try {
-        optionsText = options.dump();
-        fontText = json(Fonts::by(card.fontID).stack).dump();
+        optionsText = dumped(options);
+        fontText = dumped(json(Fonts::by(card.fontID).stack));
     } catch (const json::exception&) {  // invalid UTF-8
         return std::nullopt;
     }
@@ -97,7 +101,7 @@ std::optional<std::string> prepareScript(const CardRequest& card, const std::opt
     try {
         json options = {{"markdown", card.markdown}};
         if (style) options["style"] = styleOptions(*style);
-        return "return await window.tazuCardPrepare(" + options.dump() + ");";
+        return "return await window.tazuCardPrepare(" + dumped(options) + ");";
     } catch (const json::exception&) {  // invalid UTF-8
         return std::nullopt;
     }

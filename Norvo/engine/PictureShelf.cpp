@@ -86,82 +86,118 @@ std::string PictureShelf::Lease::put(PicturePtr picture) {
     return uri;
 }
 
-ServedStyle serveStyle(const CardRequest& card, PictureCache& cache, PictureShelf::Lease& lease,
-                       std::vector<RefusedPicture>& refused) {
-    ServedStyle served;
-    served.style = card.style;
-    CardStyle& s = served.style;
-    const Preset drawn = card.drawnSize();
+AssetOrder AssetOrder::of(const CardRequest& card, std::chrono::steady_clock::time_point deadline) {
+    return AssetOrder{card.style, card.pictures, card.drawnSize(), deadline};
+}
+
+void decodeStyleFiles(const AssetOrder& order, PictureCache& cache, DecodedAssets& into) {
+    CardStyle& s = into.style = order.style;
+    PictureLimits limits;
+    limits.deadline = order.deadline;
+    limits.links = UserFile::Links::Follow;  // the user chose these files, links and all
     if (s.background == CardStyle::Background::Image) {
-        auto decoded = cache.getCovering(s.image, int(drawn.width), int(drawn.height));
+        auto decoded = cache.getCovering(s.image, int(order.drawn.width), int(order.drawn.height), limits);
         if (decoded.index() == 1) {
-            refused.push_back({s.image, "the style's background: " + std::get<1>(decoded) + "; the theme's is used"});
+            into.refused.push_back({s.image, "the style's background: " + std::get<1>(decoded) + "; the theme's is used"});
             s.background = CardStyle::Background::Theme;
         } else {
-            const PicturePtr& picture = std::get<0>(decoded);
-            served.image = ServedPicture{lease.put(picture), picture->width, picture->height};
-            served.gridWidth = picture->gridWidth;
-            served.gridHeight = picture->gridHeight;
-            served.darkest = picture->darkest;
-            served.lightest = picture->lightest;
+            into.background = std::get<0>(decoded);
         }
     }
     if (!s.avatar.empty()) {
-        auto decoded = cache.get(s.avatar, 256);
+        auto decoded = cache.get(s.avatar, 256, limits);
         if (decoded.index() == 1)
-            refused.push_back({s.avatar, "the signature's avatar: " + std::get<1>(decoded)});
+            into.refused.push_back({s.avatar, "the signature's avatar: " + std::get<1>(decoded)});
         else
-            served.avatarUri = lease.put(std::get<0>(decoded));
+            into.avatar = std::get<0>(decoded);
     }
     const std::pair<const char*, std::string*> roles[] = {{"body", &s.bodyFont}, {"heading", &s.headingFont}, {"code", &s.codeFont}};
     for (const auto& [role, font] : roles) {
         if (font->empty() || font->find('/') == std::string::npos) continue;  // a family name
         auto file = readFontFile(*font);
         if (file.index() == 1) {
-            refused.push_back({*font, std::string("the style's ") + role + " font: " + std::get<1>(file)});
+            into.refused.push_back({*font, std::string("the style's ") + role + " font: " + std::get<1>(file) +
+                                               "; the theme's font is used"});
             font->clear();
         } else {
-            served.fontUris[role] = lease.put(std::get<0>(file));
+            into.fonts[role] = std::get<0>(file);
         }
     }
-    return served;
 }
 
-CardPictures serveCardPictures(const CardRequest& card, const std::vector<std::string>& targets, PictureCache& cache) {
-    CardPictures out;
-    const Preset drawn = card.drawnSize();
-    const int largest = int(std::max(drawn.width, drawn.height));
+void decodeNotePictures(const AssetOrder& order, const std::vector<std::string>& targets, PictureCache& cache,
+                        DecodedAssets& into) {
+    const int largest = int(std::max(order.drawn.width, order.drawn.height));
+    PictureLimits limits;
+    limits.deadline = order.deadline;
     std::uint64_t pixels = 0;
+    const std::string overBudget =
+        "the card's pictures would have more than " + std::to_string(kMostPixels / 1'000'000) + " megapixels";
     for (const std::string& target : targets) {
         const PictureTarget named = PictureTarget::of(target);
         if (named.kind != PictureTarget::Kind::Relative) {
-            out.refused.push_back({target, named.reason});
+            into.refused.push_back({target, named.reason});
             continue;
         }
-        if (out.served.size() >= kMostPictures) {
-            out.refused.push_back({target, "a card shows at most " + std::to_string(kMostPictures) + " pictures"});
+        if (into.pictures.size() >= kMostPictures) {
+            into.refused.push_back({target, "a card shows at most " + std::to_string(kMostPictures) + " pictures"});
             continue;
         }
-        auto file = findPictureFile(card.pictures, named.path);
+        auto file = findPictureFile(order.folders, named.path);
         if (file.index() == 1) {
-            out.refused.push_back({target, std::get<1>(file)});
+            into.refused.push_back({target, std::get<1>(file)});
             continue;
         }
-        auto decoded = cache.get(std::get<0>(file), largest);
+        const std::filesystem::path& path = std::get<0>(file);
+        // The budget is counted from what the header says, before anything is decoded.
+        std::uint64_t own = 0;
+        if (const auto size = cache.knownSize(path, largest))
+            own = std::uint64_t(size->first) * std::uint64_t(size->second);
+        else if (const auto header = peekPictureHeader(path))
+            own = header->pixels();
+        if (own <= limits.maxPixels && pixels + own > kMostPixels) {
+            into.refused.push_back({target, overBudget});
+            continue;
+        }
+        if (std::chrono::steady_clock::now() > order.deadline) {
+            into.refused.push_back({target, "the card's pictures take too long to decode"});
+            continue;
+        }
+        auto decoded = cache.get(path, largest, limits);
         if (decoded.index() == 1) {
-            out.refused.push_back({target, std::get<1>(decoded)});
+            into.refused.push_back({target, std::get<1>(decoded)});
             continue;
         }
         const PicturePtr& picture = std::get<0>(decoded);
-        const std::uint64_t own = std::uint64_t(picture->width) * std::uint64_t(picture->height);
-        if (pixels + own > kMostPixels) {
-            out.refused.push_back({target, "the card's pictures would have more than 200 megapixels"});
+        const std::uint64_t decodedPixels = std::uint64_t(picture->width) * std::uint64_t(picture->height);
+        if (pixels + decodedPixels > kMostPixels) {  // a header that did not show its size
+            into.refused.push_back({target, overBudget});
             continue;
         }
-        pixels += own;
-        out.served[target] = ServedPicture{out.lease.put(picture), picture->width, picture->height};
+        pixels += decodedPixels;
+        into.pictures[target] = picture;
     }
-    return out;
+}
+
+ServedStyle shelveStyle(const DecodedAssets& assets, PictureShelf::Lease& lease) {
+    ServedStyle served;
+    served.style = assets.style;
+    if (const PicturePtr& picture = assets.background) {
+        served.image = ServedPicture{lease.put(picture), picture->width, picture->height};
+        served.gridWidth = picture->gridWidth;
+        served.gridHeight = picture->gridHeight;
+        served.darkest = picture->darkest;
+        served.lightest = picture->lightest;
+    }
+    if (assets.avatar) served.avatarUri = lease.put(assets.avatar);
+    for (const auto& [role, font] : assets.fonts) served.fontUris[role] = lease.put(font);
+    return served;
+}
+
+void shelvePictures(const DecodedAssets& assets, CardPictures& into) {
+    for (const auto& [target, picture] : assets.pictures)
+        into.served[target] = ServedPicture{into.lease.put(picture), picture->width, picture->height};
+    into.refused.insert(into.refused.end(), assets.refused.begin(), assets.refused.end());
 }
 
 }  // namespace norvo

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -39,21 +40,46 @@ public:
     };
 };
 
-// A card's pictures as the app found them: those it serves (on the lease) and those it does not.
+// A card's pictures and style files, decoded on a worker and not yet served: each either
+// decoded or refused with a reason. Any thread; moved whole to the main thread.
+struct DecodedAssets {
+    CardStyle style;                             // with what could not be decoded left out
+    PicturePtr background, avatar;
+    std::map<std::string, PicturePtr> fonts;     // by role: body, heading, code
+    std::map<std::string, PicturePtr> pictures;  // by the target the note names
+    std::vector<RefusedPicture> refused;
+};
+
+// What a worker needs to find and decode a card's files: nothing of the note's text.
+struct AssetOrder {
+    CardStyle style;
+    PictureFolders folders;
+    Preset drawn;  // the card's size as drawn
+    std::chrono::steady_clock::time_point deadline;  // nothing is decoded after it
+
+    static AssetOrder of(const CardRequest& card, std::chrono::steady_clock::time_point deadline);
+};
+
+// The style's background picture, avatar and font files (each the user's choice, links
+// followed), decoded within the picture limits; what cannot be is left out and named. Any thread.
+void decodeStyleFiles(const AssetOrder& order, PictureCache& cache, DecodedAssets& into);
+
+// Looks up and decodes the pictures `targets` names, within the card's limits (20 pictures,
+// 200 megapixels, counted from their headers before any is decoded); every target is either
+// decoded or refused with a reason. Any thread.
+void decodeNotePictures(const AssetOrder& order, const std::vector<std::string>& targets, PictureCache& cache,
+                        DecodedAssets& into);
+
+// A card's pictures as the page is told of them: those on the lease, and those refused.
 struct CardPictures {
     std::map<std::string, ServedPicture> served;  // by target
     std::vector<RefusedPicture> refused;
     PictureShelf::Lease lease;
 };
 
-// The card's style with its background picture, avatar and font files served (each looked up
-// as a file of the style, decoded within the picture limits); what cannot be served is left
-// out and named in `refused`.
-ServedStyle serveStyle(const CardRequest& card, PictureCache& cache, PictureShelf::Lease& lease,
-                       std::vector<RefusedPicture>& refused);
-
-// Looks up and decodes the pictures `targets` names for `card`, within the card's limits (20
-// pictures, 200 megapixels); every target is either served or refused with a reason.
-CardPictures serveCardPictures(const CardRequest& card, const std::vector<std::string>& targets, PictureCache& cache);
+// Puts the decoded style files on `lease`: the style as the page draws it. Main thread.
+ServedStyle shelveStyle(const DecodedAssets& assets, PictureShelf::Lease& lease);
+// Puts the decoded note pictures on `into`'s lease, with the refused ones named. Main thread.
+void shelvePictures(const DecodedAssets& assets, CardPictures& into);
 
 }  // namespace norvo

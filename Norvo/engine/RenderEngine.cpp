@@ -11,6 +11,7 @@
 #include "engine/PageProtocol.hpp"
 #include "engine/PictureShelf.hpp"
 #include "engine/Snapshotter.hpp"
+#include "support/MainThread.hpp"
 
 namespace norvo {
 
@@ -23,6 +24,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         std::size_t pages = 1;
         std::optional<LayoutReport> report;  // of the page just drawn
         std::vector<RenderedCard> cards;     // of a set, so far
+        AssetOrder order;                    // what its pictures are decoded for
         CardPictures pictures;               // served while the job is drawn
         std::optional<ServedStyle> style;    // its pictures and fonts on pictures.lease
         PictureShelf::Lease backdropLease;
@@ -33,11 +35,13 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     JobQueue queue;
     std::unique_ptr<PageHost> host;
     Snapshotter snapshotter;
-    PictureCache pictureCache;
+    std::shared_ptr<PictureCache> pictureCache = std::make_shared<PictureCache>();
     std::optional<Backdrops> backdrops;
     std::optional<Running> current;
     std::uint64_t lastTicket = 0;
     GSource jobWatchdog;
+    // Pictures and fonts are read and decoded here, never on the main thread. Last: joined first.
+    BackgroundTasks decoding;
 
     ~State() {
         host.reset();  // no page callback after this
@@ -85,12 +89,42 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         const CardRequest& card = cardOf(current->entry.job);
         current->backdrop = backdrops->serve(card, current->backdropLease);
         if (const JobQueue::Entry* after = queue.front()) backdrops->prefetch(cardOf(after->job));
-        if (!card.style.empty())
-            current->style = serveStyle(card, pictureCache, current->pictures.lease, current->pictures.refused);
-        if (PageProtocol::needsPreparing(card.markdown, current->style))
+        // Decoding has part of the card's time; the page's steps have the rest.
+        current->order = AssetOrder::of(card, std::chrono::steady_clock::now() + options.jobTimeout / 2);
+        if (card.style.empty()) {
+            afterStyle();
+            return;
+        }
+        decode([order = current->order, cache = pictureCache](DecodedAssets& into) { decodeStyleFiles(order, *cache, into); },
+               [this](DecodedAssets assets) {
+                   current->style = shelveStyle(assets, current->pictures.lease);
+                   current->pictures.refused = std::move(assets.refused);
+                   afterStyle();
+               });
+    }
+
+    void afterStyle() {
+        if (PageProtocol::needsPreparing(cardOf(current->entry.job).markdown, current->style))
             prepare();
         else
             drawCurrent();
+    }
+
+    // Runs `work` on a worker, then `then` on the main thread if the job it was for is still
+    // the current one. The watchdog covers the wait.
+    void decode(std::function<void(DecodedAssets&)> work, std::function<void(DecodedAssets)> then) {
+        const std::uint64_t ticket = current->ticket;
+        armWatchdog();
+        decoding.run<std::shared_ptr<DecodedAssets>>(
+            [work = std::move(work)] {
+                auto assets = std::make_shared<DecodedAssets>();
+                work(*assets);
+                return assets;
+            },
+            [weak = weak_from_this(), ticket, then = std::move(then)](std::shared_ptr<DecodedAssets> assets) {
+                auto self = weak.lock();
+                if (self && self->current && self->current->ticket == ticket) then(std::move(*assets));
+            });
     }
 
     // Formulas and pictures first: the page loads what it needs and names the pictures, which
@@ -111,15 +145,19 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                 self->onPageFault();
                 return;
             }
-            if (!targets->empty()) {
-                // The note's pictures join those of the style on the card's lease.
-                CardPictures note = serveCardPictures(cardOf(self->current->entry.job), *targets, self->pictureCache);
-                CardPictures& all = self->current->pictures;
-                all.served = std::move(note.served);
-                all.refused.insert(all.refused.end(), note.refused.begin(), note.refused.end());
-                all.lease.adopt(std::move(note.lease));
+            if (targets->empty()) {
+                self->drawCurrent();
+                return;
             }
-            self->drawCurrent();
+            // The note's pictures join those of the style on the card's lease.
+            self->decode(
+                [order = self->current->order, cache = self->pictureCache, targets = *targets](DecodedAssets& into) {
+                    decodeNotePictures(order, targets, *cache, into);
+                },
+                [self = self.get()](DecodedAssets assets) {
+                    shelvePictures(assets, self->current->pictures);
+                    self->drawCurrent();
+                });
         });
     }
 

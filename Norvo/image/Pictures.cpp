@@ -25,44 +25,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The whole file, read through a descriptor that refuses a link in its last step and anything
-// but a regular file, so that what was checked is what is read.
-// The file's bytes, or why there are none.
-struct FileRead {
-    std::string bytes;
-    std::string problem;
-};
-FileRead readFile(const fs::path& file, std::uintmax_t maxBytes) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return {{}, std::string("it cannot be read (") + std::strerror(errno) + ")"};
-    struct Closer { int fd; ~Closer() { ::close(fd); } } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return {{}, "it is not a file"};
-    if (std::uintmax_t(st.st_size) > maxBytes)
-        return {{}, "it is larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MB"};
-    std::string bytes(std::size_t(st.st_size), '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += std::size_t(n);
-    }
-    bytes.resize(got);
-    return {std::move(bytes), {}};
+using Kind = PictureHeader::Kind;
+
+bool looksLikeAPicture(const std::string& b) {
+    return b.compare(0, 8, "\x89PNG\r\n\x1a\n", 8) == 0 || b.compare(0, 3, "\xff\xd8\xff") == 0 ||
+           b.compare(0, 4, "GIF8") == 0 || (b.size() >= 12 && b.compare(0, 4, "RIFF") == 0 && b.compare(8, 4, "WEBP") == 0);
 }
 
-enum class Kind { Png, Jpeg, Gif, WebP, Other };
-
-Kind kindOf(const std::string& b) {
-    if (b.size() >= 8 && std::memcmp(b.data(), "\x89PNG\r\n\x1a\n", 8) == 0) return Kind::Png;
-    if (b.size() >= 3 && std::memcmp(b.data(), "\xff\xd8\xff", 3) == 0) return Kind::Jpeg;
-    if (b.size() >= 6 && (std::memcmp(b.data(), "GIF87a", 6) == 0 || std::memcmp(b.data(), "GIF89a", 6) == 0))
-        return Kind::Gif;
-    if (b.size() >= 12 && std::memcmp(b.data(), "RIFF", 4) == 0 && std::memcmp(b.data() + 8, "WEBP", 4) == 0)
-        return Kind::WebP;
-    return Kind::Other;
-}
+std::string tookTooLong() { return "it takes too long to decode"; }
 
 // Whether the file holds all of its picture: decoders draw what they got of a file cut short
 // and fill the rest with grey, which no card should show.
@@ -73,8 +43,7 @@ bool isWhole(const std::string& b, Kind kind) {
         return scan != std::string::npos && b.find("\xff\xd9", scan) != std::string::npos;
     }
     if (kind == Kind::Png) return b.find("IEND") != std::string::npos;
-    if (kind == Kind::Gif) return !b.empty() && b.find(';', b.size() > 16 ? b.size() - 16 : 0) != std::string::npos;
-    return true;  // WebP's decoder refuses a file cut short
+    return true;  // a GIF is read to its first frame's end, which the header found; WebP's decoder refuses a file cut short
 }
 
 // What the page may load keeps one name per content for the process's life.
@@ -135,8 +104,10 @@ void scaledSize(int w, int h, int largest, int& outW, int& outH) {
     outH = std::max(1, int(h * f + 0.5));
 }
 
-std::variant<GObjectPtr<GdkPixbuf>, std::string> decodeWithPixbuf(const std::string& bytes, Kind kind, int largest,
+std::variant<GObjectPtr<GdkPixbuf>, std::string> decodeWithPixbuf(const std::string& bytes, const PictureHeader& header,
+                                                                   int largest,
                                                                    const PictureLimits& limits, int& width, int& height) {
+    const Kind kind = header.kind;
     GError* raw = nullptr;
     GObjectPtr<GdkPixbufLoader> loader(
         gdk_pixbuf_loader_new_with_type(kind == Kind::Png ? "png" : kind == Kind::Jpeg ? "jpeg" : "gif", &raw));
@@ -162,16 +133,29 @@ std::variant<GObjectPtr<GdkPixbuf>, std::string> decodeWithPixbuf(const std::str
                          if (sw != w || sh != h) gdk_pixbuf_loader_set_size(l, sw, sh);
                      };
     g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(onSize), &sizing);
-    // The header says the size: a picture too large stops there, before its pixels are read.
-    const std::size_t head = std::min<std::size_t>(bytes.size(), 64 * 1024);
-    bool ok = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(bytes.data()), head, &raw);
-    error.reset(raw);
-    raw = nullptr;
-    if (ok && !sizing.tooLarge && head < bytes.size()) {
-        ok = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(bytes.data()) + head,
-                                     bytes.size() - head, &raw);
+    // Fed a piece at a time, so that a file whose every piece costs a pass over the picture (a
+    // progressive JPEG of many scans) stops at the deadline. A GIF gets its first frame only:
+    // the loader would keep every frame of an animation.
+    const std::size_t length = kind == Kind::Gif ? header.firstFrameEnd : bytes.size();
+    const std::size_t pieces = header.scans > 1 ? 4 * 1024 : 64 * 1024;
+    bool ok = true, late = false;
+    for (std::size_t done = 0; ok && done < length && !sizing.tooLarge;) {
+        if (std::chrono::steady_clock::now() > limits.deadline) {
+            late = true;
+            break;
+        }
+        const std::size_t piece = std::min<std::size_t>(length - done, done == 0 ? 64 * 1024 : pieces);
+        ok = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(bytes.data()) + done, piece, &raw);
         error.reset(raw);
         raw = nullptr;
+        done += piece;
+    }
+    if (ok && !late && kind == Kind::Gif) ok = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(";"), 1, &raw);
+    error.reset(raw);
+    raw = nullptr;
+    if (late) {
+        gdk_pixbuf_loader_close(loader.get(), nullptr);
+        return tookTooLong();
     }
     const bool closed = gdk_pixbuf_loader_close(loader.get(), ok ? &raw : nullptr);
     GErrorPtr closeError(raw);
@@ -263,14 +247,23 @@ namespace {
 // The file's picture, upright, at most `largest` on a side; its own size in `width`, `height`.
 std::variant<GObjectPtr<GdkPixbuf>, std::string> decodePixbuf(const fs::path& file, int largest,
                                                                const PictureLimits& limits, int& width, int& height) {
-    const FileRead read = readFile(file, limits.maxFileBytes);
-    if (!read.problem.empty()) return read.problem;
+    const UserFile::Read read = UserFile::readRegular(file, limits.maxFileBytes, limits.links);
+    if (!read.ok()) return read.problem;
     const std::string& bytes = read.bytes;
-    const Kind kind = kindOf(bytes);
-    if (kind == Kind::Other) return std::string("it is not a PNG, JPEG, WebP or GIF picture");
+    // The header alone decides whether the picture may be decoded: no decoder allocates for a
+    // size it claims before that size is known to be within the limits.
+    const auto header = PictureHeader::read(bytes);
+    if (!header)
+        return std::string(looksLikeAPicture(bytes) ? "it is damaged or not a picture"
+                                                    : "it is not a PNG, JPEG, WebP or GIF picture");
+    if (header->pixels() > limits.maxPixels) return tooManyPixels(limits);
+    if (header->scans > limits.maxScans)
+        return "it is a JPEG of " + std::to_string(header->scans) + " scans (at most " + std::to_string(limits.maxScans) + ")";
+    const Kind kind = header->kind;
     if (!isWhole(bytes, kind)) return std::string("it is damaged (cut short)");
-    auto decoded = kind == Kind::WebP ? decodeWebP(bytes, std::max(1, largest), limits, width, height)
-                                      : decodeWithPixbuf(bytes, kind, std::max(1, largest), limits, width, height);
+    auto decoded = kind == Kind::WebP
+                       ? decodeWebP(bytes, std::max(1, largest), limits, width, height)
+                       : decodeWithPixbuf(bytes, *header, std::max(1, largest), limits, width, height);
     if (decoded.index() == 1) return std::get<1>(decoded);
     GObjectPtr<GdkPixbuf> pixbuf = std::move(std::get<0>(decoded));
     // Loaders that cannot decode at a smaller size (animations) are scaled afterwards.
@@ -335,17 +328,74 @@ std::variant<PicturePtr, std::string> decodeCovering(const fs::path& file, int w
     return served(whole.get(), width, height);
 }
 
+namespace {
+
+// Why the font's table directory or a table's checksum is wrong, or empty when it is sound. A
+// damaged font reaching the page's font loader can stall the card; a sound one never does.
+std::string fontDamage(const std::string& b) {
+    auto be = [&](std::size_t i, int n) {
+        std::uint32_t v = 0;
+        for (int k = 0; k < n; ++k) v = v << 8 | static_cast<unsigned char>(b[i + std::size_t(k)]);
+        return v;
+    };
+    if (b.size() < 12) return "it is cut short";
+    const std::size_t tables = be(4, 2);
+    if (tables == 0 || 12 + 16 * tables > b.size()) return "its table directory is damaged";
+    bool hasCmap = false, hasHead = false;
+    for (std::size_t t = 0; t < tables; ++t) {
+        const std::size_t at = 12 + 16 * t;
+        const std::string tag = b.substr(at, 4);
+        const std::uint32_t checksum = be(at + 4, 4), offset = be(at + 8, 4), length = be(at + 12, 4);
+        if (std::uint64_t(offset) + length > b.size()) return "its table \u201c" + tag + "\u201d lies past its end";
+        hasCmap = hasCmap || tag == "cmap";
+        hasHead = hasHead || tag == "head";
+        std::uint32_t sum = 0;
+        for (std::size_t i = 0; i < length; i += 4) {
+            std::uint32_t word = 0;
+            for (std::size_t k = 0; k < 4; ++k)
+                word = word << 8 | (i + k < length ? static_cast<unsigned char>(b[offset + i + k]) : 0u);
+            // The head table's sum leaves out its checkSumAdjustment (bytes 8 to 11).
+            if (!(tag == "head" && i == 8)) sum += word;
+        }
+        if (sum != checksum) return "it is damaged (its table \u201c" + tag + "\u201d does not match its checksum)";
+    }
+    if (!hasCmap || !hasHead) return "it lacks the tables every font has";
+    return {};
+}
+
+}  // namespace
+
 std::variant<PicturePtr, std::string> readFontFile(const fs::path& file) {
-    const FileRead read = readFile(file, 20u * 1024 * 1024);
-    if (!read.problem.empty()) return read.problem;
+    const UserFile::Read read = UserFile::readRegular(file, 20u * 1024 * 1024);
+    if (!read.ok()) return read.problem;
     const std::string head = read.bytes.substr(0, 4);
     const bool trueType = head == std::string("\0\1\0\0", 4) || head == "true";
     if (!trueType && head != "OTTO") return std::string("it is not a TrueType or OpenType font");
+    if (const std::string damage = fontDamage(read.bytes); !damage.empty()) return damage;
     auto font = std::make_shared<DecodedPicture>();
     font->bytes = read.bytes;
     font->mimeType = trueType ? "font/ttf" : "font/otf";
     font->serial = nextSerial();
     return PicturePtr(std::move(font));
+}
+
+std::optional<PictureHeader> peekPictureHeader(const fs::path& file, UserFile::Links links) {
+    // Headers sit in the first bytes; a JPEG's may follow its metadata (at most a few of 64 KB).
+    const int fd = UserFile::openWithoutBlocking(file, links);
+    if (fd < 0) return std::nullopt;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    std::string bytes(std::size_t(std::min<off_t>(st.st_size, 256 * 1024)), '\0');
+    const ssize_t n = ::pread(fd, bytes.data(), bytes.size(), 0);
+    if (n <= 0) return std::nullopt;
+    bytes.resize(std::size_t(n));
+    auto header = PictureHeader::read(bytes);
+    // A GIF's first frame or a JPEG's scans may lie beyond what was read: only the size counts.
+    return header;
 }
 
 std::variant<PicturePtr, std::string> PictureCache::get(const fs::path& file, int largest, const PictureLimits& limits) {
@@ -359,24 +409,48 @@ std::variant<PicturePtr, std::string> PictureCache::getCovering(const fs::path& 
                   [&] { return decodeCovering(file, width, height, limits); });
 }
 
+namespace {
+
+// What names a file's present content: its inode (hard links share it), change time and size.
+std::string contentKey(const fs::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return "missing " + file.string();
+    return std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' + std::to_string(st.st_mtim.tv_sec) + '.' +
+           std::to_string(st.st_mtim.tv_nsec) + ':' + std::to_string(st.st_size) + ':' + std::to_string(st.st_mode);
+}
+
+}  // namespace
+
+std::optional<std::pair<int, int>> PictureCache::knownSize(const fs::path& file, int largest) {
+    const std::string key = contentKey(file) + "\nfit " + std::to_string(largest) + '\n';
+    const std::lock_guard lock(mutex_);
+    for (const Entry& entry : entries_)
+        if (entry.key.compare(0, key.size(), key) == 0 && entry.result.index() == 0)
+            return std::pair(std::get<0>(entry.result)->width, std::get<0>(entry.result)->height);
+    return std::nullopt;
+}
+
+std::size_t PictureCache::size() const {
+    const std::lock_guard lock(mutex_);
+    return entries_.size();
+}
+
 std::variant<PicturePtr, std::string> PictureCache::cached(const fs::path& file, const std::string& how,
                                                            const PictureLimits& limits,
                                                            const std::function<std::variant<PicturePtr, std::string>()>& decode) {
-    std::error_code ec;
-    const auto status = fs::status(file, ec);
-    const auto changed = fs::last_write_time(file, ec);
-    const auto bytes = ec ? 0 : fs::file_size(file, ec);
-    std::string key = file.string() + '\n' + std::to_string(changed.time_since_epoch().count()) + '\n' +
-                      std::to_string(bytes) + '\n' + how + '\n' +
-                      std::to_string(limits.maxFileBytes) + '\n' + std::to_string(limits.maxPixels) + '\n' +
-                      std::to_string(int(status.type()));
-    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-        if (it->key != key) continue;
-        entries_.splice(entries_.begin(), entries_, it);
-        return entries_.front().result;
+    std::string key = contentKey(file) + '\n' + how + '\n' + std::to_string(limits.maxFileBytes) + '\n' +
+                      std::to_string(limits.maxPixels) + '\n' + std::to_string(int(limits.links));
+    {
+        const std::lock_guard lock(mutex_);
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->key != key) continue;
+            entries_.splice(entries_.begin(), entries_, it);
+            return entries_.front().result;
+        }
     }
-    auto result = decode();
+    auto result = decode();  // outside the lock: other threads' pictures go on meanwhile
     const std::size_t size = result.index() == 0 ? std::get<0>(result)->bytes.size() : 0;
+    const std::lock_guard lock(mutex_);
     entries_.push_front(Entry{std::move(key), result, size});
     bytes_ += size;
     while (entries_.size() > 1 && (entries_.size() > maxEntries_ || bytes_ > maxBytes_)) {

@@ -75,7 +75,7 @@ CardRequest CardDocument::request() const {
     if (note.scale) card.scale = *note.scale;
     if (note.wordmark) card.wordmark = *note.wordmark;
     if (note.style) {
-        StyleRead read = StyleFiles::load(*note.style);
+        StyleRead read = StyleFiles::loadSaved(*note.style);
         if (!read.problem) card.style = std::move(read.style);
     }
     if (note.accent) card.style.accent = *note.accent;

@@ -1,12 +1,12 @@
 #include "support/StyleFiles.hpp"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
 
 #include <glib.h>
 
 #include "support/AtomicFile.hpp"
+#include "support/UserFile.hpp"
 
 namespace norvo::StyleFiles {
 
@@ -23,25 +23,41 @@ std::vector<std::string> names() {
     return out;
 }
 
-StyleRead load(const std::string& nameOrFile) {
-    const bool isFile = nameOrFile.find('/') != std::string::npos || fs::path(nameOrFile).extension() == ".json";
-    const fs::path file = isFile ? fs::path(nameOrFile) : folder() / (nameOrFile + ".json");
+namespace {
+
+StyleRead loadFile(const fs::path& file) {
     const std::string name = file.stem().string();
     StyleRead read;
     read.style.name = name;
-    std::error_code ec;
-    if (!fs::is_regular_file(file, ec) || fs::file_size(file, ec) > 1024 * 1024) {
-        read.problem = StyleProblem{"", file.string() + ": no such style file"};
+    const UserFile::Read bytes = UserFile::readRegular(file, 1024 * 1024);
+    if (!bytes.ok()) {
+        read.problem = StyleProblem{"", file.string() + ": " +
+                                            (bytes.error == ENOENT ? std::string("no such style file") : bytes.problem)};
         return read;
     }
-    std::ifstream in(file, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
-    read = parseStyle(text, name, fs::absolute(file, ec).parent_path().string());
+    std::error_code ec;
+    read = parseStyle(bytes.bytes, name, fs::absolute(file, ec).parent_path().string());
     if (read.problem) {
         const std::string where = read.problem->key.empty() ? "" : " \"" + read.problem->key + "\"";
         read.problem->message = file.string() + ":" + where + " " + read.problem->message;
     }
     return read;
+}
+
+}  // namespace
+
+StyleRead load(const std::string& nameOrFile) {
+    const bool isFile = nameOrFile.find('/') != std::string::npos || fs::path(nameOrFile).extension() == ".json";
+    return isFile ? loadFile(nameOrFile) : loadSaved(nameOrFile);
+}
+
+StyleRead loadSaved(const std::string& name) {
+    if (!isStyleName(name)) {
+        StyleRead read;
+        read.problem = StyleProblem{"", "\u201c" + name + "\u201d is not the name of a saved style"};
+        return read;
+    }
+    return loadFile(folder() / (name + ".json"));
 }
 
 std::string save(const CardStyle& style) {

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Utf8.hpp"
+
 namespace norvo {
 
 namespace {
@@ -154,8 +156,8 @@ StyleRead parseStyle(std::string_view text, const std::string& name, const std::
         if (!sig.is_object()) {
             r.fail("signature", "is not an object with \"name\", \"handle\" or \"avatar\"");
         } else {
-            s.signatureName = r.text(sig, "name", "signature.name").value_or("").substr(0, 60);
-            s.signatureHandle = r.text(sig, "handle", "signature.handle").value_or("").substr(0, 40);
+            s.signatureName = utf8::prefix(r.text(sig, "name", "signature.name").value_or(""), 60);
+            s.signatureHandle = utf8::prefix(r.text(sig, "handle", "signature.handle").value_or(""), 40);
             const std::string avatar = r.text(sig, "avatar", "signature.avatar").value_or("");
             if (!avatar.empty()) s.avatar = absoluteIn(folder, avatar);
         }
@@ -166,6 +168,11 @@ StyleRead parseStyle(std::string_view text, const std::string& name, const std::
         read.style.name = name;
     }
     return read;
+}
+
+bool isStyleName(std::string_view name) {
+    return !name.empty() && name.size() <= 100 && name.find('/') == std::string_view::npos && name[0] != '.' &&
+           !(name.size() >= 5 && name.substr(name.size() - 5) == ".json") && name.find('\0') == std::string_view::npos;
 }
 
 std::string styleJson(const CardStyle& s, const std::string& folder) {

@@ -81,12 +81,21 @@ NoteSettings NoteSettings::of(std::string_view text) {
             else if (key == "wordmark") out.wordmark = on;
             else out.pages = on;
         } else if (key == "style") {
-            if (!value.empty() && value.find('/') == std::string::npos) out.style = value;
-            else warn("is not the name of a style");
+            // A saved style's name only: a note must not reach a file of its choosing (a
+            // style names pictures and fonts, which would then be drawn on its card).
+            if (isStyleName(value)) out.style = value;
+            else warn("is not the name of a saved style");
         } else if (key == "accent") {
             if (auto c = normalColor(value)) out.accent = *c;
             else warn("is not a colour like #1a7f64");
         }
+    }
+    // A note of thousands of wrong values says so once, not thousands of times.
+    constexpr std::size_t kMostWarnings = 10;
+    if (out.warnings.size() > kMostWarnings) {
+        const std::size_t more = out.warnings.size() - kMostWarnings;
+        out.warnings.resize(kMostWarnings);
+        out.warnings.push_back(std::to_string(more) + " more front-matter values are not used either");
     }
     return out;
 }

@@ -82,4 +82,12 @@ std::string encode(std::u32string_view text) {
     return out;
 }
 
+std::string prefix(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return std::string(text);
+    std::size_t end = maxBytes;
+    // Back over continuation bytes (10xxxxxx) to the start of the character cut in two.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return std::string(text.substr(0, end));
+}
+
 }  // namespace norvo::utf8

@@ -37,6 +37,13 @@ TEST(CardStyle, FilesReadBackAsWrittenAndAWrongValueNamesItsKey) {
         {R"([1, 2])", ""},
         {R"({"accent": )", ""},
     };
+    // A signature is cut at its limit, never inside a character.
+    const StyleRead cut = parseStyle(R"({"signature": {"name": ")" + std::string(59, 'a') + R"(éé", "handle": ")" +
+                                         std::string(39, 'h') + R"(世"}})",
+                                     "cut", "/x");
+    ASSERT_FALSE(cut.problem);
+    EXPECT_EQ(cut.style.signatureName, std::string(59, 'a'));
+    EXPECT_EQ(cut.style.signatureHandle, std::string(39, 'h'));
     for (const auto& [json, key] : wrong) {
         const StyleRead bad = parseStyle(json, "bad", "/x");
         ASSERT_TRUE(bad.problem) << json;
@@ -63,6 +70,12 @@ TEST(CardStyle, FrontMatterSetsANotesOwnLookAndWarnsOfWrongValues) {
     EXPECT_FALSE(bad.theme || bad.size || bad.scale || bad.wordmark || bad.accent);
     ASSERT_EQ(bad.warnings.size(), 5u);
     EXPECT_EQ(bad.warnings[1], "size: \u201chuge\u201d is not square, portrait, landscape or story; the default is used");
+    // A note names saved styles only, never a file; thousands of wrong values warn a few times.
+    for (const char* file : {"evil.json", "../evil", "/tmp/x", ".hidden"})
+        EXPECT_FALSE(NoteSettings::of(std::string("---\nstyle: ") + file + "\n---\nx").style) << file;
+    std::string many = "---\n";
+    for (int i = 0; i < 30000; ++i) many += "theme: neon\n";
+    EXPECT_EQ(NoteSettings::of(many + "---\nx").warnings.size(), 11u);
     // No closing line, or no front matter at all: nothing is read.
     EXPECT_FALSE(NoteSettings::of("---\ntheme: ink\n# no end").theme);
     EXPECT_FALSE(NoteSettings::of("theme: ink\n").theme);

@@ -2,8 +2,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <jpeglib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "image/CardFormats.hpp"
 #include "image/Pictures.hpp"
@@ -43,7 +50,121 @@ std::string turnedJpeg(int w, int h) {
     return jpeg.substr(0, 2) + "\xff\xe1" + char(length >> 8) + char(length & 0xff) + app1 + jpeg.substr(2);
 }
 
+// A progressive JPEG of `w` x `h` whose last scan is repeated until it has `scans` scans: a few
+// hundred kilobytes that cost a decoder a pass over the whole picture per scan.
+std::string manyScanJpeg(int w, int h, int scans) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = JDIMENSION(w);
+    c.image_height = JDIMENSION(h);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<unsigned char> row(std::size_t(w) * 3);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) row[std::size_t(x) * 3] = static_cast<unsigned char>((x * y) & 0xff);
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::string jpeg(reinterpret_cast<char*>(out), size);
+    free(out);
+    jpeg_destroy_compress(&c);
+    // The smallest scan (with the tables before it) is the one repeated.
+    const std::size_t end = jpeg.rfind("\xff\xd9");
+    std::string scan;
+    for (std::size_t at = jpeg.find("\xff\xda"); at < end;) {
+        const std::size_t next = std::min(jpeg.find("\xff\xda", at + 2), end);
+        if (scan.empty() || next - at < scan.size()) scan = jpeg.substr(at, next - at);
+        at = next;
+    }
+    std::string repeated = jpeg.substr(0, end);
+    for (int i = 0; i < scans - 10; ++i) repeated += scan;
+    return repeated + "\xff\xd9";
+}
+
+// Runs `f` in a child process limited to `megabytes` of address space; its exit status (-1:
+// killed, for instance by an allocation the limit refused).
+int underMemoryLimit(std::size_t megabytes, const std::function<bool()>& f) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit limit{megabytes << 20, megabytes << 20};
+        setrlimit(RLIMIT_AS, &limit);
+        _exit(f() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace
+
+TEST(Pictures, HeadersAreReadBeforeAnyDecoderAllocatesOrSpendsTime) {
+    Folder f;
+    // 29 bytes of GIF declaring a 65535 x 65535 screen and frame; a PNG header of 30000 x 30000.
+    write(f.path / "screen.gif", std::string("GIF89a\xff\xff\xff\xff\0\0\0,\0\0\0\0\xff\xff\xff\xff\0\x02\x02" "D\x01\0;", 29));
+    const std::string ihdr("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x75\x30\0\0\x75\x30\x08\x02\0\0\0\0\0\0\0", 33);
+    write(f.path / "header.png", ihdr + std::string("\0\0\0\0IEND\xae" "B`\x82", 12));
+    for (const char* bomb : {"screen.gif", "header.png"}) {
+        const auto header = peekPictureHeader(f.path / bomb);
+        ASSERT_TRUE(header) << bomb;
+        EXPECT_GE(header->pixels(), 900'000'000u) << bomb;
+        // Refused by its header within 300 MB, where a decoder would ask for gigabytes.
+        EXPECT_EQ(underMemoryLimit(300, [&] {
+                      auto decoded = decodePicture(f.path / bomb, 1080);
+                      return decoded.index() == 1 && std::get<1>(decoded).find("megapixels") != std::string::npos;
+                  }),
+                  0)
+            << bomb;
+    }
+    // A picture with thousands of scans is refused by count, and one under a deadline stops there.
+    write(f.path / "scans.jpg", manyScanJpeg(1200, 900, 2000));
+    const auto scans = decodePicture(f.path / "scans.jpg", 1080);
+    ASSERT_EQ(scans.index(), 1u);
+    EXPECT_NE(std::get<1>(scans).find("2000 scans"), std::string::npos) << std::get<1>(scans);
+    PictureLimits late;
+    late.maxScans = 5000;
+    late.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    const auto slow = decodePicture(f.path / "scans.jpg", 1080, late);
+    ASSERT_EQ(slow.index(), 1u);
+    EXPECT_NE(std::get<1>(slow).find("too long"), std::string::npos) << std::get<1>(slow);
+
+    // Hard links share one decoding; a FIFO or a folder is refused without blocking.
+    write(f.path / "photo.png", pixbufBytes(300, 200, 0x20a050ff, "png"));
+    fs::create_hard_link(f.path / "photo.png", f.path / "again.png");
+    PictureCache cache;
+    const auto first = std::get<0>(cache.get(f.path / "photo.png", 200));
+    EXPECT_EQ(cache.knownSize(f.path / "again.png", 200), std::make_pair(300, 200));
+    EXPECT_EQ(std::get<0>(cache.get(f.path / "again.png", 200)), first);
+    ASSERT_EQ(mkfifo((f.path / "pipe.png").c_str(), 0600), 0);
+    fs::create_directories(f.path / "folder.png");
+    EXPECT_NE(std::get<1>(decodePicture(f.path / "pipe.png", 200)).find("FIFO"), std::string::npos);
+    EXPECT_NE(std::get<1>(decodePicture(f.path / "folder.png", 200)).find("folder"), std::string::npos);
+    EXPECT_NE(std::get<1>(readFontFile(f.path / "pipe.png")).find("FIFO"), std::string::npos);
+}
+
+TEST(Pictures, FontsWithDamagedTablesAreRefused) {
+    Folder f;
+    const char* good = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    std::ifstream in(good, std::ios::binary);
+    std::string font((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GT(font.size(), 100'000u);
+    write(f.path / "good.ttf", font);
+    ASSERT_EQ(readFontFile(f.path / "good.ttf").index(), 0u) << std::get<1>(readFontFile(f.path / "good.ttf"));
+    // 2% of the bytes changed past the table directory, the header intact.
+    for (std::size_t i = 1024; i < font.size(); i += 50) font[i] = char(font[i] ^ 0x5a);
+    write(f.path / "damaged.ttf", font);
+    const auto damaged = readFontFile(f.path / "damaged.ttf");
+    ASSERT_EQ(damaged.index(), 1u);
+    EXPECT_NE(std::get<1>(damaged).find("damaged"), std::string::npos);
+}
 
 TEST(Pictures, FoundOnlyInsideTheNotesFolders) {
     Folder note, shared, outside;
@@ -105,7 +226,7 @@ TEST(Pictures, DecodedUprightWithinTheirLimits) {
     }
     for (const char* bad : {"cut.jpg", "text.png"}) EXPECT_EQ(decodePicture(f.path / bad, 200).index(), 1u) << bad;
     // Limits: the file's bytes, and the pixels its header declares (refused before decoding).
-    EXPECT_NE(std::get<1>(decodePicture(f.path / "photo.jpg", 200, PictureLimits{1000, 50'000'000})).find("MB"),
+    EXPECT_NE(std::get<1>(decodePicture(f.path / "photo.jpg", 200, PictureLimits{1000, 50'000'000})).find("larger than"),
               std::string::npos);
     EXPECT_NE(std::get<1>(decodePicture(f.path / "photo.jpg", 200, PictureLimits{25u << 20, 400'000})).find("megapixels"),
               std::string::npos);

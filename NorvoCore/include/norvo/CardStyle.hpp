@@ -40,6 +40,9 @@ struct StyleRead {
     std::optional<StyleProblem> problem;
 };
 StyleRead parseStyle(std::string_view json, const std::string& name, const std::string& folder);
+// Whether `name` can name a saved style: not empty, no "/", not hidden, not a file's name
+// ending in ".json", at most 100 bytes.
+bool isStyleName(std::string_view name);
 // The style as JSON text, paths inside `folder` written relative to it.
 std::string styleJson(const CardStyle& style, const std::string& folder);
 

@@ -1,17 +1,22 @@
 #pragma once
 // Pictures a note names, read for its card: found only inside the folders the note may read
 // from, decoded by the app (never by the page) within limits, and kept decoded for a while.
-// Main thread or any one thread at a time: nothing here is shared between threads.
+// Any thread: the free functions share nothing, and the cache guards itself.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "norvo/CardRequest.hpp"
+#include "norvo/PictureHeader.hpp"
+#include "support/UserFile.hpp"
 
 namespace norvo {
 
@@ -23,10 +28,20 @@ bool isInsideFolder(const std::filesystem::path& file, const std::filesystem::pa
 std::variant<std::filesystem::path, std::string> findPictureFile(const PictureFolders& folders,
                                                                  const std::string& relativePath);
 
+// What one picture may cost. Its size is read from its header and checked before any decoder
+// sees it; the decoder gives up at `deadline`.
 struct PictureLimits {
     std::uintmax_t maxFileBytes = 25u * 1024 * 1024;
     std::uint64_t maxPixels = 50'000'000;
+    std::uint32_t maxScans = 100;  // passes of a progressive JPEG (cameras write about ten)
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    UserFile::Links links = UserFile::Links::Refuse;  // a note's pictures are found with links resolved
 };
+
+// The header of the picture file `file` (its first bytes only), or nothing when it is not a
+// readable picture whose size shows within them.
+std::optional<PictureHeader> peekPictureHeader(const std::filesystem::path& file,
+                                               UserFile::Links links = UserFile::Links::Refuse);
 
 // A picture ready for the page: its size as the user sees it (orientation applied, before any
 // scaling), and its pixels no larger than they can be shown, encoded for the page.
@@ -51,16 +66,17 @@ std::variant<PicturePtr, std::string> decodePicture(const std::filesystem::path&
 std::variant<PicturePtr, std::string> decodeCovering(const std::filesystem::path& file, int width, int height,
                                                      const PictureLimits& limits = {});
 
-// A font file (TrueType or OpenType, recognised by its bytes, at most 20 MB) ready for the
-// page, or why not.
+// A font file (TrueType or OpenType, recognised by its bytes and its table directory, at most
+// 20 MB) ready for the page, or why not.
 std::variant<PicturePtr, std::string> readFontFile(const std::filesystem::path& file);
 
 // The theme's backdrop for a `width` x `height` pixel card, painted by the app and ready for
 // the page (an uncompressed BMP). Any thread.
 PicturePtr paintedBackdrop(const std::string& theme, int width, int height);
 
-// Decoded pictures by file, change time, size and scale: a note's pictures are decoded once
-// while the user types. Keeps the most recently used, up to a number and a byte budget.
+// Decoded pictures by file (its device and inode, so hard links share one), change time, size
+// and scale: a note's pictures are decoded once while the user types. Keeps the most recently
+// used, up to a number and a byte budget. Any thread; two threads may decode one file at once.
 class PictureCache {
 public:
     explicit PictureCache(std::size_t maxEntries = 24, std::size_t maxBytes = 256u * 1024 * 1024)
@@ -70,7 +86,9 @@ public:
                                               const PictureLimits& limits = {});
     std::variant<PicturePtr, std::string> getCovering(const std::filesystem::path& file, int width, int height,
                                                       const PictureLimits& limits = {});
-    std::size_t size() const { return entries_.size(); }
+    // The size of a picture decoded earlier, without reading it again.
+    std::optional<std::pair<int, int>> knownSize(const std::filesystem::path& file, int largest);
+    std::size_t size() const;
 
 private:
     std::variant<PicturePtr, std::string> cached(const std::filesystem::path& file, const std::string& how,
@@ -81,6 +99,7 @@ private:
         std::variant<PicturePtr, std::string> result;
         std::size_t bytes = 0;
     };
+    mutable std::mutex mutex_;
     std::list<Entry> entries_;  // most recent first
     std::size_t bytes_ = 0, maxEntries_, maxBytes_;
 };

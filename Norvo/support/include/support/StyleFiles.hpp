@@ -14,6 +14,8 @@ std::vector<std::string> names();
 // A style by its name (a file in folder()) or by the path of a .json file. A file that cannot
 // be read or is not a style gives its problem, naming the file (and the key).
 StyleRead load(const std::string& nameOrFile);
+// A saved style by its name only (what a note's front matter may name): never a file elsewhere.
+StyleRead loadSaved(const std::string& name);
 // Writes `style` as <folder>/<style.name>.json, atomically; an error message, or empty.
 std::string save(const CardStyle& style);
 
