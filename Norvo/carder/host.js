@@ -182,8 +182,8 @@
   window.tazuCardPrepare = async function (o) {
     const text = bounded(o.markdown).text;
     if (window.CarderFormulas.mayHoldFormula(text)) await loadKatex();
-    await window.CarderStyle.loadFonts(o.style);
-    return JSON.stringify({ pictures: renderer.pictureTargets(text).slice(0, 64) });
+    const failedFonts = await window.CarderStyle.loadFonts(o.style);
+    return JSON.stringify({ pictures: renderer.pictureTargets(text).slice(0, 64), failedFonts: failedFonts });
   };
   // The style's background picture, drawn as the card's backdrop: decoded before the snapshot.
   function styleImages() {

@@ -236,27 +236,37 @@
     if (typeof font === 'object' && /^norvo-image:/.test(String(font.uri))) return 'NorvoStyleFont-' + font.uri.replace(/[^a-z0-9]/gi, '');
     return '';
   }
-  // Faces for the font files of `style`, loaded before the card is laid out.
+  // Faces for the font files of `style`, loaded before the card is laid out. Each face is added
+  // on its own (rewriting a style sheet would drop the faces already loading), and one that
+  // fails or takes longer than a few seconds is left out: the card keeps the theme's font.
+  // Resolves to the roles whose font could not be loaded.
+  const loadedFaces = {};
   async function loadFonts(style) {
     const fonts = style && style.fonts;
-    if (!fonts) return;
-    let sheet = document.getElementById('style-fonts');
-    if (!sheet) {
-      sheet = document.createElement('style');
-      sheet.id = 'style-fonts';
-      document.head.appendChild(sheet);
-    }
+    if (!fonts) return [];
+    const roles = [];
     const waits = [];
     for (const role of ['body', 'heading', 'code']) {
       const font = fonts[role];
       if (!font || typeof font !== 'object') continue;
       const family = fontFamilyOf(font);
       if (!family) continue;
-      if (sheet.textContent.indexOf(family) < 0)
-        sheet.textContent += '@font-face { font-family: "' + family + '"; src: url("' + font.uri + '"); }\n';
-      waits.push(document.fonts.load('20px "' + family + '"').catch(function () { return []; }));
+      if (!loadedFaces[family]) {
+        const face = new FontFace(family, 'url("' + font.uri + '")');
+        document.fonts.add(face);
+        const late = new Promise(function (resolve) { setTimeout(function () { resolve('late'); }, 3000); });
+        loadedFaces[family] = Promise.race([face.load().then(function () { return 'loaded'; },
+                                                             function () { return 'failed'; }), late])
+          .then(function (how) {
+            if (how !== 'loaded') document.fonts.delete(face);
+            return how === 'loaded';
+          });
+      }
+      roles.push(role);
+      waits.push(loadedFaces[family]);
     }
-    await Promise.all(waits);
+    const loaded = await Promise.all(waits);
+    return roles.filter(function (role, i) { return !loaded[i]; });
   }
   function backdropMean(bg) {
     if (bg.kind === 'solid') return hexRgb(bg.colors[0]);

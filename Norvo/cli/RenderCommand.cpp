@@ -79,7 +79,10 @@ NoteLook lookOf(const std::string& label, const std::string& markdown, const Ren
     if (settings.size) look.presets = {Presets::by(*settings.size)};
     if (settings.scale) look.scale = *settings.scale;
     if (settings.wordmark) look.wordmark = *settings.wordmark;
-    if (settings.pages) look.pages = *settings.pages;
+    if (settings.pages && *settings.pages && options.outputFile && !options.pdf)
+        settings.warnings.push_back("pages: -o names one file, so the note is drawn as one card (-d takes its pages)");
+    else if (settings.pages)
+        look.pages = *settings.pages;
     if (settings.style) {
         StyleRead read = StyleFiles::loadSaved(*settings.style);
         if (read.problem)
@@ -119,8 +122,7 @@ struct SetOutput {
     // Nothing of the set stays: written cards are removed, an unfinished PDF never appears.
     void rollBack() {
         for (const auto& f : written) {
-            std::error_code ignored;
-            std::filesystem::remove(f, ignored);
+            removeWrittenFile(f);
         }
         written.clear();
         lines.clear();

@@ -1,6 +1,7 @@
 #include "cli/RenderOptions.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "norvo/Card.hpp"
@@ -70,7 +71,7 @@ A display is needed (./run render wraps itself in xvfb-run when there is none).
 
 std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vector<std::string>& args) {
     RenderOptions o;
-    bool sawFolder = false, onlyFiles = false;
+    bool sawFolder = false, onlyFiles = false, formatGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> std::optional<std::string> {
@@ -129,6 +130,7 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
                 const auto format = CardFormats::byName(*v);
                 if (!format) return RenderUsageError{"unknown format '" + *v + "' (png, jpeg or webp)"};
                 o.format = *format;
+                formatGiven = true;
             } else if (a == "--style") {
                 o.style = *v;
             } else if (a == "--images") {
@@ -155,6 +157,18 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
         if (name.back() == '/') return RenderUsageError{"-o '" + name + "' names a folder; use -d"};
     }
     if (o.outputFile && sawFolder) return RenderUsageError{"use either -o or -d, not both"};
+    if (o.outputFile) {
+        // The file's ending says what it holds: a card is never written under another's name.
+        std::string ending = o.outputFile->extension().string();
+        for (char& c : ending) c = char(std::tolower(static_cast<unsigned char>(c)));
+        const auto named = ending.size() > 1 ? CardFormats::byName(ending.substr(1)) : std::nullopt;
+        if (named && formatGiven && *named != o.format)
+            return RenderUsageError{"-o '" + o.outputFile->string() + "' ends in " + ending + " but --format asks for " +
+                                    std::string(CardFormats::extension(o.format)).substr(1)};
+        if (named) o.format = *named;
+        if (ending == ".pdf" && !o.pdf) return RenderUsageError{"-o '" + o.outputFile->string() + "' is a PDF: add --pdf"};
+        if (o.pages && !o.pdf) return RenderUsageError{"--pages makes several cards, but -o names one file; use -d"};
+    }
     if (o.copy && (o.outputFile || sawFolder || o.pages || o.pdf || o.watch))
         return RenderUsageError{"--copy puts one card on the clipboard: no -o, -d, --pages, --pdf or --watch"};
     if (o.copy && o.inputs.size() * o.presets.size() != 1)

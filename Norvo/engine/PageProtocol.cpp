@@ -107,13 +107,16 @@ std::optional<std::string> prepareScript(const CardRequest& card, const std::opt
     }
 }
 
-std::optional<std::vector<std::string>> parsePrepared(std::string_view text) {
+std::optional<Prepared> parsePrepared(std::string_view text) {
     const json answer = json::parse(text, nullptr, false);
     if (!answer.is_object() || !answer.contains("pictures") || !answer["pictures"].is_array()) return std::nullopt;
-    std::vector<std::string> targets;
+    Prepared prepared;
     for (const json& target : answer["pictures"])
-        if (target.is_string()) targets.push_back(target.get<std::string>());
-    return targets;
+        if (target.is_string()) prepared.pictures.push_back(target.get<std::string>());
+    if (const auto fonts = answer.find("failedFonts"); fonts != answer.end() && fonts->is_array())
+        for (const json& role : *fonts)
+            if (role.is_string()) prepared.failedFonts.push_back(role.get<std::string>());
+    return prepared;
 }
 
 std::string picturesReadyScript() { return "return await window.tazuCardPicturesReady();"; }

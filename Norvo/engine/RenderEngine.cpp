@@ -140,18 +140,20 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         host->evaluateAsync(*script, [weak = weak_from_this(), ticket](std::optional<std::string> text) {
             auto self = weak.lock();
             if (!self || !self->current || self->current->ticket != ticket) return;
-            const auto targets = text ? PageProtocol::parsePrepared(*text) : std::nullopt;
-            if (!targets) {
+            const auto prepared = text ? PageProtocol::parsePrepared(*text) : std::nullopt;
+            if (!prepared) {
                 self->onPageFault();
                 return;
             }
-            if (targets->empty()) {
+            self->fontsNotLoaded(prepared->failedFonts);
+            const std::vector<std::string>& targets = prepared->pictures;
+            if (targets.empty()) {
                 self->drawCurrent();
                 return;
             }
             // The note's pictures join those of the style on the card's lease.
             self->decode(
-                [order = self->current->order, cache = self->pictureCache, targets = *targets](DecodedAssets& into) {
+                [order = self->current->order, cache = self->pictureCache, targets](DecodedAssets& into) {
                     decodeNotePictures(order, targets, *cache, into);
                 },
                 [self = self.get()](DecodedAssets assets) {
@@ -159,6 +161,22 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
                     self->drawCurrent();
                 });
         });
+    }
+
+    // The page could not load these fonts of the style: the card is drawn in the theme's.
+    void fontsNotLoaded(const std::vector<std::string>& roles) {
+        if (!current->style) return;
+        CardStyle& style = current->style->style;
+        for (const std::string& role : roles) {
+            std::string* font = role == "body" ? &style.bodyFont : role == "heading" ? &style.headingFont
+                                : role == "code"                         ? &style.codeFont
+                                                                         : nullptr;
+            if (!font || font->empty()) continue;
+            current->pictures.refused.push_back(
+                {*font, "the style's " + role + " font: it could not be loaded; the theme's font is used"});
+            font->clear();
+            current->style->fontUris.erase(role);
+        }
     }
 
     void drawCurrent() {

@@ -98,8 +98,7 @@ std::error_code writeCards(const std::vector<CardImagePtr>& cards, const Preset&
         if (!error) continue;
         g_warning("could not write %s: %s", files[i].c_str(), error.message().c_str());
         for (std::size_t k = 0; k < i; ++k) {
-            std::error_code ignored;
-            std::filesystem::remove(files[k], ignored);
+            removeWrittenFile(files[k]);
         }
         return error;
     }

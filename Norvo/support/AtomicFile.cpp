@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -70,16 +72,49 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path path) : path_(std::move
         error_ = std::make_error_code(std::errc::is_a_directory);
         return;
     }
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            error_ = std::make_error_code(std::errc::is_a_directory);
+            return;
+        }
+        if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
+            // Without blocking: a FIFO nobody reads from is refused (ENXIO), not waited on.
+            streamFd_ = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            if (streamFd_ < 0) {
+                error_ = lastError();
+                return;
+            }
+            const int flags = fcntl(streamFd_, F_GETFL);
+            if (flags != -1) fcntl(streamFd_, F_SETFL, flags & ~O_NONBLOCK);
+            return;
+        }
+        if (!S_ISREG(st.st_mode)) {  // a socket or a disk: never written over
+            error_ = std::make_error_code(std::errc::operation_not_supported);
+            return;
+        }
+        // A link to a file: the file is replaced, the link stays a link.
+        struct stat link {};
+        if (::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            std::error_code ec;
+            const auto target = std::filesystem::canonical(path_, ec);
+            if (!ec) path_ = target;
+        }
+    }
     temp_ = std::make_unique<TemporaryFile>(path_.parent_path());
     if (!temp_->opened()) error_ = lastError();
 }
 
-AtomicFileWriter::~AtomicFileWriter() = default;  // an uncommitted file goes with its temporary
+AtomicFileWriter::~AtomicFileWriter() {  // an uncommitted file goes with its temporary
+    if (streamFd_ >= 0) ::close(streamFd_);
+}
+
+int AtomicFileWriter::fd() const { return streamFd_ >= 0 ? streamFd_ : temp_->fd(); }
 
 bool AtomicFileWriter::write(const std::uint8_t* data, std::size_t size) {
     if (error_ || committed_) return false;
     for (std::size_t written = 0; written < size;) {
-        const ssize_t n = ::write(temp_->fd(), data + written, size - written);
+        const ssize_t n = ::write(fd(), data + written, size - written);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             error_ = n < 0 ? lastError() : std::make_error_code(std::errc::io_error);
@@ -92,6 +127,13 @@ bool AtomicFileWriter::write(const std::uint8_t* data, std::size_t size) {
 
 std::error_code AtomicFileWriter::commit() {
     if (error_ || committed_) return error_ ? error_ : std::make_error_code(std::errc::bad_file_descriptor);
+    if (streamFd_ >= 0) {
+        const int fd = streamFd_;
+        streamFd_ = -1;
+        if (::close(fd) != 0) return error_ = lastError();
+        committed_ = true;
+        return {};
+    }
     if (fsync(temp_->fd()) != 0) return error_ = lastError();
     if ((error_ = temp_->close())) return error_;
     if (std::rename(temp_->name().c_str(), path_.c_str()) != 0) return error_ = lastError();
@@ -112,6 +154,11 @@ std::error_code writeFileAtomically(const std::filesystem::path& path, const std
 
 std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view text) {
     return writeFileAtomically(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+void removeWrittenFile(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
 }
 
 }  // namespace norvo

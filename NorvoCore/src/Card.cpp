@@ -63,28 +63,23 @@ LineKind classify(const icu::UnicodeString& line) {
     return dashes == 3 ? LineKind::rule : LineKind::text;
 }
 
-// Lines end at a line feed that stands alone: "\r\n" is one character, not a line break.
+// Lines end at a line feed; a carriage return before it belongs to the break, as the page
+// reads a note written on Windows.
 class Lines {
 public:
     explicit Lines(std::string_view text) : text_(text) {}
     bool next(std::string_view& line) {
         if (done_) return false;
-        std::size_t from = pos_;
-        for (;;) {
-            const std::size_t nl = text_.find('\n', from);
-            if (nl == std::string_view::npos) {
-                line = text_.substr(pos_);
-                done_ = true;
-                return true;
-            }
-            if (nl > 0 && text_[nl - 1] == '\r') {
-                from = nl + 1;
-                continue;
-            }
+        const std::size_t nl = text_.find('\n', pos_);
+        if (nl == std::string_view::npos) {
+            line = text_.substr(pos_);
+            done_ = true;
+        } else {
             line = text_.substr(pos_, nl - pos_);
             pos_ = nl + 1;
-            return true;
         }
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        return true;
     }
 
 private:

@@ -68,8 +68,14 @@ bool needsPreparing(const std::string& markdown, const std::optional<ServedStyle
 // The body of an async function that prepares the page for `card` (and the fonts of its
 // style) and answers with the pictures it names; nothing when a text is not valid UTF-8.
 std::optional<std::string> prepareScript(const CardRequest& card, const std::optional<ServedStyle>& style = std::nullopt);
-// The pictures the page's preparing named, in order; nothing when it is not such an answer.
-std::optional<std::vector<std::string>> parsePrepared(std::string_view answer);
+// What the page's preparing answered: the pictures the note names, in order, and the roles
+// (body, heading, code) whose font file the page could not load.
+struct Prepared {
+    std::vector<std::string> pictures;
+    std::vector<std::string> failedFonts;
+};
+// Nothing when it is not such an answer.
+std::optional<Prepared> parsePrepared(std::string_view answer);
 // The body of an async function that answers once every picture on the card is decoded.
 std::string picturesReadyScript();
 

@@ -12,6 +12,9 @@ namespace norvo {
 // (never through a link, never a name someone could guess and prepare), flushed to disk
 // and renamed into place: a reader sees the old file or the whole new one. On failure the
 // reason is returned and nothing of the attempt is left behind.
+// Where `path` is a link to a file, that file is replaced and the link stays. Where it is not
+// a file, nothing is renamed over it: a FIFO with a reader or a character device (a pipe to
+// another program, /dev/null, /dev/stdout) is written into, anything else is refused.
 std::error_code writeFileAtomically(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size);
 
 // The same for a file written a piece at a time (a PDF as its pages come): the file appears
@@ -27,14 +30,23 @@ public:
     std::error_code commit();
     const std::error_code& error() const { return error_; }
 
+    // Whether the bytes go straight into a FIFO or device rather than a file put in place.
+    bool streams() const { return streamFd_ >= 0; }
+
 private:
     class TemporaryFile;
+    int fd() const;
     std::filesystem::path path_;
     std::unique_ptr<TemporaryFile> temp_;
+    int streamFd_ = -1;
     std::error_code error_;
     bool committed_ = false;
 };
 std::error_code writeFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+// Takes back a file written above, when what it belonged to failed: a regular file is
+// removed; a FIFO or device that was written into is left as it is.
+void removeWrittenFile(const std::filesystem::path& path);
 std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view text);
 
 }  // namespace norvo
