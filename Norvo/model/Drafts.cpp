@@ -1,15 +1,24 @@
 #include "model/Drafts.hpp"
 
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <glib.h>
 #include <glibmm/i18n.h>
+#include <glibmm/ustring.h>
 #include <nlohmann/json.hpp>
 
 #include "model/UserDefaults.hpp"
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
+#include "support/UserFile.hpp"
 
 namespace norvo {
 
@@ -34,6 +43,66 @@ Drafts::Drafts(CardDocument& document, std::filesystem::path file) : document_(d
 Drafts::~Drafts() {
     if (timer_) g_source_remove(timer_);
     for (auto& c : connections_) c.disconnect();
+    background_.waitForAll();
+    if (lockFd_ >= 0) ::close(lockFd_);  // the slot is free for the next launch
+}
+
+// The first slot no running instance holds: its lock taken for this instance's life. A slot
+// whose draft is not a file (a folder or a FIFO someone put there) is passed over.
+void Drafts::claimSlot() {
+    const std::filesystem::path base = file_;
+    std::error_code ignored;
+    std::filesystem::create_directories(base.parent_path(), ignored);
+    for (int n = 1; n <= 32; ++n) {
+        std::filesystem::path candidate = base;
+        if (n > 1) candidate.replace_filename(base.stem().string() + "-" + std::to_string(n) + base.extension().string());
+        struct stat st {};
+        if (::lstat(candidate.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) continue;
+        const std::string lock = candidate.string() + ".lock";
+        const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        if (fd < 0) {
+            // A folder nobody may write in: the draft cannot be kept, and the user hears of it.
+            file_ = candidate;
+            failedToKeep({errno, std::generic_category()});
+            return;
+        }
+        struct stat lockStat {};
+        if (::fstat(fd, &lockStat) == 0 && S_ISREG(lockStat.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            file_ = candidate;
+            lockFd_ = fd;
+            return;
+        }
+        ::close(fd);
+    }
+    file_ = base;  // every slot busy: share the first, as before there were slots
+}
+
+// An unreadable draft keeps its bytes under a new name beside it; the user is told where.
+void Drafts::setAside(const std::string& why) {
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    std::filesystem::path aside = file_;
+    aside.replace_filename(file_.stem().string() + "-unreadable-" + stamp + file_.extension().string());
+    if (::renameat2(AT_FDCWD, file_.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+        g_warning("the draft %s %s; it was set aside as %s", file_.c_str(), why.c_str(), aside.c_str());
+        document_.setStatus(Glib::ustring::compose(_("The last draft could not be read; it was kept as %1"),
+                                                   aside.filename().string()));
+    } else {
+        // Not moved: it stays, and this session keeps its draft under another name.
+        g_warning("the draft %s %s and could not be set aside: %s", file_.c_str(), why.c_str(), std::strerror(errno));
+        file_.replace_filename(file_.stem().string() + "-" + std::to_string(::getpid()) + file_.extension().string());
+        document_.setStatus(_("The last draft could not be read; it was left where it was"));
+    }
+}
+
+void Drafts::failedToKeep(const std::error_code& error) {
+    g_warning("could not keep the draft %s: %s", file_.c_str(), error.message().c_str());
+    if (toldOfFailure_) return;
+    toldOfFailure_ = true;
+    document_.setStatus(Glib::ustring::compose(_("Your note cannot be kept if Norvo stops: %1"), error.message()));
 }
 
 std::filesystem::path Drafts::defaultFile() {
@@ -43,30 +112,44 @@ std::filesystem::path Drafts::defaultFile() {
 bool Drafts::reopenLastNote() { return UserDefaults::string(kReopenKey).value_or("false") == "true"; }
 void Drafts::setReopenLastNote(bool on) { UserDefaults::setString(kReopenKey, on ? "true" : "false"); }
 
+bool Drafts::restoreFrom(const std::string& text) {
+    const nlohmann::json draft = nlohmann::json::parse(text, nullptr, false);
+    if (!draft.is_object()) {
+        setAside("is not a draft");
+        return false;
+    }
+    const std::string session = draft.value("session", std::string());
+    const bool unfinished = session == kRunning || session == kUpdate;
+    const std::string markdown = draft.value("markdown", std::string());
+    if (!(unfinished || (session == kQuit && reopenLastNote())) ||
+        !g_utf8_validate(markdown.data(), gssize(markdown.size()), nullptr))
+        return false;
+    // Unknown values fall back as any setting does.
+    document_.setNoteFile(draft.value("noteFile", std::string()));
+    document_.setThemeID(draft.value("theme", document_.themeID()));
+    document_.setFontID(draft.value("font", document_.fontID()));
+    document_.setPresetID(draft.value("size", document_.presetID()));
+    document_.setFontScale(draft.value("scale", document_.fontScale()));
+    document_.setWordmark(draft.value("wordmark", document_.wordmark()));
+    document_.setPages(draft.value("pages", document_.pages()));
+    document_.setMarkdown(markdown);
+    if (unfinished)
+        document_.setStatus(session == kUpdate ? _("Your note is back as it was before the update")
+                                               : _("Your note is back as it was when Norvo stopped"));
+    return true;
+}
+
 bool Drafts::restore() {
     bool restored = false;
-    std::ifstream in(file_, std::ios::binary);
-    const std::string text(std::istreambuf_iterator<char>(in), {});
-    const nlohmann::json draft = nlohmann::json::parse(text, nullptr, false);
-    if (draft.is_object()) {
-        const std::string session = draft.value("session", std::string());
-        const bool unfinished = session == kRunning || session == kUpdate;
-        const std::string markdown = draft.value("markdown", std::string());
-        if ((unfinished || (session == kQuit && reopenLastNote())) && markdown.size() <= Card::kMaxMarkdownBytes &&
-            g_utf8_validate(markdown.data(), gssize(markdown.size()), nullptr)) {
-            // Unknown values fall back as any setting does.
-            document_.setNoteFile(draft.value("noteFile", std::string()));
-            document_.setThemeID(draft.value("theme", document_.themeID()));
-            document_.setFontID(draft.value("font", document_.fontID()));
-            document_.setPresetID(draft.value("size", document_.presetID()));
-            document_.setFontScale(draft.value("scale", document_.fontScale()));
-            document_.setWordmark(draft.value("wordmark", document_.wordmark()));
-            document_.setPages(draft.value("pages", document_.pages()));
-            document_.setMarkdown(markdown);
-            if (unfinished)
-                document_.setStatus(session == kUpdate ? _("Your note is back as it was before the update")
-                                                       : _("Your note is back as it was when Norvo stopped"));
-            restored = true;
+    claimSlot();
+    const UserFile::Read read = UserFile::readRegular(file_, kMostDraftBytes);
+    if (!read.ok() && read.error != ENOENT) {
+        setAside(read.problem);
+    } else if (read.ok()) {
+        try {
+            restored = restoreFrom(read.bytes);
+        } catch (const std::exception& e) {  // a value of the wrong kind
+            setAside(std::string("is not a draft (") + e.what() + ")");
         }
     }
     keeping_ = true;
@@ -90,8 +173,7 @@ void Drafts::end(Ending how) {
     std::error_code error;
     std::filesystem::create_directories(file_.parent_path(), error);
     background_.waitForAll();
-    if (const auto failed = writeFileAtomically(file_, std::string_view(text)))
-        g_warning("could not keep the draft %s: %s", file_.c_str(), failed.message().c_str());
+    if (const auto failed = writeFileAtomically(file_, std::string_view(text))) failedToKeep(failed);
 }
 
 void Drafts::changed() {
@@ -123,7 +205,8 @@ void Drafts::writeNow() {
             return writeFileAtomically(file, std::string_view(text));
         },
         [this](std::error_code error) {
-            if (error) g_warning("could not keep the draft %s: %s", file_.c_str(), error.message().c_str());
+            if (error) failedToKeep(error);
+            else toldOfFailure_ = false;
             writing_ = false;
             if (dirty_ && !ended_) {
                 dirty_ = false;

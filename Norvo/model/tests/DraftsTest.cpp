@@ -3,6 +3,9 @@
 #include <fstream>
 #include <iterator>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "FakeRenderer.hpp"
 #include "TestSupport.hpp"
 #include "model/Drafts.hpp"
@@ -79,9 +82,64 @@ TEST(Drafts, WhatWasTypedComesBackAfterACrashOrAnUpdateAndAfterAQuitOnlyWhenAske
     }
     Drafts::setReopenLastNote(false);
 
-    // A damaged draft is no draft.
-    norvo::testing::writeFile(file, "{\"session\": \"running\", \"markdown\": ");
+    // A damaged draft is no draft, and it is set aside, not overwritten.
+    norvo::testing::writeFile(file, "{\"session\": \"running\", \"markdown\": 7}");
     Session damaged(file);
     EXPECT_FALSE(damaged.drafts.restore());
     EXPECT_EQ(damaged.document.markdown(), CardDocument::kSampleMarkdown);
+    EXPECT_NE(damaged.document.status().find("could not be read"), std::string::npos);
+    bool keptAside = false;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
+        keptAside = keptAside || (entry.path().filename().string().find("unreadable") != std::string::npos &&
+                                  contents(entry.path()).find("\"markdown\": 7") != std::string::npos);
+    EXPECT_TRUE(keptAside);
+}
+
+TEST(Drafts, EachInstanceKeepsItsOwnWholeDraftWhateverLiesAtItsPath) {
+    norvo::testing::TempFolder temp;
+    const auto file = temp.path() / "norvo" / "draft.json";
+    const std::string big = "# Big\n\n" + std::string(3u << 20, 'x');  // over the card's limit, within the editor's
+    {
+        // Two instances at once (a desktop and an ssh session): two drafts.
+        Session desktop(file), remote(file);
+        desktop.drafts.restore();
+        remote.drafts.restore();
+        EXPECT_NE(desktop.drafts.file(), remote.drafts.file());
+        desktop.document.setMarkdown(big);
+        remote.document.setMarkdown("# From ssh");
+        desktop.drafts.end(Drafts::Ending::Update);
+        remote.drafts.end(Drafts::Ending::Update);
+    }
+    {
+        Session desktop(file), remote(file);
+        EXPECT_TRUE(desktop.drafts.restore());
+        EXPECT_TRUE(remote.drafts.restore());
+        EXPECT_EQ(desktop.document.markdown(), big);
+        EXPECT_EQ(remote.document.markdown(), "# From ssh");
+    }
+    // A folder or a FIFO where the draft goes: passed over at once, the launch goes on.
+    std::filesystem::remove(file);
+    std::filesystem::create_directories(file);
+    const auto second = temp.path() / "norvo" / "draft-2.json";
+    std::filesystem::remove(second);
+    ASSERT_EQ(mkfifo(second.c_str(), 0600), 0);
+    {
+        Session launch(file);
+        EXPECT_FALSE(launch.drafts.restore());
+        EXPECT_EQ(launch.drafts.file().filename(), "draft-3.json");
+        launch.document.setMarkdown("# Kept anyway");
+        launch.drafts.end(Drafts::Ending::Update);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(file));  // what Norvo did not make stays as it was
+    EXPECT_TRUE(std::filesystem::is_fifo(second));
+    // A state folder nobody may write in: the window says so.
+    if (::geteuid() != 0) {
+        const auto locked = temp.path() / "locked";
+        std::filesystem::create_directories(locked);
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        Session readOnly(locked / "draft.json");
+        readOnly.drafts.restore();
+        EXPECT_NE(readOnly.document.status().find("cannot be kept"), std::string::npos);
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+    }
 }
