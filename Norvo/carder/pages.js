@@ -13,6 +13,12 @@
   const CODE_LINES_EACH_SIDE = 3;
   // The last card holds at least this share of a card's text.
   const LEAST_LAST_CARD = 0.27;
+  // Breaking a set like a book takes a few layouts for most notes, but each is dear where a
+  // note holds thousands of formulas: past this many milliseconds the set is finished plainly
+  // (the size that fits, the breaks the browser made), so it is drawn well within its time.
+  const REFINE_MS = 1500;
+  let refineUntil = Infinity;
+  function outOfTime() { return performance.now() > refineUntil; }
 
   // The set is one multi-column layout: `perCard` columns a card, cards side by side `step`
   // apart, so the browser breaks between lines (never inside a word or a line of code).
@@ -270,7 +276,7 @@
   }
   function breakLikeABook(frame, content) {
     const area = frame.getBoundingClientRect();
-    for (let fixes = 0; fixes < 4 * MAX_PAGES; fixes++) {
+    for (let fixes = 0; fixes < 4 * MAX_PAGES && !outOfTime(); fixes++) {
       const fix = firstFix(frame, content, area);
       if (!fix || !fix.apply()) return;
     }
@@ -340,6 +346,36 @@
     }
     content.style.height = '';
   }
+  // Removes the content that starts past card `cards` as now laid out: whole blocks, and the
+  // inline parts of a block that runs on past it. Returns whether anything went.
+  function dropPastCards(content, cards) {
+    const area = content.getBoundingClientRect();
+    const limit = cards * state.paged.perCard;
+    const past = function (node) {
+      const rects = node.nodeType === 1 ? node.getClientRects() : null;
+      return rects && rects.length > 0 && columnOf(rects[0], area) >= limit;
+    };
+    let dropped = false;
+    const blocks = Array.from(content.children);
+    for (let i = 0; i < blocks.length; i++) {
+      const block = blocks[i];
+      if (past(block)) {
+        for (let k = i; k < blocks.length; k++) blocks[k].remove();
+        return true;
+      }
+      const rects = block.getClientRects();
+      if (!rects.length || columnOf(rects[rects.length - 1], area) < limit) continue;
+      // A block that runs on past the last card: its parts from the first one past it go.
+      const parts = Array.from(block.childNodes);
+      const first = parts.findIndex(past);
+      if (first > 0) {
+        for (let k = first; k < parts.length; k++) parts[k].remove();
+        dropped = true;
+      }
+    }
+    return dropped;
+  }
+
   // The set at one text size, broken like a book. A last card with a line or two is
   // rebalanced: every card of the set gives up a little of its height, as little as makes
   // the last card hold its share. Returns the number of cards.
@@ -348,18 +384,18 @@
     pagesAt(frame, content, size, floor);
     breakLikeABook(frame, content);
     const cards = cardsNow(content);
-    if (cards < 2 || cards > MAX_PAGES || lastCardShare(frame, content) >= LEAST_LAST_CARD) return cards;
+    if (cards < 2 || cards > MAX_PAGES || outOfTime() || lastCardShare(frame, content) >= LEAST_LAST_CARD) return cards;
     const full = frame.clientHeight;
     const brokenAt = function (height) {
       unbreak(content);
       content.style.height = height ? height + 'px' : '';
       breakLikeABook(frame, content);
-      return cardsNow(content) === cards && lastCardShare(frame, content) >= LEAST_LAST_CARD;
+      return !outOfTime() && cardsNow(content) === cards && lastCardShare(frame, content) >= LEAST_LAST_CARD;
     };
     const height = Fit.largestPassing(Math.ceil(full / 2), full - 1, brokenAt);
     if (brokenAt(height)) return cards;
     brokenAt(0);
-    if (!fillLastCard(frame, content)) brokenAt(0);
+    if (!outOfTime() && !fillLastCard(frame, content)) brokenAt(0);
     return cardsNow(content);
   }
 
@@ -367,6 +403,7 @@
   // takes no more cards than at the smallest size; shows card `page`. Returns the number of cards.
   function layOut(c, page) {
     const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
+    refineUntil = performance.now() + REFINE_MS;
     state.tableMin = c.tableMin;
     state.formulaMin = c.formulaMin;
     frame.classList.add('paged');
@@ -381,18 +418,26 @@
       arrange(frame, content, c, 1);
       fewest = pagesAt(frame, content, min, min);
     }
+    // What lies past the last card even at the smallest size is never shown: it goes before
+    // the set is broken, which otherwise measures every line of it (thousands of formulas).
+    let dropped = false;
+    if (fewest > MAX_PAGES + 1 && dropPastCards(content, MAX_PAGES + 1)) {
+      dropped = true;
+      fewest = pagesAt(frame, content, min, min);
+    }
     if (pageOverflows(content) && Fit.hyphenateOverlongWords(content)) fewest = pagesAt(frame, content, min, min);
     let size = min;
     if (fewest <= MAX_PAGES) {
       size = Fit.largestPassing(min, max, function (s) {
-        return pagesAt(frame, content, s, min) <= fewest && !pageOverflows(content);
+        return !outOfTime() && pagesAt(frame, content, s, min) <= fewest && !pageOverflows(content);
       });
     }
     // The breaks can take a card more than the size was searched for: then a step smaller.
     let pages = setAt(frame, content, size, min);
-    while (pages > fewest && size > min) pages = setAt(frame, content, --size, min);
+    while (pages > fewest && size > min) pages = setAt(frame, content, outOfTime() ? (size = min) : --size, min);
+    refineUntil = Infinity;
     state.paged.pages = Math.min(pages, MAX_PAGES);
-    state.paged.capped = pages > MAX_PAGES || c.truncated;
+    state.paged.capped = pages > MAX_PAGES || c.truncated || dropped;
     showPage(page);
     return state.paged.pages;
   }

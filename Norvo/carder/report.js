@@ -14,7 +14,8 @@
     const shown = content.getBoundingClientRect();
     const visibleBottom = Math.min(shown.bottom, area.bottom);
     const paged = Fit.state.paged;
-    const nodes = Text.textNodes(content).filter(function (n) {
+    // Far outside the card means out of sight (another card of a set): not walked at all.
+    const nodes = Text.textNodesNear(content, area, 400).filter(function (n) {
       const r = n.parentElement.getBoundingClientRect();
       return r.top < visibleBottom && r.bottom > shown.top && (!paged || (r.left < area.right && r.right > area.left));
     });

@@ -157,9 +157,7 @@
 
   function textElements(card) {
     const out = new Set();
-    const walker = document.createTreeWalker(card, NodeFilter.SHOW_TEXT);
-    for (let n = walker.nextNode(); n; n = walker.nextNode()) {
-      if (!n.data.trim()) continue;
+    for (const n of root.CarderText.textNodesNear(card, card.getBoundingClientRect(), 400)) {
       const el = n.parentElement;
       if (!el.closest('#content, #signature') || el.closest('[hidden], .katex-mathml')) continue;
       out.add(el);

@@ -18,13 +18,36 @@
     return out;
   }
 
+  // The text nodes under `element` that may lie within `area` (a rectangle): a subtree whose
+  // boxes all lie more than `margin` outside it is passed over unwalked. A set's other cards
+  // hold thousands of nodes (a formula is dozens) that one card's measures never need.
+  function textNodesNear(element, area, margin) {
+    const near = function (el) {
+      for (const r of el.getClientRects())
+        if (r.right > area.left - margin && r.left < area.right + margin &&
+            r.bottom > area.top - margin && r.top < area.bottom + margin) return true;
+      return false;
+    };
+    const walker = document.createTreeWalker(element, NodeFilter.SHOW_ELEMENT | NodeFilter.SHOW_TEXT, {
+      acceptNode: function (n) {
+        if (n.nodeType === 3) return n.data.trim() ? NodeFilter.FILTER_ACCEPT : NodeFilter.FILTER_SKIP;
+        // An element without boxes (hidden, or display: contents) is walked as before.
+        return n.getClientRects().length === 0 || near(n) ? NodeFilter.FILTER_SKIP : NodeFilter.FILTER_REJECT;
+      }
+    });
+    const out = [];
+    for (let n = walker.nextNode(); n; n = walker.nextNode()) out.push(n);
+    return out;
+  }
+
   let segmenter = null;
   function words(text) {
     if (!segmenter) segmenter = new Intl.Segmenter(undefined, { granularity: 'word' });
     return segmenter.segment(text);
   }
 
-  const api = { TEXT_BLOCKS: TEXT_BLOCKS, KANA: KANA, HANGUL: HANGUL, HAN: HAN, textNodes: textNodes, words: words };
+  const api = { TEXT_BLOCKS: TEXT_BLOCKS, KANA: KANA, HANGUL: HANGUL, HAN: HAN, textNodes: textNodes,
+                textNodesNear: textNodesNear, words: words };
   if (typeof module === 'object' && module.exports) module.exports = api;
   else root.CarderText = api;
 })(this);

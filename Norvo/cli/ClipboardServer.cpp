@@ -25,6 +25,8 @@ std::string ownExecutable() {
 }  // namespace
 
 bool hand(const CardImage& card, const std::string& altText) {
+    // Servers read their folder and remove it at once; one killed before that left it behind.
+    PrivateFolder::removeLeftovers("copy", false, std::chrono::minutes(1));
     std::error_code error;
     const std::filesystem::path folder = PrivateFolder::make("copy", error);
     const auto png = PngEncoder::encode(card);
@@ -67,20 +69,35 @@ bool hand(const CardImage& card, const std::string& altText) {
 }
 
 int serve(const std::filesystem::path& folder) {
+    // Only ever a folder that `norvo render --copy` made: anything else is left untouched.
+    if (!PrivateFolder::isMadeHere(folder, "copy")) {
+        std::fprintf(stderr, "norvo: --serve-clipboard takes only a folder that norvo render --copy made\n");
+        return 2;
+    }
     struct Cleanup {
         std::filesystem::path folder;
-        ~Cleanup() {
+        ~Cleanup() { removeNow(); }
+        void removeNow() {
             std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
+            if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+            folder.clear();
         }
     } cleanup{folder};
-    if (!gtk_init_check()) return 1;
+    // The card and its text are read first and the folder goes: a server killed later leaves
+    // nothing behind.
     GError* raw = nullptr;
-    GObjectPtr<GdkTexture> texture = adoptGObject(gdk_texture_new_from_filename((folder / "card.png").c_str(), &raw));
-    GErrorPtr error(raw);
+    gchar* pngBytes = nullptr;
+    gsize pngSize = 0;
     gchar* text = nullptr;
-    if (!texture || !g_file_get_contents((folder / "card.txt").c_str(), &text, nullptr, nullptr)) return 1;
+    const bool read = g_file_get_contents((folder / "card.png").c_str(), &pngBytes, &pngSize, nullptr) &&
+                      g_file_get_contents((folder / "card.txt").c_str(), &text, nullptr, nullptr);
     GCharPtr altText(text);
+    GBytesPtr cardBytes(pngBytes ? g_bytes_new_take(pngBytes, pngSize) : nullptr);
+    cleanup.removeNow();
+    if (!read || !gtk_init_check()) return 1;
+    GObjectPtr<GdkTexture> texture = adoptGObject(gdk_texture_new_from_bytes(cardBytes.get(), &raw));
+    GErrorPtr error(raw);
+    if (!texture) return 1;
 
     GdkClipboard* clipboard = gdk_display_get_clipboard(gdk_display_get_default());
     GdkContentProvider* parts[] = {gdk_content_provider_new_typed(GDK_TYPE_TEXTURE, texture.get()),

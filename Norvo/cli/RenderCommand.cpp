@@ -483,6 +483,9 @@ bool readable(const std::string& label, const NoteFileRead& read) {
     case NoteFileRead::Problem::Folder:
         std::fprintf(stderr, "norvo render: %s: is a folder\n", label.c_str());
         break;
+    case NoteFileRead::Problem::NotAFile:
+        std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), read.notAFile.c_str());
+        break;
     case NoteFileRead::Problem::TooLong:
         std::fprintf(stderr, "norvo render: %s: too long to render (over 1 MiB)\n", label.c_str());
         break;
@@ -693,12 +696,26 @@ int run(int argc, char** argv) {
         std::size_t note = 0;
         Glib::RefPtr<Gio::FileMonitor> monitor;
         sigc::connection settle;
+        bool unreadable = false;  // its last save could not be read: a change of rights may fix it
     };
     std::vector<std::unique_ptr<Watched>> watched;
-    auto renderAgain = [&](std::size_t k) {
-        Note& note = notes[k];
+    auto renderAgain = [&](Watched& w) {
+        Note& note = notes[w.note];
+        std::error_code gone;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(note.label, gone))) {
+            std::fprintf(stderr, "norvo render: %s was removed; its cards stay, and it is drawn again if it comes back\n",
+                         note.label.c_str());
+            return;
+        }
         const NoteFileRead read = readNoteFile(note.label, Card::kMaxMarkdownBytes);
+        w.unreadable = !read.ok();
         if (!readable(note.label, read)) return;
+        // An editor that empties the file before it writes it: the good cards are kept until
+        // the note has text again.
+        if (read.text.find_first_not_of(" \t\r\n\f\v") == std::string::npos && !note.markdown.empty()) {
+            std::fprintf(stderr, "norvo render: %s: its cards stay until it has text again\n", note.label.c_str());
+            return;
+        }
         note.markdown = read.text;
         // The note's new look, on the cards it had: their sizes and names stay for the run.
         const std::vector<Preset> presets = note.look.presets;
@@ -727,11 +744,12 @@ int run(int argc, char** argv) {
             w->monitor->signal_changed().connect(
                 [&, raw](const Glib::RefPtr<Gio::File>&, const Glib::RefPtr<Gio::File>&, Gio::FileMonitor::Event event) {
                     using Event = Gio::FileMonitor::Event;
-                    if (event == Event::DELETED || event == Event::MOVED_OUT || event == Event::ATTRIBUTE_CHANGED) return;
+                    // Rights and times alone change nothing, unless the note could not be read.
+                    if (event == Event::ATTRIBUTE_CHANGED && !raw->unreadable) return;
                     raw->settle.disconnect();
                     raw->settle = Glib::signal_timeout().connect(
                         [&, raw] {
-                            renderAgain(raw->note);
+                            renderAgain(*raw);
                             return false;
                         },
                         100);

@@ -71,7 +71,11 @@ PageHost::PageHost(Options options, Events events) : options_(std::move(options)
 }
 
 PageHost::~PageHost() {
-    if (view_) g_signal_handlers_disconnect_by_data(view_.get(), this);
+    if (!view_) return;
+    g_signal_handlers_disconnect_by_data(view_.get(), this);
+    // The page's process ends with its host: one started to replace a stuck page must not
+    // outlive the command that started it and write into the next one's terminal.
+    webkit_web_view_terminate_web_process(view_.get());
 }
 
 void PageHost::load() {

@@ -22,6 +22,8 @@ Glib::ustring whyRefused(const NoteFileRead& read) {
         return g_strerror(read.error);
     case NoteFileRead::Problem::Folder:
         return _("it is a folder");
+    case NoteFileRead::Problem::NotAFile:
+        return _("it is not a file (a pipe or a device)");
     case NoteFileRead::Problem::TooLong:
         return _("a note may hold up to 1 MiB");
     case NoteFileRead::Problem::NulByte:

@@ -1,5 +1,7 @@
 #include "support/NoteFile.hpp"
 
+#include "support/UserFile.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <glib.h>
@@ -16,6 +18,11 @@ struct ClosingFd {
     }
 };
 
+// Standard input and the pipes a shell hands over by name (`<(command)`).
+bool isShellStream(const std::string& path) {
+    return path == "/dev/stdin" || path.rfind("/dev/fd/", 0) == 0 || path.rfind("/proc/self/fd/", 0) == 0;
+}
+
 NoteFileRead problem(NoteFileRead::Problem what, int error = 0) {
     NoteFileRead read;
     read.problem = what;
@@ -25,11 +32,17 @@ NoteFileRead problem(NoteFileRead::Problem what, int error = 0) {
 }  // namespace
 
 NoteFileRead readNoteFile(const std::string& path, std::size_t limit) {
-    const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = path == "-" ? STDIN_FILENO : UserFile::openWithoutBlocking(path);
     if (fd < 0) return problem(NoteFileRead::Problem::System, errno);
     const ClosingFd closing{fd == STDIN_FILENO ? -1 : fd};
     struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return problem(NoteFileRead::Problem::Folder);
+    if (fstat(fd, &st) != 0) return problem(NoteFileRead::Problem::System, errno);
+    if (S_ISDIR(st.st_mode)) return problem(NoteFileRead::Problem::Folder);
+    if (!S_ISREG(st.st_mode) && fd != STDIN_FILENO && !isShellStream(path)) {
+        NoteFileRead refused = problem(NoteFileRead::Problem::NotAFile);
+        refused.notAFile = UserFile::notAFile(st.st_mode);
+        return refused;
+    }
     NoteFileRead read;
     char buffer[1 << 16];
     for (;;) {

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
+
 #include <glib.h>
 
 namespace norvo::PrivateFolder {
@@ -79,7 +81,20 @@ std::filesystem::path make(const std::string& prefix, std::error_code& error) {
     return pattern;
 }
 
-void removeLeftovers(const std::string& prefix, bool ownToo) {
+bool isMadeHere(const std::filesystem::path& folder, const std::string& prefix) {
+    if (root().empty() || madeBy(folder.filename().string(), prefix) <= 0 || !isPrivate(folder)) return false;
+    std::error_code ec;
+    const auto parent = std::filesystem::canonical(folder.parent_path(), ec);
+    if (ec) return false;
+    if (parent == std::filesystem::canonical(root(), ec) && !ec) return true;
+    // Without a runtime folder each process has a fallback of its own, "norvo-XXXXXX" in the
+    // temporary folder: another process's counts when it is private to this user too.
+    const std::string name = parent.filename().string();
+    return parent.parent_path() == std::filesystem::canonical(g_get_tmp_dir(), ec) && name.size() == 12 &&
+           name.rfind("norvo-", 0) == 0 && isPrivate(parent);
+}
+
+void removeLeftovers(const std::string& prefix, bool ownToo, std::chrono::seconds olderThan) {
     if (root().empty()) return;
     std::error_code ec;
     for (auto it = std::filesystem::directory_iterator(root(), ec); !ec && it != std::filesystem::directory_iterator();
@@ -88,6 +103,10 @@ void removeLeftovers(const std::string& prefix, bool ownToo) {
         if (pid <= 0) continue;
         const bool gone = kill(pid, 0) != 0 && errno == ESRCH;
         if (!gone && !(ownToo && pid == getpid())) continue;
+        struct stat st {};
+        if (olderThan.count() > 0 &&
+            (lstat(it->path().c_str(), &st) != 0 || time(nullptr) - st.st_mtime < olderThan.count()))
+            continue;
         std::error_code removeError;
         std::filesystem::remove_all(it->path(), removeError);
         if (removeError) g_warning("could not remove %s: %s", it->path().c_str(), removeError.message().c_str());

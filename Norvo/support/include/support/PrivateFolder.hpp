@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -15,7 +16,13 @@ const std::filesystem::path& root();
 std::filesystem::path make(const std::string& prefix, std::error_code& error);
 
 // Removes the folders make() made under root() with `prefix`: those of processes that no
-// longer run (what earlier runs left behind), and with `ownToo` this process's as well.
-void removeLeftovers(const std::string& prefix, bool ownToo = false);
+// longer run (what earlier runs left behind) and unchanged for `olderThan`, and with `ownToo`
+// this process's as well.
+void removeLeftovers(const std::string& prefix, bool ownToo = false,
+                     std::chrono::seconds olderThan = std::chrono::seconds(0));
+
+// Whether `folder` is one that make() made with `prefix` (in this process or another of this
+// user's): under root(), so named, a folder and not a link, private to this user.
+bool isMadeHere(const std::filesystem::path& folder, const std::string& prefix);
 
 }  // namespace norvo::PrivateFolder
