@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <glib.h>
 #include <nlohmann/json.hpp>
 
 #include "norvo/Catalogue.hpp"
@@ -18,9 +19,8 @@ std::string answerTail(std::uint64_t ticket) {
            "',pages:a.pages,report:a.report,pending:a.pending===true});})()";
 }
 
-// JSON text of `value`. Text that is not UTF-8 (a name cut by someone else's tool) shows its
-// bad bytes as U+FFFD instead of failing the whole card.
-std::string dumped(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+// JSON text of `value`; throws on text that is not UTF-8.
+std::string dumped(const json& value) { return value.dump(); }
 
 // JSON text of a number; non-finite scales become null, which the page reads as normal.
 json number(double value) { return std::isfinite(value) ? json(value) : json(nullptr); }
@@ -85,7 +85,8 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
     try {
         optionsText = dumped(options);
         fontText = dumped(json(Fonts::by(card.fontID).stack));
-    } catch (const json::exception&) {  // invalid UTF-8
+    } catch (const json::exception& e) {  // invalid UTF-8
+        g_warning("the card cannot be drawn: its text is not UTF-8 (%s)", e.what());
         return std::nullopt;
     }
     return "(function(){document.getElementById('card').style.fontFamily=" + fontText +
@@ -102,7 +103,8 @@ std::optional<std::string> prepareScript(const CardRequest& card, const std::opt
         json options = {{"markdown", card.markdown}};
         if (style) options["style"] = styleOptions(*style);
         return "return await window.tazuCardPrepare(" + dumped(options) + ");";
-    } catch (const json::exception&) {  // invalid UTF-8
+    } catch (const json::exception& e) {  // invalid UTF-8
+        g_warning("the card cannot be drawn: its text is not UTF-8 (%s)", e.what());
         return std::nullopt;
     }
 }

@@ -93,13 +93,8 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path path) : path_(std::move
             error_ = std::make_error_code(std::errc::operation_not_supported);
             return;
         }
-        // A link to a file: the file is replaced, the link stays a link.
-        struct stat link {};
-        if (::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-            std::error_code ec;
-            const auto target = std::filesystem::canonical(path_, ec);
-            if (!ec) path_ = target;
-        }
+        // A link to a file is replaced as a link, never written through: someone may have
+        // put it there to make this write land elsewhere.
     }
     temp_ = std::make_unique<TemporaryFile>(path_.parent_path());
     if (!temp_->opened()) error_ = lastError();

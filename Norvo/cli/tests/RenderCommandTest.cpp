@@ -9,8 +9,10 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -592,6 +594,17 @@ TEST(RenderCommand, TheLargestNotesRenderInTime) {
     ASSERT_NE(rowsSet, reports.end());
     EXPECT_EQ((*rowsSet)["pages"], 20);
     EXPECT_EQ(std::count_if(reports.begin(), reports.end(), [](const auto& j) { return j["cut"] == true; }), 2);
+
+    // Ten thousand short formulas, and a megabyte of them in one paragraph, make full sets.
+    std::string formulas = "# Formulas\n\n", paragraph = "# One paragraph\n\n";
+    for (int i = 0; i < 10000; ++i) formulas += "Term $x_{" + std::to_string(i) + "}^2$ and" + (i % 12 == 11 ? "\n\n" : " ");
+    for (int i = 0; paragraph.size() < limit - 16; ++i) paragraph += "$a_{" + std::to_string(i) + "}$ ";
+    norvo::testing::writeFile(dir / "formulas.md", formulas);
+    norvo::testing::writeFile(dir / "paragraph.md", paragraph);
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--pages", "-d", (dir / "formulas").string(),
+                    (dir / "formulas.md").string(), (dir / "paragraph.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(filesIn(dir / "formulas").size(), 40u) << r.err;
 }
 
 // Every corpus note in every size, at every text size, as single cards and as sets: no
@@ -713,4 +726,109 @@ TEST(RenderCommand, StylesAndFrontMatterSetEachNotesLook) {
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_NE(r.err.find("broken.json: \"accent\" \"teal\" is not a colour"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::exists(dir / "theme.png"));
+}
+
+// Whatever a user or a note names: a FIFO is never waited on, a device or FIFO given as the
+// output is written into and never replaced, a note never reaches a style file of its own
+// choosing, fonts that cannot be used are left out, and a picture's header decides before
+// any decoder allocates.
+TEST(RenderCommand, NothingNamedBlocksIsClobberedOrReachedByANote) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    const auto note = dir / "note.md";
+    norvo::testing::writeFile(note, "# Named things\n\nA short note.");
+    ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir / "pipe.ttf").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir / "face.png").c_str(), 0600), 0);
+    norvo::testing::writeFile(dir / "fifos.json", R"({"background": {"image": "pipe.png"},
+        "fonts": {"body": "pipe.ttf"}, "signature": {"name": "Ada", "avatar": "face.png"}})");
+    auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--style", (dir / "fifos.json").string(), "-o",
+                         (dir / "fifos.png").string(), note.string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r.err;
+    EXPECT_NE(r.err.find("the style's background: it is a named pipe (FIFO)"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "fifos.png"));
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "x.png").string(), (dir / "pipe.png").string()});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("it is a named pipe (FIFO), not a file"), std::string::npos) << r.err;
+
+    // The output is a FIFO a program reads from: the card goes into it, and the FIFO stays.
+    ASSERT_EQ(mkfifo((dir / "out.fifo").c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] {
+        std::ifstream in(dir / "out.fifo", std::ios::binary);
+        received.assign(std::istreambuf_iterator<char>(in), {});
+    });
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "out.fifo").string(), note.string()});
+    reader.join();
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(fs::is_fifo(dir / "out.fifo"));
+    EXPECT_EQ(received.substr(1, 3), "PNG");
+    // Nobody reads it: refused at once, still a FIFO.
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "out.fifo").string(), note.string()});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(fs::is_fifo(dir / "out.fifo"));
+
+    // The file's ending decides its format; a mismatch or a set for one file is a usage error.
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "card.jpg").string(), note.string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(norvo::testing::readFile(dir / "card.jpg").at(0), 0xFF);
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--format", "webp", "-o", (dir / "card.png").string()},
+                                                                   {"--pages", "-o", (dir / "card.png").string()}}) {
+        std::vector<std::string> all{NORVO_TEST_EXECUTABLE, "render"};
+        all.insert(all.end(), args.begin(), args.end());
+        all.push_back(note.string());
+        EXPECT_EQ(runProcess(all).exitStatus, 2) << args[0];
+    }
+    norvo::testing::writeFile(dir / "paged.md", "---\npages: true\n---\n# Paged\n\n" + std::string(20000, 'w'));
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "one.png").string(), (dir / "paged.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "one.png"));
+    EXPECT_FALSE(fs::exists(dir / "one-1.png"));
+
+    // A note's front matter names saved styles only, never a file beside it.
+    norvo::testing::writeFile(dir / "evil.json", R"({"background": {"image": "/etc/passwd"}})");
+    norvo::testing::writeFile(dir / "evil.md", "---\nstyle: evil.json\n---\n# Evil");
+    r = runProcess({"/bin/sh", "-c", "cd '" + dir.string() + "' && exec '" + NORVO_TEST_EXECUTABLE +
+                                         "' render -o evil.png evil.md"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.err.find("is not the name of a saved style"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("passwd"), std::string::npos) << r.err;
+
+    // Fonts: the same good file for two roles works; a damaged one is left out with a reason.
+    fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf", dir / "good.ttf");
+    std::string damaged = norvo::testing::readText(dir / "good.ttf");
+    for (std::size_t i = 1024; i < damaged.size(); i += 50) damaged[i] = char(damaged[i] ^ 0x5a);
+    norvo::testing::writeFile(dir / "bad.ttf", damaged);
+    norvo::testing::writeFile(dir / "fonts.json", R"({"fonts": {"body": "good.ttf", "heading": "good.ttf", "code": "bad.ttf"}})");
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--style", (dir / "fonts.json").string(), "-o",
+                    (dir / "fonts.png").string(), note.string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.err.find("the style's code font: it is damaged"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("body font"), std::string::npos) << r.err;
+
+    // Six names of one 49-megapixel picture: decoded once, four fit the card's budget.
+    {
+        GdkPixbuf* big = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 7000, 7000);
+        gdk_pixbuf_fill(big, 0x336699ff);
+        ASSERT_TRUE(gdk_pixbuf_save(big, (dir / "big.png").c_str(), "png", nullptr, nullptr));
+        g_object_unref(big);
+    }
+    std::string linked = "# Linked\n\n";
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0) fs::create_hard_link(dir / "big.png", dir / ("big" + std::to_string(i) + ".png"));
+        linked += "![](" + std::string(i > 0 ? "big" + std::to_string(i) : "big") + ".png)\n\n";
+    }
+    norvo::testing::writeFile(dir / "linked.md", linked);
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "linked.png").string(), (dir / "linked.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    EXPECT_NE(r.err.find("more than 200 megapixels"), std::string::npos) << r.err;
+
+    // The clipboard server takes only a folder norvo render made, and never removes another.
+    fs::create_directories(dir / "victim" / "sub");
+    norvo::testing::writeFile(dir / "victim" / "sub" / "kept.txt", "kept");
+    r = runProcess({NORVO_TEST_EXECUTABLE, "--serve-clipboard", (dir / "victim").string()});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_EQ(norvo::testing::readText(dir / "victim" / "sub" / "kept.txt"), "kept");
 }

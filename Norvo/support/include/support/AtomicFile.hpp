@@ -12,8 +12,8 @@ namespace norvo {
 // (never through a link, never a name someone could guess and prepare), flushed to disk
 // and renamed into place: a reader sees the old file or the whole new one. On failure the
 // reason is returned and nothing of the attempt is left behind.
-// Where `path` is a link to a file, that file is replaced and the link stays. Where it is not
-// a file, nothing is renamed over it: a FIFO with a reader or a character device (a pipe to
+// A link at `path` is replaced, never written through. Where `path` is not a file, nothing is
+// renamed over it: a FIFO with a reader or a character device (a pipe to
 // another program, /dev/null, /dev/stdout) is written into, anything else is refused.
 std::error_code writeFileAtomically(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size);
 
