@@ -234,7 +234,7 @@ std::variant<fs::path, std::string> findPictureFile(const PictureFolders& folder
             continue;
         }
         if (!fs::is_regular_file(real, ec)) {
-            reason = "it is not a file";
+            reason = fs::is_directory(real, ec) ? "it is a folder" : "it is not a file";
             continue;
         }
         return real;

@@ -219,6 +219,23 @@ TEST(RenderCommand, WatchRendersEverySaveAndRecoversFromABadOne) {
     ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 4; }, std::chrono::seconds(20))) << errors();
     EXPECT_EQ(lines(), 4);  // the bad save rendered nothing
 
+    // An editor that empties the file first: the good card stays. A FIFO put in its place is
+    // refused without waiting on it; a removed note is named; a note back again is drawn.
+    const auto good = norvo::testing::readFile(card);
+    norvo::testing::writeFile(note, "");
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return errors().find("until it has text again") != std::string::npos; },
+                                        std::chrono::seconds(20)));
+    EXPECT_EQ(norvo::testing::readFile(card), good);
+    std::filesystem::remove(note);
+    ASSERT_EQ(mkfifo(note.c_str(), 0600), 0);
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return errors().find("named pipe (FIFO)") != std::string::npos; },
+                                        std::chrono::seconds(20)));
+    std::filesystem::remove(note);
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return errors().find("was removed") != std::string::npos; },
+                                        std::chrono::seconds(20)));
+    norvo::testing::writeFile(note, "# Watched\n\nBack again.");
+    ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 5; }, std::chrono::seconds(20))) << errors();
+
     ::kill(watch.pid(), SIGINT);
     EXPECT_EQ(watch.wait(), 0) << errors();
     EXPECT_FALSE(std::filesystem::exists(dir / "cards" / "watched-square-2.png"));
