@@ -63,7 +63,7 @@ CardImagePtr renderOnce(RenderEngine& engine, const std::string& md, const Prese
     CardImagePtr image;
     bool done = false;
     const auto t0 = Clock::now();
-    engine.render(CardRequest{md, "paper", "sans", p, true, 1.0}, [&](CardImagePtr i) {
+    engine.render(CardRequest{.markdown = md, .settings = {.size = p}}, [&](CardImagePtr i) {
         image = std::move(i);
         done = true;
     });
@@ -458,7 +458,7 @@ void pictureCost(int rounds) {
         gdk_pixbuf_save(photo.get(), (dir / "photo.jpg").c_str(), "jpeg", nullptr, "quality", "90", nullptr);
     }
     const std::string text = "## Harbour\n\nWe walked along the water until only the gulls were left.\n";
-    CardRequest without{text, "paper", "sans", Presets::by("portrait"), true, 1.0};
+    CardRequest without{.markdown = text, .settings = {.size = Presets::by("portrait")}};
     CardRequest with = without;
     with.markdown = "## Harbour\n\n![The bay](photo.jpg)\n\nWe walked along the water until only the gulls were left.\n";
     with.pictures.noteFolder = dir.string();
@@ -484,9 +484,9 @@ void pictureCost(int rounds) {
     }
     // The same photo as a style's background, beside the theme's own backdrop.
     CardRequest styled = without;
-    styled.style.name = "bench";
-    styled.style.background = CardStyle::Background::Image;
-    styled.style.image = (dir / "photo.jpg").string();
+    styled.settings.style.name = "bench";
+    styled.settings.style.background = CardStyle::Background::Image;
+    styled.settings.style.image = (dir / "photo.jpg").string();
     once(styled);
     std::vector<double> backdrop;
     for (int i = 0; i < rounds; ++i) backdrop.push_back(once(styled));

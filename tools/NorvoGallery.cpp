@@ -38,9 +38,8 @@ CardImagePtr renderAndWait(RenderEngine& engine, const std::string& markdown, co
                            const Preset& preset, const CardStyle& style = {}) {
     CardImagePtr image;
     bool done = false;
-    CardRequest card{markdown, theme, font, preset, true, 1.0};
+    CardRequest card{.markdown = markdown, .settings = {.theme = theme, .font = font, .size = preset, .style = style}};
     card.pictures.noteFolder = corpusFolder.string();
-    card.style = style;
     engine.render(card, [&](CardImagePtr i) {
         image = std::move(i);
         done = true;
@@ -168,7 +167,7 @@ int main(int argc, char** argv) {
         if (essay == notes.end()) break;
         std::vector<CardImagePtr> set;
         bool done = false;
-        engine.renderPages(CardRequest{essay->second, theme, "sans", Presets::by("square"), true, 1.0},
+        engine.renderPages(CardRequest{.markdown = essay->second, .settings = {.theme = theme}},
                            [&](std::vector<RenderedCard> cards) {
                                for (RenderedCard& c : cards) set.push_back(std::move(c.image));
                                done = true;

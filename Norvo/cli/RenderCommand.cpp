@@ -49,14 +49,11 @@
 namespace norvo::RenderCommand {
 namespace {
 
-// How one note's cards look: the run's options, and over them what the note's front matter
-// asks for itself.
+// How one note's cards look: the run's settings, and over them what the note's front matter
+// asks for itself; its sizes (the run's, or the one its front matter names).
 struct NoteLook {
-    std::string theme, font;
+    CardSettings settings;
     std::vector<Preset> presets;
-    double scale = 1.0;
-    bool wordmark = true, pages = false;
-    CardStyle style;
 };
 
 struct Note {
@@ -72,27 +69,17 @@ struct Note {
 // matter. A value the note cannot have is named in a warning and the run's is kept.
 NoteLook lookOf(const std::string& label, const std::string& markdown, const RenderOptions& options,
                 const CardStyle& runStyle) {
-    NoteLook look{options.theme, options.font, options.presets, options.scale, options.wordmark, options.pages, runStyle};
-    NoteSettings settings = NoteSettings::of(markdown);
-    if (settings.theme) look.theme = *settings.theme;
-    if (settings.font) look.font = *settings.font;
-    if (settings.size) look.presets = {Presets::by(*settings.size)};
-    if (settings.scale) look.scale = *settings.scale;
-    if (settings.wordmark) look.wordmark = *settings.wordmark;
-    if (settings.pages && *settings.pages && options.outputFile && !options.pdf)
-        settings.warnings.push_back("pages: -o names one file, so the note is drawn as one card (-d takes its pages)");
-    else if (settings.pages)
-        look.pages = *settings.pages;
-    if (settings.style) {
-        StyleRead read = StyleFiles::loadSaved(*settings.style);
-        if (read.problem)
-            settings.warnings.push_back("style: \u201c" + *settings.style + "\u201d: " + read.problem->message +
-                                        "; the default is used");
-        else
-            look.style = std::move(read.style);
+    CardSettings run = options.card;
+    run.style = runStyle;
+    NoteSettings note = NoteSettings::of(markdown);
+    std::vector<std::string> warnings;
+    if (note.pages && *note.pages && options.outputFile && !options.pdf) {
+        warnings.push_back("pages: -o names one file, so the note is drawn as one card (-d takes its pages)");
+        note.pages.reset();
     }
-    if (settings.accent) look.style.accent = *settings.accent;
-    for (const std::string& warning : settings.warnings)
+    NoteLook look{overlayFrontMatter(run, note, StyleFiles::lookup, warnings), options.presets};
+    if (note.size) look.presets = {look.settings.size};
+    for (const std::string& warning : warnings)
         std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), warning.c_str());
     return look;
 }
@@ -422,10 +409,8 @@ private:
 }  // namespace
 
 CardRequest requestFor(const CardJob& card, const RenderOptions& options) {
-    const NoteLook& look = card.note->look;
-    CardRequest request{card.note->markdown, look.theme, look.font, card.preset, look.wordmark, look.scale,
-                        options.density};
-    request.style = look.style;
+    CardRequest request{.markdown = card.note->markdown, .settings = card.note->look.settings, .density = options.density};
+    request.settings.size = card.preset;
     request.pictures.noteFolder = card.note->folder;
     request.pictures.more = options.pictureFolders;
     return request;
@@ -594,7 +579,7 @@ int run(int argc, char** argv) {
     OutputNames names;
     std::vector<std::filesystem::path> paths;
     const std::string extension = CardFormats::extension(options.format);
-    auto isSet = [&](const CardJob& card) { return card.note->look.pages || options.pdf; };
+    auto isSet = [&](const CardJob& card) { return card.note->look.settings.pages || options.pdf; };
     for (const CardJob& card : cards) {
         if (options.outputFile)
             paths.push_back(names.claim(*options.outputFile));
@@ -652,7 +637,7 @@ int run(int argc, char** argv) {
                 auto out = std::make_shared<SetOutput>();
                 out->preset = request.drawnSize();
                 out->path = paths[i];
-                out->pngs = !options.pdf || card.note->look.pages;
+                out->pngs = !options.pdf || card.note->look.settings.pages;
                 out->words = wordsOf(card.note->markdown);
                 if (options.pdf) {
                     out->pdf = std::filesystem::path(paths[i]).replace_extension(".pdf");
@@ -719,10 +704,10 @@ int run(int argc, char** argv) {
         note.markdown = read.text;
         // The note's new look, on the cards it had: their sizes and names stay for the run.
         const std::vector<Preset> presets = note.look.presets;
-        const bool pages = note.look.pages;
+        const bool pages = note.look.settings.pages;
         note.look = lookOf(note.label, note.markdown, options, runStyle);
         note.look.presets = presets;
-        note.look.pages = pages;
+        note.look.settings.pages = pages;
         for (const std::size_t first : note.firstCards) {
             cards.push_back(CardJob{&note, cards[first].preset});
             const std::filesystem::path path = paths[first];

@@ -85,11 +85,11 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
         } else if (a == "-h" || a == "--help") {
             o.help = true;
         } else if (a == "--no-wordmark") {
-            o.wordmark = false;
+            o.card.wordmark = false;
         } else if (a == "--report") {
             o.report = true;
         } else if (a == "--pages") {
-            o.pages = true;
+            o.card.pages = true;
         } else if (a == "--pdf") {
             o.pdf = true;
         } else if (a == "--watch") {
@@ -103,11 +103,11 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             if (a == "--theme") {
                 if (!Themes::isKnown(*v))
                     return RenderUsageError{"unknown theme '" + *v + "' (" + Themes::idList() + ")"};
-                o.theme = *v;
+                o.card.theme = *v;
             } else if (a == "--font") {
                 if (!Fonts::isKnown(*v))
                     return RenderUsageError{"unknown font '" + *v + "' (" + Fonts::idList() + ")"};
-                o.font = *v;
+                o.card.font = *v;
             } else if (a == "--size") {
                 if (*v == "all") {
                     o.presets = Presets::all();
@@ -122,7 +122,7 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
                 const auto x = parseStrictDouble(*v);
                 if (!x || !std::isfinite(*x) || *x < 0.5 || *x > 3.0)
                     return RenderUsageError{"scale '" + *v + "' is not a number from 0.5 to 3"};
-                o.scale = *x;
+                o.card.scale = *x;
             } else if (a == "--density") {
                 if (*v != "1" && *v != "2") return RenderUsageError{"density '" + *v + "' is not 1 or 2"};
                 o.density = *v == "2" ? 2 : 1;
@@ -167,9 +167,9 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
                                     std::string(CardFormats::extension(o.format)).substr(1)};
         if (named) o.format = *named;
         if (ending == ".pdf" && !o.pdf) return RenderUsageError{"-o '" + o.outputFile->string() + "' is a PDF: add --pdf"};
-        if (o.pages && !o.pdf) return RenderUsageError{"--pages makes several cards, but -o names one file; use -d"};
+        if (o.card.pages && !o.pdf) return RenderUsageError{"--pages makes several cards, but -o names one file; use -d"};
     }
-    if (o.copy && (o.outputFile || sawFolder || o.pages || o.pdf || o.watch))
+    if (o.copy && (o.outputFile || sawFolder || o.card.pages || o.pdf || o.watch))
         return RenderUsageError{"--copy puts one card on the clipboard: no -o, -d, --pages, --pdf or --watch"};
     if (o.copy && o.inputs.size() * o.presets.size() != 1)
         return RenderUsageError{"--copy takes one card, but this run makes " +

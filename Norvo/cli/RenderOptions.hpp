@@ -7,22 +7,21 @@
 #include <vector>
 
 #include "image/CardFormats.hpp"
+#include "norvo/CardSettings.hpp"
 #include "norvo/Presets.hpp"
 
 namespace norvo {
 
 // What `norvo render` was asked to do.
 struct RenderOptions {
-    std::string theme = "paper";
-    std::string font = "sans";
-    std::vector<Preset> presets{Presets::defaultPreset()};
-    double scale = 1.0;
-    bool wordmark = true;
+    // The cards' settings as the options give them (the style by the name or file given in
+    // `style`, loaded when the run starts); each note's front matter may change them.
+    CardSettings card{};
+    std::vector<Preset> presets{Presets::defaultPreset()};  // --size, or all four
     std::optional<std::filesystem::path> outputFile;  // -o
     std::filesystem::path outputFolder = ".";         // -d
     std::vector<std::string> inputs;                  // "-" is standard input
     bool report = false;  // one JSON line per card on stdout, with its layout figures
-    bool pages = false;   // a long note becomes a set of cards: <slug>-<size>-1.png ...
     bool pdf = false;     // one PDF per note and size, a page per card
     CardFormats::Format format = CardFormats::Format::Png;  // of the card files
     bool watch = false;   // render again whenever a note's file is saved, until stopped

@@ -9,7 +9,7 @@ std::string pageTheme(const std::string& theme) { return theme == "ink" || theme
 
 std::string Backdrops::keyOf(const CardRequest& card) {
     const Preset drawn = card.drawnSize();
-    return pageTheme(card.themeID) + " " + std::to_string(drawn.width) + "x" + std::to_string(drawn.height);
+    return pageTheme(card.settings.theme) + " " + std::to_string(drawn.width) + "x" + std::to_string(drawn.height);
 }
 
 std::list<Backdrops::Entry>::iterator Backdrops::find(const std::string& key) {
@@ -29,7 +29,7 @@ bool Backdrops::ask(const CardRequest& card, bool now) {
         return found->done;
     }
     const Preset drawn = card.drawnSize();
-    entries_.push_front(Entry{key, pageTheme(card.themeID), int(drawn.width), int(drawn.height), false, nullptr});
+    entries_.push_front(Entry{key, pageTheme(card.settings.theme), int(drawn.width), int(drawn.height), false, nullptr});
     if (entries_.size() > kKept) entries_.pop_back();  // a card drawn meanwhile keeps its own lease
     if (now)
         waiting_.push_front(key);

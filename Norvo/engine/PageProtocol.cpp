@@ -64,11 +64,11 @@ json styleOptions(const ServedStyle& served) {
 
 std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& how, std::uint64_t ticket) {
     json options = {{"markdown", card.markdown},
-                    {"theme", card.themeID},
-                    {"width", card.preset.width},
-                    {"height", card.preset.height},
-                    {"wordmark", card.wordmark},
-                    {"scale", number(card.scale)},
+                    {"theme", card.settings.theme},
+                    {"width", card.settings.size.width},
+                    {"height", card.settings.size.height},
+                    {"wordmark", card.settings.wordmark},
+                    {"scale", number(card.settings.scale)},
                     {"report", how.report},
                     {"plainLayout", how.plainLayout}};
     if (how.pages) options["pages"] = true;
@@ -84,7 +84,7 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
     std::string optionsText, fontText;
     try {
         optionsText = dumped(options);
-        fontText = dumped(json(Fonts::by(card.fontID).stack));
+        fontText = dumped(json(Fonts::by(card.settings.font).stack));
     } catch (const json::exception& e) {  // invalid UTF-8
         g_warning("the card cannot be drawn: its text is not UTF-8 (%s)", e.what());
         return std::nullopt;

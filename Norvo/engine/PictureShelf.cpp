@@ -87,7 +87,7 @@ std::string PictureShelf::Lease::put(PicturePtr picture) {
 }
 
 AssetOrder AssetOrder::of(const CardRequest& card, std::chrono::steady_clock::time_point deadline) {
-    return AssetOrder{card.style, card.pictures, card.drawnSize(), deadline};
+    return AssetOrder{card.settings.style, card.pictures, card.drawnSize(), deadline};
 }
 
 void decodeStyleFiles(const AssetOrder& order, PictureCache& cache, DecodedAssets& into) {

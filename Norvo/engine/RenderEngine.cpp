@@ -91,7 +91,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         if (const JobQueue::Entry* after = queue.front()) backdrops->prefetch(cardOf(after->job));
         // Decoding has part of the card's time; the page's steps have the rest.
         current->order = AssetOrder::of(card, std::chrono::steady_clock::now() + options.jobTimeout / 2);
-        if (card.style.empty()) {
+        if (card.settings.style.empty()) {
             afterStyle();
             return;
         }
@@ -382,7 +382,7 @@ RenderEngine::RenderEngine(Options options) : state_(std::make_shared<State>()) 
 RenderEngine::~RenderEngine() = default;
 
 void RenderEngine::queue(RenderJob job) {
-    if (!CardImage::validSize(cardOf(job).preset.width, cardOf(job).preset.height)) {
+    if (!CardImage::validSize(cardOf(job).settings.size.width, cardOf(job).settings.size.height)) {
         fail(job);
         return;
     }
@@ -411,7 +411,7 @@ void RenderEngine::renderPages(const CardRequest& card, SetCompletion completion
 }
 
 void RenderEngine::expect(const CardRequest& card) {
-    if (CardImage::validSize(card.preset.width, card.preset.height)) state_->backdrops->prefetch(card);
+    if (CardImage::validSize(card.settings.size.width, card.settings.size.height)) state_->backdrops->prefetch(card);
 }
 
 std::size_t RenderEngine::queueDepth() const { return state_->queue.size() + (state_->current ? 1 : 0); }

@@ -62,23 +62,28 @@ void CardDocument::setPages(bool value) {
     assign(pages_, value, pagesChanged_);
     rerender();
 }
+CardSettings CardDocument::settings() const {
+    return CardSettings{.theme = themeID_, .font = fontID_, .size = preset(), .scale = fontScale_, .wordmark = wordmark_,
+                        .pages = pages_, .style = style_};
+}
+
+void CardDocument::setSettings(const CardSettings& value) {
+    setThemeID(value.theme);
+    setFontID(value.font);
+    setPresetID(value.size.id);
+    setFontScale(value.scale);
+    setWordmark(value.wordmark);
+    setPages(value.pages);
+}
+
 CardRequest CardDocument::request() const {
-    CardRequest card{markdown_, themeID_, fontID_, preset(), wordmark_, fontScale_};
+    CardRequest card{.markdown = markdown_};
     if (!noteFile_.empty()) card.pictures.noteFolder = noteFile_.parent_path().string();
     if (!pictureStore_.empty()) card.pictures.more.push_back(pictureStore_.string());
-    card.style = style_;
     // A note's front matter outranks the controls for that note; what it gets wrong is left out.
-    const NoteSettings note = NoteSettings::of(markdown_);
-    if (note.theme) card.themeID = *note.theme;
-    if (note.font) card.fontID = *note.font;
-    if (note.size) card.preset = Presets::by(*note.size);
-    if (note.scale) card.scale = *note.scale;
-    if (note.wordmark) card.wordmark = *note.wordmark;
-    if (note.style) {
-        StyleRead read = StyleFiles::loadSaved(*note.style);
-        if (!read.problem) card.style = std::move(read.style);
-    }
-    if (note.accent) card.style.accent = *note.accent;
+    std::vector<std::string> ignored;
+    card.settings = overlayFrontMatter(settings(), NoteSettings::of(markdown_), StyleFiles::lookup, ignored);
+    card.settings.pages = pages_;  // in the app, "Split into pages" decides
     return card;
 }
 

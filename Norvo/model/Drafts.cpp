@@ -30,11 +30,14 @@ constexpr const char* kRunning = "running";
 constexpr const char* kQuit = "quit";
 constexpr const char* kUpdate = "update";
 
+// The draft: the card's settings (as they travel everywhere, the style by its name) with the
+// note, its file and how the session stands.
 std::string snapshot(const CardDocument& d, const char* session) {
-    return nlohmann::json{{"session", session},       {"markdown", d.markdown()},   {"theme", d.themeID()},
-                          {"font", d.fontID()},       {"size", d.presetID()},       {"scale", d.fontScale()},
-                          {"wordmark", d.wordmark()}, {"pages", d.pages()},         {"noteFile", d.noteFile().string()}}
-        .dump();
+    nlohmann::json draft = nlohmann::json::parse(d.settings().toJson());
+    draft["session"] = session;
+    draft["markdown"] = d.markdown();
+    draft["noteFile"] = d.noteFile().string();
+    return draft.dump();
 }
 }  // namespace
 
@@ -126,12 +129,8 @@ bool Drafts::restoreFrom(const std::string& text) {
         return false;
     // Unknown values fall back as any setting does.
     document_.setNoteFile(draft.value("noteFile", std::string()));
-    document_.setThemeID(draft.value("theme", document_.themeID()));
-    document_.setFontID(draft.value("font", document_.fontID()));
-    document_.setPresetID(draft.value("size", document_.presetID()));
-    document_.setFontScale(draft.value("scale", document_.fontScale()));
-    document_.setWordmark(draft.value("wordmark", document_.wordmark()));
-    document_.setPages(draft.value("pages", document_.pages()));
+    // The style comes back with the style choice, which loads it.
+    document_.setSettings(CardSettings::fromJson(text, document_.settings()));
     document_.setMarkdown(markdown);
     if (unfinished)
         document_.setStatus(session == kUpdate ? _("Your note is back as it was before the update")

@@ -51,7 +51,8 @@ void SelfTestRun::step(std::size_t index) {
 }
 
 CardRequest SelfTestRun::cardAt(std::size_t index) const {
-    return CardRequest{CardDocument::kSampleMarkdown, "paper", config_.font, Presets::all()[index], true, config_.scale};
+    return CardRequest{.markdown = CardDocument::kSampleMarkdown,
+                       .settings = {.font = config_.font, .size = Presets::all()[index], .scale = config_.scale}};
 }
 
 void SelfTestRun::report(std::size_t index, std::string line) {

@@ -60,6 +60,13 @@ StyleRead loadSaved(const std::string& name) {
     return loadFile(folder() / (name + ".json"));
 }
 
+std::optional<CardStyle> lookup(const std::string& name, std::string& problem) {
+    StyleRead read = loadSaved(name);
+    if (!read.problem) return std::move(read.style);
+    problem = read.problem->message;
+    return std::nullopt;
+}
+
 std::string save(const CardStyle& style) {
     if (style.name.empty() || style.name.find('/') != std::string::npos || style.name[0] == '.')
         return "a style needs a name without \"/\"";

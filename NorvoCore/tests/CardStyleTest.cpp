@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "norvo/CardSettings.hpp"
 #include "norvo/CardStyle.hpp"
 #include "norvo/FrontMatter.hpp"
 
@@ -79,4 +80,44 @@ TEST(CardStyle, FrontMatterSetsANotesOwnLookAndWarnsOfWrongValues) {
     // No closing line, or no front matter at all: nothing is read.
     EXPECT_FALSE(NoteSettings::of("---\ntheme: ink\n# no end").theme);
     EXPECT_FALSE(NoteSettings::of("theme: ink\n").theme);
+}
+
+TEST(CardSettings, TravelAsJsonAndANotesFrontMatterOverlaysThem) {
+    CardSettings s{.theme = "ink", .font = "mono", .size = Presets::by("story"), .scale = 1.4, .wordmark = false, .pages = true};
+    s.style.name = "Launch";
+    const CardSettings back = CardSettings::fromJson(s.toJson(), CardSettings{});
+    EXPECT_EQ(back.theme, "ink");
+    EXPECT_EQ(back.size, Presets::by("story"));
+    EXPECT_EQ(back.scale, 1.4);
+    EXPECT_FALSE(back.wordmark);
+    EXPECT_TRUE(back.pages);
+    EXPECT_EQ(back.style.name, "Launch");
+    // A value that is not one of its setting's keeps the fallback's; so does a missing one.
+    const CardSettings odd = CardSettings::fromJson(R"({"theme": "neon", "scale": "big", "style": "../x", "size": 3})", s);
+    EXPECT_EQ(odd.theme, "ink");
+    EXPECT_EQ(odd.scale, 1.4);
+    EXPECT_EQ(odd.style.name, "Launch");
+    EXPECT_EQ(odd.size, Presets::by("story"));
+
+    // The note's own values win for the note; a style it names is looked up, or named as missing.
+    std::vector<std::string> warnings;
+    const StyleLookup lookup = [](const std::string& name, std::string& problem) -> std::optional<CardStyle> {
+        if (name != "Dark") {
+            problem = "no such style file";
+            return std::nullopt;
+        }
+        CardStyle dark;
+        dark.name = "Dark";
+        dark.accent = "#00ff00";
+        return dark;
+    };
+    const CardSettings note = overlayFrontMatter(
+        s, NoteSettings::of("---\nsize: square\nstyle: Dark\naccent: '#f50'\nscale: 9\n---\n# x"), lookup, warnings);
+    EXPECT_EQ(note.size, Presets::by("square"));
+    EXPECT_EQ(note.theme, "ink");
+    EXPECT_EQ(note.style.name, "Dark");
+    EXPECT_EQ(note.style.accent, "#ff5500");
+    ASSERT_EQ(warnings.size(), 1u);  // the scale
+    overlayFrontMatter(s, NoteSettings::of("---\nstyle: Gone\n---\n"), lookup, warnings);
+    EXPECT_EQ(warnings.back(), "style: \u201cGone\u201d: no such style file; the default is used");
 }

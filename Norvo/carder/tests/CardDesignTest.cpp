@@ -60,7 +60,7 @@ Rendered render(RenderEngine& engine, const CardRequest& request) {
 
 Rendered render(RenderEngine& engine, const std::string& markdown, const std::string& theme, const Preset& preset,
                 double scale = 1.0) {
-    return render(engine, CardRequest{markdown, theme, "sans", preset, true, scale});
+    return render(engine, CardRequest{.markdown = markdown, .settings = {.theme = theme, .size = preset, .scale = scale}});
 }
 
 double floorFor(const Preset& preset) { return preset.width > preset.height ? 22 : 26; }
@@ -195,15 +195,15 @@ TEST(CardDesign, ShortNotesAreHeroesAndTheScaleBiasesTheFit) {
             const std::string what = preset.id + " " + font;
             for (const char* name : {"one-liner", "short-paragraph"}) {
                 bool done = false;
-                engine.render(CardRequest{notes.at(name), "paper", font, preset, true, 1.0}, [&](CardImagePtr) { done = true; });
+                engine.render(CardRequest{.markdown = notes.at(name), .settings = {.font = font, .size = preset}}, [&](CardImagePtr) { done = true; });
                 ASSERT_TRUE(runUntil([&] { return done; }, 30s));
                 EXPECT_EQ(evaluate(engine.webView(), loneShortWords), "0") << name << " " << what;
             }
             // Words longer than a column never run into the next one.
-            const auto longWord = render(engine, CardRequest{notes.at("long-word"), "ink", font, preset, true, 1.0}).report;
+            const auto longWord = render(engine, CardRequest{.markdown = notes.at("long-word"), .settings = {.theme = "ink", .font = font, .size = preset}}).report;
             EXPECT_FALSE(longWord["overflowX"]) << "long-word " << what;
             bool done = false;
-            engine.render(CardRequest{notes.at("poem-hard-breaks"), "paper", font, preset, true, 1.0},
+            engine.render(CardRequest{.markdown = notes.at("poem-hard-breaks"), .settings = {.font = font, .size = preset}},
                           [&](CardImagePtr) { done = true; });
             ASSERT_TRUE(runUntil([&] { return done; }, 30s));
             EXPECT_EQ(evaluate(engine.webView(), linesOfEachParagraph), "[4,4]") << what;
@@ -346,7 +346,7 @@ struct PageSet {
 PageSet renderPages(RenderEngine& engine, const std::string& markdown, const Preset& preset) {
     PageSet out;
     bool done = false;
-    engine.renderPages(CardRequest{markdown, "ink", "sans", preset, true, 1.0},
+    engine.renderPages(CardRequest{.markdown = markdown, .settings = {.theme = "ink", .size = preset}},
                        [&](std::vector<RenderedCard> cards) {
                            for (RenderedCard& c : cards) {
                                out.images.push_back(std::move(c.image));
@@ -489,7 +489,7 @@ TEST(CardDesign, PagesBreakLikeABook) {
                 const std::string what = std::string(name) + " " + preset.id + " " + std::to_string(scale);
                 bool done = false;
                 std::size_t cards = 0;
-                engine.renderPages(CardRequest{notes.at(name), "paper", "sans", preset, true, scale},
+                engine.renderPages(CardRequest{.markdown = notes.at(name), .settings = {.size = preset, .scale = scale}},
                                    [&](std::vector<RenderedCard> set) {
                                        cards = set.size();
                                        done = true;
@@ -534,7 +534,7 @@ TEST(CardDesign, TwiceTheDensityIsTheSameLayoutAtTwiceTheSize) {
     const auto notes = corpus();
     for (const char* name : {"sample", "code", "haiku"}) {
         for (const char* theme : {"paper", "ink"}) {
-            const CardRequest one{notes.at(name), theme, "sans", Presets::by("portrait"), true, 1.0};
+            const CardRequest one{.markdown = notes.at(name), .settings = {.theme = theme, .size = Presets::by("portrait")}};
             CardRequest two = one;
             two.density = 2;
             CardRequest other = one;
@@ -552,7 +552,7 @@ TEST(CardDesign, TwiceTheDensityIsTheSameLayoutAtTwiceTheSize) {
         }
     }
     // The 1x card after a 2x one is exactly as before: the zoom does not stay.
-    const CardRequest one{notes.at("sample"), "paper", "sans", Presets::by("square"), true, 1.0};
+    const CardRequest one{.markdown = notes.at("sample")};
     const CardImagePtr before = drawn(engine, one);
     CardRequest two = one;
     two.density = 2;
@@ -598,7 +598,7 @@ TEST(CardDesign, PicturesAndFormulasFitTheCardAndShowTheirPixels) {
     writeSolidPng(folder.path() / "tall.png", 600, 1800, blue);
     RenderEngine engine;
     auto request = [&](const std::string& markdown, const std::string& theme, const Preset& preset) {
-        CardRequest card{markdown, theme, "sans", preset, true, 1.0};
+        CardRequest card{.markdown = markdown, .settings = {.theme = theme, .size = preset}};
         card.pictures.noteFolder = folder.path().string();
         return card;
     };
@@ -762,8 +762,8 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
         double lowest = 21;
         for (const Preset& preset : Presets::all()) {
             const std::string what = name + " " + preset.id;
-            CardRequest card{note, theme, "sans", preset, true, 1.0};
-            card.style = cardStyle;
+            CardRequest card{.markdown = note, .settings = {.theme = theme, .size = preset}};
+            card.settings.style = cardStyle;
             const Rendered r = render(engine, card);
             ASSERT_TRUE(r.image) << what;
             EXPECT_EQ(r.image->width(), preset.width) << what;
@@ -804,8 +804,8 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
         "text-decoration-color:transparent!important}';document.head.appendChild(s);return 1})()";
     for (const auto& [name, theme, cardStyle] : styles) {
         if (name != "busy photo" && name != "yellow on paper" && name != "gradient") continue;
-        CardRequest card{note, theme, "sans", Presets::by("portrait"), true, 1.0};
-        card.style = cardStyle;
+        CardRequest card{.markdown = note, .settings = {.theme = theme, .size = Presets::by("portrait")}};
+        card.settings.style = cardStyle;
         const Rendered r = render(engine, card);
         ASSERT_TRUE(r.image) << name;
         const auto rects = nlohmann::json::parse(evaluate(engine.webView(), lines));
@@ -832,8 +832,8 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
     }
 
     // A style whose photo is gone: the theme's backdrop, and the report says which file.
-    CardRequest missing{note, "paper", "sans", Presets::by("square"), true, 1.0};
-    missing.style = style(R"({"background": {"image": "gone.jpg"}})");
+    CardRequest missing{.markdown = note};
+    missing.settings.style = style(R"({"background": {"image": "gone.jpg"}})");
     bool done = false;
     engine.renderWithReport(missing, [&](RenderedCard c) {
         EXPECT_TRUE(c.image);
@@ -863,7 +863,7 @@ TEST(CardDesign, TheServedBackdropIsThePagesOwnToTheBit) {
         for (const Preset& preset : Presets::all())
             for (int density : {1, 2}) {
                 if (density == 2 && preset.id != "portrait") continue;
-                CardRequest card{"A line.", theme, "sans", preset, true, 1.0};
+                CardRequest card{.markdown = "A line.", .settings = {.theme = theme, .size = preset}};
                 card.density = density;
                 // Without a report nothing on the page needs the backdrop's pixels early.
                 CardImagePtr served;

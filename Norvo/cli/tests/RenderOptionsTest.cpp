@@ -7,10 +7,10 @@ using namespace norvo;
 TEST(RenderOptions, ParsingAndUsageErrors) {
     auto ok = std::get<RenderOptions>(parseRenderOptions(
         {"--theme", "sky", "--font", "mono", "--size", "all", "--scale", "1.5", "--no-wordmark", "-d", "out", "a.md"}));
-    EXPECT_EQ(ok.theme, "sky");
+    EXPECT_EQ(ok.card.theme, "sky");
     EXPECT_EQ(ok.presets.size(), 4u);
-    EXPECT_EQ(ok.scale, 1.5);
-    EXPECT_FALSE(ok.wordmark);
+    EXPECT_EQ(ok.card.scale, 1.5);
+    EXPECT_FALSE(ok.card.wordmark);
     EXPECT_EQ(ok.inputs, std::vector<std::string>{"a.md"});
     EXPECT_EQ(std::get<RenderOptions>(parseRenderOptions({})).inputs, std::vector<std::string>{"-"});
 

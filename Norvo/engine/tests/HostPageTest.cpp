@@ -19,7 +19,7 @@ protected:
                         const std::string& preset = "square", bool wordmark = true, double scale = 1.0) {
         CardImagePtr image;
         bool done = false;
-        engine_.render(CardRequest{markdown, theme, "sans", Presets::by(preset), wordmark, scale}, [&](CardImagePtr i) {
+        engine_.render(CardRequest{.markdown = markdown, .settings = {.theme = theme, .size = Presets::by(preset), .scale = scale, .wordmark = wordmark}}, [&](CardImagePtr i) {
             image = std::move(i);
             done = true;
         });

@@ -31,7 +31,8 @@ std::string fontIn(const std::string& script) {
 }  // namespace
 
 TEST(PageProtocol, DrawScriptCarriesTheCardWhole) {
-    CardRequest card{"a\"b\\c\nd</script>é 東京 \u2028", "ink", "mono", Presets::by("landscape"), false, 1.25};
+    CardRequest card{.markdown = "a\"b\\c\nd</script>é 東京 \u2028",
+                     .settings = {.theme = "ink", .font = "mono", .size = Presets::by("landscape"), .scale = 1.25, .wordmark = false}};
     const auto script = PageProtocol::drawScript(card, PageDraw{true, true, true}, 42);
     ASSERT_TRUE(script);
     const json o = optionsIn(*script);
@@ -48,8 +49,8 @@ TEST(PageProtocol, DrawScriptCarriesTheCardWhole) {
 
     // A single card asks for no set; unknown fonts fall back to sans; a scale that is not a
     // number reaches the page as null (which it draws at normal size).
-    card.fontID = "Serif";
-    card.scale = NAN;
+    card.settings.font = "Serif";
+    card.settings.scale = NAN;
     const auto plain = PageProtocol::drawScript(card, PageDraw{}, 1);
     EXPECT_FALSE(optionsIn(*plain).contains("pages"));
     EXPECT_TRUE(optionsIn(*plain)["scale"].is_null());

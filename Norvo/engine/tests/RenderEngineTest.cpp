@@ -34,7 +34,7 @@ CardImagePtr renderAndWait(RenderEngine& engine, const std::string& markdown, co
                            const std::string& font = "sans", bool* done = nullptr) {
     CardImagePtr image;
     bool finished = false;
-    engine.render(CardRequest{markdown, "paper", font, preset, true, 1.0}, [&](CardImagePtr i) {
+    engine.render(CardRequest{.markdown = markdown, .settings = {.font = font, .size = preset}}, [&](CardImagePtr i) {
         image = std::move(i);
         finished = true;
     });
@@ -51,13 +51,13 @@ TEST(RenderEngine, QueuedRequestsRunAfterLoadInOrderAtExactSizes) {
     std::vector<std::string> order;
     std::vector<CardImagePtr> images;
     for (const Preset& p : Presets::all())
-        engine.render(CardRequest{"# " + p.name, "ink", "serif", p, true, 1.0}, [&, id = p.id](CardImagePtr image) {
+        engine.render(CardRequest{.markdown = "# " + p.name, .settings = {.theme = "ink", .font = "serif", .size = p}}, [&, id = p.id](CardImagePtr image) {
             order.push_back(id);
             images.push_back(std::move(image));
         });
     // The first card asked for again, as a preview, while it waits: one drawing serves both.
     CardImagePtr again;
-    engine.renderPreview(CardRequest{"# Square", "ink", "serif", Presets::by("square"), true, 1.0},
+    engine.renderPreview(CardRequest{.markdown = "# Square", .settings = {.theme = "ink", .font = "serif"}},
                          [&](CardImagePtr image) {
                              order.push_back("square again");
                              again = std::move(image);
@@ -121,7 +121,7 @@ TEST(RenderEngine, HungOrKilledPageDoesNotBlockLaterRequests) {
     // and nothing is drawn on the dead page.
     std::vector<CardImagePtr> results;
     for (const char* note : {"hang", "queued one", "queued two"})
-        engine.render(CardRequest{note, "paper", "sans", Presets::by("square"), true, 1.0},
+        engine.render(CardRequest{.markdown = note},
                       [&](CardImagePtr image) { results.push_back(std::move(image)); });
     ASSERT_TRUE(runUntil([&] { return results.size() == 3; }, 30s));
     EXPECT_FALSE(results[0]);
@@ -135,8 +135,8 @@ TEST(RenderEngine, HungOrKilledPageDoesNotBlockLaterRequests) {
     int completions = 0;
     CardImagePtr behind;
     bool behindDone = false;
-    engine.render(CardRequest{"one", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr) { ++completions; });
-    engine.render(CardRequest{"behind", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr image) {
+    engine.render(CardRequest{.markdown = "one"}, [&](CardImagePtr) { ++completions; });
+    engine.render(CardRequest{.markdown = "behind"}, [&](CardImagePtr image) {
         behind = std::move(image);
         behindDone = true;
     });
@@ -171,7 +171,7 @@ TEST(RenderEngine, ACardWhosePageDiesIsDrawnOnceMoreWithPlainLineBreaking) {
 
     CardImagePtr image;
     int completions = 0;
-    engine.render(CardRequest{"dies", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr i) {
+    engine.render(CardRequest{.markdown = "dies"}, [&](CardImagePtr i) {
         image = std::move(i);
         ++completions;
     });
@@ -186,7 +186,7 @@ TEST(RenderEngine, ACardWhosePageDiesIsDrawnOnceMoreWithPlainLineBreaking) {
 
     // A card that kills the fresh page too fails, once; the next card is drawn as usual.
     completions = 0;
-    engine.render(CardRequest{"always dies", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr i) {
+    engine.render(CardRequest{.markdown = "always dies"}, [&](CardImagePtr i) {
         image = std::move(i);
         ++completions;
     });
@@ -206,7 +206,7 @@ TEST(RenderEngine, PageThatNeverLoadsCompletesRequestsWithNothing) {
     RenderEngine engine(options);
     int empty = 0;
     for (int i = 0; i < 3; ++i)
-        engine.render(CardRequest{"x", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr image) {
+        engine.render(CardRequest{.markdown = "x"}, [&](CardImagePtr image) {
             if (!image) ++empty;
         });
     ASSERT_TRUE(runUntil([&] { return empty == 3; }, 10s));
@@ -244,7 +244,7 @@ TEST(RenderEngine, WebProcessIsRenewedBetweenJobs) {
     RenderEngine engine(options);
     int drawn = 0;
     for (int i = 0; i < 5; ++i)
-        engine.render(CardRequest{"note", "paper", "sans", Presets::by("square"), true, 1.0}, [&](CardImagePtr image) {
+        engine.render(CardRequest{.markdown = "note"}, [&](CardImagePtr image) {
             if (image) ++drawn;
         });
     ASSERT_TRUE(runUntil([&] { return drawn == 5; }, 30s));

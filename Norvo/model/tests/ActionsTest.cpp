@@ -53,7 +53,7 @@ TEST_F(Actions, ExportSuggestsTheCardNameAndWritesExactSize) {
     // The request carried the settings of the moment.
     const auto& request = (*renderer_->requests)[last() - 1];
     EXPECT_EQ(request.card.markdown, "## Q3 Plan\n\nNumbers.");
-    EXPECT_EQ(request.card.preset.id, "landscape");
+    EXPECT_EQ(request.card.settings.size.id, "landscape");
 }
 
 TEST_F(Actions, ExportEdgeCases) {

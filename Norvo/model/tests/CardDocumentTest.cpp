@@ -38,12 +38,12 @@ TEST_F(Document, EverySettingRendersAndSignalsOnlyItsOwnChange) {
     document_.setFontScale(2.5);
     ASSERT_EQ(requests(), 6u);
     const auto& last = renderer_.requests->back();
-    EXPECT_EQ(last.card.themeID, "ink");
-    EXPECT_EQ(last.card.fontID, "mono");
-    EXPECT_EQ(last.card.preset, Presets::defaultPreset());  // unknown id renders square
+    EXPECT_EQ(last.card.settings.theme, "ink");
+    EXPECT_EQ(last.card.settings.font, "mono");
+    EXPECT_EQ(last.card.settings.size, Presets::defaultPreset());  // unknown id renders square
     EXPECT_EQ(document_.presetID(), "no-such-size");  // but is kept as typed
-    EXPECT_FALSE(last.card.wordmark);
-    EXPECT_EQ(last.card.scale, 2.5);
+    EXPECT_FALSE(last.card.settings.wordmark);
+    EXPECT_EQ(last.card.settings.scale, 2.5);
 
     document_.setStatus("x");
     EXPECT_EQ(requests(), 6u);  // the status line renders nothing

@@ -37,9 +37,9 @@ TEST(SelfTestRun, LinesInPresetOrderAFailedCardSaidAndTheRestWritten) {
     for (std::size_t i = 0; i < 4; ++i) {
         ASSERT_EQ(renderer.requests->size(), i + 1);
         const CardRequest& asked = (*renderer.requests)[i].card;
-        EXPECT_EQ(asked.preset, Presets::all()[i]);
-        EXPECT_EQ(asked.fontID, "serif");
-        EXPECT_EQ(asked.scale, 1.5);
+        EXPECT_EQ(asked.settings.size, Presets::all()[i]);
+        EXPECT_EQ(asked.settings.font, "serif");
+        EXPECT_EQ(asked.settings.scale, 1.5);
         renderer.complete(i, i != 1);
     }
     ASSERT_TRUE(norvo::testing::runUntil([&] { return done; }));

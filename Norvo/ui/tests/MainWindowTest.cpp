@@ -397,7 +397,7 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     g_signal_emit_by_name(editor.nameEntry().gobj(), "activate");
     EXPECT_EQ(StyleChoice::names(), std::vector<std::string>{"Launch"});
     EXPECT_EQ(model_->style().signatureName, "Ada");
-    EXPECT_EQ(model_->request().style.name, "Launch");
+    EXPECT_EQ(model_->request().settings.style.name, "Launch");
     StyleChoice later(*model_);
     later.restore();
     EXPECT_EQ(later.chosen(), "Launch");

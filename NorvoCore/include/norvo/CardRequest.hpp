@@ -3,8 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "norvo/CardStyle.hpp"
-#include "norvo/Presets.hpp"
+#include "norvo/CardSettings.hpp"
 
 namespace norvo {
 
@@ -25,27 +24,22 @@ struct RefusedPicture {
     bool operator==(const RefusedPicture&) const = default;
 };
 
-// One card as it is asked for: the note and every setting that shapes its picture. It
-// travels whole from the model or the command line through the renderer to the page; a new
-// card setting is a new field here (and in the page), nothing else.
+// One card as it is asked for: the note, every setting that shapes its picture, the pixel
+// density and where its pictures may come from. It travels whole from the model or the command
+// line through the renderer to the page.
 struct CardRequest {
     std::string markdown;
-    std::string themeID = "paper";
-    std::string fontID = "sans";
-    Preset preset = Presets::by("square");
-    bool wordmark = true;
-    double scale = 1.0;  // the text size: a multiplier, 1.0 normal
+    CardSettings settings{};
     // Pixels per point of the layout: 2 draws the very same layout at twice the width and
     // height (text and backdrop drawn at that size, not enlarged).
     int density = 1;
     PictureFolders pictures{};
-    CardStyle style{};  // the user's own look on the theme; empty: the theme as it is
 
     bool operator==(const CardRequest&) const = default;
 
     // The size of the picture in pixels.
     Preset drawnSize() const {
-        Preset drawn = preset;
+        Preset drawn = settings.size;
         drawn.width *= density;
         drawn.height *= density;
         return drawn;

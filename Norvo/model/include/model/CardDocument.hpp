@@ -47,6 +47,10 @@ public:
 
     // The preset the card renders at (the default for an unknown id, which is kept as given).
     Preset preset() const { return Presets::by(presetID_); }
+    // The controls' values as one card setting, before any note's front matter.
+    CardSettings settings() const;
+    // Sets every control's value but the style (which the style choice loads and sets).
+    void setSettings(const CardSettings& value);
     // The card as it would be rendered now: the settings, and over them what the note's front
     // matter asks for itself (its theme, font, size, scale, wordmark, style and accent).
     CardRequest request() const;

@@ -1,5 +1,6 @@
 #pragma once
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ std::vector<std::string> names();
 StyleRead load(const std::string& nameOrFile);
 // A saved style by its name only (what a note's front matter may name): never a file elsewhere.
 StyleRead loadSaved(const std::string& name);
+// loadSaved() as a front-matter overlay asks for it: the style, or nothing and why.
+std::optional<CardStyle> lookup(const std::string& name, std::string& problem);
 // Writes `style` as <folder>/<style.name>.json, atomically; an error message, or empty.
 std::string save(const CardStyle& style);
 
