@@ -69,15 +69,106 @@ A display is needed (./run render wraps itself in xvfb-run when there is none).
 )";
 }
 
+namespace {
+
+// Where an option's value goes, in `o`. A usage error, or nothing.
+struct Seen {
+    bool folder = false, format = false;
+};
+std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a, const std::string& v, Seen& seen) {
+    if (a == "--theme") {
+        if (!Themes::isKnown(v))
+            return RenderUsageError{"unknown theme '" + v + "' (" + Themes::idList() + ")"};
+        o.card.theme = v;
+    } else if (a == "--font") {
+        if (!Fonts::isKnown(v))
+            return RenderUsageError{"unknown font '" + v + "' (" + Fonts::idList() + ")"};
+        o.card.font = v;
+    } else if (a == "--size") {
+        if (v == "all") {
+            o.presets = Presets::all();
+        } else {
+            const Preset p = Presets::by(v);
+            if (p.id != v)
+                return RenderUsageError{"unknown size '" + v +
+                                        "' (square, portrait, landscape, story or all)"};
+            o.presets = {p};
+        }
+    } else if (a == "--scale") {
+        const auto x = parseStrictDouble(v);
+        if (!x || !std::isfinite(*x) || *x < 0.5 || *x > 3.0)
+            return RenderUsageError{"scale '" + v + "' is not a number from 0.5 to 3"};
+        o.card.scale = *x;
+    } else if (a == "--density") {
+        if (v != "1" && v != "2") return RenderUsageError{"density '" + v + "' is not 1 or 2"};
+        o.density = v == "2" ? 2 : 1;
+    } else if (a == "--format") {
+        const auto format = CardFormats::byName(v);
+        if (!format) return RenderUsageError{"unknown format '" + v + "' (png, jpeg or webp)"};
+        o.format = *format;
+        seen.format = true;
+    } else if (a == "--style") {
+        o.style = v;
+    } else if (a == "--images") {
+        o.pictureFolders.push_back(v);
+    } else if (a == "-o") {
+        o.outputFile = v;
+    } else {
+        o.outputFolder = v;
+        seen.folder = true;
+    }
+    return std::nullopt;
+}
+
+// What the options ask for together. A usage error, or nothing.
+std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen) {
+    if (o.inputs.empty()) o.inputs.push_back("-");
+    if (std::count(o.inputs.begin(), o.inputs.end(), "-") > 1)
+        return RenderUsageError{"standard input (-) can be read only once"};
+    if (o.watch && std::count(o.inputs.begin(), o.inputs.end(), "-") > 0)
+        return RenderUsageError{"--watch needs note files, not standard input"};
+    if (o.outputFile) {
+        const std::string name = o.outputFile->string();
+        if (name.empty()) return RenderUsageError{"-o needs a file name"};
+        if (name.back() == '/') return RenderUsageError{"-o '" + name + "' names a folder; use -d"};
+    }
+    if (o.outputFile && seen.folder) return RenderUsageError{"use either -o or -d, not both"};
+    if (o.outputFile) {
+        // The file's ending says what it holds: a card is never written under another's name.
+        std::string ending = o.outputFile->extension().string();
+        for (char& c : ending) c = char(std::tolower(static_cast<unsigned char>(c)));
+        const auto named = ending.size() > 1 ? CardFormats::byName(ending.substr(1)) : std::nullopt;
+        if (named && seen.format && *named != o.format)
+            return RenderUsageError{"-o '" + o.outputFile->string() + "' ends in " + ending + " but --format asks for " +
+                                    std::string(CardFormats::extension(o.format)).substr(1)};
+        if (named) o.format = *named;
+        if (ending == ".pdf" && !o.pdf) return RenderUsageError{"-o '" + o.outputFile->string() + "' is a PDF: add --pdf"};
+        if (o.card.pages && !o.pdf) return RenderUsageError{"--pages makes several cards, but -o names one file; use -d"};
+    }
+    if (o.copy && (o.outputFile || seen.folder || o.card.pages || o.pdf || o.watch))
+        return RenderUsageError{"--copy puts one card on the clipboard: no -o, -d, --pages, --pdf or --watch"};
+    if (o.copy && o.inputs.size() * o.presets.size() != 1)
+        return RenderUsageError{"--copy takes one card, but this run makes " +
+                                std::to_string(o.inputs.size() * o.presets.size())};
+    if (o.outputFile && o.inputs.size() * o.presets.size() != 1)
+        return RenderUsageError{"-o names one file, but this run makes " +
+                                std::to_string(o.inputs.size() * o.presets.size()) + " cards; use -d"};
+    return std::nullopt;
+}
+
+bool takesValue(const std::string& a) {
+    return a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" || a == "--density" ||
+           a == "--images" || a == "--style" || a == "-o" || a == "-d";
+}
+
+}  // namespace
+
 std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vector<std::string>& args) {
     RenderOptions o;
-    bool sawFolder = false, onlyFiles = false, formatGiven = false;
+    Seen seen;
+    bool onlyFiles = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) return std::nullopt;
-            return args[++i];
-        };
         if (onlyFiles || a == "-" || a.empty() || a[0] != '-') {
             o.inputs.push_back(a);
         } else if (a == "--") {
@@ -96,87 +187,15 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.watch = true;
         } else if (a == "--copy") {
             o.copy = true;
-        } else if (a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" ||
-                   a == "--density" || a == "--images" || a == "--style" || a == "-o" || a == "-d") {
-            const auto v = value();
-            if (!v) return RenderUsageError{"option " + a + " needs a value"};
-            if (a == "--theme") {
-                if (!Themes::isKnown(*v))
-                    return RenderUsageError{"unknown theme '" + *v + "' (" + Themes::idList() + ")"};
-                o.card.theme = *v;
-            } else if (a == "--font") {
-                if (!Fonts::isKnown(*v))
-                    return RenderUsageError{"unknown font '" + *v + "' (" + Fonts::idList() + ")"};
-                o.card.font = *v;
-            } else if (a == "--size") {
-                if (*v == "all") {
-                    o.presets = Presets::all();
-                } else {
-                    const Preset p = Presets::by(*v);
-                    if (p.id != *v)
-                        return RenderUsageError{"unknown size '" + *v +
-                                                "' (square, portrait, landscape, story or all)"};
-                    o.presets = {p};
-                }
-            } else if (a == "--scale") {
-                const auto x = parseStrictDouble(*v);
-                if (!x || !std::isfinite(*x) || *x < 0.5 || *x > 3.0)
-                    return RenderUsageError{"scale '" + *v + "' is not a number from 0.5 to 3"};
-                o.card.scale = *x;
-            } else if (a == "--density") {
-                if (*v != "1" && *v != "2") return RenderUsageError{"density '" + *v + "' is not 1 or 2"};
-                o.density = *v == "2" ? 2 : 1;
-            } else if (a == "--format") {
-                const auto format = CardFormats::byName(*v);
-                if (!format) return RenderUsageError{"unknown format '" + *v + "' (png, jpeg or webp)"};
-                o.format = *format;
-                formatGiven = true;
-            } else if (a == "--style") {
-                o.style = *v;
-            } else if (a == "--images") {
-                o.pictureFolders.push_back(*v);
-            } else if (a == "-o") {
-                o.outputFile = *v;
-            } else {
-                o.outputFolder = *v;
-                sawFolder = true;
-            }
+        } else if (takesValue(a)) {
+            if (i + 1 >= args.size()) return RenderUsageError{"option " + a + " needs a value"};
+            if (auto error = takeValue(o, a, args[++i], seen)) return *error;
         } else {
             return RenderUsageError{"unknown option '" + a + "'"};
         }
     }
     if (o.help) return o;
-    if (o.inputs.empty()) o.inputs.push_back("-");
-    if (std::count(o.inputs.begin(), o.inputs.end(), "-") > 1)
-        return RenderUsageError{"standard input (-) can be read only once"};
-    if (o.watch && std::count(o.inputs.begin(), o.inputs.end(), "-") > 0)
-        return RenderUsageError{"--watch needs note files, not standard input"};
-    if (o.outputFile) {
-        const std::string name = o.outputFile->string();
-        if (name.empty()) return RenderUsageError{"-o needs a file name"};
-        if (name.back() == '/') return RenderUsageError{"-o '" + name + "' names a folder; use -d"};
-    }
-    if (o.outputFile && sawFolder) return RenderUsageError{"use either -o or -d, not both"};
-    if (o.outputFile) {
-        // The file's ending says what it holds: a card is never written under another's name.
-        std::string ending = o.outputFile->extension().string();
-        for (char& c : ending) c = char(std::tolower(static_cast<unsigned char>(c)));
-        const auto named = ending.size() > 1 ? CardFormats::byName(ending.substr(1)) : std::nullopt;
-        if (named && formatGiven && *named != o.format)
-            return RenderUsageError{"-o '" + o.outputFile->string() + "' ends in " + ending + " but --format asks for " +
-                                    std::string(CardFormats::extension(o.format)).substr(1)};
-        if (named) o.format = *named;
-        if (ending == ".pdf" && !o.pdf) return RenderUsageError{"-o '" + o.outputFile->string() + "' is a PDF: add --pdf"};
-        if (o.card.pages && !o.pdf) return RenderUsageError{"--pages makes several cards, but -o names one file; use -d"};
-    }
-    if (o.copy && (o.outputFile || sawFolder || o.card.pages || o.pdf || o.watch))
-        return RenderUsageError{"--copy puts one card on the clipboard: no -o, -d, --pages, --pdf or --watch"};
-    if (o.copy && o.inputs.size() * o.presets.size() != 1)
-        return RenderUsageError{"--copy takes one card, but this run makes " +
-                                std::to_string(o.inputs.size() * o.presets.size())};
-    if (o.outputFile && o.inputs.size() * o.presets.size() != 1)
-        return RenderUsageError{"-o names one file, but this run makes " +
-                                std::to_string(o.inputs.size() * o.presets.size()) + " cards; use -d"};
+    if (auto error = checkTogether(o, seen)) return *error;
     return o;
 }
 

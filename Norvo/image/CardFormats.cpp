@@ -195,4 +195,12 @@ std::optional<std::vector<std::uint8_t>> encodeAt(const CardImage& image, std::i
     return format == Format::Jpeg ? encodeJpeg(image, words) : encodeWebP(image, words);
 }
 
+std::error_code encodeFailed() {
+    static const struct : std::error_category {
+        const char* name() const noexcept override { return "norvo.card"; }
+        std::string message(int) const override { return "the card could not be encoded"; }
+    } category;
+    return {1, category};
+}
+
 }  // namespace norvo::CardFormats

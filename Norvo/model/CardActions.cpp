@@ -94,7 +94,7 @@ std::error_code writeCards(const std::vector<CardImagePtr>& cards, const Preset&
     for (std::size_t i = 0; i < files.size(); ++i) {
         const auto png = exactPicture(cards[i], preset, files[i], words);
         const std::error_code error =
-            png ? writeFileAtomically(files[i], *png) : std::make_error_code(std::errc::not_enough_memory);
+            png ? writeFileAtomically(files[i], *png) : CardFormats::encodeFailed();
         if (!error) continue;
         g_warning("could not write %s: %s", files[i].c_str(), error.message().c_str());
         for (std::size_t k = 0; k < i; ++k) {

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "image/CardImage.hpp"
@@ -22,6 +23,10 @@ std::optional<Format> byName(std::string_view name);
 Format byExtension(std::string_view fileName);
 // ".png", ".jpg", ".webp".
 const char* extension(Format format);
+
+// The error of a card that could not be encoded (its own category: never mistaken for the
+// system's "Cannot allocate memory" or a file error).
+std::error_code encodeFailed();
 
 // The card in `format` at exactly width x height pixels (stretched when its size differs),
 // or nothing. A card with transparency is flattened on white for JPEG.

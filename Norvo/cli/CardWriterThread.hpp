@@ -1,0 +1,149 @@
+#pragma once
+// Encodes and writes the cards of `norvo render` on one worker thread while the engine draws
+// the next: single cards, and sets written a card at a time (never held whole) with their PDF.
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "engine/RenderJobs.hpp"
+#include "image/CardFormats.hpp"
+#include "image/CardWords.hpp"
+#include "image/PdfDocument.hpp"
+#include "image/PngEncoder.hpp"
+#include "support/AtomicFile.hpp"
+#include "support/MainThread.hpp"
+
+namespace norvo {
+
+// A set of cards (or its PDF) being written as its cards come. The encoder thread alone
+// touches it while the run goes on; the main thread only once the encoder has stopped.
+struct SetOutput {
+    Preset preset;
+    std::filesystem::path path;  // the cards get "-1", "-2", ... before the extension
+    bool pngs = true;
+    std::optional<std::filesystem::path> pdf;  // also one PDF of all the cards
+    CardWords words;  // in every card's file and the PDF
+
+    std::vector<std::filesystem::path> written;
+    std::vector<std::string> lines;  // printed once the whole set is in place
+    std::unique_ptr<AtomicFileWriter> pdfFile;
+    std::unique_ptr<PdfWriter> pdfWriter;
+    std::size_t lastPage = 0;
+    bool failed = false;
+    bool ended = false;
+
+    // Nothing of the set stays: written cards are removed, an unfinished PDF never appears.
+    void rollBack() {
+        for (const auto& f : written) {
+            removeWrittenFile(f);
+        }
+        written.clear();
+        lines.clear();
+        pdfWriter.reset();
+        pdfFile.reset();
+        lastPage = 0;
+    }
+};
+
+struct CardTask {
+    RenderedCard card;
+    Preset preset;
+    std::filesystem::path path;
+    PngEncoder::Words words;
+};
+struct SetPageTask {
+    std::shared_ptr<SetOutput> set;
+    RenderedCard card;
+    std::size_t page = 0, pages = 0;
+};
+struct SetEndTask {
+    std::shared_ptr<SetOutput> set;
+    bool rendered = false;  // false: the set failed to render, nothing of it stays
+};
+using EncodeTask = std::variant<CardTask, SetPageTask, SetEndTask>;
+
+using EncodeTask = std::variant<CardTask, SetPageTask, SetEndTask>;
+
+// Encodes and writes cards on one worker thread while the engine renders the next.
+class EncoderThread {
+public:
+    static constexpr std::size_t kMaxBacklog = 3;
+
+    EncoderThread(bool report, CardFormats::Format format, std::function<void()> onDone)
+        : report_(report), format_(format), onDone_(std::move(onDone)) {
+        worker_ = std::thread([this] { loop(); });
+    }
+    ~EncoderThread() { finish(); }
+    // Writes what is queued, then stops the worker.
+    void finish() {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        wake_.notify_all();
+        room_.notify_all();
+        if (worker_.joinable()) worker_.join();
+    }
+    // Drops what waits to be written; the file being written is finished (main thread).
+    void dropWaiting() {
+        std::lock_guard lock(mutex_);
+        backlog_ -= tasks_.size();
+        tasks_.clear();
+    }
+    int filesWritten() const { return filesWritten_; }
+    void push(EncodeTask task) {
+        {
+            std::lock_guard lock(mutex_);
+            tasks_.push_back(std::move(task));
+            ++backlog_;
+        }
+        wake_.notify_one();
+    }
+    std::size_t backlog() {
+        std::lock_guard lock(mutex_);
+        return backlog_;
+    }
+    // Blocks the caller (the main thread, between two cards of a set) until at most `most`
+    // tasks wait: cards are drawn no faster than they are written, so a set is never held whole.
+    void waitForRoom(std::size_t most) {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] { return tasks_.size() <= most || closing_; });
+    }
+    int failures() const { return failures_; }
+
+private:
+    void loop();  // worker thread, like every function below
+    void written(const std::string& line);
+    void failed(const std::filesystem::path& file, const std::error_code& error);
+    std::string cardLine(const std::filesystem::path& file, const Preset& preset, const LayoutReport& report,
+                         bool paged) const;
+    void write(CardTask& task);
+    // A card of a set goes to its file and into the PDF at once; it is not kept.
+    void write(SetPageTask& task);
+    void write(SetEndTask& task);
+
+    bool report_;
+    CardFormats::Format format_;
+    std::function<void()> onDone_;
+    std::mutex mutex_;
+    std::condition_variable wake_, room_;
+    std::deque<EncodeTask> tasks_;
+    std::size_t backlog_ = 0;
+    bool closing_ = false;
+    std::atomic<int> failures_{0};
+    std::atomic<int> filesWritten_{0};
+    std::thread worker_;
+    Lifetime lifetime_;
+};
+
+
+}  // namespace norvo

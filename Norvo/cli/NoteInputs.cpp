@@ -1,0 +1,119 @@
+#include "cli/NoteInputs.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "norvo/Card.hpp"
+#include "support/StyleFiles.hpp"
+
+namespace norvo {
+
+namespace {
+std::string reason(int error) { return std::error_code(error, std::generic_category()).message(); }
+}  // namespace
+
+NoteLook lookOf(const std::string& label, const std::string& markdown, const RenderOptions& options,
+                const CardStyle& runStyle) {
+    CardSettings run = options.card;
+    run.style = runStyle;
+    NoteSettings note = NoteSettings::of(markdown);
+    std::vector<std::string> warnings;
+    if (note.pages && *note.pages && options.outputFile && !options.pdf) {
+        warnings.push_back("pages: -o names one file, so the note is drawn as one card (-d takes its pages)");
+        note.pages.reset();
+    }
+    NoteLook look{overlayFrontMatter(run, note, StyleFiles::lookup, warnings), options.presets};
+    if (note.size) look.presets = {look.settings.size};
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), warning.c_str());
+    return look;
+}
+
+bool readable(const std::string& label, const NoteFileRead& read) {
+    switch (read.problem) {
+    case NoteFileRead::Problem::None:
+        if (read.text.find_first_not_of(" \t\r\n\f\v") == std::string::npos)
+            std::fprintf(stderr, "norvo render: %s: empty note\n", label.c_str());
+        return true;
+    case NoteFileRead::Problem::System:
+        std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), reason(read.error).c_str());
+        break;
+    case NoteFileRead::Problem::Folder:
+        std::fprintf(stderr, "norvo render: %s: is a folder\n", label.c_str());
+        break;
+    case NoteFileRead::Problem::NotAFile:
+        std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), read.notAFile.c_str());
+        break;
+    case NoteFileRead::Problem::TooLong:
+        std::fprintf(stderr, "norvo render: %s: too long to render (over 1 MiB)\n", label.c_str());
+        break;
+    case NoteFileRead::Problem::NulByte:
+        std::fprintf(stderr, "norvo render: %s contains a NUL byte at offset %zu\n", label.c_str(), read.nulOffset);
+        break;
+    case NoteFileRead::Problem::NotUtf8:
+        std::fprintf(stderr, "norvo render: %s is not UTF-8 text\n", label.c_str());
+        break;
+    }
+    return false;
+}
+
+std::deque<Note> readNotes(const RenderOptions& options, const CardStyle& runStyle, bool stdinClosed, int& failures) {
+    std::deque<Note> notes;
+    for (const std::string& input : options.inputs) {
+        const std::string label = input == "-" ? "standard input" : input;
+        NoteFileRead read;
+        if (input == "-" && stdinClosed) {
+            read.problem = NoteFileRead::Problem::System;
+            read.error = EBADF;
+        } else {
+            read = readNoteFile(input, Card::kMaxMarkdownBytes);
+        }
+        if (!readable(label, read)) {
+            ++failures;
+            continue;
+        }
+        std::string folder;
+        if (input != "-") {
+            const auto parent = std::filesystem::path(input).parent_path();
+            folder = parent.empty() ? "." : parent.string();
+        }
+        NoteLook look = lookOf(label, read.text, options, runStyle);
+        notes.push_back(Note{label, std::move(read.text), std::move(folder), std::move(look), {}, {}});
+    }
+    return notes;
+}
+
+void removeStaleTemporaries(const std::filesystem::path& folder) {
+    std::error_code ec;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != 13 || name.rfind(".norvo-", 0) != 0) continue;
+        if (!std::all_of(name.begin() + 7, name.end(), [](unsigned char c) { return std::isalnum(c); })) continue;
+        std::error_code e;
+        if (!it->is_regular_file(e) || it->is_symlink(e)) continue;
+        const auto modified = std::filesystem::last_write_time(it->path(), e);
+        if (!e && now - modified >= std::chrono::minutes(1)) std::filesystem::remove(it->path(), e);
+    }
+}
+
+std::error_code prepareOutputFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return ec;
+    std::string probe = (folder / ".norvo-XXXXXX").string();
+    const int fd = mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0) return {errno, std::generic_category()};
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return {};
+}
+
+}  // namespace norvo

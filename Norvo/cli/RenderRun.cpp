@@ -1,0 +1,202 @@
+#include "cli/RenderRun.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <thread>
+
+#include <unistd.h>
+
+#include "ClipboardServer.hpp"
+#include "cli/OutputLines.hpp"
+#include "norvo/AltText.hpp"
+#include "norvo/Card.hpp"
+
+namespace norvo {
+
+CardRequest requestFor(const NoteCard& card, const RenderOptions& options) {
+    CardRequest request{.markdown = card.note->markdown, .settings = card.note->look.settings, .density = options.density};
+    request.settings.size = card.preset;
+    request.pictures.noteFolder = card.note->folder;
+    request.pictures.more = options.pictureFolders;
+    return request;
+}
+
+void warnAboutPictures(const Note& note, const LayoutReport& report) {
+    for (const RefusedPicture& refused : report.refusedPictures) {
+        if (!note.warnedPictures.insert(refused.target).second) continue;
+        std::fprintf(stderr, "norvo render: %s: picture \u201c%s\u201d not shown: %s\n", note.label.c_str(),
+                     refused.target.c_str(), refused.reason.c_str());
+    }
+}
+
+int copyCard(const NoteCard& card, const RenderOptions& options) {
+    RenderEngine engine;
+    CardImagePtr image;
+    bool done = false;
+    auto loop = Glib::MainLoop::create();
+    const CardRequest request = requestFor(card, options);
+    engine.renderWithReport(request,
+                            [&](RenderedCard drawn) {
+                                if (drawn.image) warnAboutPictures(*card.note, drawn.report);
+                                image = std::move(drawn.image);
+                                done = true;
+                                loop->quit();
+                            },
+                            false);
+    if (!done) loop->run();
+    if (!image) {
+        std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
+        return 1;
+    }
+    const Preset size = request.drawnSize();
+    std::optional<CardImage> scaled;
+    if (image->width() != size.width || image->height() != size.height)
+        scaled.emplace(image->scaledTo(int(size.width), int(size.height)));
+    if (!ClipboardServer::hand(scaled ? *scaled : *image, AltText::fromMarkdown(card.note->markdown))) return 1;
+    std::printf("clipboard  %lldx%lld\n", static_cast<long long>(size.width), static_cast<long long>(size.height));
+    return 0;
+}
+
+RenderRun::RenderRun(const RenderOptions& options, std::deque<Note>& notes) : options_(options), notes_(notes) {
+    for (Note& n : notes_)
+        for (const Preset& p : n.look.presets) {
+            n.firstCards.push_back(cards_.size());
+            cards_.push_back(NoteCard{&n, p});
+        }
+    progress_ = cards_.size() > 1 && isatty(STDERR_FILENO) && !options_.watch;
+    encoder_ = std::make_unique<EncoderThread>(options_.report, options_.format, [this] {
+        cardDone();
+        renderNext();
+    });
+}
+
+RenderRun::~RenderRun() = default;
+
+// Output names are handed out in input order, whichever card finishes first; a set's name is
+// claimed for all of its cards.
+void RenderRun::claimNames() {
+    OutputNames names;
+    const std::string extension = CardFormats::extension(options_.format);
+    for (const NoteCard& card : cards_) {
+        if (options_.outputFile)
+            paths_.push_back(names.claim(*options_.outputFile));
+        else if (isSet(card))
+            paths_.push_back(names.claimSet(options_.outputFolder, Card::slug(card.note->markdown, "card"),
+                                            card.preset.id, extension));
+        else
+            paths_.push_back(names.claim(
+                options_.outputFolder /
+                std::filesystem::path(Card::fileName(card.note->markdown, card.preset.id)).replace_extension(extension)));
+    }
+}
+
+int RenderRun::run() {
+    claimNames();
+    // One page draws while the writer writes the finished cards and the app paints the next
+    // backdrop: on two cores that keeps both busy, and a second page (a web process of its
+    // own, about 90 MB) was measured no faster. With four cores or more, two pages draw side
+    // by side.
+    const std::size_t engineCount = std::min<std::size_t>(cards_.size(), std::thread::hardware_concurrency() >= 4 ? 2 : 1);
+    for (std::size_t e = 0; e < engineCount; ++e) engines_.push_back(std::make_unique<RenderEngine>());
+    busy_.assign(engineCount, false);
+    renderNext();
+    loop_->run();
+    engines_.clear();  // cards still being drawn are dropped
+    if (stopped_) {
+        encoder_->finish();
+        // A set that was still coming in leaves nothing behind.
+        for (const auto& out : outputs_)
+            if (!out->ended) out->rollBack();
+    }
+    return failures_ + encoder_->failures();
+}
+
+void RenderRun::stop() {
+    stopped_ = true;
+    encoder_->dropWaiting();
+    loop_->quit();
+}
+
+void RenderRun::again(std::size_t k) {
+    for (const std::size_t first : notes_[k].firstCards) {
+        cards_.push_back(NoteCard{&notes_[k], cards_[first].preset});
+        const std::filesystem::path path = paths_[first];
+        paths_.push_back(path);
+    }
+    renderNext();
+}
+
+void RenderRun::cardDone() {
+    ++finished_;
+    if (progress_)
+        std::fprintf(stderr, "\r\033[K%zu/%zu cards%s", finished_, cards_.size(), finished_ == cards_.size() ? "\n" : "");
+    if (finished_ == cards_.size() && !options_.watch) loop_->quit();
+}
+
+void RenderRun::renderFailed(const NoteCard& card) {
+    std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
+    ++failures_;
+    cardDone();
+}
+
+void RenderRun::renderNext() {
+    for (std::size_t e = 0; e < engines_.size(); ++e) {
+        // A bounded queue in front of the writer bounds memory too.
+        if (next_ >= cards_.size() || encoder_->backlog() >= EncoderThread::kMaxBacklog) return;
+        if (busy_[e]) continue;
+        busy_[e] = true;
+        const std::size_t i = next_++;
+        const CardRequest request = requestFor(cards_[i], options_);
+        if (isSet(cards_[i]))
+            drawSet(e, i, request);
+        else
+            drawCard(e, i, request);
+    }
+}
+
+void RenderRun::drawSet(std::size_t e, std::size_t i, const CardRequest& request) {
+    const NoteCard card = cards_[i];
+    auto out = std::make_shared<SetOutput>();
+    out->preset = request.drawnSize();
+    out->path = paths_[i];
+    out->pngs = !options_.pdf || card.note->look.settings.pages;
+    out->words = wordsOf(card.note->markdown);
+    if (options_.pdf) out->pdf = std::filesystem::path(paths_[i]).replace_extension(".pdf");
+    outputs_.push_back(out);
+    engines_[e]->renderPages(
+        request,
+        [this, out, e, card](std::vector<RenderedCard> rendered) {
+            if (stopped_) return;  // the run is ending: nothing more is written
+            busy_[e] = false;
+            for (const RenderedCard& drawn : rendered) warnAboutPictures(*card.note, drawn.report);
+            encoder_->push(SetEndTask{out, !rendered.empty()});
+            if (rendered.empty()) renderFailed(card);
+            renderNext();
+        },
+        [this, out](RenderedCard drawn, std::size_t page, std::size_t pages) {
+            if (stopped_) return;
+            encoder_->push(SetPageTask{out, std::move(drawn), page, pages});
+            encoder_->waitForRoom(2);
+        });
+}
+
+void RenderRun::drawCard(std::size_t e, std::size_t i, const CardRequest& request) {
+    const NoteCard card = cards_[i];
+    engines_[e]->renderWithReport(
+        request,
+        [this, card, i, e, size = request.drawnSize()](RenderedCard rendered) {
+            if (stopped_) return;  // the run is ending: nothing more is written
+            busy_[e] = false;
+            if (rendered.image) {
+                warnAboutPictures(*card.note, rendered.report);
+                encoder_->push(CardTask{std::move(rendered), size, paths_[i], wordsOf(card.note->markdown)});
+            } else {
+                renderFailed(card);
+            }
+            renderNext();
+        },
+        options_.report);
+}
+
+}  // namespace norvo
