@@ -24,11 +24,8 @@ std::string EncoderThread::cardLine(const std::filesystem::path& file, const Pre
 }
 
 void EncoderThread::write(CardTask& task) {
-    const auto png =
-        CardFormats::encodeAt(*task.card.image, task.preset.width, task.preset.height, format_, task.words);
-    const std::error_code error =
-        png ? writeFileAtomically(task.path, *png) : CardFormats::encodeFailed();
-    if (error) return failed(task.path, error);
+    if (const std::error_code error = writeCard(*task.card.image, task.preset, task.path, task.words, format_))
+        return failed(task.path, error);
     written(cardLine(task.path, task.preset, task.card.report, false));
     ++filesWritten_;
 }
@@ -41,54 +38,31 @@ void EncoderThread::write(SetPageTask& task) {
     }
     set.lastPage = task.page;
     if (set.failed) return;
-    auto fail = [&](const std::filesystem::path& file, const std::error_code& error) {
-        failed(file, error);
+    if (!set.writer) set.writer = std::make_unique<SetWriter>(set.target);
+    if (const std::error_code error = set.writer->add(task.card.image, task.page, task.pages)) {
+        failed(set.writer->failedFile(), error);
         set.failed = true;
-        set.rollBack();
-    };
-    if (set.pngs) {
-        const auto file = pagePath(set.path, task.page, task.pages);
-        const auto png =
-            CardFormats::encodeAt(*task.card.image, set.preset.width, set.preset.height, format_, set.words);
-        const std::error_code error =
-            png ? writeFileAtomically(file, *png) : CardFormats::encodeFailed();
-        if (error) return fail(file, error);
-        set.written.push_back(file);
-        set.lines.push_back(cardLine(file, set.preset, task.card.report, true));
+        return set.rollBack();
     }
-    if (set.pdf) {
-        if (!set.pdfWriter) {
-            set.pdfFile = std::make_unique<AtomicFileWriter>(*set.pdf);
-            AtomicFileWriter* file = set.pdfFile.get();
-            set.pdfWriter = std::make_unique<PdfWriter>(
-                [file](const std::uint8_t* data, std::size_t size) { return file->write(data, size); }, set.words);
-        }
-        if (!set.pdfWriter->addPage(task.card.image)) {
-            const std::error_code error = set.pdfFile->error();
-            return fail(*set.pdf, error ? error : std::make_error_code(std::errc::io_error));
-        }
-    }
+    if (set.target.pictures)
+        set.lines.push_back(cardLine(setCardFile(set.target.base, task.page, task.pages), set.target.size,
+                                     task.card.report, true));
 }
 
 void EncoderThread::write(SetEndTask& task) {
     SetOutput& set = *task.set;
     set.ended = true;
     if (!task.rendered) return set.rollBack();
-    if (set.failed) return;
-    if (set.pdf) {
-        std::error_code error;
-        if (!set.pdfWriter || !set.pdfWriter->finish())
-            error = set.pdfFile && set.pdfFile->error() ? set.pdfFile->error() : std::make_error_code(std::errc::io_error);
-        if (!error) error = set.pdfFile->commit();
-        if (error) {
-            failed(*set.pdf, error);
-            set.failed = true;
-            return set.rollBack();
-        }
-        set.lines.push_back(report_ ? pdfReportLine(*set.pdf, set.lastPage)
-                                    : printable(*set.pdf) + "  " + std::to_string(set.lastPage) +
-                                          (set.lastPage == 1 ? " page" : " pages"));
+    if (set.failed || !set.writer) return;
+    if (const std::error_code error = set.writer->commit()) {
+        failed(set.writer->failedFile(), error);
+        set.failed = true;
+        return set.rollBack();
     }
+    if (const auto& pdf = set.target.pdf)
+        set.lines.push_back(report_ ? pdfReportLine(*pdf, set.lastPage)
+                                    : printable(*pdf) + "  " + std::to_string(set.lastPage) +
+                                          (set.lastPage == 1 ? " page" : " pages"));
     for (const std::string& line : set.lines) written(line);
     filesWritten_ += int(set.lines.size());
 }

@@ -17,7 +17,7 @@
 #include "engine/RenderJobs.hpp"
 #include "image/CardFormats.hpp"
 #include "image/CardWords.hpp"
-#include "image/PdfDocument.hpp"
+#include "image/CardWriter.hpp"
 #include "image/PngEncoder.hpp"
 #include "support/AtomicFile.hpp"
 #include "support/MainThread.hpp"
@@ -27,29 +27,17 @@ namespace norvo {
 // A set of cards (or its PDF) being written as its cards come. The encoder thread alone
 // touches it while the run goes on; the main thread only once the encoder has stopped.
 struct SetOutput {
-    Preset preset;
-    std::filesystem::path path;  // the cards get "-1", "-2", ... before the extension
-    bool pngs = true;
-    std::optional<std::filesystem::path> pdf;  // also one PDF of all the cards
-    CardWords words;  // in every card's file and the PDF
-
-    std::vector<std::filesystem::path> written;
-    std::vector<std::string> lines;  // printed once the whole set is in place
-    std::unique_ptr<AtomicFileWriter> pdfFile;
-    std::unique_ptr<PdfWriter> pdfWriter;
+    SetWriter::Target target;
+    std::unique_ptr<SetWriter> writer;  // made with the first card
+    std::vector<std::string> lines;     // printed once the whole set is in place
     std::size_t lastPage = 0;
     bool failed = false;
     bool ended = false;
 
     // Nothing of the set stays: written cards are removed, an unfinished PDF never appears.
     void rollBack() {
-        for (const auto& f : written) {
-            removeWrittenFile(f);
-        }
-        written.clear();
+        if (writer) writer->rollBack();
         lines.clear();
-        pdfWriter.reset();
-        pdfFile.reset();
         lastPage = 0;
     }
 };

@@ -6,8 +6,6 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/PageProtocol.hpp"
-#include "norvo/AltText.hpp"
-#include "norvo/Card.hpp"
 
 namespace norvo {
 
@@ -61,17 +59,6 @@ std::string pdfReportLine(const std::filesystem::path& file, std::size_t pages) 
     line["pdf"] = jsonName(file);
     line["pages"] = pages;
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-std::filesystem::path pagePath(const std::filesystem::path& path, std::size_t page, std::size_t pages) {
-    if (pages < 2) return path;
-    std::filesystem::path p = path;
-    p.replace_filename(Card::fitName(path.stem().string(), "-" + std::to_string(page) + path.extension().string()));
-    return p;
-}
-
-PngEncoder::Words wordsOf(const std::string& markdown) {
-    return {Card::title(markdown), AltText::fromMarkdown(markdown)};
 }
 
 }  // namespace norvo

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "engine/RenderJobs.hpp"
-#include "image/PngEncoder.hpp"
 #include "norvo/Presets.hpp"
 
 namespace norvo {
@@ -19,11 +18,5 @@ std::string reportLine(const std::filesystem::path& file, const Preset& preset, 
 
 // The --report line of a PDF: its file and how many pages it has.
 std::string pdfReportLine(const std::filesystem::path& file, std::size_t pages);
-
-// Card `page` of a set of `pages` named after `path` ("-1", "-2", ... before the extension).
-std::filesystem::path pagePath(const std::filesystem::path& path, std::size_t page, std::size_t pages);
-
-// What a card says, for its file: the note's title and plain text.
-PngEncoder::Words wordsOf(const std::string& markdown);
 
 }  // namespace norvo

@@ -158,11 +158,12 @@ void RenderRun::renderNext() {
 void RenderRun::drawSet(std::size_t e, std::size_t i, const CardRequest& request) {
     const NoteCard card = cards_[i];
     auto out = std::make_shared<SetOutput>();
-    out->preset = request.drawnSize();
-    out->path = paths_[i];
-    out->pngs = !options_.pdf || card.note->look.settings.pages;
-    out->words = wordsOf(card.note->markdown);
-    if (options_.pdf) out->pdf = std::filesystem::path(paths_[i]).replace_extension(".pdf");
+    out->target = {.base = paths_[i],
+                   .size = request.drawnSize(),
+                   .format = options_.format,
+                   .pictures = !options_.pdf || card.note->look.settings.pages,
+                   .words = cardWords(card.note->markdown)};
+    if (options_.pdf) out->target.pdf = std::filesystem::path(paths_[i]).replace_extension(".pdf");
     outputs_.push_back(out);
     engines_[e]->renderPages(
         request,
@@ -190,7 +191,7 @@ void RenderRun::drawCard(std::size_t e, std::size_t i, const CardRequest& reques
             busy_[e] = false;
             if (rendered.image) {
                 warnAboutPictures(*card.note, rendered.report);
-                encoder_->push(CardTask{std::move(rendered), size, paths_[i], wordsOf(card.note->markdown)});
+                encoder_->push(CardTask{std::move(rendered), size, paths_[i], cardWords(card.note->markdown)});
             } else {
                 renderFailed(card);
             }

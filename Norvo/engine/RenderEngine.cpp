@@ -9,6 +9,7 @@
 #include "engine/Backdrops.hpp"
 #include "engine/PageHost.hpp"
 #include "engine/PageProtocol.hpp"
+#include "engine/CardAssets.hpp"
 #include "engine/PictureShelf.hpp"
 #include "engine/Snapshotter.hpp"
 #include "support/MainThread.hpp"
@@ -24,24 +25,29 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         std::size_t pages = 1;
         std::optional<LayoutReport> report;  // of the page just drawn
         std::vector<RenderedCard> cards;     // of a set, so far
-        AssetOrder order;                    // what its pictures are decoded for
-        CardPictures pictures;               // served while the job is drawn
-        std::optional<ServedStyle> style;    // its pictures and fonts on pictures.lease
-        PictureShelf::Lease backdropLease;
-        std::optional<std::string> backdrop;  // its address, on backdropLease
+        CardAssets assets;                   // served while the job is drawn
     };
 
     Options options;
     JobQueue queue;
     std::unique_ptr<PageHost> host;
     Snapshotter snapshotter;
-    std::shared_ptr<PictureCache> pictureCache = std::make_shared<PictureCache>();
     std::optional<Backdrops> backdrops;
     std::optional<Running> current;
     std::uint64_t lastTicket = 0;
     GSource jobWatchdog;
-    // Pictures and fonts are read and decoded here, never on the main thread. Last: joined first.
-    BackgroundTasks decoding;
+    AssetDecoder decoder;  // last: its workers are joined first
+
+    // `step` wrapped to run (with the state) only while the job that is current now still is:
+    // an answer for a job the engine has moved on from is stale.
+    template <typename Step>
+    auto forThisJob(Step step) {
+        return [weak = weak_from_this(), ticket = current->ticket, step = std::move(step)](auto&&... args) mutable {
+            auto self = weak.lock();
+            if (self && self->current && self->current->ticket == ticket)
+                step(*self, std::forward<decltype(args)>(args)...);
+        };
+    }
 
     ~State() {
         host.reset();  // no page callback after this
@@ -87,105 +93,68 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         current->entry = std::move(*queue.take());
         current->ticket = ++lastTicket;
         const CardRequest& card = cardOf(current->entry.job);
-        current->backdrop = backdrops->serve(card, current->backdropLease);
+        CardAssets& assets = current->assets;
+        assets.backdrop = backdrops->serve(card, assets.backdropLease);
         if (const JobQueue::Entry* after = queue.front()) backdrops->prefetch(cardOf(after->job));
         // Decoding has part of the card's time; the page's steps have the rest.
-        current->order = AssetOrder::of(card, std::chrono::steady_clock::now() + options.jobTimeout / 2);
+        assets.order = AssetOrder::of(card, std::chrono::steady_clock::now() + options.jobTimeout / 2);
         if (card.settings.style.empty()) {
             afterStyle();
             return;
         }
-        decode([order = current->order, cache = pictureCache](DecodedAssets& into) { decodeStyleFiles(order, *cache, into); },
-               [this](DecodedAssets assets) {
-                   current->style = shelveStyle(assets, current->pictures.lease);
-                   current->pictures.refused = std::move(assets.refused);
-                   afterStyle();
-               });
+        armWatchdog();  // it covers decoding too
+        decoder.decodeStyle(assets.order, forThisJob([](State& self, DecodedAssets decoded) {
+            CardAssets& assets = self.current->assets;
+            assets.style = shelveStyle(decoded, assets.pictures.lease);
+            assets.pictures.refused = std::move(decoded.refused);
+            self.afterStyle();
+        }));
     }
 
     void afterStyle() {
-        if (PageProtocol::needsPreparing(cardOf(current->entry.job).markdown, current->style))
+        if (PageProtocol::needsPreparing(cardOf(current->entry.job).markdown, current->assets.style))
             prepare();
         else
             drawCurrent();
     }
 
-    // Runs `work` on a worker, then `then` on the main thread if the job it was for is still
-    // the current one. The watchdog covers the wait.
-    void decode(std::function<void(DecodedAssets&)> work, std::function<void(DecodedAssets)> then) {
-        const std::uint64_t ticket = current->ticket;
-        armWatchdog();
-        decoding.run<std::shared_ptr<DecodedAssets>>(
-            [work = std::move(work)] {
-                auto assets = std::make_shared<DecodedAssets>();
-                work(*assets);
-                return assets;
-            },
-            [weak = weak_from_this(), ticket, then = std::move(then)](std::shared_ptr<DecodedAssets> assets) {
-                auto self = weak.lock();
-                if (self && self->current && self->current->ticket == ticket) then(std::move(*assets));
-            });
-    }
-
     // Formulas and pictures first: the page loads what it needs and names the pictures, which
     // are then found, decoded and put where the page can show them.
     void prepare() {
-        const auto script = PageProtocol::prepareScript(cardOf(current->entry.job), current->style);
+        const auto script = PageProtocol::prepareScript(cardOf(current->entry.job), current->assets.style);
         if (!script) {
             complete(nullptr);
             return;
         }
-        const std::uint64_t ticket = current->ticket;
         armWatchdog();
-        host->evaluateAsync(*script, [weak = weak_from_this(), ticket](std::optional<std::string> text) {
-            auto self = weak.lock();
-            if (!self || !self->current || self->current->ticket != ticket) return;
+        host->evaluateAsync(*script, forThisJob([](State& self, std::optional<std::string> text) {
             const auto prepared = text ? PageProtocol::parsePrepared(*text) : std::nullopt;
             if (!prepared) {
-                self->onPageFault();
+                self.onPageFault();
                 return;
             }
-            self->fontsNotLoaded(prepared->failedFonts);
-            const std::vector<std::string>& targets = prepared->pictures;
-            if (targets.empty()) {
-                self->drawCurrent();
+            self.current->assets.fontsNotLoaded(prepared->failedFonts);
+            if (prepared->pictures.empty()) {
+                self.drawCurrent();
                 return;
             }
             // The note's pictures join those of the style on the card's lease.
-            self->decode(
-                [order = self->current->order, cache = self->pictureCache, targets](DecodedAssets& into) {
-                    decodeNotePictures(order, targets, *cache, into);
-                },
-                [self = self.get()](DecodedAssets assets) {
-                    shelvePictures(assets, self->current->pictures);
-                    self->drawCurrent();
-                });
-        });
-    }
-
-    // The page could not load these fonts of the style: the card is drawn in the theme's.
-    void fontsNotLoaded(const std::vector<std::string>& roles) {
-        if (!current->style) return;
-        CardStyle& style = current->style->style;
-        for (const std::string& role : roles) {
-            std::string* font = role == "body" ? &style.bodyFont : role == "heading" ? &style.headingFont
-                                : role == "code"                         ? &style.codeFont
-                                                                         : nullptr;
-            if (!font || font->empty()) continue;
-            current->pictures.refused.push_back(
-                {*font, "the style's " + role + " font: it could not be loaded; the theme's font is used"});
-            font->clear();
-            current->style->fontUris.erase(role);
-        }
+            self.armWatchdog();
+            self.decoder.decodePictures(self.current->assets.order, prepared->pictures,
+                                        self.forThisJob([](State& self, DecodedAssets decoded) {
+                                            shelvePictures(decoded, self.current->assets.pictures);
+                                            self.drawCurrent();
+                                        }));
+        }));
     }
 
     void drawCurrent() {
         const RenderJob& job = current->entry.job;
         const CardRequest& card = cardOf(job);
         PageDraw how;
-        how.pictures = current->pictures.served;
-        how.style = current->style;
-        how.backdrop = current->backdrop;
+        how.pictures = current->assets.pictures.served;
+        how.style = current->assets.style;
+        how.backdrop = current->assets.backdrop;
         how.pages = std::holds_alternative<SetJob>(job);
         how.report = how.pages || (std::holds_alternative<CardJob>(job) && std::get<CardJob>(job).report);
         how.plainLayout = current->entry.plainLayout;
@@ -204,43 +173,36 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     // snapshots what it drew. Each drawing has the whole watchdog time: a set's cards are
     // drawn one after another, as fast as their receiver takes them.
     void draw(const std::string& script) {
-        const std::uint64_t ticket = current->ticket;
         armWatchdog();
-        host->evaluate(script, [weak = weak_from_this(), ticket](std::optional<std::string> text) {
-            auto self = weak.lock();
-            if (!self || !self->current || self->current->ticket != ticket) return;
+        host->evaluate(script, forThisJob([](State& self, std::optional<std::string> text) {
             // Only a card the page drew is snapshotted: a throwing, blank or replaced page
             // answers with an error or another ticket.
-            const auto answer = text ? PageProtocol::parseAnswer(*text, ticket) : std::nullopt;
+            const auto answer = text ? PageProtocol::parseAnswer(*text, self.current->ticket) : std::nullopt;
             if (!answer) {
-                self->onPageFault();
+                self.onPageFault();
                 return;
             }
-            self->current->pages = answer->pages;
-            self->current->report = answer->report;
-            if (self->current->pictures.lease.empty() && !answer->pending) {
-                self->snapshot(ticket);
+            self.current->pages = answer->pages;
+            self.current->report = answer->report;
+            if (self.current->assets.pictures.lease.empty() && !answer->pending) {
+                self.snapshot();
                 return;
             }
             // Pictures are laid out at their size before they are decoded: the snapshot waits
             // for their pixels (a picture WebKit cannot decode shows nothing, never stalls).
-            self->host->evaluateAsync(PageProtocol::picturesReadyScript(), [weak, ticket](std::optional<std::string>) {
-                auto self = weak.lock();
-                if (self && self->current && self->current->ticket == ticket) self->snapshot(ticket);
-            });
-        });
+            self.host->evaluateAsync(PageProtocol::picturesReadyScript(),
+                                     self.forThisJob([](State& self, std::optional<std::string>) { self.snapshot(); }));
+        }));
     }
 
-    void snapshot(std::uint64_t ticket) {
-        host->snapshot([weak = weak_from_this(), ticket](GObjectPtr<GdkTexture> texture) {
-            auto self = weak.lock();
-            if (!self || !self->current || self->current->ticket != ticket) return;
+    void snapshot() {
+        host->snapshot(forThisJob([](State& self, GObjectPtr<GdkTexture> texture) {
             if (!texture) {
-                self->onPageFault();
+                self.onPageFault();
                 return;
             }
-            self->snapped(texture.get());
-        });
+            self.snapped(texture.get());
+        }));
     }
 
     // Each step on the page has the whole watchdog time.
@@ -317,7 +279,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
 
     static LayoutReport reportOf(const Running& run) {
         LayoutReport report = run.report.value_or(LayoutReport{});
-        report.refusedPictures = run.pictures.refused;
+        report.refusedPictures = run.assets.pictures.refused;
         return report;
     }
 

@@ -10,7 +10,9 @@
 #include "norvo/AltText.hpp"
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
+#include "support/PrivateFolder.hpp"
 #include "image/CardFormats.hpp"
+#include "image/CardWriter.hpp"
 #include "image/PngEncoder.hpp"
 
 namespace norvo {
@@ -22,19 +24,6 @@ const char* copyFailed() { return _("Copy failed"); }
 const char* copied() { return _("Copied \u2713 \u2014 paste it anywhere"); }
 const char* shareFailed() { return _("Share failed"); }
 
-// The PNG of a rendered card at exactly its preset's size; nothing without an image.
-// The picture of a rendered card at exactly its preset's size, in the format its file name
-// says (PNG unless .jpg, .jpeg or .webp); nothing without an image.
-std::optional<std::vector<std::uint8_t>> exactPicture(const CardImagePtr& image, const Preset& preset,
-                                                      const std::filesystem::path& file, const PngEncoder::Words& words) {
-    if (!image) return std::nullopt;
-    return CardFormats::encodeAt(*image, preset.width, preset.height, CardFormats::byExtension(file.string()), words);
-}
-
-// What the note says, for its PNGs.
-PngEncoder::Words wordsOf(const std::string& markdown) {
-    return {Card::title(markdown), AltText::fromMarkdown(markdown)};
-}
 }  // namespace
 
 CardActions::CardActions(CardDocument& document, CardRenderer& renderer, DesktopServices& services)
@@ -71,46 +60,22 @@ void CardActions::renderSet(const CardRequest& request, bool pages,
 }
 
 namespace {
-// "<stem>-<n><extension>" beside `chosen`.
-std::filesystem::path pageFile(const std::filesystem::path& chosen, std::size_t n) {
-    std::filesystem::path file = chosen;
-    file.replace_filename(Card::fitName(chosen.stem().string(),
-                                        "-" + std::to_string(n) + chosen.extension().string()));
-    return file;
-}
-
 // Where the cards of a set go: one card keeps the name chosen, more are numbered.
 std::vector<std::filesystem::path> setFiles(const std::filesystem::path& chosen, std::size_t cards) {
-    if (cards == 1) return {chosen};
     std::vector<std::filesystem::path> files;
-    for (std::size_t n = 1; n <= cards; ++n) files.push_back(pageFile(chosen, n));
+    for (std::size_t n = 1; n <= cards; ++n) files.push_back(setCardFile(chosen, n, cards));
     return files;
 }
 
-// Worker thread: encodes each card as a PNG of its preset's size and writes it. Nothing half
-// done: on a failure the cards of this call already written go again.
-std::error_code writeCards(const std::vector<CardImagePtr>& cards, const Preset& preset,
-                           const std::vector<std::filesystem::path>& files, const PngEncoder::Words& words) {
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const auto png = exactPicture(cards[i], preset, files[i], words);
-        const std::error_code error =
-            png ? writeFileAtomically(files[i], *png) : CardFormats::encodeFailed();
-        if (!error) continue;
-        g_warning("could not write %s: %s", files[i].c_str(), error.message().c_str());
-        for (std::size_t k = 0; k < i; ++k) {
-            removeWrittenFile(files[k]);
-        }
-        return error;
-    }
-    return {};
-}
-
-// Worker thread: the cards as one PDF, written to `file`.
-std::error_code writePdf(const std::vector<CardImagePtr>& cards, const CardWords& words,
-                         const std::filesystem::path& file) {
-    const auto pdf = PdfDocument::encode(cards, words);
-    const std::error_code error = pdf ? writeFileAtomically(file, *pdf) : std::make_error_code(std::errc::io_error);
-    if (error) g_warning("could not write %s: %s", file.c_str(), error.message().c_str());
+// Worker thread: the cards at exactly `size`, each to its file (in the format its name says)
+// and, with `pdf`, all of them into one PDF. Nothing half done: on a failure nothing stays.
+std::error_code writeSetFiles(const std::vector<CardImagePtr>& cards, SetWriter::Target target) {
+    const std::filesystem::path named = target.pictures ? target.base : target.pdf.value_or("");
+    SetWriter writer(std::move(target));
+    std::error_code error;
+    for (std::size_t i = 0; i < cards.size() && !error; ++i) error = writer.add(cards[i], i + 1, cards.size());
+    if (!error) error = writer.commit();
+    if (error) g_warning("could not write %s: %s", named.c_str(), error.message().c_str());
     return error;
 }
 }  // namespace
@@ -120,7 +85,7 @@ std::error_code writePdf(const std::vector<CardImagePtr>& cards, const CardWords
 void CardActions::exportPNG() {
     // The name and the words are the text's at click time.
     const std::string name = Card::fileName(document_.markdown(), document_.preset().id);
-    const PngEncoder::Words words = wordsOf(document_.markdown());
+    const PngEncoder::Words words = cardWords(document_.markdown());
     const CardRequest clicked = document_.request();
     const bool pages = document_.pages();
     renderCurrentSet([this, name, words, clicked, pages](const Preset& preset, std::vector<CardImagePtr> set) {
@@ -155,21 +120,22 @@ void CardActions::exportSet(std::vector<CardImagePtr> set, const Written& as, co
     for (const auto& f : files)
         if (set.size() > 1 && std::filesystem::exists(f)) ++existing;
     if (!existing) {
-        writeSet(std::move(set), as, std::move(files));
+        writeSet(std::move(set), as, chosen);
         return;
     }
     services_.showAlert({Glib::ustring::compose(_("Replace %1 existing files?"), existing),
                          Glib::ustring::compose(_("Files named %1 … %2 are already there."), files.front().filename().string(),
                                                 files.back().filename().string()),
                          {_("Replace"), _("Cancel")}},
-                        lifetime_.guard([this, set = std::move(set), as, files](std::size_t answer) mutable {
-                            if (answer == 0) writeSet(std::move(set), as, std::move(files));
+                        lifetime_.guard([this, set = std::move(set), as, chosen](std::size_t answer) mutable {
+                            if (answer == 0) writeSet(std::move(set), as, chosen);
                         }));
 }
 
-void CardActions::writeSet(std::vector<CardImagePtr> set, const Written& as, std::vector<std::filesystem::path> files) {
+void CardActions::writeSet(std::vector<CardImagePtr> set, const Written& as, const std::filesystem::path& chosen) {
+    const std::vector<std::filesystem::path> files = setFiles(chosen, set.size());
     background_.run<std::error_code>(
-        [set = std::move(set), as, files] { return writeCards(set, as.preset, files, as.words); },
+        [set = std::move(set), as, chosen] { return writeSetFiles(set, {.base = chosen, .size = as.preset, .words = as.words}); },
         [this, files](std::error_code error) {
             if (error) {
                 document_.setStatus(saveFailed());
@@ -186,7 +152,7 @@ void CardActions::writeSet(std::vector<CardImagePtr> set, const Written& as, std
 void CardActions::exportPDF() {
     std::string name = Card::fileName(document_.markdown(), document_.preset().id);
     name = std::filesystem::path(name).replace_extension(".pdf").string();
-    const CardWords words = wordsOf(document_.markdown());
+    const CardWords words = cardWords(document_.markdown());
     renderCurrentSet([this, name, words](const Preset&, std::vector<CardImagePtr> set) {
         if (set.empty()) {
             document_.setStatus(exportFailed());
@@ -197,7 +163,9 @@ void CardActions::exportPDF() {
                                                            std::optional<std::filesystem::path> path) mutable {
             if (!path) return;
             background_.run<std::error_code>(
-                [set = std::move(set), words, file = *path] { return writePdf(set, words, file); },
+                [set = std::move(set), words, file = *path] {
+                    return writeSetFiles(set, {.pictures = false, .pdf = file, .words = words});
+                },
                 [this, file = *path](std::error_code error) {
                     document_.setStatus(error ? Glib::ustring(_("Couldn't save the PDF"))
                                               : Glib::ustring::compose(_("Saved \u2713 %1"), file.filename().string()));
@@ -229,15 +197,13 @@ void CardActions::sharePNG(DesktopServices::Anchor anchor) {
         }
         // Named after the text as it is now, when the render has finished.
         const auto file = services_.temporaryFolder() / Card::fileName(document_.markdown(), preset.id);
-        std::vector<std::filesystem::path> files = setFiles(file, set.size());
+        const std::vector<std::filesystem::path> files = setFiles(file, set.size());
         // A set is offered as one PDF too.
         const std::optional<std::filesystem::path> pdf =
             set.size() > 1 ? std::optional(std::filesystem::path(file).replace_extension(".pdf")) : std::nullopt;
         background_.run<std::error_code>(
-            [set = std::move(set), preset, files, pdf, words = wordsOf(document_.markdown())] {
-                std::error_code error = writeCards(set, preset, files, words);
-                if (!error && pdf) error = writePdf(set, words, *pdf);
-                return error;
+            [set = std::move(set), preset, file, pdf, words = cardWords(document_.markdown())] {
+                return writeSetFiles(set, {.base = file, .size = preset, .pdf = pdf, .words = words});
             },
             [this, files, pdf, anchor, altText = AltText::fromMarkdown(document_.markdown())](std::error_code error) {
                 if (error) {
@@ -249,6 +215,24 @@ void CardActions::sharePNG(DesktopServices::Anchor anchor) {
                 services_.showSharePicker(offered, altText, anchor);
             });
     });
+}
+
+std::filesystem::path CardActions::dragFile() {
+    const CardImagePtr image = document_.preview();
+    if (!image) return {};
+    std::error_code error;
+    const auto folder = PrivateFolder::make("drag", error);
+    if (error) return {};
+    const auto path = folder / Card::fileName(document_.markdown(), document_.preset().id);
+    Preset size;
+    size.width = image->width();
+    size.height = image->height();
+    background_.run<std::error_code>([image, path, size, words = cardWords(document_.markdown())] {
+        return writeCard(*image, size, path, words, CardFormats::Format::Png);
+    }, [path](std::error_code failed) {
+        if (failed) g_warning("could not write %s for the drag: %s", path.c_str(), failed.message().c_str());
+    });
+    return path;
 }
 
 }  // namespace norvo

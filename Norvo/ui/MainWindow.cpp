@@ -7,17 +7,14 @@
 #include <gtkmm/dragsource.h>
 
 #include "engine/RenderEngine.hpp"
-#include "norvo/AltText.hpp"
 #include "norvo/Card.hpp"
-#include "support/AtomicFile.hpp"
 #include "ui/CardTexture.hpp"
-#include "image/PngEncoder.hpp"
-#include "support/PrivateFolder.hpp"
 
 namespace norvo {
 
 MainWindow::MainWindow(CardDocument& document, CardActions& actions, NoteFiles& noteFiles, StyleChoice& styles)
     : document_(document),
+      actions_(actions),
       layout_(Gtk::Orientation::HORIZONTAL, 0),
       controls_(document, actions, noteFiles, styles),
       divider_(Gtk::Orientation::VERTICAL) {
@@ -74,22 +71,9 @@ void MainWindow::allowDraggingTheCard() {
     source->signal_prepare().connect(
         [this](double, double) -> Glib::RefPtr<Gdk::ContentProvider> {
             const CardImagePtr image = document_.preview();
-            if (!image) return {};
-            std::error_code error;
-            const auto folder = PrivateFolder::make("drag", error);
-            if (error) return {};
-            const auto path = folder / Card::fileName(document_.markdown(), document_.preset().id);
-            // The file is encoded and written on a worker while the drag goes on; a drop reads
-            // it long after. The image itself travels in memory.
-            const PngEncoder::Words words{Card::title(document_.markdown()), AltText::fromMarkdown(document_.markdown())};
-            background_.run<bool>(
-                [image, path, words] {
-                    const auto png = PngEncoder::encodeAt(*image, image->width(), image->height(), words);
-                    return png && !writeFileAtomically(path, *png);
-                },
-                [path](bool written) {
-                    if (!written) g_warning("could not write %s for the drag", path.c_str());
-                });
+            const auto path = image ? actions_.dragFile() : std::filesystem::path();
+            if (path.empty()) return {};
+            // A drop reads the file long after; the image itself travels in memory.
             auto file = Gio::File::create_for_path(path.string());
             Glib::Value<Glib::RefPtr<Gio::File>> fileValue;
             fileValue.init(fileValue.value_type());

@@ -90,6 +90,7 @@ private:
 
 // The first line that is neither blank nor a rule, after any leading front matter.
 std::string_view titleLine(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a byte-order mark is no text
     Lines lines(text);
     std::string_view line;
     bool first = true, inFrontMatter = false;

@@ -37,6 +37,7 @@ TEST(CardSlug, Table) {
         {"later lines when first blank", "\n\n   \n\tTitle here", "title-here"},
         {"CR LF ends a line", "# Hello\r\nWorld", "hello"},
         {"CR LF front matter", "---\r\ntheme: ink\r\nsize: story\r\n---\r\n# Real title\r\n", "real-title"},
+        {"byte-order mark", "\xEF\xBB\xBF---\r\ntitle: Hidden\r\n---\r\n\r\n# Visible title\r\n", "visible-title"},
         {"accents", "Café Crème", "café-crème"},
         {"combining marks stay", "Cafe\u0301 au lait", "cafe\u0301-au-lait"},
         {"upper-case non-ASCII", "ÉCOLE Über", "école-über"},

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <map>
 
 #include <png.h>
@@ -10,6 +13,7 @@
 
 #include "TestSupport.hpp"
 #include "image/CardFormats.hpp"
+#include "image/CardWriter.hpp"
 #include "image/PngEncoder.hpp"
 
 using namespace norvo;
@@ -179,4 +183,39 @@ TEST(CardFormats, JpegAndWebPAreExactSizeWithTheWordsAsXmp) {
     EXPECT_EQ(CardFormats::byExtension("card.webp"), Format::WebP);
     EXPECT_EQ(CardFormats::byExtension("card"), Format::Png);
     EXPECT_FALSE(CardFormats::byName("gif"));
+}
+
+// A set is written as its cards come and is kept whole or not at all; a FIFO named as a card's
+// file is written into and never removed.
+TEST(SetWriter, KeepsASetWholeOrNotAtAll) {
+    const auto dir = std::filesystem::temp_directory_path() / ("norvo-setwriter-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const CardImagePtr card = std::make_shared<const CardImage>(CardImage(40, 30));
+    const Preset size{"s", "S", 40, 30};
+    {
+        SetWriter set({.base = dir / "cards.jpg", .size = size, .pdf = dir / "cards.pdf", .words = cardWords("# Hi")});
+        ASSERT_FALSE(set.add(card, 1, 2));
+        ASSERT_FALSE(set.add(card, 2, 2));
+        EXPECT_FALSE(std::filesystem::exists(dir / "cards.pdf"));  // not before the commit
+        ASSERT_FALSE(set.commit());
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir / "cards-2.jpg"));
+    EXPECT_EQ(std::filesystem::file_size(dir / "cards.pdf") > 0, true);
+    {
+        SetWriter dropped({.base = dir / "other.png", .size = size});
+        ASSERT_FALSE(dropped.add(card, 1, 3));
+        EXPECT_TRUE(std::filesystem::exists(dir / "other-1.png"));
+    }  // no commit: nothing stays
+    EXPECT_FALSE(std::filesystem::exists(dir / "other-1.png"));
+    ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    const int reader = ::open((dir / "pipe.png").c_str(), O_RDONLY | O_NONBLOCK);
+    {
+        SetWriter piped({.base = dir / "pipe.png", .size = size});
+        EXPECT_FALSE(piped.add(card, 1, 1));
+        piped.rollBack();
+    }
+    ::close(reader);
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe.png"));
+    EXPECT_EQ(SetWriter({.base = dir / "x.png", .size = size}).add(nullptr, 1, 1), CardFormats::encodeFailed());
+    std::filesystem::remove_all(dir);
 }

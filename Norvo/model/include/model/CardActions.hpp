@@ -23,6 +23,10 @@ public:
     void exportPDF();
     void copyPNG();
     void sharePNG(DesktopServices::Anchor anchor);
+    // The card shown in the preview as a PNG file to drag out, named like an export, in a
+    // private folder: its path at once, its bytes written on a worker while the drag goes on.
+    // Empty when there is no card or no folder.
+    std::filesystem::path dragFile();
 
 private:
     void renderCurrentCard(std::function<void(const Preset&, CardImagePtr)> then);
@@ -35,7 +39,7 @@ private:
         PngEncoder::Words words;
     };
     void exportSet(std::vector<CardImagePtr> set, const Written& as, const std::filesystem::path& chosen);
-    void writeSet(std::vector<CardImagePtr> set, const Written& as, std::vector<std::filesystem::path> files);
+    void writeSet(std::vector<CardImagePtr> set, const Written& as, const std::filesystem::path& chosen);
 
     CardDocument& document_;
     CardRenderer& renderer_;

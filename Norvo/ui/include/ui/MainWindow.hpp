@@ -28,13 +28,13 @@ private:
     void allowDraggingTheCard();
 
     CardDocument& document_;
+    CardActions& actions_;
     Gtk::Box layout_;
     Gtk::ScrolledWindow column_;
     ControlsColumn controls_;
     Gtk::Separator divider_;
     PreviewPane preview_;
     bool rendered_ = false;
-    BackgroundTasks background_;  // writes dragged cards; last: joined before the rest goes
 };
 
 }  // namespace norvo
