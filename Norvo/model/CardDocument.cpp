@@ -82,7 +82,8 @@ CardRequest CardDocument::request() const {
     if (!pictureStore_.empty()) card.pictures.more.push_back(pictureStore_.string());
     // A note's front matter outranks the controls for that note; what it gets wrong is left out.
     std::vector<std::string> ignored;
-    card.settings = overlayFrontMatter(settings(), NoteSettings::of(markdown_), StyleFiles::lookup, ignored);
+    card.settings = overlayFrontMatter(settings(), NoteSettings::of(markdown_),
+                                       styleLookup_ ? styleLookup_ : StyleLookup(StyleFiles::lookup), ignored);
     card.settings.pages = pages_;  // in the app, "Split into pages" decides
     return card;
 }

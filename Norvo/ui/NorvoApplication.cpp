@@ -105,6 +105,8 @@ void NorvoApplication::on_startup() {
         quit();
     });
     styles_ = std::make_unique<StyleChoice>(*document_);
+    styleLibrary_ = std::make_unique<StyleLibrary>(*document_, *styles_);
+    document_->setStyleLookup(styleLibrary_->lookup());
     if (!parts_.draftFile.empty()) {
         drafts_ = std::make_unique<Drafts>(*document_, parts_.draftFile);
         drafts_->restore();
@@ -251,7 +253,7 @@ void NorvoApplication::showSettings() {
 
 void NorvoApplication::showStyleEditor() {
     if (!styleEditor_) {
-        styleEditor_ = std::make_unique<StyleEditor>(*styles_, *document_);
+        styleEditor_ = std::make_unique<StyleEditor>(*styles_, *styleLibrary_, *document_);
         styleEditor_->signal_hide().connect([this] { remove_window(*styleEditor_); });
     }
     add_window(*styleEditor_);

@@ -35,18 +35,12 @@ Gdk::RGBA rgbaOf(const std::string& hex, const char* fallback) {
     return c;
 }
 
-// A name no saved style has yet: "New Style", "New Style 2", ...
-std::string freeName(const std::string& base) {
-    const auto names = StyleFiles::names();
-    std::string name = base;
-    for (int n = 2; std::find(names.begin(), names.end(), name) != names.end(); ++n) name = base + " " + std::to_string(n);
-    return name;
-}
 
 }  // namespace
 
-StyleEditor::StyleEditor(StyleChoice& choice, CardDocument& document)
+StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocument& document)
     : choice_(choice),
+      library_(library),
       document_(document),
       layout_(Gtk::Orientation::HORIZONTAL, 18),
       side_(Gtk::Orientation::VERTICAL, 8),
@@ -80,28 +74,12 @@ StyleEditor::StyleEditor(StyleChoice& choice, CardDocument& document)
         if (showing_ || !row) return;
         select(static_cast<Gtk::Label*>(row->get_child())->get_text().raw());
     });
-    new_.signal_clicked().connect([this] {
-        CardStyle style;
-        style.name = freeName(_("New Style"));
-        style.accent = "#1a7f64";
-        StyleFiles::save(style);
-        choice_.choose(style.name);
-        choice_.stylesChanged();
-    });
+    new_.signal_clicked().connect([this] { library_.create(_("New Style"), "#1a7f64"); });
     duplicate_.signal_clicked().connect([this] {
-        if (editing_.name.empty()) return;
-        CardStyle copy = editing_;
-        copy.name = freeName(editing_.name + " " + _("copy"));
-        StyleFiles::save(copy);
-        choice_.choose(copy.name);
-        choice_.stylesChanged();
+        if (!editing_.name.empty()) library_.duplicate(editing_, _("copy"));
     });
     delete_.signal_clicked().connect([this] {
-        if (editing_.name.empty()) return;
-        std::error_code ec;
-        fs::remove(StyleFiles::folder() / (editing_.name + ".json"), ec);
-        choice_.choose("");
-        choice_.stylesChanged();
+        if (!editing_.name.empty()) library_.remove(editing_.name);
     });
     sideButtons_.append(new_);
     sideButtons_.append(duplicate_);
@@ -250,7 +228,7 @@ void StyleEditor::select(const std::string& name) {
     if (selected) list_.select_row(*selected);
     else list_.unselect_all();
     showing_ = false;
-    StyleRead read = name.empty() ? StyleRead{} : StyleFiles::load(name);
+    StyleRead read = name.empty() ? StyleRead{} : library_.load(name);
     problem_.set_text(read.problem ? read.problem->message : "");
     form_.set_sensitive(!name.empty());
     duplicate_.set_sensitive(!name.empty());
@@ -309,46 +287,19 @@ void StyleEditor::saveEdits() {
     s.codeFont = family(useCode_, codeFont_, s.codeFont);
     s.signatureName = signatureName_.get_text();
     s.signatureHandle = signatureHandle_.get_text();
-    const std::string error = StyleFiles::save(s);
-    problem_.set_text(error);
-    if (error.empty()) choice_.choose(s.name);
+    library_.save(s);
     showStyle(s);
 }
 
 void StyleEditor::rename() {
     const std::string wanted = name_.get_text();
     if (editing_.name.empty() || wanted == editing_.name) return;
-    const auto names = StyleFiles::names();
-    if (wanted.empty() || wanted.find('/') != std::string::npos || wanted[0] == '.' ||
-        std::find(names.begin(), names.end(), wanted) != names.end()) {
-        problem_.set_text(_("A style needs a name of its own, without \u201c/\u201d"));
-        name_.set_text(editing_.name);
-        return;
-    }
-    const std::string old = editing_.name;
-    editing_.name = wanted;
-    if (const std::string error = StyleFiles::save(editing_); !error.empty()) {
-        problem_.set_text(error);
-        editing_.name = old;
-        return;
-    }
-    std::error_code ec;
-    fs::remove(StyleFiles::folder() / (old + ".json"), ec);
-    choice_.choose(wanted);
-    choice_.stylesChanged();
-}
-
-// A picture chosen for a style is copied beside its file, so that the styles folder can move
-// to another machine whole.
-std::string StyleEditor::keptBeside(const std::string& file) {
-    const fs::path folder = StyleFiles::folder();
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    const fs::path source(file);
-    if (source.parent_path() == folder) return file;
-    const fs::path kept = folder / (editing_.name + "-" + source.filename().string());
-    fs::copy_file(source, kept, fs::copy_options::overwrite_existing, ec);
-    return ec ? std::string() : kept.string();
+    library_.rename(editing_, wanted, [this](bool renamed) {
+        if (!renamed) {
+            problem_.set_text(_("A style needs a name of its own, without \u201c/\u201d"));
+            name_.set_text(editing_.name);
+        }
+    });
 }
 
 void StyleEditor::chooseFile(const std::string& title, std::function<void(std::string)> then) {
@@ -361,12 +312,11 @@ void StyleEditor::chooseFile(const std::string& title, std::function<void(std::s
         if (response != int(Gtk::ResponseType::ACCEPT)) return;
         const auto file = chooser_->get_file();
         if (!file || file->get_path().empty()) return;
-        const std::string kept = keptBeside(file->get_path());
-        if (kept.empty()) {
-            problem_.set_text(_("The picture could not be copied into the styles folder"));
-            return;
-        }
-        then(kept);
+        // A picture chosen for a style is copied beside its file, so that the styles folder can
+        // move to another machine whole.
+        library_.keep(editing_.name, file->get_path(), [then](std::optional<std::string> kept) {
+            if (kept) then(*kept);
+        });
     });
     chooser_->show();
 }

@@ -382,8 +382,9 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     EXPECT_EQ(row.get_selected(), 0u);
     StyleEditor& editor = *app_->styleEditor();
 
-    // A new style is saved at once, worn by the card and offered by the row.
+    // A new style is saved (on a worker), worn by the card and offered by the row.
     g_signal_emit_by_name(editor.newButton().gobj(), "clicked");
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return app_->styles().chosen() == "New Style"; }));
     ASSERT_EQ(StyleChoice::names(), std::vector<std::string>{"New Style"});
     EXPECT_EQ(app_->styles().chosen(), "New Style");
     EXPECT_EQ(model_->style().accent, "#1a7f64");
@@ -392,9 +393,10 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
 
     // Edits are saved and worn; a rename moves the file; the choice is remembered.
     editor.signatureNameEntry().set_text("Ada");
-    EXPECT_EQ(model_->style().signatureName, "Ada");
+    EXPECT_TRUE(norvo::testing::runUntil([&] { return model_->style().signatureName == "Ada"; }));
     editor.nameEntry().set_text("Launch");
     g_signal_emit_by_name(editor.nameEntry().gobj(), "activate");
+    EXPECT_TRUE(norvo::testing::runUntil([&] { return app_->styles().chosen() == "Launch"; }));
     EXPECT_EQ(StyleChoice::names(), std::vector<std::string>{"Launch"});
     EXPECT_EQ(model_->style().signatureName, "Ada");
     EXPECT_EQ(model_->request().settings.style.name, "Launch");
@@ -408,6 +410,7 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     row.set_selected(1);
     EXPECT_EQ(model_->style().name, "Launch");
     g_signal_emit_by_name(editor.deleteButton().gobj(), "clicked");
+    EXPECT_TRUE(norvo::testing::runUntil([&] { return rows() == 2u; }));
     EXPECT_TRUE(StyleChoice::names().empty());
     EXPECT_TRUE(model_->style().empty());
     EXPECT_EQ(rows(), 2u);

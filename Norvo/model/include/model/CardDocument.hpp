@@ -59,6 +59,9 @@ public:
     // are read from its file's folder and from here.
     const std::filesystem::path& pictureStore() const { return pictureStore_; }
     void setPictureStore(std::filesystem::path folder) { pictureStore_ = std::move(folder); }
+    // Where a note's front matter finds the saved style it names (the saved styles' files by
+    // default; the app's style library keeps what it read).
+    void setStyleLookup(StyleLookup lookup) { styleLookup_ = std::move(lookup); }
 
     // The file the note was opened from or saved to last (empty for a note typed here).
     const std::filesystem::path& noteFile() const { return noteFile_; }
@@ -107,6 +110,7 @@ private:
     std::string status_;
     std::filesystem::path noteFile_;
     std::filesystem::path pictureStore_;
+    StyleLookup styleLookup_;
     CardStyle style_;
     sigc::signal<void()> styleChanged_;
     sigc::signal<void()> noteFileChanged_;

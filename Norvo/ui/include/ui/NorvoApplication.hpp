@@ -16,6 +16,7 @@
 #include "model/SelfTestRun.hpp"
 #include "model/UpdateController.hpp"
 #include "model/StyleChoice.hpp"
+#include "model/StyleLibrary.hpp"
 
 namespace norvo {
 
@@ -92,6 +93,7 @@ private:
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<SettingsWindow> settings_;
     std::unique_ptr<StyleChoice> styles_;
+    std::unique_ptr<StyleLibrary> styleLibrary_;
     std::unique_ptr<StyleEditor> styleEditor_;
     std::unique_ptr<Gtk::AboutDialog> about_;
     Glib::RefPtr<Gio::Menu> appMenu_, updateSection_;

@@ -19,6 +19,7 @@
 
 #include "model/CardDocument.hpp"
 #include "model/StyleChoice.hpp"
+#include "model/StyleLibrary.hpp"
 
 namespace norvo {
 
@@ -27,7 +28,7 @@ namespace norvo {
 // saved at once, with the card's preview beside it. Main thread.
 class StyleEditor : public Gtk::Window {
 public:
-    StyleEditor(StyleChoice& choice, CardDocument& document);
+    StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocument& document);
 
     Gtk::ListBox& list() { return list_; }
     Gtk::Entry& nameEntry() { return name_; }
@@ -44,10 +45,10 @@ private:
     void saveEdits();
     void rename();
     void chooseFile(const std::string& title, std::function<void(std::string)> then);
-    std::string keptBeside(const std::string& file);
     void addRow(int row, const char* label, Gtk::Widget& widget);
 
     StyleChoice& choice_;
+    StyleLibrary& library_;
     CardDocument& document_;
     CardStyle editing_;
     bool showing_ = false;
