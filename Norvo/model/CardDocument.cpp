@@ -39,32 +39,38 @@ void CardDocument::setMarkdown(std::string value) {
     rerender();
 }
 void CardDocument::setThemeID(std::string value) {
-    assign(themeID_, std::move(value), themeChanged_);
+    assign(settings_.theme, std::move(value), themeChanged_);
+    settingsChanged_.emit();
     rerender();
 }
 void CardDocument::setPresetID(std::string value) {
+    settings_.size = Presets::by(value);
     assign(presetID_, std::move(value), presetChanged_);
+    settingsChanged_.emit();
     rerender();
 }
 void CardDocument::setFontID(std::string value) {
-    assign(fontID_, std::move(value), fontChanged_);
+    assign(settings_.font, std::move(value), fontChanged_);
+    settingsChanged_.emit();
     rerender();
 }
-void CardDocument::setWordmark(bool value) {
-    assign(wordmark_, value, wordmarkChanged_);
-    rerender();
-}
+void CardDocument::setWordmark(bool value) { setSwitch(&CardSettings::wordmark, value); }
 void CardDocument::setFontScale(double value) {
-    assign(fontScale_, value, scaleChanged_);
+    assign(settings_.scale, value, scaleChanged_);
+    settingsChanged_.emit();
     rerender();
 }
-void CardDocument::setPages(bool value) {
-    assign(pages_, value, pagesChanged_);
+void CardDocument::setPages(bool value) { setSwitch(&CardSettings::pages, value); }
+
+void CardDocument::setSwitch(bool CardSettings::*which, bool value) {
+    // The spec's own signals for the switches it names; a new switch has the common one only.
+    static sigc::signal<void()> none;
+    sigc::signal<void()>& own = which == &CardSettings::wordmark ? wordmarkChanged_
+                                : which == &CardSettings::pages  ? pagesChanged_
+                                                                 : none;
+    assign(settings_.*which, value, own);
+    settingsChanged_.emit();
     rerender();
-}
-CardSettings CardDocument::settings() const {
-    return CardSettings{.theme = themeID_, .font = fontID_, .size = preset(), .scale = fontScale_, .wordmark = wordmark_,
-                        .pages = pages_, .style = style_};
 }
 
 void CardDocument::setSettings(const CardSettings& value) {
@@ -82,14 +88,15 @@ CardRequest CardDocument::request() const {
     if (!pictureStore_.empty()) card.pictures.more.push_back(pictureStore_.string());
     // A note's front matter outranks the controls for that note; what it gets wrong is left out.
     std::vector<std::string> ignored;
-    card.settings = overlayFrontMatter(settings(), NoteSettings::of(markdown_),
+    card.settings = overlayFrontMatter(settings_, NoteSettings::of(markdown_),
                                        styleLookup_ ? styleLookup_ : StyleLookup(StyleFiles::lookup), ignored);
-    card.settings.pages = pages_;  // in the app, "Split into pages" decides
+    card.settings.pages = settings_.pages;  // in the app, "Split into pages" decides
     return card;
 }
 
 void CardDocument::setStyle(CardStyle value) {
-    assign(style_, std::move(value), styleChanged_);
+    assign(settings_.style, std::move(value), styleChanged_);
+    settingsChanged_.emit();
     rerender();
 }
 
@@ -114,7 +121,7 @@ bool CardDocument::refuseTooLong() {
 void CardDocument::rerender() {
     if (refuseTooLong()) return;
     const std::uint64_t ticket = ++requested_;
-    if (pages_) {
+    if (settings_.pages) {
         renderer_.renderPages(request(),
                               lifetime_.guard([this, ticket](std::vector<CardImagePtr> set) {
                                   showPreview(ticket, std::move(set));

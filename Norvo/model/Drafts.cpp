@@ -152,10 +152,8 @@ bool Drafts::restore() {
         }
     }
     keeping_ = true;
-    for (auto* signal : {&document_.signalMarkdownChanged(), &document_.signalThemeChanged(),
-                         &document_.signalPresetChanged(), &document_.signalFontChanged(),
-                         &document_.signalWordmarkChanged(), &document_.signalScaleChanged(),
-                         &document_.signalPagesChanged(), &document_.signalNoteFileChanged()})
+    for (auto* signal :
+         {&document_.signalMarkdownChanged(), &document_.signalSettingsChanged(), &document_.signalNoteFileChanged()})
         connections_.push_back(signal->connect(sigc::mem_fun(*this, &Drafts::changed)));
     writeSoon();  // this session is running from now on
     return restored;

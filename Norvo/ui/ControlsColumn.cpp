@@ -64,14 +64,10 @@ ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, Not
       font_(_("Font"), fontOptions()),
       size_(_("Size"), presetOptions()),
       scaleRow_(Gtk::Orientation::HORIZONTAL, 8),
-      wordmarkRow_(Gtk::Orientation::HORIZONTAL, 12),
-      pagesRow_(Gtk::Orientation::HORIZONTAL, 12),
       buttonRow_(Gtk::Orientation::HORIZONTAL, 8),
       scaleLabel_(_("Text")),
       smaller_("A"),
       larger_("A"),
-      wordmarkLabel_(_("Tazu wordmark")),
-      pagesLabel_(_("Split into pages")),
       scale_(Gtk::Adjustment::create(1.0, 0.7, 1.8, 0.01, 0.1, 0.0)),
       export_(_("Export PNG\u2026")),
       copy_(_("Copy")) {
@@ -110,25 +106,7 @@ ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, Not
     scaleRow_.append(larger_);
     append(scaleRow_);
 
-    wordmarkLabel_.set_hexpand(true);
-    wordmarkLabel_.set_xalign(0);
-    setAccessibleLabel(wordmark_, _("Tazu wordmark"));
-    wordmark_.property_active().signal_changed().connect([this] {
-        if (!refreshing_) document_.setWordmark(wordmark_.get_active());
-    });
-    wordmarkRow_.append(wordmarkLabel_);
-    wordmarkRow_.append(wordmark_);
-    append(wordmarkRow_);
-
-    pagesLabel_.set_hexpand(true);
-    pagesLabel_.set_xalign(0);
-    setAccessibleLabel(pages_, _("Split into pages"));
-    pages_.property_active().signal_changed().connect([this] {
-        if (!refreshing_) document_.setPages(pages_.get_active());
-    });
-    pagesRow_.append(pagesLabel_);
-    pagesRow_.append(pages_);
-    append(pagesRow_);
+    addSwitches();
 
     // The user's own styles over the theme, and the way to make them.
     styleLabel_.set_hexpand(true);
@@ -180,16 +158,14 @@ void ControlsColumn::followTheCard() {
     document_.signalFontChanged().connect([this] { font_.setValue(document_.fontID()); });
     document_.signalPresetChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showSize));
     document_.signalScaleChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showScale));
-    document_.signalWordmarkChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showWordmark));
-    document_.signalPagesChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showPages));
+    document_.signalSettingsChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showSwitches));
     document_.signalStatusChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showStatus));
     showMarkdown();
     theme_.setValue(document_.themeID());
     font_.setValue(document_.fontID());
     showSize();
     showScale();
-    showWordmark();
-    showPages();
+    showSwitches();
     showStatus();
 }
 
@@ -301,15 +277,35 @@ void ControlsColumn::showScale() {
     refreshing_ = false;
 }
 
-void ControlsColumn::showWordmark() {
-    refreshing_ = true;
-    if (wordmark_.get_active() != document_.wordmark()) wordmark_.set_active(document_.wordmark());
-    refreshing_ = false;
+// The card's on/off settings: a row of the table is all a new one needs here.
+void ControlsColumn::addSwitches() {
+    const struct {
+        const char* label;
+        bool CardSettings::*setting;
+    } table[] = {{N_("Tazu wordmark"), &CardSettings::wordmark}, {N_("Split into pages"), &CardSettings::pages}};
+    for (const auto& entry : table) {
+        auto row = std::make_unique<SwitchRow>();
+        row->setting = entry.setting;
+        row->label.set_text(_(entry.label));
+        row->label.set_hexpand(true);
+        row->label.set_xalign(0);
+        setAccessibleLabel(row->toggle, _(entry.label));
+        row->toggle.property_active().signal_changed().connect([this, r = row.get()] {
+            if (!refreshing_) document_.setSwitch(r->setting, r->toggle.get_active());
+        });
+        row->row.append(row->label);
+        row->row.append(row->toggle);
+        append(row->row);
+        switches_.push_back(std::move(row));
+    }
 }
 
-void ControlsColumn::showPages() {
+void ControlsColumn::showSwitches() {
     refreshing_ = true;
-    if (pages_.get_active() != document_.pages()) pages_.set_active(document_.pages());
+    for (const auto& row : switches_) {
+        const bool on = document_.settings().*(row->setting);
+        if (row->toggle.get_active() != on) row->toggle.set_active(on);
+    }
     refreshing_ = false;
 }
 

@@ -27,30 +27,32 @@ public:
 
     const std::string& markdown() const { return markdown_; }
     void setMarkdown(std::string value);
-    const std::string& themeID() const { return themeID_; }
+    const std::string& themeID() const { return settings_.theme; }
     void setThemeID(std::string value);
     const std::string& presetID() const { return presetID_; }
     void setPresetID(std::string value);
-    const std::string& fontID() const { return fontID_; }
+    const std::string& fontID() const { return settings_.font; }
     void setFontID(std::string value);
-    bool wordmark() const { return wordmark_; }
+    bool wordmark() const { return settings_.wordmark; }
     void setWordmark(bool value);
-    double fontScale() const { return fontScale_; }
+    double fontScale() const { return settings_.scale; }
     void setFontScale(double value);
     // A long note as a set of same-size cards instead of one (cut) card.
-    bool pages() const { return pages_; }
+    bool pages() const { return settings_.pages; }
     void setPages(bool value);
 
     // The user's style over the theme (empty: the theme only).
-    const CardStyle& style() const { return style_; }
+    const CardStyle& style() const { return settings_.style; }
     void setStyle(CardStyle value);
 
     // The preset the card renders at (the default for an unknown id, which is kept as given).
-    Preset preset() const { return Presets::by(presetID_); }
+    Preset preset() const { return settings_.size; }
     // The controls' values as one card setting, before any note's front matter.
-    CardSettings settings() const;
+    const CardSettings& settings() const { return settings_; }
     // Sets every control's value but the style (which the style choice loads and sets).
     void setSettings(const CardSettings& value);
+    // Sets one switch of the card (the wordmark, pages, ...), as a table of controls binds them.
+    void setSwitch(bool CardSettings::*which, bool value);
     // The card as it would be rendered now: the settings, and over them what the note's front
     // matter asks for itself (its theme, font, size, scale, wordmark, style and accent).
     CardRequest request() const;
@@ -81,6 +83,8 @@ public:
     // True, and said in the status line, when the note is too long to render.
     bool refuseTooLong();
 
+    // Any of the card's settings changed (after its own signal below).
+    sigc::signal<void()>& signalSettingsChanged() { return settingsChanged_; }
     // One signal per property, emitted after the value is stored.
     sigc::signal<void()>& signalMarkdownChanged() { return markdownChanged_; }
     sigc::signal<void()>& signalThemeChanged() { return themeChanged_; }
@@ -101,18 +105,13 @@ private:
 
     CardRenderer& renderer_;
     std::string markdown_;
-    std::string themeID_ = "paper";
-    std::string presetID_ = "square";
-    std::string fontID_ = "sans";
-    bool wordmark_ = true;
-    double fontScale_ = 1.0;
-    bool pages_ = false;
+    CardSettings settings_;
+    std::string presetID_ = "square";  // as typed: an unknown one renders at the default size
     std::string status_;
     std::filesystem::path noteFile_;
     std::filesystem::path pictureStore_;
     StyleLookup styleLookup_;
-    CardStyle style_;
-    sigc::signal<void()> styleChanged_;
+    sigc::signal<void()> styleChanged_, settingsChanged_;
     sigc::signal<void()> noteFileChanged_;
     CardImagePtr preview_;
     std::vector<CardImagePtr> previewPages_;

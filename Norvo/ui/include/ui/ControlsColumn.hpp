@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <gtkmm/dropdown.h>
 #include <string>
 #include <vector>
@@ -34,8 +35,8 @@ public:
     SegmentedControl& fontPicker() { return font_; }
     SegmentedControl& sizePicker() { return size_; }
     Gtk::Scale& scaleSlider() { return scale_; }
-    Gtk::Switch& wordmarkSwitch() { return wordmark_; }
-    Gtk::Switch& pagesSwitch() { return pages_; }
+    Gtk::Switch& wordmarkSwitch() { return switches_[0]->toggle; }
+    Gtk::Switch& pagesSwitch() { return switches_[1]->toggle; }
     Gtk::Button& exportButton() { return export_; }
     Gtk::Button& copyButton() { return copy_; }
     ShareButton& shareButton() { return share_; }
@@ -53,8 +54,8 @@ private:
     void followTheCard();
     void showMarkdown();
     void showScale();
-    void showWordmark();
-    void showPages();
+    void addSwitches();
+    void showSwitches();
     void showSize();
     void showStatus();
     void showStyles();
@@ -73,10 +74,17 @@ private:
     Gtk::ScrolledWindow editorScroller_;
     Gtk::TextView editor_;
     SegmentedControl theme_, font_, size_;
-    Gtk::Box scaleRow_, wordmarkRow_, pagesRow_, buttonRow_;
-    Gtk::Label scaleLabel_, smaller_, larger_, wordmarkLabel_, pagesLabel_;
+    Gtk::Box scaleRow_, buttonRow_;
+    Gtk::Label scaleLabel_, smaller_, larger_;
     Gtk::Scale scale_;
-    Gtk::Switch wordmark_, pages_;
+    // The card's on/off settings, a row each, in the order of the table that makes them.
+    struct SwitchRow {
+        bool CardSettings::*setting;
+        Gtk::Box row{Gtk::Orientation::HORIZONTAL, 12};
+        Gtk::Label label;
+        Gtk::Switch toggle;
+    };
+    std::vector<std::unique_ptr<SwitchRow>> switches_;
     Gtk::Button export_, copy_;
     ShareButton share_;
     Gtk::Label sizeLabel_, status_;
