@@ -48,8 +48,12 @@
   }
 
   // Everything a card needs before it is fitted: its size, theme, backdrop and the note
-  // rendered into the content. `cards` is how many cards it may take. Returns what fitting needs.
-  function prepare(markdown, theme, width, height, wordmark, scale, cards, density, pictures, style, backdrop) {
+  // rendered into the content. `o` is the card as tazuCardDraw takes it; `cards` is how many
+  // cards it may take. Returns what fitting needs.
+  function prepare(o, cards) {
+    const markdown = o.markdown, width = o.width, height = o.height, wordmark = o.wordmark;
+    const density = o.density === 2 ? 2 : 1, pictures = o.pictures, style = o.style, backdrop = o.backdrop;
+    let theme = o.theme, scale = o.scale;
     const card = document.getElementById('card');
     const frame = card.querySelector('.card-frame');
     const content = document.getElementById('content');
@@ -119,7 +123,8 @@
     document.documentElement.classList.remove('plain-layout');
     document.getElementById('card').style.transform = '';
     density = 1;
-    Fit.layOutCard(prepare(markdown, theme, width, height, wordmark, scale, 1, 1));
+    Fit.layOutCard(prepare({ markdown: markdown, theme: theme, width: width, height: height, wordmark: wordmark,
+                             scale: scale }, 1));
     return true;
   };
 
@@ -136,8 +141,7 @@
     } else {
       density = o.density === 2 ? 2 : 1;
       document.documentElement.classList.toggle('plain-layout', Boolean(o.plainLayout));
-      const c = prepare(o.markdown, o.theme, o.width, o.height, o.wordmark, o.scale, o.pages ? Pages.MAX_PAGES + 1 : 1,
-                        density, o.pictures, o.style, o.backdrop);
+      const c = prepare(o, o.pages ? Pages.MAX_PAGES + 1 : 1);
       if (o.pages) pages = Pages.layOut(c, 1);
       else Fit.layOutCard(c);
       window.CarderStyle.finish(card, paletteIsDark);

@@ -82,11 +82,11 @@ void EncoderThread::loop() {
             std::lock_guard lock(mutex_);
             --backlog_;
         }
-        room_.notify_all();
-        // A card or a set is done; a set's single card or failed end is not one more.
+        // A card or a set is done; a set's single card or failed end is not one more. Either
+        // way there is room for the next.
         const bool done = std::holds_alternative<CardTask>(task) ||
                           (std::holds_alternative<SetEndTask>(task) && std::get<SetEndTask>(task).rendered);
-        if (done) MainThread::post(lifetime_.guard([this] { onDone_(); }));
+        MainThread::post(lifetime_.guard([this, done] { onDone_(done); }));
     }
 }
 

@@ -66,7 +66,8 @@ class EncoderThread {
 public:
     static constexpr std::size_t kMaxBacklog = 3;
 
-    EncoderThread(bool report, CardFormats::Format format, std::function<void()> onDone)
+    // `onDone` on the main thread after each task: whether a card or a set was finished.
+    EncoderThread(bool report, CardFormats::Format format, std::function<void(bool)> onDone)
         : report_(report), format_(format), onDone_(std::move(onDone)) {
         worker_ = std::thread([this] { loop(); });
     }
@@ -78,7 +79,6 @@ public:
             closing_ = true;
         }
         wake_.notify_all();
-        room_.notify_all();
         if (worker_.joinable()) worker_.join();
     }
     // Drops what waits to be written; the file being written is finished (main thread).
@@ -100,11 +100,10 @@ public:
         std::lock_guard lock(mutex_);
         return backlog_;
     }
-    // Blocks the caller (the main thread, between two cards of a set) until at most `most`
-    // tasks wait: cards are drawn no faster than they are written, so a set is never held whole.
-    void waitForRoom(std::size_t most) {
-        std::unique_lock lock(mutex_);
-        room_.wait(lock, [&] { return tasks_.size() <= most || closing_; });
+    // Cards waiting to be written (not the one being written).
+    std::size_t queued() {
+        std::lock_guard lock(mutex_);
+        return tasks_.size();
     }
     int failures() const { return failures_; }
 
@@ -121,9 +120,9 @@ private:
 
     bool report_;
     CardFormats::Format format_;
-    std::function<void()> onDone_;
+    std::function<void(bool)> onDone_;
     std::mutex mutex_;
-    std::condition_variable wake_, room_;
+    std::condition_variable wake_;
     std::deque<EncodeTask> tasks_;
     std::size_t backlog_ = 0;
     bool closing_ = false;

@@ -65,8 +65,9 @@ RenderRun::RenderRun(const RenderOptions& options, std::deque<Note>& notes) : op
             cards_.push_back(NoteCard{&n, p});
         }
     progress_ = cards_.size() > 1 && isatty(STDERR_FILENO) && !options_.watch;
-    encoder_ = std::make_unique<EncoderThread>(options_.report, options_.format, [this] {
-        cardDone();
+    encoder_ = std::make_unique<EncoderThread>(options_.report, options_.format, [this](bool cardOrSetDone) {
+        if (cardOrSetDone) cardDone();
+        for (auto& engine : engines_) engine->resumeSets();
         renderNext();
     });
 }
@@ -178,8 +179,10 @@ void RenderRun::drawSet(std::size_t e, std::size_t i, const CardRequest& request
         [this, out](RenderedCard drawn, std::size_t page, std::size_t pages) {
             if (stopped_) return;
             encoder_->push(SetPageTask{out, std::move(drawn), page, pages});
-            encoder_->waitForRoom(2);
-        });
+        },
+        // Cards are drawn no faster than they are written, so a set is never held whole; the
+        // main loop goes on meanwhile (signals, other engines).
+        [this] { return encoder_->queued() <= 2; });
 }
 
 void RenderRun::drawCard(std::size_t e, std::size_t i, const CardRequest& request) {

@@ -25,6 +25,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         std::size_t pages = 1;
         std::optional<LayoutReport> report;  // of the page just drawn
         std::vector<RenderedCard> cards;     // of a set, so far
+        bool waitingForRoom = false;         // a set's next card waits for its receiver
         CardAssets assets;                   // served while the job is drawn
     };
 
@@ -260,12 +261,23 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         } else {
             run.cards.push_back(std::move(rendered));
         }
-        Running& now = *current;
-        if (now.cards.size() >= now.pages) {
+        if (current->cards.size() >= current->pages) {
             completeSet();
             return;
         }
-        draw(PageProtocol::showPageScript(now.cards.size() + 1, true, now.ticket));
+        drawNextPage();
+    }
+
+    // The set's next card, once its receiver takes it; meanwhile nothing is drawn, and no
+    // watchdog runs for a page that only waits.
+    void drawNextPage() {
+        const auto& mayDrawNext = std::get<SetJob>(current->entry.job).mayDrawNext;
+        current->waitingForRoom = mayDrawNext && !mayDrawNext();
+        if (current->waitingForRoom) {
+            jobWatchdog.reset();
+            return;
+        }
+        draw(PageProtocol::showPageScript(current->cards.size() + 1, true, current->ticket));
     }
 
     // Hands the current set its cards and starts the next job.
@@ -367,9 +379,14 @@ void RenderEngine::renderWithReport(const CardRequest& card, ReportCompletion co
     queue(CardJob{card, measure, std::move(completion)});
 }
 
-void RenderEngine::renderPages(const CardRequest& card, SetCompletion completion, SetPageCallback each) {
+void RenderEngine::renderPages(const CardRequest& card, SetCompletion completion, SetPageCallback each,
+                               std::function<bool()> mayDrawNext) {
     if (!completion) completion = [](std::vector<RenderedCard>) {};
-    queue(SetJob{card, std::move(completion), std::move(each)});
+    queue(SetJob{card, std::move(completion), std::move(each), std::move(mayDrawNext)});
+}
+
+void RenderEngine::resumeSets() {
+    if (state_->current && state_->current->waitingForRoom) state_->drawNextPage();
 }
 
 void RenderEngine::expect(const CardRequest& card) {

@@ -44,7 +44,11 @@ public:
     void renderWithReport(const CardRequest& card, ReportCompletion completion, bool measure = true);
     // The note as a set of same-size cards (one text size for all, at most 20), each with
     // its layout report; with `each`, the cards are handed over one by one as they are drawn.
-    void renderPages(const CardRequest& card, SetCompletion completion, SetPageCallback each = {});
+    // `mayDrawNext`: the receiver's back-pressure (see SetJob).
+    void renderPages(const CardRequest& card, SetCompletion completion, SetPageCallback each = {},
+                     std::function<bool()> mayDrawNext = {});
+    // A set that waits for its receiver asks again whether it may draw its next card.
+    void resumeSets();
 
     // Requests waiting or being drawn.
     // A card that will be asked for soon: what can be made ready for it ahead (its backdrop)

@@ -45,6 +45,9 @@ struct SetJob {
     CardRequest card;
     SetCompletion done;
     SetPageCallback each;
+    // Whether the receiver takes the next card now; when not, the set waits (without a
+    // watchdog) until RenderEngine::resumeSets(). Empty: always.
+    std::function<bool()> mayDrawNext{};
 };
 using RenderJob = std::variant<CardJob, PreviewJob, SetJob>;
 
