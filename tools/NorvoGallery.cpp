@@ -19,6 +19,7 @@
 
 #include "image/CairoPtr.hpp"
 #include "engine/RenderEngine.hpp"
+#include "norvo/Catalogue.hpp"
 #include "norvo/Presets.hpp"
 #include "support/ResourceBundle.hpp"
 #include "support/StyleFiles.hpp"
@@ -28,7 +29,12 @@ using namespace norvo;
 namespace {
 
 constexpr int kCell = 300, kGap = 16, kLabel = 150, kHeader = 40;
-const char* const kThemes[] = {"paper", "ink", "sky"};
+// Every theme of the catalogue, by id.
+std::vector<const char*> themeIds() {
+    std::vector<const char*> ids;
+    for (const Theme& t : Themes::all()) ids.push_back(t.id.c_str());
+    return ids;
+}
 const char* const kFonts[] = {"sans", "serif", "mono"};
 
 // Pictures a note names are looked up beside it, in the corpus folder.
@@ -140,7 +146,7 @@ int main(int argc, char** argv) {
         // A sheet per style: every size in every theme, sans.
         std::vector<Cell> cells;
         for (const Preset& preset : Presets::all())
-            for (const char* theme : kThemes) cells.push_back({theme, "sans", preset, preset.id + " / " + theme});
+            for (const char* theme : themeIds()) cells.push_back({theme, "sans", preset, preset.id + " / " + theme});
         for (const auto& entry : std::filesystem::directory_iterator(styles)) {
             if (entry.path().extension() != ".json") continue;
             const StyleRead read = StyleFiles::load(entry.path().string());
@@ -154,7 +160,7 @@ int main(int argc, char** argv) {
         return failures ? 1 : 0;
     }
 
-    for (const char* theme : kThemes) {
+    for (const char* theme : themeIds()) {
         std::vector<Cell> cells;
         for (const Preset& preset : Presets::all())
             for (const char* font : kFonts) cells.push_back({theme, font, preset, preset.id + " / " + font});
@@ -163,7 +169,7 @@ int main(int argc, char** argv) {
 
     // The long essay as a set of cards, one sheet per theme.
     const auto essay = notes.find("long-6000");
-    for (const char* theme : kThemes) {
+    for (const char* theme : themeIds()) {
         if (essay == notes.end()) break;
         std::vector<CardImagePtr> set;
         bool done = false;

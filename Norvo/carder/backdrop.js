@@ -9,29 +9,13 @@
   // them, computed in full precision and ordered-dithered to 8 bits so that the gentle
   // gradients never band. Drawn once per theme and size, then reused.
   function hex(c) { return [parseInt(c.slice(1, 3), 16), parseInt(c.slice(3, 5), 16), parseInt(c.slice(5, 7), 16)]; }
-  const BACKDROPS = {
-    paper: {
-      base: { angle: 180, stops: [[0, hex('#f5eee0')], [1, hex('#f5eee0')]] },
-      glows: [  // bottom layer first
-        { rx: 1.1, ry: 0.9, cx: 1, cy: 1, color: [214, 190, 150], alpha: 0.35, end: 0.6 },
-        { rx: 1.2, ry: 0.9, cx: 0, cy: 0, color: [255, 252, 244], alpha: 0.9, end: 0.6 }
-      ]
-    },
-    ink: {
-      base: { angle: 160, stops: [[0, hex('#1b1e27')], [1, hex('#12141a')]] },
-      glows: [
-        { rx: 1.0, ry: 0.8, cx: 0, cy: 1, color: [92, 120, 200], alpha: 0.12, end: 0.6 },
-        { rx: 0.9, ry: 0.7, cx: 0.85, cy: 0, color: [242, 180, 92], alpha: 0.10, end: 0.6 }
-      ]
-    },
-    sky: {
-      base: { angle: 172, stops: [[0, hex('#2665c0')], [0.45, hex('#1f56ab')], [1, hex('#153d84')]] },
-      glows: [
-        { rx: 0.4, ry: 0.18, cx: 0.76, cy: 0.08, color: [255, 255, 255], alpha: 0.04, end: 0.7 },
-        { rx: 0.5, ry: 0.22, cx: 0.92, cy: 0.03, color: [255, 255, 255], alpha: 0.05, end: 0.7 }
-      ]
-    }
-  };
+  // From the theme table (themes.js), with its colours as numbers.
+  const BACKDROPS = {};
+  for (const theme of window.CarderThemes) {
+    const b = theme.backdrop;
+    BACKDROPS[theme.id] = { base: { angle: b.angle, stops: b.stops.map(function (s) { return [s[0], hex(s[1])]; }) },
+                            glows: b.glows };
+  }
   const BAYER = [0, 32, 8, 40, 2, 34, 10, 42, 48, 16, 56, 24, 50, 18, 58, 26, 12, 44, 4, 36, 14, 46, 6, 38,
                  60, 28, 52, 20, 62, 30, 54, 22, 3, 35, 11, 43, 1, 33, 9, 41, 51, 19, 59, 27, 49, 17, 57, 25,
                  15, 47, 7, 39, 13, 45, 5, 37, 63, 31, 55, 23, 61, 29, 53, 21].map(function (v) { return (v + 0.5) / 64 - 0.5; });

@@ -16,7 +16,7 @@
 (function () {
   'use strict';
 
-  const THEMES = ['paper', 'ink', 'sky'];
+  const THEMES = window.CarderThemes.map(function (t) { return t.id; });
   const Fit = window.CarderFit;
   const Pages = window.CarderPages;
   const renderer = window.CarderMarkdown.createRenderer(window.markdownit, function () { return window.hljs; },

@@ -166,7 +166,8 @@
   }
 
   // --- Putting a style on the card -------------------------------------------------------------
-  const THEME_IS_DARK = { paper: false, ink: true, sky: true };
+  const THEME_IS_DARK = {};
+  for (const theme of root.CarderThemes || []) THEME_IS_DARK[theme.id] = theme.dark;
 
   // Before layout: what the style changes in the card's look. Returns the theme whose colours
   // the text takes (the chosen one, or the nearest one for the style's background).

@@ -31,7 +31,9 @@
     const walker = document.createTreeWalker(element, NodeFilter.SHOW_ELEMENT | NodeFilter.SHOW_TEXT, {
       acceptNode: function (n) {
         if (n.nodeType === 3) return n.data.trim() ? NodeFilter.FILTER_ACCEPT : NodeFilter.FILTER_SKIP;
-        // An element without boxes (hidden, or display: contents) is walked as before.
+        // An element without boxes (hidden, or display: contents) is walked, and so is one
+        // whose content overflows its box (a set's columns run far past it).
+        if (n.scrollWidth > n.clientWidth + 1 || n.scrollHeight > n.clientHeight + 1) return NodeFilter.FILTER_SKIP;
         return n.getClientRects().length === 0 || near(n) ? NodeFilter.FILTER_SKIP : NodeFilter.FILTER_REJECT;
       }
     });

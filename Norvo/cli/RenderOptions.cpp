@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <functional>
+#include <string>
 
 #include "norvo/Card.hpp"
 #include "norvo/Catalogue.hpp"
@@ -10,16 +12,59 @@
 
 namespace norvo {
 
+namespace {
+
+// "paper (default), ink or sky": the catalogue's ids, the first the default, with what
+// `extra` adds to each.
+template <typename T>
+std::string choices(const std::vector<T>& all, const std::function<std::string(const T&)>& extra) {
+    std::string out;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (i) out += i + 1 == all.size() ? " or " : ", ";
+        const std::string more = extra(all[i]);
+        out += all[i].id + (i == 0 ? " (default" + (more.empty() ? "" : ", " + more) + ")"
+                                   : more.empty() ? std::string() : " (" + more + ")");
+    }
+    return out;
+}
+
+// `text` folded to lines of at most 78 characters, each after the first indented by 19.
+std::string folded(const std::string& text) {
+    std::string out, line;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(start, end - start);
+        if (!line.empty() && line.size() + 1 + word.size() > 78 - 19) {
+            out += line + "\n" + std::string(19, ' ');
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    return out + line;
+}
+
+}  // namespace
+
 const char* renderHelpText() {
-    return R"(Usage: norvo render [OPTION]... [FILE]...
+    // The themes, fonts and sizes come from the catalogue: a new one is listed by itself.
+    static const std::string text = [] {
+        const std::function<std::string(const Theme&)> noTheme = [](const Theme&) { return std::string(); };
+        const std::function<std::string(const Font&)> noFont = [](const Font&) { return std::string(); };
+        const std::function<std::string(const Preset&)> pixels = [](const Preset& p) {
+            return std::to_string(p.width) + "x" + std::to_string(p.height);
+        };
+        std::string sizes = choices(Presets::all(), pixels);
+        sizes.replace(sizes.rfind(" or "), 4, ", ");
+        return std::string(R"(Usage: norvo render [OPTION]... [FILE]...
 Render Markdown notes as PNG cards, one card per file and size.
 With no FILE, or when FILE is -, read standard input.
 
-  --theme THEME    paper (default), ink or sky
-  --font FONT      sans (default), serif or mono
-  --size SIZE      square (default, 1080x1080), portrait (1080x1350),
-                   landscape (1200x630), story (1080x1920), or all
-  --scale X        text size multiplier, 0.5 to 3 (default 1.0)
+)") + "  --theme THEME    " + choices(Themes::all(), noTheme) + "\n" +
+               "  --font FONT      " + choices(Fonts::all(), noFont) + "\n" + "  --size SIZE      " +
+               folded(sizes + ", or all") + "\n" + R"(  --scale X        text size multiplier, 0.5 to 3 (default 1.0)
   --no-wordmark    leave the tazu wordmark off the card
   --report         print one JSON object per card instead of the usual line:
                    {"file", "width", "height", "bodyPx", "minPx", "cut",
@@ -67,6 +112,8 @@ the run between files (exit 130 or 143): what was written is what was reported.
 Exit status: 0 when every card was written, 1 when any failed, 2 for bad usage.
 A display is needed (./run render wraps itself in xvfb-run when there is none).
 )";
+    }();
+    return text.c_str();
 }
 
 namespace {

@@ -1,10 +1,12 @@
 #include "engine/Backdrops.hpp"
 
+#include "norvo/Catalogue.hpp"
+
 namespace norvo {
 
 namespace {
-// The themes the page knows; any other is drawn as paper.
-std::string pageTheme(const std::string& theme) { return theme == "ink" || theme == "sky" ? theme : "paper"; }
+// The themes the page knows; any other is drawn as the default.
+std::string pageTheme(const std::string& theme) { return Themes::isKnown(theme) ? theme : Themes::all().front().id; }
 }  // namespace
 
 std::string Backdrops::keyOf(const CardRequest& card) {

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "ThemeTable.hpp"
+
 // Every operation below mirrors backdrop.js in order and precision (doubles, with the grid
 // and the interpolated line stored as floats, and JavaScript's clamped rounding): the same
 // expression in another order, or fused into one multiply-add, changes a pixel here and there.
@@ -13,40 +15,16 @@ namespace norvo::Backdrop {
 
 namespace {
 
-struct Rgb {
-    double r, g, b;
-};
-struct Stop {
-    double at;
-    Rgb color;
-};
-struct Glow {
-    double rx, ry, cx, cy;
-    Rgb color;
-    double alpha, end;
-};
-struct Theme {
-    double angle;
-    std::vector<Stop> stops;
-    std::vector<Glow> glows;  // bottom layer first
-};
+using ThemeTable::Glow;
+using ThemeTable::Rgb;
+using ThemeTable::Stop;
+using Theme = ThemeTable::Entry;
 
-Rgb hex(std::uint32_t c) { return {double((c >> 16) & 0xff), double((c >> 8) & 0xff), double(c & 0xff)}; }
-
+// An unknown theme is paper (the table's first).
 const Theme& themeNamed(const std::string& name) {
-    static const Theme paper{180,
-                             {{0, hex(0xf5eee0)}, {1, hex(0xf5eee0)}},
-                             {{1.1, 0.9, 1, 1, {214, 190, 150}, 0.35, 0.6}, {1.2, 0.9, 0, 0, {255, 252, 244}, 0.9, 0.6}}};
-    static const Theme ink{160,
-                           {{0, hex(0x1b1e27)}, {1, hex(0x12141a)}},
-                           {{1.0, 0.8, 0, 1, {92, 120, 200}, 0.12, 0.6}, {0.9, 0.7, 0.85, 0, {242, 180, 92}, 0.10, 0.6}}};
-    static const Theme sky{172,
-                           {{0, hex(0x2665c0)}, {0.45, hex(0x1f56ab)}, {1, hex(0x153d84)}},
-                           {{0.4, 0.18, 0.76, 0.08, {255, 255, 255}, 0.04, 0.7},
-                            {0.5, 0.22, 0.92, 0.03, {255, 255, 255}, 0.05, 0.7}}};
-    if (name == "ink") return ink;
-    if (name == "sky") return sky;
-    return paper;
+    for (const Theme& t : ThemeTable::all())
+        if (t.id == name) return t;
+    return ThemeTable::all().front();
 }
 
 // A glow placed on a card of a given size.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ThemeTable.hpp"
+
 // Labels are English here and translated where they are shown; N_ marks them for the
 // translation template.
 #define N_(text) text
@@ -29,9 +31,15 @@ std::string listOf(const std::vector<T>& all) {
 
 namespace Themes {
 const std::vector<Theme>& all() {
-    static const std::vector<Theme> themes{{"paper", N_("Paper")}, {"ink", N_("Ink")}, {"sky", N_("Sky")}};
+    static const std::vector<Theme> themes = [] {
+        std::vector<Theme> out;
+        for (const ThemeTable::Entry& e : ThemeTable::all()) out.push_back({e.id, e.label});
+        return out;
+    }();
     return themes;
 }
+// The table's labels, for the translation template (a test keeps them equal to the table's).
+[[maybe_unused]] const char* const kLabels[] = {N_("Paper"), N_("Ink"), N_("Sky")};
 bool isKnown(std::string_view id) { return contains(all(), id); }
 std::string idList() { return listOf(all()); }
 }  // namespace Themes
