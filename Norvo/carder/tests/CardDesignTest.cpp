@@ -785,6 +785,18 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
         }
     }
 
+    // A signature as long as a style allows keeps clear of the wordmark on every size.
+    for (const Preset& preset : Presets::all()) {
+        CardRequest card{.markdown = note, .settings = {.size = preset}};
+        card.settings.style = style(R"({"signature": {"name": "Ada Lovelace, Countess of Lovelace, who wrote the first",
+                                                      "handle": "@ada.lovelace.analytical.engine"}})");
+        ASSERT_TRUE(render(engine, card).image) << preset.id;
+        EXPECT_EQ(evaluate(engine.webView(), "String(document.getElementById('signature').getBoundingClientRect().right <"
+                                             " document.getElementById('wordmark').getBoundingClientRect().left)"),
+                  "true")
+            << preset.id;
+    }
+
     // Measured again on the pixels: the glyphs' cores against what is behind them once the
     // text is gone, line by line, on the hardest backgrounds.
     const std::string lines = R"(JSON.stringify((() => {
