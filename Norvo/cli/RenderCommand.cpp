@@ -18,6 +18,7 @@
 #include "cli/OutputLines.hpp"
 #include "cli/RenderOptions.hpp"
 #include "cli/RenderRun.hpp"
+#include "cli/RequestStream.hpp"
 #include "cli/StopSignals.hpp"
 #include "support/StartupTimeline.hpp"
 #include "support/StyleFiles.hpp"
@@ -93,6 +94,20 @@ int drawAndWrite(const RenderOptions& options, const CardStyle& runStyle, std::d
     return failures ? 1 : 0;
 }
 
+// --stream: one warm engine answers every request on standard input.
+int answerRequests(const RenderOptions& options) {
+    if (!gtk_init_check()) {
+        std::fprintf(stderr, "norvo render: no display to render on; run it under xvfb-run -a, or use ./run render\n");
+        return 1;
+    }
+    if (!outputFolderReady(options)) return 1;
+    RequestStream stream(options);
+    StopSignals signals([&](int) { stream.stop(); });
+    const int failures = stream.run();
+    if (const int signal = signals.caught()) return 128 + signal;
+    return failures ? 1 : 0;
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -104,6 +119,7 @@ int run(int argc, char** argv) {
         return 0;
     }
     if (const auto error = checkTargets(options)) return usage(*error);
+    if (options.stream) return answerRequests(options);
     const bool stdinClosed = guardClosedStdin();
     const CardStyle runStyle = loadRunStyle(options);
 

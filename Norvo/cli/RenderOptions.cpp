@@ -87,6 +87,12 @@ With no FILE, or when FILE is -, read standard input.
                    file is saved (saves within 0.1 s count once), one line per
                    card written, until Ctrl+C (exit 0); a note that cannot be
                    read says why and is rendered again once it can
+  --stream         answer requests, one JSON object a line on standard input
+                   ({"markdown" or "file", and any of "size", "theme", "font",
+                   "scale", "style", "pages", "format", "output", "id"}), each
+                   with one JSON line on standard output, in order: the card's
+                   report (with its "id"), or {"id", "error"}; the options above
+                   are the defaults, -d the folder for requests without "output"
   --copy           put the one card on the clipboard, with the note's plain text
                    beside it, instead of writing a file; it is served in the
                    background until something else is copied or 10 minutes pass
@@ -234,6 +240,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.watch = true;
         } else if (a == "--copy") {
             o.copy = true;
+        } else if (a == "--stream") {
+            o.stream = true;
         } else if (takesValue(a)) {
             if (i + 1 >= args.size()) return RenderUsageError{"option " + a + " needs a value"};
             if (auto error = takeValue(o, a, args[++i], seen)) return *error;
@@ -242,6 +250,11 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
         }
     }
     if (o.help) return o;
+    if (o.stream) {
+        if (!o.inputs.empty() || o.outputFile || o.watch || o.copy || o.pdf)
+            return RenderUsageError{"--stream reads its requests from standard input: no FILE, -o, --watch, --copy or --pdf"};
+        return o;
+    }
     if (auto error = checkTogether(o, seen)) return *error;
     return o;
 }

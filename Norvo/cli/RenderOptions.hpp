@@ -26,6 +26,7 @@ struct RenderOptions {
     CardFormats::Format format = CardFormats::Format::Png;  // of the card files
     bool watch = false;   // render again whenever a note's file is saved, until stopped
     bool copy = false;    // the one card to the clipboard instead of a file
+    bool stream = false;  // one JSON request a line on standard input, one JSON answer a line
     int density = 1;      // 2: the same cards at twice the width and height
     std::vector<std::string> pictureFolders;  // --images: more folders a note's pictures may come from
     std::string style;    // --style: a saved style's name or a style file; empty: the theme only

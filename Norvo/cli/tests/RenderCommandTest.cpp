@@ -828,3 +828,52 @@ TEST(RenderCommand, NothingNamedBlocksIsClobberedOrReachedByANote) {
     EXPECT_EQ(r.exitStatus, 2);
     EXPECT_EQ(norvo::testing::readText(dir / "victim" / "sub" / "kept.txt"), "kept");
 }
+
+// One process answers request after request, each before the next is sent (as a script or
+// an agent would use it); bad requests are answered with their error and the stream goes on.
+TEST(RenderCommand, AStreamAnswersEachRequestInTurn) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    norvo::testing::writeFile(dir / "note.md", "# From a file\n\nIts words.");
+    int in[2], out[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        close(in[1]);
+        close(out[0]);
+        execl(NORVO_TEST_EXECUTABLE, NORVO_TEST_EXECUTABLE, "render", "--stream", "-d", (dir / "cards").c_str(), nullptr);
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    FILE* answers = fdopen(out[0], "r");
+    auto ask = [&](const std::string& request) {
+        const std::string line = request + "\n";
+        EXPECT_EQ(write(in[1], line.data(), line.size()), ssize_t(line.size()));
+        char buffer[1 << 16];
+        return nlohmann::json::parse(fgets(buffer, sizeof buffer, answers) ? buffer : "null");
+    };
+    auto card = ask(R"({"id": "first", "markdown": "# Hello\n\nA card.", "size": "landscape"})");
+    EXPECT_EQ(card["id"], "first");
+    EXPECT_EQ(card["width"], 1200);
+    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(card["file"].get<std::string>())).height, 630u);
+    auto bad = ask(R"({"markdown": "x", "theme": "neon"})");
+    EXPECT_EQ(bad["id"], 2);
+    EXPECT_NE(bad["error"].get<std::string>().find("neon"), std::string::npos);
+    EXPECT_EQ(ask("not json")["id"], 3);
+    auto file = ask(R"({"file": ")" + (dir / "note.md").string() + R"(", "output": ")" + (dir / "own.jpg").string() + "\"}");
+    EXPECT_EQ(file["file"], (dir / "own.jpg").string());
+    EXPECT_EQ(norvo::testing::readFile(dir / "own.jpg").at(0), 0xFF);
+    auto set = ask(R"({"id": 5, "markdown": "# Long\n\n)" + std::string(6000, 'w') + " end\", \"pages\": true}");
+    EXPECT_GE(set["files"].size(), 2u);
+    EXPECT_EQ(set["reports"].size(), set["files"].size());
+    close(in[1]);  // the end of the requests ends the stream
+    int status = 0;
+    waitpid(child, &status, 0);
+    fclose(answers);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);  // two requests failed
+}

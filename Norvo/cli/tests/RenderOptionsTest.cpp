@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/RenderOptions.hpp"
+#include "cli/RequestStream.hpp"
 
 using namespace norvo;
 
@@ -35,4 +36,38 @@ TEST(RenderOptions, ParsingAndUsageErrors) {
     const std::string longStem(300, 'x');
     EXPECT_EQ(names.claim("d/" + longStem + ".png").filename().string(), std::string(251, 'x') + ".png");
     EXPECT_EQ(names.claim("d/" + longStem + ".png").filename().string(), std::string(249, 'x') + "-2.png");
+}
+
+// A stream's request line: its settings checked as the options are, its id echoed as it came
+// (else its line number), and what is wrong named.
+TEST(StreamRequest, ParsedOverTheRunsDefaults) {
+    const RenderOptions defaults = std::get<RenderOptions>(parseRenderOptions({"--stream", "--theme", "ink", "-d", "out"}));
+    StreamRequest r;
+    ASSERT_FALSE(parseStreamRequest(R"({"id": {"job": 7}, "markdown": "# Hi", "size": "story", "scale": 1.5,
+                                        "pages": true, "format": "webp", "output": "x.webp"})", 3, defaults, r));
+    EXPECT_EQ(r.id, R"({"job":7})");
+    EXPECT_EQ(r.markdown, "# Hi");
+    EXPECT_EQ(r.options.card.theme, "ink");  // the run's default
+    EXPECT_EQ(r.options.presets.front().id, "story");
+    EXPECT_EQ(r.options.card.scale, 1.5);
+    EXPECT_TRUE(r.options.card.pages);
+    EXPECT_EQ(r.options.format, CardFormats::Format::WebP);
+    EXPECT_EQ(r.options.outputFile, std::filesystem::path("x.webp"));
+    const std::pair<const char*, const char*> wrong[] = {
+        {"[1]", "not a JSON object"},           {R"({"markdown": "x", "colour": "red"})", "unknown key \"colour\""},
+        {R"({"theme": "ink"})", "one of them"}, {R"({"markdown": "x", "file": "y"})", "one of them"},
+        {R"({"markdown": 3})", "is not text"},  {R"({"markdown": "x", "scale": 9})", "0.5 to 3"},
+        {R"({"markdown": "x", "size": "huge"})", "unknown size"},
+        {R"({"file": "/nonexistent/note.md"})", "No such file"},
+    };
+    for (const auto& [line, why] : wrong) {
+        StreamRequest bad;
+        const auto error = parseStreamRequest(line, 9, defaults, bad);
+        ASSERT_TRUE(error) << line;
+        EXPECT_NE(error->find(why), std::string::npos) << line << ": " << *error;
+        EXPECT_EQ(bad.id, "9");
+    }
+    // Requests come on standard input only.
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--stream", "a.md"}, {"--stream", "-o", "x.png"}})
+        EXPECT_TRUE(std::holds_alternative<RenderUsageError>(parseRenderOptions(args)));
 }

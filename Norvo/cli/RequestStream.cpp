@@ -1,0 +1,290 @@
+#include "cli/RequestStream.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+
+#include <glib-unix.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/NoteInputs.hpp"
+#include "cli/OutputLines.hpp"
+#include "engine/PageProtocol.hpp"
+#include "image/CardWriter.hpp"
+#include "norvo/Card.hpp"
+#include "norvo/Catalogue.hpp"
+#include "support/StyleFiles.hpp"
+
+namespace norvo {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr std::size_t kLongestLine = 8u << 20;  // a 1 MiB note, escaped, and room to spare
+
+// A request's answer line, and whether it says the request failed.
+struct Answer {
+    std::string line;
+    bool failed = false;
+};
+
+std::string jsonText(const std::string& s) { return json(s).dump(-1, ' ', false, json::error_handler_t::replace); }
+
+std::string errorLine(const std::string& id, const std::string& message) {
+    return "{\"id\":" + id + ",\"error\":" + jsonText(message) + "}";
+}
+
+// The value at `key` when it is a string; an error when it is there but is not.
+std::optional<std::string> stringAt(const json& j, const char* key, std::string& error) {
+    const auto it = j.find(key);
+    if (it == j.end()) return std::nullopt;
+    if (!it->is_string()) {
+        error = std::string("\"") + key + "\" is not text";
+        return std::nullopt;
+    }
+    return it->get<std::string>();
+}
+
+// The look settings a request may change, each checked as its option is.
+std::optional<std::string> takeSettings(const json& j, RenderOptions& o) {
+    std::string error;
+    if (const auto t = stringAt(j, "theme", error)) {
+        if (!Themes::isKnown(*t)) return "unknown theme '" + *t + "' (" + Themes::idList() + ")";
+        o.card.theme = *t;
+    }
+    if (const auto f = stringAt(j, "font", error)) {
+        if (!Fonts::isKnown(*f)) return "unknown font '" + *f + "' (" + Fonts::idList() + ")";
+        o.card.font = *f;
+    }
+    if (const auto s = stringAt(j, "size", error)) {
+        if (Presets::by(*s).id != *s) return "unknown size '" + *s + "' (square, portrait, landscape or story)";
+        o.presets = {Presets::by(*s)};
+    }
+    if (const auto format = stringAt(j, "format", error)) {
+        const auto known = CardFormats::byName(*format);
+        if (!known) return "unknown format '" + *format + "' (png, jpeg or webp)";
+        o.format = *known;
+    }
+    if (const auto it = j.find("scale"); it != j.end()) {
+        if (!it->is_number() || !std::isfinite(it->get<double>()) || it->get<double>() < 0.5 || it->get<double>() > 3.0)
+            return std::string("\"scale\" is not a number from 0.5 to 3");
+        o.card.scale = it->get<double>();
+    }
+    if (const auto it = j.find("pages"); it != j.end()) {
+        if (!it->is_boolean()) return std::string("\"pages\" is not true or false");
+        o.card.pages = it->get<bool>();
+    }
+    if (const auto output = stringAt(j, "output", error)) {
+        // As with -o, the file's ending says what it holds.
+        o.outputFile = *output;
+        std::string ending = std::filesystem::path(*output).extension().string();
+        for (char& c : ending) c = char(std::tolower(static_cast<unsigned char>(c)));
+        const auto named = ending.size() > 1 ? CardFormats::byName(ending.substr(1)) : std::nullopt;
+        if (named && j.contains("format") && *named != o.format)
+            return "\"output\" ends in " + ending + " but \"format\" asks for " + j["format"].get<std::string>();
+        if (named) o.format = *named;
+    }
+    if (!error.empty()) return error;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> parseStreamRequest(const std::string& line, std::size_t number,
+                                              const RenderOptions& defaults, StreamRequest& out) {
+    out.id = std::to_string(number);
+    const json j = json::parse(line, nullptr, false);
+    if (!j.is_object()) return std::string("the request is not a JSON object");
+    if (const auto id = j.find("id"); id != j.end()) out.id = id->dump(-1, ' ', false, json::error_handler_t::replace);
+    static const char* const kKeys[] = {"id",    "markdown", "file", "size",   "theme", "font",
+                                        "scale", "style",    "pages", "format", "output"};
+    for (const auto& [key, value] : j.items())
+        if (std::find(std::begin(kKeys), std::end(kKeys), key) == std::end(kKeys)) return "unknown key \"" + key + "\"";
+    out.options = defaults;
+    if (auto error = takeSettings(j, out.options)) return error;
+    std::string error;
+    const auto markdown = stringAt(j, "markdown", error);
+    const auto file = stringAt(j, "file", error);
+    if (const auto style = stringAt(j, "style", error)) out.style = *style;
+    if (!error.empty()) return error;
+    if (markdown.has_value() == file.has_value()) return std::string("a request has \"markdown\" or \"file\", one of them");
+    if (markdown) {
+        if (markdown->size() > Card::kMaxMarkdownBytes) return std::string("the note is too long to render (over 1 MiB)");
+        out.markdown = *markdown;
+        out.label = "request " + out.id;
+        return std::nullopt;
+    }
+    const NoteFileRead read = readNoteFile(*file, Card::kMaxMarkdownBytes);
+    if (!read.ok()) {
+        switch (read.problem) {
+        case NoteFileRead::Problem::Folder: return *file + ": is a folder";
+        case NoteFileRead::Problem::NotAFile: return *file + ": " + read.notAFile;
+        case NoteFileRead::Problem::TooLong: return *file + ": too long to render (over 1 MiB)";
+        case NoteFileRead::Problem::NulByte: return *file + ": contains a NUL byte";
+        case NoteFileRead::Problem::NotUtf8: return *file + ": is not UTF-8 text";
+        default: return *file + ": " + std::error_code(read.error, std::generic_category()).message();
+        }
+    }
+    out.markdown = read.text;
+    out.label = *file;
+    const auto parent = std::filesystem::path(*file).parent_path();
+    out.folder = parent.empty() ? "." : parent.string();
+    return std::nullopt;
+}
+
+RequestStream::RequestStream(const RenderOptions& defaults) : defaults_(defaults) {}
+
+RequestStream::~RequestStream() {
+    if (watch_) g_source_remove(watch_);
+}
+
+int RequestStream::run() {
+    watch_ = g_unix_fd_add(STDIN_FILENO, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), +[](int, GIOCondition, gpointer data) -> gboolean {
+        auto* self = static_cast<RequestStream*>(data);
+        self->readable();
+        if (!self->ended_) return G_SOURCE_CONTINUE;
+        self->watch_ = 0;
+        return G_SOURCE_REMOVE;
+    }, this);
+    loop_->run();
+    return failures_;
+}
+
+void RequestStream::stop() {
+    ended_ = true;
+    lines_.clear();
+    loop_->quit();
+}
+
+// Main thread: what standard input has now, cut into lines (one read: it does not block).
+void RequestStream::readable() {
+    char buffer[1 << 16];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n <= 0) {
+        ended_ = true;
+        if (!pending_.empty() && !skipping_) lines_.push_back(std::move(pending_));
+        pending_.clear();
+    } else {
+        pending_.append(buffer, std::size_t(n));
+        for (std::size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
+            if (!skipping_) lines_.push_back(pending_.substr(0, nl));
+            skipping_ = false;
+            pending_.erase(0, nl + 1);
+        }
+        if (pending_.size() > kLongestLine) {  // the rest of this line is dropped
+            lines_.push_back({});
+            tooLong_.insert(numbered_ + lines_.size());
+            pending_.clear();
+            skipping_ = true;
+        }
+    }
+    next();
+}
+
+// The oldest request still to answer, when none is being drawn.
+void RequestStream::next() {
+    while (!busy_ && !lines_.empty()) {
+        std::string line = std::move(lines_.front());
+        lines_.pop_front();
+        const std::size_t number = ++numbered_;
+        if (line.find_first_not_of(" \t\r") == std::string::npos && !tooLong_.count(number)) continue;  // blank
+        StreamRequest request;
+        std::optional<std::string> error = tooLong_.count(number)
+                                               ? std::optional<std::string>("the request is longer than 8 MiB")
+                                               : parseStreamRequest(line, number, defaults_, request);
+        if (error) {
+            ++failures_;
+            answer(errorLine(request.id, *error));
+            continue;
+        }
+        draw(std::move(request));
+    }
+    if (!busy_ && lines_.empty() && ended_) loop_->quit();
+}
+
+void RequestStream::draw(StreamRequest request) {
+    CardStyle style = request.options.card.style;
+    if (!request.style.empty()) {
+        StyleRead read = StyleFiles::load(request.style);
+        if (read.problem) {
+            ++failures_;
+            answer(errorLine(request.id, "style: " + read.problem->message));
+            return;
+        }
+        style = std::move(read.style);
+    }
+    const NoteLook look = lookOf(request.label, request.markdown, request.options, style);
+    CardRequest card{.markdown = request.markdown, .settings = look.settings, .density = defaults_.density};
+    card.settings.size = look.presets.front();
+    card.pictures.noteFolder = request.folder;
+    card.pictures.more = defaults_.pictureFolders;
+    const std::string extension = CardFormats::extension(request.options.format);
+    const bool pages = look.settings.pages;
+    // Named now, in the order the requests came.
+    std::filesystem::path path = request.options.outputFile ? *request.options.outputFile
+                                 : pages ? names_.claimSet(request.options.outputFolder, Card::slug(card.markdown, "card"),
+                                                           card.settings.size.id, extension)
+                                         : names_.claim(request.options.outputFolder /
+                                                        std::filesystem::path(Card::fileName(card.markdown,
+                                                                                             card.settings.size.id))
+                                                            .replace_extension(extension));
+    busy_ = true;
+    auto written = [this, id = request.id, path, size = card.drawnSize(), pages, format = request.options.format,
+                    words = cardWords(card.markdown)](std::vector<RenderedCard> cards) {
+        if (cards.empty() || !cards.front().image) {
+            ++failures_;
+            answer(errorLine(id, "the card could not be drawn"));
+            busy_ = false;
+            next();
+            return;
+        }
+        writer_.run<Answer>(
+            [cards = std::move(cards), id, path, size, pages, format, words]() -> Answer {  // on the writer's thread
+                SetWriter set({.base = path, .size = size, .format = format, .words = words});
+                for (std::size_t i = 0; i < cards.size(); ++i)
+                    if (const auto error = set.add(cards[i].image, i + 1, cards.size()))
+                        return {errorLine(id, "could not write " + printable(set.failedFile()) + ": " + error.message()), true};
+                if (const auto error = set.commit())
+                    return {errorLine(id, "could not write " + printable(path) + ": " + error.message()), true};
+                if (!pages || cards.size() == 1) {
+                    const std::string line = reportLine(setCardFile(path, 1, 1), size, cards.front().report, pages);
+                    return {"{\"id\":" + id + "," + line.substr(1), false};
+                }
+                std::string files, reports;
+                for (std::size_t i = 0; i < cards.size(); ++i) {
+                    files += (i ? "," : "") + jsonText(printable(setCardFile(path, i + 1, cards.size())));
+                    reports += std::string(i ? "," : "") + "{" + PageProtocol::reportMembers(cards[i].report, true) + "}";
+                }
+                return {"{\"id\":" + id + ",\"files\":[" + files + "],\"pages\":" + std::to_string(cards.size()) +
+                            ",\"reports\":[" + reports + "]}",
+                        false};
+            },
+            [this](Answer written) {
+                if (written.failed) ++failures_;
+                answer(written.line);
+                busy_ = false;
+                next();
+            });
+    };
+    if (pages)
+        engine_.renderPages(card, std::move(written));
+    else
+        engine_.renderWithReport(card, [written](RenderedCard drawn) mutable {
+            std::vector<RenderedCard> one;
+            if (drawn.image) one.push_back(std::move(drawn));
+            written(std::move(one));
+        });
+}
+
+void RequestStream::answer(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace norvo
