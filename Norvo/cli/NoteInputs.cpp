@@ -19,7 +19,7 @@ std::string reason(int error) { return std::error_code(error, std::generic_categ
 }  // namespace
 
 NoteLook lookOf(const std::string& label, const std::string& markdown, const RenderOptions& options,
-                const CardStyle& runStyle) {
+                const CardStyle& runStyle, bool warn) {
     CardSettings run = options.card;
     run.style = runStyle;
     NoteSettings note = NoteSettings::of(markdown);
@@ -31,7 +31,7 @@ NoteLook lookOf(const std::string& label, const std::string& markdown, const Ren
     NoteLook look{overlayFrontMatter(run, note, StyleFiles::lookup, warnings), options.presets};
     if (note.size) look.presets = {look.settings.size};
     for (const std::string& warning : warnings)
-        std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), warning.c_str());
+        if (warn) std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), warning.c_str());
     return look;
 }
 
@@ -65,7 +65,9 @@ bool readable(const std::string& label, const NoteFileRead& read) {
 
 std::deque<Note> readNotes(const RenderOptions& options, const CardStyle& runStyle, bool stdinClosed, int& failures) {
     std::deque<Note> notes;
-    for (const std::string& input : options.inputs) {
+    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+        const std::string& input = options.inputs[i];
+        const bool mine = options.mine(i);
         const std::string label = input == "-" ? "standard input" : input;
         NoteFileRead read;
         if (input == "-" && stdinClosed) {
@@ -74,7 +76,9 @@ std::deque<Note> readNotes(const RenderOptions& options, const CardStyle& runSty
         } else {
             read = readNoteFile(input, Card::kMaxMarkdownBytes);
         }
-        if (!readable(label, read)) {
+        if (!mine) {
+            if (!read.ok()) continue;
+        } else if (!readable(label, read)) {
             ++failures;
             continue;
         }
@@ -83,8 +87,8 @@ std::deque<Note> readNotes(const RenderOptions& options, const CardStyle& runSty
             const auto parent = std::filesystem::path(input).parent_path();
             folder = parent.empty() ? "." : parent.string();
         }
-        NoteLook look = lookOf(label, read.text, options, runStyle);
-        notes.push_back(Note{label, std::move(read.text), std::move(folder), std::move(look), {}, {}});
+        NoteLook look = lookOf(label, read.text, options, runStyle, mine);
+        notes.push_back(Note{label, std::move(read.text), std::move(folder), std::move(look), {}, {}, mine});
     }
     return notes;
 }

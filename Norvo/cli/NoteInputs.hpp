@@ -29,18 +29,20 @@ struct Note {
     NoteLook look;
     std::vector<std::size_t> firstCards;  // its cards of the first round (--watch draws them again)
     mutable std::set<std::string> warnedPictures;  // each picture not shown is named once (main thread)
+    bool mine = true;  // drawn by this run (--shard): others are read for their names only
 };
 
 // The look of the note `markdown` read from `label`: the run's, changed by the note's front
 // matter. A value the note cannot have is named in a warning and the run's is kept.
 NoteLook lookOf(const std::string& label, const std::string& markdown, const RenderOptions& options,
-                const CardStyle& runStyle);
+                const CardStyle& runStyle, bool warn = true);
 
 // Whether a note read from `label` can be rendered; if not, says why on stderr.
 bool readable(const std::string& label, const NoteFileRead& read);
 
-// Every input of the run read, in order (stable addresses); each that cannot be is named on
-// stderr and counted in `failures`. `stdinClosed`: "-" is an error, not an empty note.
+// Every input of the run read, in order (stable addresses); each of this run's share that
+// cannot be is named on stderr and counted in `failures` (another run's is left out quietly:
+// that run names it). `stdinClosed`: "-" is an error, not an empty note.
 std::deque<Note> readNotes(const RenderOptions& options, const CardStyle& runStyle, bool stdinClosed, int& failures);
 
 // Creates the output folder when missing and proves it takes a file, before anything is

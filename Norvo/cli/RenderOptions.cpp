@@ -87,6 +87,10 @@ With no FILE, or when FILE is -, read standard input.
                    file is saved (saves within 0.1 s count once), one line per
                    card written, until Ctrl+C (exit 0); a note that cannot be
                    read says why and is rendered again once it can
+  --shard K/N      draw only the notes at places K, K+N, K+2N, ... of the inputs,
+                   under the names the whole batch gives them: N runs (on N
+                   machines) draw the batch once, and their --report lines
+                   together are its report
   --stream         answer requests, one JSON object a line on standard input
                    ({"markdown" or "file", and any of "size", "theme", "font",
                    "scale", "style", "pages", "format", "output", "id"}), each
@@ -164,6 +168,14 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
         o.style = v;
     } else if (a == "--images") {
         o.pictureFolders.push_back(v);
+    } else if (a == "--shard") {
+        const std::size_t slash = v.find('/');
+        const auto k = slash == std::string::npos ? std::nullopt : parseStrictDouble(v.substr(0, slash));
+        const auto n = slash == std::string::npos ? std::nullopt : parseStrictDouble(v.substr(slash + 1));
+        if (!k || !n || *k != std::floor(*k) || *n != std::floor(*n) || *n < 1 || *n > 10000 || *k < 1 || *k > *n)
+            return RenderUsageError{"shard '" + v + "' is not K/N with 1 <= K <= N (1/2, 2/2)"};
+        o.shard = std::size_t(*k);
+        o.shards = std::size_t(*n);
     } else if (a == "-o") {
         o.outputFile = v;
     } else {
@@ -198,6 +210,9 @@ std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen
         if (ending == ".pdf" && !o.pdf) return RenderUsageError{"-o '" + o.outputFile->string() + "' is a PDF: add --pdf"};
         if (o.card.pages && !o.pdf) return RenderUsageError{"--pages makes several cards, but -o names one file; use -d"};
     }
+    if (o.shards > 1 && (o.outputFile || o.watch || o.copy ||
+                         std::count(o.inputs.begin(), o.inputs.end(), "-") > 0))
+        return RenderUsageError{"--shard shares note files among runs: no standard input, -o, --watch or --copy"};
     if (o.copy && (o.outputFile || seen.folder || o.card.pages || o.pdf || o.watch))
         return RenderUsageError{"--copy puts one card on the clipboard: no -o, -d, --pages, --pdf or --watch"};
     if (o.copy && o.inputs.size() * o.presets.size() != 1)
@@ -211,7 +226,7 @@ std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen
 
 bool takesValue(const std::string& a) {
     return a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" || a == "--density" ||
-           a == "--images" || a == "--style" || a == "-o" || a == "-d";
+           a == "--images" || a == "--style" || a == "--shard" || a == "-o" || a == "-d";
 }
 
 }  // namespace

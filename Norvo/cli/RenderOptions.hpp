@@ -27,6 +27,10 @@ struct RenderOptions {
     bool watch = false;   // render again whenever a note's file is saved, until stopped
     bool copy = false;    // the one card to the clipboard instead of a file
     bool stream = false;  // one JSON request a line on standard input, one JSON answer a line
+    // --shard K/N: this run draws the notes whose place in the inputs is K, K + N, K + 2N, ...
+    // (from 1), under the names the whole batch would give them.
+    std::size_t shard = 1, shards = 1;
+    bool mine(std::size_t input) const { return input % shards == shard - 1; }
     int density = 1;      // 2: the same cards at twice the width and height
     std::vector<std::string> pictureFolders;  // --images: more folders a note's pictures may come from
     std::string style;    // --style: a saved style's name or a style file; empty: the theme only

@@ -94,6 +94,13 @@ void RenderRun::claimNames() {
 
 int RenderRun::run() {
     claimNames();
+    // Another run's share keeps the names it took, and is not drawn here.
+    for (std::size_t i = cards_.size(); i-- > 0;)
+        if (!cards_[i].note->mine) {
+            cards_.erase(cards_.begin() + std::ptrdiff_t(i));
+            paths_.erase(paths_.begin() + std::ptrdiff_t(i));
+        }
+    if (cards_.empty()) return 0;
     // One page draws while the writer writes the finished cards and the app paints the next
     // backdrop: on two cores that keeps both busy, and a second page (a web process of its
     // own, about 90 MB) was measured no faster. With four cores or more, two pages draw side

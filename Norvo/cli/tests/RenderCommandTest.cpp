@@ -877,3 +877,37 @@ TEST(RenderCommand, AStreamAnswersEachRequestInTurn) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);  // two requests failed
 }
+
+// Shards of one batch: together they write the batch's files under the batch's names (a
+// repeated title numbered as in one run), each once, and their report lines are its report.
+TEST(RenderCommand, ShardsTogetherAreOneBatch) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    std::vector<std::string> notes;
+    for (int i = 1; i <= 5; ++i) {
+        notes.push_back((dir / ("n" + std::to_string(i) + ".md")).string());
+        norvo::testing::writeFile(notes.back(), i == 5 ? "# Other\n\nText." : "# Same\n\nNote " + std::to_string(i) + ".");
+    }
+    auto run = [&](std::vector<std::string> args, const fs::path& out) {
+        args.insert(args.begin(), {NORVO_TEST_EXECUTABLE, "render", "--report", "-d", out.string()});
+        args.insert(args.end(), notes.begin(), notes.end());
+        auto r = runProcess(args);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        std::multiset<std::string> lines;
+        std::istringstream in(r.out);
+        for (std::string line; std::getline(in, line);) {
+            auto j = nlohmann::json::parse(line);
+            j["file"] = fs::path(j["file"].get<std::string>()).filename().string();
+            lines.insert(j.dump());
+        }
+        return lines;
+    };
+    const auto whole = run({}, dir / "whole");
+    auto parts = run({"--shard", "1/2"}, dir / "parts");
+    const auto second = run({"--shard", "2/2"}, dir / "parts");
+    EXPECT_EQ(parts.size() + second.size(), whole.size());
+    parts.insert(second.begin(), second.end());
+    EXPECT_EQ(parts, whole);
+    for (const auto& file : filesIn(dir / "whole"))
+        EXPECT_EQ(norvo::testing::readFile(file), norvo::testing::readFile(dir / "parts" / file.filename())) << file;
+}

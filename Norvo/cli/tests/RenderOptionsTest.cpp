@@ -67,6 +67,15 @@ TEST(StreamRequest, ParsedOverTheRunsDefaults) {
         EXPECT_NE(error->find(why), std::string::npos) << line << ": " << *error;
         EXPECT_EQ(bad.id, "9");
     }
+    // Shards: K of N, each input in exactly one of them.
+    const auto two = std::get<RenderOptions>(parseRenderOptions({"--shard", "2/3", "a", "b", "c", "d"}));
+    EXPECT_FALSE(two.mine(0));
+    EXPECT_TRUE(two.mine(1));
+    EXPECT_TRUE(two.mine(4));
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--shard", "0/2", "a"}, {"--shard", "3/2", "a"}, {"--shard", "1.5/2", "a"}, {"--shard", "2", "a"},
+             {"--shard", "1/2", "-"}, {"--shard", "1/2", "--watch", "a"}})
+        EXPECT_TRUE(std::holds_alternative<RenderUsageError>(parseRenderOptions(args))) << args[1];
     // Requests come on standard input only.
     for (const auto& args : std::vector<std::vector<std::string>>{{"--stream", "a.md"}, {"--stream", "-o", "x.png"}})
         EXPECT_TRUE(std::holds_alternative<RenderUsageError>(parseRenderOptions(args)));
