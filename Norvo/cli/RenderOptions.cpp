@@ -87,6 +87,8 @@ With no FILE, or when FILE is -, read standard input.
                    file is saved (saves within 0.1 s count once), one line per
                    card written, until Ctrl+C (exit 0); a note that cannot be
                    read says why and is rendered again once it can
+  --jobs N         draw on N pages side by side (default: 2 with four cores or
+                   more, else 1: on two cores one page and the writer keep both busy)
   --shard K/N      draw only the notes at places K, K+N, K+2N, ... of the inputs,
                    under the names the whole batch gives them: N runs (on N
                    machines) draw the batch once, and their --report lines
@@ -168,6 +170,10 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
         o.style = v;
     } else if (a == "--images") {
         o.pictureFolders.push_back(v);
+    } else if (a == "--jobs") {
+        const auto n = parseStrictDouble(v);
+        if (!n || *n != std::floor(*n) || *n < 1 || *n > 16) return RenderUsageError{"jobs '" + v + "' is not a number from 1 to 16"};
+        o.jobs = std::size_t(*n);
     } else if (a == "--shard") {
         const std::size_t slash = v.find('/');
         const auto k = slash == std::string::npos ? std::nullopt : parseStrictDouble(v.substr(0, slash));
@@ -226,7 +232,7 @@ std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen
 
 bool takesValue(const std::string& a) {
     return a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" || a == "--density" ||
-           a == "--images" || a == "--style" || a == "--shard" || a == "-o" || a == "-d";
+           a == "--images" || a == "--style" || a == "--shard" || a == "--jobs" || a == "-o" || a == "-d";
 }
 
 }  // namespace

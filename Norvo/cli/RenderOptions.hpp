@@ -30,6 +30,7 @@ struct RenderOptions {
     // --shard K/N: this run draws the notes whose place in the inputs is K, K + N, K + 2N, ...
     // (from 1), under the names the whole batch would give them.
     std::size_t shard = 1, shards = 1;
+    std::size_t jobs = 0;  // --jobs: pages drawing side by side (0: as the machine's cores allow)
     bool mine(std::size_t input) const { return input % shards == shard - 1; }
     int density = 1;      // 2: the same cards at twice the width and height
     std::vector<std::string> pictureFolders;  // --images: more folders a note's pictures may come from

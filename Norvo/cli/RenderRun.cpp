@@ -105,7 +105,8 @@ int RenderRun::run() {
     // backdrop: on two cores that keeps both busy, and a second page (a web process of its
     // own, about 90 MB) was measured no faster. With four cores or more, two pages draw side
     // by side.
-    const std::size_t engineCount = std::min<std::size_t>(cards_.size(), std::thread::hardware_concurrency() >= 4 ? 2 : 1);
+    const std::size_t pages = options_.jobs ? options_.jobs : std::thread::hardware_concurrency() >= 4 ? 2 : 1;
+    const std::size_t engineCount = std::min<std::size_t>(cards_.size(), pages);
     for (std::size_t e = 0; e < engineCount; ++e) engines_.push_back(std::make_unique<RenderEngine>());
     busy_.assign(engineCount, false);
     renderNext();

@@ -72,9 +72,10 @@ TEST(StreamRequest, ParsedOverTheRunsDefaults) {
     EXPECT_FALSE(two.mine(0));
     EXPECT_TRUE(two.mine(1));
     EXPECT_TRUE(two.mine(4));
+    EXPECT_EQ(std::get<RenderOptions>(parseRenderOptions({"--jobs", "2", "a"})).jobs, 2u);
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"--shard", "0/2", "a"}, {"--shard", "3/2", "a"}, {"--shard", "1.5/2", "a"}, {"--shard", "2", "a"},
-             {"--shard", "1/2", "-"}, {"--shard", "1/2", "--watch", "a"}})
+             {"--shard", "1/2", "-"}, {"--shard", "1/2", "--watch", "a"}, {"--jobs", "0"}, {"--jobs", "two"}})
         EXPECT_TRUE(std::holds_alternative<RenderUsageError>(parseRenderOptions(args))) << args[1];
     // Requests come on standard input only.
     for (const auto& args : std::vector<std::vector<std::string>>{{"--stream", "a.md"}, {"--stream", "-o", "x.png"}})
