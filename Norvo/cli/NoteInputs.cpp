@@ -35,31 +35,27 @@ NoteLook lookOf(const std::string& label, const std::string& markdown, const Ren
     return look;
 }
 
-bool readable(const std::string& label, const NoteFileRead& read) {
+std::string whyUnreadable(const std::string& label, const NoteFileRead& read) {
     switch (read.problem) {
-    case NoteFileRead::Problem::None:
+    case NoteFileRead::Problem::None: return {};
+    case NoteFileRead::Problem::System: return label + ": " + reason(read.error);
+    case NoteFileRead::Problem::Folder: return label + ": is a folder";
+    case NoteFileRead::Problem::NotAFile: return label + ": " + read.notAFile;
+    case NoteFileRead::Problem::TooLong: return label + ": too long to render (over 1 MiB)";
+    case NoteFileRead::Problem::NulByte:
+        return label + " contains a NUL byte at offset " + std::to_string(read.nulOffset);
+    case NoteFileRead::Problem::NotUtf8: return label + " is not UTF-8 text";
+    }
+    return {};
+}
+
+bool readable(const std::string& label, const NoteFileRead& read) {
+    if (read.ok()) {
         if (read.text.find_first_not_of(" \t\r\n\f\v") == std::string::npos)
             std::fprintf(stderr, "norvo render: %s: empty note\n", label.c_str());
         return true;
-    case NoteFileRead::Problem::System:
-        std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), reason(read.error).c_str());
-        break;
-    case NoteFileRead::Problem::Folder:
-        std::fprintf(stderr, "norvo render: %s: is a folder\n", label.c_str());
-        break;
-    case NoteFileRead::Problem::NotAFile:
-        std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), read.notAFile.c_str());
-        break;
-    case NoteFileRead::Problem::TooLong:
-        std::fprintf(stderr, "norvo render: %s: too long to render (over 1 MiB)\n", label.c_str());
-        break;
-    case NoteFileRead::Problem::NulByte:
-        std::fprintf(stderr, "norvo render: %s contains a NUL byte at offset %zu\n", label.c_str(), read.nulOffset);
-        break;
-    case NoteFileRead::Problem::NotUtf8:
-        std::fprintf(stderr, "norvo render: %s is not UTF-8 text\n", label.c_str());
-        break;
     }
+    std::fprintf(stderr, "norvo render: %s\n", whyUnreadable(label, read).c_str());
     return false;
 }
 

@@ -39,6 +39,8 @@ NoteLook lookOf(const std::string& label, const std::string& markdown, const Ren
 
 // Whether a note read from `label` can be rendered; if not, says why on stderr.
 bool readable(const std::string& label, const NoteFileRead& read);
+// Why a note read from `label` cannot be rendered ("notes/x.md is not UTF-8 text"), or empty.
+std::string whyUnreadable(const std::string& label, const NoteFileRead& read);
 
 // Every input of the run read, in order (stable addresses); each of this run's share that
 // cannot be is named on stderr and counted in `failures` (another run's is left out quietly:

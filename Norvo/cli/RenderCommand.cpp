@@ -94,12 +94,16 @@ int drawAndWrite(const RenderOptions& options, const CardStyle& runStyle, std::d
     return failures ? 1 : 0;
 }
 
+// GTK on the display, or a word on stderr about running without one.
+bool displayReady() {
+    if (gtk_init_check()) return true;
+    std::fprintf(stderr, "norvo render: no display to render on; run it under xvfb-run -a, or use ./run render\n");
+    return false;
+}
+
 // --stream: one warm engine answers every request on standard input.
 int answerRequests(const RenderOptions& options) {
-    if (!gtk_init_check()) {
-        std::fprintf(stderr, "norvo render: no display to render on; run it under xvfb-run -a, or use ./run render\n");
-        return 1;
-    }
+    if (!displayReady()) return 1;
     if (!outputFolderReady(options)) return 1;
     RequestStream stream(options);
     StopSignals signals([&](int) { stream.stop(); });
@@ -126,10 +130,7 @@ int run(int argc, char** argv) {
     int failures = 0;
     std::deque<Note> notes = readNotes(options, runStyle, stdinClosed, failures);
     if (notes.empty()) return failures ? 1 : 0;
-    if (!gtk_init_check()) {
-        std::fprintf(stderr, "norvo render: no display to render on; run it under xvfb-run -a, or use ./run render\n");
-        return 1;
-    }
+    if (!displayReady()) return 1;
     StartupTimeline::mark("gtk-ready");
     if (options.copy) return copyCard(NoteCard{&notes.front(), notes.front().look.presets.front()}, options);
     if (!outputFolderReady(options)) return 1;

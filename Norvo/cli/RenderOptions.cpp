@@ -206,13 +206,13 @@ std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen
     if (o.outputFile && seen.folder) return RenderUsageError{"use either -o or -d, not both"};
     if (o.outputFile) {
         // The file's ending says what it holds: a card is never written under another's name.
+        const auto named = CardFormats::namedBy(*o.outputFile);
+        if (named && seen.format && *named != o.format)
+            return RenderUsageError{"-o '" + o.outputFile->string() + "' ends in " + o.outputFile->extension().string() +
+                                    " but --format asks for " + std::string(CardFormats::extension(o.format)).substr(1)};
+        if (named) o.format = *named;
         std::string ending = o.outputFile->extension().string();
         for (char& c : ending) c = char(std::tolower(static_cast<unsigned char>(c)));
-        const auto named = ending.size() > 1 ? CardFormats::byName(ending.substr(1)) : std::nullopt;
-        if (named && seen.format && *named != o.format)
-            return RenderUsageError{"-o '" + o.outputFile->string() + "' ends in " + ending + " but --format asks for " +
-                                    std::string(CardFormats::extension(o.format)).substr(1)};
-        if (named) o.format = *named;
         if (ending == ".pdf" && !o.pdf) return RenderUsageError{"-o '" + o.outputFile->string() + "' is a PDF: add --pdf"};
         if (o.card.pages && !o.pdf) return RenderUsageError{"--pages makes several cards, but -o names one file; use -d"};
     }

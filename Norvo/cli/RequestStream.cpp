@@ -82,11 +82,10 @@ std::optional<std::string> takeSettings(const json& j, RenderOptions& o) {
     if (const auto output = stringAt(j, "output", error)) {
         // As with -o, the file's ending says what it holds.
         o.outputFile = *output;
-        std::string ending = std::filesystem::path(*output).extension().string();
-        for (char& c : ending) c = char(std::tolower(static_cast<unsigned char>(c)));
-        const auto named = ending.size() > 1 ? CardFormats::byName(ending.substr(1)) : std::nullopt;
+        const auto named = CardFormats::namedBy(*output);
         if (named && j.contains("format") && *named != o.format)
-            return "\"output\" ends in " + ending + " but \"format\" asks for " + j["format"].get<std::string>();
+            return "\"output\" ends in " + o.outputFile->extension().string() + " but \"format\" asks for " +
+                   j["format"].get<std::string>();
         if (named) o.format = *named;
     }
     if (!error.empty()) return error;
@@ -120,16 +119,7 @@ std::optional<std::string> parseStreamRequest(const std::string& line, std::size
         return std::nullopt;
     }
     const NoteFileRead read = readNoteFile(*file, Card::kMaxMarkdownBytes);
-    if (!read.ok()) {
-        switch (read.problem) {
-        case NoteFileRead::Problem::Folder: return *file + ": is a folder";
-        case NoteFileRead::Problem::NotAFile: return *file + ": " + read.notAFile;
-        case NoteFileRead::Problem::TooLong: return *file + ": too long to render (over 1 MiB)";
-        case NoteFileRead::Problem::NulByte: return *file + ": contains a NUL byte";
-        case NoteFileRead::Problem::NotUtf8: return *file + ": is not UTF-8 text";
-        default: return *file + ": " + std::error_code(read.error, std::generic_category()).message();
-        }
-    }
+    if (!read.ok()) return whyUnreadable(*file, read);
     out.markdown = read.text;
     out.label = *file;
     const auto parent = std::filesystem::path(*file).parent_path();

@@ -170,10 +170,11 @@ std::optional<Format> byName(std::string_view name) {
     return std::nullopt;
 }
 
-Format byExtension(std::string_view fileName) {
-    const std::size_t dot = fileName.rfind('.');
-    if (dot == std::string_view::npos) return Format::Png;
-    return byName(fileName.substr(dot + 1)).value_or(Format::Png);
+Format byExtension(std::string_view fileName) { return namedBy(std::filesystem::path(fileName)).value_or(Format::Png); }
+
+std::optional<Format> namedBy(const std::filesystem::path& file) {
+    const std::string ending = file.extension().string();
+    return ending.size() > 1 ? byName(std::string_view(ending).substr(1)) : std::nullopt;
 }
 
 const char* extension(Format format) {

@@ -136,13 +136,6 @@ std::size_t bodyStart(const std::vector<std::string>& lines) {
     return 0;
 }
 
-// At most `bytes` bytes of `text`, never ending inside a character.
-std::string utf8Prefix(const std::string& text, std::size_t bytes) {
-    if (text.size() <= bytes) return text;
-    while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
-    return text.substr(0, bytes);
-}
-
 // At most `maxChars` characters: a longer text ends at the last word that fits, with "…".
 std::string cutBetweenWords(const std::string& text, std::size_t maxChars) {
     std::u32string chars = utf8::decodeLenient(text);
@@ -167,7 +160,7 @@ std::string fromMarkdown(std::string_view markdown, std::size_t maxChars) {
     // the inline patterns (which recurse per character) more stack than a thread has.
     const std::size_t enough = maxChars * 4 + 64;  // bytes: every character may take four
     for (std::size_t i = bodyStart(lines); i < lines.size() && out.size() <= enough; ++i) {
-        const std::string line = utf8Prefix(lines[i], enough);
+        const std::string line = utf8::prefix(lines[i], enough);
         std::string text;
         if (isFence(line)) {
             inCode = !inCode;

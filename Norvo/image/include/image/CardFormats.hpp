@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ enum class Format { Png, Jpeg, WebP };
 std::optional<Format> byName(std::string_view name);
 // By a file name's extension (.png, .jpg, .jpeg, .webp, any case); PNG for others.
 Format byExtension(std::string_view fileName);
+// The format a file name's ending names, if it names one.
+std::optional<Format> namedBy(const std::filesystem::path& file);
 // ".png", ".jpg", ".webp".
 const char* extension(Format format);
 
