@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
@@ -296,6 +297,97 @@ void coldStartTimeline(int runs) {
     std::filesystem::remove_all(dir);
 }
 
+// --- (m) where a batch card's time goes ------------------------------------------------------
+
+// Every mark of a run with a timeline file, in the order written: a batch marks each card.
+std::vector<std::pair<std::string, long long>> marksOf(const std::vector<std::string>& argv, double* wall) {
+    char tmpl[] = "/tmp/norvo-timeline-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    const std::string file = dir + "/timeline";
+    const long long t0 = monotonicNs();
+    *wall = runMeasured(argv, {"NORVO_TIMELINE=" + file}).first;
+    std::vector<std::pair<std::string, long long>> marks;
+    std::ifstream in(file);
+    std::string phase;
+    long long ns = 0;
+    while (in >> phase >> ns) marks.emplace_back(phase, ns - t0);
+    std::filesystem::remove_all(dir);
+    return marks;
+}
+
+// The time between each `from` mark and the next `to` mark after it, in ms: one per card.
+std::vector<double> spans(const std::vector<std::pair<std::string, long long>>& marks, const char* from,
+                          const char* to) {
+    std::vector<double> out;
+    long long open = -1;
+    for (const auto& [phase, ns] : marks) {
+        if (phase == from) open = ns;
+        else if (phase == to && open >= 0) {
+            out.push_back(double(ns - open) / 1e6);
+            open = -1;
+        }
+    }
+    return out;
+}
+
+void batchSteps(int runs, int cards, const char* jobs) {
+    char tmpl[] = "/tmp/norvo-bench-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    std::vector<std::string> args{NORVO_BENCH_EXECUTABLE, "render", "--size", "square", "--jobs", jobs,
+                                  "-d", dir + "/out"};
+    for (int i = 0; i < cards; ++i) {
+        const std::string file = dir + "/note" + std::to_string(i) + ".md";
+        std::ofstream(file) << "# Note " << i << "\n\n" << CardDocument::kSampleMarkdown;
+        args.push_back(file);
+    }
+    struct Step {
+        const char* name;
+        const char* from;
+        const char* to;
+        const char* thread;
+        std::vector<double> perCard, totals;
+    };
+    std::vector<Step> steps = {
+        {"assets, style, prepare", "card-begun", "layout-asked", "main", {}, {}},
+        {"layout in the page", "layout-asked", "laid-out", "web", {}, {}},
+        {"pictures ready", "laid-out", "snapshot-asked", "web", {}, {}},
+        {"snapshot", "snapshot-asked", "snapped", "web", {}, {}},
+        {"texture copy", "snapped", "copied", "main", {}, {}},
+        {"page idle to next card", "copied", "card-begun", "main", {}, {}},
+        {"backdrop (once a size)", "backdrop-begun", "backdrop-painted", "painter", {}, {}},
+        {"encode", "encode-begun", "encoded", "writer", {}, {}},
+        {"write", "encoded", "written", "writer", {}, {}},
+    };
+    std::vector<double> walls, starts, perCardWall;
+    for (int r = 0; r < runs; ++r) {
+        double wall = 0;
+        const auto marks = marksOf(args, &wall);
+        walls.push_back(wall);
+        std::vector<double> begun;
+        for (const auto& [phase, ns] : marks)
+            if (phase == "card-begun") begun.push_back(double(ns) / 1e6);
+        if (begun.size() < 2) continue;
+        starts.push_back(begun.front());
+        perCardWall.push_back((begun.back() - begun.front()) / double(begun.size() - 1));
+        for (Step& step : steps) {
+            const auto each = spans(marks, step.from, step.to);
+            step.perCard.insert(step.perCard.end(), each.begin(), each.end());
+            step.totals.push_back(std::accumulate(each.begin(), each.end(), 0.0));
+        }
+    }
+    std::printf("(m) where a batch card's time goes: %d square cards, --jobs %s, %d runs (medians)\n", cards, jobs,
+                runs);
+    std::printf("  %-26s %-8s %10s %10s %10s\n", "step", "thread", "per card", "p95", "run total");
+    for (Step& step : steps) {
+        if (step.perCard.empty()) continue;
+        std::printf("  %-26s %-8s %8.2f ms %8.2f ms %8.0f ms\n", step.name, step.thread, median(step.perCard),
+                    percentile(step.perCard, 0.95), median(step.totals));
+    }
+    std::printf("  exec to first card begun %.0f ms; then %.1f ms of wall per card; exec to exit %.0f ms\n",
+                median(starts), median(perCardWall), median(walls));
+    std::filesystem::remove_all(dir);
+}
+
 // A renderer for the typing stream: the web engine, with each request's edit number noted.
 class CountingRenderer final : public CardRenderer {
 public:
@@ -508,6 +600,7 @@ int main(int argc, char** argv) {
     const bool onlySets = argc > 1 && std::string(argv[1]) == "--set-memory";
     const bool onlyTimeline = argc > 1 && std::string(argv[1]) == "--timeline";
     const bool onlyPictures = argc > 1 && std::string(argv[1]) == "--pictures";
+    const bool onlySteps = argc > 1 && std::string(argv[1]) == "--batch-steps";
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");
         return 1;
@@ -527,6 +620,12 @@ int main(int argc, char** argv) {
     }
     if (onlySets) {
         setMemory();
+        return 0;
+    }
+    if (onlySteps) {
+        const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+        batchSteps(runs, 100, "1");
+        batchSteps(runs, 100, "2");
         return 0;
     }
     if (onlyPictures) {
@@ -694,5 +793,6 @@ int main(int argc, char** argv) {
         std::printf("(e) peak PSS of the self-test process tree: %.0f MB\n", double(peak) / 1024.0);
     }
     coldStartTimeline(8);
+    batchSteps(3, 100, "1");
     return 0;
 }

@@ -108,7 +108,7 @@ int RenderRun::run() {
     const std::size_t pages = options_.jobs ? options_.jobs : std::thread::hardware_concurrency() >= 4 ? 2 : 1;
     const std::size_t engineCount = std::min<std::size_t>(cards_.size(), pages);
     for (std::size_t e = 0; e < engineCount; ++e) engines_.push_back(std::make_unique<RenderEngine>());
-    busy_.assign(engineCount, false);
+    inFlight_.assign(engineCount, 0);
     renderNext();
     loop_->run();
     engines_.clear();  // cards still being drawn are dropped
@@ -150,18 +150,21 @@ void RenderRun::renderFailed(const NoteCard& card) {
 }
 
 void RenderRun::renderNext() {
-    for (std::size_t e = 0; e < engines_.size(); ++e) {
-        // A bounded queue in front of the writer bounds memory too.
-        if (next_ >= cards_.size() || encoder_->backlog() >= EncoderThread::kMaxBacklog) return;
-        if (busy_[e]) continue;
-        busy_[e] = true;
-        const std::size_t i = next_++;
-        const CardRequest request = requestFor(cards_[i], options_);
-        if (isSet(cards_[i]))
-            drawSet(e, i, request);
-        else
-            drawCard(e, i, request);
-    }
+    // Each page holds the card after the one it draws, so it lays that one out while the
+    // last card's pixels are copied; engines take turns, so neither waits on the other.
+    for (std::size_t round = 0; round < kCardsPerPage; ++round)
+        for (std::size_t e = 0; e < engines_.size(); ++e) {
+            // A bounded queue in front of the writer bounds memory too.
+            if (next_ >= cards_.size() || encoder_->backlog() >= EncoderThread::kMaxBacklog) return;
+            if (inFlight_[e] > round) continue;
+            ++inFlight_[e];
+            const std::size_t i = next_++;
+            const CardRequest request = requestFor(cards_[i], options_);
+            if (isSet(cards_[i]))
+                drawSet(e, i, request);
+            else
+                drawCard(e, i, request);
+        }
 }
 
 void RenderRun::drawSet(std::size_t e, std::size_t i, const CardRequest& request) {
@@ -178,7 +181,7 @@ void RenderRun::drawSet(std::size_t e, std::size_t i, const CardRequest& request
         request,
         [this, out, e, card](std::vector<RenderedCard> rendered) {
             if (stopped_) return;  // the run is ending: nothing more is written
-            busy_[e] = false;
+            --inFlight_[e];
             for (const RenderedCard& drawn : rendered) warnAboutPictures(*card.note, drawn.report);
             encoder_->push(SetEndTask{out, !rendered.empty()});
             if (rendered.empty()) renderFailed(card);
@@ -199,7 +202,7 @@ void RenderRun::drawCard(std::size_t e, std::size_t i, const CardRequest& reques
         request,
         [this, card, i, e, size = request.drawnSize()](RenderedCard rendered) {
             if (stopped_) return;  // the run is ending: nothing more is written
-            busy_[e] = false;
+            --inFlight_[e];
             if (rendered.image) {
                 warnAboutPictures(*card.note, rendered.report);
                 encoder_->push(CardTask{std::move(rendered), size, paths_[i], cardWords(card.note->markdown)});

@@ -65,7 +65,8 @@ private:
     std::vector<NoteCard> cards_;
     std::vector<std::filesystem::path> paths_;  // of each card, claimed in input order
     std::vector<std::unique_ptr<RenderEngine>> engines_;
-    std::vector<bool> busy_;
+    static constexpr std::size_t kCardsPerPage = 2;
+    std::vector<std::size_t> inFlight_;
     std::vector<std::shared_ptr<SetOutput>> outputs_;  // the sets of this run
     Glib::RefPtr<Glib::MainLoop> loop_ = Glib::MainLoop::create();
     std::size_t next_ = 0, finished_ = 0;

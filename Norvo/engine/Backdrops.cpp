@@ -1,6 +1,7 @@
 #include "engine/Backdrops.hpp"
 
 #include "norvo/Catalogue.hpp"
+#include "support/StartupTimeline.hpp"
 
 namespace norvo {
 
@@ -51,7 +52,10 @@ void Backdrops::paintNext() {
         painter_.run<PicturePtr>(
             // On the painter's thread: values only.
             [theme = found->theme, width = found->width, height = found->height] {
-                return paintedBackdrop(theme, width, height);
+                StartupTimeline::mark("backdrop-begun");
+                PicturePtr picture = paintedBackdrop(theme, width, height);
+                StartupTimeline::mark("backdrop-painted");
+                return picture;
             },
             // On the main thread, while this object lives.
             [this, key](PicturePtr picture) {

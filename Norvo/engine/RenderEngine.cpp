@@ -137,6 +137,7 @@ void RenderEngine::State::pump() {
     current.emplace();
     current->entry = std::move(*queue.take());
     current->ticket = ++lastTicket;
+    StartupTimeline::mark("card-begun");
     const CardRequest& card = cardOf(current->entry.job);
     CardAssets& assets = current->assets;
     assets.backdrop = backdrops->serve(card, assets.backdropLease);
@@ -214,6 +215,7 @@ void RenderEngine::State::drawCurrent() {
 
 void RenderEngine::State::draw(const std::string& script) {
     armWatchdog();
+    StartupTimeline::mark("layout-asked");
     host->evaluate(script, forThisJob([](State& self, std::optional<std::string> text) {
         // Only a card the page drew is snapshotted: a throwing, blank or replaced page
         // answers with an error or another ticket.
@@ -222,6 +224,7 @@ void RenderEngine::State::draw(const std::string& script) {
             self.onPageFault();
             return;
         }
+        StartupTimeline::mark("laid-out");
         self.current->pages = answer->pages;
         self.current->report = answer->report;
         if (self.current->assets.pictures.lease.empty() && !answer->pending) {
@@ -236,7 +239,9 @@ void RenderEngine::State::draw(const std::string& script) {
 }
 
 void RenderEngine::State::snapshot() {
+    StartupTimeline::mark("snapshot-asked");
     host->snapshot(forThisJob([](State& self, GObjectPtr<GdkTexture> texture) {
+        StartupTimeline::mark("snapped");
         if (!texture) {
             self.onPageFault();
             return;
@@ -281,6 +286,7 @@ void RenderEngine::State::snappedCard(GdkTexture* texture) {
     });
     pump();
     const CardImagePtr image = snapshotter.exactImage(texture, size);
+    StartupTimeline::mark("copied");
     deliver(std::move(entry), image, report);
     for (JobQueue::Entry& again : same) deliver(std::move(again), image, report);
     StartupTimeline::markOnce("card-drawn");
@@ -289,6 +295,7 @@ void RenderEngine::State::snappedCard(GdkTexture* texture) {
 void RenderEngine::State::snappedSetCard(GdkTexture* texture) {
     Running& run = *current;
     CardImagePtr image = snapshotter.exactImage(texture, cardOf(run.entry.job).drawnSize());
+    StartupTimeline::mark("copied");
     StartupTimeline::markOnce("card-drawn");
     if (!image) {
         complete(nullptr);

@@ -2,6 +2,7 @@
 
 #include "norvo/AltText.hpp"
 #include "norvo/Card.hpp"
+#include "support/StartupTimeline.hpp"
 
 namespace norvo {
 
@@ -16,9 +17,14 @@ std::filesystem::path setCardFile(const std::filesystem::path& base, std::size_t
 
 std::error_code writeCard(const CardImage& card, const Preset& size, const std::filesystem::path& file,
                           const CardWords& words, std::optional<CardFormats::Format> format) {
+    StartupTimeline::mark("encode-begun");
     const auto bytes = CardFormats::encodeAt(card, size.width, size.height,
                                              format ? *format : CardFormats::byExtension(file.string()), words);
-    return bytes ? writeFileAtomically(file, *bytes) : CardFormats::encodeFailed();
+    StartupTimeline::mark("encoded");
+    if (!bytes) return CardFormats::encodeFailed();
+    const std::error_code error = writeFileAtomically(file, *bytes);
+    StartupTimeline::mark("written");
+    return error;
 }
 
 SetWriter::SetWriter(Target target) : target_(std::move(target)) {}
