@@ -3,6 +3,7 @@
 // note, a column per size and font, each card scaled into its cell. Also one sheet per theme
 // of the long essay as a set of square cards (DIR/pages-<theme>.png). With --styles, instead
 // one sheet per style file in STYLES (DIR/style-<name>.png), a column per size and theme.
+// With --bundled, one sheet of the styles that come with Norvo (DIR/bundled-styles.png).
 // Run it under xvfb-run -a.
 #include <algorithm>
 #include <cstdio>
@@ -62,12 +63,26 @@ void label(cairo_t* cr, double x, double y, const std::string& text, double size
     cairo_show_text(cr, text.c_str());
 }
 
+// Paints `image` scaled to fit a `box`-pixel square at (x, y), centred across.
+void paintCard(cairo_t* cr, const CardImage& image, double x, double y, double box) {
+    CairoSurfacePtr card(cairo_image_surface_create_for_data(const_cast<unsigned char*>(image.data()), CAIRO_FORMAT_ARGB32,
+                                                             image.width(), image.height(), image.stride()));
+    const double scale = std::min(box / image.width(), box / image.height());
+    cairo_save(cr);
+    cairo_translate(cr, x + (box - image.width() * scale) / 2, y);
+    cairo_scale(cr, scale, scale);
+    cairo_set_source_surface(cr, card.get(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_paint(cr);
+    cairo_restore(cr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     norvo::ResourceBundle::useBuildTree(NORVO_BUILD_BUNDLE_DIR);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: norvo-gallery DIR [CORPUS] [--styles STYLES]\n");
+        std::fprintf(stderr, "usage: norvo-gallery DIR [CORPUS] [--styles STYLES | --bundled]\n");
         return 2;
     }
     if (!gtk_init_check()) {
@@ -76,6 +91,11 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> args(argv + 1, argv + argc);
     std::filesystem::path styles;  // --styles DIR: a sheet per style file there instead
+    bool bundled = false;          // --bundled: one sheet of the bundled styles instead
+    if (const auto it = std::find(args.begin(), args.end(), "--bundled"); it != args.end()) {
+        bundled = true;
+        args.erase(it);
+    }
     for (std::size_t i = 0; i + 1 < args.size(); ++i)
         if (args[i] == "--styles") {
             styles = args[i + 1];
@@ -103,37 +123,34 @@ int main(int argc, char** argv) {
         Preset preset;
         std::string label;
     };
-    auto writeSheet = [&](const std::filesystem::path& file, const std::vector<Cell>& cells, const CardStyle& style) {
-        const int width = kLabel + int(cells.size()) * (kCell + kGap);
-        const int height = kHeader + int(notes.size()) * (kCell + kGap);
+    struct Row {
+        std::string label, markdown;
+        CardStyle style;
+    };
+    auto rowsOf = [&](const CardStyle& style) {
+        std::vector<Row> rows;
+        for (const auto& [name, markdown] : notes) rows.push_back({name, markdown, style});
+        return rows;
+    };
+    auto writeSheet = [&](const std::filesystem::path& file, const std::vector<Cell>& cells, const std::vector<Row>& rows,
+                          int cellSize) {
+        const int width = kLabel + int(cells.size()) * (cellSize + kGap);
+        const int height = kHeader + int(rows.size()) * (cellSize + kGap);
         CairoSurfacePtr sheet(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
         CairoPtr cr(cairo_create(sheet.get()));
         cairo_set_source_rgb(cr.get(), 0.16, 0.16, 0.17);
         cairo_paint(cr.get());
-        for (std::size_t c = 0; c < cells.size(); ++c) label(cr.get(), kLabel + double(c * (kCell + kGap)), 26, cells[c].label, 16);
+        for (std::size_t c = 0; c < cells.size(); ++c) label(cr.get(), kLabel + double(c * (cellSize + kGap)), 26, cells[c].label, 16);
         int row = 0;
-        for (const auto& [name, markdown] : notes) {
-            const double y = kHeader + row * (kCell + kGap);
-            label(cr.get(), 8, y + 20, name, 13);
+        for (const Row& r : rows) {
+            const double y = kHeader + row * (cellSize + kGap);
+            label(cr.get(), 8, y + 20, r.label, 13);
             int column = 0;
             for (const Cell& cell : cells) {
-                const CardImagePtr image = renderAndWait(engine, markdown, cell.theme, cell.font, cell.preset, style);
-                const double x = kLabel + column++ * (kCell + kGap);
-                if (!image) {
-                    ++failures;
-                    continue;
-                }
-                CairoSurfacePtr card(cairo_image_surface_create_for_data(const_cast<unsigned char*>(image->data()),
-                                                                         CAIRO_FORMAT_ARGB32, image->width(),
-                                                                         image->height(), image->stride()));
-                const double scale = std::min(double(kCell) / image->width(), double(kCell) / image->height());
-                cairo_save(cr.get());
-                cairo_translate(cr.get(), x + (kCell - image->width() * scale) / 2, y);
-                cairo_scale(cr.get(), scale, scale);
-                cairo_set_source_surface(cr.get(), card.get(), 0, 0);
-                cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_GOOD);
-                cairo_paint(cr.get());
-                cairo_restore(cr.get());
+                const CardImagePtr image = renderAndWait(engine, r.markdown, cell.theme, cell.font, cell.preset, r.style);
+                const double x = kLabel + column++ * (cellSize + kGap);
+                if (image) paintCard(cr.get(), *image, x, y, cellSize);
+                else ++failures;
             }
             ++row;
         }
@@ -141,6 +158,49 @@ int main(int argc, char** argv) {
         if (cairo_surface_write_to_png(sheet.get(), file.c_str()) != CAIRO_STATUS_SUCCESS) ++failures;
         std::printf("%s\n", file.c_str());
     };
+
+    if (bundled) {
+        // The styles that come with Norvo: a row each, on the sheet's notes (the corpus's
+        // "styles-*" notes, one a row in turn), on square, portrait and story.
+        std::vector<Cell> cells;
+        for (const char* id : {"square", "portrait", "story"})
+            for (const Preset& preset : Presets::all())
+                if (preset.id == id) cells.push_back({"paper", "sans", preset, preset.id});
+        std::vector<std::string> sample;
+        for (const auto& [name, markdown] : notes)
+            if (name.rfind("styles-", 0) == 0) sample.push_back(markdown);
+        if (sample.empty()) sample.push_back(notes.begin()->second);
+        std::vector<Row> rows;
+        for (const std::string& name : StyleFiles::bundledNames()) {
+            const StyleRead read = StyleFiles::loadSaved(name);
+            if (read.problem) {
+                std::fprintf(stderr, "norvo-gallery: %s\n", read.problem->message.c_str());
+                ++failures;
+                continue;
+            }
+            rows.push_back({name, sample[rows.size() % sample.size()], read.style});
+        }
+        writeSheet(out / "bundled-styles.png", cells, rows, 460);
+        // And one square card a style, four to a row, named: the README's picture.
+        constexpr int kTile = 270, kPerRow = 4, kName = 28;
+        const int tileRows = (int(rows.size()) + kPerRow - 1) / kPerRow;
+        CairoSurfacePtr grid(cairo_image_surface_create(CAIRO_FORMAT_RGB24, kPerRow * (kTile + kGap) + kGap,
+                                                        tileRows * (kTile + kName + kGap) + kGap));
+        CairoPtr cr(cairo_create(grid.get()));
+        cairo_set_source_rgb(cr.get(), 0.16, 0.16, 0.17);
+        cairo_paint(cr.get());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const double x = kGap + double(i % kPerRow) * (kTile + kGap), y = kGap + double(i / kPerRow) * (kTile + kName + kGap);
+            const CardImagePtr image = renderAndWait(engine, rows[i].markdown, "paper", "sans", cells.front().preset, rows[i].style);
+            if (image) paintCard(cr.get(), *image, x, y, kTile);
+            else ++failures;
+            label(cr.get(), x, y + kTile + 20, rows[i].label, 15);
+        }
+        cr.reset();
+        if (cairo_surface_write_to_png(grid.get(), (out / "bundled-styles-grid.png").c_str()) != CAIRO_STATUS_SUCCESS)
+            ++failures;
+        return failures ? 1 : 0;
+    }
 
     if (!styles.empty()) {
         // A sheet per style: every size in every theme, sans.
@@ -155,7 +215,7 @@ int main(int argc, char** argv) {
                 ++failures;
                 continue;
             }
-            writeSheet(out / ("style-" + entry.path().stem().string() + ".png"), cells, read.style);
+            writeSheet(out / ("style-" + entry.path().stem().string() + ".png"), cells, rowsOf(read.style), kCell);
         }
         return failures ? 1 : 0;
     }
@@ -164,7 +224,7 @@ int main(int argc, char** argv) {
         std::vector<Cell> cells;
         for (const Preset& preset : Presets::all())
             for (const char* font : kFonts) cells.push_back({theme, font, preset, preset.id + " / " + font});
-        writeSheet(out / (std::string("gallery-") + theme + ".png"), cells, {});
+        writeSheet(out / (std::string("gallery-") + theme + ".png"), cells, rowsOf({}), kCell);
     }
 
     // The long essay as a set of cards, one sheet per theme.

@@ -158,6 +158,14 @@
 
   // --- The renderer ------------------------------------------------------------------------
 
+  // Callouts: "[!KIND]" first in a quote, an optional "-" or "+" (folding elsewhere), then the title.
+  const CALLOUT = /^\[!([A-Za-z][\w-]{0,30})\]([-+]?)[ \t]*/;
+  const CALLOUT_KINDS = ['note', 'tip', 'important', 'warning', 'caution'];
+  function calloutTitle(kind) {
+    const words = kind.replace(/[-_]+/g, ' ').trim();
+    return words.charAt(0).toUpperCase() + words.slice(1);
+  }
+
   // markdown-it set up for cards. `highlighter()` gives highlight.js and `katex()` KaTeX once
   // the page has them.
   function createRenderer(markdownit, highlighter, katex) {
@@ -294,6 +302,77 @@
         eachText(state, function (text) { return text.replace(/\ue000/g, '"').replace(/\ue001/g, "'"); });
       });
 
+      // HTML comments are the writer's notes to self: never drawn. One that opens a line runs
+      // to the line that closes it; one that is never closed is text, so a stray "<!--"
+      // cannot hide the rest of the note.
+      md.block.ruler.before('html_block', 'html-comment', function (state, startLine, endLine, silent) {
+        if (state.sCount[startLine] - state.blkIndent >= 4) return false;
+        const start = state.bMarks[startLine] + state.tShift[startLine];
+        if (state.src.slice(start, start + 4) !== '<!--') return false;
+        let line = startLine;
+        while (line < endLine &&
+               state.src.slice(line === startLine ? start + 4 : state.bMarks[line], state.eMarks[line]).indexOf('-->') < 0)
+          line++;
+        if (line >= endLine) return false;
+        if (!silent) state.line = line + 1;
+        return true;
+      }, { alt: ['paragraph', 'reference', 'blockquote', 'list'] });
+      md.inline.ruler.before('html_inline', 'html-comment', function (state, silent) {
+        if (state.src.slice(state.pos, state.pos + 4) !== '<!--') return false;
+        const end = state.src.indexOf('-->', state.pos + 4);
+        if (end < 0 || end + 3 > state.posMax) return false;
+        state.pos = end + 3;
+        return true;
+      });
+
+      // "==text==" is a highlight: a marker band behind the words.
+      md.inline.ruler.before('emphasis', 'highlight', function (state, silent) {
+        const src = state.src, start = state.pos;
+        if (src.charCodeAt(start) !== 0x3D || src.charCodeAt(start + 1) !== 0x3D || src.charCodeAt(start + 2) === 0x3D)
+          return false;
+        const end = src.indexOf('==', start + 2);
+        if (end < 0 || end + 2 > state.posMax || end === start + 2) return false;
+        if (/^\s|\s$/.test(src.slice(start + 2, end)) || src.charCodeAt(end + 2) === 0x3D) return false;
+        if (!silent) {
+          state.push('mark_open', 'mark', 1).attrs = [['class', 'highlight']];
+          const max = state.posMax;
+          state.pos = start + 2;
+          state.posMax = end;
+          state.md.inline.tokenize(state);
+          state.posMax = max;
+          state.push('mark_close', 'mark', -1);
+        }
+        state.pos = end + 2;
+        return true;
+      });
+
+      // "> [!NOTE] Title" opens a callout: a tinted box with the kind's icon and its title (the
+      // kind's name when none is given); "[!NOTE]-" (folded elsewhere) is drawn open.
+      md.core.ruler.after('inline', 'callouts', function (state) {
+        const tokens = state.tokens;
+        for (let i = 0; i + 2 < tokens.length; i++) {
+          if (tokens[i].type !== 'blockquote_open' || tokens[i + 1].type !== 'paragraph_open') continue;
+          const inline = tokens[i + 2], children = inline.children || [];
+          const first = children[0];
+          const match = first && first.type === 'text' && CALLOUT.exec(first.content);
+          if (!match) continue;
+          const kind = match[1].toLowerCase();
+          first.content = first.content.slice(match[0].length);
+          let breakAt = children.findIndex(function (t) { return t.type === 'softbreak' || t.type === 'hardbreak'; });
+          if (breakAt < 0) breakAt = children.length;
+          const titled = children.slice(0, breakAt).some(function (t) { return t.type !== 'text' || t.content.trim(); });
+          const open = new state.Token('html_inline', '', 0);
+          open.content = '<span class="callout-title"><span class="callout-icon" data-kind="' + escape(kind) + '"></span>' +
+                         (titled ? '' : escape(calloutTitle(kind)));
+          const close = new state.Token('html_inline', '', 0);
+          close.content = '</span>';
+          const rest = children.slice(breakAt + 1);
+          inline.children = [open].concat(children.slice(0, breakAt), [close], rest);
+          tokens[i].attrJoin('class', 'callout callout-' + (CALLOUT_KINDS.indexOf(kind) >= 0 ? kind : 'other'));
+          if (!rest.length) tokens[i + 1].attrJoin('class', 'callout-only-title');
+        }
+      });
+
       // "[^id]" of a footnote the note defines becomes its number; any other stays as typed.
       md.inline.ruler.before('link', 'footnote-ref', function (state, silent) {
         const src = state.src, at = state.pos;
@@ -354,7 +433,20 @@
     return s;
   }
 
+  // Each callout kind's icon, drawn as strokes in the kind's colour (24-unit box).
+  const CALLOUT_ICONS = {
+    note: ['M12 3a9 9 0 1 0 0 18a9 9 0 1 0 0-18z', 'M12 11v6', 'M12 7.5v.01'],
+    tip: ['M9 18h6', 'M10 21h4', 'M12 3a6 6 0 0 0-3.5 10.9c.6.5 1 1.2 1 2.1h5c0-.9.4-1.6 1-2.1A6 6 0 0 0 12 3z'],
+    important: ['M4 4h16v12H9l-5 4z', 'M12 7.5v4', 'M12 13.5v.01'],
+    warning: ['M12 3.5 2.5 20h19z', 'M12 10v4.5', 'M12 17.2v.01'],
+    caution: ['M8.2 3h7.6L21 8.2v7.6L15.8 21H8.2L3 15.8V8.2z', 'M12 8v5', 'M12 16v.01'],
+    other: ['M5 5h14v14H5z', 'M9 10h6', 'M9 14h4']
+  };
   function addIcons(content) {
+    for (const icon of content.querySelectorAll('.callout-icon')) {
+      const kind = CALLOUT_KINDS.indexOf(icon.dataset.kind) >= 0 ? icon.dataset.kind : 'other';
+      icon.appendChild(svg('0 0 24 24', CALLOUT_ICONS[kind], 'callout-svg'));
+    }
     for (const box of content.querySelectorAll('.task-box.task-done'))
       box.appendChild(svg('0 0 16 16', ['M3.6 8.4 6.7 11.4 12.6 4.8'], 'task-tick'));
     for (const icon of content.querySelectorAll('.image-icon'))

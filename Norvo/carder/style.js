@@ -183,7 +183,7 @@
     signature.hidden = true;
     card.classList.remove('signed', 'styled');
     for (const name of ['--style-body-font', '--style-heading-font', '--style-code-font', '--accent', '--link',
-                        '--quote-bar', '--mark-band'])
+                        '--quote-bar', '--mark-band', '--highlight-bg', '--highlight-ink'])
       card.style.removeProperty(name);
     card.classList.remove('style-fonts-body', 'style-fonts-heading', 'style-fonts-code');
     if (!state.style) return theme;
@@ -330,6 +330,16 @@
       card.style.setProperty('--quote-bar', rgbHex(asRule));
       card.style.setProperty('--link', rgbHex(asText));
       card.style.setProperty('--mark-band', 'color-mix(in srgb, ' + rgbHex(asRule) + ' 12%, var(--bg))');
+      // A highlight in the style's accent: a band under the card's own ink, as strong as the
+      // ink's contrast on it allows.
+      const ink = cssRgba(getComputedStyle(content).color).slice(0, 3);
+      let alpha = 0.3;
+      const inkReads = function (a) {
+        return behindText.every(function (b) { return contrast(ink, over(asRule, a, b)) >= NEED + MARGIN; });
+      };
+      while (alpha > 0.08 && !inkReads(alpha)) alpha -= 0.02;
+      card.style.setProperty('--highlight-bg', 'rgba(' + asRule.map(Math.round).join(',') + ',' + alpha.toFixed(2) + ')');
+      card.style.setProperty('--highlight-ink', 'var(--ink)');
     }
   }
   function placeScrim(scrim, r, card, margin) {

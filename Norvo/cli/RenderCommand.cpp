@@ -35,9 +35,18 @@ int usage(const std::string& message) {
     return 2;
 }
 
-// What only the file system can tell: -o and --images. Returns a usage error's message.
+// A style that is neither a saved or bundled one nor a file is a usage error.
+bool styleExists(const std::string& style) {
+    const bool isFile = style.find('/') != std::string::npos || std::filesystem::path(style).extension() == ".json";
+    std::error_code ec;
+    return std::filesystem::exists(isFile ? std::filesystem::path(style) : StyleFiles::fileOf(style), ec);
+}
+
+// What only the file system can tell: -o, --images and --style. Returns a usage error's message.
 std::optional<std::string> checkTargets(const RenderOptions& options) {
     if (const auto error = checkOutputFile(options)) return error->message;
+    if (!options.style.empty() && !styleExists(options.style))
+        return "--style " + options.style + ": no such style (norvo render --list-styles names them)";
     for (const std::string& folder : options.pictureFolders) {
         std::error_code ec;
         if (!std::filesystem::is_directory(folder, ec)) return "--images " + folder + ": not a folder";
@@ -120,6 +129,10 @@ int run(int argc, char** argv) {
     const RenderOptions options = std::get<RenderOptions>(std::move(parsed));
     if (options.help) {
         std::fputs(renderHelpText(), stdout);
+        return 0;
+    }
+    if (options.listStyles) {
+        for (const std::string& name : StyleFiles::names()) std::printf("%s\n", name.c_str());
         return 0;
     }
     if (const auto error = checkTargets(options)) return usage(*error);

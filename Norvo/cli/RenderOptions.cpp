@@ -64,7 +64,8 @@ With no FILE, or when FILE is -, read standard input.
 
 )") + "  --theme THEME    " + choices(Themes::all(), noTheme) + "\n" +
                "  --font FONT      " + choices(Fonts::all(), noFont) + "\n" + "  --size SIZE      " +
-               folded(sizes + ", or all") + "\n" + R"(  --scale X        text size multiplier, 0.5 to 3 (default 1.0)
+               folded(sizes + ", or all") + "\n" + R"(  --scale X        text size multiplier, 0.5 to 3 (default 1.0); the app's
+                   Text slider offers the everyday 0.7 to 1.8 of it
   --no-wordmark    leave the tazu wordmark off the card
   --report         print one JSON object per card instead of the usual line:
                    {"file", "width", "height", "bodyPx", "minPx", "cut",
@@ -107,8 +108,11 @@ With no FILE, or when FILE is -, read standard input.
                    one of them (![alt](photos/cat.jpg)); PNG, JPEG, WebP or GIF, at
                    most 25 MB and 50 megapixels. One that cannot be shown keeps its
                    description on the card and is named in a warning
-  --style STYLE    draw the cards in a saved style (its name, see norvo's Styles)
-                   or in a style file (a path to a .json file)
+  --style STYLE    draw the cards in a style: one that comes with Norvo or one
+                   saved in norvo's Styles (by its name), or a style file (a path
+                   to a .json file); a style that does not exist is a usage error
+  --list-styles    name every style, one a line: those that come with Norvo,
+                   then the user's own
   -o FILE          write the one card to FILE
   -d DIR           write cards into DIR (default: the current folder), named
                    after the note's first line: <slug>-<size>.png
@@ -263,6 +267,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.copy = true;
         } else if (a == "--stream") {
             o.stream = true;
+        } else if (a == "--list-styles") {
+            o.listStyles = true;
         } else if (takesValue(a)) {
             if (i + 1 >= args.size()) return RenderUsageError{"option " + a + " needs a value"};
             if (auto error = takeValue(o, a, args[++i], seen)) return *error;
@@ -270,7 +276,7 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             return RenderUsageError{"unknown option '" + a + "'"};
         }
     }
-    if (o.help) return o;
+    if (o.help || o.listStyles) return o;
     if (o.stream) {
         if (!o.inputs.empty() || o.outputFile || o.watch || o.copy || o.pdf)
             return RenderUsageError{"--stream reads its requests from standard input: no FILE, -o, --watch, --copy or --pdf"};

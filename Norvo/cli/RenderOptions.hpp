@@ -36,6 +36,7 @@ struct RenderOptions {
     std::vector<std::string> pictureFolders;  // --images: more folders a note's pictures may come from
     std::string style;    // --style: a saved style's name or a style file; empty: the theme only
     bool help = false;
+    bool listStyles = false;  // --list-styles: name every style, then stop
 };
 
 struct RenderUsageError {

@@ -28,7 +28,7 @@ StyleLibrary::~StyleLibrary() { document_.setStyleLookup({}); }  // its lookup g
 std::vector<std::string> StyleLibrary::names() const { return StyleFiles::names(); }
 
 StyleRead StyleLibrary::load(const std::string& name) {
-    const std::string stamp = isStyleName(name) ? stampOf(StyleFiles::folder() / (name + ".json")) : std::string();
+    const std::string stamp = isStyleName(name) ? stampOf(StyleFiles::fileOf(name)) : std::string();
     if (const auto it = cache_.find(name); it != cache_.end() && !stamp.empty() && it->second.stamp == stamp)
         return it->second.read;
     StyleRead read = StyleFiles::loadSaved(name);
@@ -77,12 +77,24 @@ void StyleLibrary::duplicate(const CardStyle& style, const std::string& suffix) 
     change([copy] { return StyleFiles::save(copy); }, copy.name);
 }
 
+bool StyleLibrary::refuseBundled(const std::string& name) {
+    if (!StyleFiles::isBundled(name)) return false;
+    document_.setStatus(Glib::ustring::compose(
+        _("\u201c%1\u201d comes with Norvo and cannot be changed; duplicate it to make it your own"), name));
+    return true;
+}
+
 void StyleLibrary::save(CardStyle style) {
     const std::string name = style.name;
+    if (refuseBundled(name)) return;
     change([style = std::move(style)] { return StyleFiles::save(style); }, name);
 }
 
 void StyleLibrary::rename(const CardStyle& style, const std::string& to, std::function<void(bool)> then) {
+    if (refuseBundled(style.name)) {
+        if (then) then(false);
+        return;
+    }
     const auto taken = names();
     if (!isStyleName(to) || std::find(taken.begin(), taken.end(), to) != taken.end()) {
         document_.setStatus(_("A style needs a name of its own, without \u201c/\u201d"));
@@ -102,7 +114,7 @@ void StyleLibrary::rename(const CardStyle& style, const std::string& to, std::fu
 }
 
 void StyleLibrary::remove(const std::string& name) {
-    if (!isStyleName(name)) return;
+    if (!isStyleName(name) || refuseBundled(name)) return;
     change(
         [name] {
             std::error_code ec;

@@ -6,6 +6,7 @@
 #include <glib.h>
 
 #include "support/AtomicFile.hpp"
+#include "support/ResourceBundle.hpp"
 #include "support/UserFile.hpp"
 
 namespace norvo::StyleFiles {
@@ -14,13 +15,43 @@ namespace fs = std::filesystem;
 
 fs::path folder() { return fs::path(g_get_user_config_dir()) / "norvo" / "styles"; }
 
-std::vector<std::string> names() {
+fs::path bundledFolder() { return ResourceBundle::path() / "styles"; }
+
+namespace {
+
+std::vector<std::string> namesIn(const fs::path& where) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (fs::directory_iterator it(folder(), ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().extension() == ".json" && it->is_regular_file(ec)) out.push_back(it->path().stem().string());
+    for (fs::directory_iterator it(where, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().extension() == ".json" && it->is_regular_file(ec) && isStyleName(it->path().stem().string()))
+            out.push_back(it->path().stem().string());
     std::sort(out.begin(), out.end());
     return out;
+}
+
+bool isFileIn(const fs::path& where, const std::string& name) {
+    std::error_code ec;
+    return isStyleName(name) && fs::is_regular_file(where / (name + ".json"), ec);
+}
+
+}  // namespace
+
+std::vector<std::string> bundledNames() { return namesIn(bundledFolder()); }
+
+std::vector<std::string> ownNames() { return namesIn(folder()); }
+
+std::vector<std::string> names() {
+    std::vector<std::string> out = bundledNames();
+    const std::size_t bundled = out.size();
+    for (std::string& own : ownNames())
+        if (!std::binary_search(out.begin(), out.begin() + std::ptrdiff_t(bundled), own)) out.push_back(std::move(own));
+    return out;
+}
+
+bool isBundled(const std::string& name) { return !isFileIn(folder(), name) && isFileIn(bundledFolder(), name); }
+
+fs::path fileOf(const std::string& name) {
+    return isBundled(name) ? bundledFolder() / (name + ".json") : folder() / (name + ".json");
 }
 
 namespace {
@@ -57,7 +88,7 @@ StyleRead loadSaved(const std::string& name) {
         read.problem = StyleProblem{"", "\u201c" + name + "\u201d is not the name of a saved style"};
         return read;
     }
-    return loadFile(folder() / (name + ".json"));
+    return loadFile(fileOf(name));
 }
 
 std::optional<CardStyle> lookup(const std::string& name, std::string& problem) {

@@ -69,7 +69,7 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
     list_.set_size_request(200, -1);
     list_.set_vexpand(true);
     list_.add_css_class("boxed-list");
-    setAccessibleLabel(list_, _("Saved styles"));
+    setAccessibleLabel(list_, _("Styles"));
     list_.signal_row_selected().connect([this](Gtk::ListBoxRow* row) {
         if (showing_ || !row) return;
         select(static_cast<Gtk::Label*>(row->get_child())->get_text().raw());
@@ -144,6 +144,11 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
     problem_.add_css_class("error");
     problem_.set_wrap(true);
     problem_.set_xalign(0);
+    bundledNote_.set_wrap(true);
+    bundledNote_.set_xalign(0);
+    bundledNote_.add_css_class("dim-label");
+    bundledNote_.set_text(_("This style comes with Norvo: duplicate it to make your own."));
+    form_.append(bundledNote_);
     form_.append(grid_);
     form_.append(problem_);
     layout_.append(form_);
@@ -191,6 +196,8 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
     });
     if (document_.preview()) preview_.set_paintable(makeTexture(*document_.preview()));
     fillList();
+    // Focus on opening would select the list's first style, and the card would wear it.
+    set_focus(new_);
 }
 
 void StyleEditor::addRow(int row, const char* label, Gtk::Widget& widget) {
@@ -229,10 +236,14 @@ void StyleEditor::select(const std::string& name) {
     else list_.unselect_all();
     showing_ = false;
     StyleRead read = name.empty() ? StyleRead{} : library_.load(name);
+    // A bundled style is shown as it is; its duplicate is the user's to edit.
+    const bool bundled = !name.empty() && StyleFiles::isBundled(name);
     problem_.set_text(read.problem ? read.problem->message : "");
+    bundledNote_.set_visible(bundled);
+    grid_.set_sensitive(!name.empty() && !bundled);
     form_.set_sensitive(!name.empty());
     duplicate_.set_sensitive(!name.empty());
-    delete_.set_sensitive(!name.empty());
+    delete_.set_sensitive(!name.empty() && !bundled);
     editing_ = read.style;
     editing_.name = name;
     showStyle(editing_);

@@ -1,5 +1,6 @@
 #include "norvo/AltText.hpp"
 
+#include <cctype>
 #include <regex>
 #include <vector>
 
@@ -75,6 +76,8 @@ std::string inlineText(std::string line) {
     static const std::regex emphasis(R"((^|[^\w*])([*_])(\S(?:.*?\S)?)\2(?![\w*]))");
     static const std::regex strike(R"(~~(\S(?:.*?\S)?)~~)");
     static const std::regex code(R"(`+([^`]+)`+)");
+    static const std::regex highlight(R"(==(\S(?:.*?\S)?)==)");
+    static const std::regex displayFormula(R"(\$\$\s*(.+?)\s*\$\$)");
     line = setAsideEscapes(line);
     line = std::regex_replace(line, image, "$1");
     line = std::regex_replace(line, link, "$1");
@@ -84,17 +87,35 @@ std::string inlineText(std::string line) {
     line = std::regex_replace(line, strong, "$2");
     line = std::regex_replace(line, emphasis, "$1$3");
     line = std::regex_replace(line, strike, "$1");
+    line = std::regex_replace(line, highlight, "$1");
+    line = std::regex_replace(line, displayFormula, "$1");
     return putBackEscapes(line);
 }
 
-// Block marks at the start of a line: quote marks, heading marks, bullets and task boxes.
-// An ordered list keeps its numbers: they are part of what it says.
+// A callout's marker says what kind it is: the card shows its title, or the kind's name.
+std::string calloutText(const std::string& rest) {
+    static const std::regex marker(R"(^\[!([A-Za-z][\w-]{0,30})\][-+]?[ \t]*)");
+    std::smatch m;
+    if (!std::regex_search(rest, m, marker)) return rest;
+    const std::string title = rest.substr(std::size_t(m.length(0)));
+    if (!trimmed(title).empty()) return title;
+    std::string kind = m[1].str();
+    for (char& c : kind)
+        if (c == '-' || c == '_') c = ' ';
+    for (std::size_t i = 1; i < kind.size(); ++i) kind[i] = char(std::tolower(static_cast<unsigned char>(kind[i])));
+    kind[0] = char(std::toupper(static_cast<unsigned char>(kind[0])));
+    return kind;
+}
+
+// Block marks at the start of a line: quote marks (and a callout's marker), heading marks,
+// bullets and task boxes. An ordered list keeps its numbers: they are part of what it says.
 std::string blockText(const std::string& line) {
     static const std::regex quote(R"(^\s*(>\s?)+)");
     static const std::regex heading(R"(^\s{0,3}#{1,6}(\s+|$))");
     static const std::regex closingHashes(R"(\s+#+\s*$)");
     static const std::regex bullet(R"(^(\s*)[-*+]\s+(\[[ xX]\]\s+)?)");
     std::string out = std::regex_replace(line, quote, "");
+    if (out.size() != line.size()) out = calloutText(out);
     if (std::regex_search(out, heading)) {
         out = std::regex_replace(out, heading, "");
         out = std::regex_replace(out, closingHashes, "");
@@ -128,6 +149,61 @@ std::string tableRow(const std::string& line) {
     }
 }
 
+// HTML comments are the writer's notes to self: the card never shows them, so its words
+// leave them out too. One that opens a line runs to the line that closes it (a comment never
+// closed is text, as on the card); one within a line goes when it closes on that line.
+// Code, fenced or in backticks, keeps them.
+// (Each search is bounded by the last line that closes one: a note of unclosed openers stays linear.)
+std::size_t closingLine(const std::vector<std::string>& lines, std::size_t from, std::size_t at, std::size_t lastCloser) {
+    if (lastCloser == std::string::npos || from > lastCloser) return lines.size();
+    for (std::size_t i = from; i <= lastCloser; ++i)
+        if (lines[i].find("-->", i == from ? at : 0) != std::string::npos) return i;
+    return lines.size();
+}
+std::string withoutInlineComments(const std::string& line) {
+    std::string out;
+    const std::size_t lastClose = line.rfind("-->");
+    for (std::size_t i = 0; i < line.size();) {
+        if (line[i] == '`') {
+            std::size_t run = line.find_first_not_of('`', i);
+            if (run == std::string::npos) run = line.size();
+            const std::string ticks = line.substr(i, run - i);
+            const std::size_t close = line.find(ticks, run);
+            const std::size_t end = close == std::string::npos ? run : close + ticks.size();
+            out += line.substr(i, end - i);
+            i = end;
+        } else if (line.compare(i, 4, "<!--") == 0 && lastClose != std::string::npos && lastClose >= i + 4) {
+            i = line.find("-->", i + 4) + 3;
+        } else {
+            out += line[i++];
+        }
+    }
+    return out;
+}
+void dropComments(std::vector<std::string>& lines, std::size_t first) {
+    std::size_t lastCloser = std::string::npos;
+    for (std::size_t i = lines.size(); i-- > first;)
+        if (lines[i].find("-->") != std::string::npos) {
+            lastCloser = i;
+            break;
+        }
+    bool inCode = false;
+    for (std::size_t i = first; i < lines.size(); ++i) {
+        if (isFence(lines[i])) inCode = !inCode;
+        if (inCode || lines[i].find("<!--") == std::string::npos) continue;
+        const std::size_t indent = lines[i].find_first_not_of(" \t");
+        if (indent < 4 && lines[i].compare(indent, 4, "<!--") == 0) {
+            const std::size_t last = closingLine(lines, i, indent + 4, lastCloser);
+            if (last < lines.size()) {
+                for (std::size_t k = i; k <= last; ++k) lines[k].clear();
+                i = last;
+                continue;
+            }
+        }
+        lines[i] = withoutInlineComments(lines[i]);
+    }
+}
+
 // Front matter: a first line "---" up to the next "---" (or "..."); unclosed, it is text.
 std::size_t bodyStart(const std::vector<std::string>& lines) {
     if (lines.empty() || trimmed(lines[0]) != "---") return 0;
@@ -152,7 +228,8 @@ std::string cutBetweenWords(const std::string& text, std::size_t maxChars) {
 
 std::string fromMarkdown(std::string_view markdown, std::size_t maxChars) {
     if (markdown.substr(0, 3) == "\xEF\xBB\xBF") markdown.remove_prefix(3);  // a byte-order mark
-    const std::vector<std::string> lines = linesOf(markdown);
+    std::vector<std::string> lines = linesOf(markdown);
+    dropComments(lines, bodyStart(lines));
     std::string out;
     bool inCode = false;
     int blankRun = 0;
@@ -187,6 +264,15 @@ std::string fromMarkdown(std::string_view markdown, std::size_t maxChars) {
         out += text;
     }
     return cutBetweenWords(out, maxChars);
+}
+
+}  // namespace norvo::AltText
+
+namespace norvo::AltText {
+
+std::string firstLine(std::string_view markdown) {
+    const std::string text = fromMarkdown(markdown, kMaxTitleChars);
+    return text.substr(0, text.find('\n'));
 }
 
 }  // namespace norvo::AltText

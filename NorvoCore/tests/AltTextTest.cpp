@@ -45,3 +45,17 @@ TEST(AltText, TheNoteWithoutItsMarksAndWithItsLines) {
     EXPECT_LE(fromMarks.size(), 2000u + 2);  // ASCII, and the ellipsis's three bytes
     EXPECT_GT(fromMarks.size(), 1000u);
 }
+
+// What note apps write: comments never reach the words (code keeps its own), a callout says
+// its title, a highlight its words; a note of openers that never close stays quick.
+TEST(AltText, CommentsCalloutsAndHighlights) {
+    EXPECT_EQ(fromMarkdown("Visible <!-- secret --> text\n\n<!--\nhidden\n\nstill hidden\n-->\nAfter"),
+              "Visible  text\n\nAfter");
+    EXPECT_EQ(fromMarkdown("```\n<!-- shown -->\n```\n`<!-- too -->` <!-- not -->"), "<!-- shown -->\n<!-- too -->");
+    EXPECT_EQ(fromMarkdown("<!-- never closed\nText"), "<!-- never closed\nText");
+    EXPECT_EQ(fromMarkdown("> [!NOTE]\n> Drink ==water== daily.\n\n> [!caution]+ Hot surface"),
+              "Note\nDrink water daily.\n\nHot surface");
+    std::string openers;
+    while (openers.size() < 1024 * 1024) openers += "<!--\n";
+    EXPECT_EQ(fromMarkdown(openers, 10).substr(0, 4), "<!--");
+}

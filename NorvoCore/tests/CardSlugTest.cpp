@@ -5,6 +5,7 @@
 #include "norvo/Card.hpp"
 
 using norvo::Card::slug;
+using norvo::Card::title;
 
 namespace {
 struct SlugCase {
@@ -56,10 +57,23 @@ TEST(CardSlug, Table) {
 TEST(CardSlug, FallbackCases) {
     for (const std::string& text :
          {std::string("---"), std::string(""), std::string("  \t\n\n \t"), std::string("!!!"),
-          std::string("🎉🎉 🚀"), std::string("#\nHello"), std::string("---\n---\n---"),
+          std::string("🎉🎉 🚀"), std::string("#\n<!-- Hello -->"), std::string("---\n---\n---"),
           std::string("\r\n"), std::string("   ###   ")})
         EXPECT_EQ(slug(text, "card"), "card") << text;
     EXPECT_EQ(slug("", "My Card"), "My Card");  // returned as given, not slugged
+}
+
+// The name and title are the first line as the card shows it: no Markdown, no comment, a
+// picture by its description, a formula by its TeX, a callout by its title.
+TEST(CardSlug, TitlesAreWhatTheCardShows) {
+    EXPECT_EQ(slug("![Orbit logo](img/logo-transparent.png)\n\nText", "card"), "orbit-logo");
+    EXPECT_EQ(slug("```javascript ln {3}\nconst answer = 42;\n```", "card"), "const-answer-42");
+    EXPECT_EQ(slug("#\nHello", "card"), "hello");
+    EXPECT_EQ(title("<!-- draft: do not post -->\n**Launch** day, [see](https://x.example) ==today==\n"),
+              "Launch day, see today");
+    EXPECT_EQ(title("$$E = mc^2$$"), "E = mc^2");
+    EXPECT_EQ(title("> [!TIP] Keep it short\n> body"), "Keep it short");
+    EXPECT_EQ(title("> [!WARNING]\n> body"), "Warning");
 }
 
 TEST(CardSlug, FiftyCharacterStop) {

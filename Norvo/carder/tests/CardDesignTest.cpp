@@ -19,7 +19,9 @@
 #include "engine/PageProtocol.hpp"
 #include "engine/RenderEngine.hpp"
 #include "norvo/CardStyle.hpp"
+#include "norvo/Catalogue.hpp"
 #include "support/GPtr.hpp"
+#include "support/StyleFiles.hpp"
 
 using namespace norvo;
 using namespace std::chrono_literals;
@@ -891,4 +893,51 @@ TEST(CardDesign, TheServedBackdropIsThePagesOwnToTheBit) {
                 ASSERT_TRUE(measured.image);
                 EXPECT_GT(measured.report["minContrast"].get<double>(), 4.5) << theme << " " << preset.id;
             }
+}
+
+// What note apps write, and the looks Norvo ships: callouts of every kind and highlights keep
+// their contrast in every theme and every bundled style, on every size, without a cut or a
+// split word; a comment is never drawn; a highlight shows as a band of its own colour.
+TEST(CardDesign, BundledStylesCalloutsAndHighlightsStayReadable) {
+    const std::string note =
+        "# Release notes\n\n<!-- secret: not for the card -->\nWe shipped ==the new editor== today.\n\n"
+        "> [!NOTE]\n> Drafts are kept.\n\n> [!TIP] Faster\n> Start is quicker.\n\n> [!IMPORTANT]\n> Read this.\n\n"
+        "> [!WARNING]\n> Back up first.\n\n> [!CAUTION]\n> Old files go.\n";
+    RenderEngine engine;
+    std::vector<std::pair<std::string, CardRequest>> cards;
+    for (const Theme& theme : Themes::all())
+        cards.push_back({theme.id, CardRequest{.markdown = note, .settings = {.theme = theme.id}}});
+    const auto bundled = StyleFiles::bundledNames();
+    EXPECT_GE(bundled.size(), 10u);
+    for (const std::string& name : bundled) {
+        const StyleRead read = StyleFiles::loadSaved(name);
+        ASSERT_FALSE(read.problem) << name;
+        cards.push_back({name, CardRequest{.markdown = note, .settings = {.style = read.style}}});
+    }
+    for (auto& [name, card] : cards) {
+        for (const Preset& preset : Presets::all()) {
+            card.settings.size = preset;
+            const std::string what = name + " " + preset.id;
+            const Rendered r = render(engine, card);
+            ASSERT_TRUE(r.image) << what;
+            EXPECT_GE(double(r.report["minContrast"]), 4.5) << what;
+            EXPECT_FALSE(r.report["cut"]) << what;
+            EXPECT_FALSE(r.report["overflowX"]) << what;
+            EXPECT_EQ(int(r.report["brokenWords"]), 0) << what;
+        }
+        EXPECT_EQ(evaluate(engine.webView(), "document.getElementById('content').textContent.includes('secret')"), "false");
+        EXPECT_EQ(evaluate(engine.webView(), "document.querySelectorAll('#content .callout .callout-svg').length"), "5");
+    }
+    // The band on the pixels: inside the highlight's padding, the card differs from the
+    // background just above it.
+    const Rendered r = render(engine, note, "paper", Presets::defaultPreset());
+    const auto box = nlohmann::json::parse(evaluate(engine.webView(),
+        "(() => { const m = document.querySelector('mark.highlight').getBoundingClientRect();"
+        " const c = document.querySelector('.card').getBoundingClientRect();"
+        " return JSON.stringify([m.left - c.left, m.top - c.top, m.height]); })()"));
+    const auto pixel = [&](double x, double y) {
+        return r.image->data() + std::size_t(y) * std::size_t(r.image->stride()) + std::size_t(x) * 4;
+    };
+    const double x = double(box[0]) + 2, y = double(box[1]);
+    EXPECT_GT(contrast(luminance(pixel(x, y + double(box[2]) / 2)), luminance(pixel(x, y - 6))), 1.15);
 }

@@ -148,3 +148,38 @@ test('formulas follow the dollar rules and fall back to their source', () => {
   assert.strictEqual(F.mayHoldFormula('Let $x$ be'), true);
   assert.strictEqual(F.mayHoldFormula('$$\na\n$$'), true);
 });
+
+test('HTML comments are never drawn; an unclosed one, and one in code, is text', () => {
+  const html = plain.render('Before <!-- inline note --> after\n\n<!--\nblock\n\nspanning a blank line\n-->\n\nNext');
+  assert.ok(!/inline note|block|spanning|&lt;!--/.test(html), html);
+  assert.ok(html.includes('Before') && html.includes('after') && html.includes('<p>Next</p>'));
+  assert.ok(plain.render('Text <!-- never closed').includes('&lt;!-- never closed'));
+  assert.ok(plain.render('`<!-- kept -->`').includes('&lt;!-- kept --&gt;'));
+  assert.ok(plain.render('```\n<!-- kept -->\n```').includes('&lt;!-- kept --&gt;'));
+  // A comment interrupts a paragraph, as it does in note apps.
+  assert.ok(!plain.render('Line\n<!-- hidden -->\nMore').includes('hidden'));
+});
+
+test('callouts: kinds, titles, folding marks and unknown kinds', () => {
+  const note = plain.render('> [!NOTE]\n> Plain body');
+  assert.match(note, /<blockquote class="callout callout-note">/);
+  assert.match(note, /<span class="callout-title"><span class="callout-icon" data-kind="note"><\/span>Note<\/span>Plain body/);
+  assert.ok(!note.includes('[!NOTE]'));
+  const titled = plain.render('> [!warning]- Mind the **gap**\n> Body text');
+  assert.match(titled, /callout-warning/);
+  assert.match(titled, /data-kind="warning"><\/span>Mind the <strong>gap<\/strong><\/span>Body text/);
+  assert.ok(!titled.includes(']-'));
+  assert.match(plain.render('> [!Kitchen-sink] Odd\n> x'), /callout callout-other"[^]*data-kind="kitchen-sink"/);
+  // Only the title: the paragraph says so; a quote that merely mentions it stays a quote.
+  assert.match(plain.render('> [!TIP] Just this'), /<p class="callout-only-title">/);
+  assert.ok(!plain.render('> See [!NOTE] later').includes('callout'));
+  assert.ok(!plain.render('[!NOTE] outside a quote').includes('callout'));
+});
+
+test('highlights mark their words, and == in prose or code is left alone', () => {
+  assert.ok(plain.render('a ==bright *idea*== here').includes('a <mark class="highlight">bright <em>idea</em></mark> here'));
+  assert.ok(!plain.render('if a == b and c == d').includes('<mark'));
+  assert.ok(!plain.render('`x ==y==`').includes('<mark'));
+  assert.ok(!plain.render('====').includes('<mark'));
+  assert.ok(plain.render('==one== and ==two==').split('<mark').length === 3);
+});

@@ -85,7 +85,7 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
 
     // Standard input, one named file.
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--theme", "ink", "-o", (dir / "mine.png").string()}, {},
-                   "## From stdin\n\nWith **words**.");
+                   "<!-- draft: hidden -->\n## From ==stdin==\n\nWith **words**. <!-- and a secret -->");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const auto mine = norvo::testing::readFile(dir / "mine.png");
     EXPECT_EQ(norvo::testing::readPngHeader(mine).width, 1080u);
@@ -94,6 +94,8 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
     using namespace std::string_view_literals;
     EXPECT_NE(bytes.find("iTXtTitle\0\0\0\0\0From stdin"sv), std::string::npos);
     EXPECT_NE(bytes.find("Description\0\0\0\0\0From stdin\n\nWith words."sv), std::string::npos);
+    EXPECT_EQ(bytes.find("hidden"), std::string::npos);  // comments are never the card's words
+    EXPECT_EQ(bytes.find("secret"), std::string::npos);
 
     // A note of white space still makes its card, with a word about it.
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "blank.png").string()}, {}, " \n\t\n");

@@ -11,15 +11,24 @@
 using namespace norvo;
 using norvo::testing::FakeRenderer;
 
-// The saved styles change on a worker and the card follows: a new style is worn, a copy gets
-// a free name, a taken name is refused in the status line, a removed style leaves the theme,
-// and a style named by a note is read again only when its file changes.
-TEST(StyleLibrary, ChangesRunOnAWorkerAndTheCardFollows) {
+namespace {
+// A library over an empty styles folder, with its document and choice.
+struct Library {
+    Library() { std::filesystem::remove_all(StyleFiles::folder()); }
     FakeRenderer renderer;
     CardDocument document{renderer};
     StyleChoice choice{document};
     StyleLibrary library{document, choice};
-    std::filesystem::remove_all(StyleFiles::folder());
+    std::tuple<CardDocument&, StyleChoice&, StyleLibrary&> parts() { return {document, choice, library}; }
+};
+}  // namespace
+
+// The saved styles change on a worker and the card follows: a new style is worn, a copy gets
+// a free name, a taken name is refused in the status line, a removed style leaves the theme,
+// and a style named by a note is read again only when its file changes.
+TEST(StyleLibrary, ChangesRunOnAWorkerAndTheCardFollows) {
+    Library fixture;
+    auto [document, choice, library] = fixture.parts();
     auto has = [&](const std::string& name) {
         const auto names = library.names();
         return std::find(names.begin(), names.end(), name) != names.end();
@@ -62,4 +71,33 @@ TEST(StyleLibrary, ChangesRunOnAWorkerAndTheCardFollows) {
     ASSERT_TRUE(norvo::testing::runUntil([&] { return !has("Launch"); }));
     ASSERT_TRUE(norvo::testing::runUntil([&] { return choice.chosen().empty(); }));
     EXPECT_TRUE(document.style().empty());
+}
+
+// The styles that come with Norvo are listed first and worn like any other, but never
+// changed: saving, renaming or removing one only says so, and its duplicate is the user's.
+TEST(StyleLibrary, BundledStylesAreListedFirstAndReadOnly) {
+    Library fixture;
+    auto [document, choice, library] = fixture.parts();
+    const auto bundled = StyleFiles::bundledNames();
+    ASSERT_GE(bundled.size(), 10u);
+    const std::string name = bundled.front();
+    ASSERT_TRUE(StyleFiles::isBundled(name));
+    choice.choose(name);
+    EXPECT_FALSE(document.style().empty());
+
+    CardStyle edited = document.style();
+    edited.accent = "#123456";
+    library.save(edited);
+    library.remove(name);
+    EXPECT_NE(document.status().find("comes with Norvo"), std::string::npos) << document.status();
+    EXPECT_FALSE(std::filesystem::exists(StyleFiles::folder() / (name + ".json")));
+    EXPECT_TRUE(StyleFiles::isBundled(name));
+
+    library.duplicate(document.style(), "copy");
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return choice.chosen() == name + " copy"; }));
+    const auto names = library.names();
+    EXPECT_TRUE(std::equal(bundled.begin(), bundled.end(), names.begin()));
+    EXPECT_EQ(names.back(), name + " copy");
+    EXPECT_FALSE(StyleFiles::isBundled(name + " copy"));
+    EXPECT_FALSE(library.load(name + " copy").problem);
 }

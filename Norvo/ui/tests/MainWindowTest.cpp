@@ -2,6 +2,7 @@
 
 #include <gtkmm/adjustment.h>
 
+#include "support/StyleFiles.hpp"
 #include "FakeDesktopServices.hpp"
 #include "FakeRenderer.hpp"
 #include "TestSupport.hpp"
@@ -373,11 +374,14 @@ TEST_F(App, APastedPictureIsKeptAndJoinsTheNoteOnItsOwnLine) {
 TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     auto& row = controls().styleDropDown();
     auto rows = [&] { return row.get_model()->get_n_items(); };
-    ASSERT_EQ(rows(), 2u);  // "Theme only" and "Edit Styles…"
+    // "Theme only", the bundled styles, the user's own, "Edit Styles…".
+    const guint bundled = guint(StyleFiles::bundledNames().size());
+    ASSERT_GE(bundled, 10u);
+    ASSERT_EQ(rows(), bundled + 2);
     EXPECT_EQ(row.get_selected(), 0u);
 
     // "Edit Styles…" opens the editor and the row stays on the style worn.
-    row.set_selected(1);
+    row.set_selected(bundled + 1);
     ASSERT_TRUE(norvo::testing::runUntil([&] { return app_->styleEditor() && app_->styleEditor()->get_visible(); }));
     EXPECT_EQ(row.get_selected(), 0u);
     StyleEditor& editor = *app_->styleEditor();
@@ -385,11 +389,12 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     // A new style is saved (on a worker), worn by the card and offered by the row.
     g_signal_emit_by_name(editor.newButton().gobj(), "clicked");
     ASSERT_TRUE(norvo::testing::runUntil([&] { return app_->styles().chosen() == "New Style"; }));
-    ASSERT_EQ(StyleChoice::names(), std::vector<std::string>{"New Style"});
+    ASSERT_EQ(StyleFiles::ownNames(), std::vector<std::string>{"New Style"});
     EXPECT_EQ(app_->styles().chosen(), "New Style");
     EXPECT_EQ(model_->style().accent, "#1a7f64");
-    EXPECT_EQ(rows(), 3u);
-    EXPECT_EQ(row.get_selected(), 1u);
+    EXPECT_EQ(rows(), bundled + 3);
+    EXPECT_EQ(row.get_selected(), bundled + 1);
+    EXPECT_TRUE(editor.deleteButton().get_sensitive());
 
     // Edits are saved and worn; a rename moves the file; the choice is remembered.
     editor.signatureNameEntry().set_text("Ada");
@@ -397,22 +402,28 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     editor.nameEntry().set_text("Launch");
     g_signal_emit_by_name(editor.nameEntry().gobj(), "activate");
     EXPECT_TRUE(norvo::testing::runUntil([&] { return app_->styles().chosen() == "Launch"; }));
-    EXPECT_EQ(StyleChoice::names(), std::vector<std::string>{"Launch"});
+    EXPECT_EQ(StyleFiles::ownNames(), std::vector<std::string>{"Launch"});
     EXPECT_EQ(model_->style().signatureName, "Ada");
     EXPECT_EQ(model_->request().settings.style.name, "Launch");
     StyleChoice later(*model_);
     later.restore();
     EXPECT_EQ(later.chosen(), "Launch");
 
+    // A bundled style is worn from the row, but the editor offers only its duplicate.
+    row.set_selected(1);
+    EXPECT_EQ(model_->style().name, StyleFiles::bundledNames().front());
+    EXPECT_FALSE(model_->style().empty());
+    EXPECT_FALSE(editor.deleteButton().get_sensitive());
+    EXPECT_FALSE(editor.nameEntry().is_sensitive());
+
     // "Theme only" takes it off; deleting a style leaves the theme.
     row.set_selected(0);
     EXPECT_TRUE(model_->style().empty());
-    row.set_selected(1);
+    row.set_selected(bundled + 1);
     EXPECT_EQ(model_->style().name, "Launch");
     g_signal_emit_by_name(editor.deleteButton().gobj(), "clicked");
-    EXPECT_TRUE(norvo::testing::runUntil([&] { return rows() == 2u; }));
-    EXPECT_TRUE(StyleChoice::names().empty());
+    EXPECT_TRUE(norvo::testing::runUntil([&] { return rows() == bundled + 2; }));
+    EXPECT_TRUE(StyleFiles::ownNames().empty());
     EXPECT_TRUE(model_->style().empty());
-    EXPECT_EQ(rows(), 2u);
     editor.close();
 }

@@ -33,7 +33,8 @@ public:
     // A new style (its name the first free one from `base`, "Name", "Name 2", ...), then worn.
     void create(const std::string& base, const std::string& accent);
     void duplicate(const CardStyle& style, const std::string& suffix);
-    // Writes `style` under its name; the card wears it.
+    // Writes `style` under its name; the card wears it. The bundled styles are read-only:
+    // saving, renaming or removing one only says so.
     void save(CardStyle style);
     // `style` under the name `to` (which no other saved style has); the old file goes.
     void rename(const CardStyle& style, const std::string& to, std::function<void(bool renamed)> then = {});
@@ -45,6 +46,9 @@ public:
 
     // The first name from `base` that no saved style has.
     std::string freeName(const std::string& base) const;
+
+    // Whether `name` is bundled: then nothing changes, and the status line says why.
+    bool refuseBundled(const std::string& name);
 
 private:
     // Runs `work` (an error message, or empty) on the worker; then wears `wear` and tells.

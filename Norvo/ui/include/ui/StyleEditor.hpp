@@ -61,7 +61,7 @@ private:
     Gtk::ColorButton accent_, background1_, background2_;
     Gtk::DropDown backgroundKind_;
     Gtk::SpinButton angle_;
-    Gtk::Label photoName_, avatarName_, problem_;
+    Gtk::Label photoName_, avatarName_, problem_, bundledNote_;
     Gtk::FontButton bodyFont_, headingFont_, codeFont_;
     Gtk::CheckButton useBody_, useHeading_, useCode_;
     Gtk::Picture preview_;
