@@ -297,6 +297,34 @@
     void content.offsetHeight;  // finish layout before the snapshot
   }
 
+  // A long picture: the note at a comfortable reading size on a card as tall as it needs,
+  // from a square up to `cap`. A note that a square holds at that size or larger is a square
+  // card, fitted as usual; past the cap the note is cut. Returns the card's height.
+  function layOutLong(c, card, width, cap, reading) {
+    const frame = c.frame, content = c.content;
+    card.style.height = width + 'px';
+    layOutCard(c);
+    if (!state.cut && parseFloat(content.style.fontSize) >= reading) return width;
+    state.cut = false;
+    content.classList.remove('cut', 'columns');
+    content.style.maxHeight = '';
+    document.getElementById('continues').hidden = true;
+    card.style.height = cap + 'px';
+    const size = Math.max(Math.ceil(c.min), Math.round(reading));
+    fitsAt(frame, content, size, Math.ceil(c.min));
+    const around = cap - frame.clientHeight;
+    const height = Math.min(cap, Math.max(width, Math.ceil(content.scrollHeight + around)));
+    card.style.height = height + 'px';
+    if (!fits(frame, content)) {
+      state.cut = true;
+      content.classList.add('cut');
+      cutAfterWholeLine(frame, content);
+      document.getElementById('continues').hidden = false;
+    }
+    void content.offsetHeight;
+    return height;
+  }
+
   // Forgets the last layout's cut and set (a new card is being prepared).
   function reset() {
     state.cut = false;
@@ -304,6 +332,7 @@
   }
 
   root.CarderFit = { state: state, reset: reset, isHero: isHero, isPictureHero: isPictureHero, layOutCard: layOutCard,
+                     layOutLong: layOutLong,
                      largestPassing: largestPassing,
                      fitWideBlocks: fitWideBlocks, hyphenateOverlongWords: hyphenateOverlongWords };
 })(this);

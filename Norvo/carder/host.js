@@ -63,17 +63,19 @@
     card.className = 'card theme-' + theme;
     card.style.width = width + 'px';
     card.style.height = height + 'px';
-    window.tazuBackdrop.show(card, theme, width, height, density, backdrop);
+    // A long picture's backdrop is drawn once its height is known.
+    if (!o.grows) window.tazuBackdrop.show(card, theme, width, height, density, backdrop);
     // The style's background may call for the other side's text colours.
     const palette = window.CarderStyle.apply(card, style, theme);
     if (palette !== theme) card.classList.replace('theme-' + theme, 'theme-' + palette);
     paletteIsDark = palette !== 'paper';
 
-    // One unit that grows with the card's area, so every preset looks alike.
-    const unit = Math.sqrt(width * height) / 1080;
+    // One unit that grows with the card's area, so every preset looks alike (a long picture's
+    // with its width: its height is not known yet).
+    const unit = (o.grows ? width : Math.sqrt(width * height)) / 1080;
     const pad = Math.round(Math.min(width, height) * 0.09);
     const landscape = width > height;
-    const story = height >= width * 1.7;
+    const story = !o.grows && height >= width * 1.7;  // a long picture is read in a chat, not a story app
     // Story apps cover the top 250 px and the bottom 300 px with their own controls.
     const safeTop = story ? 250 : 0, safeBottom = story ? 300 : 0;
     card.style.setProperty('--pad', pad + 'px');
@@ -114,7 +116,7 @@
 
     // The readable floor (above); the scale biases the whole search instead of the result.
     const truncated = rowsDropped || source.truncated;
-    return { frame: frame, content: content, landscape: landscape, hero: hero, pad: pad, truncated: truncated,
+    return { frame: frame, content: content, landscape: landscape, hero: hero, pad: pad, truncated: truncated, theme: theme,
              min: floor * scale, tableMin: 18 * scale, formulaMin: floor, max: (single ? 420 : hero ? 150 : 68) * unit * scale };
   }
 
@@ -134,7 +136,7 @@
   window.tazuCardDraw = function (o) {
     const card = document.getElementById('card');
     card.style.transform = '';
-    let pages = 1;
+    let pages = 1, height = o.height;
     if (o.showPage !== undefined) {
       pages = Pages.showPage(o.showPage);
       window.CarderStyle.finish(card, paletteIsDark);
@@ -142,8 +144,15 @@
       density = o.density === 2 ? 2 : 1;
       document.documentElement.classList.toggle('plain-layout', Boolean(o.plainLayout));
       const c = prepare(o, o.pages ? Pages.MAX_PAGES + 1 : 1);
-      if (o.pages) pages = Pages.layOut(c, 1);
-      else Fit.layOutCard(c);
+      if (o.grows) {
+        // A long picture: about 42 px of body text at 1080 wide, times the text size.
+        height = Fit.layOutLong(c, card, o.width, o.height, 42 * o.width / 1080 * (o.scale > 0 ? o.scale : 1));
+        window.tazuBackdrop.show(card, c.theme, o.width, height, density, null);
+      } else if (o.pages) {
+        pages = Pages.layOut(c, 1);
+      } else {
+        Fit.layOutCard(c);
+      }
       window.CarderStyle.finish(card, paletteIsDark);
     }
     const report = o.report ? window.CarderReport.measure() : null;
@@ -151,7 +160,7 @@
       card.style.transformOrigin = '0 0';
       card.style.transform = 'scale(' + density + ')';
     }
-    return { pages: pages, report: report, pending: window.tazuBackdrop.pending(card) };
+    return { pages: pages, report: report, pending: window.tazuBackdrop.pending(card), height: height };
   };
 
   // Before a note with formulas or pictures is drawn: KaTeX joins the page (its script, style
@@ -199,8 +208,20 @@
     img.src = uri;
     return img.decode().catch(function () { return null; });
   }
-  // Resolves once every picture on the card is decoded, so the snapshot has them all.
-  window.tazuCardPicturesReady = async function () {
+  // Resolves once the view is `height` tall (a long picture's grew after its layout), within a second.
+  function viewReaches(height) {
+    return new Promise(function (resolve) {
+      const until = performance.now() + 1000;
+      (function check() {
+        if (!(height > 0) || window.innerHeight >= height || performance.now() > until) resolve();
+        else setTimeout(check, 4);
+      })();
+    });
+  }
+  // Resolves once every picture on the card is decoded, so the snapshot has them all (and the
+  // view is `viewHeight` tall, when given).
+  window.tazuCardPicturesReady = async function (viewHeight) {
+    await viewReaches(viewHeight);
     const pictures = Array.from(document.querySelectorAll('#content img.picture, #signature img:not([hidden])'));
     await Promise.all(pictures.map(function (img) { return img.decode().catch(function () { return null; }); })
                         .concat(styleImages().map(decoded))

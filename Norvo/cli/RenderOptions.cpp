@@ -64,7 +64,9 @@ With no FILE, or when FILE is -, read standard input.
 
 )") + "  --theme THEME    " + choices(Themes::all(), noTheme) + "\n" +
                "  --font FONT      " + choices(Fonts::all(), noFont) + "\n" + "  --size SIZE      " +
-               folded(sizes + ", or all") + "\n" + R"(  --scale X        text size multiplier, 0.5 to 3 (default 1.0); the app's
+               folded(sizes + ", tall (1080x1440), WIDTHxHEIGHT (each side 320 to 4096 px, at most 4:1), long or "
+                                                "WIDTHxlong (1080 or WIDTH wide, as tall as the note up to 16384 px), or "
+                                                "all (the first four)") + "\n" + R"(  --scale X        text size multiplier, 0.5 to 3 (default 1.0); the app's
                    Text slider offers the everyday 0.7 to 1.8 of it
   --no-wordmark    leave the tazu wordmark off the card
   --report         print one JSON object per card instead of the usual line:
@@ -151,11 +153,9 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
         if (v == "all") {
             o.presets = Presets::all();
         } else {
-            const Preset p = Presets::by(v);
-            if (p.id != v)
-                return RenderUsageError{"unknown size '" + v +
-                                        "' (square, portrait, landscape, story or all)"};
-            o.presets = {p};
+            const auto p = Presets::parse(v);
+            if (!p) return RenderUsageError{Presets::whyNotASize(v, true)};
+            o.presets = {*p};
         }
     } else if (a == "--scale") {
         const auto x = parseStrictDouble(v);
@@ -208,6 +208,8 @@ std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen
         if (name.back() == '/') return RenderUsageError{"-o '" + name + "' names a folder; use -d"};
     }
     if (o.outputFile && seen.folder) return RenderUsageError{"use either -o or -d, not both"};
+    if ((o.card.pages || o.pdf) && o.presets.front().grows)
+        return RenderUsageError{"a long picture is one card as tall as its note: no --pages or --pdf"};
     if (o.outputFile) {
         // The file's ending says what it holds: a card is never written under another's name.
         const auto named = CardFormats::namedBy(*o.outputFile);

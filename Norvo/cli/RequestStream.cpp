@@ -62,8 +62,9 @@ std::optional<std::string> takeSettings(const json& j, RenderOptions& o) {
         o.card.font = *f;
     }
     if (const auto s = stringAt(j, "size", error)) {
-        if (Presets::by(*s).id != *s) return "unknown size '" + *s + "' (square, portrait, landscape or story)";
-        o.presets = {Presets::by(*s)};
+        const auto size = Presets::parse(*s);
+        if (!size) return Presets::whyNotASize(*s);
+        o.presets = {*size};
     }
     if (const auto format = stringAt(j, "format", error)) {
         const auto known = CardFormats::byName(*format);
@@ -243,7 +244,9 @@ void RequestStream::draw(StreamRequest request) {
                 if (const auto error = set.commit())
                     return {errorLine(id, "could not write " + printable(path) + ": " + error.message()), true};
                 if (!pages || cards.size() == 1) {
-                    const std::string line = reportLine(setCardFile(path, 1, 1), size, cards.front().report, pages);
+                    Preset shown = size;
+                    if (shown.grows) shown.height = cards.front().image->height();  // as tall as it grew
+                    const std::string line = reportLine(setCardFile(path, 1, 1), shown, cards.front().report, pages);
                     return {"{\"id\":" + id + "," + line.substr(1), false};
                 }
                 std::string files, reports;

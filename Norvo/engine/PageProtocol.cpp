@@ -16,7 +16,7 @@ using nlohmann::json;
 // The page's answer, turned into text so that a ticket of any size survives.
 std::string answerTail(std::uint64_t ticket) {
     return "return JSON.stringify({ticket:'" + std::to_string(ticket) +
-           "',pages:a.pages,report:a.report,pending:a.pending===true});})()";
+           "',pages:a.pages,report:a.report,pending:a.pending===true,height:a.height});})()";
 }
 
 // JSON text of `value`; throws on text that is not UTF-8.
@@ -66,12 +66,13 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
     json options = {{"markdown", card.markdown},
                     {"theme", card.settings.theme},
                     {"width", card.settings.size.width},
-                    {"height", card.settings.size.height},
+                    {"height", card.drawnSize().height / card.density},
                     {"wordmark", card.settings.wordmark},
                     {"scale", number(card.settings.scale)},
                     {"report", how.report},
                     {"plainLayout", how.plainLayout}};
     if (how.pages) options["pages"] = true;
+    if (card.settings.size.grows) options["grows"] = true;
     if (card.density != 1) options["density"] = card.density;
     if (!how.pictures.empty()) {
         json pictures = json::object();
@@ -121,7 +122,9 @@ std::optional<Prepared> parsePrepared(std::string_view text) {
     return prepared;
 }
 
-std::string picturesReadyScript() { return "return await window.tazuCardPicturesReady();"; }
+std::string picturesReadyScript(std::int64_t viewHeight) {
+    return "return await window.tazuCardPicturesReady(" + std::to_string(viewHeight) + ");";
+}
 
 std::string showPageScript(std::size_t page, bool report, std::uint64_t ticket) {
     return "(function(){var a=window.tazuCardDraw({showPage:" + std::to_string(page) +
@@ -136,6 +139,7 @@ std::optional<PageAnswer> parseAnswer(std::string_view text, std::uint64_t ticke
     PageAnswer out;
     out.pages = std::size_t(pages.get<long long>());
     out.pending = answer.value("pending", false);
+    if (const auto it = answer.find("height"); it != answer.end() && it->is_number()) out.height = it->get<double>();
     const json& r = answer["report"];
     if (r.is_object()) {
         LayoutReport report;

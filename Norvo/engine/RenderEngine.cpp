@@ -1,5 +1,7 @@
 #include "engine/RenderEngine.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include <glib.h>
@@ -27,6 +29,13 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         std::vector<RenderedCard> cards;     // of a set, so far
         bool waitingForRoom = false;         // a set's next card waits for its receiver
         CardAssets assets;                   // served while the job is drawn
+        std::int64_t grownHeight = 0;        // a long picture's height in pixels, once laid out
+        // The size the snapshot is taken at: the drawn size, a long picture's as tall as it grew.
+        Preset snapSize() const {
+            Preset size = cardOf(entry.job).drawnSize();
+            if (size.grows && grownHeight > 0) size.height = grownHeight;
+            return size;
+        }
     };
 
     Options options;
@@ -209,7 +218,9 @@ void RenderEngine::State::drawCurrent() {
     }
     // A denser card is the same layout drawn larger: the page lays it out at the preset's
     // size, then scales the finished card up to fill the view.
-    host->resize(int(card.drawnSize().width), int(card.drawnSize().height));
+    // A long picture is laid out in a square view: its height is known only afterwards.
+    const Preset drawn = card.drawnSize();
+    host->resize(int(drawn.width), int(drawn.grows ? drawn.width : drawn.height));
     draw(host->withHighlighterFor(card.markdown, *script));
 }
 
@@ -227,13 +238,23 @@ void RenderEngine::State::draw(const std::string& script) {
         StartupTimeline::mark("laid-out");
         self.current->pages = answer->pages;
         self.current->report = answer->report;
-        if (self.current->assets.pictures.lease.empty() && !answer->pending) {
+        const CardRequest& card = cardOf(self.current->entry.job);
+        if (card.settings.size.grows) {
+            // The view takes the height the page found before the snapshot is taken.
+            const Preset drawn = card.drawnSize();
+            self.current->grownHeight =
+                std::clamp<std::int64_t>(std::llround(answer->height * card.density), drawn.width, drawn.height);
+            self.host->resize(int(drawn.width), int(self.current->grownHeight));
+        }
+        const bool grown = self.current->grownHeight > 0;
+        if (self.current->assets.pictures.lease.empty() && !answer->pending && !grown) {
             self.snapshot();
             return;
         }
         // Pictures are laid out at their size before they are decoded: the snapshot waits
-        // for their pixels (a picture WebKit cannot decode shows nothing, never stalls).
-        self.host->evaluateAsync(PageProtocol::picturesReadyScript(),
+        // for their pixels (a picture WebKit cannot decode shows nothing, never stalls), and
+        // for a view that grew to reach the page.
+        self.host->evaluateAsync(PageProtocol::picturesReadyScript(grown ? self.current->grownHeight / card.density : 0),
                                  self.forThisJob([](State& self, std::optional<std::string>) { self.snapshot(); }));
     }));
 }
@@ -275,7 +296,7 @@ void RenderEngine::State::snappedCard(GdkTexture* texture) {
     // The page starts on the next card before the pixels are copied out of this one.
     auto keepAlive = shared_from_this();
     const LayoutReport report = reportOf(*current);
-    const Preset size = cardOf(current->entry.job).drawnSize();
+    const Preset size = current->snapSize();
     JobQueue::Entry entry = takeCurrent();
     // The same card asked for again meanwhile (the self-test's first card is the preview's)
     // takes this drawing instead of a second one.
@@ -294,7 +315,7 @@ void RenderEngine::State::snappedCard(GdkTexture* texture) {
 
 void RenderEngine::State::snappedSetCard(GdkTexture* texture) {
     Running& run = *current;
-    CardImagePtr image = snapshotter.exactImage(texture, cardOf(run.entry.job).drawnSize());
+    CardImagePtr image = snapshotter.exactImage(texture, run.snapSize());
     StartupTimeline::mark("copied");
     StartupTimeline::markOnce("card-drawn");
     if (!image) {

@@ -18,7 +18,9 @@ std::filesystem::path setCardFile(const std::filesystem::path& base, std::size_t
 std::error_code writeCard(const CardImage& card, const Preset& size, const std::filesystem::path& file,
                           const CardWords& words, std::optional<CardFormats::Format> format) {
     StartupTimeline::mark("encode-begun");
-    const auto bytes = CardFormats::encodeAt(card, size.width, size.height,
+    // A long picture is as tall as it grew.
+    const std::int64_t height = size.grows ? card.height() * size.width / card.width() : size.height;
+    const auto bytes = CardFormats::encodeAt(card, size.width, height,
                                              format ? *format : CardFormats::byExtension(file.string()), words);
     StartupTimeline::mark("encoded");
     if (!bytes) return CardFormats::encodeFailed();

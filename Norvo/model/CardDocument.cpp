@@ -44,7 +44,7 @@ void CardDocument::setThemeID(std::string value) {
     rerender();
 }
 void CardDocument::setPresetID(std::string value) {
-    settings_.size = Presets::by(value);
+    settings_.size = Presets::parse(value).value_or(Presets::defaultPreset());
     assign(presetID_, std::move(value), presetChanged_);
     settingsChanged_.emit();
     rerender();

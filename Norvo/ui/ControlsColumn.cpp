@@ -63,6 +63,7 @@ ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, Not
       theme_(_("Theme"), themeOptions()),
       font_(_("Font"), fontOptions()),
       size_(_("Size"), presetOptions()),
+      otherSizes_([this](const std::string& id) { document_.setPresetID(id); }),
       scaleRow_(Gtk::Orientation::HORIZONTAL, 8),
       buttonRow_(Gtk::Orientation::HORIZONTAL, 8),
       scaleLabel_(_("Text")),
@@ -85,6 +86,8 @@ ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, Not
     buildEditor();
 
     for (SegmentedControl* picker : {&theme_, &font_, &size_}) append(*picker);
+    otherSizes_.set_halign(Gtk::Align::END);
+    append(otherSizes_);
     theme_.signalChosen().connect([this](const std::string& v) { document_.setThemeID(v); });
     font_.signalChosen().connect([this](const std::string& v) { document_.setFontID(v); });
     size_.signalChosen().connect([this](const std::string& v) { document_.setPresetID(v); });
@@ -312,6 +315,12 @@ void ControlsColumn::showSwitches() {
 void ControlsColumn::showSize() {
     size_.setValue(document_.presetID());
     const Preset preset = document_.preset();
+    otherSizes_.show(preset.id, preset.width, preset.height);
+    if (preset.grows) {
+        sizeLabel_.set_text(Glib::ustring::sprintf(_("%lld px wide, as tall as the note"),
+                                                   static_cast<long long>(preset.width)));
+        return;
+    }
     sizeLabel_.set_text(Glib::ustring::sprintf(_("%lld \u00d7 %lld px"), static_cast<long long>(preset.width),
                                                static_cast<long long>(preset.height)));
 }

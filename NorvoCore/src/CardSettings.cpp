@@ -27,7 +27,8 @@ CardSettings CardSettings::fromJson(std::string_view text, const CardSettings& f
     };
     if (const auto t = string("theme"); t && Themes::isKnown(*t)) out.theme = *t;
     if (const auto f = string("font"); f && Fonts::isKnown(*f)) out.font = *f;
-    if (const auto s = string("size"); s && Presets::by(*s).id == *s) out.size = Presets::by(*s);
+    if (const auto s = string("size"); s)
+        if (const auto size = Presets::parse(*s)) out.size = *size;
     if (const auto it = j.find("scale"); it != j.end() && it->is_number() && std::isfinite(it->get<double>()))
         out.scale = it->get<double>();
     boolean("wordmark", out.wordmark);
@@ -46,7 +47,8 @@ CardSettings overlayFrontMatter(const CardSettings& base, const NoteSettings& no
     warnings.insert(warnings.end(), note.warnings.begin(), note.warnings.end());
     if (note.theme) out.theme = *note.theme;
     if (note.font) out.font = *note.font;
-    if (note.size) out.size = Presets::by(*note.size);
+    if (note.size)
+        if (const auto size = Presets::parse(*note.size)) out.size = *size;
     if (note.scale) out.scale = *note.scale;
     if (note.wordmark) out.wordmark = *note.wordmark;
     if (note.pages) out.pages = *note.pages;

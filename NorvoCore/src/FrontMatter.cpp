@@ -69,8 +69,8 @@ NoteSettings NoteSettings::of(std::string_view text) {
             if (Fonts::isKnown(value)) out.font = value;
             else warn("is not " + Fonts::idList());
         } else if (key == "size") {
-            if (Presets::by(value).id == value) out.size = value;
-            else warn("is not square, portrait, landscape or story");
+            if (Presets::parse(value)) out.size = value;
+            else warn("is not a size (square, portrait, landscape, story, tall, WIDTHxHEIGHT or long)");
         } else if (key == "scale") {
             const auto x = parseStrictDouble(value);
             if (x && std::isfinite(*x) && *x >= 0.5 && *x <= 3.0) out.scale = *x;

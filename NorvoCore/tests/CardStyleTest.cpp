@@ -70,7 +70,8 @@ TEST(CardStyle, FrontMatterSetsANotesOwnLookAndWarnsOfWrongValues) {
     const NoteSettings bad = NoteSettings::of("---\ntheme: neon\nsize: huge\nscale: 9\nwordmark: maybe\naccent: red\n---\nx");
     EXPECT_FALSE(bad.theme || bad.size || bad.scale || bad.wordmark || bad.accent);
     ASSERT_EQ(bad.warnings.size(), 5u);
-    EXPECT_EQ(bad.warnings[1], "size: \u201chuge\u201d is not square, portrait, landscape or story; the default is used");
+    EXPECT_EQ(bad.warnings[1], "size: \u201chuge\u201d is not a size (square, portrait, landscape, story, tall, WIDTHxHEIGHT or long); "
+              "the default is used");
     // A note names saved styles only, never a file; thousands of wrong values warn a few times.
     for (const char* file : {"evil.json", "../evil", "/tmp/x", ".hidden"})
         EXPECT_FALSE(NoteSettings::of(std::string("---\nstyle: ") + file + "\n---\nx").style) << file;

@@ -925,3 +925,56 @@ TEST(RenderCommand, ShardsTogetherAreOneBatch) {
     for (const auto& file : filesIn(dir / "whole"))
         EXPECT_EQ(norvo::testing::readFile(file), norvo::testing::readFile(dir / "parts" / file.filename())) << file;
 }
+
+// Sizes beyond the four: 3:4 and any width and height (from the command line or the note),
+// named in the file; bad ones are usage errors naming the limits. A long picture is as tall
+// as its note, from a square up to the cap, where the rest is cut with a warning.
+TEST(RenderCommand, SizesBeyondTheFourAndLongPictures) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    norvo::testing::writeFile(dir / "short.md", "# Short\n\nOne line.");
+    norvo::testing::writeFile(dir / "wide.md", "---\nsize: 1200x900\n---\n# Wide\n\nFrom its front matter.");
+    std::string essay = "# Essay\n\n";
+    for (int i = 0; i < 40; ++i) essay += "Paragraph " + std::to_string(i) + " says a few calm words about cards.\n\n";
+    norvo::testing::writeFile(dir / "essay.md", essay);
+    std::string huge;
+    for (int i = 0; i < 12; ++i) huge += essay;
+    norvo::testing::writeFile(dir / "huge.md", huge);
+    auto size = [&](const std::string& file) {
+        const auto header = norvo::testing::readPngHeader(norvo::testing::readFile(dir / "out" / file));
+        return std::to_string(header.width) + "x" + std::to_string(header.height);
+    };
+    auto render = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {NORVO_TEST_EXECUTABLE, "render", "--report", "-d", (dir / "out").string()});
+        return runProcess(args);
+    };
+    auto r = render({"--size", "tall", (dir / "short.md").string(), (dir / "wide.md").string()});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(size("short-tall.png"), "1080x1440");
+    EXPECT_EQ(size("wide-1200x900.png"), "1200x900");
+    r = render({"--size", "800x2000", (dir / "short.md").string()});
+    EXPECT_EQ(size("short-800x2000.png"), "800x2000");
+    for (const char* bad : {"100x100", "4000x500", "huge"}) {
+        r = render({"--size", bad, (dir / "short.md").string()});
+        EXPECT_EQ(r.exitStatus, 2) << bad;
+        EXPECT_NE(r.err.find("320 to 4096"), std::string::npos) << r.err;
+    }
+
+    r = render({"--size", "long", (dir / "short.md").string(), (dir / "essay.md").string(), (dir / "huge.md").string()});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(size("short-long.png"), "1080x1080");  // a square holds it
+    const auto essayHeader = norvo::testing::readPngHeader(norvo::testing::readFile(dir / "out" / "essay-long.png"));
+    EXPECT_EQ(essayHeader.width, 1080u);
+    EXPECT_GT(essayHeader.height, 2000u);
+    EXPECT_LT(essayHeader.height, 16384u);
+    EXPECT_EQ(size("essay-long-2.png"), "1080x16384");
+    std::istringstream lines(r.out);
+    std::vector<nlohmann::json> reports;
+    for (std::string line; std::getline(lines, line);) reports.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports[1]["height"], essayHeader.height);
+    EXPECT_FALSE(reports[1]["cut"]);
+    EXPECT_GE(double(reports[1]["bodyPx"]), 40);
+    EXPECT_TRUE(reports[2]["cut"]);
+    EXPECT_NE(r.err.find("longer than a long picture's 16384 px"), std::string::npos) << r.err;
+}

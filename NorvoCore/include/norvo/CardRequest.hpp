@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -41,7 +42,9 @@ struct CardRequest {
     Preset drawnSize() const {
         Preset drawn = settings.size;
         drawn.width *= density;
-        drawn.height *= density;
+        // A long picture's cap is the pixels' cap, whatever the density.
+        drawn.height = drawn.grows ? std::min<std::int64_t>(drawn.height * density, Presets::kLongCap)
+                                   : drawn.height * density;
         return drawn;
     }
 };

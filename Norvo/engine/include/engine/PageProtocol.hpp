@@ -51,6 +51,7 @@ struct PageAnswer {
     std::size_t pages = 1;
     std::optional<LayoutReport> report;
     bool pending = false;  // a picture is still on its way: wait for it before the snapshot
+    double height = 0;     // the card's height in CSS pixels (a long picture's, as laid out)
 };
 
 namespace PageProtocol {
@@ -77,7 +78,9 @@ struct Prepared {
 // Nothing when it is not such an answer.
 std::optional<Prepared> parsePrepared(std::string_view answer);
 // The body of an async function that answers once every picture on the card is decoded.
-std::string picturesReadyScript();
+// With `viewHeight`, also waits (a second at most) for the view to be that tall: a long
+// picture's view grows once it is laid out.
+std::string picturesReadyScript(std::int64_t viewHeight = 0);
 
 // A script that shows card `page` of the set the page laid out last and answers likewise.
 std::string showPageScript(std::size_t page, bool report, std::uint64_t ticket);

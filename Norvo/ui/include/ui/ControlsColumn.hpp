@@ -17,6 +17,7 @@
 #include "model/CardActions.hpp"
 #include "model/NoteFiles.hpp"
 #include "model/CardDocument.hpp"
+#include "ui/OtherSizesButton.hpp"
 #include "ui/SegmentedControl.hpp"
 #include "ui/ShareButton.hpp"
 
@@ -34,6 +35,7 @@ public:
     SegmentedControl& themePicker() { return theme_; }
     SegmentedControl& fontPicker() { return font_; }
     SegmentedControl& sizePicker() { return size_; }
+    OtherSizesButton& otherSizes() { return otherSizes_; }
     Gtk::Scale& scaleSlider() { return scale_; }
     Gtk::Switch& wordmarkSwitch() { return switches_[0]->toggle; }
     Gtk::Switch& pagesSwitch() { return switches_[1]->toggle; }
@@ -74,6 +76,7 @@ private:
     Gtk::ScrolledWindow editorScroller_;
     Gtk::TextView editor_;
     SegmentedControl theme_, font_, size_;
+    OtherSizesButton otherSizes_;
     Gtk::Box scaleRow_, buttonRow_;
     Gtk::Label scaleLabel_, smaller_, larger_;
     Gtk::Scale scale_;
