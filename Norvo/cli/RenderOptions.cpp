@@ -65,7 +65,7 @@ With no FILE, or when FILE is -, read standard input.
 )") + "  --theme THEME    " + choices(Themes::all(), noTheme) + "\n" +
                "  --font FONT      " + choices(Fonts::all(), noFont) + "\n" + "  --size SIZE      " +
                folded(sizes + ", tall (1080x1440), WIDTHxHEIGHT (each side 320 to 4096 px, at most 4:1), long or "
-                                                "WIDTHxlong (1080 or WIDTH wide, as tall as the note up to 16384 px), or "
+                                                "WIDTHxlong (1080 or WIDTH wide, as tall as the note up to 16383 px), or "
                                                 "all (the first four)") + "\n" + R"(  --scale X        text size multiplier, 0.5 to 3 (default 1.0); the app's
                    Text slider offers the everyday 0.7 to 1.8 of it
   --no-wordmark    leave the tazu wordmark off the card

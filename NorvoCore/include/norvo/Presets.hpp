@@ -30,7 +30,9 @@ Preset by(std::string_view id);
 
 // Sizes beyond the four: "tall" (3:4, 1080 x 1440), any "WIDTHxHEIGHT" within the limits
 // below, and long pictures, "long" (1080 wide) or "WIDTHxlong". The four's ids too.
-inline constexpr std::int64_t kMinSide = 320, kMaxSide = 4096, kMaxAspect = 4, kLongCap = 16384;
+inline constexpr std::int64_t kMinSide = 320, kMaxSide = 4096, kMaxAspect = 4, kLongCap = 16383;
+// (A long picture stops one short of 16384: WebP holds at most 16383 rows, and every format
+// gives the same picture.)
 std::optional<Preset> parse(std::string_view text);
 // Why `text` is not a size, in words that name the limits (and "all", where it is one).
 std::string whyNotASize(std::string_view text, bool orAll = false);
