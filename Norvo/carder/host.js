@@ -88,6 +88,7 @@
     document.getElementById('continues').hidden = true;
     document.getElementById('pagemark').hidden = true;
     Fit.reset();
+    window.CarderCover.reset();
     frame.classList.remove('paged');
     content.className = 'content';
     content.style.maxHeight = '';
@@ -149,7 +150,13 @@
         height = Fit.layOutLong(c, card, o.width, o.height, 42 * o.width / 1080 * (o.scale > 0 ? o.scale : 1));
         window.tazuBackdrop.show(card, c.theme, o.width, height, density, null);
       } else if (o.pages) {
-        pages = Pages.layOut(c, 1);
+        // A cover takes the note's first heading; a note without one has none.
+        const title = o.cover ? window.CarderCover.takeTitle(c.content) : null;
+        pages = Pages.layOut(c, 1, { cover: Boolean(title), marks: o.pageMarks });
+        if (title) {
+          window.CarderCover.layOut(c, title, window.CarderMarkdown.frontLines(bounded(o.markdown).text));
+          Pages.showPage(1);
+        }
       } else {
         Fit.layOutCard(c);
       }

@@ -562,6 +562,7 @@
   }
 
   const api = {
+    frontLines: function (text) { return splitFrontMatter(String(text)).front; },
     createRenderer: createRenderer, finish: finish,
     codeLines: codeLines, withoutFrontMatter: withoutFrontMatter, isNumericText: isNumericText,
     isEmptyCellText: isEmptyCellText, lastTwoWordsJoined: lastTwoWordsJoined, tokenPieces: tokenPieces

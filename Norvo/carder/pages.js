@@ -399,9 +399,22 @@
     return cardsNow(content);
   }
 
+  // How a card of the set is numbered: "n/N" (3/12), "01 / 12" or not at all.
+  function markText(page, pages, marks) {
+    if (marks === '01 / 12') {
+      const digits = Math.max(2, String(pages).length);
+      return String(page).padStart(digits, '0') + ' / ' + String(pages).padStart(digits, '0');
+    }
+    return page + '/' + pages;
+  }
+
   // The note as up to 20 cards with one text size for all of them, the largest at which it
-  // takes no more cards than at the smallest size; shows card `page`. Returns the number of cards.
-  function layOut(c, page) {
+  // takes no more cards than at the smallest size; shows card `page`. Returns the number of
+  // cards. `how.cover`: a cover comes first (it counts in the marks and in the 20);
+  // `how.marks`: how the cards are numbered.
+  function layOut(c, page, how) {
+    how = how || {};
+    const offset = how.cover ? 1 : 0;
     const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
     refineUntil = performance.now() + REFINE_MS;
     state.tableMin = c.tableMin;
@@ -413,6 +426,8 @@
     for (const pre of content.querySelectorAll('pre'))
       pre.classList.toggle('keep-whole', pre.querySelectorAll('.code-line').length <= SHORT_CODE_LINES);
 
+    state.paged.offset = offset;
+    state.paged.marks = how.marks || 'n/N';
     let fewest = pagesAt(frame, content, min, min);
     if (state.paged.perCard === 2 && widerThanColumn(content)) {
       arrange(frame, content, c, 1);
@@ -436,27 +451,33 @@
     let pages = setAt(frame, content, size, min);
     while (pages > fewest && size > min) pages = setAt(frame, content, outOfTime() ? (size = min) : --size, min);
     refineUntil = Infinity;
-    state.paged.pages = Math.min(pages, MAX_PAGES);
-    state.paged.capped = pages > MAX_PAGES || c.truncated || dropped;
+    state.paged.pages = Math.min(pages, MAX_PAGES - offset);
+    state.paged.capped = pages > MAX_PAGES - offset || c.truncated || dropped;
     showPage(page);
-    return state.paged.pages;
+    return state.paged.pages + offset;
   }
 
-  // Shows card `page` of the set laid out last (only moves it into view).
+  // Shows card `page` of the set laid out last (only moves it into view): with a cover, card 1
+  // is the cover and the note's cards follow. Returns the number of cards.
   function showPage(page) {
     const paged = state.paged;
     if (!paged) return 0;
     const content = document.getElementById('content');
     const mark = document.getElementById('pagemark');
-    paged.page = Math.max(1, Math.min(paged.pages, Math.round(page) || 1));
+    const total = paged.pages + paged.offset;
+    const overall = Math.max(1, Math.min(total, Math.round(page) || 1));
+    paged.cover = paged.offset > 0 && overall === 1;
+    if (paged.offset) root.CarderCover.show(paged.cover);
+    paged.page = Math.max(1, overall - paged.offset);
+    paged.overall = overall;
     content.style.transform = 'translateX(' + (-(paged.page - 1) * paged.step) + 'px)';
-    mark.textContent = paged.page + '/' + paged.pages;
-    mark.hidden = paged.pages < 2;
-    state.cut = paged.capped && paged.page === paged.pages;
+    mark.textContent = markText(overall, total, paged.marks);
+    mark.hidden = total < 2 || paged.cover || paged.marks === 'none';
+    state.cut = !paged.cover && paged.capped && paged.page === paged.pages;
     document.getElementById('continues').hidden = !state.cut;
     void content.offsetHeight;
-    return paged.pages;
+    return total;
   }
 
-  root.CarderPages = { MAX_PAGES: MAX_PAGES, layOut: layOut, showPage: showPage };
+  root.CarderPages = { MAX_PAGES: MAX_PAGES, layOut: layOut, showPage: showPage, markText: markText };
 })(this);

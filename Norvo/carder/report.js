@@ -9,11 +9,13 @@
   // What the finished layout measures, read from element boxes and text ranges.
   function layoutReport() {
     const frame = document.querySelector('.card-frame');
-    const content = document.getElementById('content');
+    // A cover is measured as the card it is: its title, subtitle and tags.
+    const cover = document.getElementById('cover');
+    const content = cover.hidden ? document.getElementById('content') : cover;
     const area = frame.getBoundingClientRect();
     const shown = content.getBoundingClientRect();
     const visibleBottom = Math.min(shown.bottom, area.bottom);
-    const paged = Fit.state.paged;
+    const paged = cover.hidden ? Fit.state.paged : null;
     // Far outside the card means out of sight (another card of a set): not walked at all.
     const nodes = Text.textNodesNear(content, area, 400).filter(function (n) {
       const r = n.parentElement.getBoundingClientRect();
@@ -21,7 +23,7 @@
     });
 
     // The prose size whenever the note has prose; else its tables' or code's.
-    const body = content.querySelector('p, li') || content.querySelector('td, pre') || content;
+    const body = content.querySelector('p:not([hidden]), li') || content.querySelector('td, pre') || content;
     const bodyPx = parseFloat(getComputedStyle(body).fontSize);
     let minPx = Infinity;
     // A formula's indices are set smaller by design: a formula counts at its own size.
@@ -63,8 +65,9 @@
       overflowX: overflowX,
       brokenWords: brokenWords,
       minContrast: window.CarderStyle.measure(document.getElementById('card')),
-      page: paged ? paged.page : 1,
-      pages: paged ? paged.pages : 1
+      page: Fit.state.paged ? Fit.state.paged.overall || Fit.state.paged.page : 1,
+      pages: Fit.state.paged ? Fit.state.paged.pages + (Fit.state.paged.offset || 0) : 1,
+      cover: Boolean(Fit.state.paged && Fit.state.paged.cover)
     };
   }
 

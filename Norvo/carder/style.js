@@ -159,7 +159,7 @@
     const out = new Set();
     for (const n of root.CarderText.textNodesNear(card, card.getBoundingClientRect(), 400)) {
       const el = n.parentElement;
-      if (!el.closest('#content, #signature') || el.closest('[hidden], .katex-mathml')) continue;
+      if (!el.closest('#content, #signature, #cover') || el.closest('[hidden], .katex-mathml')) continue;
       out.add(el);
     }
     return Array.from(out);
@@ -283,7 +283,9 @@
     state.minContrast = 0;
     if (!state.style) return;
     const s = state.style;
-    const content = document.getElementById('content');
+    // The text area: the note's, or the cover's when the cover is shown.
+    const cover = document.getElementById('cover');
+    const content = cover.hidden ? document.getElementById('content') : cover;
     const elements = textElements(card);
     const bgKind = s.background ? s.background.kind : 'theme';
     if (bgKind !== 'theme') {
@@ -292,9 +294,14 @@
       // The wordmark, a mark and not text, keeps its 3:1 under a scrim of its own.
       const scrims = Array.from(card.querySelectorAll('.style-scrim'));
       const signature = document.getElementById('signature'), wordmark = document.getElementById('wordmark');
-      const marks = wordmark.hidden ? [] : Array.from(wordmark.querySelectorAll('.wordmark-text'));
-      const placed = [[scrims[0], content], [scrims[1], signature.hidden ? null : signature],
-                      [scrims[2], wordmark.hidden ? null : wordmark]];
+      // The corner across from it (signature, page mark, swipe cue, cut cue) shares one scrim;
+      // its marks keep 3:1 too.
+      const corner = ['signature', 'pagemark', 'swipe', 'continues'].map(function (id) { return document.getElementById(id); })
+        .filter(function (el) { return !el.hidden; });
+      const cornerBox = corner.length ? { getBoundingClientRect: function () { return unionRect(corner); } } : null;
+      const marks = (wordmark.hidden ? [] : Array.from(wordmark.querySelectorAll('.wordmark-text')))
+        .concat(corner.filter(function (el) { return el.id === 'pagemark' || el.id === 'swipe'; }));
+      const placed = [[scrims[0], content], [scrims[1], cornerBox], [scrims[2], wordmark.hidden ? null : wordmark]];
       placed.forEach(function (p, i) { if (p[1]) placeScrim(p[0], p[1].getBoundingClientRect(), card, i > 0 ? 0.018 : 0.035); });
       const color = getComputedStyle(card).getPropertyValue('--bg').trim();
       const passes = function (step) {
@@ -341,6 +348,14 @@
       card.style.setProperty('--highlight-bg', 'rgba(' + asRule.map(Math.round).join(',') + ',' + alpha.toFixed(2) + ')');
       card.style.setProperty('--highlight-ink', 'var(--ink)');
     }
+  }
+  function unionRect(elements) {
+    const rects = elements.map(function (el) { return el.getBoundingClientRect(); });
+    const left = Math.min.apply(null, rects.map(function (r) { return r.left; }));
+    const top = Math.min.apply(null, rects.map(function (r) { return r.top; }));
+    const right = Math.max.apply(null, rects.map(function (r) { return r.right; }));
+    const bottom = Math.max.apply(null, rects.map(function (r) { return r.bottom; }));
+    return { left: left, top: top, right: right, bottom: bottom, width: right - left, height: bottom - top };
   }
   function placeScrim(scrim, r, card, margin) {
     const c = card.getBoundingClientRect(), pad = Math.round(Math.min(c.width, c.height) * margin);

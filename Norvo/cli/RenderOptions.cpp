@@ -79,6 +79,13 @@ With no FILE, or when FILE is -, read standard input.
                    most 20): <slug>-<size>-1.png, -2.png, ... (one card keeps the
                    plain name); --report then gives one line per card, with
                    "page" and "pages"
+  --cover          open each set with a cover card: the note's first heading as
+                   a hero, with the subtitle and tags of its front matter
+                   ("subtitle: ...", "tags: a, b") and a cue to swipe; the cover
+                   is card 1 of the set and counts in its marks; --report marks
+                   its line with "cover": true
+  --page-marks M   how a set's cards are numbered: n/N (default, 3/12),
+                   '01 / 12' or none
   --format F       png (default), jpeg (quality 92) or webp (lossless); the
                    files are named .png, .jpg or .webp
   --density D      1 (default) or 2: the same card at twice the width and height
@@ -120,9 +127,9 @@ With no FILE, or when FILE is -, read standard input.
                    after the note's first line: <slug>-<size>.png
   -h, --help       show this help
 
-A note may set theme, font, size, scale, wordmark, pages, style and accent for itself
-in its front matter ("---" lines at its top, "key: value" between them); the options
-above are the defaults it changes.
+A note may set theme, font, size, scale, wordmark, pages, cover, page-marks, style and
+accent for itself in its front matter ("---" lines at its top, "key: value" between
+them); the options above are the defaults it changes.
 
 Each card written is reported on its own line. Two cards of one run never share a
 file: a repeated name gets "-2", "-3", ... before ".png". SIGINT or SIGTERM stops
@@ -157,6 +164,9 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
             if (!p) return RenderUsageError{Presets::whyNotASize(v, true)};
             o.presets = {*p};
         }
+    } else if (a == "--page-marks") {
+        if (!isPageMarks(v)) return RenderUsageError{"unknown page marks '" + v + "' (n/N, '01 / 12' or none)"};
+        o.card.pageMarks = v;
     } else if (a == "--scale") {
         const auto x = parseStrictDouble(v);
         if (!x || !std::isfinite(*x) || *x < 0.5 || *x > 3.0)
@@ -238,7 +248,8 @@ std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen
 
 bool takesValue(const std::string& a) {
     return a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" || a == "--density" ||
-           a == "--images" || a == "--style" || a == "--shard" || a == "--jobs" || a == "-o" || a == "-d";
+           a == "--images" || a == "--style" || a == "--shard" || a == "--jobs" || a == "--page-marks" || a == "-o" ||
+           a == "-d";
 }
 
 }  // namespace
@@ -261,6 +272,8 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.report = true;
         } else if (a == "--pages") {
             o.card.pages = true;
+        } else if (a == "--cover") {
+            o.card.cover = true;
         } else if (a == "--pdf") {
             o.pdf = true;
         } else if (a == "--watch") {

@@ -71,7 +71,11 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
                     {"scale", number(card.settings.scale)},
                     {"report", how.report},
                     {"plainLayout", how.plainLayout}};
-    if (how.pages) options["pages"] = true;
+    if (how.pages) {
+        options["pages"] = true;
+        if (card.settings.cover) options["cover"] = true;
+        if (card.settings.pageMarks != "n/N") options["pageMarks"] = card.settings.pageMarks;
+    }
     if (card.settings.size.grows) options["grows"] = true;
     if (card.density != 1) options["density"] = card.density;
     if (!how.pictures.empty()) {
@@ -152,6 +156,7 @@ std::optional<PageAnswer> parseAnswer(std::string_view text, std::uint64_t ticke
             report.page = r.at("page").get<std::size_t>();
             report.pages = r.at("pages").get<std::size_t>();
             report.minContrast = r.value("minContrast", 0.0);
+            report.cover = r.value("cover", false);
         } catch (const json::exception&) {
             return std::nullopt;  // a report that is not one is a page that went wrong
         }
@@ -172,6 +177,7 @@ std::string reportMembers(const LayoutReport& report, bool paged) {
                       ",\"brokenWords\":" + std::to_string(report.brokenWords) +
                       ",\"minContrast\":" + px(report.minContrast);
     if (paged) out += ",\"page\":" + std::to_string(report.page) + ",\"pages\":" + std::to_string(report.pages);
+    if (report.cover) out += ",\"cover\":true";
     return out;
 }
 

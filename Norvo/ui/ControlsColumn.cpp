@@ -285,7 +285,9 @@ void ControlsColumn::addSwitches() {
     const struct {
         const char* label;
         bool CardSettings::*setting;
-    } table[] = {{N_("Tazu wordmark"), &CardSettings::wordmark}, {N_("Split into pages"), &CardSettings::pages}};
+    } table[] = {{N_("Tazu wordmark"), &CardSettings::wordmark},
+                 {N_("Split into pages"), &CardSettings::pages},
+                 {N_("Open with a cover"), &CardSettings::cover}};
     for (const auto& entry : table) {
         auto row = std::make_unique<SwitchRow>();
         row->setting = entry.setting;
@@ -308,6 +310,8 @@ void ControlsColumn::showSwitches() {
     for (const auto& row : switches_) {
         const bool on = document_.settings().*(row->setting);
         if (row->toggle.get_active() != on) row->toggle.set_active(on);
+        // A cover opens a set: it is offered while the note is split into pages.
+        if (row->setting == &CardSettings::cover) row->row.set_visible(document_.settings().pages);
     }
     refreshing_ = false;
 }

@@ -10,7 +10,8 @@ namespace norvo {
 
 std::string CardSettings::toJson() const {
     return nlohmann::json{{"theme", theme}, {"font", font},         {"size", size.id},  {"scale", scale},
-                          {"wordmark", wordmark}, {"pages", pages}, {"style", style.name}}
+                          {"wordmark", wordmark}, {"pages", pages}, {"style", style.name},
+                          {"cover", cover}, {"pageMarks", pageMarks}}
         .dump();
 }
 
@@ -33,6 +34,8 @@ CardSettings CardSettings::fromJson(std::string_view text, const CardSettings& f
         out.scale = it->get<double>();
     boolean("wordmark", out.wordmark);
     boolean("pages", out.pages);
+    boolean("cover", out.cover);
+    if (const auto m = string("pageMarks"); m && isPageMarks(*m)) out.pageMarks = *m;
     if (const auto s = string("style"); s && s->empty()) out.style = CardStyle{};
     else if (s && isStyleName(*s)) {
         out.style = CardStyle{};
@@ -52,6 +55,8 @@ CardSettings overlayFrontMatter(const CardSettings& base, const NoteSettings& no
     if (note.scale) out.scale = *note.scale;
     if (note.wordmark) out.wordmark = *note.wordmark;
     if (note.pages) out.pages = *note.pages;
+    if (note.cover) out.cover = *note.cover;
+    if (note.pageMarks) out.pageMarks = *note.pageMarks;
     if (note.style && findStyle) {
         std::string problem;
         if (auto style = findStyle(*note.style, problem))

@@ -11,6 +11,8 @@
 
 namespace norvo {
 
+bool isPageMarks(std::string_view marks) { return marks == "n/N" || marks == "01 / 12" || marks == "none"; }
+
 namespace {
 
 std::string_view trim(std::string_view s) {
@@ -75,11 +77,15 @@ NoteSettings NoteSettings::of(std::string_view text) {
             const auto x = parseStrictDouble(value);
             if (x && std::isfinite(*x) && *x >= 0.5 && *x <= 3.0) out.scale = *x;
             else warn("is not a number from 0.5 to 3");
-        } else if (key == "wordmark" || key == "pages") {
+        } else if (key == "wordmark" || key == "pages" || key == "cover") {
             const auto on = yesNo(value);
             if (!on) warn("is not true or false");
             else if (key == "wordmark") out.wordmark = on;
-            else out.pages = on;
+            else if (key == "pages") out.pages = on;
+            else out.cover = on;
+        } else if (key == "page-marks") {
+            if (isPageMarks(value)) out.pageMarks = value;
+            else warn("is not n/N, 01 / 12 or none");
         } else if (key == "style") {
             // A saved style's name only: a note must not reach a file of its choosing (a
             // style names pictures and fonts, which would then be drawn on its card).

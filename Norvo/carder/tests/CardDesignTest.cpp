@@ -345,10 +345,10 @@ struct PageSet {
     std::vector<nlohmann::json> reports;
 };
 
-PageSet renderPages(RenderEngine& engine, const std::string& markdown, const Preset& preset) {
+PageSet renderPages(RenderEngine& engine, const CardRequest& request) {
     PageSet out;
     bool done = false;
-    engine.renderPages(CardRequest{.markdown = markdown, .settings = {.theme = "ink", .size = preset}},
+    engine.renderPages(request,
                        [&](std::vector<RenderedCard> cards) {
                            for (RenderedCard& c : cards) {
                                out.images.push_back(std::move(c.image));
@@ -358,6 +358,10 @@ PageSet renderPages(RenderEngine& engine, const std::string& markdown, const Pre
                        });
     EXPECT_TRUE(runUntil([&] { return done; }, 60s));
     return out;
+}
+
+PageSet renderPages(RenderEngine& engine, const std::string& markdown, const Preset& preset) {
+    return renderPages(engine, CardRequest{.markdown = markdown, .settings = {.theme = "ink", .size = preset}});
 }
 
 }  // namespace
@@ -940,4 +944,43 @@ TEST(CardDesign, BundledStylesCalloutsAndHighlightsStayReadable) {
     };
     const double x = double(box[0]) + 2, y = double(box[1]);
     EXPECT_GT(contrast(luminance(pixel(x, y + double(box[2]) / 2)), luminance(pixel(x, y - 6))), 1.15);
+}
+
+// A cover opens a set: card 1 is the note's first heading as a hero (with the front matter's
+// subtitle and tags), counted in the set and its marks; the heading leaves the cards that
+// follow; the marks may read "01 / 12" or be left off.
+TEST(CardDesign, ACoverOpensTheSetAndCountsInItsMarks) {
+    std::string note = "---\nsubtitle: What a week of small changes taught us\ntags: teams, shipping\n---\n"
+                       "# Ship small, ship often\n\n";
+    for (int i = 0; i < 14; ++i)
+        note += "## Habit " + std::to_string(i + 1) + "\n\nA short paragraph that says why this habit helps a team.\n\n";
+    RenderEngine engine;
+    auto set = [&](bool cover, const std::string& marks, const Preset& preset) {
+        return renderPages(engine, CardRequest{.markdown = note,
+                                               .settings = {.size = preset, .pages = true, .cover = cover, .pageMarks = marks}});
+    };
+    for (const Preset& preset : {Presets::by("square"), Presets::by("story"), *Presets::parse("1080x1440")}) {
+        const PageSet plain = set(false, "n/N", preset);
+        const PageSet covered = set(true, "01 / 12", preset);
+        ASSERT_GE(plain.images.size(), 2u) << preset.id;
+        // (The cards after it may be set a little larger than without it: the heading left them.)
+        ASSERT_GT(covered.images.size(), plain.images.size()) << preset.id;
+        const auto& first = covered.reports.front();
+        EXPECT_TRUE(first.value("cover", false)) << preset.id;
+        EXPECT_EQ(first["page"], 1);
+        EXPECT_EQ(first["pages"], covered.images.size());
+        EXPECT_FALSE(covered.reports[1].value("cover", false));
+        EXPECT_GE(double(first["minContrast"]), 4.5) << preset.id;
+        EXPECT_EQ(int(first["brokenWords"]), 0) << preset.id;
+        // The cover's text (the subtitle, measured as its body) is larger than the cards' body.
+        EXPECT_GT(double(first["bodyPx"]), double(covered.reports[1]["bodyPx"])) << preset.id;
+        const std::string last = std::to_string(covered.images.size());
+        const std::string padded = (last.size() < 2 ? "0" : "") + last;
+        EXPECT_EQ(evaluate(engine.webView(), "document.getElementById('pagemark').textContent"),
+                  padded + " / " + padded);
+        EXPECT_EQ(evaluate(engine.webView(), "document.getElementById('content').textContent.includes('Ship small')"),
+                  "false");
+    }
+    set(true, "none", Presets::defaultPreset());
+    EXPECT_EQ(evaluate(engine.webView(), "document.getElementById('pagemark').hidden"), "true");
 }

@@ -61,6 +61,7 @@ struct LayoutReport {
     std::vector<RefusedPicture> refusedPictures{};
     // The lowest contrast of any text on the card against what is behind it (0: not measured).
     double minContrast = 0;
+    bool cover = false;  // the card is its set's cover
 };
 
 }  // namespace norvo

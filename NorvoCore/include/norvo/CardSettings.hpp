@@ -21,6 +21,8 @@ struct CardSettings {
     double scale = 1.0;   // the text size: a multiplier, 1.0 normal
     bool wordmark = true;
     bool pages = false;   // the note as a set of cards
+    bool cover = false;   // a set opens with a cover: the first heading as a hero
+    std::string pageMarks = "n/N";  // how a set's cards are numbered: "n/N", "01 / 12" or "none"
     CardStyle style{};    // the user's own look over the theme (its name names its file); empty: none
 
     bool operator==(const CardSettings&) const = default;

@@ -9,10 +9,14 @@ namespace norvo {
 // What a note's front matter asks for itself: theme, font, size, scale, wordmark, pages,
 // style and accent ("key: value" lines between "---" lines at its top). Unknown keys are
 // ignored; a value that is not one of the key's is left out with a warning.
+// Whether `marks` is a way to number a set's cards: "n/N", "01 / 12" or "none".
+bool isPageMarks(std::string_view marks);
+
 struct NoteSettings {
     std::optional<std::string> theme, font, size, style, accent;
     std::optional<double> scale;
-    std::optional<bool> wordmark, pages;
+    std::optional<bool> wordmark, pages, cover;
+    std::optional<std::string> pageMarks;
     // Each: the key, the value as written and why it is not taken ("size: huge is not ...").
     std::vector<std::string> warnings;
 
