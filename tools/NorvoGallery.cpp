@@ -4,7 +4,8 @@
 // of the long essay as a set of square cards (DIR/pages-<theme>.png). With --styles, instead
 // one sheet per style file in STYLES (DIR/style-<name>.png), a column per size and theme.
 // With --bundled, one sheet of the styles that come with Norvo (DIR/bundled-styles.png).
-// Run it under xvfb-run -a.
+// With --sizes LIST (comma-separated sizes: tall, 1600x900, long...), the corpus sheets take
+// those sizes instead of the four. Run it under xvfb-run -a.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -92,6 +93,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::filesystem::path styles;  // --styles DIR: a sheet per style file there instead
     bool bundled = false;          // --bundled: one sheet of the bundled styles instead
+    std::vector<Preset> sizes = Presets::all();  // --sizes tall,1600x900: the corpus in these sizes
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "--sizes") {
+            sizes.clear();
+            std::string list = args[i + 1] + ",";
+            for (std::size_t start = 0, comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1)
+                if (const auto size = Presets::parse(list.substr(start, comma - start))) sizes.push_back(*size);
+            args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
+            break;
+        }
     if (const auto it = std::find(args.begin(), args.end(), "--bundled"); it != args.end()) {
         bundled = true;
         args.erase(it);
@@ -222,7 +233,7 @@ int main(int argc, char** argv) {
 
     for (const char* theme : themeIds()) {
         std::vector<Cell> cells;
-        for (const Preset& preset : Presets::all())
+        for (const Preset& preset : sizes)
             for (const char* font : kFonts) cells.push_back({theme, font, preset, preset.id + " / " + font});
         writeSheet(out / (std::string("gallery-") + theme + ".png"), cells, rowsOf({}), kCell);
     }

@@ -310,11 +310,27 @@
     content.style.maxHeight = '';
     document.getElementById('continues').hidden = true;
     card.style.height = cap + 'px';
-    const size = Math.max(Math.ceil(c.min), Math.round(reading));
-    fitsAt(frame, content, size, Math.ceil(c.min));
+    // Nothing may run past the edge: a word wider than its line breaks with a hyphen, and what
+    // is still too wide (a table's columns) takes the text a step smaller, down to the floor.
+    const min = Math.ceil(c.min);
+    let size = Math.max(min, Math.round(reading));
+    const tooWide = function () {
+      fitsAt(frame, content, size, min);
+      if (content.scrollWidth > content.clientWidth + 0.5) return true;
+      for (const el of content.querySelectorAll(Text.TEXT_BLOCKS + ', table, pre'))
+        if (el.scrollWidth > el.clientWidth + 0.5 || el.offsetWidth > content.clientWidth + 0.5) return true;
+      return false;
+    };
+    if (tooWide() && hyphenateOverlongWords(content)) tooWide();
+    while (size > min && tooWide()) size--;
     const around = cap - frame.clientHeight;
     const height = Math.min(cap, Math.max(width, Math.ceil(content.scrollHeight + around)));
     card.style.height = height + 'px';
+    // What is too wide even at the floor (a table of many columns) is a square's to show.
+    if (content.scrollWidth > content.clientWidth + 0.5 && height === width) {
+      layOutCard(c);
+      return width;
+    }
     if (!fits(frame, content)) {
       state.cut = true;
       content.classList.add('cut');

@@ -19,6 +19,8 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <nlohmann/json.hpp>
 
+#include "norvo/Presets.hpp"
+
 #include "TestSupport.hpp"
 
 using namespace norvo;
@@ -647,6 +649,39 @@ TEST_P(CrashSweep, NoNoteKillsThePage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFont, CrashSweep, ::testing::Values("sans", "serif", "mono"));
+
+// The corpus at odd shapes and as long pictures: every card exactly its size (a long one from
+// a square to the cap), nothing across the edge, every text readable, a long picture never
+// below its reading size.
+TEST(CrashSweepOddShapes, TheCorpusKeepsItsPromisesAtAnyShape) {
+    norvo::testing::TempFolder tmp;
+    std::vector<std::string> notes;
+    for (const auto& e : fs::directory_iterator(NORVO_TEST_CORPUS)) notes.push_back(e.path().string());
+    for (const char* size : {"1080x1440", "1600x900", "800x2000", "2000x500", "long"}) {
+        std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "--size", size, "--report",
+                                      "-d", (tmp.path() / size).string()};
+        args.insert(args.end(), notes.begin(), notes.end());
+        const auto r = runProcess(args);
+        EXPECT_EQ(r.exitStatus, 0) << size << "\n" << r.err;
+        const auto shape = *norvo::Presets::parse(size);
+        std::istringstream lines(r.out);
+        std::size_t cards = 0;
+        for (std::string line; std::getline(lines, line); ++cards) {
+            const auto report = nlohmann::json::parse(line);
+            const std::string what = std::string(size) + " " + std::string(report["file"]);
+            EXPECT_EQ(report["width"], shape.width) << what;
+            if (shape.grows) {
+                EXPECT_GE(report["height"], shape.width) << what;
+                EXPECT_LE(report["height"], norvo::Presets::kLongCap) << what;
+            } else {
+                EXPECT_EQ(report["height"], shape.height) << what;
+            }
+            EXPECT_FALSE(report["overflowX"]) << what;
+            EXPECT_GE(double(report["minContrast"]), 4.5) << what;
+        }
+        EXPECT_EQ(cards, notes.size()) << size;
+    }
+}
 
 TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
     norvo::testing::TempFolder tmp;
