@@ -58,12 +58,28 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) files = files && argv[i][0] != '-';
     if (argc > 1 && !files) {
         const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
+        if (!help) {
+            for (int i = 1; i < argc; ++i)
+                if (argv[i][0] == '-') {
+                    std::cerr << "norvo: unknown option '" << argv[i] << "'\n";
+                    break;
+                }
+        }
         (help ? std::cout : std::cerr) << "Usage: norvo                 open Norvo\n"
                                            "       norvo FILE.md         open Norvo with a note\n"
                                            "       norvo render ...      render cards from Markdown files "
                                            "(norvo render --help)\n"
                                            "       norvo --version       print the version\n";
         return help ? 0 : 2;
+    }
+    // Without a display the window has nowhere to go: say so once, and what works instead.
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!display || !*display) && (!wayland || !*wayland)) {
+        std::cerr << _("Norvo is a desktop app and needs a display; to make cards without one, use "
+                       "\u201cnorvo render\u201d (norvo render --help).")
+                  << "\n";
+        return 1;
     }
     norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Window);
     // Window managers match the window to its desktop entry by this name.

@@ -16,6 +16,7 @@
 #include "cli/NoteInputs.hpp"
 #include "cli/NoteWatch.hpp"
 #include "cli/OutputLines.hpp"
+#include "cli/PrivateDisplay.hpp"
 #include "cli/RenderOptions.hpp"
 #include "cli/RenderRun.hpp"
 #include "cli/RequestStream.hpp"
@@ -103,16 +104,29 @@ int drawAndWrite(const RenderOptions& options, const CardStyle& runStyle, std::d
     return failures ? 1 : 0;
 }
 
-// GTK on the display, or a word on stderr about running without one.
-bool displayReady() {
+// GTK on the display; where there is none, on a headless display of the run's own (kept in
+// `own` until the run ends). Else a word on stderr.
+bool displayReady(std::optional<PrivateDisplay>& own) {
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    // (NORVO_NO_PRIVATE_DISPLAY, for tests: behave as if Xvfb were missing.)
+    if ((!display || !*display) && (!wayland || !*wayland) && !std::getenv("NORVO_NO_PRIVATE_DISPLAY")) {
+        std::string why;
+        if (auto started = PrivateDisplay::start(why)) own.emplace(std::move(*started));
+        if (!own) {
+            std::fprintf(stderr, "norvo render: no display to render on, and none could be started: %s\n", why.c_str());
+            return false;
+        }
+    }
     if (gtk_init_check()) return true;
-    std::fprintf(stderr, "norvo render: no display to render on; run it under xvfb-run -a, or use ./run render\n");
+    std::fprintf(stderr, "norvo render: no display to render on (DISPLAY=%s)\n", display ? display : "");
     return false;
 }
 
 // --stream: one warm engine answers every request on standard input.
 int answerRequests(const RenderOptions& options) {
-    if (!displayReady()) return 1;
+    std::optional<PrivateDisplay> own;
+    if (!displayReady(own)) return 1;
     if (!outputFolderReady(options)) return 1;
     RequestStream stream(options);
     StopSignals signals([&](int) { stream.stop(); });
@@ -143,7 +157,8 @@ int run(int argc, char** argv) {
     int failures = 0;
     std::deque<Note> notes = readNotes(options, runStyle, stdinClosed, failures);
     if (notes.empty()) return failures ? 1 : 0;
-    if (!displayReady()) return 1;
+    std::optional<PrivateDisplay> own;
+    if (!displayReady(own)) return 1;
     StartupTimeline::mark("gtk-ready");
     if (options.copy) return copyCard(NoteCard{&notes.front(), notes.front().look.presets.front()}, options);
     if (!outputFolderReady(options)) return 1;

@@ -135,7 +135,8 @@ Each card written is reported on its own line. Two cards of one run never share 
 file: a repeated name gets "-2", "-3", ... before ".png". SIGINT or SIGTERM stops
 the run between files (exit 130 or 143): what was written is what was reported.
 Exit status: 0 when every card was written, 1 when any failed, 2 for bad usage.
-A display is needed (./run render wraps itself in xvfb-run when there is none).
+Without a display (over ssh, in CI) it draws on a headless display of its own (Xvfb),
+stopped when the run ends.
 )";
     }();
     return text.c_str();
