@@ -270,7 +270,12 @@ void ControlsColumn::showMarkdown() {
     auto buffer = editor_.get_buffer();
     if (buffer->get_text().raw() == document_.markdown()) return;  // typed here: already shown
     refreshing_ = true;
-    buffer->set_text(document_.markdown());
+    // As one step Ctrl+Z takes back (set_text would clear the editor's undo history): a note
+    // opened or reloaded over what was typed can be undone.
+    buffer->begin_user_action();
+    buffer->erase(buffer->begin(), buffer->end());
+    buffer->insert(buffer->begin(), document_.markdown());
+    buffer->end_user_action();
     refreshing_ = false;
 }
 

@@ -5,6 +5,9 @@
 #include <glibmm/convert.h>
 #include <glibmm/miscutils.h>
 #include <gtkmm/dragsource.h>
+#include <gtkmm/shortcutcontroller.h>
+
+#include "Accessibility.hpp"
 
 #include "engine/RenderEngine.hpp"
 #include "norvo/Card.hpp"
@@ -21,7 +24,8 @@ MainWindow::MainWindow(CardDocument& document, CardActions& actions, NoteFiles& 
     showNoteFile();
     document_.signalNoteFileChanged().connect(sigc::mem_fun(*this, &MainWindow::showNoteFile));
     set_default_size(980, 640);
-    set_show_menubar(true);
+    buildHeaderBar();
+    turnPagesWhenNothingElseDoes();
 
     column_.set_child(controls_);
     column_.set_size_request(340, -1);
@@ -44,6 +48,45 @@ MainWindow::MainWindow(CardDocument& document, CardActions& actions, NoteFiles& 
     preview_.nextButton().signal_clicked().connect(sigc::mem_fun(*this, &MainWindow::showNextPage));
     allowDraggingTheCard();
     refreshPreview();
+}
+
+// The GNOME way: the title, Open at the start, Export (the suggested action) and the primary
+// menu at the end.
+void MainWindow::buildHeaderBar() {
+    openButton_.set_icon_name("document-open-symbolic");
+    openButton_.set_tooltip_text(_("Open a note (Ctrl+O)"));
+    setAccessibleLabel(openButton_, _("Open Note"));
+    openButton_.set_action_name("app.open-note");
+    header_.pack_start(openButton_);
+    menuButton_.set_icon_name("open-menu-symbolic");
+    menuButton_.set_tooltip_text(_("Main Menu"));
+    setAccessibleLabel(menuButton_, _("Main Menu"));
+    menuButton_.set_primary(true);
+    header_.pack_end(menuButton_);
+    exportButton_.set_label(_("Export"));
+    exportButton_.add_css_class("suggested-action");
+    exportButton_.set_tooltip_text(_("Save the card as a PNG file (Ctrl+S)"));
+    exportButton_.set_action_name("app.export");
+    header_.pack_end(exportButton_);
+    set_titlebar(header_);
+}
+
+// Page Up and Page Down turn the cards of a set, but only once nothing focused took the key:
+// in the editor they move the cursor, as in any text view.
+void MainWindow::turnPagesWhenNothingElseDoes() {
+    auto keys = Gtk::ShortcutController::create();
+    keys->set_propagation_phase(Gtk::PropagationPhase::BUBBLE);
+    keys->add_shortcut(Gtk::Shortcut::create(Gtk::KeyvalTrigger::create(GDK_KEY_Page_Up),
+                                             Gtk::CallbackAction::create([this](Gtk::Widget&, const Glib::VariantBase&) {
+                                                 showPreviousPage();
+                                                 return true;
+                                             })));
+    keys->add_shortcut(Gtk::Shortcut::create(Gtk::KeyvalTrigger::create(GDK_KEY_Page_Down),
+                                             Gtk::CallbackAction::create([this](Gtk::Widget&, const Glib::VariantBase&) {
+                                                 showNextPage();
+                                                 return true;
+                                             })));
+    add_controller(keys);
 }
 
 void MainWindow::refreshPreview() {

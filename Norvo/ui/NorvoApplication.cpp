@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include <glibmm/i18n.h>
+#include <glibmm/markup.h>
 #include <glibmm/miscutils.h>
 #include <giomm/settingsschemasource.h>
 #include <gtkmm/aboutdialog.h>
@@ -123,7 +124,9 @@ void NorvoApplication::installActions() {
     add_action("edit-styles", sigc::mem_fun(*this, &NorvoApplication::showStyleEditor));
     add_action("quit", [this] { quit(); });
     add_action("open-note", [this] { noteFiles_->openNote(); });
+    add_action("save-note", [this] { noteFiles_->save(); });
     add_action("save-note-as", [this] { noteFiles_->saveNoteAs(); });
+    add_action("shortcuts", sigc::mem_fun(*this, &NorvoApplication::showShortcuts));
     add_action("export", [this] { actions_->exportPNG(); });
     add_action("copy-card", [this] { actions_->copyPNG(); });
     add_action("export-pdf", [this] { actions_->exportPDF(); });
@@ -134,7 +137,9 @@ void NorvoApplication::installActions() {
     set_accel_for_action("app.preferences", "<Primary>comma");
     set_accel_for_action("app.quit", "<Primary>q");
     set_accel_for_action("app.open-note", "<Primary>o");
+    set_accel_for_action("app.save-note", "<Primary><Alt>s");
     set_accel_for_action("app.save-note-as", "<Primary><Shift>s");
+    set_accel_for_action("app.shortcuts", "<Primary>question");
     set_accel_for_action("app.export", "<Primary>s");
     set_accel_for_action("app.export-pdf", "<Primary><Shift>e");
     set_accel_for_action("app.copy-card", "<Primary><Shift>c");
@@ -144,44 +149,35 @@ void NorvoApplication::installActions() {
     add_action("next-page", [this] {
         if (window_) window_->showNextPage();
     });
-    set_accel_for_action("app.previous-page", "Page_Up");
-    set_accel_for_action("app.next-page", "Page_Down");
+    // Page Up and Page Down belong to the editor while it has the focus: the window turns
+    // pages with them only when nothing focused took them (see MainWindow).
 }
 
 void NorvoApplication::buildMenus() {
+    // One primary menu, in the header bar, the GNOME way: the note, the card, the styles,
+    // updates, then the app's own items.
     appMenu_ = Gio::Menu::create();
-    auto about = Gio::Menu::create();
-    about->append(_("About Norvo"), "app.about");
-    appMenu_->append_section(about);
+    auto section = [this](std::initializer_list<std::pair<Glib::ustring, const char*>> items) {
+        auto menu = Gio::Menu::create();
+        for (const auto& [label, action] : items) menu->append(label, action);
+        appMenu_->append_section(menu);
+    };
+    section({{_("Open Note\u2026"), "app.open-note"},
+             {_("Save Note"), "app.save-note"},
+             {_("Save Note As\u2026"), "app.save-note-as"}});
+    section({{_("Export PNG\u2026"), "app.export"}, {_("Export PDF\u2026"), "app.export-pdf"}, {_("Copy Card"), "app.copy-card"}});
+    section({{_("Edit Styles\u2026"), "app.edit-styles"}});
     updateSection_ = Gio::Menu::create();  // the update items come and go here
     if (kSelfUpdate) appMenu_->append_section(updateSection_);
-    auto settings = Gio::Menu::create();
-    settings->append(_("Settings\u2026"), "app.preferences");
-    appMenu_->append_section(settings);
-    auto quitSection = Gio::Menu::create();
-    quitSection->append(_("Quit"), "app.quit");
-    appMenu_->append_section(quitSection);
-
-    auto file = Gio::Menu::create();
-    auto note = Gio::Menu::create();
-    note->append(_("Open Note\u2026"), "app.open-note");
-    note->append(_("Save Note As\u2026"), "app.save-note-as");
-    file->append_section(note);
-    auto save = Gio::Menu::create();
-    save->append(_("Export PNG\u2026"), "app.export");
-    save->append(_("Export PDF\u2026"), "app.export-pdf");
-    save->append(_("Copy Card"), "app.copy-card");
-    file->append_section(save);
+    section({{_("Settings\u2026"), "app.preferences"},
+             {_("Keyboard Shortcuts"), "app.shortcuts"},
+             {_("About Norvo"), "app.about"}});
+    section({{_("Quit"), "app.quit"}});
 
     if (kSelfUpdate) {
         refreshUpdateMenu();
         updates_->signalChanged().connect(sigc::mem_fun(*this, &NorvoApplication::refreshUpdateMenu));
     }
-
-    auto bar = Gio::Menu::create();
-    bar->append_submenu("Norvo", appMenu_);
-    bar->append_submenu(_("_File"), file);
-    set_menubar(bar);
 }
 
 void NorvoApplication::refreshUpdateMenu() {
@@ -239,6 +235,46 @@ void NorvoApplication::showAbout() {
     dialog->present();
 }
 
+// Ctrl+?: every shortcut, grouped as the primary menu is, in GTK's own shortcuts window.
+void NorvoApplication::showShortcuts() {
+    if (!shortcutsBuilder_) {
+        struct Entry {
+            const char* accel;
+            Glib::ustring title;
+        };
+        const std::vector<std::pair<Glib::ustring, std::vector<Entry>>> groups = {
+            {_("Note"),
+             {{"<Primary>o", _("Open Note\u2026")}, {"<Primary><Alt>s", _("Save Note")},
+              {"<Primary><Shift>s", _("Save Note As\u2026")}}},
+            {_("Card"),
+             {{"<Primary>s", _("Export PNG\u2026")}, {"<Primary><Shift>e", _("Export PDF\u2026")},
+              {"<Primary><Shift>c", _("Copy Card")}, {"Page_Up", _("Previous card of a set")},
+              {"Page_Down", _("Next card of a set")}}},
+            {_("Norvo"),
+             {{"<Primary>comma", _("Settings\u2026")}, {"<Primary>question", _("Keyboard Shortcuts")},
+              {"<Primary>q", _("Quit")}}},
+        };
+        std::string xml = "<interface><object class=\"GtkShortcutsWindow\" id=\"shortcuts\"><property name=\"modal\">1</property>"
+                          "<child><object class=\"GtkShortcutsSection\"><property name=\"section-name\">main</property>";
+        for (const auto& [title, entries] : groups) {
+            xml += "<child><object class=\"GtkShortcutsGroup\"><property name=\"title\">" +
+                   Glib::Markup::escape_text(title).raw() + "</property>";
+            for (const Entry& e : entries)
+                xml += "<child><object class=\"GtkShortcutsShortcut\"><property name=\"accelerator\">" +
+                       Glib::Markup::escape_text(e.accel).raw() + "</property><property name=\"title\">" +
+                       Glib::Markup::escape_text(e.title).raw() + "</property></object></child>";
+            xml += "</object></child>";
+        }
+        xml += "</object></child></object></interface>";
+        shortcutsBuilder_ = Gtk::Builder::create_from_string(xml);
+    }
+    auto* window = shortcutsBuilder_->get_widget<Gtk::Window>("shortcuts");
+    if (!window) return;
+    window->set_hide_on_close(true);
+    if (window_) window->set_transient_for(*window_);
+    window->present();
+}
+
 void NorvoApplication::showSettings() {
     if (!settings_) {
         settings_ = std::make_unique<SettingsWindow>(parts_.version);
@@ -264,6 +300,7 @@ void NorvoApplication::showStyleEditor() {
 void NorvoApplication::on_activate() {
     if (!window_) {
         window_ = std::make_unique<MainWindow>(*document_, *actions_, *noteFiles_, *styles_);
+        window_->setPrimaryMenu(appMenu_);
         add_window(*window_);
     }
     window_->present();

@@ -1,5 +1,7 @@
 #include "ui/PreviewPane.hpp"
 
+#include "Accessibility.hpp"
+
 #include <glibmm/i18n.h>
 #include <glibmm/ustring.h>
 
@@ -91,7 +93,7 @@ void CardView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
 }
 
 PreviewPane::PreviewPane()
-    : Gtk::Box(Gtk::Orientation::VERTICAL), pager_(Gtk::Orientation::HORIZONTAL, 10), previous_("\u2039"), next_("\u203a") {
+    : Gtk::Box(Gtk::Orientation::VERTICAL), pager_(Gtk::Orientation::HORIZONTAL, 10) {
     add_css_class("preview-pane");
     set_hexpand(true);
     set_vexpand(true);
@@ -108,8 +110,12 @@ PreviewPane::PreviewPane()
     append(stack_);
 
     for (Gtk::Button* b : {&previous_, &next_}) b->add_css_class("flat");
+    previous_.set_icon_name("go-previous-symbolic");
+    next_.set_icon_name("go-next-symbolic");
     previous_.set_tooltip_text(_("Previous card (Page Up)"));
     next_.set_tooltip_text(_("Next card (Page Down)"));
+    setAccessibleLabel(previous_, _("Previous card"));
+    setAccessibleLabel(next_, _("Next card"));
     pageLabel_.add_css_class("numeric");
     pager_.set_halign(Gtk::Align::CENTER);
     pager_.set_margin_bottom(14);

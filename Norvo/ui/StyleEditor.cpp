@@ -96,6 +96,15 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
     focus->signal_leave().connect([this] { rename(); });
     name_.add_controller(focus);
     addRow(0, _("Name"), name_);
+    // Each field and button says what it sets; the grid's captions are only seen.
+    const std::pair<Gtk::Widget*, Glib::ustring> names[] = {
+        {&name_, _("Style name")},           {&accent_, _("Accent colour")},
+        {&background1_, _("First background colour")}, {&background2_, _("Second background colour")},
+        {&angle_, _("Gradient angle")},       {&bodyFont_, _("Body font")},
+        {&headingFont_, _("Heading font")},   {&codeFont_, _("Code font")},
+        {&signatureName_, _("Signature name")}, {&signatureHandle_, _("Signature handle")},
+    };
+    for (const auto& [widget, name] : names) setAccessibleLabel(*widget, name);
 
     auto accentRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
     accentRow->append(useAccent_);

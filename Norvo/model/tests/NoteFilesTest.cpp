@@ -88,3 +88,52 @@ TEST_F(NoteFilesTest, SaveNoteAsWritesTheTextExactlyAndTheNoteTakesTheName) {
     EXPECT_TRUE(statusBecomes("Couldn't save \u201cweek.md\u201d: No such file or directory")) << model_.status();
     EXPECT_EQ(model_.noteFile(), temp_.path() / "week.md");
 }
+
+// The opened file is followed: another editor's save reaches the note; over unsaved edits the
+// user decides (nothing is overwritten unasked); opening another note over edits asks to save
+// them; Save Note writes the opened file.
+TEST_F(NoteFilesTest, TheNoteFollowsItsFileAndUnsavedEditsAreNeverLost) {
+    const auto dir = temp_.path();
+    auto text = [](const std::filesystem::path& file) {
+        const auto bytes = norvo::testing::readFile(file);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    norvo::testing::writeFile(dir / "plan.md", "# Plan\n");
+    norvo::testing::writeFile(dir / "other.md", "# Other\n");
+    files_.open(dir / "plan.md");
+    ASSERT_TRUE(statusBecomes("Opened \u201cplan.md\u201d"));
+    EXPECT_FALSE(files_.hasUnsavedEdits());
+
+    // Saved elsewhere, as editors do: a new file renamed over the old one.
+    norvo::testing::writeFile(dir / "plan.tmp", "# Plan, revised\n");
+    std::filesystem::rename(dir / "plan.tmp", dir / "plan.md");
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return model_.markdown() == "# Plan, revised\n"; }));
+    EXPECT_EQ(model_.status(), "Reloaded \u201cplan.md\u201d: it changed on disk");
+
+    // Edits here, a change there: asked, and "Keep My Edits" keeps them.
+    model_.setMarkdown("# Plan, mine\n");
+    EXPECT_TRUE(files_.hasUnsavedEdits());
+    norvo::testing::writeFile(dir / "plan.md", "# Plan, theirs\n");
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return !services_.alerts.empty(); }));
+    EXPECT_EQ(services_.alerts.back().message, "\u201cplan.md\u201d changed on disk");
+    services_.answerAlert(0);
+    EXPECT_EQ(model_.markdown(), "# Plan, mine\n");
+
+    // Another note over edits: Cancel keeps all; Save writes them, then opens the other.
+    files_.open(dir / "other.md");
+    ASSERT_EQ(services_.alerts.size(), 2u);
+    EXPECT_EQ(services_.alerts.back().buttons, (std::vector<std::string>{"Save", "Discard", "Cancel"}));
+    services_.answerAlert(2);
+    EXPECT_EQ(model_.noteFile(), dir / "plan.md");
+    files_.open(dir / "other.md");
+    services_.answerAlert(0);
+    ASSERT_TRUE(statusBecomes("Opened \u201cother.md\u201d"));
+    EXPECT_EQ(text(dir / "plan.md"), "# Plan, mine\n");
+
+    // Save Note writes the opened file.
+    model_.setMarkdown("# Other, edited\n");
+    files_.save();
+    ASSERT_TRUE(statusBecomes("Saved \u2713 other.md"));
+    EXPECT_EQ(text(dir / "other.md"), "# Other, edited\n");
+    EXPECT_FALSE(files_.hasUnsavedEdits());
+}

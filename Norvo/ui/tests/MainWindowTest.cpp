@@ -1,8 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <gtkmm/adjustment.h>
+#include <gtkmm/colorbutton.h>
+#include <gtkmm/dropdown.h>
+#include <gtkmm/entry.h>
+#include <gtkmm/fontbutton.h>
+#include <gtkmm/listbox.h>
+#include <gtkmm/menubutton.h>
+#include <gtkmm/scale.h>
+#include <gtkmm/spinbutton.h>
+#include <gtkmm/switch.h>
+#include <gtkmm/textview.h>
+
+#include <functional>
 
 #include "support/StyleFiles.hpp"
+#include "ui/Accessibility.hpp"
 #include "FakeDesktopServices.hpp"
 #include "FakeRenderer.hpp"
 #include "TestSupport.hpp"
@@ -144,19 +157,38 @@ TEST_F(App, MenuCommandsAndShortcutsReachTheActions) {
     ASSERT_TRUE(norvo::testing::runUntil([] { return !services_->shared.empty(); }));  // written on a worker
     EXPECT_EQ(services_->shared.back().second.handle, static_cast<const void*>(&controls().shareButton()));
 
-    // The application menu: About, the update group, Settings…, Quit.
+    // The primary menu holds every command with its shortcut (the update group comes and goes).
     auto menu = app_->applicationMenu();
-    ASSERT_EQ(menu->get_n_items(), 4);
-    auto label = [&](int section) {
-        auto items = menu->get_item_link(section, Gio::MenuModel::Link::SECTION);
-        if (items->get_n_items() == 0) return Glib::ustring();
-        const Glib::VariantBase v =
-            items->get_item_attribute(0, Gio::MenuModel::Attribute::LABEL, Glib::VARIANT_TYPE_STRING);
-        return Glib::VariantBase::cast_dynamic<Glib::Variant<Glib::ustring>>(v).get();
+    const std::vector<std::tuple<std::string, std::string, std::string>> expected = {
+        {"Open Note\u2026", "app.open-note", "<Control>o"},
+        {"Save Note", "app.save-note", "<Control><Alt>s"},
+        {"Save Note As\u2026", "app.save-note-as", "<Shift><Control>s"},
+        {"Export PNG\u2026", "app.export", "<Control>s"},
+        {"Export PDF\u2026", "app.export-pdf", "<Shift><Control>e"},
+        {"Copy Card", "app.copy-card", "<Shift><Control>c"},
+        {"Edit Styles\u2026", "app.edit-styles", ""},
+        {"Settings\u2026", "app.preferences", "<Control>comma"},
+        {"Keyboard Shortcuts", "app.shortcuts", "<Control>question"},
+        {"About Norvo", "app.about", ""},
+        {"Quit", "app.quit", "<Control>q"},
     };
-    EXPECT_EQ(label(0), "About Norvo");
-    EXPECT_EQ(label(2), "Settings\u2026");
-    EXPECT_EQ(label(3), "Quit");
+    std::vector<std::tuple<std::string, std::string, std::string>> found;
+    auto attribute = [](const Glib::RefPtr<Gio::MenuModel>& items, int i, Gio::MenuModel::Attribute name) {
+        const Glib::VariantBase v = items->get_item_attribute(i, name, Glib::VARIANT_TYPE_STRING);
+        return v ? Glib::VariantBase::cast_dynamic<Glib::Variant<Glib::ustring>>(v).get().raw() : std::string();
+    };
+    for (int section = 0; section < menu->get_n_items(); ++section) {
+        auto items = menu->get_item_link(section, Gio::MenuModel::Link::SECTION);
+        for (int i = 0; i < items->get_n_items(); ++i) {
+            const std::string action = attribute(items, i, Gio::MenuModel::Attribute::ACTION);
+            if (action == "app.check-updates" || action == "app.install-update") continue;
+            const auto accels = app_->get_accels_for_action(action);
+            found.emplace_back(attribute(items, i, Gio::MenuModel::Attribute::LABEL), action, accels.empty() ? "" : accels.front().raw());
+        }
+    }
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(app_->mainWindow()->menuButton().get_menu_model(), menu);
+    EXPECT_FALSE(app_->mainWindow()->get_show_menubar());
 
     app_->activate_action("preferences");
     SettingsWindow* settings = app_->settingsWindow();
@@ -426,4 +458,49 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     EXPECT_TRUE(StyleFiles::ownNames().empty());
     EXPECT_TRUE(model_->style().empty());
     editor.close();
+}
+
+// Every control a user reaches says what it is to assistive technologies: its own text, or
+// a name it was given (icon buttons, switches, sliders, fields, lists). Page Up and Page Down
+// are no application-wide accelerators, so the editor keeps them while it has the focus.
+TEST_F(App, EveryControlHasANameAndPageKeysStayWithTheEditor) {
+    std::vector<std::string> unnamed;
+    std::function<void(Gtk::Widget&)> walk = [&](Gtk::Widget& widget) {
+        const char* given = accessibleLabelOf(widget);
+        const bool named = given && *given;
+        auto need = [&](bool hasOwnText) {
+            if (!named && !hasOwnText)
+                unnamed.push_back(std::string(G_OBJECT_TYPE_NAME(widget.gobj())) + " in " +
+                                  G_OBJECT_TYPE_NAME(widget.get_parent()->gobj()) + " (" +
+                                  widget.get_tooltip_text().raw() + ")");
+        };
+        // The window's own controls (close, maximize) are GTK's, named by GTK.
+        if (std::string(G_OBJECT_TYPE_NAME(widget.gobj())) == "GtkWindowControls") return;
+        if (auto* menu = dynamic_cast<Gtk::MenuButton*>(&widget)) return need(!menu->get_label().empty());
+        if (dynamic_cast<Gtk::Switch*>(&widget) || dynamic_cast<Gtk::Scale*>(&widget) ||
+            dynamic_cast<Gtk::SpinButton*>(&widget) || dynamic_cast<Gtk::DropDown*>(&widget) ||
+            dynamic_cast<Gtk::TextView*>(&widget) || dynamic_cast<Gtk::ListBox*>(&widget) ||
+            dynamic_cast<Gtk::Entry*>(&widget) || dynamic_cast<Gtk::ColorButton*>(&widget) ||
+            dynamic_cast<Gtk::FontButton*>(&widget))
+            return need(false);
+        if (auto* button = dynamic_cast<Gtk::Button*>(&widget)) {
+            bool text = !button->get_label().empty();
+            for (auto* child = button->get_first_child(); child && !text; child = child->get_next_sibling()) {
+                if (auto* label = dynamic_cast<Gtk::Label*>(child)) text = !label->get_text().empty();
+                for (auto* inner = child->get_first_child(); inner && !text; inner = inner->get_next_sibling())
+                    if (auto* label = dynamic_cast<Gtk::Label*>(inner)) text = !label->get_text().empty();
+            }
+            return need(text);
+        }
+        for (auto* child = widget.get_first_child(); child; child = child->get_next_sibling()) walk(*child);
+    };
+    walk(*app_->mainWindow());
+    app_->activate_action("edit-styles");
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return app_->styleEditor() && app_->styleEditor()->get_visible(); }));
+    walk(*app_->styleEditor());
+    app_->styleEditor()->close();
+    EXPECT_TRUE(unnamed.empty()) << ::testing::PrintToString(unnamed);
+
+    EXPECT_TRUE(app_->get_accels_for_action("app.next-page").empty());
+    EXPECT_TRUE(app_->get_accels_for_action("app.previous-page").empty());
 }

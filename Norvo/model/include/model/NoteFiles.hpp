@@ -1,6 +1,10 @@
 #pragma once
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
+
+#include <giomm/filemonitor.h>
 
 #include "model/CardDocument.hpp"
 #include "model/DesktopServices.hpp"
@@ -8,13 +12,16 @@
 
 namespace norvo {
 
-// The note as a file: Open Note…, a file passed at launch or dropped on the editor, and
-// Save Note As…. Every way in reads through the one note reader (1 MiB, UTF-8 text) and says
-// in the status line why a file was refused. Files are read and written on a worker. Main
-// thread only.
+// The note as a file: Open Note…, a file passed at launch or dropped on the editor, Save Note
+// and Save Note As…. Every way in reads through the one note reader (1 MiB, UTF-8 text) and says
+// in the status line why a file was refused. The opened file is followed: changed on disk (by
+// another editor), it is read again, or, over unsaved edits, the user is asked; opening
+// another note over unsaved edits asks to save them first. Files are read and written on a
+// worker. Main thread only.
 class NoteFiles {
 public:
     NoteFiles(CardDocument& document, DesktopServices& services);
+    ~NoteFiles();
     NoteFiles(const NoteFiles&) = delete;
     NoteFiles& operator=(const NoteFiles&) = delete;
 
@@ -24,11 +31,26 @@ public:
     void open(const std::filesystem::path& path);
     // Asks where to save the note's text, then writes it (atomically).
     void saveNoteAs();
+    // Writes the note to its file, or asks where when it has none.
+    void save();
+    // Whether the editor holds text its file (or, without one, nothing) does not.
+    bool hasUnsavedEdits() const;
+
+    // How long a file keeps changing before it is read again (an editor's save is a burst).
+    static constexpr int kSettleMs = 100;
 
 private:
+    void openNow(const std::filesystem::path& path);
+    void write(const std::filesystem::path& path, std::function<void()> then = {});
+    void follow(const std::filesystem::path& path);
+    void readAgain();
+
     CardDocument& document_;
     DesktopServices& services_;
     std::uint64_t opening_ = 0;  // the newest open asked for; older reads are dropped
+    std::optional<std::string> fileText_;  // the opened file's text as last read or written
+    Glib::RefPtr<Gio::FileMonitor> monitor_;
+    sigc::connection settle_;
     Lifetime lifetime_;
     BackgroundTasks background_;  // last: joined before the rest goes
 };

@@ -1,5 +1,8 @@
 #pragma once
 #include <gtkmm/applicationwindow.h>
+#include <gtkmm/button.h>
+#include <gtkmm/headerbar.h>
+#include <gtkmm/menubutton.h>
 #include <gtkmm/box.h>
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/separator.h>
@@ -21,14 +24,23 @@ public:
     // Between the cards of a set (Page Up and Page Down).
     void showPreviousPage();
     void showNextPage();
+    // The header bar's primary menu.
+    void setPrimaryMenu(const Glib::RefPtr<Gio::MenuModel>& menu) { menuButton_.set_menu_model(menu); }
+    Gtk::HeaderBar& headerBar() { return header_; }
+    Gtk::MenuButton& menuButton() { return menuButton_; }
 
 private:
     void refreshPreview();
     void showNoteFile();
     void allowDraggingTheCard();
+    void buildHeaderBar();
+    void turnPagesWhenNothingElseDoes();
 
     CardDocument& document_;
     CardActions& actions_;
+    Gtk::HeaderBar header_;
+    Gtk::Button openButton_, exportButton_;
+    Gtk::MenuButton menuButton_;
     Gtk::Box layout_;
     Gtk::ScrolledWindow column_;
     ControlsColumn controls_;

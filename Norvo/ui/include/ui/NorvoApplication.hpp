@@ -5,6 +5,7 @@
 #include <giomm/menu.h>
 #include <giomm/settings.h>
 #include <gtkmm/aboutdialog.h>
+#include <gtkmm/builder.h>
 #include <gtkmm/application.h>
 
 #include "model/CardActions.hpp"
@@ -76,6 +77,7 @@ private:
     void showAbout();
     void showSettings();
     void showStyleEditor();
+    void showShortcuts();
     void refreshUpdateMenu();
 
     void runSelfTest();
@@ -96,6 +98,7 @@ private:
     std::unique_ptr<StyleLibrary> styleLibrary_;
     std::unique_ptr<StyleEditor> styleEditor_;
     std::unique_ptr<Gtk::AboutDialog> about_;
+    Glib::RefPtr<Gtk::Builder> shortcutsBuilder_;  // holds the shortcuts window it built
     Glib::RefPtr<Gio::Menu> appMenu_, updateSection_;
     Glib::RefPtr<Gio::Settings> desktopInterface_;
     bool launched_ = false;
