@@ -115,6 +115,8 @@ void StyleLibrary::rename(const CardStyle& style, const std::string& to, std::fu
 
 void StyleLibrary::remove(const std::string& name) {
     if (!isStyleName(name) || refuseBundled(name)) return;
+    StyleRead read = load(name);
+    if (!read.problem) removed_ = std::move(read.style);
     change(
         [name] {
             std::error_code ec;
@@ -122,6 +124,16 @@ void StyleLibrary::remove(const std::string& name) {
             return ec ? ec.message() : std::string();
         },
         "");
+}
+
+void StyleLibrary::undoRemove() {
+    if (!removed_) return;
+    CardStyle style = std::move(*removed_);
+    removed_.reset();
+    const auto taken = names();
+    if (std::find(taken.begin(), taken.end(), style.name) != taken.end()) style.name = freeName(style.name);
+    const std::string name = style.name;
+    change([style = std::move(style)] { return StyleFiles::save(style); }, name);
 }
 
 void StyleLibrary::keep(const std::string& style, const fs::path& file, std::function<void(std::optional<std::string>)> then) {

@@ -52,6 +52,7 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
       new_(_("New")),
       duplicate_(_("Duplicate")),
       delete_(_("Delete")),
+      undoDelete_(_("Undo")),
       photo_(_("Choose Photo\u2026")),
       avatar_(_("Choose Picture\u2026")),
       noAvatar_(_("Remove")),
@@ -79,11 +80,21 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
         if (!editing_.name.empty()) library_.duplicate(editing_, _("copy"));
     });
     delete_.signal_clicked().connect([this] {
-        if (!editing_.name.empty()) library_.remove(editing_.name);
+        if (editing_.name.empty()) return;
+        library_.remove(editing_.name);
+        undoDelete_.set_visible(bool(library_.removed()));
+    });
+    // A deleted style comes back with one click, until another style is deleted.
+    undoDelete_.set_tooltip_text(_("Bring back the style just deleted"));
+    undoDelete_.set_visible(false);
+    undoDelete_.signal_clicked().connect([this] {
+        library_.undoRemove();
+        undoDelete_.set_visible(false);
     });
     sideButtons_.append(new_);
     sideButtons_.append(duplicate_);
     sideButtons_.append(delete_);
+    sideButtons_.append(undoDelete_);
     side_.append(list_);
     side_.append(sideButtons_);
     layout_.append(side_);

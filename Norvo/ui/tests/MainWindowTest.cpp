@@ -457,6 +457,12 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     EXPECT_TRUE(norvo::testing::runUntil([&] { return rows() == bundled + 2; }));
     EXPECT_TRUE(StyleFiles::ownNames().empty());
     EXPECT_TRUE(model_->style().empty());
+    // The deleted style comes back, with what it was, and is worn again.
+    ASSERT_TRUE(editor.undoDeleteButton().get_visible());
+    g_signal_emit_by_name(editor.undoDeleteButton().gobj(), "clicked");
+    EXPECT_TRUE(norvo::testing::runUntil([&] { return app_->styles().chosen() == "Launch"; }));
+    EXPECT_EQ(model_->style().signatureName, "Ada");
+    EXPECT_FALSE(editor.undoDeleteButton().get_visible());
     editor.close();
 }
 

@@ -38,7 +38,11 @@ public:
     void save(CardStyle style);
     // `style` under the name `to` (which no other saved style has); the old file goes.
     void rename(const CardStyle& style, const std::string& to, std::function<void(bool renamed)> then = {});
+    // Deletes the style's file; the last style deleted can be brought back with undoRemove().
     void remove(const std::string& name);
+    void undoRemove();
+    // The name of the style undoRemove() would bring back, or nothing.
+    const std::optional<CardStyle>& removed() const { return removed_; }
     // Copies `file` (a picture or font the user chose) beside the styles as "<style>-<name>",
     // so the styles folder can move whole; `then` hears the copy's path, or nothing.
     void keep(const std::string& style, const std::filesystem::path& file,
@@ -61,6 +65,7 @@ private:
     CardDocument& document_;
     StyleChoice& choice_;
     std::map<std::string, Cached> cache_;
+    std::optional<CardStyle> removed_;  // the last style deleted, for an undo
     BackgroundTasks worker_;  // last: joined first
 };
 

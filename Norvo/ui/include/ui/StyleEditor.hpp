@@ -37,6 +37,7 @@ public:
     Gtk::Entry& signatureNameEntry() { return signatureName_; }
     Gtk::Button& newButton() { return new_; }
     Gtk::Button& deleteButton() { return delete_; }
+    Gtk::Button& undoDeleteButton() { return undoDelete_; }
 
 private:
     void fillList();
@@ -54,7 +55,7 @@ private:
     bool showing_ = false;
     Gtk::Box layout_, side_, sideButtons_, form_, backgroundRow_, avatarRow_, photoRow_;
     Gtk::ListBox list_;
-    Gtk::Button new_, duplicate_, delete_, photo_, avatar_, noAvatar_;
+    Gtk::Button new_, duplicate_, delete_, undoDelete_, photo_, avatar_, noAvatar_;
     Gtk::Grid grid_;
     Gtk::Entry name_, signatureName_, signatureHandle_;
     Gtk::CheckButton useAccent_;
