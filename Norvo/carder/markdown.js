@@ -455,9 +455,21 @@
 
   // Right-to-left paragraphs read right to left; East Asian text gets its language so the
   // fonts use its own glyph forms (and Korean keeps its words whole).
+  // The direction of a text: that of its first letter (right to left for Hebrew, Arabic and
+  // the scripts written like them), or nothing when it has no letter.
+  const RTL_LETTER = /[\p{Script=Hebrew}\p{Script=Arabic}\p{Script=Syriac}\p{Script=Thaana}\p{Script=Nko}\p{Script=Adlam}]/u;
+  function directionOf(text) {
+    const first = /\p{L}/u.exec(text);
+    return first ? (RTL_LETTER.test(first[0]) ? 'rtl' : 'ltr') : '';
+  }
   function markScripts(content) {
+    // A list takes the direction of its items, bullets and numbers on their side.
+    for (const list of content.querySelectorAll('ul, ol')) {
+      const dir = directionOf(list.textContent);
+      if (dir) list.setAttribute('dir', dir);
+    }
     for (const block of content.querySelectorAll(Text.TEXT_BLOCKS + ', ul, ol, table')) {
-      block.setAttribute('dir', 'auto');
+      if (!block.hasAttribute('dir')) block.setAttribute('dir', 'auto');
       if (/^(UL|OL|TABLE|BLOCKQUOTE)$/.test(block.tagName)) continue;
       const text = block.textContent;
       if (Text.KANA.test(text)) block.setAttribute('lang', 'ja');
@@ -551,8 +563,42 @@
     }
   }
 
+  // A quote's source is a quiet byline, not a louder line after it: "— Name" (or "- Name",
+  // which Markdown reads as a one-item list) right after a quote, or as the quote's last line.
+  const BYLINE = /^\s*[\u2014\u2013-]\s*\S/, DASH_BYLINE = /^\s*[\u2014\u2013]\s*\S/;
+  function markAttributions(content) {
+    for (const quote of content.querySelectorAll('blockquote:not(.callout)')) {
+      const next = quote.nextElementSibling;
+      if (next && next.tagName === 'UL' && next.children.length === 1 && !next.querySelector('ul, ol, .task-box') &&
+          next.textContent.trim().length <= 80) {
+        const byline = document.createElement('p');
+        byline.className = 'attribution';
+        byline.append('\u2014\u2009', ...Array.from(next.firstElementChild.childNodes));
+        next.replaceWith(byline);
+      } else if (next && next.tagName === 'P' && BYLINE.test(next.textContent) && next.textContent.trim().length <= 80) {
+        next.classList.add('attribution');
+      }
+      // "> — Name" as the quote's last line.
+      const last = quote.lastElementChild;
+      const breaks = last && last.tagName === 'P' ? last.querySelectorAll(':scope > br') : [];
+      const lastBreak = breaks.length ? breaks[breaks.length - 1] : null;
+      if (lastBreak) {
+        const tail = [];
+        for (let n = lastBreak.nextSibling; n; n = n.nextSibling) tail.push(n);
+        const text = tail.map(function (n) { return n.textContent; }).join('');
+        if (DASH_BYLINE.test(text) && text.trim().length <= 80) {
+          const byline = document.createElement('span');
+          byline.className = 'attribution';
+          byline.append(...tail);
+          lastBreak.replaceWith(byline);
+        }
+      }
+    }
+  }
+
   // The finishing touches on a note rendered into `content`.
   function finish(content) {
+    markAttributions(content);
     addIcons(content);
     markScripts(content);
     keepLastWordsTogether(content);

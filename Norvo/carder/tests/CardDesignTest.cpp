@@ -984,3 +984,35 @@ TEST(CardDesign, ACoverOpensTheSetAndCountsInItsMarks) {
     set(true, "none", Presets::defaultPreset());
     EXPECT_EQ(evaluate(engine.webView(), "document.getElementById('pagemark').hidden"), "true");
 }
+
+// Lists in right-to-left text read right to left (bullets on the right, set large, not cut);
+// a quote's source is a quiet byline; a task's wrapped lines hang under its text.
+TEST(CardDesign, RightToLeftListsBylinesAndTaskIndents) {
+    RenderEngine engine;
+    Rendered r = render(engine, "# \u05e8\u05e9\u05d9\u05de\u05ea \u05e7\u05e0\u05d9\u05d5\u05ea\n\n"
+                                "- \u05d7\u05dc\u05d1 \u05d5\u05dc\u05d7\u05dd\n- \u05d1\u05d9\u05e6\u05d9\u05dd\n"
+                                "- \u05e4\u05d9\u05e8\u05d5\u05ea\n- \u05e7\u05e4\u05d4 \u05d5\u05ea\u05d4\n",
+                        "paper", Presets::defaultPreset());
+    EXPECT_FALSE(r.report["cut"]);
+    EXPECT_FALSE(r.report["overflowX"]);
+    EXPECT_GT(double(r.report["bodyPx"]), 40);
+    EXPECT_EQ(evaluate(engine.webView(), "getComputedStyle(document.querySelector('#content ul')).direction"), "rtl");
+
+    render(engine, "> The first draft of anything is rough.\n- Ernest, in a letter\n\n> Short.\n> \u2014 Julia\n", "ink",
+           Presets::defaultPreset());
+    EXPECT_EQ(evaluate(engine.webView(), "document.querySelectorAll('#content .attribution').length"), "2");
+    EXPECT_EQ(evaluate(engine.webView(), "document.querySelector('#content ul') === null"), "true");
+    EXPECT_EQ(evaluate(engine.webView(),
+                       "parseFloat(getComputedStyle(document.querySelector('.attribution')).fontSize) < "
+                       "parseFloat(getComputedStyle(document.querySelector('blockquote p')).fontSize)"),
+              "true");
+
+    render(engine, "- [ ] Check the migration on a copy of the production database, twice, with the old backups\n- [x] Done\n",
+           "paper", Presets::defaultPreset());
+    const auto lines = nlohmann::json::parse(evaluate(engine.webView(),
+        "(() => { const li = document.querySelector('li.task'); const r = document.createRange();"
+        " const t = Array.from(li.childNodes).find(n => n.nodeType === 3 && n.data.trim());"
+        " r.selectNodeContents(t); return JSON.stringify(Array.from(r.getClientRects()).map(x => x.left)); })()"));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NEAR(double(lines[1]), double(lines[0]), 2.0);  // the second line starts where the text does
+}
