@@ -237,6 +237,31 @@
     return size;
   }
 
+  // Typed lines longer than a verse's: characters of the longest.
+  const VERSE_LINE = 40;
+  // Typed lines stay whole while that keeps at least this share of the size wrapping allows.
+  const KEEP_LINES_SHARE = 0.7;
+  function hangTypedLines(content) {
+    for (const p of content.querySelectorAll(':scope > p')) {
+      if (!p.querySelector(':scope > br')) continue;
+      const lines = [[]];
+      for (const node of Array.from(p.childNodes)) {
+        if (node.nodeName === 'BR') lines.push([]);
+        else lines[lines.length - 1].push(node);
+      }
+      p.textContent = '';
+      for (const nodes of lines) {
+        const line = document.createElement('span');
+        line.className = 'typed-line';
+        line.append(...nodes);
+        p.appendChild(line);
+      }
+    }
+  }
+  function longestTypedLine(content) {
+    return content.innerText.split('\n').reduce(function (n, line) { return Math.max(n, line.trim().length); }, 0);
+  }
+
   // One card: `c` is what the page prepared (frame, content, text size range, orientation).
   function layOutCard(c) {
     const frame = c.frame, content = c.content, min = c.min, max = c.max;
@@ -253,6 +278,19 @@
     if (content.classList.contains('hero-lines') && !fitsAt(frame, content, size, min)) {
       content.classList.remove('hero-lines');
       size = fittedSize(frame, content, min, max, min);
+    } else if (content.classList.contains('hero-lines') && longestTypedLine(content) > VERSE_LINE) {
+      // A long typed line is a sentence, not a verse: it may wrap like prose when keeping it
+      // whole would leave the card mostly empty (the text well under what wrapping allows).
+      content.classList.remove('hero-lines');
+      const wrapped = fittedSize(frame, content, min, max, min);
+      if (size >= wrapped * KEEP_LINES_SHARE) {
+        content.classList.add('hero-lines');
+        fitsAt(frame, content, size, min);
+      } else {
+        // Each typed line still reads as one: what wraps hangs under its start.
+        hangTypedLines(content);
+        size = fittedSize(frame, content, min, max, min);
+      }
     }
     size = keepLinesWhole(c, size);
     // A note that is code (and headings) keeps its code lines whole where a smaller size above

@@ -986,7 +986,8 @@ TEST(CardDesign, ACoverOpensTheSetAndCountsInItsMarks) {
 }
 
 // Lists in right-to-left text read right to left (bullets on the right, set large, not cut);
-// a quote's source is a quiet byline; a task's wrapped lines hang under its text.
+// a quote's source is a quiet byline; a task's wrapped lines hang under its text; a long typed
+// line wraps like prose.
 TEST(CardDesign, RightToLeftListsBylinesAndTaskIndents) {
     RenderEngine engine;
     Rendered r = render(engine, "# \u05e8\u05e9\u05d9\u05de\u05ea \u05e7\u05e0\u05d9\u05d5\u05ea\n\n"
@@ -1015,4 +1016,11 @@ TEST(CardDesign, RightToLeftListsBylinesAndTaskIndents) {
         " r.selectNodeContents(t); return JSON.stringify(Array.from(r.getClientRects()).map(x => x.left)); })()"));
     ASSERT_GE(lines.size(), 2u);
     EXPECT_NEAR(double(lines[1]), double(lines[0]), 2.0);  // the second line starts where the text does
+
+    // A long typed line among short ones is a sentence: it wraps (hanging under its start)
+    // rather than keep the card at a third of its size.
+    r = render(engine, "Coffee at nine\nThe release goes out at noon, after the last review of the notes\nLunch after\n",
+               "paper", Presets::defaultPreset());
+    EXPECT_GT(double(r.report["bodyPx"]), 80);
+    EXPECT_EQ(evaluate(engine.webView(), "document.querySelectorAll('#content .typed-line').length"), "3");
 }
