@@ -243,7 +243,8 @@
   const KEEP_LINES_SHARE = 0.7;
   function hangTypedLines(content) {
     for (const p of content.querySelectorAll(':scope > p')) {
-      if (!p.querySelector(':scope > br')) continue;
+      // Two lines (a sentence and its link) read apart without it.
+      if (p.querySelectorAll(':scope > br').length < 2) continue;
       const lines = [[]];
       for (const node of Array.from(p.childNodes)) {
         if (node.nodeName === 'BR') lines.push([]);

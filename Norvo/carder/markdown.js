@@ -596,9 +596,32 @@
     }
   }
 
+  // A web address on a line of its own is a reference, not the message: it steps down in size
+  // (and wraps at its natural points), so that it never decides how large the note is set.
+  const URL_LINE = /^\s*(https?:\/\/|www\.)\S{16,}\s*$/;
+  function quietURLLines(content) {
+    for (const p of content.querySelectorAll('p')) {
+      const nodes = Array.from(p.childNodes);
+      let start = 0;
+      for (let i = 0; i <= nodes.length; i++) {
+        if (i < nodes.length && nodes[i].nodeName !== 'BR') continue;
+        const line = nodes.slice(start, i);
+        const text = line.map(function (n) { return n.textContent; }).join('');
+        if (line.length && URL_LINE.test(text) && line.every(function (n) { return n.nodeType === 3 || n.nodeName === 'A'; })) {
+          const span = document.createElement('span');
+          span.className = 'url-line';
+          line[0].before(span);
+          span.append(...line);
+        }
+        start = i + 1;
+      }
+    }
+  }
+
   // The finishing touches on a note rendered into `content`.
   function finish(content) {
     markAttributions(content);
+    quietURLLines(content);
     addIcons(content);
     markScripts(content);
     keepLastWordsTogether(content);

@@ -1023,4 +1023,13 @@ TEST(CardDesign, RightToLeftListsBylinesAndTaskIndents) {
                "paper", Presets::defaultPreset());
     EXPECT_GT(double(r.report["bodyPx"]), 80);
     EXPECT_EQ(evaluate(engine.webView(), "document.querySelectorAll('#content .typed-line').length"), "3");
+
+    // A link on its own line steps down instead of setting the whole note's size.
+    const std::string tweet = "Shipping the new importer today, and it is fast. Read why:";
+    const double without = render(engine, tweet, "paper", Presets::defaultPreset()).report["bodyPx"];
+    r = render(engine, tweet + "\nhttps://norvo.example/blog/2026/12/the-new-importer-and-what-it-means", "paper",
+               Presets::defaultPreset());
+    EXPECT_GE(double(r.report["bodyPx"]), 0.75 * without);
+    EXPECT_FALSE(r.report["overflowX"]);
+    EXPECT_EQ(evaluate(engine.webView(), "document.querySelectorAll('#content .url-line').length"), "1");
 }
