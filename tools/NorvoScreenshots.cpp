@@ -2,6 +2,8 @@
 // moments: the main window light and dark, the share popover, the settings window, and a
 // style of the user's with the style editor, light and dark.
 // Usage: xvfb-run -a norvo-screenshots DIR
+#include <clocale>
+#include <libintl.h>
 #include <cstdio>
 #include <string>
 
@@ -63,6 +65,12 @@ void shoot(Gtk::Widget& widget, const std::string& dir, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // In the language the environment asks for (LANG=zh_CN.UTF-8 draws the window in Chinese),
+    // with the translations built beside norvo.
+    std::setlocale(LC_ALL, "");
+    bindtextdomain("norvo", NORVO_BUILD_LOCALE_DIR);
+    bind_textdomain_codeset("norvo", "UTF-8");
+    textdomain("norvo");
     // The window drawn the way the app draws it on this machine.
     norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Window);
     norvo::ResourceBundle::useBuildTree(NORVO_BUILD_BUNDLE_DIR);

@@ -28,6 +28,11 @@ void choose(Use use) {
     if (!isSet("WEBKIT_DISABLE_DMABUF_RENDERER")) setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 1);
     const bool withoutGl = use == Use::Headless || !hasRenderNode();
     if (withoutGl && !isSet("GDK_DEBUG") && !isSet("GSK_RENDERER")) setenv("GDK_DEBUG", "gl-disable", 1);
+    // A card looks the same whatever the user's language: fontconfig otherwise matches the
+    // page's fonts for the locale's language (a Chinese desktop drew headings in a CJK face).
+    // The page names each script's language itself; the window's text is Pango's, which
+    // passes the language it wants.
+    setenv("FC_LANG", "en", 1);
 }
 
 }  // namespace norvo::GraphicsSetup
