@@ -11,8 +11,10 @@ deb="$(ls "$work"/out/*.deb)"
 fail() { echo "FAIL: $*"; exit 1; }
 
 contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
-for f in ./usr/bin/norvo ./usr/share/norvo/Norvo_Norvo.bundle/carder/host.html \
-         ./usr/share/norvo/Norvo_Norvo.bundle/carder/markdown-it.js \
+for f in ./usr/bin/norvo ./usr/share/norvo/carder/host.html ./usr/share/norvo/carder/markdown-it.js \
+         ./usr/share/norvo/styles/Midnight.json ./usr/share/man/man1/norvo.1.gz \
+         ./usr/share/doc/norvo/copyright ./usr/share/doc/norvo/changelog.gz \
+         ./usr/share/locale/zh_CN/LC_MESSAGES/norvo.mo \
          ./usr/share/applications/com.tazu.Norvo.desktop ./usr/share/metainfo/com.tazu.Norvo.metainfo.xml \
          ./usr/share/icons/hicolor/scalable/apps/com.tazu.Norvo.svg; do
   grep -qxF "$f" <<<"$contents" || fail "$f is not in the package"
@@ -20,6 +22,12 @@ done
 grep -q 'Norvo.app' <<<"$contents" && fail "the package holds the self-updating bundle layout"
 
 [ "$(dpkg-deb -f "$deb" Package)" = norvo ] || fail "package name"
+grep -q '<.*@.*>' <<<"$(dpkg-deb -f "$deb" Maintainer)" || fail "Maintainer is not a name and an address"
+[ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 2 ] || fail "the description has no long text"
+# lintian, where it is installed: no errors and no warnings.
+if command -v lintian >/dev/null; then
+  lintian --tag-display-limit 0 --fail-on error,warning "$deb" || fail "lintian reports errors"
+fi
 depends="$(dpkg-deb -f "$deb" Depends)"
 for d in libwebkitgtk-6.0-4 libgtkmm-4.0 libsodium libarchive fonts-noto-cjk fonts-liberation2; do
   grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"

@@ -3,9 +3,9 @@
 
 namespace norvo::ResourceBundle {
 
-// The folder Norvo_Norvo.bundle: beside the running executable (the self-updating
-// Norvo.app, and the build tree's norvo), else in ../share/norvo/ from it (a system
-// install), else where useBuildTree() said. Stops the process when none exists.
+// The resources: Norvo_Norvo.bundle beside the running executable (the self-updating
+// Norvo.app, and the build tree's norvo), else ../share/norvo from it (a system install),
+// else where useBuildTree() said. Stops the process when none exists.
 const std::filesystem::path& path();
 
 // The executable's own folder (the application folder of an installed Norvo.app).
