@@ -37,6 +37,12 @@ dpkg-deb -x "$deb" "$work/root"
 grep -rqF "$(cd "$build" && pwd)" "$work/root" && fail "a path of the build tree is inside the package"
 # The packaged program finds its resources in the system layout.
 "$work/root/usr/bin/norvo" --version | grep -q '^Norvo ' || fail "the packaged norvo does not start"
+# Over ssh or in CI there is no display: the installed command draws on a headless one of its own.
+if command -v Xvfb >/dev/null; then
+  echo '# No display' | env -u DISPLAY -u WAYLAND_DISPLAY "$work/root/usr/bin/norvo" render -o "$work/headless.png" \
+    >/dev/null || fail "the packaged norvo render does not work without a display"
+  [ -s "$work/headless.png" ] || fail "no card without a display"
+fi
 if [ -n "${DISPLAY:-}" ]; then
   echo '# Packaged' | "$work/root/usr/bin/norvo" render -o "$work/card.png" >/dev/null ||
     fail "the packaged norvo cannot render a card (resources not found?)"
