@@ -7,9 +7,14 @@
   const Text = root.CarderText;
   const Lines = root.CarderLines;
 
+  // The share of the card's height pictures take beside text, and the least they give way to
+  // (about a third) so that the text is not set at its floor or cut.
+  const PICTURE_SHARE = 0.55, PICTURE_SHARES_GIVEN = [0.45, 0.36];
+  const NEAR_FLOOR = 1.3;
+
   // What the last layout left for the report: whether the note is cut, and the set of cards.
   // `tableMin` is the smallest text a table may take (set with each layout).
-  const state = { cut: false, paged: null, tableMin: 18, formulaMin: 26 };
+  const state = { cut: false, paged: null, tableMin: 18, formulaMin: 26, pictureShare: PICTURE_SHARE };
 
   // The largest whole size in [lo, hi] that passes, or lo. `guess()`, asked once hi has
   // failed, is where to look first: from there the search steps up while sizes pass, or
@@ -73,7 +78,7 @@
     if (!blocks.length || content.classList.contains('hero-picture')) return;
     const frameHeight = content.parentElement.clientHeight;
     const hasText = Boolean(content.textContent.trim());
-    const share = state.paged ? 0.6 : Math.max(0.22, (hasText ? 0.55 : 0.95) / blocks.length);
+    const share = state.paged ? 0.6 : Math.max(0.22, (hasText ? state.pictureShare : 0.95) / blocks.length);
     for (const img of blocks) {
       const w = Number(img.dataset.width), h = Number(img.dataset.height);
       const shown = Math.min(width, w, frameHeight * share * w / h);
@@ -294,6 +299,21 @@
       }
     }
     size = keepLinesWhole(c, size);
+    // Pictures give way before the text does: a note whose text would be set near its floor
+    // (or cut) takes its pictures smaller, down to about a third of the card.
+    if (content.querySelector('img.picture-block') && size < min * NEAR_FLOOR) {
+      let best = { share: state.pictureShare, size: size, fits: fitsAt(frame, content, size, min) };
+      for (const share of PICTURE_SHARES_GIVEN) {
+        state.pictureShare = share;
+        const s = fittedSize(frame, content, min, max, min);
+        const fitsHere = fitsAt(frame, content, s, min);
+        if ((fitsHere && !best.fits) || (fitsHere === best.fits && s > best.size)) best = { share: share, size: s, fits: fitsHere };
+        if (fitsHere && s >= min * NEAR_FLOOR) break;
+      }
+      state.pictureShare = best.share;
+      size = best.size;
+      fitsAt(frame, content, size, min);
+    }
     // A note that is code (and headings) keeps its code lines whole where a smaller size above
     // the floor can: wrapped code reads worse than smaller code when the code is the card.
     if (content.querySelector('pre.wrapped') && !content.querySelector('p, li, td, th')) {
@@ -384,6 +404,7 @@
   function reset() {
     state.cut = false;
     state.paged = null;
+    state.pictureShare = PICTURE_SHARE;
   }
 
   root.CarderFit = { state: state, reset: reset, isHero: isHero, isPictureHero: isPictureHero, layOutCard: layOutCard,

@@ -609,6 +609,21 @@ TEST(CardDesign, PicturesAndFormulasFitTheCardAndShowTheirPixels) {
         return card;
     };
 
+    // A picture gives way before the text: a recipe under its photo is set well above the floor
+    // (it was at the floor with the photo at half the card), the photo still a third of it.
+    const std::string recipe = "# Lemon pasta\n\n![Lemon pasta](photo.png)\n\n**Serves 2** \u00b7 15 minutes\n\n"
+                               "1. Boil 200 g spaghetti in salted water.\n2. Zest and juice one lemon into a warm bowl.\n"
+                               "3. Add butter, parmesan and black pepper.\n4. Toss the pasta in, with a splash of its water.\n"
+                               "5. Finish with basil and more cheese.\n";
+    for (const Preset& preset : Presets::all()) {
+        const Rendered r = render(engine, request(recipe, "paper", preset));
+        EXPECT_FALSE(r.report["cut"]) << preset.id;
+        EXPECT_GE(double(r.report["bodyPx"]), 1.3 * floorFor(preset)) << preset.id;
+        const auto boxes = pictureBoxes(engine);
+        ASSERT_EQ(boxes.size(), 1u) << preset.id;
+        EXPECT_GE(boxes[0][3], 0.2 * double(preset.height)) << preset.id;
+    }
+
     // Pictures with text: each shows its own pixels, the text stays readable and whole.
     const std::string note =
         "## Harbour\n\n![A photo](photo.png)\n\nWe walked along the water until only the gulls were left, "
