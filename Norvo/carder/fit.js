@@ -73,15 +73,24 @@
   // it has none, and a picture on a card of a set at most 60 % of the card. Never larger than
   // its own pixels. Sizes are set, not left to the picture: the layout is done before the
   // picture is decoded. A hero picture is sized by layOutPictureHero.
+  // Pictures on consecutive lines of their own stand side by side, as one row: the row takes
+  // one picture's share of the height, each picture its part of the width.
   function sizePictures(content, width) {
     const blocks = content.querySelectorAll('img.picture-block');
     if (!blocks.length || content.classList.contains('hero-picture')) return;
     const frameHeight = content.parentElement.clientHeight;
     const hasText = Boolean(content.textContent.trim());
-    const share = state.paged ? 0.6 : Math.max(0.22, (hasText ? state.pictureShare : 0.95) / blocks.length);
+    const rows = new Set(Array.from(blocks).map(function (img) {
+      return img.parentElement.classList.contains('picture-row') ? img.parentElement : img;
+    }));
+    const share = state.paged ? 0.6 : Math.max(0.22, (hasText ? state.pictureShare : 0.95) / rows.size);
     for (const img of blocks) {
+      const row = img.parentElement.classList.contains('picture-row') ? img.parentElement : null;
+      const count = row ? row.querySelectorAll('img.picture-block').length : 1;
+      const gap = row ? parseFloat(getComputedStyle(row).columnGap) || 0 : 0;
+      const room = (width - gap * (count - 1)) / count;
       const w = Number(img.dataset.width), h = Number(img.dataset.height);
-      const shown = Math.min(width, w, frameHeight * share * w / h);
+      const shown = Math.min(room, w, frameHeight * share * w / h);
       img.style.width = Math.floor(shown) + 'px';
       img.style.height = Math.floor(shown * h / w) + 'px';
     }

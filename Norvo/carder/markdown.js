@@ -254,7 +254,11 @@
             let before = i - 1, after = i + 1;
             while (isEmpty(children[before])) before--;
             while (isEmpty(children[after])) after++;
-            if ((before < 0 || isBreak(children[before])) && (after >= children.length || isBreak(children[after]))) {
+            // A picture on the line before, alone there, ends that line too.
+            const aloneBefore = children[before] && children[before].type === 'image' &&
+                                children[before].meta && children[before].meta.alone;
+            if ((before < 0 || isBreak(children[before]) || aloneBefore) &&
+                (after >= children.length || isBreak(children[after]))) {
               children[i].meta = { alone: true };
               if (isBreak(children[after])) children[after].type = 'text', children[after].content = '';
               if (isBreak(children[before])) children[before].type = 'text', children[before].content = '';
@@ -618,8 +622,16 @@
     }
   }
 
+  // Pictures alone on consecutive lines, with no text between them, make a row.
+  function markPictureRows(content) {
+    for (const p of content.querySelectorAll('p')) {
+      if (p.querySelectorAll(':scope > img.picture-block').length >= 2 && !p.textContent.trim()) p.classList.add('picture-row');
+    }
+  }
+
   // The finishing touches on a note rendered into `content`.
   function finish(content) {
+    markPictureRows(content);
     markAttributions(content);
     quietURLLines(content);
     addIcons(content);

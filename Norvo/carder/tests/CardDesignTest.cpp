@@ -624,6 +624,17 @@ TEST(CardDesign, PicturesAndFormulasFitTheCardAndShowTheirPixels) {
         EXPECT_GE(boxes[0][3], 0.2 * double(preset.height)) << preset.id;
     }
 
+    // Pictures on consecutive lines stand side by side at one size (the second was a thumbnail).
+    for (const Preset& preset : Presets::all()) {
+        render(engine, request("# Two views\n\n![A](photo.png)\n![B](photo.png)\n\nThe bay in the morning and at night.\n",
+                               "ink", preset));
+        const auto boxes = pictureBoxes(engine);
+        ASSERT_EQ(boxes.size(), 2u) << preset.id;
+        EXPECT_NEAR(boxes[0][3], boxes[1][3], 1.0) << preset.id;
+        EXPECT_NEAR(boxes[0][1], boxes[1][1], 1.0) << preset.id;  // one row
+        EXPECT_GT(boxes[0][3], 0.15 * double(preset.height)) << preset.id;
+    }
+
     // Pictures with text: each shows its own pixels, the text stays readable and whole.
     const std::string note =
         "## Harbour\n\n![A photo](photo.png)\n\nWe walked along the water until only the gulls were left, "

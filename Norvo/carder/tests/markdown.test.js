@@ -183,3 +183,10 @@ test('highlights mark their words, and == in prose or code is left alone', () =>
   assert.ok(!plain.render('====').includes('<mark'));
   assert.ok(plain.render('==one== and ==two==').split('<mark').length === 3);
 });
+
+test('pictures on consecutive lines are each a block', () => {
+  const served = { 'a.png': { uri: 'norvo-image:a', width: 40, height: 30 }, 'b.png': { uri: 'norvo-image:b', width: 40, height: 30 } };
+  const html = plain.render('![A](a.png)\n![B](b.png)\n\nText after.', served);
+  assert.strictEqual(html.split('picture-block').length - 1, 2, html);
+  assert.ok(!html.includes('picture-inline'), html);
+});
