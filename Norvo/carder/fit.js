@@ -80,6 +80,15 @@
     if (!blocks.length || content.classList.contains('hero-picture')) return;
     const frameHeight = content.parentElement.clientHeight;
     const hasText = Boolean(content.textContent.trim());
+    if (content.classList.contains('picture-beside')) {
+      // Beside the text on a wide card: as tall as the card lets its column be.
+      const img = blocks[0], column = img.parentElement.clientWidth;
+      const w = Number(img.dataset.width), h = Number(img.dataset.height);
+      const shown = Math.min(column, 2 * w, frameHeight * w / h);
+      img.style.width = Math.floor(shown) + 'px';
+      img.style.height = Math.floor(shown * h / w) + 'px';
+      return;
+    }
     const rows = new Set(Array.from(blocks).map(function (img) {
       return img.parentElement.classList.contains('picture-row') ? img.parentElement : img;
     }));
@@ -223,7 +232,17 @@
   }
   // Prose and lists that can flow from one column into the next.
   function flows(content) {
-    return !content.querySelector('table, pre, .formula-display') && !isHero(content);
+    return !content.querySelector('table, pre, .formula-display') && !isHero(content) &&
+           !content.classList.contains('picture-beside');
+  }
+  // A wide card with one picture (alone on its line) and text: the picture stands beside the
+  // text, not in a narrow column above it.
+  function placePictureBeside(c) {
+    const content = c.content, pictures = content.querySelectorAll('img.picture-block');
+    const beside = c.landscape && pictures.length === 1 && !state.paged && !content.classList.contains('hero-picture') &&
+                   pictures[0].parentElement.parentElement === content && !pictures[0].parentElement.textContent.trim() &&
+                   content.children.length > 1 && !content.querySelector('table, pre');
+    content.classList.toggle('picture-beside', beside);
   }
 
   // A headline never leaves a short word alone on a line, when a size at most a quarter
@@ -287,6 +306,7 @@
       void content.offsetHeight;
       return;
     }
+    placePictureBeside(c);
     let size = fittedSize(frame, content, min, max, min);
     // Typed lines stay whole where they can: when even the smallest size cannot hold one of
     // them on a line, they wrap like any text.

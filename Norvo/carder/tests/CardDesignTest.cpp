@@ -624,6 +624,20 @@ TEST(CardDesign, PicturesAndFormulasFitTheCardAndShowTheirPixels) {
         EXPECT_GE(boxes[0][3], 0.2 * double(preset.height)) << preset.id;
     }
 
+    // On a wide card the picture stands beside the text, as tall as its column allows.
+    for (const Preset& preset : {Presets::by("landscape"), *Presets::parse("1600x900")}) {
+        const Rendered r = render(engine, request(recipe, "paper", preset));
+        EXPECT_FALSE(r.report["cut"]) << preset.id;
+        EXPECT_FALSE(r.report["overflowX"]) << preset.id;
+        const auto boxes = pictureBoxes(engine);
+        ASSERT_EQ(boxes.size(), 1u);
+        const double textLeft = std::stod(evaluate(engine.webView(),
+            "String(document.querySelector('#content h1').getBoundingClientRect().left - "
+            "document.querySelector('.card').getBoundingClientRect().left)"));
+        EXPECT_LT(boxes[0][0] + boxes[0][2] / 2, textLeft) << preset.id;  // the picture ends before the text begins
+        EXPECT_GT(boxes[0][3], 0.4 * double(preset.height)) << preset.id;
+    }
+
     // Pictures on consecutive lines stand side by side at one size (the second was a thumbnail).
     for (const Preset& preset : Presets::all()) {
         render(engine, request("# Two views\n\n![A](photo.png)\n![B](photo.png)\n\nThe bay in the morning and at night.\n",
