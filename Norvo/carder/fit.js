@@ -230,6 +230,13 @@
     if (only.querySelector('code, .image-alt, .task-box, img.picture, .formula, .formula-source')) return false;
     return only.textContent.length <= 160;
   }
+  // A note that is a display formula (under a heading, at most): the formula is its hero.
+  function isFormulaHero(content) {
+    const children = Array.from(content.children);
+    const formulas = children.filter(function (el) { return el.matches('.formula-display, p:has(> .formula-display:only-child)'); });
+    return formulas.length === 1 && children.length <= 2 &&
+           children.every(function (el) { return formulas.indexOf(el) >= 0 || /^H[1-6]$/.test(el.tagName); });
+  }
   // Prose and lists that can flow from one column into the next.
   function flows(content) {
     return !content.querySelector('table, pre, .formula-display') && !isHero(content) &&
@@ -437,6 +444,7 @@
   }
 
   root.CarderFit = { state: state, reset: reset, isHero: isHero, isPictureHero: isPictureHero, layOutCard: layOutCard,
+                     isFormulaHero: isFormulaHero,
                      layOutLong: layOutLong,
                      largestPassing: largestPassing,
                      fitWideBlocks: fitWideBlocks, hyphenateOverlongWords: hyphenateOverlongWords };

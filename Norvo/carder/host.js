@@ -115,10 +115,15 @@
     // A short note of typed lines (a haiku, a slogan in lines) keeps each line whole.
     content.classList.toggle('hero-lines', hero && !single && Boolean(content.querySelector('br')));
 
+    // A formula alone (under a heading, at most) is the card's hero; its heading steps back.
+    const formulaHero = !hero && Fit.isFormulaHero(content);
+    content.classList.toggle('formula-hero', formulaHero);
+
     // The readable floor (above); the scale biases the whole search instead of the result.
     const truncated = rowsDropped || source.truncated;
     return { frame: frame, content: content, landscape: landscape, hero: hero, pad: pad, truncated: truncated, theme: theme,
-             min: floor * scale, tableMin: 18 * scale, formulaMin: floor, max: (single ? 420 : hero ? 150 : 68) * unit * scale };
+             min: floor * scale, tableMin: 18 * scale, formulaMin: floor,
+             max: (single ? 420 : hero || formulaHero ? 150 : 68) * unit * scale };
   }
 
   let paletteIsDark = false;

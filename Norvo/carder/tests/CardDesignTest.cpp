@@ -638,6 +638,15 @@ TEST(CardDesign, PicturesAndFormulasFitTheCardAndShowTheirPixels) {
         EXPECT_GT(boxes[0][3], 0.4 * double(preset.height)) << preset.id;
     }
 
+    // A formula alone (under its heading) is the card's hero, its heading a step back.
+    const Rendered euler = render(engine, request("# Euler\n\n$$e^{i\\pi} + 1 = 0$$\n", "paper", Presets::defaultPreset()));
+    EXPECT_GE(double(euler.report["bodyPx"]), 120);
+    EXPECT_FALSE(euler.report["overflowX"]);
+    EXPECT_EQ(evaluate(engine.webView(),
+                       "parseFloat(getComputedStyle(document.querySelector('#content .katex')).fontSize) > "
+                       "parseFloat(getComputedStyle(document.querySelector('#content h1')).fontSize)"),
+              "true");
+
     // Pictures on consecutive lines stand side by side at one size (the second was a thumbnail).
     for (const Preset& preset : Presets::all()) {
         render(engine, request("# Two views\n\n![A](photo.png)\n![B](photo.png)\n\nThe bay in the morning and at night.\n",
