@@ -63,7 +63,7 @@ bool NoteFiles::hasUnsavedEdits() const {
 
 // Another note over unsaved edits: Save (then open), Discard or Cancel.
 void NoteFiles::open(const std::filesystem::path& path) {
-    if (!hasUnsavedEdits() || document_.noteFile() == path) {
+    if (!hasUnsavedEdits()) {
         openNow(path);
         return;
     }
