@@ -426,13 +426,14 @@
     for (const pre of content.querySelectorAll('pre'))
       pre.classList.toggle('keep-whole', pre.querySelectorAll('.code-line').length <= SHORT_CODE_LINES);
 
-    state.paged.offset = offset;
-    state.paged.marks = how.marks || 'n/N';
     let fewest = pagesAt(frame, content, min, min);
     if (state.paged.perCard === 2 && widerThanColumn(content)) {
       arrange(frame, content, c, 1);
       fewest = pagesAt(frame, content, min, min);
     }
+    // (After the arrangement is settled: arranging again starts the set's state afresh.)
+    state.paged.offset = offset;
+    state.paged.marks = how.marks || 'n/N';
     // What lies past the last card even at the smallest size is never shown: it goes before
     // the set is broken, which otherwise measures every line of it (thousands of formulas).
     let dropped = false;

@@ -1032,6 +1032,15 @@ TEST(CardDesign, ACoverOpensTheSetAndCountsInItsMarks) {
     }
     set(true, "none", Presets::defaultPreset());
     EXPECT_EQ(evaluate(engine.webView(), "document.getElementById('pagemark').hidden"), "true");
+
+    // A landscape set whose code is wider than a column goes back to one column a card: its
+    // cards are still numbered (the set's numbering once went with the first arrangement).
+    std::string code = "```\n";
+    for (int i = 0; i < 30; ++i) code += "delay = base * 2 ** attempt + jitter(random_source, spread=" + std::to_string(i) + ")\n";
+    const PageSet wide = renderPages(engine, CardRequest{.markdown = code + "```\n",
+                                                         .settings = {.size = Presets::by("landscape"), .pages = true}});
+    ASSERT_GE(wide.images.size(), 2u);
+    EXPECT_EQ(wide.reports.back()["page"], wide.images.size());
 }
 
 // Lists in right-to-left text read right to left (bullets on the right, set large, not cut);
