@@ -21,17 +21,6 @@
 
 namespace norvo {
 
-const char* UpdateFailure::what() const noexcept {
-    switch (error_) {
-        case UpdateError::download: return "update download failed";
-        case UpdateError::unpack: return "update archive could not be unpacked";
-        case UpdateError::notFound: return "update archive holds no application";
-        case UpdateError::badSignature: return "update is not signed by the maker";
-        case UpdateError::readOnlyLocation: return "the application cannot be replaced where it is";
-    }
-    return "update failed";
-}
-
 namespace SelfUpdater {
 
 namespace {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package from this build tree and checks what it holds: the usual
 # layout, the control file's dependencies, and no path of the build tree inside.
-# usage: debian-package.sh BUILD_DIR
+# usage: debian-package.sh BUILD_DIR [--no-self-update]
 set -euo pipefail
 build="$1"
+self_update=yes
+[ "${2:-}" = --no-self-update ] && self_update=no
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 (cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
@@ -29,12 +31,39 @@ if command -v lintian >/dev/null; then
   lintian --tag-display-limit 0 --fail-on error,warning "$deb" || fail "lintian reports errors"
 fi
 depends="$(dpkg-deb -f "$deb" Depends)"
-for d in libwebkitgtk-6.0-4 libgtkmm-4.0 libsodium libarchive fonts-noto-cjk fonts-liberation2; do
+for d in libwebkitgtk-6.0-4 libgtkmm-4.0 fonts-noto-cjk fonts-liberation2; do
   grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
+done
+# The updater's libraries come with the updater only; the system updates a distribution's Norvo.
+for d in libsodium libcurl libarchive; do
+  if [ $self_update = yes ]; then
+    grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
+  else
+    grep -q "$d" <<<"$depends" && fail "Depends names $d without self-update: $depends"
+  fi
 done
 
 dpkg-deb -x "$deb" "$work/root"
 grep -rqF "$(cd "$build" && pwd)" "$work/root" && fail "a path of the build tree is inside the package"
+if [ $self_update = no ]; then
+  objdump -p "$work/root/usr/bin/norvo" | grep -E 'NEEDED.*(sodium|curl|archive)' &&
+    fail "norvo without self-update links the updater's libraries"
+  # nor holds its code: the signature reader's words are not in the program
+  grep -aq 'trusted comment: ' "$work/root/usr/bin/norvo" && fail "norvo without self-update holds the updater"
+fi
+# Norvo is offered for Markdown but does not take it from the text editor: with an editor of
+# text/plain installed, .md files still open in the editor.
+apps="$work/xdg/applications"
+mkdir -p "$apps" "$work/xdg-home" "$work/xdg-config"
+cp "$work/root/usr/share/applications/com.tazu.Norvo.desktop" "$apps/"
+printf '[Desktop Entry]\nType=Application\nName=Text Editor\nExec=true %%U\nMimeType=text/plain;\n' \
+  >"$apps/text-editor.desktop"
+if command -v update-desktop-database >/dev/null && command -v gio >/dev/null; then
+  update-desktop-database "$apps"
+  opener="$(PATH="$work/root/usr/bin:$PATH" XDG_DATA_DIRS="$work/xdg:/usr/share" XDG_DATA_HOME="$work/xdg-home" \
+    XDG_CONFIG_HOME="$work/xdg-config" gio mime text/markdown | sed -n 1p)"
+  grep -q 'text-editor.desktop' <<<"$opener" || fail "Norvo takes .md files from the text editor: $opener"
+fi
 # The packaged program finds its resources in the system layout.
 "$work/root/usr/bin/norvo" --version | grep -q '^Norvo ' || fail "the packaged norvo does not start"
 # Over ssh or in CI there is no display: the installed command draws on a headless one of its own.

@@ -13,7 +13,7 @@
 #include "model/AppInfo.hpp"
 #include "model/UpdateController.hpp"
 #include "model/UserDefaults.hpp"
-#include "updater/UpdateError.hpp"
+#include "norvo/Updater.hpp"
 
 using namespace norvo;
 using namespace std::chrono_literals;

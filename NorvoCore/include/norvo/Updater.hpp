@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <cstddef>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,19 @@ struct UpdateInfo {
     std::string downloadURL;  // absolute, scheme always "https"
     std::string notes;
     bool operator==(const UpdateInfo&) const = default;
+};
+
+enum class UpdateError { download, unpack, notFound, badSignature, readOnlyLocation };
+
+// What an install refuses with; platform failures travel as other exceptions.
+class UpdateFailure : public std::exception {
+public:
+    explicit UpdateFailure(UpdateError error) : error_(error) {}
+    UpdateError error() const { return error_; }
+    const char* what() const noexcept override;
+
+private:
+    UpdateError error_;
 };
 
 namespace Updater {
