@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -61,15 +62,15 @@ int main(int argc, char** argv) {
         if (!help) {
             for (int i = 1; i < argc; ++i)
                 if (argv[i][0] == '-') {
-                    std::cerr << "norvo: unknown option '" << argv[i] << "'\n";
+                    std::fprintf(stderr, _("norvo: unknown option '%s'\n"), argv[i]);
                     break;
                 }
         }
-        (help ? std::cout : std::cerr) << "Usage: norvo                 open Norvo\n"
-                                           "       norvo FILE.md         open Norvo with a note\n"
-                                           "       norvo render ...      render cards from Markdown files "
-                                           "(norvo render --help)\n"
-                                           "       norvo --version       print the version\n";
+        (help ? std::cout : std::cerr) << _("Usage: norvo                 open Norvo\n"
+                                             "       norvo FILE.md         open Norvo with a note\n"
+                                             "       norvo render ...      render cards from Markdown files "
+                                             "(norvo render --help)\n"
+                                             "       norvo --version       print the version\n");
         return help ? 0 : 2;
     }
     // Without a display the window has nowhere to go: say so once, and what works instead.

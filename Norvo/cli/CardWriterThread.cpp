@@ -1,6 +1,7 @@
 #include "cli/CardWriterThread.hpp"
 
 #include <cstdio>
+#include <glib/gi18n.h>
 
 #include "cli/OutputLines.hpp"
 #include "support/StartupTimeline.hpp"
@@ -13,7 +14,7 @@ void EncoderThread::written(const std::string& line) {
     std::fflush(stdout);
 }
 void EncoderThread::failed(const std::filesystem::path& file, const std::error_code& error) {
-    std::fprintf(stderr, "norvo render: could not write %s: %s\n", printable(file).c_str(), error.message().c_str());
+    std::fprintf(stderr, _("norvo render: could not write %s: %s\n"), printable(file).c_str(), error.message().c_str());
     ++failures_;
 }
 

@@ -7,6 +7,7 @@
 
 #include <glib.h>
 #include <gtk/gtk.h>
+#include <glib/gi18n.h>
 
 #include "image/PngEncoder.hpp"
 #include "support/AtomicFile.hpp"
@@ -32,7 +33,7 @@ bool hand(const CardImage& card, const std::string& altText) {
     const auto png = PngEncoder::encode(card);
     if (error || !png || writeFileAtomically(folder / "card.png", *png) ||
         writeFileAtomically(folder / "card.txt", std::string_view(altText))) {
-        std::fprintf(stderr, "norvo render: could not prepare the card for the clipboard\n");
+        std::fprintf(stderr, _("norvo render: could not prepare the card for the clipboard\n"));
         return false;
     }
     const std::string self = ownExecutable();
@@ -46,7 +47,7 @@ bool hand(const CardImage& card, const std::string& altText) {
         +[](gpointer) { setsid(); }, nullptr, &pid, nullptr, &out, nullptr, &raw);
     GErrorPtr spawnError(raw);
     if (!started) {
-        std::fprintf(stderr, "norvo render: could not start the clipboard server: %s\n", spawnError->message);
+        std::fprintf(stderr, _("norvo render: could not start the clipboard server: %s\n"), spawnError->message);
         std::filesystem::remove_all(folder, error);
         return false;
     }
@@ -62,7 +63,7 @@ bool hand(const CardImage& card, const std::string& altText) {
     }
     ::close(out);
     if (said.rfind("ready", 0) != 0) {
-        std::fprintf(stderr, "norvo render: the clipboard could not take the card\n");
+        std::fprintf(stderr, _("norvo render: the clipboard could not take the card\n"));
         return false;
     }
     return true;
@@ -71,7 +72,7 @@ bool hand(const CardImage& card, const std::string& altText) {
 int serve(const std::filesystem::path& folder) {
     // Only ever a folder that `norvo render --copy` made: anything else is left untouched.
     if (!PrivateFolder::isMadeHere(folder, "copy")) {
-        std::fprintf(stderr, "norvo: --serve-clipboard takes only a folder that norvo render --copy made\n");
+        std::fprintf(stderr, _("norvo: --serve-clipboard takes only a folder that norvo render --copy made\n"));
         return 2;
     }
     struct Cleanup {

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <glib/gi18n.h>
 
 #include "norvo/Card.hpp"
 #include "support/StyleFiles.hpp"
@@ -31,7 +32,7 @@ NoteLook lookOf(const std::string& label, const std::string& markdown, const Ren
     NoteLook look{overlayFrontMatter(run, note, StyleFiles::lookup, warnings), options.presets};
     if (note.size) look.presets = {look.settings.size};
     for (const std::string& warning : warnings)
-        if (warn) std::fprintf(stderr, "norvo render: %s: %s\n", label.c_str(), warning.c_str());
+        if (warn) std::fprintf(stderr, _("norvo render: %s: %s\n"), label.c_str(), warning.c_str());
     return look;
 }
 
@@ -52,10 +53,10 @@ std::string whyUnreadable(const std::string& label, const NoteFileRead& read) {
 bool readable(const std::string& label, const NoteFileRead& read) {
     if (read.ok()) {
         if (read.text.find_first_not_of(" \t\r\n\f\v") == std::string::npos)
-            std::fprintf(stderr, "norvo render: %s: empty note\n", label.c_str());
+            std::fprintf(stderr, _("norvo render: %s: empty note\n"), label.c_str());
         return true;
     }
-    std::fprintf(stderr, "norvo render: %s\n", whyUnreadable(label, read).c_str());
+    std::fprintf(stderr, _("norvo render: %s\n"), whyUnreadable(label, read).c_str());
     return false;
 }
 

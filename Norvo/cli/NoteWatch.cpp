@@ -4,6 +4,7 @@
 
 #include <giomm/file.h>
 #include <glibmm/main.h>
+#include <glib/gi18n.h>
 
 #include "norvo/Card.hpp"
 
@@ -17,7 +18,7 @@ NoteWatch::NoteWatch(const RenderOptions& options, const CardStyle& runStyle, st
         try {
             w->monitor = Gio::File::create_for_path(notes_[k].label)->monitor_file(Gio::FileMonitorFlags::WATCH_MOVES);
         } catch (const Glib::Error& e) {
-            std::fprintf(stderr, "norvo render: cannot watch %s: %s\n", notes_[k].label.c_str(), e.what());
+            std::fprintf(stderr, _("norvo render: cannot watch %s: %s\n"), notes_[k].label.c_str(), e.what());
             continue;
         }
         Watched* raw = w.get();
@@ -49,7 +50,7 @@ void NoteWatch::readAgain(Watched& w) {
     Note& note = notes_[w.note];
     std::error_code gone;
     if (!std::filesystem::exists(std::filesystem::symlink_status(note.label, gone))) {
-        std::fprintf(stderr, "norvo render: %s was removed; its cards stay, and it is drawn again if it comes back\n",
+        std::fprintf(stderr, _("norvo render: %s was removed; its cards stay, and it is drawn again if it comes back\n"),
                      note.label.c_str());
         return;
     }
@@ -59,7 +60,7 @@ void NoteWatch::readAgain(Watched& w) {
     // An editor that empties the file before it writes it: the good cards are kept until the
     // note has text again.
     if (read.text.find_first_not_of(" \t\r\n\f\v") == std::string::npos && !note.markdown.empty()) {
-        std::fprintf(stderr, "norvo render: %s: its cards stay until it has text again\n", note.label.c_str());
+        std::fprintf(stderr, _("norvo render: %s: its cards stay until it has text again\n"), note.label.c_str());
         return;
     }
     note.markdown = read.text;

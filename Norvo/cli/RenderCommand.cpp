@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <gtk/gtk.h>
+#include <glib/gi18n.h>
 
 #include "ClipboardServer.hpp"
 #include "cli/NoteInputs.hpp"
@@ -32,7 +33,7 @@ namespace norvo::RenderCommand {
 namespace {
 
 int usage(const std::string& message) {
-    std::fprintf(stderr, "norvo render: %s\nTry 'norvo render --help'.\n", message.c_str());
+    std::fprintf(stderr, _("norvo render: %s\nTry 'norvo render --help'.\n"), message.c_str());
     return 2;
 }
 
@@ -69,7 +70,7 @@ CardStyle loadRunStyle(const RenderOptions& options) {
     if (options.style.empty()) return {};
     StyleRead read = StyleFiles::load(options.style);
     if (!read.problem) return std::move(read.style);
-    std::fprintf(stderr, "norvo render: --style: %s; the theme is used\n", read.problem->message.c_str());
+    std::fprintf(stderr, _("norvo render: --style: %s; the theme is used\n"), read.problem->message.c_str());
     return {};
 }
 
@@ -78,7 +79,7 @@ bool outputFolderReady(const RenderOptions& options) {
     std::filesystem::path folder = options.outputFile ? options.outputFile->parent_path() : options.outputFolder;
     if (folder.empty()) folder = ".";
     if (const auto error = prepareOutputFolder(folder)) {
-        std::fprintf(stderr, "norvo render: cannot write to %s: %s\n", printable(folder).c_str(), error.message().c_str());
+        std::fprintf(stderr, _("norvo render: cannot write to %s: %s\n"), printable(folder).c_str(), error.message().c_str());
         return false;
     }
     removeStaleTemporaries(folder);
@@ -95,9 +96,12 @@ int drawAndWrite(const RenderOptions& options, const CardStyle& runStyle, std::d
     failures += run.run();
     watch.reset();
     if (const int signal = signals.caught()) {
-        std::fprintf(stderr, "%snorvo render: %s; %d %s written, each named above\n", run.showsProgress() ? "\n" : "",
-                     signal == SIGINT ? (options.watch ? "stopped watching" : "interrupted") : "terminated",
-                     run.filesWritten(), run.filesWritten() == 1 ? "file" : "files");
+        const char* how = signal == SIGINT ? (options.watch ? _("stopped watching") : _("interrupted")) : _("terminated");
+        const int written = run.filesWritten();
+        std::fprintf(stderr, "%s", run.showsProgress() ? "\n" : "");
+        std::fprintf(stderr, ngettext("norvo render: %s; %d file written, each named above\n",
+                                      "norvo render: %s; %d files written, each named above\n", written),
+                     how, written);
         // Ctrl+C is how a watch ends.
         return options.watch && signal == SIGINT ? 0 : 128 + signal;
     }
@@ -114,12 +118,12 @@ bool displayReady(std::optional<PrivateDisplay>& own) {
         std::string why;
         if (auto started = PrivateDisplay::start(why)) own.emplace(std::move(*started));
         if (!own) {
-            std::fprintf(stderr, "norvo render: no display to render on, and none could be started: %s\n", why.c_str());
+            std::fprintf(stderr, _("norvo render: no display to render on, and none could be started: %s\n"), why.c_str());
             return false;
         }
     }
     if (gtk_init_check()) return true;
-    std::fprintf(stderr, "norvo render: no display to render on (DISPLAY=%s)\n", display ? display : "");
+    std::fprintf(stderr, _("norvo render: no display to render on (DISPLAY=%s)\n"), display ? display : "");
     return false;
 }
 

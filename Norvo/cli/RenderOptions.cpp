@@ -6,6 +6,9 @@
 #include <functional>
 #include <string>
 
+#include <glib/gi18n.h>
+#include <glibmm/ustring.h>
+
 #include "norvo/Card.hpp"
 #include "norvo/Catalogue.hpp"
 #include "norvo/Numbers.hpp"
@@ -20,30 +23,58 @@ template <typename T>
 std::string choices(const std::vector<T>& all, const std::function<std::string(const T&)>& extra) {
     std::string out;
     for (std::size_t i = 0; i < all.size(); ++i) {
-        if (i) out += i + 1 == all.size() ? " or " : ", ";
+        if (i) out += i + 1 == all.size() ? std::string(" ") + _("or") + " " : std::string(", ");
         const std::string more = extra(all[i]);
-        out += all[i].id + (i == 0 ? " (default" + (more.empty() ? "" : ", " + more) + ")"
+        out += all[i].id + (i == 0 ? std::string(" (") + _("default") + (more.empty() ? "" : ", " + more) + ")"
                                    : more.empty() ? std::string() : " (" + more + ")");
     }
     return out;
 }
 
-// `text` folded to lines of at most 78 characters, each after the first indented by 19.
+// `text` folded to lines of at most 78 terminal columns, each after the first indented by 19.
+// A line may break at a space, or after a wide (CJK) character, which takes two columns;
+// closing punctuation stays with what it closes.
 std::string folded(const std::string& text) {
-    std::string out, line;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find(' ', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string word = text.substr(start, end - start);
-        if (!line.empty() && line.size() + 1 + word.size() > 78 - 19) {
-            out += line + "\n" + std::string(19, ' ');
-            line.clear();
+    constexpr std::size_t kWidth = 78 - 19;
+    const Glib::ustring closing = "\uFF0C\u3002\u3001\uFF1B\uFF1A\uFF09\u201D\u300D\uFF01\uFF1F)";
+    const Glib::ustring opening = "\uFF08\u201C\u300C(";
+    struct Piece {
+        Glib::ustring text;
+        std::size_t columns = 0;
+        bool afterSpace = false;
+    };
+    std::vector<Piece> pieces;
+    bool space = false;
+    for (const gunichar c : Glib::ustring(text)) {
+        if (c == ' ') {
+            space = true;
+            continue;
         }
-        line += (line.empty() ? "" : " ") + word;
-        start = end + 1;
+        const bool wide = g_unichar_iswide(c);
+        const gunichar last = pieces.empty() ? 0 : pieces.back().text[pieces.back().text.size() - 1];
+        const bool joins = !pieces.empty() && !space &&
+                           (closing.find(c) != Glib::ustring::npos || opening.find(last) != Glib::ustring::npos ||
+                            (!wide && !g_unichar_iswide(last)));
+        if (!joins) pieces.push_back({{}, 0, space});
+        pieces.back().text += c;
+        pieces.back().columns += wide ? 2 : 1;
+        space = false;
     }
-    return out + line;
+    std::string out;
+    std::size_t used = 0;
+    for (const Piece& piece : pieces) {
+        const std::size_t gap = used && piece.afterSpace ? 1 : 0;
+        if (used && used + gap + piece.columns > kWidth) {
+            out += "\n" + std::string(19, ' ');
+            used = 0;
+        } else if (gap) {
+            out += ' ';
+            used += 1;
+        }
+        out += piece.text.raw();
+        used += piece.columns;
+    }
+    return out;
 }
 
 }  // namespace
@@ -57,16 +88,19 @@ const char* renderHelpText() {
             return std::to_string(p.width) + "x" + std::to_string(p.height);
         };
         std::string sizes = choices(Presets::all(), pixels);
-        sizes.replace(sizes.rfind(" or "), 4, ", ");
-        return std::string(R"(Usage: norvo render [OPTION]... [FILE]...
-Render Markdown notes as PNG cards, one card per file and size.
-With no FILE, or when FILE is -, read standard input.
-
-)") + "  --theme THEME    " + choices(Themes::all(), noTheme) + "\n" +
+        sizes.replace(sizes.rfind(std::string(" ") + _("or") + " "), std::string(_("or")).size() + 2, ", ");
+        // The option names and the values in them are typed as they stand: only the words
+        // around them are translated.
+        return std::string(_("Usage: norvo render [OPTION]... [FILE]...\n"
+                             "Render Markdown notes as PNG cards, one card per file and size.\n"
+                             "With no FILE, or when FILE is -, read standard input.\n")) +
+               "\n  --theme THEME    " + choices(Themes::all(), noTheme) + "\n" +
                "  --font FONT      " + choices(Fonts::all(), noFont) + "\n" + "  --size SIZE      " +
-               folded(sizes + ", tall (1080x1440), WIDTHxHEIGHT (each side 320 to 4096 px, at most 4:1), long or "
-                                                "WIDTHxlong (1080 or WIDTH wide, as tall as the note up to 16383 px), or "
-                                                "all (the first four)") + "\n" + R"(  --scale X        text size multiplier, 0.5 to 3 (default 1.0); the app's
+               folded(Glib::ustring::compose(_("%1, tall (1080x1440), WIDTHxHEIGHT (each side 320 to 4096 px, at most "
+                                               "4:1), long or WIDTHxlong (1080 or WIDTH wide, as tall as the note up to "
+                                               "16383 px), or all (the first four)"),
+                                             sizes)) +
+               "\n" + _(R"(  --scale X        text size multiplier, 0.5 to 3 (default 1.0); the app's
                    Text slider offers the everyday 0.7 to 1.8 of it
   --no-wordmark    leave the tazu wordmark off the card
   --report         print one JSON object per card instead of the usual line:
@@ -126,8 +160,8 @@ With no FILE, or when FILE is -, read standard input.
   -d DIR           write cards into DIR (default: the current folder), named
                    after the note's first line: <slug>-<size>.png
   -h, --help       show this help
-
-A note may set theme, font, size, scale, wordmark, pages, cover, page-marks, style and
+)") + "\n" +
+               _(R"(A note may set theme, font, size, scale, wordmark, pages, cover, page-marks, style and
 accent for itself in its front matter ("---" lines at its top, "key: value" between
 them); the options above are the defaults it changes.
 
@@ -137,12 +171,19 @@ the run between files (exit 130 or 143): what was written is what was reported.
 Exit status: 0 when every card was written, 1 when any failed, 2 for bad usage.
 Without a display (over ssh, in CI) it draws on a headless display of its own (Xvfb),
 stopped when the run ends.
-)";
+)");
     }();
     return text.c_str();
 }
 
 namespace {
+
+// A usage error in the user's language; the values in it stand as typed.
+template <typename... Values>
+RenderUsageError usage(const char* message, const Values&... values) {
+    if constexpr (sizeof...(values) == 0) return RenderUsageError{message};
+    else return RenderUsageError{Glib::ustring::compose(message, values...).raw()};
+}
 
 // Where an option's value goes, in `o`. A usage error, or nothing.
 struct Seen {
@@ -151,11 +192,11 @@ struct Seen {
 std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a, const std::string& v, Seen& seen) {
     if (a == "--theme") {
         if (!Themes::isKnown(v))
-            return RenderUsageError{"unknown theme '" + v + "' (" + Themes::idList() + ")"};
+            return usage(_("unknown theme '%1' (%2)"), v, Themes::idList());
         o.card.theme = v;
     } else if (a == "--font") {
         if (!Fonts::isKnown(v))
-            return RenderUsageError{"unknown font '" + v + "' (" + Fonts::idList() + ")"};
+            return usage(_("unknown font '%1' (%2)"), v, Fonts::idList());
         o.card.font = v;
     } else if (a == "--size") {
         if (v == "all") {
@@ -166,19 +207,19 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
             o.presets = {*p};
         }
     } else if (a == "--page-marks") {
-        if (!isPageMarks(v)) return RenderUsageError{"unknown page marks '" + v + "' (n/N, '01 / 12' or none)"};
+        if (!isPageMarks(v)) return usage(_("unknown page marks '%1' (n/N, '01 / 12' or none)"), v);
         o.card.pageMarks = v;
     } else if (a == "--scale") {
         const auto x = parseStrictDouble(v);
         if (!x || !std::isfinite(*x) || *x < 0.5 || *x > 3.0)
-            return RenderUsageError{"scale '" + v + "' is not a number from 0.5 to 3"};
+            return usage(_("scale '%1' is not a number from 0.5 to 3"), v);
         o.card.scale = *x;
     } else if (a == "--density") {
-        if (v != "1" && v != "2") return RenderUsageError{"density '" + v + "' is not 1 or 2"};
+        if (v != "1" && v != "2") return usage(_("density '%1' is not 1 or 2"), v);
         o.density = v == "2" ? 2 : 1;
     } else if (a == "--format") {
         const auto format = CardFormats::byName(v);
-        if (!format) return RenderUsageError{"unknown format '" + v + "' (png, jpeg or webp)"};
+        if (!format) return usage(_("unknown format '%1' (png, jpeg or webp)"), v);
         o.format = *format;
         seen.format = true;
     } else if (a == "--style") {
@@ -187,14 +228,14 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
         o.pictureFolders.push_back(v);
     } else if (a == "--jobs") {
         const auto n = parseStrictDouble(v);
-        if (!n || *n != std::floor(*n) || *n < 1 || *n > 16) return RenderUsageError{"jobs '" + v + "' is not a number from 1 to 16"};
+        if (!n || *n != std::floor(*n) || *n < 1 || *n > 16) return usage(_("jobs '%1' is not a number from 1 to 16"), v);
         o.jobs = std::size_t(*n);
     } else if (a == "--shard") {
         const std::size_t slash = v.find('/');
         const auto k = slash == std::string::npos ? std::nullopt : parseStrictDouble(v.substr(0, slash));
         const auto n = slash == std::string::npos ? std::nullopt : parseStrictDouble(v.substr(slash + 1));
         if (!k || !n || *k != std::floor(*k) || *n != std::floor(*n) || *n < 1 || *n > 10000 || *k < 1 || *k > *n)
-            return RenderUsageError{"shard '" + v + "' is not K/N with 1 <= K <= N (1/2, 2/2)"};
+            return usage(_("shard '%1' is not K/N with 1 <= K <= N (1/2, 2/2)"), v);
         o.shard = std::size_t(*k);
         o.shards = std::size_t(*n);
     } else if (a == "-o") {
@@ -210,40 +251,38 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
 std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen) {
     if (o.inputs.empty()) o.inputs.push_back("-");
     if (std::count(o.inputs.begin(), o.inputs.end(), "-") > 1)
-        return RenderUsageError{"standard input (-) can be read only once"};
+        return usage(_("standard input (-) can be read only once"));
     if (o.watch && std::count(o.inputs.begin(), o.inputs.end(), "-") > 0)
-        return RenderUsageError{"--watch needs note files, not standard input"};
+        return usage(_("--watch needs note files, not standard input"));
     if (o.outputFile) {
         const std::string name = o.outputFile->string();
-        if (name.empty()) return RenderUsageError{"-o needs a file name"};
-        if (name.back() == '/') return RenderUsageError{"-o '" + name + "' names a folder; use -d"};
+        if (name.empty()) return usage(_("-o needs a file name"));
+        if (name.back() == '/') return usage(_("-o '%1' names a folder; use -d"), name);
     }
-    if (o.outputFile && seen.folder) return RenderUsageError{"use either -o or -d, not both"};
+    if (o.outputFile && seen.folder) return usage(_("use either -o or -d, not both"));
     if ((o.card.pages || o.pdf) && o.presets.front().grows)
-        return RenderUsageError{"a long picture is one card as tall as its note: no --pages or --pdf"};
+        return usage(_("a long picture is one card as tall as its note: no --pages or --pdf"));
     if (o.outputFile) {
         // The file's ending says what it holds: a card is never written under another's name.
         const auto named = CardFormats::namedBy(*o.outputFile);
         if (named && seen.format && *named != o.format)
-            return RenderUsageError{"-o '" + o.outputFile->string() + "' ends in " + o.outputFile->extension().string() +
-                                    " but --format asks for " + std::string(CardFormats::extension(o.format)).substr(1)};
+            return usage(_("-o '%1' ends in %2 but --format asks for %3"), o.outputFile->string(),
+                         o.outputFile->extension().string(), std::string(CardFormats::extension(o.format)).substr(1));
         if (named) o.format = *named;
         std::string ending = o.outputFile->extension().string();
         for (char& c : ending) c = char(std::tolower(static_cast<unsigned char>(c)));
-        if (ending == ".pdf" && !o.pdf) return RenderUsageError{"-o '" + o.outputFile->string() + "' is a PDF: add --pdf"};
-        if (o.card.pages && !o.pdf) return RenderUsageError{"--pages makes several cards, but -o names one file; use -d"};
+        if (ending == ".pdf" && !o.pdf) return usage(_("-o '%1' is a PDF: add --pdf"), o.outputFile->string());
+        if (o.card.pages && !o.pdf) return usage(_("--pages makes several cards, but -o names one file; use -d"));
     }
     if (o.shards > 1 && (o.outputFile || o.watch || o.copy ||
                          std::count(o.inputs.begin(), o.inputs.end(), "-") > 0))
-        return RenderUsageError{"--shard shares note files among runs: no standard input, -o, --watch or --copy"};
+        return usage(_("--shard shares note files among runs: no standard input, -o, --watch or --copy"));
     if (o.copy && (o.outputFile || seen.folder || o.card.pages || o.pdf || o.watch))
-        return RenderUsageError{"--copy puts one card on the clipboard: no -o, -d, --pages, --pdf or --watch"};
+        return usage(_("--copy puts one card on the clipboard: no -o, -d, --pages, --pdf or --watch"));
     if (o.copy && o.inputs.size() * o.presets.size() != 1)
-        return RenderUsageError{"--copy takes one card, but this run makes " +
-                                std::to_string(o.inputs.size() * o.presets.size())};
+        return usage(_("--copy takes one card, but this run makes %1"), o.inputs.size() * o.presets.size());
     if (o.outputFile && o.inputs.size() * o.presets.size() != 1)
-        return RenderUsageError{"-o names one file, but this run makes " +
-                                std::to_string(o.inputs.size() * o.presets.size()) + " cards; use -d"};
+        return usage(_("-o names one file, but this run makes %1 cards; use -d"), o.inputs.size() * o.presets.size());
     return std::nullopt;
 }
 
@@ -286,16 +325,16 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
         } else if (a == "--list-styles") {
             o.listStyles = true;
         } else if (takesValue(a)) {
-            if (i + 1 >= args.size()) return RenderUsageError{"option " + a + " needs a value"};
+            if (i + 1 >= args.size()) return usage(_("option %1 needs a value"), a);
             if (auto error = takeValue(o, a, args[++i], seen)) return *error;
         } else {
-            return RenderUsageError{"unknown option '" + a + "'"};
+            return usage(_("unknown option '%1'"), a);
         }
     }
     if (o.help || o.listStyles) return o;
     if (o.stream) {
         if (!o.inputs.empty() || o.outputFile || o.watch || o.copy || o.pdf)
-            return RenderUsageError{"--stream reads its requests from standard input: no FILE, -o, --watch, --copy or --pdf"};
+            return usage(_("--stream reads its requests from standard input: no FILE, -o, --watch, --copy or --pdf"));
         return o;
     }
     if (auto error = checkTogether(o, seen)) return *error;
@@ -307,11 +346,11 @@ std::optional<RenderUsageError> checkOutputFile(const RenderOptions& options) {
     const std::filesystem::path& out = *options.outputFile;
     std::error_code ec;
     if (std::filesystem::is_directory(out, ec))
-        return RenderUsageError{"-o '" + out.string() + "' is a folder; use -d"};
+        return usage(_("-o '%1' is a folder; use -d"), out.string());
     for (const std::string& input : options.inputs) {
         if (input == "-") continue;
         if (std::filesystem::equivalent(input, out, ec))
-            return RenderUsageError{"-o '" + out.string() + "' is one of the notes to render"};
+            return usage(_("-o '%1' is one of the notes to render"), out.string());
     }
     return std::nullopt;
 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include <unistd.h>
+#include <glib/gi18n.h>
 
 #include "ClipboardServer.hpp"
 #include "cli/OutputLines.hpp"
@@ -25,7 +26,7 @@ CardRequest requestFor(const NoteCard& card, const RenderOptions& options) {
 void warnAboutPictures(const Note& note, const LayoutReport& report) {
     for (const RefusedPicture& refused : report.refusedPictures) {
         if (!note.warnedPictures.insert(refused.target).second) continue;
-        std::fprintf(stderr, "norvo render: %s: picture \u201c%s\u201d not shown: %s\n", note.label.c_str(),
+        std::fprintf(stderr, _("norvo render: %s: picture \u201c%s\u201d not shown: %s\n"), note.label.c_str(),
                      refused.target.c_str(), refused.reason.c_str());
     }
 }
@@ -46,7 +47,7 @@ int copyCard(const NoteCard& card, const RenderOptions& options) {
                             false);
     if (!done) loop->run();
     if (!image) {
-        std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
+        std::fprintf(stderr, _("norvo render: rendering %s failed\n"), card.note->label.c_str());
         return 1;
     }
     const Preset size = request.drawnSize();
@@ -138,13 +139,16 @@ void RenderRun::again(std::size_t k) {
 
 void RenderRun::cardDone() {
     ++finished_;
-    if (progress_)
-        std::fprintf(stderr, "\r\033[K%zu/%zu cards%s", finished_, cards_.size(), finished_ == cards_.size() ? "\n" : "");
+    if (progress_) {
+        std::fprintf(stderr, "\r\033[K");  // back to the line's start, and clear it
+        std::fprintf(stderr, _("%zu/%zu cards"), finished_, cards_.size());
+        if (finished_ == cards_.size()) std::fprintf(stderr, "\n");
+    }
     if (finished_ == cards_.size() && !options_.watch) loop_->quit();
 }
 
 void RenderRun::renderFailed(const NoteCard& card) {
-    std::fprintf(stderr, "norvo render: rendering %s failed\n", card.note->label.c_str());
+    std::fprintf(stderr, _("norvo render: rendering %s failed\n"), card.note->label.c_str());
     ++failures_;
     cardDone();
 }
@@ -210,8 +214,8 @@ void RenderRun::drawCard(std::size_t e, std::size_t i, const CardRequest& reques
                     drawn.height = rendered.image->height();  // as tall as it grew
                     if (rendered.report.cut)
                         std::fprintf(stderr,
-                                     "norvo render: %s is longer than a long picture's %lld px: the rest is cut "
-                                     "(--pages makes a set of cards of it)\n",
+                                     _("norvo render: %s is longer than a long picture's %lld px: the rest is cut "
+                                       "(--pages makes a set of cards of it)\n"),
                                      card.note->label.c_str(), static_cast<long long>(Presets::kLongCap));
                 }
                 encoder_->push(CardTask{std::move(rendered), drawn, paths_[i], cardWords(card.note->markdown)});
