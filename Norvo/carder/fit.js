@@ -11,6 +11,11 @@
   // (about a third) so that the text is not set at its floor or cut.
   const PICTURE_SHARE = 0.55, PICTURE_SHARES_GIVEN = [0.45, 0.36];
   const NEAR_FLOOR = 1.3;
+  // The least share of the body code may take to keep its lines, or its names, whole.
+  const CODE_LEAST_SHARE = 0.65;
+  // Code that is the card keeps its lines whole while that keeps this share of the size at
+  // which it would wrap between names.
+  const WHOLE_CODE_SHARE = 0.75;
 
   // What the last layout left for the report: whether the note is cut, and the set of cards.
   // `tableMin` is the smallest text a table may take (set with each layout).
@@ -47,6 +52,7 @@
     // readable one, not the one the text-size setting raises.
     if (content.querySelector('.formula-display'))
       window.CarderFormulas.fitDisplayFormulas(content, width, Math.min(floor, state.formulaMin));
+    const beside = Boolean(content.querySelector('p, li'));
     for (const block of content.querySelectorAll('table, pre')) {
       const isTable = block.tagName === 'TABLE';
       const room = isTable ? Math.min(width, block.parentElement.clientWidth) : width;
@@ -59,11 +65,17 @@
       // One type scale: while the body is above its floor, a block stays within a step of it
       // (0.8x) and wraps instead; only at the floor may it shrink further to fit.
       const least = bodyPx > floor + 0.5 ? Math.min(px, 0.8 * bodyPx) : Math.min(px, floor);
-      px = Math.max(least, Math.floor(px * room / wide * 100) / 100);
+      // Beside prose, code a step further down keeps its lines whole rather than wrap; never
+      // below the floor. (Where code is the note, the text size itself comes down instead:
+      // see layOutCard, which also keeps names whole where lines must wrap.)
+      const codeLeast = isTable || !beside ? least : Math.min(least, Math.max(CODE_LEAST_SHARE * bodyPx, Math.min(px, floor)));
+      const whole = Math.floor(px * room / wide * 100) / 100;
+      px = Math.max(whole >= codeLeast ? codeLeast : least, whole);
       block.style.fontSize = px + 'px';
       const still = isTable ? block.offsetWidth : block.scrollWidth;
       if (still <= room + 0.5) continue;
       block.classList.add('wrapped');
+      if (!isTable) Lines.addCodeBreaks(block);
       if (isTable && bodyPx <= floor + 0.5) fitTableAtFloor(block, px, room);
     }
   }
@@ -350,11 +362,28 @@
       size = best.size;
       fitsAt(frame, content, size, min);
     }
-    // A note that is code (and headings) keeps its code lines whole where a smaller size above
-    // the floor can: wrapped code reads worse than smaller code when the code is the card.
-    if (content.querySelector('pre.wrapped') && !content.querySelector('p, li, td, th')) {
+    // Code that wraps: between names, never inside one; and a note that is code (and
+    // headings) keeps its lines whole where a smaller size above the floor can, unless that
+    // takes the code much smaller than wrapping between names would.
+    if (content.querySelector('pre.wrapped')) {
+      const codeOnly = !content.querySelector('p, li, td, th');
+      // Lines that must wrap break between names, never inside one: the largest size at which
+      // no name splits (or no more than at the floor, where a name is wider than a line).
+      let namesSize = size;
+      fitsAt(frame, content, size, min);
+      if (Lines.brokenCodeTokens(content) && size > Math.ceil(min)) {
+        fitsAt(frame, content, Math.ceil(min), min);
+        const least = Lines.brokenCodeTokens(content);
+        const namesWhole = function (s) { return fitsAt(frame, content, s, min) && Lines.brokenCodeTokens(content) <= least; };
+        namesSize = largestPassing(Math.ceil(min), size - 1, namesWhole);
+      }
+      size = namesSize;
+      // Whole lines win unless they would take the code much smaller than wrapping does.
       const whole = function (s) { return fitsAt(frame, content, s, min) && !content.querySelector('pre.wrapped'); };
-      if (size > Math.ceil(min) && whole(Math.ceil(min))) size = largestPassing(Math.ceil(min), size - 1, whole);
+      if (codeOnly && size > Math.ceil(min) && whole(Math.ceil(min))) {
+        const wholeSize = largestPassing(Math.ceil(min), size - 1, whole);
+        if (wholeSize >= WHOLE_CODE_SHARE * namesSize) size = wholeSize;
+      }
       fitsAt(frame, content, size, min);
     }
 

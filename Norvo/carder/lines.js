@@ -1,5 +1,5 @@
-// How the laid-out note's lines read: a short word left alone on a line of a headline, and
-// typed lines of verse that the card had to wrap.
+// How the laid-out note's lines read: a short word left alone on a line of a headline, typed
+// lines of verse that the card had to wrap, and code that wraps between its tokens.
 (function (root) {
   'use strict';
 
@@ -41,5 +41,76 @@
     });
   }
 
-  root.CarderLines = { hasLoneShortWord: hasLoneShortWord, verses: verses, versesWrap: versesWrap };
+  const TOKEN = /[A-Za-z0-9_$]/;
+  const OPENS = '([{,;';
+  // Where a wrapped code line may break besides its spaces: after an opening bracket, a comma,
+  // a semicolon or a path's "::", and before a member access (document|.querySelector), so that a line
+  // wraps between tokens, never inside a name. Marks each place with a <wbr>; once per block.
+  function addCodeBreaks(pre) {
+    if (pre.dataset.breaks) return;
+    pre.dataset.breaks = '1';
+    for (const line of pre.querySelectorAll('.code-line')) {
+      const spots = [];  // {node, offset}, in order
+      let previous = '', beforePrevious = '';
+      const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
+      for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+        if (node.parentElement.closest('.line-number')) continue;
+        const data = node.data;
+        for (let i = 0; i < data.length; i++) {
+          const c = data[i], next = data[i + 1] || '';
+          const afterOpen = OPENS.indexOf(previous) >= 0 && c !== ' ' && ')]}'.indexOf(c) < 0 && previous !== '';
+          const beforeMember = c === '.' && (TOKEN.test(previous) || ')]'.indexOf(previous) >= 0) && /[A-Za-z_$]/.test(next);
+          const afterPath = previous === ':' && beforePrevious === ':' && /[A-Za-z_]/.test(c);
+          if ((afterOpen || beforeMember || afterPath) && spots.length < 400) spots.push({ node: node, offset: i });
+          beforePrevious = previous;
+          previous = c;
+        }
+      }
+      for (let k = spots.length - 1; k >= 0; k--) {
+        const spot = spots[k];
+        const rest = spot.offset > 0 ? spot.node.splitText(spot.offset) : spot.node;
+        rest.parentNode.insertBefore(document.createElement('wbr'), rest);
+      }
+    }
+  }
+
+  // How many names in `content`'s code are split across two lines (querySelecto|r): read
+  // from the text ranges of the code lines that wrapped.
+  function brokenCodeTokens(content) {
+    let broken = 0;
+    const range = document.createRange();
+    for (const pre of content.querySelectorAll('pre.wrapped')) {
+      const lineHeight = parseFloat(getComputedStyle(pre).lineHeight) || parseFloat(getComputedStyle(pre).fontSize) * 1.4;
+      for (const line of pre.querySelectorAll('.code-line')) {
+        if (line.getBoundingClientRect().height < lineHeight * 1.5) continue;
+        // A name may run over several text nodes (a <wbr> never falls inside one: each stands
+        // beside a bracket, a comma or a dot).
+        let run = [];
+        const close = function () {
+          if (run.length) {
+            range.setStart(run[0].node, run[0].offset);
+            const last = run[run.length - 1];
+            range.setEnd(last.node, last.offset + 1);
+            const tops = Array.from(range.getClientRects()).filter(function (r) { return r.width > 0; })
+              .map(function (r) { return r.top; });
+            if (tops.length > 1 && Math.max.apply(null, tops) - Math.min.apply(null, tops) > 2) broken++;
+          }
+          run = [];
+        };
+        const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
+        for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+          if (node.parentElement.closest('.line-number')) continue;
+          for (let i = 0; i < node.data.length; i++) {
+            if (TOKEN.test(node.data[i])) run.push({ node: node, offset: i });
+            else close();
+          }
+        }
+        close();
+      }
+    }
+    return broken;
+  }
+
+  root.CarderLines = { hasLoneShortWord: hasLoneShortWord, verses: verses, versesWrap: versesWrap,
+                       addCodeBreaks: addCodeBreaks, brokenCodeTokens: brokenCodeTokens };
 })(this);

@@ -64,6 +64,7 @@
                                 (columns && content.scrollWidth > content.clientWidth + 1))),
       overflowX: overflowX,
       brokenWords: brokenWords,
+      brokenTokens: root.CarderLines.brokenCodeTokens(content),
       minContrast: window.CarderStyle.measure(document.getElementById('card')),
       page: Fit.state.paged ? Fit.state.paged.overall || Fit.state.paged.page : 1,
       pages: Fit.state.paged ? Fit.state.paged.pages + (Fit.state.paged.offset || 0) : 1,

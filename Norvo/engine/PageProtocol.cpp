@@ -157,6 +157,7 @@ std::optional<PageAnswer> parseAnswer(std::string_view text, std::uint64_t ticke
             report.pages = r.at("pages").get<std::size_t>();
             report.minContrast = r.value("minContrast", 0.0);
             report.cover = r.value("cover", false);
+            report.brokenTokens = r.value("brokenTokens", 0);
         } catch (const json::exception&) {
             return std::nullopt;  // a report that is not one is a page that went wrong
         }
@@ -178,6 +179,8 @@ std::string reportMembers(const LayoutReport& report, bool paged) {
                       ",\"minContrast\":" + px(report.minContrast);
     if (paged) out += ",\"page\":" + std::to_string(report.page) + ",\"pages\":" + std::to_string(report.pages);
     if (report.cover) out += ",\"cover\":true";
+    // Only a card with code split inside a name says so: every other line reads as before.
+    if (report.brokenTokens > 0) out += ",\"brokenTokens\":" + std::to_string(report.brokenTokens);
     return out;
 }
 

@@ -63,13 +63,14 @@ TEST(PageProtocol, DrawScriptCarriesTheCardWhole) {
 TEST(PageProtocol, AnswersAreTheirTicketsOrNothing) {
     const LayoutReport measured{62.5, 31, true, false, 2, 3, 5};
     const json report = {{"bodyPx", 62.5}, {"minPx", 31}, {"cut", true}, {"overflowX", false},
-                         {"brokenWords", 2}, {"minContrast", 4.87}, {"page", 3}, {"pages", 5}};
+                         {"brokenWords", 2}, {"minContrast", 4.87}, {"page", 3}, {"pages", 5}, {"brokenTokens", 1}};
     const auto answer = PageProtocol::parseAnswer(json{{"ticket", "7"}, {"pages", 5}, {"report", report}}.dump(), 7);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->pages, 5u);
     ASSERT_TRUE(answer->report);
     EXPECT_EQ(answer->report->bodyPx, measured.bodyPx);
     EXPECT_EQ(answer->report->brokenWords, 2);
+    EXPECT_EQ(answer->report->brokenTokens, 1);
     EXPECT_EQ(answer->report->page, 3u);
 
     // Round trip: what the command line prints reads back as the same report.

@@ -62,6 +62,7 @@ struct LayoutReport {
     // The lowest contrast of any text on the card against what is behind it (0: not measured).
     double minContrast = 0;
     bool cover = false;  // the card is its set's cover
+    int brokenTokens = 0;  // names in code split across lines (querySelecto|r), of the broken words
 };
 
 }  // namespace norvo
