@@ -226,6 +226,15 @@
         break;
       }
     }
+    // A lead-in ("Run this:") goes with the block it introduces: it never ends a card whose
+    // next card starts with its code, list or table.
+    for (const p of content.querySelectorAll(':scope > p')) {
+      const next = p.nextElementSibling;
+      if (!next || !/^(PRE|UL|OL|TABLE|BLOCKQUOTE)$/.test(next.tagName) || !/:\s*$/.test(p.textContent)) continue;
+      const first = firstLineOf(next);
+      if (first <= 0 || !p.contains(lines[first - 1].block) || lines[first - 1].column === lines[first].column) continue;
+      if (!beginsColumn(p)) { fixes.push({ at: p, apply: breakBefore(p) }); break; }
+    }
     // Paragraphs and list items keep two lines on each side of a break; the style sheet asks
     // for that, but the browser gives up on a paragraph of three lines.
     for (let i = 0; i < lines.length; i++) {
@@ -266,7 +275,7 @@
       break;
     }
     if (state.paged.perCard === 2) {
-      for (const hr of content.querySelectorAll('hr')) {
+      for (const hr of content.querySelectorAll('hr:not(.rule-drawn)')) {
         const next = hr.nextElementSibling, i = next ? firstLineOf(next) : -1;
         if (i >= 0 && lines[i].column % 2 === 1) { fixes.push({ at: next, apply: skipColumn(next, content) }); break; }
       }
@@ -329,6 +338,47 @@
       if (cardsNow(content) !== cards) return false;
     }
     return true;
+  }
+
+  // A thematic break starts a card, unless what follows it up to the next break is short (a
+  // sign-off: less than this share of a card) after a section that fills most of one: then it
+  // is drawn as the rule it is, on the card before. Short thoughts each after a break (a
+  // thread) keep a card each.
+  const SHORT_SECTION = 0.3, FULL_SECTION = 0.6;
+  function drawShortSectionRules(frame, content) {
+    const area = frame.getBoundingClientRect();
+    const rules = Array.from(content.querySelectorAll(':scope > hr:not(.rule-drawn)'));
+    if (!rules.length) return false;
+    const lines = linesOf(content, area);
+    const after = function (el, l) { return !el || (el.compareDocumentPosition(l.block) & Node.DOCUMENT_POSITION_FOLLOWING); };
+    const before = function (el, l) { return !el || (el.compareDocumentPosition(l.block) & Node.DOCUMENT_POSITION_PRECEDING); };
+    // The share of a card a section's lines take; more than a card when they run over two.
+    const share = function (from, to) {
+      const inSection = lines.filter(function (l) { return after(from, l) && before(to, l); });
+      if (!inSection.length) return 0;
+      if (inSection.some(function (l) { return l.column !== inSection[0].column; })) return Infinity;
+      const top = Math.min.apply(null, inSection.map(function (l) { return l.top; }));
+      const bottom = Math.max.apply(null, inSection.map(function (l) { return l.bottom; }));
+      return (bottom - top) / frame.clientHeight;
+    };
+    let changed = false;
+    rules.forEach(function (hr, k) {
+      const own = share(hr, rules[k + 1] || null);
+      if (own > 0 && own < SHORT_SECTION && share(rules[k - 1] || null, hr) >= FULL_SECTION) {
+        hr.classList.add('rule-drawn');
+        changed = true;
+      }
+    });
+    return changed;
+  }
+  // A drawn rule that the set still put at the top of a card separates nothing there.
+  function hideRulesAtCardTops(frame, content) {
+    const top = frame.getBoundingClientRect().top + parseFloat(getComputedStyle(content).paddingTop || '0');
+    for (const hr of content.querySelectorAll('hr.rule-drawn')) {
+      hr.classList.remove('at-card-top');
+      const margin = parseFloat(getComputedStyle(hr).marginTop) || 0;
+      if (hr.getBoundingClientRect().top - margin <= top + 1) hr.classList.add('at-card-top');
+    }
   }
 
   // Undoes what breaking like a book did: breaks, widened widows and table parts.
@@ -442,15 +492,39 @@
       fewest = pagesAt(frame, content, min, min);
     }
     if (pageOverflows(content) && Fit.hyphenateOverlongWords(content)) fewest = pagesAt(frame, content, min, min);
-    let size = min;
-    if (fewest <= MAX_PAGES) {
-      size = Fit.largestPassing(min, max, function (s) {
-        return !outOfTime() && pagesAt(frame, content, s, min) <= fewest && !pageOverflows(content);
-      });
+    let size = min, pages = 0;
+    const search = function () {
+      size = min;
+      if (fewest <= MAX_PAGES) {
+        size = Fit.largestPassing(min, max, function (s) {
+          return !outOfTime() && pagesAt(frame, content, s, min) <= fewest && !pageOverflows(content);
+        });
+      }
+      // The breaks can take a card more than the size was searched for: then a step smaller.
+      // Where they take it even at the smallest size (a rule that starts a card), that card
+      // is the set's, and the size is searched again with the breaks.
+      pages = setAt(frame, content, size, min);
+      if (pages > fewest && size > min && !outOfTime()) {
+        const atMin = setAt(frame, content, min, min);
+        if (atMin > fewest && atMin <= MAX_PAGES) {
+          fewest = atMin;
+          size = Fit.largestPassing(min, size, function (s) {
+            return !outOfTime() && setAt(frame, content, s, min) <= fewest && !pageOverflows(content);
+          });
+        }
+        pages = setAt(frame, content, size, min);
+      }
+      while (pages > fewest && size > min) pages = setAt(frame, content, outOfTime() ? (size = min) : --size, min);
+    };
+    search();
+    // A rule whose section is short (a sign-off) is drawn on the card before instead of
+    // starting a card of its own: the set is searched again without that break.
+    if (pages > 1 && !outOfTime() && drawShortSectionRules(frame, content)) {
+      unbreak(content);
+      fewest = pagesAt(frame, content, min, min);
+      search();
     }
-    // The breaks can take a card more than the size was searched for: then a step smaller.
-    let pages = setAt(frame, content, size, min);
-    while (pages > fewest && size > min) pages = setAt(frame, content, outOfTime() ? (size = min) : --size, min);
+    hideRulesAtCardTops(frame, content);
     refineUntil = Infinity;
     state.paged.pages = Math.min(pages, MAX_PAGES - offset);
     state.paged.capped = pages > MAX_PAGES - offset || c.truncated || dropped;

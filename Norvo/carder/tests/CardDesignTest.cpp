@@ -475,6 +475,16 @@ const char* kBookBreaksProbe = R"(JSON.stringify((() => {
   }
   for (const [card, block] of last)
     if (card < cards - 1 && /^H[1-6]$/.test(block.tagName)) flaws.push('card ' + (card + 1) + ' ends on heading ' + block.textContent);
+  // A lead-in ("type:") stays with what it introduces.
+  for (const [card, block] of last) {
+    const next = block.nextElementSibling;
+    if (card < cards - 1 && block.tagName === 'P' && /:\s*$/.test(block.textContent) && next &&
+        /^(PRE|UL|OL|TABLE)$/.test(next.tagName)) flaws.push('card ' + (card + 1) + ' ends on lead-in ' + block.textContent);
+  }
+  // No card of a set holds only a line or two (a sign-off after a rule).
+  const perCardLines = new Map();
+  for (const [block, lines] of blocks) for (const l of lines) perCardLines.set(l.card, (perCardLines.get(l.card) || 0) + 1);
+  for (const [card, n] of perCardLines) if (cards > 1 && n <= 2) flaws.push('card ' + (card + 1) + ' holds ' + n + ' lines');
   for (const table of content.querySelectorAll('table')) {
     const withRows = new Set(), withHead = new Set();
     for (const cell of table.querySelectorAll('td')) for (const r of cell.getClientRects()) withRows.add(cardOf(r));
@@ -494,7 +504,8 @@ TEST(CardDesign, PagesBreakLikeABook) {
     RenderEngine engine;
     const auto notes = corpus();
     int flawed = 0, sets = 0;
-    for (const char* name : {"long-essay-sections", "long-2000", "long-6000", "long-list-100", "headings", "code"}) {
+    for (const char* name : {"long-essay-sections", "long-2000", "long-6000", "long-list-100", "headings", "code",
+                             "long-howto-steps"}) {
         for (const Preset& preset : Presets::all()) {
             for (double scale : {1.0, 1.4}) {
                 const std::string what = std::string(name) + " " + preset.id + " " + std::to_string(scale);
