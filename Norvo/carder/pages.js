@@ -204,6 +204,17 @@
     return spacer;
   }
 
+  // Whether the run of marked lines starting at codeLines[k] (at most MARKED_RUN of them) runs
+  // over two columns.
+  const MARKED_RUN = 12;
+  function markedRunSplit(codeLines, k, area) {
+    const column = columnOf(codeLines[k].getBoundingClientRect(), area);
+    let end = k;
+    while (end + 1 < codeLines.length && codeLines[end + 1].classList.contains('marked')) end++;
+    if (end - k + 1 > MARKED_RUN) return false;
+    return columnOf(codeLines[end].getBoundingClientRect(), area) !== column;
+  }
+
   // The first fix the layout needs, in reading order: {at: element, apply()}, or null.
   function firstFix(frame, content, area) {
     const lines = linesOf(content, area);
@@ -259,6 +270,12 @@
         column = at;
       }
       if (runs.length < 2) continue;
+      // Marked lines are read together: a marked range of a card or less is not split.
+      const split = codeLines.find(function (line, k) {
+        return line.classList.contains('marked') && (k === 0 || !codeLines[k - 1].classList.contains('marked')) &&
+               markedRunSplit(codeLines, k, area);
+      });
+      if (split && split !== codeLines[0]) { fixes.push({ at: split, apply: breakBefore(split) }); break; }
       if (runs[0] < CODE_LINES_EACH_SIDE && !beginsColumn(pre)) { fixes.push({ at: pre, apply: breakBefore(pre) }); break; }
       const tail = codeLines[codeLines.length - CODE_LINES_EACH_SIDE];
       if (runs[runs.length - 1] < CODE_LINES_EACH_SIDE) { fixes.push({ at: tail, apply: breakBefore(tail) }); break; }
