@@ -52,7 +52,11 @@
             displayMode: display, output: 'html', throwOnError: true, trust: false, strict: 'ignore',
             maxSize: 40, maxExpand: 500
           });
-          return '<' + tag + ' class="formula' + (display ? ' formula-display' : short) + '">' + html + '</' + tag + '>';
+          // A display formula keeps its source: too wide for its column, it is set again in
+          // lines (see fitDisplayFormulas).
+          const source = display ? ' data-tex="' + escape(tex) + '"' : '';
+          return '<' + tag + ' class="formula' + (display ? ' formula-display' : short) + '"' + source + '>' + html +
+                 '</' + tag + '>';
         } catch (e) {
           // A formula that does not parse shows what was typed, muted: the card still comes out.
         }
@@ -121,25 +125,64 @@
       return true;
     }, { alt: ['paragraph', 'reference', 'blockquote', 'list'] });
 
+    // Punctuation right after a short formula stays on its line ("where $x$:" never leaves
+    // the colon alone on the next).
     md.renderer.rules.formula_inline = function (tokens, idx) {
-      return draw(tokens[idx].content, tokens[idx].meta.display, 'span');
+      const tex = tokens[idx].content, display = tokens[idx].meta.display;
+      const html = draw(tex, display, 'span');
+      const next = tokens[idx + 1];
+      const tail = !display && tex.length <= 24 && next && next.type === 'text' ? /^[.,;:!?)\]]+/.exec(next.content) : null;
+      if (!tail) return html;
+      next.content = next.content.slice(tail[0].length);
+      return '<span class="formula-glued">' + html + escape(tail[0]) + '</span>';
     };
     md.renderer.rules.formula_block = function (tokens, idx) { return draw(tokens[idx].content, true, 'div') + '\n'; };
   }
 
-  // Display formulas wider than their column are set smaller, down to `floor` pixels; past
-  // that they are cut at the column's edge (and say so: returns whether any was).
+  // A display formula that would have to shrink below this share of the text to fit its
+  // column is set in lines instead, broken after its relations and operators as in print.
+  const LINES_BELOW = 0.75;
+  function setInLines(block) {
+    const katex = root.katex;
+    if (!block.querySelector('.formula-lines')) {
+      if (!katex || !block.dataset.tex) return false;
+      try {
+        const html = katex.renderToString('\\displaystyle ' + block.dataset.tex, {
+          displayMode: false, output: 'html', throwOnError: true, trust: false, strict: 'ignore', maxSize: 40, maxExpand: 500
+        });
+        block.insertAdjacentHTML('beforeend', '<span class="formula-lines">' + html + '</span>');
+      } catch (e) {
+        return false;
+      }
+    }
+    block.classList.add('in-lines');
+    return true;
+  }
+
+  // Display formulas wider than their column are set in lines where they break, else
+  // smaller, down to `floor` pixels; past that they are cut at the column's edge (and say
+  // so: returns whether any was).
   function fitDisplayFormulas(content, columnWidth, floor) {
     let cut = false;
     for (const block of content.querySelectorAll('.formula-display')) {
-      block.classList.remove('formula-cut');
+      block.classList.remove('formula-cut', 'in-lines');
       block.style.fontSize = '';
       const room = Math.min(columnWidth, block.clientWidth || columnWidth);
       const wide = block.scrollWidth;
       if (wide <= room + 0.5) continue;
       const px = parseFloat(getComputedStyle(block).fontSize);
-      const fitted = Math.max(floor, Math.floor(px * room / wide * 100) / 100);
+      if (px * room / wide < LINES_BELOW * px && setInLines(block)) {
+        if (block.scrollWidth <= room + 0.5) continue;
+        block.classList.remove('in-lines');
+      }
+      let fitted = Math.max(floor, Math.floor(px * room / wide * 100) / 100);
       block.style.fontSize = fitted + 'px';
+      // A formula's width does not scale exactly with its size (its rules and spaces round):
+      // a few steps smaller settle what the ratio left a pixel too wide.
+      for (let step = 0; step < 4 && fitted > floor && block.scrollWidth > room + 0.5; step++) {
+        fitted = Math.max(floor, Math.floor(fitted * 0.985 * 100) / 100);
+        block.style.fontSize = fitted + 'px';
+      }
       if (block.scrollWidth > room + 0.5) {
         block.classList.add('formula-cut');
         cut = true;
