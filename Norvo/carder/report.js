@@ -65,6 +65,7 @@
       overflowX: overflowX,
       brokenWords: brokenWords,
       brokenTokens: root.CarderLines.brokenCodeTokens(content),
+      busyness: window.CarderStyle.state.busyness,
       minContrast: window.CarderStyle.measure(document.getElementById('card')),
       page: Fit.state.paged ? Fit.state.paged.overall || Fit.state.paged.page : 1,
       pages: Fit.state.paged ? Fit.state.paged.pages + (Fit.state.paged.offset || 0) : 1,

@@ -61,7 +61,7 @@
   }
 
   // --- What lies behind the text -------------------------------------------------------------
-  const state = { style: null, scrimAlpha: 0, minContrast: 0 };
+  const state = { style: null, scrimAlpha: 0, minContrast: 0, busyness: 0 };
 
   // The colours behind `rect` before anything the page puts on top: the darkest and the
   // lightest that the backdrop has there.
@@ -276,11 +276,28 @@
     return [sum / n, sum / n, sum / n];
   }
 
+  // How busy a photo is behind `rect`: the mean, over the cells of the app's grid that the
+  // rectangle covers, of the spread between a cell's darkest and lightest grey (0 flat, 1 a
+  // cell of black and white). What shows through a scrim of alpha a is (1 - a) of it.
+  function busyness(rect, cardRect) {
+    const img = state.style.background.image;
+    const cw = cardRect.width / img.gridWidth, ch = cardRect.height / img.gridHeight;
+    const i0 = Math.max(0, Math.floor((rect.left - cardRect.left) / cw));
+    const i1 = Math.min(img.gridWidth - 1, Math.floor((rect.right - cardRect.left) / cw));
+    const j0 = Math.max(0, Math.floor((rect.top - cardRect.top) / ch));
+    const j1 = Math.min(img.gridHeight - 1, Math.floor((rect.bottom - cardRect.top) / ch));
+    let sum = 0, n = 0;
+    for (let j = j0; j <= j1; j++)
+      for (let i = i0; i <= i1; i++, n++) sum += (img.lightest[j * img.gridWidth + i] - img.darkest[j * img.gridWidth + i]) / 255;
+    return n ? sum / n : 0;
+  }
+
   // After layout: a scrim where the backdrop fights the text, the accent made readable, and
-  // the card's lowest contrast measured.
-  const NEED = 4.5, MARGIN = 0.15;
+  // the card's lowest contrast measured. QUIET: the busyness text reads over.
+  const NEED = 4.5, MARGIN = 0.15, QUIET = 0.12;
   function finish(card, paletteIsDark) {
     state.minContrast = 0;
+    state.busyness = 0;
     if (!state.style) return;
     const s = state.style;
     // The text area: the note's, or the cover's when the cover is shown.
@@ -313,14 +330,22 @@
         return lowestContrast(card, elements) >= NEED + MARGIN && lowestContrast(card, marks) >= 3 + MARGIN;
       };
       // A thicker scrim only adds contrast: the faintest that passes, by halving, in 5 % steps.
+      let step = 0;
       if (!passes(0)) {
         let lo = 0, hi = 20;
         while (hi - lo > 1) {
           const mid = (lo + hi) >> 1;
           if (passes(mid)) hi = mid; else lo = mid;
         }
-        passes(hi);
+        step = hi;
       }
+      // Contrast by number is not enough on a busy photo: every letter would still cross its
+      // edges. The scrim under the text is dense enough to calm what shows through to a
+      // quiet texture.
+      const busy = bgKind === 'image' ? busyness(content.getBoundingClientRect(), card.getBoundingClientRect()) : 0;
+      if (busy > QUIET) step = Math.max(step, Math.min(18, Math.ceil(20 * (1 - QUIET / busy))));
+      passes(step);
+      state.busyness = Math.round(busy * (1 - state.scrimAlpha) * 100) / 100;
     }
     if (s.accent || bgKind !== 'theme') {
       // The accent (the style's, or the theme's on the style's background) as readable text

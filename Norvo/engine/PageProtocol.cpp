@@ -158,6 +158,7 @@ std::optional<PageAnswer> parseAnswer(std::string_view text, std::uint64_t ticke
             report.minContrast = r.value("minContrast", 0.0);
             report.cover = r.value("cover", false);
             report.brokenTokens = r.value("brokenTokens", 0);
+            report.busyness = r.value("busyness", 0.0);
         } catch (const json::exception&) {
             return std::nullopt;  // a report that is not one is a page that went wrong
         }
@@ -181,6 +182,7 @@ std::string reportMembers(const LayoutReport& report, bool paged) {
     if (report.cover) out += ",\"cover\":true";
     // Only a card with code split inside a name says so: every other line reads as before.
     if (report.brokenTokens > 0) out += ",\"brokenTokens\":" + std::to_string(report.brokenTokens);
+    if (report.busyness > 0) out += ",\"busyness\":" + px(report.busyness);
     return out;
 }
 

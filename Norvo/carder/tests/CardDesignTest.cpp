@@ -831,6 +831,18 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
     std::vector<std::uint32_t> blocks(64 * 64);
     for (auto& b : blocks) b = noise() >> 8;
     writeJpeg(dir / "busy.jpg", 800, 600, [&](int x, int y) { return blocks[std::size_t((y / 24) * 64 + x / 24)]; });
+    // Foliage in sun: round leaves of a few greens, light and dark, over a mid green; text
+    // reads on it by number long before it reads to the eye.
+    std::vector<std::uint32_t> foliage(800 * 800, 0x5a6e46u);
+    for (int leaf = 0; leaf < 1600; ++leaf) {
+        static const std::uint32_t colours[] = {0x142814, 0xc8dc96, 0xf0f0d2, 0x3c5a28, 0xa0783c, 0xfafafa, 0x0a140a};
+        const int cx = int(noise() % 800), cy = int(noise() % 800), r = 5 + int(noise() % 16);
+        const std::uint32_t colour = colours[noise() % 7];
+        for (int y = std::max(0, cy - r); y < std::min(800, cy + r); ++y)
+            for (int x = std::max(0, cx - r); x < std::min(800, cx + r); ++x)
+                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) < r * r) foliage[std::size_t(y) * 800 + std::size_t(x)] = colour;
+    }
+    writeJpeg(dir / "leaves.jpg", 800, 800, [&](int x, int y) { return foliage[std::size_t(y) * 800 + std::size_t(x)]; });
     writeJpeg(dir / "light.jpg", 600, 600, [](int x, int y) { return 0xf0f0e8u - std::uint32_t(((x ^ y) & 7) * 0x010101); });
     writeJpeg(dir / "dark.jpg", 600, 600, [](int x, int y) { return 0x141822u + std::uint32_t(((x + y) & 7) * 0x010101); });
     writeJpeg(dir / "avatar.jpg", 96, 96, [](int x, int) { return x < 48 ? 0xd06030u : 0x3060d0u; });
@@ -853,6 +865,7 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
         {"busy photo", "paper", style(R"({"background": {"image": "busy.jpg"}, "accent": "#ffd400",
                                           "signature": {"name": "Ada Lovelace", "handle": "@ada", "avatar": "avatar.jpg"}})")},
         {"light photo", "ink", style(R"({"background": {"image": "light.jpg"}, "signature": {"name": "Grace"}})")},
+        {"busy light photo", "paper", style(R"({"background": {"image": "leaves.jpg"}})")},
         {"dark photo", "paper", style(R"({"background": {"image": "dark.jpg"}, "signature": {"handle": "@night"}})")},
         {"font family", "paper", style(R"({"fonts": {"body": "DejaVu Serif", "code": "Liberation Mono"}})")},
         {"font file", "ink", style(R"({"fonts": {"heading": "heading.ttf"}})")},
@@ -874,6 +887,10 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
             EXPECT_GE(double(r.report["minContrast"]), 4.5) << what;
             EXPECT_FALSE(r.report["overflowX"]) << what;
             EXPECT_FALSE(r.report["cut"]) << what;
+            // Behind the text a photo shows through calm, whatever it is; a photo is the only
+            // backdrop that reports how busy it is.
+            EXPECT_LE(r.report.value("busyness", 0.0), 0.12) << what;
+            EXPECT_EQ(r.report.contains("busyness"), name.find("photo") != std::string::npos) << what;
             lowest = std::min(lowest, double(r.report["minContrast"]));
         }
         std::printf("minContrast, %s: %.2f (lowest of the four sizes)\n", name.c_str(), lowest);
@@ -886,6 +903,17 @@ TEST(CardDesign, StylesKeepEveryTextReadableWhateverTheUserPicks) {
                                                  "return /^NorvoStyleFont/.test(f.family) && f.status === 'loaded'; }))"),
                       "true");
         }
+    }
+
+    // Plain text needs little scrim by number even on foliage; it gets a calm one all the same.
+    for (const Preset& preset : Presets::all()) {
+        CardRequest card{.markdown = "# Weekend hike\n\nWe climbed to the ridge before sunrise and watched the valley "
+                                     "fill with light.",
+                         .settings = {.size = preset}};
+        card.settings.style = style(R"({"background": {"image": "leaves.jpg"}})");
+        const Rendered r = render(engine, card);
+        EXPECT_LE(r.report.value("busyness", 1.0), 0.12) << preset.id << " " << r.report.dump();
+        EXPECT_GE(double(r.report["minContrast"]), 4.5) << preset.id;
     }
 
     // A signature as long as a style allows keeps clear of the wordmark on every size.

@@ -63,6 +63,8 @@ struct LayoutReport {
     double minContrast = 0;
     bool cover = false;  // the card is its set's cover
     int brokenTokens = 0;  // names in code split across lines (querySelecto|r), of the broken words
+    // How busy a photo backdrop shows through behind the text, 0 (flat) to 1 (0: no photo).
+    double busyness = 0;
 };
 
 }  // namespace norvo
