@@ -112,9 +112,12 @@
   // The text with its last two words joined by a no-break space, when the last is short
   // enough to be left alone on a line and the two together are short enough to wrap as one.
   const LAST_TWO_WORDS = /(\S+)[ \t\n]+(\S{1,8})[ \t\n]*$/;
+  const EMOJI_ONLY = /^[\p{Extended_Pictographic}\u200d\ufe0f\p{Emoji_Modifier}]+$/u;
   function lastTwoWordsJoined(text) {
     const match = LAST_TWO_WORDS.exec(text);
-    if (!match || match[1].length + match[2].length > 18) return text;
+    // An emoji never ends a paragraph alone on its line, whatever the word before it.
+    const emoji = match && EMOJI_ONLY.test(match[2]) && match[1].length <= 24;
+    if (!match || (!emoji && match[1].length + match[2].length > 18)) return text;
     const trailing = match[0].length - match[0].trimEnd().length;
     return text.slice(0, match.index) + match[1] + '\u00a0' + match[2] + text.slice(text.length - trailing);
   }
@@ -122,14 +125,19 @@
   // A long token (a URL, a path, an identifier) in pieces that may end a line: after "/",
   // before "?", "&", "=", ".", "-" and "_", never at its very start or end. Shorter tokens,
   // and tokens without such points, stay whole.
+  // In running text a token with no "/" is not an address: it breaks only before "?", "&",
+  // "=" and "_" (a hyphenated word breaks after its hyphens by itself; "frontend-senior /
+  // -2025" or a line that starts with ".org" reads as something else). A table's narrow cell
+  // takes every point (`inCell`).
   const LONG_TOKEN = 16;
-  function tokenPieces(token) {
+  function tokenPieces(token, inCell) {
     if (token.length < LONG_TOKEN) return [token];
+    const points = inCell || token.indexOf('/') >= 0 ? '?&=.-_' : '?&=_';
     const pieces = [];
     let start = 0;
     for (let i = 1; i < token.length - 1; i++) {
       const c = token[i];
-      const breakBefore = '?&=.-_'.indexOf(c) >= 0 && token[i - 1] !== c && token[i - 1] !== '/';
+      const breakBefore = points.indexOf(c) >= 0 && token[i - 1] !== c && token[i - 1] !== '/';
       const breakAfter = token[i - 1] === '/' && c !== '/';
       if ((breakBefore || breakAfter) && i - start >= 2) {
         pieces.push(token.slice(start, i));
@@ -551,14 +559,42 @@
   // URLs and other long tokens may break at their natural points, with no hyphen: a line
   // break opportunity (<wbr>) between their pieces. Code keeps its identifiers whole (a code
   // span moves to the next line as one); code blocks wrap on their own terms.
+  // Tokens that read wrong split at their hyphen stay on one line: a range or a code with
+  // figures ("EUR 75-95k", "senior-2025", "COVID-19") and a command-line option ("-flto",
+  // "--coverage", which typography may have made "\u2013coverage").
+  const WHOLE_TOKEN = /(^|[\s(])((?:--?|\u2013)[A-Za-z][\w=.+-]*|[\p{L}\p{N}]*\p{N}[\p{L}\p{N}]*(?:-[\p{L}\p{N}]+)+|[\p{L}\p{N}]+(?:-[\p{L}\p{N}]+)*-[\p{L}\p{N}]*\p{N}[\p{L}\p{N}]*)(?=$|[\s.,;:!?)])/gu;
+  function keepTokensWhole(content) {
+    for (const node of Text.textNodes(content)) {
+      if (node.parentElement.closest('pre, code, .katex, .formula-source, .nobr')) continue;
+      // In a table's narrow cells only an option is kept whole: a cell's other tokens may need
+      // their hyphens for the table to fit at all.
+      const inCell = Boolean(node.parentElement.closest('td, th'));
+      const spans = [];
+      WHOLE_TOKEN.lastIndex = 0;
+      for (let m = WHOLE_TOKEN.exec(node.data); m; m = WHOLE_TOKEN.exec(node.data)) {
+        if (m[2].length <= 24 && m[2].length >= 3 && (!inCell || /^(-|\u2013)/.test(m[2])))
+          spans.push([m.index + m[1].length, m[2].length]);
+      }
+      for (let k = spans.length - 1; k >= 0; k--) {
+        const token = node.splitText(spans[k][0]);
+        token.splitText(spans[k][1]);
+        const span = document.createElement('span');
+        span.className = 'nobr';
+        token.replaceWith(span);
+        span.appendChild(token);
+      }
+    }
+  }
+
   function breakLongTokens(content) {
     for (const node of Text.textNodes(content)) {
-      if (node.parentElement.closest('pre, code, .katex, .formula-source')) continue;
+      if (node.parentElement.closest('pre, code, .katex, .formula-source, .nobr')) continue;
+      const inCell = Boolean(node.parentElement.closest('td, th'));
       const parts = node.data.split(/(\s+)/);
-      if (!parts.some(function (p) { return tokenPieces(p).length > 1; })) continue;
+      if (!parts.some(function (p) { return tokenPieces(p, inCell).length > 1; })) continue;
       const fragment = document.createDocumentFragment();
       for (const part of parts) {
-        tokenPieces(part).forEach(function (piece, i) {
+        tokenPieces(part, inCell).forEach(function (piece, i) {
           if (i > 0) fragment.appendChild(document.createElement('wbr'));
           fragment.appendChild(document.createTextNode(piece));
         });
@@ -639,6 +675,7 @@
     keepLastWordsTogether(content);
     sizeListNumbers(content);
     markNumericColumns(content);
+    keepTokensWhole(content);
     breakLongTokens(content);
   }
 
@@ -646,7 +683,8 @@
     frontLines: function (text) { return splitFrontMatter(String(text)).front; },
     createRenderer: createRenderer, finish: finish,
     codeLines: codeLines, withoutFrontMatter: withoutFrontMatter, isNumericText: isNumericText,
-    isEmptyCellText: isEmptyCellText, lastTwoWordsJoined: lastTwoWordsJoined, tokenPieces: tokenPieces
+    isEmptyCellText: isEmptyCellText, lastTwoWordsJoined: lastTwoWordsJoined, tokenPieces: tokenPieces,
+    WHOLE_TOKEN: WHOLE_TOKEN, EMOJI_ONLY: EMOJI_ONLY
   };
   if (typeof module === 'object' && module.exports) module.exports = api;
   else root.CarderMarkdown = api;

@@ -51,6 +51,9 @@
         if (Math.max.apply(null, tops) - Math.min.apply(null, tops) > 2) brokenWords++;
       }
     }
+    // What a reader counts as broken too: a figure range or option split at its hyphen, an
+    // address split before its dot, an emoji alone on its paragraph's last line.
+    brokenWords += brokenTokensOfText(nodes, range) + loneEmojiLines(content, range);
     for (const el of content.querySelectorAll('table, pre, svg')) {
       const r = el.getBoundingClientRect();
       if (r.top < visibleBottom && r.left < area.right - 1 && r.right > area.right + 1) overflowX = true;
@@ -71,6 +74,49 @@
       pages: Fit.state.paged ? Fit.state.paged.pages + (Fit.state.paged.offset || 0) : 1,
       cover: Boolean(Fit.state.paged && Fit.state.paged.cover)
     };
+  }
+
+  function spansLines(range) {
+    const tops = Array.from(range.getClientRects()).filter(function (r) { return r.width > 0; })
+      .map(function (r) { return r.top; });
+    return tops.length > 1 && Math.max.apply(null, tops) - Math.min.apply(null, tops) > 2;
+  }
+  const ADDRESS = /(^|\s)([\p{L}\p{N}-]+(?:\.[\p{L}\p{N}-]+)*\.\p{L}{2,})(?=$|[\s,;:!?)])/gu;
+  function brokenTokensOfText(nodes, range) {
+    let broken = 0;
+    const Markdown = root.CarderMarkdown;
+    for (const n of nodes) {
+      if (n.parentElement.closest('pre, code, .katex, .formula-source')) continue;
+      // A long address or path in pieces is meant to break between them.
+      const isPiece = function (sibling) { return sibling && sibling.nodeName === 'WBR'; };
+      if (isPiece(n.previousSibling) || isPiece(n.nextSibling)) continue;
+      for (const pattern of [Markdown.WHOLE_TOKEN, ADDRESS]) {
+        pattern.lastIndex = 0;
+        for (let m = pattern.exec(n.data); m; m = pattern.exec(n.data)) {
+          // (A table's narrow cells may break what running text keeps whole, options aside.)
+          if (n.parentElement.closest('td, th') && !/^(-|\u2013)/.test(m[2])) continue;
+          range.setStart(n, m.index + m[1].length);
+          range.setEnd(n, m.index + m[1].length + m[2].length);
+          if (spansLines(range)) broken++;
+        }
+      }
+    }
+    return broken;
+  }
+  function loneEmojiLines(content, range) {
+    let lone = 0;
+    for (const block of content.querySelectorAll('p, li, h1, h2, h3, h4, h5, h6')) {
+      const words = (block.textContent || '').trim().split(/\s+/);
+      if (words.length < 2 || !root.CarderMarkdown.EMOJI_ONLY.test(words[words.length - 1])) continue;
+      range.selectNodeContents(block);
+      const rects = Array.from(range.getClientRects()).filter(function (r) { return r.width > 0; });
+      if (rects.length < 2) continue;
+      const last = rects[rects.length - 1];
+      const onLastLine = rects.filter(function (r) { return Math.abs(r.top - last.top) < 2; });
+      const width = onLastLine.reduce(function (w, r) { return w + r.width; }, 0);
+      if (last.top - rects[0].top > 2 && width < last.height * 1.6) lone++;
+    }
+    return lone;
   }
 
   root.CarderReport = { measure: layoutReport };

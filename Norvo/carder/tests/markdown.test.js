@@ -94,6 +94,10 @@ test('long tokens break at their natural points, short ones stay whole', () => {
   for (const t of ['short.url/x', 'Pneumonoultramicroscopicsilicovolcanoconiosis', '--------------------', '...'])
     assert.deepStrictEqual(M.tokenPieces(t), [t], t);
   assert.strictEqual(M.tokenPieces('https://x.example/path/to/file.txt').join(''), 'https://x.example/path/to/file.txt');
+  // Not an address: no line starts with "-2025" or ".org"; a table cell takes every point.
+  for (const t of ['frontend-senior-2025', 'mail.verylongcompanyname.org'])
+    assert.deepStrictEqual(M.tokenPieces(t), [t], t);
+  assert.deepStrictEqual(M.tokenPieces('norvo-build-1042.tar.xz', true), ['norvo', '-build', '-1042', '.tar', '.xz']);
 });
 
 test('raw HTML shown as text keeps its straight quotes; prose gets curly ones', () => {
@@ -138,7 +142,11 @@ test('formulas follow the dollar rules and fall back to their source', () => {
   const html = withKatex.render('Costs $5 and $10, but $x^2$ is one and \\$y$ is not.\n\n$$\n\\int_0^1 x\\,dx\n$$\n\nBroken $\\bad{$ here\n\nNumbers $1$2');
   assert.deepStrictEqual(calls.map((c) => c[0]), ['x^2', '\\int_0^1 x\\,dx', '\\bad{']);
   assert.ok(html.includes('Costs $5 and $10, but <span class="formula formula-short"><span class="katex">x^2</span></span>'));
-  assert.ok(html.includes('<div class="formula formula-display">'));
+  // A display formula keeps its source, to be set again in lines where it is too wide.
+  assert.ok(html.includes('<div class="formula formula-display" data-tex="\\int_0^1 x\\,dx">'), html);
+  // Punctuation right after a short formula is glued to it.
+  assert.ok(withKatex.render('where $x$: done').includes('<span class="formula-glued"><span class="formula formula-short">' +
+                                                         '<span class="katex">x</span></span>:</span> done'));
   assert.ok(html.includes('<span class="formula-source formula-short">$\\bad{$</span>'));
   assert.ok(html.includes('Numbers $1$2'));  // a closing dollar is never followed by a digit
   // Without KaTeX in the page, a formula shows its source; the page loads KaTeX only for notes
