@@ -134,11 +134,14 @@
   function lowestContrast(card, elements) {
     const cardRect = card.getBoundingClientRect();
     const frame = card.querySelector('.card-frame').getBoundingClientRect();
+    // The note's text shows only within its box: a cut note's lines past it are not drawn.
+    const shownBox = document.getElementById('content').getBoundingClientRect();
     let lowest = Infinity;
     for (const el of elements) {
       const r = el.getBoundingClientRect();
-      const rect = { left: Math.max(r.left, cardRect.left), top: Math.max(r.top, cardRect.top),
-                     right: Math.min(r.right, cardRect.right), bottom: Math.min(r.bottom, cardRect.bottom) };
+      const clip = el.closest('#content') ? shownBox : cardRect;
+      const rect = { left: Math.max(r.left, cardRect.left), top: Math.max(r.top, cardRect.top, clip.top),
+                     right: Math.min(r.right, cardRect.right), bottom: Math.min(r.bottom, cardRect.bottom, clip.bottom) };
       rect.width = rect.right - rect.left;
       rect.height = rect.bottom - rect.top;
       if (rect.width <= 0 || rect.height <= 0) continue;
@@ -361,7 +364,10 @@
       card.style.setProperty('--accent', rgbHex(asRule));
       card.style.setProperty('--quote-bar', rgbHex(asRule));
       card.style.setProperty('--link', rgbHex(asText));
-      card.style.setProperty('--mark-band', 'color-mix(in srgb, ' + rgbHex(asRule) + ' 12%, var(--bg))');
+      // Marked code lines: on a gradient or a photo, the palette's backdrop colour laid thinly
+      // over what is behind the code (opaque, it reads as a hole); it only adds contrast.
+      card.style.setProperty('--mark-band', bgKind === 'theme' ? 'color-mix(in srgb, ' + rgbHex(asRule) + ' 12%, var(--bg))'
+                                                                : 'color-mix(in srgb, var(--bg) 45%, transparent)');
       // A highlight in the style's accent: a band under the card's own ink, as strong as the
       // ink's contrast on it allows.
       const ink = cssRgba(getComputedStyle(content).color).slice(0, 3);
