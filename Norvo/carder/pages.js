@@ -398,6 +398,40 @@
     }
   }
 
+  // A code box that runs onto the next card closes at the card's edge and opens again on the
+  // next one, rounded both times, instead of being cut flat: once the set is laid out, it
+  // becomes one box per card, without padding at the cut so that no line moves.
+  function closeCodeAtCardEdges(frame, content) {
+    const area = frame.getBoundingClientRect();
+    for (const pre of Array.from(content.querySelectorAll('pre'))) {
+      const code = pre.querySelector('code');
+      const lines = code ? Array.from(code.children).filter(function (l) { return l.classList.contains('code-line'); }) : [];
+      const firsts = lines.filter(function (line, k) {
+        return k > 0 && columnOf(line.getBoundingClientRect(), area) !== columnOf(lines[k - 1].getBoundingClientRect(), area);
+      });
+      let current = pre;
+      for (const first of firsts) {
+        const part = current.cloneNode(false);
+        const partCode = code.cloneNode(false);
+        part.appendChild(partCode);
+        for (let line = first; line;) {
+          const next = line.nextSibling;
+          partCode.appendChild(line);
+          line = next;
+        }
+        current.classList.add('cut-below');
+        part.classList.add('cut-above');
+        // A break before the line is the new box's own now.
+        if (first.classList.contains('card-break')) {
+          first.classList.remove('card-break');
+          part.classList.add('card-break');
+        }
+        current.after(part);
+        current = part;
+      }
+    }
+  }
+
   // Undoes what breaking like a book did: breaks, widened widows and table parts.
   function unbreak(content) {
     for (const el of Array.from(content.querySelectorAll('.table-break, .column-filler'))) el.remove();
@@ -542,6 +576,7 @@
       search();
     }
     hideRulesAtCardTops(frame, content);
+    closeCodeAtCardEdges(frame, content);
     refineUntil = Infinity;
     state.paged.pages = Math.min(pages, MAX_PAGES - offset);
     state.paged.capped = pages > MAX_PAGES - offset || c.truncated || dropped;

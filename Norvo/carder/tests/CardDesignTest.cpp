@@ -501,6 +501,11 @@ const char* kBookBreaksProbe = R"(JSON.stringify((() => {
   }
   for (const [card, block] of last)
     if (card < cards - 1 && /^H[1-6]$/.test(block.tagName)) flaws.push('card ' + (card + 1) + ' ends on heading ' + block.textContent);
+  // A code box is closed on each card it runs over: never cut by a card's edge.
+  for (const pre of content.querySelectorAll('pre')) {
+    const on = new Set(Array.from(pre.getClientRects()).filter((r) => r.height > 0).map((r) => cardOf(r)));
+    if (on.size > 1) flaws.push('code box cut between cards: ' + pre.textContent.slice(0, 30));
+  }
   // A marked range of code lines is read on one card.
   for (const pre of content.querySelectorAll('pre')) {
     const marked = Array.from(pre.querySelectorAll('.code-line.marked'));
