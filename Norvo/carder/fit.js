@@ -11,7 +11,7 @@
   // (about a third) so that the text is not set at its floor or cut.
   const PICTURE_SHARE = 0.55, PICTURE_SHARES_GIVEN = [0.45, 0.36];
   const NEAR_FLOOR = 1.3;
-  // The least share of the body code may take to keep its lines, or its names, whole.
+  // The least share of the body code beside prose may take to keep its lines whole.
   const CODE_LEAST_SHARE = 0.65;
   // Code that is the card keeps its lines whole while that keeps this share of the size at
   // which it would wrap between names.

@@ -565,7 +565,7 @@
   const WHOLE_TOKEN = /(^|[\s(])((?:--?|\u2013)[A-Za-z][\w=.+-]*|[\p{L}\p{N}]*\p{N}[\p{L}\p{N}]*(?:-[\p{L}\p{N}]+)+|[\p{L}\p{N}]+(?:-[\p{L}\p{N}]+)*-[\p{L}\p{N}]*\p{N}[\p{L}\p{N}]*)(?=$|[\s.,;:!?)])/gu;
   function keepTokensWhole(content) {
     for (const node of Text.textNodes(content)) {
-      if (node.parentElement.closest('pre, code, .katex, .formula-source, .nobr')) continue;
+      if (node.parentElement.closest('pre, .katex, .formula-source, .nobr')) continue;
       // In a table's narrow cells only an option is kept whole: a cell's other tokens may need
       // their hyphens for the table to fit at all.
       const inCell = Boolean(node.parentElement.closest('td, th'));

@@ -86,7 +86,7 @@
     let broken = 0;
     const Markdown = root.CarderMarkdown;
     for (const n of nodes) {
-      if (n.parentElement.closest('pre, code, .katex, .formula-source')) continue;
+      if (n.parentElement.closest('pre, .katex, .formula-source')) continue;
       // A long address or path in pieces is meant to break between them.
       const isPiece = function (sibling) { return sibling && sibling.nodeName === 'WBR'; };
       if (isPiece(n.previousSibling) || isPiece(n.nextSibling)) continue;
