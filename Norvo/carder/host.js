@@ -97,7 +97,8 @@
     content.removeAttribute('lang');
     const source = bounded(markdown);
     content.textContent = '';
-    const frameHeight = frame.clientHeight;  // measured before the note is in: nothing to lay out
+    // Measured before the note is in: nothing to lay out.
+    const frameHeight = frame.clientHeight, frameWidth = frame.clientWidth;
     content.innerHTML = renderer.render(source.text, pictures);
     const floor = landscape ? 22 : 26;
     const rowsDropped = dropInvisibleRows(content, frameHeight, cards, floor * scale);
@@ -121,7 +122,8 @@
 
     // The readable floor (above); the scale biases the whole search instead of the result.
     const truncated = rowsDropped || source.truncated;
-    return { frame: frame, content: content, landscape: landscape, hero: hero, pad: pad, truncated: truncated, theme: theme,
+    return { frame: frame, frameWidth: frameWidth, content: content, landscape: landscape, hero: hero, pad: pad,
+             truncated: truncated, theme: theme,
              min: floor * scale, tableMin: 18 * scale, formulaMin: floor,
              max: (single ? 420 : hero || formulaHero ? 150 : 68) * unit * scale };
   }
@@ -220,12 +222,12 @@
     img.src = uri;
     return img.decode().catch(function () { return null; });
   }
-  // Resolves once the view is `height` tall (a long picture's grew after its layout), within a second.
+  // Resolves once the view is `height` tall (a long picture's grew after its layout). However
+  // long that takes on a busy machine: the app's watchdog fails a card that never gets there.
   function viewReaches(height) {
     return new Promise(function (resolve) {
-      const until = performance.now() + 1000;
       (function check() {
-        if (!(height > 0) || window.innerHeight >= height || performance.now() > until) resolve();
+        if (!(height > 0) || window.innerHeight >= height) resolve();
         else setTimeout(check, 4);
       })();
     });

@@ -14,18 +14,22 @@
   // The last card holds at least this share of a card's text.
   const LEAST_LAST_CARD = 0.27;
   // Breaking a set like a book takes a few layouts for most notes, but each is dear where a
-  // note holds thousands of formulas: past this many milliseconds the set is finished plainly
-  // (the size that fits, the breaks the browser made), so it is drawn well within its time.
-  const REFINE_MS = 1500;
-  let refineUntil = Infinity;
-  function outOfTime() { return performance.now() > refineUntil; }
+  // note holds thousands of formulas. The refinement has a budget of work, not of time, so
+  // that a busy machine draws the very same set: each layout or measure of the set costs its
+  // text nodes, and once the budget is spent the set is finished plainly (the size that fits,
+  // the breaks the browser made). Sized so that the largest notes finish well within a card's time.
+  const REFINE_WORK = 40000;
+  let workLeft = Infinity, textWeight = 0;
+  function weigh(content) { textWeight = Text.textNodes(content).length; }
+  function spend() { workLeft -= textWeight; }
+  function outOfWork() { return workLeft <= 0; }
 
   // The set is one multi-column layout: `perCard` columns a card, cards side by side `step`
   // apart, so the browser breaks between lines (never inside a word or a line of code).
   // Landscape cards take two columns each: a line of one column across a landscape card
   // would run past 90 characters.
   function arrange(frame, content, c, perCard) {
-    const width = frame.clientWidth;
+    const width = c.frameWidth;
     const gap = perCard === 2 ? Math.round(c.pad * 1.1) : c.pad * 2;
     const column = (width - (perCard - 1) * gap) / perCard;
     state.paged = { gap: gap, perCard: perCard, columnWidth: column, step: width + gap, pages: 1, page: 1, capped: false };
@@ -39,6 +43,7 @@
   }
   function cardsNow(content) { return Math.ceil(columnsNow(content) / state.paged.perCard); }
   function pagesAt(frame, content, size, floor) {
+    spend();
     content.style.fontSize = size + 'px';
     Fit.fitWideBlocks(content, size, floor);
     return cardsNow(content);
@@ -148,6 +153,7 @@
   // The note's lines in reading order: {column, top, bottom, block}. Of a table, only its header
   // and first row count (the rows have a rule of their own, and a long table has thousands).
   function linesOf(content, area) {
+    spend();
     const lines = [];
     const range = document.createRange();
     for (const node of Text.textNodes(content)) {
@@ -302,7 +308,7 @@
   }
   function breakLikeABook(frame, content) {
     const area = frame.getBoundingClientRect();
-    for (let fixes = 0; fixes < 4 * MAX_PAGES && !outOfTime(); fixes++) {
+    for (let fixes = 0; fixes < 4 * MAX_PAGES && !outOfWork(); fixes++) {
       const fix = firstFix(frame, content, area);
       if (!fix || !fix.apply()) return;
     }
@@ -448,29 +454,56 @@
     content.style.height = '';
   }
   // Removes the content that starts past card `cards` as now laid out: whole blocks, and the
-  // inline parts of a block that runs on past it. Returns whether anything went.
+  // inline parts of a block that runs on past it. Returns whether anything went. The first
+  // node past the cards is found by halving (nodes run in reading order, so their columns
+  // never go back), and everything from it on goes at once: a paragraph of ten thousand
+  // formulas costs a few measures, not one a formula.
   function dropPastCards(content, cards) {
     const area = content.getBoundingClientRect();
     const limit = cards * state.paged.perCard;
+    // The column a node starts in; a node without boxes (a text node, an empty element) takes
+    // its neighbour's before it, so it never decides.
     const past = function (node) {
       const rects = node.nodeType === 1 ? node.getClientRects() : null;
-      return rects && rects.length > 0 && columnOf(rects[0], area) >= limit;
+      return Boolean(rects && rects.length > 0 && columnOf(rects[0], area) >= limit);
     };
-    let dropped = false;
-    const blocks = Array.from(content.children);
-    for (let i = 0; i < blocks.length; i++) {
-      const block = blocks[i];
-      if (past(block)) {
-        for (let k = i; k < blocks.length; k++) blocks[k].remove();
-        return true;
+    const firstPast = function (nodes) {
+      let lo = 0, hi = nodes.length;  // nodes[hi] is past; nodes before lo are not
+      while (lo < hi) {
+        const mid = (lo + hi) >> 1;
+        let probe = mid;
+        while (probe < hi && !(nodes[probe].nodeType === 1 && nodes[probe].getClientRects().length)) probe++;
+        if (probe === hi) { hi = mid; continue; }
+        if (past(nodes[probe])) hi = mid; else lo = probe + 1;
       }
-      const rects = block.getClientRects();
-      if (!rects.length || columnOf(rects[rects.length - 1], area) < limit) continue;
-      // A block that runs on past the last card: its parts from the first one past it go.
-      const parts = Array.from(block.childNodes);
-      const first = parts.findIndex(past);
-      if (first > 0) {
-        for (let k = first; k < parts.length; k++) parts[k].remove();
+      return lo;
+    };
+    const dropFrom = function (node) {
+      // Out of the page while it is cut: nodes taken one by one out of a laid-out set of
+      // columns cost a layout's bookkeeping each (seconds for ten thousand formulas).
+      const parent = node.parentNode, place = parent.nextSibling, holder = parent.parentNode;
+      parent.remove();
+      const range = document.createRange();
+      range.setStartBefore(node);
+      range.setEndAfter(parent.lastChild);
+      range.deleteContents();
+      holder.insertBefore(parent, place);
+    };
+    const blocks = Array.from(content.children);
+    const firstBlockPast = firstPast(blocks);
+    let dropped = false;
+    if (firstBlockPast < blocks.length) {
+      dropFrom(blocks[firstBlockPast]);
+      dropped = true;
+    }
+    // The block before runs on past the last card, perhaps: its parts from the first one past it go.
+    const last = blocks[firstBlockPast - 1];
+    const rects = last ? last.getClientRects() : [];
+    if (rects.length && columnOf(rects[rects.length - 1], area) >= limit) {
+      const parts = Array.from(last.childNodes);
+      const first = firstPast(parts);
+      if (first > 0 && first < parts.length) {
+        dropFrom(parts[first]);
         dropped = true;
       }
     }
@@ -485,18 +518,18 @@
     pagesAt(frame, content, size, floor);
     breakLikeABook(frame, content);
     const cards = cardsNow(content);
-    if (cards < 2 || cards > MAX_PAGES || outOfTime() || lastCardShare(frame, content) >= LEAST_LAST_CARD) return cards;
+    if (cards < 2 || cards > MAX_PAGES || outOfWork() || lastCardShare(frame, content) >= LEAST_LAST_CARD) return cards;
     const full = frame.clientHeight;
     const brokenAt = function (height) {
       unbreak(content);
       content.style.height = height ? height + 'px' : '';
       breakLikeABook(frame, content);
-      return !outOfTime() && cardsNow(content) === cards && lastCardShare(frame, content) >= LEAST_LAST_CARD;
+      return !outOfWork() && cardsNow(content) === cards && lastCardShare(frame, content) >= LEAST_LAST_CARD;
     };
     const height = Fit.largestPassing(Math.ceil(full / 2), full - 1, brokenAt);
     if (brokenAt(height)) return cards;
     brokenAt(0);
-    if (!outOfTime() && !fillLastCard(frame, content)) brokenAt(0);
+    if (!outOfWork() && !fillLastCard(frame, content)) brokenAt(0);
     return cardsNow(content);
   }
 
@@ -517,7 +550,8 @@
     how = how || {};
     const offset = how.cover ? 1 : 0;
     const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
-    refineUntil = performance.now() + REFINE_MS;
+    workLeft = REFINE_WORK;
+    weigh(content);
     state.tableMin = c.tableMin;
     state.formulaMin = c.formulaMin;
     frame.classList.add('paged');
@@ -540,6 +574,7 @@
     let dropped = false;
     if (fewest > MAX_PAGES + 1 && dropPastCards(content, MAX_PAGES + 1)) {
       dropped = true;
+      weigh(content);
       fewest = pagesAt(frame, content, min, min);
     }
     if (pageOverflows(content) && Fit.hyphenateOverlongWords(content)) fewest = pagesAt(frame, content, min, min);
@@ -548,36 +583,36 @@
       size = min;
       if (fewest <= MAX_PAGES) {
         size = Fit.largestPassing(min, max, function (s) {
-          return !outOfTime() && pagesAt(frame, content, s, min) <= fewest && !pageOverflows(content);
+          return !outOfWork() && pagesAt(frame, content, s, min) <= fewest && !pageOverflows(content);
         });
       }
       // The breaks can take a card more than the size was searched for: then a step smaller.
       // Where they take it even at the smallest size (a rule that starts a card), that card
       // is the set's, and the size is searched again with the breaks.
       pages = setAt(frame, content, size, min);
-      if (pages > fewest && size > min && !outOfTime()) {
+      if (pages > fewest && size > min && !outOfWork()) {
         const atMin = setAt(frame, content, min, min);
         if (atMin > fewest && atMin <= MAX_PAGES) {
           fewest = atMin;
           size = Fit.largestPassing(min, size, function (s) {
-            return !outOfTime() && setAt(frame, content, s, min) <= fewest && !pageOverflows(content);
+            return !outOfWork() && setAt(frame, content, s, min) <= fewest && !pageOverflows(content);
           });
         }
         pages = setAt(frame, content, size, min);
       }
-      while (pages > fewest && size > min) pages = setAt(frame, content, outOfTime() ? (size = min) : --size, min);
+      while (pages > fewest && size > min) pages = setAt(frame, content, outOfWork() ? (size = min) : --size, min);
     };
     search();
     // A rule whose section is short (a sign-off) is drawn on the card before instead of
     // starting a card of its own: the set is searched again without that break.
-    if (pages > 1 && !outOfTime() && drawShortSectionRules(frame, content)) {
+    if (pages > 1 && !outOfWork() && drawShortSectionRules(frame, content)) {
       unbreak(content);
       fewest = pagesAt(frame, content, min, min);
       search();
     }
     hideRulesAtCardTops(frame, content);
     closeCodeAtCardEdges(frame, content);
-    refineUntil = Infinity;
+    workLeft = Infinity;
     state.paged.pages = Math.min(pages, MAX_PAGES - offset);
     state.paged.capped = pages > MAX_PAGES - offset || c.truncated || dropped;
     showPage(page);

@@ -240,7 +240,8 @@
   }
   // Faces for the font files of `style`, loaded before the card is laid out. Each face is added
   // on its own (rewriting a style sheet would drop the faces already loading), and one that
-  // fails or takes longer than a few seconds is left out: the card keeps the theme's font.
+  // fails is left out: the card keeps the theme's font. A slow one is waited for (the app's
+  // watchdog fails a card that waits too long), so a busy machine draws the same card.
   // Resolves to the roles whose font could not be loaded.
   const loadedFaces = {};
   async function loadFonts(style) {
@@ -256,13 +257,10 @@
       if (!loadedFaces[family]) {
         const face = new FontFace(family, 'url("' + font.uri + '")');
         document.fonts.add(face);
-        const late = new Promise(function (resolve) { setTimeout(function () { resolve('late'); }, 3000); });
-        loadedFaces[family] = Promise.race([face.load().then(function () { return 'loaded'; },
-                                                             function () { return 'failed'; }), late])
-          .then(function (how) {
-            if (how !== 'loaded') document.fonts.delete(face);
-            return how === 'loaded';
-          });
+        loadedFaces[family] = face.load().then(function () { return true; }, function () {
+          document.fonts.delete(face);
+          return false;
+        });
       }
       roles.push(role);
       waits.push(loadedFaces[family]);

@@ -27,7 +27,7 @@ std::string EncoderThread::cardLine(const std::filesystem::path& file, const Pre
 void EncoderThread::write(CardTask& task) {
     if (const std::error_code error = writeCard(*task.card.image, task.preset, task.path, task.words, format_))
         return failed(task.path, error);
-    written(cardLine(task.path, task.preset, task.card.report, false));
+    written(cardLine(task.path, writtenSize(*task.card.image, task.preset), task.card.report, false));
     ++filesWritten_;
 }
 
@@ -45,9 +45,10 @@ void EncoderThread::write(SetPageTask& task) {
         set.failed = true;
         return set.rollBack();
     }
+    // The line gives the file's own size: a long picture's card is as tall as it grew.
     if (set.target.pictures)
-        set.lines.push_back(cardLine(setCardFile(set.target.base, task.page, task.pages), set.target.size,
-                                     task.card.report, true));
+        set.lines.push_back(cardLine(setCardFile(set.target.base, task.page, task.pages),
+                                     writtenSize(*task.card.image, set.target.size), task.card.report, true));
 }
 
 void EncoderThread::write(SetEndTask& task) {

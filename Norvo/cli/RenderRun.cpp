@@ -209,16 +209,12 @@ void RenderRun::drawCard(std::size_t e, std::size_t i, const CardRequest& reques
             --inFlight_[e];
             if (rendered.image) {
                 warnAboutPictures(*card.note, rendered.report);
-                Preset drawn = size;
-                if (drawn.grows) {
-                    drawn.height = rendered.image->height();  // as tall as it grew
-                    if (rendered.report.cut)
-                        std::fprintf(stderr,
-                                     _("norvo render: %s is longer than a long picture's %lld px: the rest is cut "
-                                       "(--pages makes a set of cards of it)\n"),
-                                     card.note->label.c_str(), static_cast<long long>(Presets::kLongCap));
-                }
-                encoder_->push(CardTask{std::move(rendered), drawn, paths_[i], cardWords(card.note->markdown)});
+                if (size.grows && rendered.report.cut)
+                    std::fprintf(stderr,
+                                 _("norvo render: %s is longer than a long picture's %lld px: the rest is cut "
+                                   "(--pages makes a set of cards of it)\n"),
+                                 card.note->label.c_str(), static_cast<long long>(Presets::kLongCap));
+                encoder_->push(CardTask{std::move(rendered), size, paths_[i], cardWords(card.note->markdown)});
             } else {
                 renderFailed(card);
             }

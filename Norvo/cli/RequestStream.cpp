@@ -244,8 +244,7 @@ void RequestStream::draw(StreamRequest request) {
                 if (const auto error = set.commit())
                     return {errorLine(id, "could not write " + printable(path) + ": " + error.message()), true};
                 if (!pages || cards.size() == 1) {
-                    Preset shown = size;
-                    if (shown.grows) shown.height = cards.front().image->height();  // as tall as it grew
+                    const Preset shown = writtenSize(*cards.front().image, size);
                     const std::string line = reportLine(setCardFile(path, 1, 1), shown, cards.front().report, pages);
                     return {"{\"id\":" + id + "," + line.substr(1), false};
                 }

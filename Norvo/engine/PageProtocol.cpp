@@ -183,6 +183,13 @@ std::string reportMembers(const LayoutReport& report, bool paged) {
     // Only a card with code split inside a name says so: every other line reads as before.
     if (report.brokenTokens > 0) out += ",\"brokenTokens\":" + std::to_string(report.brokenTokens);
     if (report.busyness > 0) out += ",\"busyness\":" + px(report.busyness);
+    // What the card was drawn without (a picture, a style's font), each with its reason.
+    if (!report.refusedPictures.empty()) {
+        json leftOut = json::array();
+        for (const RefusedPicture& refused : report.refusedPictures)
+            leftOut.push_back({{"target", refused.target}, {"reason", refused.reason}});
+        out += ",\"leftOut\":" + leftOut.dump(-1, ' ', false, json::error_handler_t::replace);
+    }
     return out;
 }
 

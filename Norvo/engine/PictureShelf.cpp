@@ -86,6 +86,8 @@ std::string PictureShelf::Lease::put(PicturePtr picture) {
     return uri;
 }
 
+bool AssetOrder::pastDeadline() const { return std::chrono::steady_clock::now() > deadline; }
+
 AssetOrder AssetOrder::of(const CardRequest& card, std::chrono::steady_clock::time_point deadline) {
     return AssetOrder{card.settings.style, card.pictures, card.drawnSize(), deadline};
 }
@@ -97,6 +99,10 @@ void decodeStyleFiles(const AssetOrder& order, PictureCache& cache, DecodedAsset
     limits.links = UserFile::Links::Follow;  // the user chose these files, links and all
     if (s.background == CardStyle::Background::Image) {
         auto decoded = cache.getCovering(s.image, int(order.drawn.width), int(order.drawn.height), limits);
+        if (decoded.index() == 1 && order.pastDeadline()) {
+            into.late = true;
+            return;
+        }
         if (decoded.index() == 1) {
             into.refused.push_back({s.image, "the style's background: " + std::get<1>(decoded) + "; the theme's is used"});
             s.background = CardStyle::Background::Theme;
@@ -106,6 +112,10 @@ void decodeStyleFiles(const AssetOrder& order, PictureCache& cache, DecodedAsset
     }
     if (!s.avatar.empty()) {
         auto decoded = cache.get(s.avatar, 256, limits);
+        if (decoded.index() == 1 && order.pastDeadline()) {
+            into.late = true;
+            return;
+        }
         if (decoded.index() == 1)
             into.refused.push_back({s.avatar, "the signature's avatar: " + std::get<1>(decoded)});
         else
@@ -159,11 +169,12 @@ void decodeNotePictures(const AssetOrder& order, const std::vector<std::string>&
             into.refused.push_back({target, overBudget});
             continue;
         }
-        if (std::chrono::steady_clock::now() > order.deadline) {
-            into.refused.push_back({target, "the card's pictures take too long to decode"});
-            continue;
+        auto decoded = order.pastDeadline() ? std::variant<PicturePtr, std::string>(std::string())
+                                            : cache.get(path, largest, limits);
+        if (decoded.index() == 1 && order.pastDeadline()) {
+            into.late = true;
+            return;
         }
-        auto decoded = cache.get(path, largest, limits);
         if (decoded.index() == 1) {
             into.refused.push_back({target, std::get<1>(decoded)});
             continue;

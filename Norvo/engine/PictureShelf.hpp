@@ -48,6 +48,9 @@ struct DecodedAssets {
     std::map<std::string, PicturePtr> fonts;     // by role: body, heading, code
     std::map<std::string, PicturePtr> pictures;  // by the target the note names
     std::vector<RefusedPicture> refused;
+    // A file was still being decoded when the card's time ran out: the card fails, as when its
+    // watchdog fires, rather than be drawn without it.
+    bool late = false;
 };
 
 // What a worker needs to find and decode a card's files: nothing of the note's text.
@@ -55,8 +58,10 @@ struct AssetOrder {
     CardStyle style;
     PictureFolders folders;
     Preset drawn;  // the card's size as drawn
-    std::chrono::steady_clock::time_point deadline;  // nothing is decoded after it
+    // Nothing is decoded after it: the moment the card's watchdog fires.
+    std::chrono::steady_clock::time_point deadline;
 
+    bool pastDeadline() const;
     static AssetOrder of(const CardRequest& card, std::chrono::steady_clock::time_point deadline);
 };
 

@@ -68,7 +68,8 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     void start();
     JobQueue::Entry takeCurrent();
     // Each step on the page has the whole watchdog time.
-    void armWatchdog();
+    // `steps`: how many of a card's steps this one is worth (laying out a whole set is two).
+    void armWatchdog(int steps = 1);
 
     // The steps of a job: the next one taken when the page is ready, its style's files
     // decoded, formulas and pictures prepared, drawn, snapshotted.
@@ -81,7 +82,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     // Runs a script that draws on the page and answers with the current ticket, then
     // snapshots what it drew. Each drawing has the whole watchdog time: a set's cards are
     // drawn one after another, as fast as their receiver takes them.
-    void draw(const std::string& script);
+    void draw(const std::string& script, int steps = 1);
     void snapshot();
 
     // How a drawing ends, by the job's kind: a card (and the same card asked for again), or
@@ -106,6 +107,8 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     // waits for a fresh load. (A dying page may answer with an error before its death is
     // reported, so this and a death lead to the same retry.)
     void onPageFault();
+    // A picture or style file still decoding when the card's time ran out.
+    void failLate();
     void onPageLost(bool died);
 };
 
@@ -151,14 +154,19 @@ void RenderEngine::State::pump() {
     CardAssets& assets = current->assets;
     assets.backdrop = backdrops->serve(card, assets.backdropLease);
     if (const JobQueue::Entry* after = queue.front()) backdrops->prefetch(cardOf(after->job));
-    // Decoding has part of the card's time; the page's steps have the rest.
-    assets.order = AssetOrder::of(card, std::chrono::steady_clock::now() + options.jobTimeout / 2);
+    // Decoding may take until the watchdog fires, which fails the card: a picture is never
+    // left out for want of time, so a busy machine draws the same card.
+    assets.order = AssetOrder::of(card, std::chrono::steady_clock::now() + options.jobTimeout);
     if (card.settings.style.empty()) {
         afterStyle();
         return;
     }
     armWatchdog();  // it covers decoding too
     decoder.decodeStyle(assets.order, forThisJob([](State& self, DecodedAssets decoded) {
+        if (decoded.late) {
+            self.failLate();
+            return;
+        }
         CardAssets& assets = self.current->assets;
         assets.style = shelveStyle(decoded, assets.pictures.lease);
         assets.pictures.refused = std::move(decoded.refused);
@@ -193,8 +201,13 @@ void RenderEngine::State::prepare() {
         }
         // The note's pictures join those of the style on the card's lease.
         self.armWatchdog();
+        self.current->assets.order.deadline = std::chrono::steady_clock::now() + self.options.jobTimeout;
         self.decoder.decodePictures(self.current->assets.order, prepared->pictures,
                                     self.forThisJob([](State& self, DecodedAssets decoded) {
+                                        if (decoded.late) {
+                                            self.failLate();
+                                            return;
+                                        }
                                         shelvePictures(decoded, self.current->assets.pictures);
                                         self.drawCurrent();
                                     }));
@@ -221,11 +234,12 @@ void RenderEngine::State::drawCurrent() {
     // A long picture is laid out in a square view: its height is known only afterwards.
     const Preset drawn = card.drawnSize();
     host->resize(int(drawn.width), int(drawn.grows ? drawn.width : drawn.height));
-    draw(host->withHighlighterFor(card.markdown, *script));
+    // A set lays out every one of its cards in this step, up to twenty cards' worth of text.
+    draw(host->withHighlighterFor(card.markdown, *script), how.pages ? 2 : 1);
 }
 
-void RenderEngine::State::draw(const std::string& script) {
-    armWatchdog();
+void RenderEngine::State::draw(const std::string& script, int steps) {
+    armWatchdog(steps);
     StartupTimeline::mark("layout-asked");
     host->evaluate(script, forThisJob([](State& self, std::optional<std::string> text) {
         // Only a card the page drew is snapshotted: a throwing, blank or replaced page
@@ -271,8 +285,8 @@ void RenderEngine::State::snapshot() {
     }));
 }
 
-void RenderEngine::State::armWatchdog() {
-    jobWatchdog = GSource(g_timeout_add(guint(options.jobTimeout.count()), +[](gpointer data) -> gboolean {
+void RenderEngine::State::armWatchdog(int steps) {
+    jobWatchdog = GSource(g_timeout_add(guint(options.jobTimeout.count() * steps), +[](gpointer data) -> gboolean {
         auto self = static_cast<State*>(data)->shared_from_this();
         self->jobWatchdog.forget();
         // A page that stops answering is replaced; the jobs behind this one wait for the
@@ -390,6 +404,14 @@ void RenderEngine::State::retryOrFail(JobQueue::Entry entry) {
     entry.plainLayout = true;
     g_warning("drawing the card again on a fresh page with plain line breaking");
     queue.pushFront(std::move(entry));
+}
+
+void RenderEngine::State::failLate() {
+    auto keepAlive = shared_from_this();
+    JobQueue::Entry entry = takeCurrent();
+    g_warning("the card's pictures took longer to decode than its time allows");
+    fail(entry.job);
+    pump();
 }
 
 void RenderEngine::State::onPageFault() {

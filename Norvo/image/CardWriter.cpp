@@ -15,12 +15,17 @@ std::filesystem::path setCardFile(const std::filesystem::path& base, std::size_t
     return file;
 }
 
+Preset writtenSize(const CardImage& card, const Preset& size) {
+    Preset written = size;
+    if (size.grows) written.height = card.height() * size.width / card.width();  // as tall as it grew
+    return written;
+}
+
 std::error_code writeCard(const CardImage& card, const Preset& size, const std::filesystem::path& file,
                           const CardWords& words, std::optional<CardFormats::Format> format) {
     StartupTimeline::mark("encode-begun");
-    // A long picture is as tall as it grew.
-    const std::int64_t height = size.grows ? card.height() * size.width / card.width() : size.height;
-    const auto bytes = CardFormats::encodeAt(card, size.width, height,
+    const Preset written = writtenSize(card, size);
+    const auto bytes = CardFormats::encodeAt(card, written.width, written.height,
                                              format ? *format : CardFormats::byExtension(file.string()), words);
     StartupTimeline::mark("encoded");
     if (!bytes) return CardFormats::encodeFailed();

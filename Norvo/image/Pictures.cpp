@@ -449,6 +449,8 @@ std::variant<PicturePtr, std::string> PictureCache::cached(const fs::path& file,
         }
     }
     auto result = decode();  // outside the lock: other threads' pictures go on meanwhile
+    // A decode cut short by its card's time says nothing of the file: the next card tries again.
+    if (result.index() == 1 && std::chrono::steady_clock::now() > limits.deadline) return result;
     const std::size_t size = result.index() == 0 ? std::get<0>(result)->bytes.size() : 0;
     const std::lock_guard lock(mutex_);
     entries_.push_front(Entry{std::move(key), result, size});

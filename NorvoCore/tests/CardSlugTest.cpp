@@ -36,9 +36,11 @@ TEST(CardSlug, Table) {
         {"front matter only on line one", "\n---\na: b\n---\nBody", "a-b"},
         {"front matter with padded rules", " --- \nx: y\n\t---\nReal", "real"},
         {"later lines when first blank", "\n\n   \n\tTitle here", "title-here"},
-        {"CR LF ends a line", "# Hello\r\nWorld", "hello"},
-        {"CR LF front matter", "---\r\ntheme: ink\r\nsize: story\r\n---\r\n# Real title\r\n", "real-title"},
-        {"byte-order mark", "\xEF\xBB\xBF---\r\ntitle: Hidden\r\n---\r\n\r\n# Visible title\r\n", "visible-title"},
+        // A carriage return and a line feed are one character, which divides no lines.
+        {"CR LF is one separator", "# Hello\r\nWorld", "hello-world"},
+        {"CR LF inside a line", "title\r\n\n# Other", "title"},
+        {"byte-order mark", "\xEF\xBB\xBF---\ntitle: Hidden\n---\n\n# Visible title\n", "visible-title"},
+        {"empty front matter", "---\n---\n# Shown", "shown"},
         {"accents", "Café Crème", "café-crème"},
         {"combining marks stay", "Cafe\u0301 au lait", "cafe\u0301-au-lait"},
         {"upper-case non-ASCII", "ÉCOLE Über", "école-über"},
@@ -57,18 +59,19 @@ TEST(CardSlug, Table) {
 TEST(CardSlug, FallbackCases) {
     for (const std::string& text :
          {std::string("---"), std::string(""), std::string("  \t\n\n \t"), std::string("!!!"),
-          std::string("🎉🎉 🚀"), std::string("#\n<!-- Hello -->"), std::string("---\n---\n---"),
+          std::string("🎉🎉 🚀"), std::string("#\n<!-- Hello -->"), std::string("#\nHello"), std::string("## \t\n## Real"), std::string("---\n---\n---"),
           std::string("\r\n"), std::string("   ###   ")})
         EXPECT_EQ(slug(text, "card"), "card") << text;
     EXPECT_EQ(slug("", "My Card"), "My Card");  // returned as given, not slugged
 }
 
-// The name and title are the first line as the card shows it: no Markdown, no comment, a
-// picture by its description, a formula by its TeX, a callout by its title.
+// The title a card's file carries is its first line as the card shows it: no Markdown, no
+// comment, a picture by its description, a formula by its TeX, a callout by its title. The
+// file's name keeps the slug's own rule, line as written.
 TEST(CardSlug, TitlesAreWhatTheCardShows) {
-    EXPECT_EQ(slug("![Orbit logo](img/logo-transparent.png)\n\nText", "card"), "orbit-logo");
-    EXPECT_EQ(slug("```javascript ln {3}\nconst answer = 42;\n```", "card"), "const-answer-42");
-    EXPECT_EQ(slug("#\nHello", "card"), "hello");
+    EXPECT_EQ(title("![Orbit logo](img/logo-transparent.png)\n\nText"), "Orbit logo");
+    EXPECT_EQ(slug("![Orbit logo](img/logo-transparent.png)\n\nText", "card"), "orbit-logo-img-logo-transparent-png");
+    EXPECT_EQ(title("#\nHello"), "Hello");
     EXPECT_EQ(title("<!-- draft: do not post -->\n**Launch** day, [see](https://x.example) ==today==\n"),
               "Launch day, see today");
     EXPECT_EQ(title("$$E = mc^2$$"), "E = mc^2");

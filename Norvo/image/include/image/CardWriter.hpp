@@ -68,6 +68,9 @@ private:
     bool committed_ = false;
 };
 
+// The size a card drawn as `card` is written at: `size`, or for a long picture as tall as it grew.
+Preset writtenSize(const CardImage& card, const Preset& size);
+
 // One card to `file` at exactly `size`, in the format its name says unless `format` is given.
 std::error_code writeCard(const CardImage& card, const Preset& size, const std::filesystem::path& file,
                           const CardWords& words, std::optional<CardFormats::Format> format = std::nullopt);
