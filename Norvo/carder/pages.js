@@ -48,10 +48,13 @@
     Fit.fitWideBlocks(content, size, floor);
     return cardsNow(content);
   }
-  // A word wider than its line makes the column wider than the card.
+  // A word wider than its line, or a table wider than its column, runs past the card: the
+  // set is searched smaller, and at the smallest size the table is fitted as a card's is.
   function pageOverflows(content) {
     for (const el of content.querySelectorAll(Text.TEXT_BLOCKS))
       if (el.scrollWidth > el.clientWidth + 0.5) return true;
+    for (const table of content.querySelectorAll('table'))
+      if (table.offsetWidth > state.paged.columnWidth + 0.5) return true;
     return false;
   }
   // A table or code block that needs more than a column's width at the smallest size.

@@ -62,8 +62,9 @@
     return {
       bodyPx: Math.round(bodyPx * 100) / 100,
       minPx: minPx === Infinity ? bodyPx : Math.round(minPx * 100) / 100,
-      // Columns a table could not show are cut, too.
-      cut: Boolean(content.querySelector('.more-columns, .formula-cut')) || (paged ? Fit.state.cut : (Fit.state.cut || content.scrollHeight > content.clientHeight + 1 ||
+      // Columns a table could not show are cut, too. The text runs past the card only where it
+      // runs past the frame: a formula's limits may reach below its own line box, on the card.
+      cut: Boolean(content.querySelector('.more-columns, .formula-cut')) || (paged ? Fit.state.cut : (Fit.state.cut || content.scrollHeight > frame.clientHeight + 1 ||
                                 (columns && content.scrollWidth > content.clientWidth + 1))),
       overflowX: overflowX,
       brokenWords: brokenWords,

@@ -319,7 +319,8 @@
       const cornerBox = corner.length ? { getBoundingClientRect: function () { return unionRect(corner); } } : null;
       const marks = (wordmark.hidden ? [] : Array.from(wordmark.querySelectorAll('.wordmark-text')))
         .concat(corner.filter(function (el) { return el.id === 'pagemark' || el.id === 'swipe'; }));
-      const placed = [[scrims[0], content], [scrims[1], cornerBox], [scrims[2], wordmark.hidden ? null : wordmark]];
+      const textBox = { getBoundingClientRect: function () { return shownRect(content); } };
+      const placed = [[scrims[0], textBox], [scrims[1], cornerBox], [scrims[2], wordmark.hidden ? null : wordmark]];
       placed.forEach(function (p, i) { if (p[1]) placeScrim(p[0], p[1].getBoundingClientRect(), card, i > 0 ? 0.018 : 0.035); });
       const color = getComputedStyle(card).getPropertyValue('--bg').trim();
       const passes = function (step) {
@@ -343,7 +344,7 @@
       // Contrast by number is not enough on a busy photo: every letter would still cross its
       // edges. The scrim under the text is dense enough to calm what shows through to a
       // quiet texture.
-      const busy = bgKind === 'image' ? busyness(content.getBoundingClientRect(), card.getBoundingClientRect()) : 0;
+      const busy = bgKind === 'image' ? busyness(shownRect(content), card.getBoundingClientRect()) : 0;
       if (busy > QUIET) step = Math.max(step, Math.min(18, Math.ceil(20 * (1 - QUIET / busy))));
       passes(step);
       state.busyness = Math.round(busy * (1 - state.scrimAlpha) * 100) / 100;
@@ -352,7 +353,7 @@
       // The accent (the style's, or the theme's on the style's background) as readable text
       // (4.5:1) and as rules and bullets (3:1) on what is behind the text, hue kept.
       const cardRect = card.getBoundingClientRect();
-      const behindText = behind(card, content, content.getBoundingClientRect(), cardRect);
+      const behindText = behind(card, content, shownRect(content), cardRect);
       const own = cssRgba(getComputedStyle(card).getPropertyValue('--accent').trim().replace(/^#.*/, function (h) {
         return /^#[0-9a-f]{6}$/i.test(h) ? 'rgb(' + hexRgb(h).join(',') + ')' : h;
       }));
@@ -377,6 +378,15 @@
       card.style.setProperty('--highlight-bg', 'rgba(' + asRule.map(Math.round).join(',') + ',' + alpha.toFixed(2) + ')');
       card.style.setProperty('--highlight-ink', 'var(--ink)');
     }
+  }
+  // The text area where it shows on the card: a set's text is moved sideways to show one of its
+  // cards, which its own box does not follow.
+  function shownRect(content) {
+    const r = content.getBoundingClientRect();
+    const paged = root.CarderFit && root.CarderFit.state.paged;
+    if (!paged || content.id !== 'content') return r;
+    const shift = (paged.page - 1) * paged.step;
+    return { left: r.left + shift, right: r.right + shift, top: r.top, bottom: r.bottom, width: r.width, height: r.height };
   }
   function unionRect(elements) {
     const rects = elements.map(function (el) { return el.getBoundingClientRect(); });
