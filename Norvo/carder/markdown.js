@@ -480,6 +480,30 @@
       const dir = directionOf(list.textContent);
       if (dir) list.setAttribute('dir', dir);
     }
+    // An item in another direction than its list keeps its bullet on the list's side (on the
+    // other side it would hang off the card) and its text reads in its own direction, from
+    // next to the bullet.
+    for (const item of content.querySelectorAll('ul[dir] > li, ol[dir] > li')) {
+      const own = directionOf(item.textContent), list = item.parentElement.getAttribute('dir');
+      item.setAttribute('dir', list);
+      if (!own || own === list) continue;
+      // (An isolated run inside the item's line: a block of the other direction would take
+      // the bullet to its own side.)
+      const isolate = function (parent, from) {
+        const text = document.createElement('span');
+        text.className = 'other-direction';
+        text.setAttribute('dir', own);
+        const isBlock = function (n) { return n.nodeType === 1 && /^(UL|OL|P|PRE|BLOCKQUOTE|TABLE|DIV)$/.test(n.tagName); };
+        while (from && !isBlock(from)) {
+          const next = from.nextSibling;
+          text.appendChild(from);
+          from = next;
+        }
+        if (text.firstChild) parent.insertBefore(text, from);
+      };
+      isolate(item, item.firstChild);
+      for (const p of item.querySelectorAll(':scope > p')) isolate(p, p.firstChild);
+    }
     for (const block of content.querySelectorAll(Text.TEXT_BLOCKS + ', ul, ol, table')) {
       if (!block.hasAttribute('dir')) block.setAttribute('dir', 'auto');
       if (/^(UL|OL|TABLE|BLOCKQUOTE)$/.test(block.tagName)) continue;
