@@ -13,16 +13,22 @@
   const CODE_LINES_EACH_SIDE = 3;
   // The last card holds at least this share of a card's text.
   const LEAST_LAST_CARD = 0.27;
-  // Breaking a set like a book takes a few layouts for most notes, but each is dear where a
-  // note holds thousands of formulas. The refinement has a budget of work, not of time, so
-  // that a busy machine draws the very same set: each layout or measure of the set costs its
-  // text nodes, and once the budget is spent the set is finished plainly (the size that fits,
-  // the breaks the browser made). Sized so that the largest notes finish well within a card's time.
-  const REFINE_WORK = 40000;
-  let workLeft = Infinity, textWeight = 0;
-  function weigh(content) { textWeight = Text.textNodes(content).length; }
-  function spend() { workLeft -= textWeight; }
-  function outOfWork() { return workLeft <= 0; }
+  // Breaking a set like a book takes a few layouts for most notes, a thousand or more for a
+  // note of tables and headings, and each is dear where a note holds thousands of formulas.
+  // The refinement has a budget of work, not of time, so that a busy machine draws the very
+  // same set: a number of layouts and measures of the set, and of elements laid out or
+  // measured in all (a layout costs about as much as the elements it lays out). Once either is
+  // spent the set is finished plainly (the size that fits, the breaks the browser made). Sized
+  // so that every note of the test corpus is refined to the end and the largest notes finish
+  // in a few seconds (about 8 s for either on a quiet 2-core machine).
+  const REFINE_PASSES = 2000, REFINE_ELEMENTS = 500000;
+  let passesLeft = Infinity, elementsLeft = Infinity, weight = 0;
+  function weigh(content) { weight = content.getElementsByTagName('*').length; }
+  function spend() {
+    passesLeft--;
+    elementsLeft -= weight;
+  }
+  function outOfWork() { return passesLeft <= 0 || elementsLeft <= 0; }
 
   // The set is one multi-column layout: `perCard` columns a card, cards side by side `step`
   // apart, so the browser breaks between lines (never inside a word or a line of code).
@@ -553,7 +559,8 @@
     how = how || {};
     const offset = how.cover ? 1 : 0;
     const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
-    workLeft = REFINE_WORK;
+    passesLeft = REFINE_PASSES;
+    elementsLeft = REFINE_ELEMENTS;
     weigh(content);
     state.tableMin = c.tableMin;
     state.formulaMin = c.formulaMin;
@@ -615,7 +622,7 @@
     }
     hideRulesAtCardTops(frame, content);
     closeCodeAtCardEdges(frame, content);
-    workLeft = Infinity;
+    passesLeft = elementsLeft = Infinity;
     state.paged.pages = Math.min(pages, MAX_PAGES - offset);
     state.paged.capped = pages > MAX_PAGES - offset || c.truncated || dropped;
     showPage(page);
