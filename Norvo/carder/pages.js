@@ -344,6 +344,14 @@
   function fillLastCard(frame, content) {
     const area = frame.getBoundingClientRect();
     const cards = cardsNow(content), firstColumn = (cards - 1) * state.paged.perCard;
+    // The break this loop put before the block that starts the last card: it moves up to the
+    // block moved over next (two breaks in a row would start a column each).
+    let moved = null;
+    const startsLastCard = function (el) {
+      if (moved && moved !== el) moved.classList.remove('card-break');
+      el.classList.add('card-break');
+      moved = el;
+    };
     for (let step = 0; step < 12 && lastCardShare(frame, content) < LEAST_LAST_CARD; step++) {
       const lines = linesOf(content, area);
       const first = lines.findIndex(function (l) { return l.column >= firstColumn; });
@@ -356,7 +364,7 @@
           block.style.widows = String(onLast + 1);
           block.classList.add('widows-set');
         } else if (!block.classList.contains('card-break')) {
-          block.classList.add('card-break');
+          startsLastCard(block);
         } else {
           return true;
         }
@@ -364,7 +372,7 @@
         if (before.closest('table')) return true;  // tables move by their own rule
         const whole = before.closest('li') || before.closest('.content > *');
         if (!whole || whole.classList.contains('card-break')) return true;
-        whole.classList.add('card-break');
+        startsLastCard(whole);
       }
       breakLikeABook(frame, content);
       if (cardsNow(content) !== cards) return false;
