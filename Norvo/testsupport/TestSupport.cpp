@@ -1,5 +1,6 @@
 #include "TestSupport.hpp"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -69,6 +70,12 @@ int ChildProcess::wait() {
 ChildProcess::~ChildProcess() {
     if (pid_ > 0) kill(pid_, SIGTERM);
     wait();
+}
+
+BusyCores::BusyCores() {
+    for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i)
+        loops_.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{"sh", "-c", "while :; do :; done"},
+                                                        "/dev/null", "/dev/null"));
 }
 
 void runFor(std::chrono::milliseconds span) {

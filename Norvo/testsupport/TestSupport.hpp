@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,17 @@ public:
 private:
     int pid_ = -1;
     int status_ = -1;
+};
+
+// Every core of the machine kept busy by a spinning shell while the object lives.
+class BusyCores {
+public:
+    BusyCores();
+    BusyCores(const BusyCores&) = delete;
+    BusyCores& operator=(const BusyCores&) = delete;
+
+private:
+    std::vector<std::unique_ptr<ChildProcess>> loops_;
 };
 
 // The pids of the processes below `root` whose name starts with `name`.

@@ -1177,3 +1177,157 @@ TEST(CardDesign, RightToLeftListsBylinesAndTaskIndents) {
     EXPECT_FALSE(r.report["overflowX"]);
     EXPECT_EQ(evaluate(engine.webView(), "document.querySelectorAll('#content .url-line').length"), "1");
 }
+
+namespace {
+
+bool sameBytes(const CardImage& a, const CardImage& b) {
+    if (a.width() != b.width() || a.height() != b.height()) return false;
+    for (int y = 0; y < a.height(); ++y)
+        if (std::memcmp(a.row(y), b.row(y), std::size_t(a.width()) * 4) != 0) return false;
+    return true;
+}
+
+// A set's cards (one card for a note that fits one), with their reports.
+std::vector<RenderedCard> drawSet(RenderEngine& engine, const CardRequest& request) {
+    std::vector<RenderedCard> cards;
+    bool done = false;
+    engine.renderPages(request, [&](std::vector<RenderedCard> set) {
+        cards = std::move(set);
+        done = true;
+    });
+    EXPECT_TRUE(runUntil([&] { return done; }, 180s));
+    return cards;
+}
+
+CardRequest withCorpusPictures(CardRequest request) {
+    request.pictures.noteFolder = NORVO_TEST_CORPUS;
+    return request;
+}
+
+}  // namespace
+
+// A card depends on its note, settings, fonts and pictures, never on how busy the machine is:
+// sets, a style's font file and large pictures, drawn on a quiet machine and again with every
+// core kept busy, are the same to the byte.
+TEST(CardDesign, TheSameNoteGivesTheSameCardHoweverBusyTheMachine) {
+    norvo::testing::TempFolder folder;
+    std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf", folder.path() / "body.ttf");
+    const StyleRead fontStyle = parseStyle(R"({"fonts": {"body": "body.ttf", "heading": "body.ttf"}})", "serif file",
+                                           folder.path().string());
+    ASSERT_FALSE(fontStyle.problem);
+    const auto notes = corpus();
+    std::vector<std::pair<std::string, CardRequest>> requests;
+    for (const char* name : {"long-essay-sections", "set-tables-and-headings", "long-pipeline-marked", "formulas"})
+        for (const char* size : {"square", "landscape"})
+            requests.push_back({std::string(name) + " " + size,
+                                CardRequest{.markdown = notes.at(name), .settings = {.size = Presets::by(size), .pages = true}}});
+    requests.push_back({"style font set", CardRequest{.markdown = notes.at("long-2000"),
+                                                      .settings = {.size = Presets::by("portrait"), .pages = true,
+                                                                   .style = fontStyle.style}}});
+    for (const char* name : {"picture-wide-photo", "picture-phone-screenshot"})
+        for (const char* size : {"landscape", "story"})
+            requests.push_back({std::string(name) + " " + size,
+                                withCorpusPictures({.markdown = notes.at(name), .settings = {.size = Presets::by(size)}})});
+    requests.push_back({"two large pictures in a set",
+                        withCorpusPictures({.markdown = "# Two views\n\n![A](pictures/photo-4000x3000.png)\n"
+                                                        "![B](pictures/phone-1170x2532.png)\n\n" + notes.at("long-2000"),
+                                            .settings = {.size = Presets::by("square"), .pages = true}})});
+
+    RenderEngine engine;
+    auto drawAll = [&] {
+        std::vector<std::vector<RenderedCard>> all;
+        for (const auto& [what, request] : requests) all.push_back(drawSet(engine, request));
+        return all;
+    };
+    const auto quiet = drawAll();
+    std::vector<std::vector<RenderedCard>> busy;
+    {
+        norvo::testing::BusyCores cores;
+        busy = drawAll();
+    }
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const std::string& what = requests[i].first;
+        ASSERT_FALSE(quiet[i].empty()) << what;
+        ASSERT_EQ(quiet[i].size(), busy[i].size()) << what;
+        for (std::size_t card = 0; card < quiet[i].size(); ++card) {
+            ASSERT_TRUE(quiet[i][card].image && busy[i][card].image) << what << " card " << card + 1;
+            EXPECT_TRUE(sameBytes(*quiet[i][card].image, *busy[i][card].image)) << what << " card " << card + 1;
+            EXPECT_TRUE(quiet[i][card].report.refusedPictures.empty()) << what;
+        }
+    }
+}
+
+// What the last round's cards got wrong stays mended: a tall picture on a wide card stands
+// beside its text (the card was blank but for the cut cue); every card of a set on a photo or
+// gradient keeps its panel; a set's wide table keeps its columns; formulas that reach below
+// their line and a list in six scripts are neither cut nor reported cut.
+TEST(CardDesign, WideCardsSetsAndMixedNotesKeepTheirPromises) {
+    const auto notes = corpus();
+    RenderEngine engine;
+    for (const char* name : {"picture-phone-screenshot", "picture-tall-chart", "picture-wide-photo"}) {
+        for (const char* size : {"landscape", "1600x900", "2000x500"}) {
+            const Preset preset = *Presets::parse(size);
+            const std::string what = std::string(name) + " " + size;
+            const Rendered r = render(engine, withCorpusPictures({.markdown = notes.at(name), .settings = {.size = preset}}));
+            EXPECT_FALSE(r.report["cut"]) << what;
+            EXPECT_GE(double(r.report["bodyPx"]), 1.5 * floorFor(preset)) << what;
+            const auto boxes = pictureBoxes(engine);
+            ASSERT_EQ(boxes.size(), 1u) << what;
+            // As large as its column lets it be: most of the card's height, or a third of its width.
+            EXPECT_TRUE(boxes[0][3] >= 0.6 * double(preset.height) || boxes[0][2] >= 0.3 * double(preset.width))
+                << what << ": " << boxes[0][2] << "x" << boxes[0][3];
+        }
+    }
+
+    norvo::testing::TempFolder folder;
+    writeJpeg(folder.path() / "dusk.jpg", 900, 900, [](int x, int y) {
+        return std::uint32_t(0x30 + y / 8) << 16 | std::uint32_t(0x20 + (x * y) % 96) << 8 | 0x70u;
+    });
+    for (const char* json : {R"({"background": {"image": "dusk.jpg"}})",
+                             R"({"background": {"gradient": ["#ff7e5f", "#2b1055"], "angle": 160}})"}) {
+        const StyleRead style = parseStyle(json, "backdrop", folder.path().string());
+        ASSERT_FALSE(style.problem) << json;
+        for (const bool cover : {false, true}) {
+            const auto set = drawSet(engine, {.markdown = notes.at("long-essay-sections"),
+                                              .settings = {.size = Presets::by("square"), .pages = true, .cover = cover,
+                                                           .style = style.style}});
+            ASSERT_GE(set.size(), 3u) << json;
+            for (const RenderedCard& card : set)
+                EXPECT_GE(card.report.minContrast, 4.5) << json << " card " << card.report.page << (cover ? " (cover)" : "");
+        }
+    }
+
+    std::string table = "# Revenue by region\n\nAll figures in thousands.\n\n"
+                        "| Region | Q1 revenue | Q2 revenue | Q3 revenue | Q4 revenue | Year over year |\n"
+                        "|---|---:|---:|---:|---:|---:|\n";
+    for (int i = 0; i < 40; ++i)
+        table += "| Region " + std::to_string(i) + " | $" + std::to_string(100 + i * 7) + ",120 | $" +
+                 std::to_string(300 + i) + ",455 | $" + std::to_string(900 - i) + ",310 | $" + std::to_string(500 + i) +
+                 ",001 | +" + std::to_string(i) + "% |\n";
+    for (const char* size : {"portrait", "story", "square"}) {
+        const auto set = drawSet(engine, {.markdown = table, .settings = {.size = Presets::by(size), .pages = true}});
+        ASSERT_GE(set.size(), 2u) << size;
+        for (const RenderedCard& card : set) {
+            EXPECT_FALSE(card.report.overflowX) << size << " card " << card.report.page;
+            EXPECT_FALSE(card.report.cut) << size << " card " << card.report.page;
+        }
+    }
+
+    for (const char* name : {"formulas-and-money", "list-mixed-directions"}) {
+        for (const Preset& preset : {Presets::by("square"), Presets::by("landscape"), *Presets::parse("1600x900"),
+                                     *Presets::parse("long")}) {
+            const std::string what = std::string(name) + " " + preset.id;
+            const Rendered r = render(engine, notes.at(name), "paper", preset);
+            EXPECT_FALSE(r.report["cut"]) << what;
+            EXPECT_FALSE(r.report["overflowX"]) << what;
+            EXPECT_GE(double(r.report["bodyPx"]), 1.4 * floorFor(preset)) << what;
+        }
+    }
+    // Every item of the mixed list has its bullet on the list's side, on the card.
+    render(engine, notes.at("list-mixed-directions"), "paper", Presets::by("square"));
+    EXPECT_EQ(evaluate(engine.webView(), R"(String(Array.from(document.querySelectorAll('#content li')).every((li) => {
+        const text = li.getBoundingClientRect(), list = li.parentElement.getBoundingClientRect();
+        return getComputedStyle(li).direction === 'ltr' && text.left >= list.left && text.right <= list.right + 0.5;
+      })))"),
+              "true");
+}
