@@ -623,7 +623,7 @@ TEST(RenderCommand, TheLargestNotesRenderInTime) {
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--pages", "-d", (dir / "formulas").string(),
                     (dir / "formulas.md").string(), (dir / "paragraph.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    // How finely such a set is broken depends on the time it had: count whole sets, not cards.
+    // (Of a megabyte paragraph the page lays out a bounded part: most of a set.)
     for (const char* set : {"formulas-square-", "one-paragraph-square-"}) {
         const auto files = filesIn(dir / "formulas");
         EXPECT_GE(std::count_if(files.begin(), files.end(),
@@ -725,6 +725,14 @@ TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
     EXPECT_EQ(r.exitStatus, 0) << r.err;  // pictures not shown are warnings, not failures
     const auto report = nlohmann::json::parse(r.out);
     EXPECT_FALSE(report["overflowX"]);
+    // The report names what the card was drawn without, and why.
+    std::set<std::string> leftOut;
+    for (const auto& refused : report.value("leftOut", nlohmann::json::array())) {
+        EXPECT_FALSE(std::string(refused["reason"]).empty()) << refused.dump();
+        leftOut.insert(refused["target"]);
+    }
+    EXPECT_EQ(leftOut.size(), 5u) << r.out;
+    EXPECT_TRUE(leftOut.count("fake.png")) << r.out;
     for (const char* name : {"link.png", "../private/secret.png", "secret.png\u201d", "fake.png", "https://example.invalid/a.png"})
         EXPECT_NE(r.err.find(name), std::string::npos) << name << "\n" << r.err;
     EXPECT_NE(r.err.find("trip.md: picture \u201clink.png\u201d not shown: it lies outside the note's folder"), std::string::npos);
@@ -1032,5 +1040,33 @@ TEST(RenderCommand, SizesBeyondTheFourAndLongPictures) {
     for (const char* format : {"jpeg", "webp"}) {
         r = render({"--size", "long", "--format", format, (dir / "huge.md").string()});
         EXPECT_EQ(r.exitStatus, 0) << format << r.err;
+    }
+
+    // A note asking for a set in its front matter is still one long picture, and its line gives
+    // the file's own size, not the cap's, in the report and the plain line alike.
+    norvo::testing::writeFile(dir / "paged.md", "---\npages: true\n---\n" + essay);
+    norvo::testing::writeFile(dir / "paged-short.md", "---\npages: true\n---\n# Paged short\n\nOne line.");
+    for (const bool report : {true, false}) {
+        std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "--size", "long", "-d", (dir / "paged").string(),
+                                      (dir / "paged.md").string(), (dir / "paged-short.md").string()};
+        if (report) args.insert(args.begin() + 2, "--report");
+        r = runProcess(args);
+        ASSERT_EQ(r.exitStatus, 0) << r.err;
+        std::istringstream out(r.out);
+        int files = 0;
+        for (std::string line; std::getline(out, line); ++files) {
+            const std::string file = report ? std::string(nlohmann::json::parse(line)["file"]) : line.substr(0, line.find("  "));
+            const auto header = norvo::testing::readPngHeader(norvo::testing::readFile(file));
+            const std::string shown = std::to_string(header.width) + "x" + std::to_string(header.height);
+            if (report) {
+                const auto j = nlohmann::json::parse(line);
+                EXPECT_EQ(std::to_string(int(j["width"])) + "x" + std::to_string(int(j["height"])), shown) << line;
+            } else {
+                EXPECT_EQ(line.substr(line.rfind(' ') + 1), shown) << line;
+            }
+            EXPECT_LT(header.height, 16383u) << line;
+        }
+        EXPECT_EQ(files, 2) << r.out;
+        fs::remove_all(dir / "paged");
     }
 }
