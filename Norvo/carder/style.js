@@ -138,21 +138,24 @@
     const shownBox = document.getElementById('content').getBoundingClientRect();
     let lowest = Infinity;
     for (const el of elements) {
-      const r = el.getBoundingClientRect();
-      const clip = el.closest('#content') ? shownBox : cardRect;
-      const rect = { left: Math.max(r.left, cardRect.left), top: Math.max(r.top, cardRect.top, clip.top),
-                     right: Math.min(r.right, cardRect.right), bottom: Math.min(r.bottom, cardRect.bottom, clip.bottom) };
-      rect.width = rect.right - rect.left;
-      rect.height = rect.bottom - rect.top;
-      if (rect.width <= 0 || rect.height <= 0) continue;
-      if (el.closest('#content') && (r.bottom <= frame.top || r.top >= frame.bottom || r.right <= frame.left || r.left >= frame.right)) continue;
       const s = getComputedStyle(el);
       let opacity = 1;
       for (let e = el; e && e !== card; e = e.parentElement) opacity *= parseFloat(getComputedStyle(e).opacity);
       const text = cssRgba(s.color);
-      for (const b of behind(card, el, rect, cardRect)) {
-        const shown = over(text, text[3] * opacity, b);
-        lowest = Math.min(lowest, contrast(shown, b));
+      // Each piece of the element on its own: a paragraph that runs from one card of a set onto
+      // the next has a box across both, over the edge of the panel behind either piece.
+      for (const r of el.getClientRects()) {
+        const clip = el.closest('#content') ? shownBox : cardRect;
+        const rect = { left: Math.max(r.left, cardRect.left), top: Math.max(r.top, cardRect.top, clip.top),
+                       right: Math.min(r.right, cardRect.right), bottom: Math.min(r.bottom, cardRect.bottom, clip.bottom) };
+        rect.width = rect.right - rect.left;
+        rect.height = rect.bottom - rect.top;
+        if (rect.width <= 0 || rect.height <= 0) continue;
+        if (el.closest('#content') && (r.bottom <= frame.top || r.top >= frame.bottom || r.right <= frame.left || r.left >= frame.right)) continue;
+        for (const b of behind(card, el, rect, cardRect)) {
+          const shown = over(text, text[3] * opacity, b);
+          lowest = Math.min(lowest, contrast(shown, b));
+        }
       }
     }
     return lowest === Infinity ? 21 : lowest;
