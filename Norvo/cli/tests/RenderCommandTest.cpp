@@ -699,6 +699,97 @@ TEST(CrashSweepOddShapes, TheCorpusKeepsItsPromisesAtAnyShape) {
     }
 }
 
+namespace {
+
+std::vector<std::string> corpusNotes() {
+    std::vector<std::string> notes;
+    for (const auto& e : fs::directory_iterator(NORVO_TEST_CORPUS))
+        if (e.path().extension() == ".md") notes.push_back(e.path().string());
+    std::sort(notes.begin(), notes.end());
+    return notes;
+}
+
+std::vector<nlohmann::json> reportLines(const std::string& out) {
+    std::vector<nlohmann::json> reports;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) reports.push_back(nlohmann::json::parse(line));
+    return reports;
+}
+
+// A card's note: its file name without the size (and a set's card number).
+std::string noteOf(const std::string& file, const std::string& size) {
+    const std::string name = fs::path(file).filename().string();
+    return name.substr(0, name.rfind("-" + size));
+}
+
+}  // namespace
+
+// The corpus's sets, drawn on a quiet machine and again with every core kept busy, are the
+// same files to the byte.
+TEST(CrashSweepSets, TheCorpusSetsAreTheSameHoweverBusyTheMachine) {
+    norvo::testing::TempFolder tmp;
+    const auto notes = corpusNotes();
+    auto draw = [&](const std::string& folder, const char* size) {
+        std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "--pages", "--size", size, "-d",
+                                      (tmp.path() / folder).string()};
+        args.insert(args.end(), notes.begin(), notes.end());
+        const auto r = runProcess(args);
+        EXPECT_EQ(r.exitStatus, 0) << folder << "\n" << r.err;
+    };
+    for (const char* size : {"square", "landscape"}) draw(std::string("quiet-") + size, size);
+    {
+        norvo::testing::BusyCores cores;
+        for (const char* size : {"square", "landscape"}) draw(std::string("busy-") + size, size);
+    }
+    for (const char* size : {"square", "landscape"}) {
+        const auto quiet = tmp.path() / (std::string("quiet-") + size), busy = tmp.path() / (std::string("busy-") + size);
+        std::size_t files = 0;
+        for (const auto& e : fs::directory_iterator(quiet)) {
+            ++files;
+            const auto other = busy / e.path().filename();
+            ASSERT_TRUE(fs::exists(other)) << other;
+            EXPECT_TRUE(norvo::testing::readFile(e.path()) == norvo::testing::readFile(other)) << e.path().filename();
+        }
+        EXPECT_EQ(files, std::size_t(std::distance(fs::directory_iterator(busy), fs::directory_iterator()))) << size;
+        EXPECT_GT(files, notes.size()) << size;
+    }
+}
+
+// A note that fits a square card is never cut or blank on a wide or odd shape, as a card or a
+// set, and every card of a set on a photo style keeps its text at 4.5:1.
+TEST(CrashSweepSets, WhatFitsASquareFitsEveryShapeAndEveryCardStaysReadable) {
+    norvo::testing::TempFolder tmp;
+    const auto notes = corpusNotes();
+    auto draw = [&](const std::string& size, std::vector<std::string> extra) {
+        std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "--report", "--size", size, "-d",
+                                      (tmp.path() / (size + std::to_string(extra.size()))).string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), notes.begin(), notes.end());
+        const auto r = runProcess(args);
+        EXPECT_EQ(r.exitStatus, 0) << size << "\n" << r.err;
+        return reportLines(r.out);
+    };
+    std::set<std::string> fitsSquare;
+    for (const auto& report : draw("square", {}))
+        if (!report["cut"]) fitsSquare.insert(noteOf(report["file"], "square"));
+    EXPECT_GT(fitsSquare.size(), notes.size() / 2);
+    // (A narrower card than the square may show a wide table's columns only in part.)
+    for (const char* size : {"landscape", "1600x900", "2000x500", "1080x1440", "long"}) {
+        for (const auto& extra : std::vector<std::vector<std::string>>{{}, {"--style", "Dusk"}, {"--pages", "--style", "Dusk"}}) {
+            if (extra.size() == 3 && std::string(size) == "long") continue;  // a long picture is one card
+            for (const auto& report : draw(size, extra)) {
+                const std::string file = report["file"];
+                const std::string what = std::string(size) + " " + std::to_string(extra.size()) + " " + file;
+                if (fitsSquare.count(noteOf(file, size))) {
+                    EXPECT_FALSE(report["cut"]) << what;
+                    EXPECT_FALSE(isUniform(file)) << what;
+                }
+                EXPECT_GE(double(report["minContrast"]), 4.5) << what;
+            }
+        }
+    }
+}
+
 TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
     norvo::testing::TempFolder tmp;
     const auto dir = tmp.path();
