@@ -107,6 +107,7 @@ Clusters stripHeadingMarks(Clusters title) {
 }  // namespace
 
 std::string slug(std::string_view text, std::string_view fallback) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a byte-order mark is no text
     const std::u32string scalars = utf8::decodeLenient(text);
     const icu::UnicodeString unicode =
         icu::UnicodeString::fromUTF32(reinterpret_cast<const UChar32*>(scalars.data()),
