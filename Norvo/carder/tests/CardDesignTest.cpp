@@ -547,7 +547,7 @@ TEST(CardDesign, PagesBreakLikeABook) {
     const auto notes = corpus();
     int flawed = 0, sets = 0;
     for (const char* name : {"long-essay-sections", "long-2000", "long-6000", "long-list-100", "headings", "code",
-                             "long-howto-steps", "long-pipeline-marked", "set-tables-and-headings"}) {
+                             "long-howto-steps", "long-pipeline-marked", "long-tables-and-headings"}) {
         for (const Preset& preset : Presets::all()) {
             for (double scale : {1.0, 1.4}) {
                 const std::string what = std::string(name) + " " + preset.id + " " + std::to_string(scale);
@@ -1217,7 +1217,7 @@ TEST(CardDesign, TheSameNoteGivesTheSameCardHoweverBusyTheMachine) {
     ASSERT_FALSE(fontStyle.problem);
     const auto notes = corpus();
     std::vector<std::pair<std::string, CardRequest>> requests;
-    for (const char* name : {"long-essay-sections", "set-tables-and-headings", "long-pipeline-marked", "formulas"})
+    for (const char* name : {"long-essay-sections", "long-tables-and-headings", "long-pipeline-marked", "formulas"})
         for (const char* size : {"square", "landscape"})
             requests.push_back({std::string(name) + " " + size,
                                 CardRequest{.markdown = notes.at(name), .settings = {.size = Presets::by(size), .pages = true}}});
