@@ -68,7 +68,7 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
     void start();
     JobQueue::Entry takeCurrent();
     // Each step on the page has the whole watchdog time.
-    // `steps`: how many of a card's steps this one is worth (laying out a whole set is three).
+    // `steps`: how many of a card's steps this one is worth (laying out a whole set is two).
     void armWatchdog(int steps = 1);
 
     // The steps of a job: the next one taken when the page is ready, its style's files
@@ -236,7 +236,7 @@ void RenderEngine::State::drawCurrent() {
     host->resize(int(drawn.width), int(drawn.grows ? drawn.width : drawn.height));
     // A set lays out every one of its cards in this step, up to twenty cards' worth of text,
     // and breaks them like a book (a few seconds of work for the largest notes).
-    draw(host->withHighlighterFor(card.markdown, *script), how.pages ? 3 : 1);
+    draw(host->withHighlighterFor(card.markdown, *script), how.pages ? 2 : 1);
 }
 
 void RenderEngine::State::draw(const std::string& script, int steps) {

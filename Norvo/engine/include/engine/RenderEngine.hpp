@@ -22,7 +22,10 @@ public:
     struct Options {
         std::filesystem::path hostPage;  // empty: carder/host.html in the resource bundle
         std::chrono::milliseconds loadTimeout{15'000};
-        std::chrono::milliseconds jobTimeout{10'000};
+        // How long one step of a card may take before the page is taken for hung and the card
+        // fails. Only a hang should reach it: the heaviest notes take a few seconds on a quiet
+        // machine, and several times that beside other work.
+        std::chrono::milliseconds jobTimeout{30'000};
         // Jobs one web process renders before it is replaced by a fresh one (0: never). A web
         // process keeps about 50 KB more per card (caches of the sizes it has drawn): 500 holds
         // that near 25 MB, for one page load per 500 cards.
