@@ -93,12 +93,16 @@
     const frameHeight = content.parentElement.clientHeight;
     const hasText = Boolean(content.textContent.trim());
     if (content.classList.contains('picture-beside')) {
-      // Beside the text on a wide card: as tall as the card lets its column be.
+      // Beside the text on a wide card: as tall as the card lets its column be. A picture
+      // narrower than its column (a phone's screenshot) takes only its own width: the text
+      // has the rest, no empty band between them.
+      content.style.gridTemplateColumns = '';
       const img = blocks[0], column = img.parentElement.clientWidth;
       const w = Number(img.dataset.width), h = Number(img.dataset.height);
-      const shown = Math.min(column, 2 * w, frameHeight * w / h);
-      img.style.width = Math.floor(shown) + 'px';
+      const shown = Math.floor(Math.min(column, 2 * w, frameHeight * w / h));
+      img.style.width = shown + 'px';
       img.style.height = Math.floor(shown * h / w) + 'px';
+      if (shown < column - 1) content.style.gridTemplateColumns = shown + 'px minmax(0, 1fr)';
       return;
     }
     const rows = new Set(Array.from(blocks).map(function (img) {

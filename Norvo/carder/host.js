@@ -92,6 +92,7 @@
     frame.classList.remove('paged');
     content.className = 'content';
     content.style.maxHeight = '';
+    content.style.gridTemplateColumns = '';
     content.style.transform = '';
     content.style.height = '';
     content.removeAttribute('lang');
