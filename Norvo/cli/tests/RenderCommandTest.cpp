@@ -54,6 +54,15 @@ std::vector<fs::path> filesIn(const fs::path& folder) {
     return out;
 }
 
+// The corpus's notes (its pictures lie beside them), in name order.
+std::vector<std::string> corpusNotes() {
+    std::vector<std::string> notes;
+    for (const auto& e : fs::directory_iterator(NORVO_TEST_CORPUS))
+        if (e.path().extension() == ".md") notes.push_back(e.path().string());
+    std::sort(notes.begin(), notes.end());
+    return notes;
+}
+
 int failedCards(const std::string& err) {
     int n = 0;
     for (std::size_t at = err.find("norvo render: rendering "); at != std::string::npos;
@@ -639,9 +648,7 @@ class CrashSweep : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(CrashSweep, NoNoteKillsThePage) {
     norvo::testing::TempFolder tmp;
-    std::vector<std::string> notes;
-    for (const auto& e : fs::directory_iterator(NORVO_TEST_CORPUS))
-        if (e.path().extension() == ".md") notes.push_back(e.path().string());
+    const std::vector<std::string> notes = corpusNotes();
     std::size_t cards = 0;
     for (const char* scale : {"0.7", "1.0", "1.3", "1.6", "1.8"}) {
         for (const bool pages : {false, true}) {
@@ -670,9 +677,7 @@ INSTANTIATE_TEST_SUITE_P(EveryFont, CrashSweep, ::testing::Values("sans", "serif
 // below its reading size.
 TEST(CrashSweepOddShapes, TheCorpusKeepsItsPromisesAtAnyShape) {
     norvo::testing::TempFolder tmp;
-    std::vector<std::string> notes;
-    for (const auto& e : fs::directory_iterator(NORVO_TEST_CORPUS))
-        if (e.path().extension() == ".md") notes.push_back(e.path().string());
+    const std::vector<std::string> notes = corpusNotes();
     for (const char* size : {"1080x1440", "1600x900", "800x2000", "2000x500", "long"}) {
         std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "--size", size, "--report",
                                       "-d", (tmp.path() / size).string()};
@@ -700,14 +705,6 @@ TEST(CrashSweepOddShapes, TheCorpusKeepsItsPromisesAtAnyShape) {
 }
 
 namespace {
-
-std::vector<std::string> corpusNotes() {
-    std::vector<std::string> notes;
-    for (const auto& e : fs::directory_iterator(NORVO_TEST_CORPUS))
-        if (e.path().extension() == ".md") notes.push_back(e.path().string());
-    std::sort(notes.begin(), notes.end());
-    return notes;
-}
 
 std::vector<nlohmann::json> reportLines(const std::string& out) {
     std::vector<nlohmann::json> reports;
