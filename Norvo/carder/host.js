@@ -25,12 +25,22 @@
   // A note may hold a megabyte, but a card shows a few thousand characters and a set twenty
   // cards of them: the page lays out a bounded part, so that any note is drawn in time
   // (markdown-it's emphasis parsing alone grows with the square of a paragraph's length).
+  // Front matter is set apart first, whatever its length, so that the bound never cuts it open
+  // (the card would show its lines as text); a card shows only the first characters of its lines.
   const MAX_SOURCE = 64 * 1024;  // characters of Markdown; more is never visible
+  const FRONT_LINE = 280, FRONT_LINES = 64;
+  function clippedLine(line) {
+    const most = Math.max(0, line.indexOf(':') + 2) + FRONT_LINE;  // the key, then the value's characters
+    if (line.length <= most) return line;
+    return line.slice(0, /[\uD800-\uDBFF]/.test(line[most - 1]) ? most - 1 : most);
+  }
   function bounded(markdown) {
-    const text = String(markdown);
-    if (text.length <= MAX_SOURCE) return { text: text, truncated: false };
-    const lineEnd = text.lastIndexOf('\n', MAX_SOURCE);
-    return { text: text.slice(0, lineEnd > MAX_SOURCE / 2 ? lineEnd : MAX_SOURCE), truncated: true };
+    const split = window.CarderMarkdown.splitFrontMatter(String(markdown));
+    const front = split.found ? '---\n' + split.front.slice(0, FRONT_LINES).map(clippedLine).join('\n') + '\n---\n' : '';
+    const body = split.body;
+    if (body.length <= MAX_SOURCE) return { text: front + body, truncated: false };
+    const lineEnd = body.lastIndexOf('\n', MAX_SOURCE);
+    return { text: front + body.slice(0, lineEnd > MAX_SOURCE / 2 ? lineEnd : MAX_SOURCE), truncated: true };
   }
 
   // Table rows past what `cards` cards can show even at the smallest text size are dropped

@@ -88,12 +88,17 @@
   // matter's lines.
   function splitFrontMatter(text) {
     text = text.replace(/^\uFEFF/, '');
-    const lines = text.split(/\r?\n/);
-    if (trimBlank(lines[0]) !== '---') return { body: text, front: [] };
-    for (let i = 1; i < lines.length; i++) {
-      if (trimBlank(lines[i]) === '---') return { body: lines.slice(i + 1).join('\n'), front: lines.slice(1, i) };
+    const firstEnd = text.indexOf('\n');
+    if (trimBlank(text.slice(0, firstEnd < 0 ? text.length : firstEnd).replace(/\r$/, '')) !== '---') {
+      return { body: text, front: [], found: false };
     }
-    return { body: text, front: [] };
+    const lines = text.split(/\r?\n/);
+    for (let i = 1; i < lines.length; i++) {
+      if (trimBlank(lines[i]) === '---') {
+        return { body: lines.slice(i + 1).join('\n'), front: lines.slice(1, i), found: true };
+      }
+    }
+    return { body: text, front: [], found: false };
   }
   function withoutFrontMatter(text) { return splitFrontMatter(text).body; }
 
@@ -705,6 +710,7 @@
 
   const api = {
     frontLines: function (text) { return splitFrontMatter(String(text)).front; },
+    splitFrontMatter: splitFrontMatter,
     createRenderer: createRenderer, finish: finish,
     codeLines: codeLines, withoutFrontMatter: withoutFrontMatter, isNumericText: isNumericText,
     isEmptyCellText: isEmptyCellText, lastTwoWordsJoined: lastTwoWordsJoined, tokenPieces: tokenPieces,

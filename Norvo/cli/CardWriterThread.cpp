@@ -10,8 +10,8 @@ namespace norvo {
 
 void EncoderThread::written(const std::string& line) {
     StartupTimeline::markOnce("card-written");
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    std::fprintf(setup_.lines, "%s\n", line.c_str());
+    std::fflush(setup_.lines);
 }
 void EncoderThread::failed(const std::filesystem::path& file, const std::error_code& error) {
     std::fprintf(stderr, _("norvo render: could not write %s: %s\n"), printable(file).c_str(), error.message().c_str());
@@ -20,12 +20,12 @@ void EncoderThread::failed(const std::filesystem::path& file, const std::error_c
 
 std::string EncoderThread::cardLine(const std::filesystem::path& file, const Preset& preset,
                                    const LayoutReport& report, bool paged) const {
-    return report_ ? reportLine(file, preset, report, paged)
+    return setup_.report ? reportLine(file, preset, report, paged)
                    : printable(file) + "  " + std::to_string(preset.width) + "x" + std::to_string(preset.height);
 }
 
 void EncoderThread::write(CardTask& task) {
-    if (const std::error_code error = writeCard(*task.card.image, task.preset, task.path, task.words, format_))
+    if (const std::error_code error = writeCard(*task.card.image, task.preset, task.path, task.words, setup_.format))
         return failed(task.path, error);
     written(cardLine(task.path, writtenSize(*task.card.image, task.preset), task.card.report, false));
     ++filesWritten_;
@@ -62,7 +62,7 @@ void EncoderThread::write(SetEndTask& task) {
         return set.rollBack();
     }
     if (const auto& pdf = set.target.pdf)
-        set.lines.push_back(report_ ? pdfReportLine(*pdf, set.lastPage)
+        set.lines.push_back(setup_.report ? pdfReportLine(*pdf, set.lastPage)
                                     : printable(*pdf) + "  " + std::to_string(set.lastPage) +
                                           (set.lastPage == 1 ? " page" : " pages"));
     for (const std::string& line : set.lines) written(line);

@@ -3,6 +3,7 @@
 // the next: single cards, and sets written a card at a time (never held whole) with their PDF.
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -66,9 +67,13 @@ class EncoderThread {
 public:
     static constexpr std::size_t kMaxBacklog = 3;
 
+    struct Setup {
+        bool report = false;  // --report lines instead of the usual ones
+        CardFormats::Format format = CardFormats::Format::Png;
+        std::FILE* lines = stdout;  // standard error when the card itself goes to standard output
+    };
     // `onDone` on the main thread after each task: whether a card or a set was finished.
-    EncoderThread(bool report, CardFormats::Format format, std::function<void(bool)> onDone)
-        : report_(report), format_(format), onDone_(std::move(onDone)) {
+    EncoderThread(Setup setup, std::function<void(bool)> onDone) : setup_(setup), onDone_(std::move(onDone)) {
         worker_ = std::thread([this] { loop(); });
     }
     ~EncoderThread() { finish(); }
@@ -118,8 +123,7 @@ private:
     void write(SetPageTask& task);
     void write(SetEndTask& task);
 
-    bool report_;
-    CardFormats::Format format_;
+    Setup setup_;
     std::function<void(bool)> onDone_;
     std::mutex mutex_;
     std::condition_variable wake_;

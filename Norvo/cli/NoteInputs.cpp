@@ -11,6 +11,7 @@
 #include <glib/gi18n.h>
 
 #include "norvo/Card.hpp"
+#include "norvo/FrontMatter.hpp"
 #include "support/StyleFiles.hpp"
 
 namespace norvo {
@@ -31,6 +32,8 @@ NoteLook lookOf(const std::string& label, const std::string& markdown, const Ren
     }
     NoteLook look{overlayFrontMatter(run, note, StyleFiles::lookup, warnings), options.presets};
     if (note.size) look.presets = {look.settings.size};
+    if (look.settings.cover && !look.settings.pages && !options.pdf)
+        warnings.push_back("cover: a cover opens a set of cards, and this note is drawn as one (--pages makes a set)");
     for (const std::string& warning : warnings)
         if (warn) std::fprintf(stderr, _("norvo render: %s: %s\n"), label.c_str(), warning.c_str());
     return look;
@@ -52,7 +55,7 @@ std::string whyUnreadable(const std::string& label, const NoteFileRead& read) {
 
 bool readable(const std::string& label, const NoteFileRead& read) {
     if (read.ok()) {
-        if (read.text.find_first_not_of(" \t\r\n\f\v") == std::string::npos)
+        if (noteBody(read.text).find_first_not_of(" \t\r\n\f\v") == std::string_view::npos)
             std::fprintf(stderr, _("norvo render: %s: empty note\n"), label.c_str());
         return true;
     }

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +46,7 @@ std::optional<PrivateDisplay> PrivateDisplay::start(std::string& why) {
         why = "cannot make a pipe for Xvfb";
         return std::nullopt;
     }
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(pipeFds[0]);
@@ -56,6 +58,9 @@ std::optional<PrivateDisplay> PrivateDisplay::start(std::string& why) {
         // The child: the pipe's write end as fd 3 for -displayfd, quiet, its own group so a
         // Ctrl+C meant for the render is handled by it, not the display.
         ::setpgid(0, 0);
+        // The display lives as long as the run that started it, even one killed outright.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(0);
         if (::dup2(pipeFds[1], 3) < 0) ::_exit(127);
         const int null = ::open("/dev/null", O_RDWR);
         if (null >= 0) {

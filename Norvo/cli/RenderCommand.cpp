@@ -56,13 +56,22 @@ std::optional<std::string> checkTargets(const RenderOptions& options) {
     return std::nullopt;
 }
 
-// A closed standard input is an error to report, and its slot must not be taken by the next
-// file opened, which would then be read as "-". Returns whether it was closed.
-bool guardClosedStdin() {
-    if (!(fcntl(STDIN_FILENO, F_GETFD) < 0 && errno == EBADF)) return false;
-    const int null = ::open("/dev/null", O_RDONLY);
-    if (null > STDIN_FILENO) ::close(null);
-    return true;
+// A standard stream the run was started without (closed, not merely empty). Its slot is
+// filled with /dev/null at once: the next file or socket opened would take it, and a note
+// read from "-" or a card written to standard output would then be another file's bytes.
+struct ClosedStreams {
+    bool input = false, output = false;
+};
+ClosedStreams guardClosedStreams() {
+    ClosedStreams closed;
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (!(fcntl(fd, F_GETFD) < 0 && errno == EBADF)) continue;
+        if (fd == STDIN_FILENO) closed.input = true;
+        if (fd == STDOUT_FILENO) closed.output = true;
+        const int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null > fd) ::close(null);  // the lowest free slot is the closed one, below it
+    }
+    return closed;
 }
 
 // --style: a style that cannot be read leaves the cards in the theme, and says why.
@@ -127,8 +136,26 @@ bool displayReady(std::optional<PrivateDisplay>& own) {
     return false;
 }
 
-// --stream: one warm engine answers every request on standard input.
-int answerRequests(const RenderOptions& options) {
+// A run without a session bus gets none: GLib would start one for it (dbus-launch, with a file
+// in ~/.dbus) that outlives the run. Nothing a run does needs one, nor the accessibility bus.
+void startNoSessionBus() {
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus && *bus) return;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    ::setenv("GTK_A11Y", "none", 0);
+    ::setenv("WEBKIT_A11Y_BUS_ADDRESS", "", 0);
+}
+
+// --stream: one warm engine answers every request on standard input, until it ends or the
+// answers' reader goes.
+int answerRequests(const RenderOptions& options, const ClosedStreams& closed) {
+    if (closed.input || closed.output) {
+        std::fputs(closed.input ? _("norvo render: --stream reads its requests from standard input, which is closed\n")
+                                : _("norvo render: --stream answers on standard output, which is closed\n"),
+                   stderr);
+        return 1;
+    }
+    std::signal(SIGPIPE, SIG_IGN);  // a reader gone is an error to handle, not the end of the process
     std::optional<PrivateDisplay> own;
     if (!displayReady(own)) return 1;
     if (!outputFolderReady(options)) return 1;
@@ -136,7 +163,7 @@ int answerRequests(const RenderOptions& options) {
     StopSignals signals([&](int) { stream.stop(); });
     const int failures = stream.run();
     if (const int signal = signals.caught()) return 128 + signal;
-    return failures ? 1 : 0;
+    return failures || stream.answersLost() ? 1 : 0;
 }
 
 }  // namespace
@@ -154,8 +181,10 @@ int run(int argc, char** argv) {
         return 0;
     }
     if (const auto error = checkTargets(options)) return usage(*error);
-    if (options.stream) return answerRequests(options);
-    const bool stdinClosed = guardClosedStdin();
+    startNoSessionBus();
+    const ClosedStreams closed = guardClosedStreams();
+    if (options.stream) return answerRequests(options, closed);
+    const bool stdinClosed = closed.input;
     const CardStyle runStyle = loadRunStyle(options);
 
     int failures = 0;

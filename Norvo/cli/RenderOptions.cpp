@@ -6,12 +6,19 @@
 #include <functional>
 #include <string>
 
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <glib/gi18n.h>
 #include <glibmm/ustring.h>
 
 #include "norvo/Card.hpp"
 #include "norvo/Catalogue.hpp"
 #include "norvo/Numbers.hpp"
+#include "support/AtomicFile.hpp"
 
 namespace norvo {
 
@@ -239,7 +246,7 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
         o.shard = std::size_t(*k);
         o.shards = std::size_t(*n);
     } else if (a == "-o") {
-        o.outputFile = v;
+        o.outputFile = v == "-" ? std::filesystem::path("/dev/stdout") : std::filesystem::path(v);
     } else {
         o.outputFolder = v;
         seen.folder = true;
@@ -341,17 +348,51 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
     return o;
 }
 
+std::optional<std::string> whyNotACardName(const std::filesystem::path& file) {
+    const std::string ending = file.extension().string();
+    if (ending.empty() || CardFormats::namedBy(file)) return std::nullopt;
+    std::string lower = ending;
+    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == ".pdf") return std::nullopt;
+    return Glib::ustring::compose(_("ends in %1, which Norvo does not write (.png, .jpg, .webp or .pdf)"), ending).raw();
+}
+
+namespace {
+// Whether the file starts as a PNG, JPEG, WebP or PDF does (a card written without an ending).
+bool startsAsACard(const std::filesystem::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    unsigned char head[12] = {};
+    const ssize_t n = ::read(fd, head, sizeof head);
+    ::close(fd);
+    auto is = [&](std::string_view magic, std::size_t at = 0) {
+        return n >= ssize_t(at + magic.size()) && std::memcmp(head + at, magic.data(), magic.size()) == 0;
+    };
+    return is("\x89PNG\r\n\x1a\n") || is("\xff\xd8\xff") || (is("RIFF") && is("WEBP", 8)) || is("%PDF-");
+}
+}  // namespace
+
+std::optional<std::string> whyNotACardFile(const std::filesystem::path& file, const std::vector<std::string>& notes) {
+    if (descriptorNamedBy(file)) return std::nullopt;  // written into, as it stands
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return whyNotACardName(file);  // a new file (or the writer says why not)
+    if (S_ISDIR(st.st_mode)) return std::string(_("is a folder; use -d"));
+    std::error_code ec;
+    for (const std::string& note : notes)
+        if (note != "-" && std::filesystem::equivalent(note, file, ec)) return std::string(_("is one of the notes to render"));
+    if (!S_ISREG(st.st_mode)) return std::nullopt;  // a FIFO or device is written into; the writer refuses the rest
+    if (const auto why = whyNotACardName(file)) return why;
+    // Written through a link: the file it leads to is the one replaced.
+    const std::filesystem::path target = pathThroughLinks(file);
+    const bool card = target.extension().empty() ? startsAsACard(target) : !whyNotACardName(target);
+    if (!card) return std::string(_("is a file Norvo did not write: only .png, .jpg, .webp and .pdf files are replaced"));
+    return std::nullopt;
+}
+
 std::optional<RenderUsageError> checkOutputFile(const RenderOptions& options) {
     if (!options.outputFile) return std::nullopt;
-    const std::filesystem::path& out = *options.outputFile;
-    std::error_code ec;
-    if (std::filesystem::is_directory(out, ec))
-        return usage(_("-o '%1' is a folder; use -d"), out.string());
-    for (const std::string& input : options.inputs) {
-        if (input == "-") continue;
-        if (std::filesystem::equivalent(input, out, ec))
-            return usage(_("-o '%1' is one of the notes to render"), out.string());
-    }
+    if (const auto why = whyNotACardFile(*options.outputFile, options.inputs))
+        return usage(_("-o '%1' %2"), options.outputFile->string(), *why);
     return std::nullopt;
 }
 

@@ -51,12 +51,21 @@ const char* renderHelpText();
 // What only the file system can tell: -o may not name a folder or one of the notes.
 std::optional<RenderUsageError> checkOutputFile(const RenderOptions& options);
 
+// Why a card may not be written to `file` (nothing when it may): a folder, one of the `notes`
+// being rendered, a file there already that is not a picture or PDF by its ending (a note, a
+// document), or a new file of an ending Norvo does not write. A FIFO or device is written into.
+std::optional<std::string> whyNotACardFile(const std::filesystem::path& file, const std::vector<std::string>& notes);
+// Why Norvo cannot write a file named `file` (an ending such as .gif or .svg); nothing when it can.
+std::optional<std::string> whyNotACardName(const std::filesystem::path& file);
+
 // Hands out output paths, never the same one twice in a run: a second
 // "note-square.png" becomes "note-square-2.png". A name too long for the file system is
 // shortened before its number and extension.
 class OutputNames {
 public:
     std::filesystem::path claim(const std::filesystem::path& wanted);
+    // Takes `exact` as it is: false when it was handed out or taken before.
+    bool take(const std::filesystem::path& exact) { return taken_.insert(exact.lexically_normal()).second; }
     // The base name of a set of cards, "<slug>-<size>.png" in `folder`, whose cards will be
     // "<slug>-<size>-1.png" and on: a second set of the same slug and size becomes
     // "<slug>-2-<size>.png", so that no card of one set can take the name of another's.

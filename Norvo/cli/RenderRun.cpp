@@ -26,8 +26,10 @@ CardRequest requestFor(const NoteCard& card, const RenderOptions& options) {
 void warnAboutPictures(const Note& note, const LayoutReport& report) {
     for (const RefusedPicture& refused : report.refusedPictures) {
         if (!note.warnedPictures.insert(refused.target).second) continue;
-        std::fprintf(stderr, _("norvo render: %s: picture \u201c%s\u201d not shown: %s\n"), note.label.c_str(),
-                     refused.target.c_str(), refused.reason.c_str());
+        std::fprintf(stderr,
+                     refused.kind == RefusedPicture::Kind::Font ? _("norvo render: %s: font \u201c%s\u201d not used: %s\n")
+                                                                : _("norvo render: %s: picture \u201c%s\u201d not shown: %s\n"),
+                     note.label.c_str(), refused.target.c_str(), refused.reason.c_str());
     }
 }
 
@@ -66,7 +68,10 @@ RenderRun::RenderRun(const RenderOptions& options, std::deque<Note>& notes) : op
             cards_.push_back(NoteCard{&n, p});
         }
     progress_ = cards_.size() > 1 && isatty(STDERR_FILENO) && !options_.watch;
-    encoder_ = std::make_unique<EncoderThread>(options_.report, options_.format, [this](bool cardOrSetDone) {
+    // A card written to standard output is the whole of it: the lines go to standard error.
+    const bool cardOnStdout = options_.outputFile && descriptorNamedBy(*options_.outputFile) == STDOUT_FILENO;
+    const EncoderThread::Setup setup{options_.report, options_.format, cardOnStdout ? stderr : stdout};
+    encoder_ = std::make_unique<EncoderThread>(setup, [this](bool cardOrSetDone) {
         if (cardOrSetDone) cardDone();
         for (auto& engine : engines_) engine->resumeSets();
         renderNext();

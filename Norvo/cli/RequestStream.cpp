@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+
+#include <sys/stat.h>
 
 #include <glib-unix.h>
 #include <unistd.h>
@@ -17,6 +20,7 @@
 #include "image/CardWriter.hpp"
 #include "norvo/Card.hpp"
 #include "norvo/Catalogue.hpp"
+#include "support/AtomicFile.hpp"
 #include "support/StyleFiles.hpp"
 
 namespace norvo {
@@ -95,6 +99,27 @@ std::optional<std::string> takeSettings(const json& j, RenderOptions& o) {
 
 }  // namespace
 
+namespace {
+
+// Where a request's card may go: as -o allows, and never into the stream's own answers.
+std::optional<std::string> whyNotAnOutput(const StreamRequest& request, const std::optional<std::string>& file) {
+    const std::filesystem::path& output = *request.options.outputFile;
+    if (const auto fd = descriptorNamedBy(output); fd && *fd <= 2)
+        return std::string("\"output\" names the stream's own input, answers or errors");
+    std::vector<std::string> notes;
+    if (file) notes.push_back(*file);
+    if (const auto why = whyNotACardFile(output, notes)) return "\"output\" " + *why;
+    return std::nullopt;
+}
+
+// A FIFO or device takes card after card; a file holds one.
+bool isStream(const std::filesystem::path& path) {
+    struct stat st {};
+    return descriptorNamedBy(path) || (::stat(path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)));
+}
+
+}  // namespace
+
 std::optional<std::string> parseStreamRequest(const std::string& line, std::size_t number,
                                               const RenderOptions& defaults, StreamRequest& out) {
     out.id = std::to_string(number);
@@ -113,8 +138,12 @@ std::optional<std::string> parseStreamRequest(const std::string& line, std::size
     if (const auto style = stringAt(j, "style", error)) out.style = *style;
     if (!error.empty()) return error;
     if (markdown.has_value() == file.has_value()) return std::string("a request has \"markdown\" or \"file\", one of them");
+    if (out.options.outputFile)
+        if (auto why = whyNotAnOutput(out, file)) return why;
     if (markdown) {
         if (markdown->size() > Card::kMaxMarkdownBytes) return std::string("the note is too long to render (over 1 MiB)");
+        if (const auto nul = markdown->find('\0'); nul != std::string::npos)
+            return "the note contains a NUL byte at offset " + std::to_string(nul);
         out.markdown = *markdown;
         out.label = "request " + out.id;
         return std::nullopt;
@@ -131,6 +160,7 @@ std::optional<std::string> parseStreamRequest(const std::string& line, std::size
 RequestStream::RequestStream(const RenderOptions& defaults) : defaults_(defaults) {}
 
 RequestStream::~RequestStream() {
+    stopped_ = true;
     if (watch_) g_source_remove(watch_);
 }
 
@@ -147,6 +177,7 @@ int RequestStream::run() {
 }
 
 void RequestStream::stop() {
+    stopped_ = true;
     ended_ = true;
     lines_.clear();
     loop_->quit();
@@ -168,12 +199,12 @@ void RequestStream::readable() {
             skipping_ = false;
             pending_.erase(0, nl + 1);
         }
-        if (pending_.size() > kLongestLine) {  // the rest of this line is dropped
+        if (!skipping_ && pending_.size() > kLongestLine) {  // one answer says so; the rest of the line is dropped
             lines_.push_back({});
             tooLong_.insert(numbered_ + lines_.size());
-            pending_.clear();
             skipping_ = true;
         }
+        if (skipping_) pending_.clear();
     }
     next();
 }
@@ -185,7 +216,7 @@ void RequestStream::next() {
         lines_.pop_front();
         const std::size_t number = ++numbered_;
         if (line.find_first_not_of(" \t\r") == std::string::npos && !tooLong_.count(number)) continue;  // blank
-        StreamRequest request;
+        StreamRequest request{.id = std::to_string(number)};
         std::optional<std::string> error = tooLong_.count(number)
                                                ? std::optional<std::string>("the request is longer than 8 MiB")
                                                : parseStreamRequest(line, number, defaults_, request);
@@ -225,9 +256,16 @@ void RequestStream::draw(StreamRequest request) {
                                                         std::filesystem::path(Card::fileName(card.markdown,
                                                                                              card.settings.size.id))
                                                             .replace_extension(extension));
+    // Two requests never write one file: the second would replace the first's card unseen.
+    if (request.options.outputFile && !isStream(path) && !names_.take(path)) {
+        ++failures_;
+        answer(errorLine(request.id, "\"output\" " + printable(path) + " is written by an earlier request"));
+        return;
+    }
     busy_ = true;
     auto written = [this, id = request.id, path, size = card.drawnSize(), pages, format = request.options.format,
                     words = cardWords(card.markdown)](std::vector<RenderedCard> cards) {
+        if (stopped_) return;
         if (cards.empty() || !cards.front().image) {
             ++failures_;
             answer(errorLine(id, "the card could not be drawn"));
@@ -258,6 +296,7 @@ void RequestStream::draw(StreamRequest request) {
                         false};
             },
             [this](Answer written) {
+                if (stopped_) return;
                 if (written.failed) ++failures_;
                 answer(written.line);
                 busy_ = false;
@@ -274,9 +313,14 @@ void RequestStream::draw(StreamRequest request) {
         });
 }
 
+// An answer nobody can read ends the stream (its reader went away): nothing more is drawn.
 void RequestStream::answer(const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    if (answersLost_) return;
+    if (std::fprintf(stdout, "%s\n", line.c_str()) < 0 || std::fflush(stdout) != 0) {
+        answersLost_ = errno ? errno : EIO;
+        std::fprintf(stderr, "norvo render: --stream: the answers cannot be written: %s\n", std::strerror(answersLost_));
+        stop();
+    }
 }
 
 }  // namespace norvo

@@ -21,11 +21,11 @@ namespace norvo {
 // One request as read from its line, before anything is drawn.
 struct StreamRequest {
     std::string id;  // the request's own "id" as JSON text, else its line number
-    std::string markdown;
-    std::string label;  // the note's file, or "request <id>"
-    std::string folder;  // where its pictures are (the file's folder)
-    RenderOptions options;
-    std::string style;  // a saved style's name or a style file, as --style
+    std::string markdown{};
+    std::string label{};   // the note's file, or "request <id>"
+    std::string folder{};  // where its pictures are (the file's folder)
+    RenderOptions options{};
+    std::string style{};  // a saved style's name or a style file, as --style
 };
 
 // The request on `line` (numbered `number`) over the run's `defaults`; an error message when
@@ -42,6 +42,8 @@ public:
 
     // Answers every request on standard input, then returns how many failed.
     int run();
+    // The error that ended the stream when its answers could not be written (0: none did).
+    int answersLost() const { return answersLost_; }
     // Ends the stream at once (a signal): requests not yet answered are dropped.
     void stop();
 
@@ -52,7 +54,6 @@ private:
     void answer(const std::string& line);
 
     const RenderOptions& defaults_;
-    RenderEngine engine_;
     OutputNames names_;
     Glib::RefPtr<Glib::MainLoop> loop_ = Glib::MainLoop::create();
     std::string pending_;           // what was read after the last whole line
@@ -61,7 +62,11 @@ private:
     std::set<std::size_t> tooLong_;  // lines cut off at the longest a request may be
     bool busy_ = false, ended_ = false, skipping_ = false;
     int failures_ = 0;
+    int answersLost_ = 0;
     unsigned watch_ = 0;
+    bool stopped_ = false;  // from here on, what the engine and the writer finish is dropped
+    // The engine goes before the rest: a card it drops on its way out reaches a stream still whole.
+    RenderEngine engine_;
     BackgroundTasks writer_;  // last: joined first
 };
 

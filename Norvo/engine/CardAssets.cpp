@@ -11,7 +11,8 @@ void CardAssets::fontsNotLoaded(const std::vector<std::string>& roles) {
                             : role == "code"    ? &s.codeFont
                                                 : nullptr;
         if (!font || font->empty()) continue;
-        pictures.refused.push_back({*font, "the style's " + role + " font: it could not be loaded; the theme's font is used"});
+        pictures.refused.push_back({*font, "the style's " + role + " font: it could not be loaded; the theme's font is used",
+                                    RefusedPicture::Kind::Font});
         font->clear();
         style->fontUris.erase(role);
     }

@@ -126,8 +126,8 @@ void decodeStyleFiles(const AssetOrder& order, PictureCache& cache, DecodedAsset
         if (font->empty() || font->find('/') == std::string::npos) continue;  // a family name
         auto file = readFontFile(*font);
         if (file.index() == 1) {
-            into.refused.push_back({*font, std::string("the style's ") + role + " font: " + std::get<1>(file) +
-                                               "; the theme's font is used"});
+            into.refused.push_back({*font, std::string("the style's ") + role + " font: " + std::get<1>(file) + "; the theme's font is used",
+                                    RefusedPicture::Kind::Font});
             font->clear();
         } else {
             into.fonts[role] = std::get<0>(file);

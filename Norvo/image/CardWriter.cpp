@@ -29,7 +29,8 @@ std::error_code writeCard(const CardImage& card, const Preset& size, const std::
                                              format ? *format : CardFormats::byExtension(file.string()), words);
     StartupTimeline::mark("encoded");
     if (!bytes) return CardFormats::encodeFailed();
-    const std::error_code error = writeFileAtomically(file, *bytes);
+    // The user named the file: a link to it stays a link, and /dev/stdout is the output.
+    const std::error_code error = writeFileAtomically(file, *bytes, {.links = WriteRules::Links::WriteThrough});
     StartupTimeline::mark("written");
     return error;
 }
@@ -53,7 +54,7 @@ std::error_code SetWriter::add(const CardImagePtr& card, std::size_t page, std::
     }
     if (target_.pdf) {
         if (!pdf_) {
-            pdfFile_ = std::make_unique<AtomicFileWriter>(*target_.pdf);
+            pdfFile_ = std::make_unique<AtomicFileWriter>(*target_.pdf, WriteRules{.links = WriteRules::Links::WriteThrough});
             AtomicFileWriter* file = pdfFile_.get();
             pdf_ = std::make_unique<PdfWriter>(
                 [file](const std::uint8_t* data, std::size_t size) { return file->write(data, size); }, target_.words);

@@ -73,13 +73,16 @@ void CardDocument::setSwitch(bool CardSettings::*which, bool value) {
     rerender();
 }
 
+// The whole value at once: a setting added to it cannot be left behind.
 void CardDocument::setSettings(const CardSettings& value) {
-    setThemeID(value.theme);
-    setFontID(value.font);
-    setPresetID(value.size.id);
-    setFontScale(value.scale);
-    setWordmark(value.wordmark);
-    setPages(value.pages);
+    CardStyle style = std::move(settings_.style);
+    settings_ = value;
+    settings_.style = std::move(style);
+    presetID_ = value.size.id;
+    for (auto* changed : {&themeChanged_, &presetChanged_, &fontChanged_, &wordmarkChanged_, &scaleChanged_,
+                          &pagesChanged_, &settingsChanged_})
+        changed->emit();
+    rerender();
 }
 
 CardRequest CardDocument::request() const {

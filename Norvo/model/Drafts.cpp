@@ -29,6 +29,8 @@ constexpr const char* kReopenKey = "reopenLastNote";
 constexpr const char* kRunning = "running";
 constexpr const char* kQuit = "quit";
 constexpr const char* kUpdate = "update";
+// A draft holds the note's text: only its user may read it.
+constexpr WriteRules kPrivate{.mode = 0600};
 
 // The draft: the card's settings (as they travel everywhere, the style by its name) with the
 // note, its file and how the session stands.
@@ -50,34 +52,76 @@ Drafts::~Drafts() {
     if (lockFd_ >= 0) ::close(lockFd_);  // the slot is free for the next launch
 }
 
-// The first slot no running instance holds: its lock taken for this instance's life. A slot
-// whose draft is not a file (a folder or a FIFO someone put there) is passed over.
+namespace {
+// The draft file of slot `n` (from 1): draft.json, draft-2.json, ...
+std::filesystem::path slotFile(const std::filesystem::path& base, int n) {
+    std::filesystem::path file = base;
+    if (n > 1) file.replace_filename(base.stem().string() + "-" + std::to_string(n) + base.extension().string());
+    return file;
+}
+
+// Whether the draft at `file` is of a session that never ended (a crash, or a quit to update).
+bool holdsUnfinishedSession(const std::filesystem::path& file) {
+    const UserFile::Read read = UserFile::readRegular(file, Drafts::kMostDraftBytes);
+    if (!read.ok()) return false;
+    const nlohmann::json draft = nlohmann::json::parse(read.bytes, nullptr, false);
+    const auto session = draft.is_object() ? draft.find("session") : draft.end();
+    return draft.is_object() && session != draft.end() && session->is_string() &&
+           (*session == kRunning || *session == kUpdate);
+}
+}  // namespace
+
+// The lock of `candidate`'s slot, held for this instance's life: its descriptor, or -1 when
+// another instance holds it, and -2 when no lock can be made there at all.
+int Drafts::lockSlot(const std::filesystem::path& candidate) {
+    const std::string lock = candidate.string() + ".lock";
+    const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        const std::error_code why{errno, std::generic_category()};
+        file_ = candidate;
+        failedToKeep(why);  // a folder nobody may write in: the user hears of it
+        return -2;
+    }
+    struct stat lockStat {};
+    if (::fstat(fd, &lockStat) == 0 && S_ISREG(lockStat.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
+// The slot this instance keeps its draft in, its lock taken: the first free slot holding a
+// session that never ended (so a crash draft comes back at the next launch, whichever slot it
+// was in), else the first free slot. A slot whose draft is not a file (a folder or a FIFO
+// someone put there) is passed over.
 void Drafts::claimSlot() {
     const std::filesystem::path base = file_;
     std::error_code ignored;
     std::filesystem::create_directories(base.parent_path(), ignored);
+    int firstFree = -1;
+    std::filesystem::path firstFreeFile = base;  // every slot busy: share the first, as before there were slots
     for (int n = 1; n <= 32; ++n) {
-        std::filesystem::path candidate = base;
-        if (n > 1) candidate.replace_filename(base.stem().string() + "-" + std::to_string(n) + base.extension().string());
+        const std::filesystem::path candidate = slotFile(base, n);
         struct stat st {};
-        if (::lstat(candidate.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) continue;
-        const std::string lock = candidate.string() + ".lock";
-        const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-        if (fd < 0) {
-            // A folder nobody may write in: the draft cannot be kept, and the user hears of it.
-            file_ = candidate;
-            failedToKeep({errno, std::generic_category()});
-            return;
-        }
-        struct stat lockStat {};
-        if (::fstat(fd, &lockStat) == 0 && S_ISREG(lockStat.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        const bool exists = ::lstat(candidate.c_str(), &st) == 0;
+        if (exists && !S_ISREG(st.st_mode)) continue;
+        if (!exists && firstFree >= 0) continue;  // nothing to bring back, and a free slot is found
+        const int fd = lockSlot(candidate);
+        if (fd == -2) return;
+        if (fd < 0) continue;
+        if (exists && holdsUnfinishedSession(candidate)) {
+            if (firstFree >= 0) ::close(firstFree);
             file_ = candidate;
             lockFd_ = fd;
             return;
         }
-        ::close(fd);
+        if (firstFree >= 0) {
+            ::close(fd);
+            continue;
+        }
+        firstFree = fd;
+        firstFreeFile = candidate;
     }
-    file_ = base;  // every slot busy: share the first, as before there were slots
+    file_ = firstFreeFile;
+    lockFd_ = firstFree;
 }
 
 // An unreadable draft keeps its bytes under a new name beside it; the user is told where.
@@ -170,7 +214,7 @@ void Drafts::end(Ending how) {
     std::error_code error;
     std::filesystem::create_directories(file_.parent_path(), error);
     background_.waitForAll();
-    if (const auto failed = writeFileAtomically(file_, std::string_view(text))) failedToKeep(failed);
+    if (const auto failed = writeFileAtomically(file_, std::string_view(text), kPrivate)) failedToKeep(failed);
 }
 
 void Drafts::changed() {
@@ -199,7 +243,7 @@ void Drafts::writeNow() {
         [file = file_, text = snapshot(document_, kRunning)] {
             std::error_code ignored;
             std::filesystem::create_directories(file.parent_path(), ignored);
-            return writeFileAtomically(file, std::string_view(text));
+            return writeFileAtomically(file, std::string_view(text), kPrivate);
         },
         [this](std::error_code error) {
             if (error) failedToKeep(error);

@@ -4,12 +4,14 @@
 #include <glibmm/convert.h>
 #include <glibmm/miscutils.h>
 #include <glibmm/ustring.h>
+#include <gio/gio.h>
 #include <giomm/file.h>
 #include <giomm/init.h>
 #include <glibmm/main.h>
 
 #include "norvo/Card.hpp"
 #include "support/AtomicFile.hpp"
+#include "support/GPtr.hpp"
 #include "support/NoteFile.hpp"
 
 namespace norvo {
@@ -61,27 +63,53 @@ bool NoteFiles::hasUnsavedEdits() const {
     return !fileText_ || *fileText_ != text;
 }
 
+Glib::ustring NoteFiles::noteName() const {
+    return document_.noteFile().empty() ? Glib::ustring(_("the note"))
+                                        : Glib::ustring::compose("\u201c%1\u201d", displayName(document_.noteFile()));
+}
+
+void NoteFiles::askToSave(const Glib::ustring& question, std::function<void()> then) {
+    services_.showAlert({question, _("Your edits are lost if you don't save them."), {_("Save"), _("Discard"), _("Cancel")}},
+                        lifetime_.guard([this, then = std::move(then)](std::size_t answer) {
+                            if (answer == 1) then();
+                            if (answer != 0) return;
+                            if (document_.noteFile().empty()) {
+                                saveNoteAs();  // the user goes on once this note has a home
+                                return;
+                            }
+                            write(document_.noteFile(), then);
+                        }));
+}
+
 // Another note over unsaved edits: Save (then open), Discard or Cancel.
 void NoteFiles::open(const std::filesystem::path& path) {
     if (!hasUnsavedEdits()) {
         openNow(path);
         return;
     }
-    const Glib::ustring name = document_.noteFile().empty() ? Glib::ustring(_("the note")) :
-                               Glib::ustring::compose("\u201c%1\u201d", displayName(document_.noteFile()));
-    services_.showAlert(
-        {Glib::ustring::compose(_("Save the changes to %1 before opening \u201c%2\u201d?"), name, displayName(path)),
-         _("Your edits are lost if you don't save them."),
-         {_("Save"), _("Discard"), _("Cancel")}},
-        lifetime_.guard([this, path](std::size_t answer) {
-            if (answer == 1) openNow(path);
-            if (answer != 0) return;
-            if (document_.noteFile().empty()) {
-                saveNoteAs();  // the user opens the other note once this one has a home
-                return;
-            }
-            write(document_.noteFile(), [this, path] { openNow(path); });
-        }));
+    askToSave(Glib::ustring::compose(_("Save the changes to %1 before opening \u201c%2\u201d?"), noteName(), displayName(path)),
+              [this, path] { openNow(path); });
+}
+
+// A note typed here (no file) is kept by the draft; an opened one is the user's file.
+void NoteFiles::closeNote(std::function<void()> then) {
+    if (mayCloseAtOnce()) {
+        then();
+        return;
+    }
+    askToSave(Glib::ustring::compose(_("Save the changes to %1 before quitting?"), noteName()), std::move(then));
+}
+
+void NoteFiles::followRestoredNote() {
+    const std::filesystem::path path = document_.noteFile();
+    if (path.empty()) return;
+    const std::uint64_t ticket = opening_;
+    background_.run<NoteFileRead>([path] { return readNoteFile(path.string(), Card::kMaxMarkdownBytes); },
+                                  [this, path, ticket](NoteFileRead read) {
+                                      if (ticket != opening_ || path != document_.noteFile()) return;
+                                      if (read.ok()) fileText_ = std::move(read.text);
+                                      follow(path);
+                                  });
 }
 
 void NoteFiles::openNow(const std::filesystem::path& path) {
@@ -117,14 +145,58 @@ void NoteFiles::saveNoteAs() {
     }));
 }
 
+namespace {
+
+// GIO writes as GNOME's editors do: a link is written through, the file keeps its mode and
+// owner, and a file with hard links is written in place so that every name sees the edit.
+std::string replaceContents(const std::filesystem::path& path, const std::string& text) {
+    const GObjectPtr<GFile> file = adoptGObject(g_file_new_for_path(path.c_str()));
+    GError* raw = nullptr;
+    const bool saved = g_file_replace_contents(file.get(), text.data(), text.size(), nullptr, FALSE, G_FILE_CREATE_NONE,
+                                               nullptr, nullptr, &raw);
+    const GErrorPtr error(raw);
+    if (saved) return {};
+    // "Error opening file “/the/whole/path”: Permission denied": the status line names the file.
+    const std::string why = error ? error->message : "unknown error";
+    const std::size_t colon = why.rfind(": ");
+    return colon == std::string::npos ? why : why.substr(colon + 2);
+}
+}  // namespace
+
+// Saving the note's own file first checks that nobody changed it since it was read.
 void NoteFiles::write(const std::filesystem::path& path, std::function<void()> then) {
+    if (path != document_.noteFile()) {
+        writeNow(path, std::move(then));
+        return;
+    }
+    background_.run<std::optional<std::string>>(
+        [path] {
+            const NoteFileRead read = readNoteFile(path.string(), Card::kMaxMarkdownBytes);
+            return read.ok() ? std::optional(read.text) : std::nullopt;
+        },
+        [this, path, text = document_.markdown(), then = std::move(then)](std::optional<std::string> onDisk) mutable {
+            const bool changed = onDisk && *onDisk != text && (!fileText_ || *onDisk != *fileText_);
+            if (!changed) {
+                writeNow(path, std::move(then));
+                return;
+            }
+            services_.showAlert({Glib::ustring::compose(_("\u201c%1\u201d changed on disk since it was read"), displayName(path)),
+                                 _("Saving replaces its new text with yours."),
+                                 {_("Cancel"), _("Replace")}},
+                                lifetime_.guard([this, path, then = std::move(then)](std::size_t answer) mutable {
+                                    if (answer == 1) writeNow(path, std::move(then));
+                                }));
+        });
+}
+
+void NoteFiles::writeNow(const std::filesystem::path& path, std::function<void()> then) {
     const std::string text = document_.markdown();
-    background_.run<std::error_code>(
-        [path, text] { return writeFileAtomically(path, std::string_view(text)); },
-        [this, path, text, then = std::move(then)](std::error_code error) {
-            if (error) {
+    background_.run<std::string>(
+        [path, text] { return replaceContents(path, text); },
+        [this, path, text, then = std::move(then)](std::string error) {
+            if (!error.empty()) {
                 document_.setStatus(Glib::ustring::compose(_("Couldn't save \u201c%1\u201d: %2"), displayName(path),
-                                                           Glib::ustring(error.message())));
+                                                           Glib::ustring(error)));
                 return;
             }
             fileText_ = text;
@@ -141,7 +213,9 @@ void NoteFiles::follow(const std::filesystem::path& path) {
     if (monitor_) monitor_->cancel();
     settle_.disconnect();
     try {
-        monitor_ = Gio::File::create_for_path(path.string())->monitor_file(Gio::FileMonitorFlags::WATCH_MOVES);
+        // A note opened through a link changes where the link leads.
+        monitor_ = Gio::File::create_for_path(pathThroughLinks(path).string())
+                       ->monitor_file(Gio::FileMonitorFlags::WATCH_MOVES);
     } catch (const Glib::Error&) {
         monitor_.reset();  // a file system that cannot be watched: the note simply is not followed
         return;

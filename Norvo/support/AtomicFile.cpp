@@ -28,17 +28,59 @@ std::filesystem::path randomName(const std::filesystem::path& folder) {
     return (folder.empty() ? std::filesystem::path(".") : folder) / name;
 }
 
+// Where the link at `path` leads; nothing when it is no link.
+std::optional<std::filesystem::path> linkTarget(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(path, ec)) return std::nullopt;
+    const std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+    if (ec) return std::nullopt;
+    return target.is_absolute() ? target : path.parent_path() / target;
+}
+
+
+// N when `path` reads as a name of this process's descriptor N.
+std::optional<int> descriptorName(const std::filesystem::path& path) {
+    const std::string p = path.lexically_normal().string();
+    if (p == "/dev/stdout") return 1;
+    if (p == "/dev/stderr") return 2;
+    const std::string self = "/proc/" + std::to_string(::getpid()) + "/fd/";
+    for (const std::string& prefix : {std::string("/dev/fd/"), std::string("/proc/self/fd/"), self}) {
+        if (p.size() <= prefix.size() || p.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string digits = p.substr(prefix.size());
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+        return std::stoi(digits);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+// A chain longer than the kernel follows is left where it stands: opening it fails with ELOOP.
+std::filesystem::path pathThroughLinks(std::filesystem::path path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        auto next = linkTarget(path);
+        if (!next) break;
+        path = std::move(*next);
+    }
+    return path;
+}
+
+std::optional<int> descriptorNamedBy(const std::filesystem::path& path) {
+    std::optional<std::filesystem::path> hop = path;
+    for (int n = 0; n < 40 && hop; ++n, hop = linkTarget(*hop))
+        if (const auto fd = descriptorName(*hop)) return fd;
+    return std::nullopt;
+}
 
 // Closes and removes the temporary file unless it was renamed into place. It is created
 // exclusively, never through a link, with the usual 0666 less the umask, which the kernel
 // applies (reading the umask would mean changing it, for every thread at once).
 class AtomicFileWriter::TemporaryFile {
 public:
-    explicit TemporaryFile(const std::filesystem::path& folder) {
+    TemporaryFile(const std::filesystem::path& folder, unsigned mode) {
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
             name_ = randomName(folder);
-            fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_t(mode));
             if (fd_ < 0 && errno != EEXIST) break;
         }
         opened_ = fd_ >= 0;
@@ -67,10 +109,19 @@ private:
     bool kept_ = false;
 };
 
-AtomicFileWriter::AtomicFileWriter(std::filesystem::path path) : path_(std::move(path)) {
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path path, WriteRules rules) : path_(std::move(path)) {
     if (path_.filename().empty()) {
         error_ = std::make_error_code(std::errc::is_a_directory);
         return;
+    }
+    if (rules.links == WriteRules::Links::WriteThrough) {
+        if (const auto named = descriptorNamedBy(path_)) {
+            // Written into the descriptor as it stands (a pipe, a terminal, a file the shell opened).
+            streamFd_ = ::fcntl(*named, F_DUPFD_CLOEXEC, 3);
+            if (streamFd_ < 0) error_ = lastError();
+            return;
+        }
+        path_ = pathThroughLinks(path_);
     }
     struct stat st {};
     if (::stat(path_.c_str(), &st) == 0) {
@@ -81,23 +132,25 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path path) : path_(std::move
         if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
             // Without blocking: a FIFO nobody reads from is refused (ENXIO), not waited on.
             streamFd_ = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-            if (streamFd_ < 0) {
-                error_ = lastError();
-                return;
-            }
-            const int flags = fcntl(streamFd_, F_GETFL);
-            if (flags != -1) fcntl(streamFd_, F_SETFL, flags & ~O_NONBLOCK);
+            openStream();
             return;
         }
         if (!S_ISREG(st.st_mode)) {  // a socket or a disk: never written over
             error_ = std::make_error_code(std::errc::operation_not_supported);
             return;
         }
-        // A link to a file is replaced as a link, never written through: someone may have
-        // put it there to make this write land elsewhere.
     }
-    temp_ = std::make_unique<TemporaryFile>(path_.parent_path());
+    temp_ = std::make_unique<TemporaryFile>(path_.parent_path(), rules.mode);
     if (!temp_->opened()) error_ = lastError();
+}
+
+void AtomicFileWriter::openStream() {
+    if (streamFd_ < 0) {
+        error_ = lastError();
+        return;
+    }
+    const int flags = fcntl(streamFd_, F_GETFL);
+    if (flags != -1) fcntl(streamFd_, F_SETFL, flags & ~O_NONBLOCK);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {  // an uncommitted file goes with its temporary
@@ -137,18 +190,20 @@ std::error_code AtomicFileWriter::commit() {
     return {};
 }
 
-std::error_code writeFileAtomically(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
-    AtomicFileWriter file(path);
+std::error_code writeFileAtomically(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size,
+                                    WriteRules rules) {
+    AtomicFileWriter file(path, rules);
     file.write(data, size);
     return file.commit();
 }
 
-std::error_code writeFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    return writeFileAtomically(path, bytes.data(), bytes.size());
+std::error_code writeFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,
+                                    WriteRules rules) {
+    return writeFileAtomically(path, bytes.data(), bytes.size(), rules);
 }
 
-std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view text) {
-    return writeFileAtomically(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view text, WriteRules rules) {
+    return writeFileAtomically(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), rules);
 }
 
 void removeWrittenFile(const std::filesystem::path& path) {

@@ -110,7 +110,7 @@ void NorvoApplication::on_startup() {
     document_->setStyleLookup(styleLibrary_->lookup());
     if (!parts_.draftFile.empty()) {
         drafts_ = std::make_unique<Drafts>(*document_, parts_.draftFile);
-        drafts_->restore();
+        if (drafts_->restore()) noteFiles_->followRestoredNote();
         styles_->restore();  // like the note, the style worn at the last launch
     }
     installActions();
@@ -122,7 +122,8 @@ void NorvoApplication::installActions() {
     add_action("about", sigc::mem_fun(*this, &NorvoApplication::showAbout));
     add_action("preferences", sigc::mem_fun(*this, &NorvoApplication::showSettings));
     add_action("edit-styles", sigc::mem_fun(*this, &NorvoApplication::showStyleEditor));
-    add_action("quit", [this] { quit(); });
+    // An opened note's unsaved edits are asked about first (a note typed here is kept by the draft).
+    add_action("quit", [this] { noteFiles_->closeNote([this] { quit(); }); });
     add_action("open-note", [this] { noteFiles_->openNote(); });
     add_action("save-note", [this] { noteFiles_->save(); });
     add_action("save-note-as", [this] { noteFiles_->saveNoteAs(); });
@@ -302,6 +303,14 @@ void NorvoApplication::on_activate() {
         window_ = std::make_unique<MainWindow>(*document_, *actions_, *noteFiles_, *styles_);
         window_->setPrimaryMenu(appMenu_);
         add_window(*window_);
+        // Closing the window quits as the menu's Quit does, asking first over unsaved edits.
+        window_->signal_close_request().connect(
+            [this] {
+                if (noteFiles_->mayCloseAtOnce()) return false;
+                activate_action("quit");
+                return true;
+            },
+            false);
     }
     window_->present();
     if (launched_) return;

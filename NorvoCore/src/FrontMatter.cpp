@@ -34,7 +34,36 @@ std::optional<bool> yesNo(const std::string& v) {
     return std::nullopt;
 }
 
+// A value as a warning quotes it: a long one ends in an ellipsis (on a character's boundary).
+std::string quoted(const std::string& value) {
+    constexpr std::size_t kMost = 60;
+    if (value.size() <= kMost) return value;
+    std::size_t end = kMost;
+    while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
+    return value.substr(0, end) + "\u2026";
+}
+
+// Characters (code points) in UTF-8 text.
+std::size_t characters(const std::string& text) {
+    std::size_t n = 0;
+    for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
 }  // namespace
+
+std::string_view noteBody(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    std::string_view rest = text;
+    for (bool first = true; !rest.empty(); first = false) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = trim(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (line == "---" && !first) return rest;
+        if (first && line != "---") return text;
+    }
+    return text;  // no closing line: no front matter
+}
 
 NoteSettings NoteSettings::of(std::string_view text) {
     NoteSettings out;
@@ -62,7 +91,7 @@ NoteSettings NoteSettings::of(std::string_view text) {
     if (!closed) return out;  // not front matter: the page shows such a note whole, too
     for (const auto& [key, value] : entries) {
         auto warn = [&, key = key, value = value](const std::string& why) {
-            out.warnings.push_back(key + ": \u201c" + value + "\u201d " + why + "; the default is used");
+            out.warnings.push_back(key + ": \u201c" + quoted(value) + "\u201d " + why + "; the default is used");
         };
         if (key == "theme") {
             if (Themes::isKnown(value)) out.theme = value;
@@ -91,6 +120,10 @@ NoteSettings NoteSettings::of(std::string_view text) {
             // style names pictures and fonts, which would then be drawn on its card).
             if (isStyleName(value)) out.style = value;
             else warn("is not the name of a saved style");
+        } else if ((key == "subtitle" || key == "tags") && characters(value) > kMostFrontMatterValue) {
+            out.warnings.push_back(key + ": \u201c" + quoted(value) + "\u201d is longer than " +
+                                   std::to_string(kMostFrontMatterValue) + " characters; the cover shows its first " +
+                                   std::to_string(kMostFrontMatterValue));
         } else if (key == "accent") {
             if (auto c = normalColor(value)) out.accent = *c;
             else warn("is not a colour like #1a7f64");

@@ -324,23 +324,23 @@ TEST(RenderCommand, BadInputsAndTargetsGiveTheirErrorAndLeaveNothing) {
     EXPECT_EQ(norvo::testing::readText(note), "# Kept as it is");
     EXPECT_TRUE(fs::is_empty(dir / "existing"));
 
-    // A prepared link where the temporary file or the card goes is never written through.
+    // A prepared link where the temporary file goes is never written through; a card's link
+    // to something that is not a card is refused.
     const auto victim = dir / "victim.txt";
     norvo::testing::writeFile(victim, "precious");
     fs::create_symlink(victim, dir / "out.png.part");
     fs::create_symlink(victim, dir / "linked.png");
-    for (const char* out : {"out.png", "linked.png"}) {
-        const auto r = render({"-o", (dir / out).string(), note.string()});
-        EXPECT_EQ(r.exitStatus, 0) << r.err;
-        EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / out)).width, 1080u) << out;
-    }
+    auto r = render({"-o", (dir / "out.png").string(), note.string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "out.png")).width, 1080u);
+    EXPECT_EQ(render({"-o", (dir / "linked.png").string(), note.string()}).exitStatus, 2);
     EXPECT_EQ(norvo::testing::readText(victim), "precious");
 
     // A card whose name is taken by a folder fails with the reason; the others are written.
     const auto cards = dir / "cards";
     fs::create_directories(cards / "kept-as-it-is-square.png");
     norvo::testing::writeFile(dir / "other.md", "# Other");
-    auto r = render({"-d", cards.string(), note.string(), (dir / "other.md").string()});
+    r = render({"-d", cards.string(), note.string(), (dir / "other.md").string()});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_NE(r.err.find("kept-as-it-is-square.png: Is a directory"), std::string::npos) << r.err;
     EXPECT_EQ(filesIn(cards).size(), 2u);  // the folder and other-square.png, no temporary file
@@ -961,7 +961,8 @@ TEST(RenderCommand, NothingNamedBlocksIsClobberedOrReachedByANote) {
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--style", (dir / "fonts.json").string(), "-o",
                     (dir / "fonts.png").string(), note.string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_NE(r.err.find("the style's code font: it is damaged"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("font \u201c" + (dir / "bad.ttf").string() + "\u201d not used: the style's code font: it is damaged"),
+              std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("body font"), std::string::npos) << r.err;
 
     // Six names of one 49-megapixel picture: decoded once, four fit the card's budget.
@@ -1037,6 +1038,116 @@ TEST(RenderCommand, AStreamAnswersEachRequestInTurn) {
     fclose(answers);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);  // two requests failed
+}
+
+// A card never lands on a note or on a file Norvo did not write, and standard output and links
+// are written through as a shell's redirection would be.
+TEST(RenderCommand, ACardNeverReplacesANoteAndFollowsTheShellsWays) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    const std::string note = "# Keep me\n\nMy words.";
+    for (const char* name : {"keep.md", "other.md", "README"}) norvo::testing::writeFile(dir / name, note);
+    const std::string keep = (dir / "keep.md").string();
+    for (const char* output : {"keep.md", "other.md", "README", "card.gif", "card.svg"}) {
+        const auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / output).string(), keep});
+        EXPECT_EQ(r.exitStatus, 2) << output << r.err;
+    }
+    for (const char* name : {"keep.md", "other.md", "README"}) EXPECT_EQ(norvo::testing::readText(dir / name), note);
+
+    // "-" is standard output: exactly one PNG there, the line on standard error.
+    auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", "-", keep});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(r.out.find("1080x1080"), std::string::npos);
+    EXPECT_NE(r.err.find("1080x1080"), std::string::npos);
+    // A link to a descriptor writes into it (the shell's file stays, and so does the link); a
+    // link to a file writes the file it names.
+    fs::create_symlink("/proc/self/fd/1", dir / "to-stdout");
+    r = runProcess({"/bin/sh", "-c", "exec '" + std::string(NORVO_TEST_EXECUTABLE) + "' render -o '" +
+                                         (dir / "to-stdout").string() + "' '" + keep + "' > '" + (dir / "shell.png").string() + "'"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "to-stdout"));
+    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "shell.png")).width, 1080u);
+    fs::create_directories(dir / "real");
+    fs::create_symlink("real/card.png", dir / "link.png");
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "link.png").string(), keep});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "real" / "card.png")).width, 1080u);
+
+    // The stream keeps the same rules, and a second request for one file is refused.
+    const std::string o = R"(", "output": ")";
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--stream", "-d", dir.string()}, {},
+                   R"({"file": ")" + keep + o + keep + "\"}\n" + R"({"markdown": "# x)" + o + (dir / "other.md").string() + "\"}\n" +
+                       R"({"markdown": "# x)" + o + (dir / "a.png").string() + "\"}\n" + R"({"markdown": "# y)" + o +
+                       (dir / "a.png").string() + "\"}\n" + R"({"markdown": "# z)" + o + "/dev/stdout\"}\n" +
+                       R"({"markdown": "a\u0000b"})" + "\n");
+    std::vector<nlohmann::json> answers;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) answers.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(answers.size(), 6u) << r.out;
+    for (const std::size_t i : {0, 1, 3, 4, 5}) EXPECT_TRUE(answers[i].contains("error")) << i << answers[i];
+    EXPECT_EQ(answers[2]["file"], (dir / "a.png").string());
+    EXPECT_NE(answers[5]["error"].get<std::string>().find("NUL byte at offset 1"), std::string::npos);
+    for (const char* name : {"keep.md", "other.md"}) EXPECT_EQ(norvo::testing::readText(dir / name), note);
+}
+
+// Whatever comes down a stream, each request gets one answer that is JSON; the stream ends when
+// either of its ends closes, and nothing of it (its display, a session bus) outlives it.
+TEST(RenderCommand, AStreamAnswersOnceAndEndsWithItsEnds) {
+    norvo::testing::TempFolder tmp;
+    const auto dir = tmp.path();
+    const std::string exe = NORVO_TEST_EXECUTABLE;
+    const std::string huge = R"({"markdown": ")" + std::string(20u << 20, 'a') + "\"}";
+    auto r = runProcess({exe, "render", "--stream", "-d", dir.string()}, {},
+                        huge + "\n" + R"({"markdown": "# after"})" + "\n" + huge.substr(0, 9u << 20));
+    std::vector<nlohmann::json> answers;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) answers.push_back(nlohmann::json::parse(line, nullptr, false));
+    ASSERT_EQ(answers.size(), 3u) << r.out.substr(0, 500);
+    EXPECT_EQ(answers[0]["id"], 1);
+    EXPECT_TRUE(answers[1].contains("file")) << answers[1];
+    EXPECT_EQ(answers[2]["id"], 3);
+
+    // Closed input or output: refused at once; a reader gone: the stream stops with an error.
+    for (const char* closing : {"<&-", ">&-"}) {
+        r = runProcess({"/bin/sh", "-c", "exec '" + exe + "' render --stream -d '" + dir.string() + "' " + closing});
+        EXPECT_EQ(r.exitStatus, 1) << closing;
+        EXPECT_NE(r.err.find("closed"), std::string::npos) << r.err;
+    }
+    const fs::path cards = dir / "gone";
+    r = runProcess({"/bin/bash", "-c", "for i in $(seq 1 200); do echo '{\"markdown\": \"# card '$i'\"}'; done | '" + exe +
+                                           "' render --stream -d '" + cards.string() + "' | head -n 1; echo \"${PIPESTATUS[1]}\" >&2"});
+    EXPECT_NE(r.err.find("answers cannot be written"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1), "1\n") << r.err;
+    EXPECT_LT(std::distance(fs::directory_iterator(cards), fs::directory_iterator()), 100);
+
+    // Killed outright on a bare machine: its own display goes with it, and no bus was started.
+    fs::create_directories(dir / "home");
+    ASSERT_EQ(mkfifo((dir / "requests").c_str(), 0600), 0);
+    const int requests = ::open((dir / "requests").c_str(), O_RDWR | O_CLOEXEC);  // kept open: the stream waits
+    norvo::testing::ChildProcess run({"/bin/sh", "-c", "exec /usr/bin/env -u DISPLAY -u WAYLAND_DISPLAY -u "
+                                      "DBUS_SESSION_BUS_ADDRESS HOME='" + (dir / "home").string() + "' '" + exe +
+                                      "' render --stream -d '" + dir.string() + "' < '" + (dir / "requests").string() + "'"},
+                                     dir / "out.txt", dir / "err.txt");
+    const std::string request = "{\"markdown\": \"# drawn\"}\n";
+    ASSERT_EQ(::write(requests, request.data(), request.size()), ssize_t(request.size()));
+    for (int i = 0; i < 1200 && norvo::testing::readText(dir / "out.txt").empty(); ++i)  // drawn: the display is up
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::vector<int> displays = norvo::testing::descendantsNamed(run.pid(), "Xvfb");
+    ASSERT_EQ(displays.size(), 1u) << norvo::testing::readText(dir / "err.txt");
+    ::kill(run.pid(), SIGKILL);
+    run.wait();
+    ::close(requests);
+    bool gone = false;
+    for (int i = 0; i < 200 && !gone; ++i) {
+        std::ifstream stat("/proc/" + std::to_string(displays.front()) + "/stat");
+        std::string pid, name, state;
+        gone = !(stat >> pid >> name >> state) || state == "Z";
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(gone);
+    EXPECT_FALSE(fs::exists(dir / "home" / ".dbus"));
 }
 
 // Shards of one batch: together they write the batch's files under the batch's names (a

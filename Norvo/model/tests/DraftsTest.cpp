@@ -143,3 +143,34 @@ TEST(Drafts, EachInstanceKeepsItsOwnWholeDraftWhateverLiesAtItsPath) {
         std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
     }
 }
+
+// Every card setting comes back from a draft, which only its user may read; a crash in the
+// second instance's slot comes back at the next launch, even a launch of one.
+TEST(Drafts, EverySettingAndEveryCrashedSlotComesBack) {
+    norvo::testing::TempFolder temp;
+    const auto file = temp.path() / "norvo" / "draft.json";
+    CardSettings chosen{.theme = "ink", .font = "serif", .size = *Presets::parse("story"), .scale = 1.4,
+                        .wordmark = false, .pages = true, .cover = true, .pageMarks = "none"};
+    ASSERT_NE(chosen, CardSettings{});
+    {
+        Session first(file), second(file);
+        first.drafts.restore();
+        second.drafts.restore();
+        second.document.setSettings(chosen);
+        second.document.setMarkdown("# In the second window");
+        first.drafts.end(Drafts::Ending::Quit);
+        ASSERT_TRUE(norvo::testing::runUntil(
+            [&] { return contents(second.drafts.file()).find("second window") != std::string::npos; },
+            std::chrono::seconds(5)));
+        struct stat st {};
+        ASSERT_EQ(::stat(second.drafts.file().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }  // the second crashes: its draft still says it is running
+    Session next(file);
+    EXPECT_TRUE(next.drafts.restore());
+    EXPECT_EQ(next.document.markdown(), "# In the second window");
+    CardSettings expected = chosen;
+    expected.style = next.document.settings().style;  // the style choice loads the style
+    EXPECT_EQ(next.document.settings(), expected);
+    EXPECT_EQ(next.document.presetID(), "story");
+}

@@ -137,3 +137,57 @@ TEST_F(NoteFilesTest, TheNoteFollowsItsFileAndUnsavedEditsAreNeverLost) {
     EXPECT_EQ(text(dir / "other.md"), "# Other, edited\n");
     EXPECT_FALSE(files_.hasUnsavedEdits());
 }
+
+// Save Note writes the file a link names, keeps its mode and hard links, and never replaces
+// newer text on disk unasked; quitting over an opened note's edits asks first.
+TEST_F(NoteFilesTest, SavingKeepsTheUsersFileAndQuittingAsksOverEdits) {
+    const auto dir = temp_.path();
+    norvo::testing::writeFile(dir / "plan.md", "# Plan\n");
+    ::chmod((dir / "plan.md").c_str(), 0600);
+    std::filesystem::create_symlink("plan.md", dir / "link.md");
+    std::filesystem::create_hard_link(dir / "plan.md", dir / "hard.md");
+    files_.open(dir / "link.md");
+    ASSERT_TRUE(statusBecomes("Opened \u201clink.md\u201d"));
+    model_.setMarkdown("# Plan, edited\n");
+    files_.save();
+    ASSERT_TRUE(statusBecomes("Saved \u2713 link.md")) << model_.status();
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.md"));
+    EXPECT_EQ(norvo::testing::readText(dir / "plan.md"), "# Plan, edited\n");
+    EXPECT_EQ(norvo::testing::readText(dir / "hard.md"), "# Plan, edited\n");
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "plan.md").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_nlink, 2u);
+
+    // Changed on disk since it was read: saving asks, and Cancel leaves the newer text. (Then
+    // the change reaches the note, and the user keeps the edits.)
+    model_.setMarkdown("# Plan, mine\n");
+    norvo::testing::writeFile(dir / "plan.md", "# Plan, theirs\n");
+    files_.save();
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return !services_.alerts.empty(); }));
+    EXPECT_EQ(services_.alerts.back().message, "\u201clink.md\u201d changed on disk since it was read");
+    services_.answerAlert(0);
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return services_.alerts.size() == 2; }));
+    EXPECT_EQ(services_.alerts.back().message, "\u201clink.md\u201d changed on disk");
+    services_.answerAlert(0);
+    EXPECT_EQ(norvo::testing::readText(dir / "plan.md"), "# Plan, theirs\n");
+    EXPECT_EQ(model_.markdown(), "# Plan, mine\n");
+
+    // Quitting over the edits: Cancel stays, Discard goes, Save writes and then goes.
+    int quits = 0;
+    files_.closeNote([&] { ++quits; });
+    ASSERT_EQ(services_.alerts.size(), 3u);
+    EXPECT_EQ(services_.alerts.back().message, "Save the changes to \u201clink.md\u201d before quitting?");
+    services_.answerAlert(2);
+    files_.closeNote([&] { ++quits; });
+    services_.answerAlert(1);
+    EXPECT_EQ(quits, 1);
+    files_.closeNote([&] { ++quits; });
+    services_.answerAlert(0);
+    ASSERT_TRUE(norvo::testing::runUntil([&] { return quits == 2; }));
+    EXPECT_EQ(norvo::testing::readText(dir / "plan.md"), "# Plan, mine\n");
+    // A note typed here is the draft's to keep: no question.
+    model_.setNoteFile({});
+    files_.closeNote([&] { ++quits; });
+    EXPECT_EQ(quits, 3);
+}

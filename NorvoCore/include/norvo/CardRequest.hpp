@@ -18,10 +18,13 @@ struct PictureFolders {
     bool operator==(const PictureFolders&) const = default;
 };
 
-// A picture the note names that is not on the card, and why (in words for the user).
+// A picture the note names (or a style's picture or font) that is not on the card, and why (in
+// words for the user).
 struct RefusedPicture {
+    enum class Kind { Picture, Font };
     std::string target;
     std::string reason;
+    Kind kind = Kind::Picture;
     bool operator==(const RefusedPicture&) const = default;
 };
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,13 @@ namespace norvo {
 // ignored; a value that is not one of the key's is left out with a warning.
 // Whether `marks` is a way to number a set's cards: "n/N", "01 / 12" or "none".
 bool isPageMarks(std::string_view marks);
+
+// A front-matter line a card shows (a cover's subtitle or tags) is cut after this many
+// characters; the page cuts every line there, and never draws front matter as the note.
+inline constexpr std::size_t kMostFrontMatterValue = 280;
+
+// The note after its front matter (all of it when it has none).
+std::string_view noteBody(std::string_view markdown);
 
 struct NoteSettings {
     std::optional<std::string> theme, font, size, style, accent;

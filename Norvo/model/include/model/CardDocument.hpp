@@ -14,7 +14,7 @@
 
 namespace norvo {
 
-// The card being made: its six settings, its preview and the status line. Every
+// The card being made: its settings, its preview and the status line. Every
 // assignment of a setting renders the card again (also for an equal value); only the
 // newest finished render becomes the preview. Main thread only.
 class CardDocument {

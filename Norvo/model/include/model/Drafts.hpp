@@ -15,7 +15,9 @@ namespace norvo {
 // launch restores them once when the last session did not end with a normal quit (a crash,
 // or a quit to install an update), and after every quit when "Reopen the last note" is on.
 // Each running instance keeps its own draft (draft.json, draft-2.json, ... each held by a
-// lock while the instance runs), so two instances never write over each other's note. A
+// lock while the instance runs), so two instances never write over each other's note; a launch
+// takes over the slot of a session that crashed, whichever it was. Drafts are readable by their
+// user only. A
 // draft that cannot be read is set aside under a new name, never overwritten; a draft that
 // cannot be kept says so in the status line.
 // Main thread only; the writes run on a worker, one at a time.
@@ -51,6 +53,7 @@ private:
     void writeNow();
     void writeSoon();
     void claimSlot();
+    int lockSlot(const std::filesystem::path& candidate);
     bool restoreFrom(const std::string& text);
     void setAside(const std::string& why);
     void failedToKeep(const std::error_code& error);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include <giomm/filemonitor.h>
+#include <glibmm/ustring.h>
 
 #include "model/CardDocument.hpp"
 #include "model/DesktopServices.hpp"
@@ -16,8 +17,10 @@ namespace norvo {
 // and Save Note As…. Every way in reads through the one note reader (1 MiB, UTF-8 text) and says
 // in the status line why a file was refused. The opened file is followed: changed on disk (by
 // another editor), it is read again, or, over unsaved edits, the user is asked; opening
-// another note over unsaved edits asks to save them first. Files are read and written on a
-// worker. Main thread only.
+// another note or quitting over unsaved edits asks to save them first, and saving over a file
+// that changed since it was read asks before replacing it. A note is saved as GNOME's editors
+// save (GIO): through a link to the file it names, keeping its mode, owner and hard links.
+// Files are read and written on a worker. Main thread only.
 class NoteFiles {
 public:
     NoteFiles(CardDocument& document, DesktopServices& services);
@@ -35,13 +38,25 @@ public:
     void save();
     // Whether the editor holds text its file (or, without one, nothing) does not.
     bool hasUnsavedEdits() const;
+    // Before the app quits: an opened note with unsaved edits asks to Save, Discard or Cancel.
+    // `then` runs unless the user cancels (after the save, once it worked).
+    void closeNote(std::function<void()> then);
+    // Whether closeNote() would go on without asking.
+    bool mayCloseAtOnce() const { return document_.noteFile().empty() || !hasUnsavedEdits(); }
+    // The note a draft brought back names its file: the file is read (to know what is unsaved)
+    // and followed, as an opened one is.
+    void followRestoredNote();
 
     // How long a file keeps changing before it is read again (an editor's save is a burst).
     static constexpr int kSettleMs = 100;
 
 private:
     void openNow(const std::filesystem::path& path);
+    Glib::ustring noteName() const;  // “plan.md”, or "the note" for one typed here
+    // Asks `question` over unsaved edits: Save (then `then`), Discard (`then`) or Cancel.
+    void askToSave(const Glib::ustring& question, std::function<void()> then);
     void write(const std::filesystem::path& path, std::function<void()> then = {});
+    void writeNow(const std::filesystem::path& path, std::function<void()> then);
     void follow(const std::filesystem::path& path);
     void readAgain();
 
