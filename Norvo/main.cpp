@@ -26,7 +26,11 @@
 namespace {
 // Translations come from the application folder first, so a moved Norvo.app keeps them.
 void setUpTranslations() {
-    std::setlocale(LC_ALL, "");
+    // A locale that is not installed: English, quietly (glibmm would warn in four lines on every start).
+    if (!std::setlocale(LC_ALL, "")) {
+        ::setenv("LC_ALL", "C.UTF-8", 1);
+        std::setlocale(LC_ALL, "C.UTF-8");
+    }
     std::filesystem::path folder = norvo::ResourceBundle::executableFolder() / "locale";
     if (!std::filesystem::is_directory(folder)) folder = NORVO_LOCALE_DIR;
     bindtextdomain("norvo", folder.c_str());

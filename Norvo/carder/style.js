@@ -299,7 +299,24 @@
   // After layout: a scrim where the backdrop fights the text, the accent made readable, and
   // the card's lowest contrast measured. QUIET: the busyness text reads over.
   const NEED = 4.5, MARGIN = 0.15, QUIET = 0.12;
+  // A formula's own colours (\color{#fff}) read as the rest of the text does: made lighter or
+  // darker, hue kept, until they do.
+  function readableFormulaColours(card, paletteIsDark) {
+    const cardRect = card.getBoundingClientRect();
+    for (const el of card.querySelectorAll('#content .katex [style*="color"], #cover .katex [style*="color"]')) {
+      if (!el.style.color) continue;
+      const rects = Array.from(el.getClientRects());
+      if (!rects.length) continue;
+      const colours = [].concat.apply([], rects.map(function (r) { return behind(card, el, r, cardRect); }));
+      const own = cssRgba(getComputedStyle(el).color).slice(0, 3);
+      el.style.color = rgbHex(readable(own, colours, NEED + MARGIN, !paletteIsDark));
+    }
+  }
   function finish(card, paletteIsDark) {
+    finishStyle(card, paletteIsDark);
+    readableFormulaColours(card, paletteIsDark);  // over the scrim, when there is one
+  }
+  function finishStyle(card, paletteIsDark) {
     state.minContrast = 0;
     state.busyness = 0;
     if (!state.style) return;

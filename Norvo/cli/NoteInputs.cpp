@@ -10,6 +10,9 @@
 #include <unistd.h>
 #include <glib/gi18n.h>
 
+#include <glibmm/ustring.h>
+
+#include "cli/OutputLines.hpp"
 #include "norvo/Card.hpp"
 #include "norvo/FrontMatter.hpp"
 #include "support/StyleFiles.hpp"
@@ -108,16 +111,24 @@ void removeStaleTemporaries(const std::filesystem::path& folder) {
     }
 }
 
-std::error_code prepareOutputFolder(const std::filesystem::path& folder) {
+std::optional<std::string> prepareOutputFolder(const std::filesystem::path& folder) {
     std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) return ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        std::filesystem::create_directories(folder, ec);
+        // A parent that is there but takes no folders (/proc) answers "No such file or directory".
+        const std::filesystem::path parent = folder.lexically_normal().parent_path();
+        if (ec == std::errc::no_such_file_or_directory && !parent.empty() && std::filesystem::is_directory(parent))
+            return Glib::ustring::compose(_("cannot make the folder %1: %2 takes no new folders"), printable(folder),
+                                          printable(parent)).raw();
+        if (ec) return Glib::ustring::compose(_("cannot make the folder %1: %2"), printable(folder), ec.message()).raw();
+    }
     std::string probe = (folder / ".norvo-XXXXXX").string();
     const int fd = mkostemp(probe.data(), O_CLOEXEC);
-    if (fd < 0) return {errno, std::generic_category()};
+    if (fd < 0)
+        return Glib::ustring::compose(_("cannot write to %1: %2"), printable(folder), reason(errno)).raw();
     ::close(fd);
     ::unlink(probe.c_str());
-    return {};
+    return std::nullopt;
 }
 
 }  // namespace norvo

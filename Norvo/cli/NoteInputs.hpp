@@ -48,8 +48,8 @@ std::string whyUnreadable(const std::string& label, const NoteFileRead& read);
 std::deque<Note> readNotes(const RenderOptions& options, const CardStyle& runStyle, bool stdinClosed, int& failures);
 
 // Creates the output folder when missing and proves it takes a file, before anything is
-// rendered: the error is the file system's own reason.
-std::error_code prepareOutputFolder(const std::filesystem::path& folder);
+// rendered. Nothing when it does; else what failed, in words for the user.
+std::optional<std::string> prepareOutputFolder(const std::filesystem::path& folder);
 
 // Temporary files that runs stopped hard (a kill, a power cut) left in `folder`: only the
 // atomic writer's own pattern, only regular files, only those a minute old or more.

@@ -87,8 +87,8 @@ CardStyle loadRunStyle(const RenderOptions& options) {
 bool outputFolderReady(const RenderOptions& options) {
     std::filesystem::path folder = options.outputFile ? options.outputFile->parent_path() : options.outputFolder;
     if (folder.empty()) folder = ".";
-    if (const auto error = prepareOutputFolder(folder)) {
-        std::fprintf(stderr, _("norvo render: cannot write to %s: %s\n"), printable(folder).c_str(), error.message().c_str());
+    if (const auto why = prepareOutputFolder(folder)) {
+        std::fprintf(stderr, "norvo render: %s\n", why->c_str());
         return false;
     }
     removeStaleTemporaries(folder);

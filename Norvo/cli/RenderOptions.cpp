@@ -210,7 +210,10 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
             o.presets = Presets::all();
         } else {
             const auto p = Presets::parse(v);
-            if (!p) return RenderUsageError{Presets::whyNotASize(v, true)};
+            if (!p)
+                return usage(_("unknown size '%1' (square, portrait, landscape, story, tall (1080x1440), WIDTHxHEIGHT "
+                               "with each side from %2 to %3 px and at most %4:1 either way, long or WIDTHxlong, or all)"),
+                             v, Presets::kMinSide, Presets::kMaxSide, Presets::kMaxAspect);
             o.presets = {*p};
         }
     } else if (a == "--page-marks") {

@@ -214,7 +214,8 @@ void RenderRun::drawCard(std::size_t e, std::size_t i, const CardRequest& reques
             --inFlight_[e];
             if (rendered.image) {
                 warnAboutPictures(*card.note, rendered.report);
-                if (size.grows && rendered.report.cut)
+                // A long picture cut at its greatest height says so; a table cut at its width says so on the card.
+                if (size.grows && rendered.report.cut && writtenSize(*rendered.image, size).height >= Presets::kLongCap)
                     std::fprintf(stderr,
                                  _("norvo render: %s is longer than a long picture's %lld px: the rest is cut "
                                    "(--pages makes a set of cards of it)\n"),

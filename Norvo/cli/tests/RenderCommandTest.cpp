@@ -345,6 +345,13 @@ TEST(RenderCommand, BadInputsAndTargetsGiveTheirErrorAndLeaveNothing) {
     EXPECT_NE(r.err.find("kept-as-it-is-square.png: Is a directory"), std::string::npos) << r.err;
     EXPECT_EQ(filesIn(cards).size(), 2u);  // the folder and other-square.png, no temporary file
 
+    // A folder that cannot be made there says so; a locale that is not installed is English, quietly.
+    r = render({"-d", "/proc/nothere", note.string()});
+    EXPECT_NE(r.err.find("cannot make the folder /proc/nothere: /proc takes no new folders"), std::string::npos) << r.err;
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--size", "huge"}, {"LC_ALL=xx_XX.UTF-8"});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_EQ(r.err.rfind("norvo render: unknown size 'huge'", 0), 0u) << r.err;
+
     // Too long, endless or unreadable input: a clear error, exit 1, the rest still rendered.
     {
         std::ofstream big(dir / "big.md", std::ios::binary);
@@ -883,6 +890,27 @@ TEST(RenderCommand, StylesAndFrontMatterSetEachNotesLook) {
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_NE(r.err.find("broken.json: \"accent\" \"teal\" is not a colour"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::exists(dir / "theme.png"));
+
+    // Front matter longer than the page lays out is never drawn as the note: the cover shows the
+    // start of its subtitle, one card holds the body. A formula's own colour reads too.
+    norvo::testing::writeFile(dir / "long-front.md", "---\ncover: true\npages: true\nsubtitle: " +
+                                                         std::string(100000, 's') + "\n---\n# Title\n\nBody.\n");
+    norvo::testing::writeFile(dir / "white.md", "# Colour\n\nA formula $\\color{#fff}{x+y}$ in white.");
+    norvo::testing::writeFile(dir / "only-front.md", "---\ncover: true\npages: true\n---\n");
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--report", "-d", (dir / "front").string(),
+                    (dir / "long-front.md").string(), (dir / "white.md").string(), (dir / "only-front.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    std::vector<nlohmann::json> reports;
+    std::istringstream reportLines(r.out);
+    for (std::string line; std::getline(reportLines, line);) reports.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(reports.size(), 4u) << r.out;
+    EXPECT_EQ(reports[0]["pages"], 2);
+    EXPECT_NE(r.err.find("subtitle: \u201csss"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("is longer than 280 characters"), std::string::npos) << r.err;
+    EXPECT_GE(double(reports[2]["minContrast"]), 4.5);
+    EXPECT_NE(r.err.find("only-front.md: empty note"), std::string::npos) << r.err;
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--cover", "-d", (dir / "front").string(), (dir / "plain.md").string()});
+    EXPECT_NE(r.err.find("a cover opens a set of cards"), std::string::npos) << r.err;
 }
 
 // Whatever a user or a note names: a FIFO is never waited on, a device or FIFO given as the
@@ -1234,7 +1262,15 @@ TEST(RenderCommand, SizesBeyondTheFourAndLongPictures) {
     EXPECT_FALSE(reports[1]["cut"]);
     EXPECT_GE(double(reports[1]["bodyPx"]), 40);
     EXPECT_TRUE(reports[2]["cut"]);
-    EXPECT_NE(r.err.find("longer than a long picture's 16383 px"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("huge.md is longer than a long picture's 16383 px"), std::string::npos) << r.err;
+    // A table wider than a narrow long picture is cut at its columns, not its length.
+    std::string columns = "|";
+    for (int c = 0; c < 40; ++c) columns += " c" + std::to_string(c) + " |";
+    norvo::testing::writeFile(dir / "columns.md", "# Columns\n\n" + columns + "\n|" + std::string(40 * 4, '-') + "|\n");
+    r = render({"--size", "320xlong", (dir / "columns.md").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err.find("longer than"), std::string::npos) << r.err;
     // Every format holds the tallest one.
     for (const char* format : {"jpeg", "webp"}) {
         r = render({"--size", "long", "--format", format, (dir / "huge.md").string()});
