@@ -15,6 +15,7 @@
 #include "support/StartupTimeline.hpp"
 
 #include "cli/RenderCommand.hpp"
+#include "engine/SandboxLeftovers.hpp"
 #include "model/AppInfo.hpp"
 #include "model/Drafts.hpp"
 #include "model/PictureStore.hpp"
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
         norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Headless);
         Gtk::init_gtkmm_internals();
         const int status = norvo::RenderCommand::run(argc - 1, argv + 1);
+        norvo::SandboxLeftovers::removeOurs();
         norvo::StartupTimeline::mark("exit");
         return status;
     }

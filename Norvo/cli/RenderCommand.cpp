@@ -140,10 +140,17 @@ bool displayReady(std::optional<PrivateDisplay>& own) {
 // in ~/.dbus) that outlives the run. Nothing a run does needs one, nor the accessibility bus.
 void startNoSessionBus() {
     const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (bus && *bus) return;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::error_code ec;
+    if ((bus && *bus) || (runtime && *runtime && std::filesystem::exists(std::filesystem::path(runtime) / "bus", ec)))
+        return;
     ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     ::setenv("GTK_A11Y", "none", 0);
     ::setenv("WEBKIT_A11Y_BUS_ADDRESS", "", 0);
+    // WebKit would give its pages a proxy of the session bus there, which then warns that there
+    // is none; off Wayland the run needs no runtime folder.
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!wayland || !*wayland) ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 // --stream: one warm engine answers every request on standard input, until it ends or the

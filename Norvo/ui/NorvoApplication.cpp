@@ -14,6 +14,7 @@
 
 #include "support/StartupTimeline.hpp"
 #include "BuildConfig.hpp"
+#include "engine/SandboxLeftovers.hpp"
 #include "support/PrivateFolder.hpp"
 #include "support/ResourceBundle.hpp"
 #include "model/AppInfo.hpp"
@@ -77,6 +78,7 @@ NorvoApplication::~NorvoApplication() {
     document_.reset();
     services_.reset();
     renderer_.reset();
+    SandboxLeftovers::removeOurs();
 }
 
 void NorvoApplication::on_startup() {

@@ -1175,7 +1175,20 @@ TEST(RenderCommand, AStreamAnswersOnceAndEndsWithItsEnds) {
         if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_TRUE(gone);
+    // A run that ends leaves no session bus and none of its web pages' sandbox notes.
+    fs::create_directories(dir / "runtime");
+    fs::permissions(dir / "runtime", fs::perms::owner_all);
+    fs::create_directories(dir / "home2");
+    r = runProcess({"/usr/bin/env", "-u", "DBUS_SESSION_BUS_ADDRESS", "HOME=" + (dir / "home2").string(),
+                    "XDG_RUNTIME_DIR=" + (dir / "runtime").string(), exe, "render", "-o", (dir / "ended.png").string()},
+                   {}, "# Ended");
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err, "");
     EXPECT_FALSE(fs::exists(dir / "home" / ".dbus"));
+    EXPECT_FALSE(fs::exists(dir / "home2" / ".dbus"));
+    for (const fs::path& notes : {dir / "runtime" / ".flatpak", dir / "home2" / ".cache" / ".flatpak"}) {
+        EXPECT_TRUE(!fs::exists(notes) || fs::is_empty(notes)) << notes;
+    }
 }
 
 // Shards of one batch: together they write the batch's files under the batch's names (a
