@@ -10,6 +10,7 @@
 #include <gtkmm/init.h>
 
 #include "BuildConfig.hpp"
+#include "support/AtomicFile.hpp"
 #include "support/GraphicsSetup.hpp"
 #include "support/ResourceBundle.hpp"
 #include "support/StartupTimeline.hpp"
@@ -41,6 +42,7 @@ void setUpTranslations() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    norvo::noteInheritedDescriptors();
     norvo::StartupTimeline::mark("main");
     setUpTranslations();
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {

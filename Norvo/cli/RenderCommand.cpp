@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtk/gtk.h>
@@ -22,6 +23,7 @@
 #include "cli/RenderRun.hpp"
 #include "cli/RequestStream.hpp"
 #include "cli/StopSignals.hpp"
+#include "support/AtomicFile.hpp"
 #include "support/StartupTimeline.hpp"
 #include "support/StyleFiles.hpp"
 
@@ -85,6 +87,11 @@ CardStyle loadRunStyle(const RenderOptions& options) {
 
 // Nothing is rendered for a folder that cannot take the cards; the message gives the reason.
 bool outputFolderReady(const RenderOptions& options) {
+    // A card written into a descriptor, FIFO or device makes no file in the folder.
+    struct stat st {};
+    if (options.outputFile && (descriptorNamedBy(*options.outputFile) ||
+                               (::stat(options.outputFile->c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)))))
+        return true;
     std::filesystem::path folder = options.outputFile ? options.outputFile->parent_path() : options.outputFolder;
     if (folder.empty()) folder = ".";
     if (const auto why = prepareOutputFolder(folder)) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,7 +54,34 @@ std::optional<int> descriptorName(const std::filesystem::path& path) {
     return std::nullopt;
 }
 
+// The descriptors the process was started with (see noteInheritedDescriptors).
+std::vector<bool>& inheritedDescriptors() {
+    static std::vector<bool> inherited{true, true, true};
+    return inherited;
+}
+
+bool wasInherited(int fd) {
+    const auto& inherited = inheritedDescriptors();
+    return fd >= 0 && std::size_t(fd) < inherited.size() && inherited[std::size_t(fd)];
+}
+
 }  // namespace
+
+void noteInheritedDescriptors() {
+    auto& inherited = inheritedDescriptors();
+    inherited.assign(3, false);
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.size() > 6 || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::size_t fd = std::stoul(name);
+        if (fd >= inherited.size()) inherited.resize(fd + 1, false);
+        inherited[fd] = true;
+    }
+    // The listing's own descriptor was among them while it was read; closed now, it drops out.
+    for (std::size_t fd = 3; fd < inherited.size(); ++fd)
+        if (inherited[fd] && ::fcntl(int(fd), F_GETFD) < 0) inherited[fd] = false;
+}
 
 // A chain longer than the kernel follows is left where it stands: opening it fails with ELOOP.
 std::filesystem::path pathThroughLinks(std::filesystem::path path) {
@@ -117,7 +145,8 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path path, WriteRules rules)
     if (rules.links == WriteRules::Links::WriteThrough) {
         if (const auto named = descriptorNamedBy(path_)) {
             // Written into the descriptor as it stands (a pipe, a terminal, a file the shell opened).
-            streamFd_ = ::fcntl(*named, F_DUPFD_CLOEXEC, 3);
+            streamFd_ = wasInherited(*named) ? ::fcntl(*named, F_DUPFD_CLOEXEC, 3) : -1;
+            if (!wasInherited(*named)) errno = EBADF;
             if (streamFd_ < 0) error_ = lastError();
             return;
         }

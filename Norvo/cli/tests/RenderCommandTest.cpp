@@ -534,7 +534,7 @@ TEST(RenderCommand, OutputFolderStaleFilesAndSignals) {
     // A folder that cannot be made says why, before anything is rendered.
     auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-d", "/sys/norvo/cards", (dir / "note.md").string()});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("cannot write to /sys/norvo/cards: Operation not permitted"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot make the folder /sys/norvo/cards: Operation not permitted"), std::string::npos) << r.err;
 
     // Temporary files of runs that died are removed when a minute old; nothing else is.
     const auto out = dir / "out";
@@ -1096,6 +1096,14 @@ TEST(RenderCommand, ACardNeverReplacesANoteAndFollowsTheShellsWays) {
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(dir / "to-stdout"));
     EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "shell.png")).width, 1080u);
+    // A descriptor the shell opened is written into; one it did not is not Norvo's own to write.
+    r = runProcess({"/bin/sh", "-c", "exec '" + std::string(NORVO_TEST_EXECUTABLE) + "' render -o /dev/fd/3 '" + keep +
+                                         "' 3> '" + (dir / "three.png").string() + "'"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "three.png")).width, 1080u);
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", "/dev/fd/9", keep});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("Bad file descriptor"), std::string::npos) << r.err;
     fs::create_directories(dir / "real");
     fs::create_symlink("real/card.png", dir / "link.png");
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "link.png").string(), keep});

@@ -224,6 +224,18 @@ TEST_F(App, NotesOpenByArgumentAndMenuAndTheTitleNamesTheFile) {
     ASSERT_TRUE(services_->pendingOpen);
     services_->answerOpen(dir / "bad.md");
     EXPECT_TRUE(norvo::testing::runUntil([&] { return model_->status().find("bad.md") != std::string::npos; }));
+
+    // Quitting or closing the window over the opened note's edits asks first; Cancel stays.
+    model_->setMarkdown("# From the launcher, edited");
+    for (const bool byMenu : {true, false}) {
+        const std::size_t asked = services_->alerts.size();
+        if (byMenu) app_->activate_action("quit");
+        else app_->mainWindow()->close();
+        ASSERT_EQ(services_->alerts.size(), asked + 1) << byMenu;
+        EXPECT_EQ(services_->alerts.back().message, "Save the changes to \u201claunch.md\u201d before quitting?");
+        services_->answerAlert(2);
+        EXPECT_TRUE(app_->mainWindow()->get_visible());
+    }
     model_->setNoteFile({});
     EXPECT_EQ(app_->mainWindow()->get_title(), "Norvo");
 }

@@ -24,6 +24,10 @@ struct WriteRules {
 // The descriptor a path names for the process itself (/dev/stdout, /dev/fd/N,
 // /proc/self/fd/N, through links to them), if it names one.
 std::optional<int> descriptorNamedBy(const std::filesystem::path& path);
+// Notes the descriptors the process was started with (first thing in main): only those are
+// written through by name, never one the process opened itself (its display's connection).
+// Without a note, standard input, output and error are.
+void noteInheritedDescriptors();
 // The path a chain of links at `path` ends in: the file a write through them reaches.
 std::filesystem::path pathThroughLinks(std::filesystem::path path);
 
