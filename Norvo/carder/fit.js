@@ -109,15 +109,26 @@
       return img.parentElement.classList.contains('picture-row') ? img.parentElement : img;
     }));
     const share = state.paged ? 0.6 : Math.max(0.22, (hasText ? state.pictureShare : 0.95) / rows.size);
-    for (const img of blocks) {
-      const row = img.parentElement.classList.contains('picture-row') ? img.parentElement : null;
-      const count = row ? row.querySelectorAll('img.picture-block').length : 1;
-      const gap = row ? parseFloat(getComputedStyle(row).columnGap) || 0 : 0;
-      const room = (width - gap * (count - 1)) / count;
-      const w = Number(img.dataset.width), h = Number(img.dataset.height);
-      const shown = Math.min(room, w, frameHeight * share * w / h);
-      img.style.width = Math.floor(shown) + 'px';
-      img.style.height = Math.floor(shown * h / w) + 'px';
+    for (const row of rows) {
+      // A row's pictures share one height, their widths filling the column together: equal
+      // tiles when their shapes are equal, aligned top and bottom when not.
+      if (row.tagName === 'IMG') {
+        const w = Number(row.dataset.width), h = Number(row.dataset.height);
+        const shown = Math.min(width, w, frameHeight * share * w / h);
+        row.style.width = Math.floor(shown) + 'px';
+        row.style.height = Math.floor(shown * h / w) + 'px';
+        continue;
+      }
+      const imgs = Array.from(row.querySelectorAll('img.picture-block'));
+      const gap = parseFloat(getComputedStyle(row).columnGap) || 0;
+      const aspects = imgs.map(function (img) { return Number(img.dataset.width) / Number(img.dataset.height); });
+      const across = aspects.reduce(function (a, b) { return a + b; }, 0);
+      const native = Math.min.apply(null, imgs.map(function (img) { return Number(img.dataset.height); }));
+      const height = Math.min((width - gap * (imgs.length - 1)) / across, native, frameHeight * share);
+      imgs.forEach(function (img, i) {
+        img.style.width = Math.floor(height * aspects[i]) + 'px';
+        img.style.height = Math.floor(height) + 'px';
+      });
     }
   }
   function isPictureHero(content) {

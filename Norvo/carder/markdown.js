@@ -261,21 +261,21 @@
           if (!children || !children.some(function (t) { return t.type === 'image'; })) continue;
           const isBreak = function (t) { return t && (t.type === 'softbreak' || t.type === 'hardbreak'); };
           const isEmpty = function (t) { return t && t.type === 'text' && !t.content.trim(); };
-          for (let i = 0; i < children.length; i++) {
-            if (children[i].type !== 'image' ||
-                !Object.prototype.hasOwnProperty.call(pictures, children[i].attrGet('src'))) continue;
-            let before = i - 1, after = i + 1;
-            while (isEmpty(children[before])) before--;
-            while (isEmpty(children[after])) after++;
-            // A picture on the line before, alone there, ends that line too.
-            const aloneBefore = children[before] && children[before].type === 'image' &&
-                                children[before].meta && children[before].meta.alone;
-            if ((before < 0 || isBreak(children[before]) || aloneBefore) &&
-                (after >= children.length || isBreak(children[after]))) {
-              children[i].meta = { alone: true };
-              if (isBreak(children[after])) children[after].type = 'text', children[after].content = '';
-              if (isBreak(children[before])) children[before].type = 'text', children[before].content = '';
+          // Each typed line of served pictures (and spaces) only: its pictures stand alone, side
+          // by side when there are several, and the line breaks around them go.
+          const served = function (t) {
+            return t.type === 'image' && Object.prototype.hasOwnProperty.call(pictures, t.attrGet('src'));
+          };
+          let start = 0;
+          for (let i = 0; i <= children.length; i++) {
+            if (i < children.length && !isBreak(children[i])) continue;
+            const line = children.slice(start, i).filter(function (t) { return !isEmpty(t); });
+            if (line.length && line.every(served)) {
+              for (const t of line) t.meta = { alone: true };
+              for (const edge of [children[i], children[start - 1]])
+                if (isBreak(edge)) edge.type = 'text', edge.content = '';
             }
+            start = i + 1;
           }
         }
       });
@@ -687,7 +687,8 @@
     }
   }
 
-  // Pictures alone on consecutive lines, with no text between them, make a row.
+  // Pictures alone on their lines (consecutive ones, or several on one line), with no text
+  // between them, make a row.
   function markPictureRows(content) {
     for (const p of content.querySelectorAll('p')) {
       if (p.querySelectorAll(':scope > img.picture-block').length >= 2 && !p.textContent.trim()) p.classList.add('picture-row');

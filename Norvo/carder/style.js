@@ -298,7 +298,7 @@
 
   // After layout: a scrim where the backdrop fights the text, the accent made readable, and
   // the card's lowest contrast measured. QUIET: the busyness text reads over.
-  const NEED = 4.5, MARGIN = 0.15, QUIET = 0.12;
+  const NEED = 4.5, MARGIN = 0.15, QUIET = 0.06;
   // A formula's own colours (\color{#fff}) read as the rest of the text does: made lighter or
   // darker, hue kept, until they do.
   function readableFormulaColours(card, paletteIsDark) {
@@ -365,7 +365,7 @@
       // edges. The scrim under the text is dense enough to calm what shows through to a
       // quiet texture.
       const busy = bgKind === 'image' ? busyness(shownRect(content), card.getBoundingClientRect()) : 0;
-      if (busy > QUIET) step = Math.max(step, Math.min(18, Math.ceil(20 * (1 - QUIET / busy))));
+      if (busy > QUIET) step = Math.max(step, Math.min(19, Math.ceil(20 * (1 - QUIET / busy))));
       passes(step);
       state.busyness = Math.round(busy * (1 - state.scrimAlpha) * 100) / 100;
     }
@@ -395,8 +395,13 @@
         return behindText.every(function (b) { return contrast(ink, over(asRule, a, b)) >= NEED + MARGIN; });
       };
       while (alpha > 0.08 && !inkReads(alpha)) alpha -= 0.02;
-      card.style.setProperty('--highlight-bg', 'rgba(' + asRule.map(Math.round).join(',') + ',' + alpha.toFixed(2) + ')');
-      card.style.setProperty('--highlight-ink', 'var(--ink)');
+      // A band of a colourless or near-black accent reads as a grey box (inline code): the
+      // theme's own highlight stays instead.
+      const [, saturation, lightness] = hsl(asRule);
+      if (saturation >= 0.25 && lightness >= 0.12 && lightness <= 0.92) {
+        card.style.setProperty('--highlight-bg', 'rgba(' + asRule.map(Math.round).join(',') + ',' + alpha.toFixed(2) + ')');
+        card.style.setProperty('--highlight-ink', 'var(--ink)');
+      }
     }
   }
   // The text area where it shows on the card: a set's text is moved sideways to show one of its

@@ -197,4 +197,8 @@ test('pictures on consecutive lines are each a block', () => {
   const html = plain.render('![A](a.png)\n![B](b.png)\n\nText after.', served);
   assert.strictEqual(html.split('picture-block').length - 1, 2, html);
   assert.ok(!html.includes('picture-inline'), html);
+  // Several on one line are blocks too; a picture within words stays inline.
+  const line = plain.render('![A](a.png) ![B](b.png)  ![A](a.png)\n\nSee ![B](b.png) here.', served);
+  assert.strictEqual(line.split('picture-block').length - 1, 3, line);
+  assert.strictEqual(line.split('picture-inline').length - 1, 1, line);
 });
