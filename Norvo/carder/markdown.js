@@ -633,7 +633,8 @@
   }
 
   // A quote's source is a quiet byline, not a louder line after it: "— Name" (or "- Name",
-  // which Markdown reads as a one-item list) right after a quote, or as the quote's last line.
+  // which Markdown reads as a one-item list) right after a quote, or as the quote's last
+  // paragraph or line.
   const BYLINE = /^\s*[\u2014\u2013-]\s*\S/, DASH_BYLINE = /^\s*[\u2014\u2013]\s*\S/;
   function markAttributions(content) {
     for (const quote of content.querySelectorAll('blockquote:not(.callout)')) {
@@ -647,8 +648,13 @@
       } else if (next && next.tagName === 'P' && BYLINE.test(next.textContent) && next.textContent.trim().length <= 80) {
         next.classList.add('attribution');
       }
-      // "> — Name" as the quote's last line.
+      // "> — Name" as the quote's last paragraph, or its last line.
       const last = quote.lastElementChild;
+      if (last && last.tagName === 'P' && last !== quote.firstElementChild && !last.querySelector('br') &&
+          DASH_BYLINE.test(last.textContent) && last.textContent.trim().length <= 80) {
+        last.classList.add('attribution');
+        continue;
+      }
       const breaks = last && last.tagName === 'P' ? last.querySelectorAll(':scope > br') : [];
       const lastBreak = breaks.length ? breaks[breaks.length - 1] : null;
       if (lastBreak) {
