@@ -158,12 +158,20 @@
   // A table whose columns are wider than the card even with every cell wrapped between words
   // (each column as wide as its longest word), with the body at its floor: the table scales
   // down as a whole to the table minimum, and past that shows the columns that fit and says
-  // how many more there are. A word in a cell never breaks.
+  // how many more there are. A word in a cell never breaks; a code with figures breaks at its
+  // hyphen only where the table needs it to show its columns.
   function fitTableAtFloor(table, px, room) {
     const needed = table.offsetWidth;
     if (needed <= room + 0.5) return;
     px = Math.max(state.tableMin, Math.floor(px * room / needed * 100) / 100);
     table.style.fontSize = px + 'px';
+    // Codes kept whole in cells ("PAY-311") may break at their hyphens before a column is left
+    // out; options stay whole.
+    if (table.offsetWidth > room + 0.5 && !table.dataset.codesReleased) {
+      table.dataset.codesReleased = 'true';
+      for (const span of table.querySelectorAll('td .nobr, th .nobr'))
+        if (!/^(-|\u2013)/.test(span.textContent)) span.replaceWith(...span.childNodes);
+    }
     const columns = table.rows[0] ? table.rows[0].cells.length : 0;
     let shown = columns;
     while (table.offsetWidth > room + 0.5 && shown > 1) {

@@ -134,15 +134,25 @@
   // "=" and "_" (a hyphenated word breaks after its hyphens by itself; "frontend-senior /
   // -2025" or a line that starts with ".org" reads as something else). A table's narrow cell
   // takes every point (`inCell`).
-  const LONG_TOKEN = 16;
+  // A handle or a name with an underscore ("@northwind_design") is no address: in running text
+  // it stays whole up to a length any line holds. An address never breaks inside its host
+  // ("jobs." / "example.com" reads as two things): after it, at its slashes and marks.
+  const LONG_TOKEN = 16, LONG_NAME = 25;
+  function hostEnd(token) {
+    const scheme = token.indexOf('://');
+    const slash = token.indexOf('/', scheme >= 0 ? scheme + 3 : 0);
+    return slash < 0 ? token.length : slash;
+  }
   function tokenPieces(token, inCell) {
-    if (token.length < LONG_TOKEN) return [token];
-    const points = inCell || token.indexOf('/') >= 0 ? '?&=.-_' : '?&=_';
+    const address = token.indexOf('/') >= 0;
+    if (token.length < (inCell || address ? LONG_TOKEN : LONG_NAME)) return [token];
+    const points = inCell || address ? '?&=.-_' : '?&=_';
+    const host = address && !inCell ? hostEnd(token) : 0;
     const pieces = [];
     let start = 0;
     for (let i = 1; i < token.length - 1; i++) {
       const c = token[i];
-      const breakBefore = points.indexOf(c) >= 0 && token[i - 1] !== c && token[i - 1] !== '/';
+      const breakBefore = points.indexOf(c) >= 0 && token[i - 1] !== c && token[i - 1] !== '/' && !(c === '.' && i < host);
       const breakAfter = token[i - 1] === '/' && c !== '/';
       if ((breakBefore || breakAfter) && i - start >= 2) {
         pieces.push(token.slice(start, i));
@@ -592,17 +602,16 @@
   // figures ("EUR 75-95k", "senior-2025", "COVID-19") and a command-line option ("-flto",
   // "--coverage", which typography may have made "\u2013coverage").
   const WHOLE_TOKEN = /(^|[\s(])((?:--?|\u2013)[A-Za-z][\w=.+-]*|[\p{L}\p{N}]*\p{N}[\p{L}\p{N}]*(?:-[\p{L}\p{N}]+)+|[\p{L}\p{N}]+(?:-[\p{L}\p{N}]+)*-[\p{L}\p{N}]*\p{N}[\p{L}\p{N}]*)(?=$|[\s.,;:!?)])/gu;
+  const HIGHLIGHTED_TOKEN = /(^|[\s(])([\p{L}\p{N}]+(?:-[\p{L}\p{N}]+)+)(?=$|[\s.,;:!?)])/gu;
   function keepTokensWhole(content) {
     for (const node of Text.textNodes(content)) {
       if (node.parentElement.closest('pre, .katex, .formula-source, .nobr')) continue;
-      // In a table's narrow cells only an option is kept whole: a cell's other tokens may need
-      // their hyphens for the table to fit at all.
-      const inCell = Boolean(node.parentElement.closest('td, th'));
+      // A highlight's band reads as one: its hyphenated words ("dry-run") stay whole in it too.
+      const pattern = node.parentElement.closest('mark.highlight') ? HIGHLIGHTED_TOKEN : WHOLE_TOKEN;
       const spans = [];
-      WHOLE_TOKEN.lastIndex = 0;
-      for (let m = WHOLE_TOKEN.exec(node.data); m; m = WHOLE_TOKEN.exec(node.data)) {
-        if (m[2].length <= 24 && m[2].length >= 3 && (!inCell || /^(-|\u2013)/.test(m[2])))
-          spans.push([m.index + m[1].length, m[2].length]);
+      pattern.lastIndex = 0;
+      for (let m = pattern.exec(node.data); m; m = pattern.exec(node.data)) {
+        if (m[2].length <= 24 && m[2].length >= 3) spans.push([m.index + m[1].length, m[2].length]);
       }
       for (let k = spans.length - 1; k >= 0; k--) {
         const token = node.splitText(spans[k][0]);
@@ -721,7 +730,7 @@
     createRenderer: createRenderer, finish: finish,
     codeLines: codeLines, withoutFrontMatter: withoutFrontMatter, isNumericText: isNumericText,
     isEmptyCellText: isEmptyCellText, lastTwoWordsJoined: lastTwoWordsJoined, tokenPieces: tokenPieces,
-    WHOLE_TOKEN: WHOLE_TOKEN, EMOJI_ONLY: EMOJI_ONLY
+    WHOLE_TOKEN: WHOLE_TOKEN, HIGHLIGHTED_TOKEN: HIGHLIGHTED_TOKEN, EMOJI_ONLY: EMOJI_ONLY
   };
   if (typeof module === 'object' && module.exports) module.exports = api;
   else root.CarderMarkdown = api;

@@ -93,11 +93,13 @@
       // A long address or path in pieces is meant to break between them.
       const isPiece = function (sibling) { return sibling && sibling.nodeName === 'WBR'; };
       if (isPiece(n.previousSibling) || isPiece(n.nextSibling)) continue;
-      for (const pattern of [Markdown.WHOLE_TOKEN, ADDRESS]) {
+      // (A table that shows its columns only so breaks its codes at their hyphens; options stay whole.)
+      const released = n.parentElement.closest('table[data-codes-released] td, table[data-codes-released] th');
+      const highlighted = n.parentElement.closest('mark.highlight') ? [Markdown.HIGHLIGHTED_TOKEN] : [];
+      for (const pattern of [Markdown.WHOLE_TOKEN, ADDRESS].concat(highlighted)) {
         pattern.lastIndex = 0;
         for (let m = pattern.exec(n.data); m; m = pattern.exec(n.data)) {
-          // (A table's narrow cells may break what running text keeps whole, options aside.)
-          if (n.parentElement.closest('td, th') && !/^(-|\u2013)/.test(m[2])) continue;
+          if (released && !/^(-|\u2013)/.test(m[2])) continue;
           range.setStart(n, m.index + m[1].length);
           range.setEnd(n, m.index + m[1].length + m[2].length);
           if (spansLines(range)) broken++;

@@ -88,9 +88,14 @@ test('typed lines stay lines, unless the front matter asks for strict Markdown',
 });
 
 test('long tokens break at their natural points, short ones stay whole', () => {
+  // An address never breaks inside its host; no piece is of one letter.
   assert.deepStrictEqual(M.tokenPieces('https://docs.example.com/a/b?x=1&y=2'),
-                         ['https://', 'docs', '.example', '.com/', 'a/', 'b?x', '=1', '&y', '=2']);  // no piece of one letter
+                         ['https://', 'docs.example.com/', 'a/', 'b?x', '=1', '&y', '=2']);
+  assert.deepStrictEqual(M.tokenPieces('careers.northwind.example.com/apply/now'),
+                         ['careers.northwind.example.com/', 'apply/', 'now']);
   assert.deepStrictEqual(M.tokenPieces('snake_case_identifier_name'), ['snake', '_case', '_identifier', '_name']);
+  // A handle or name a line holds stays whole.
+  for (const t of ['@northwind_design', '@northwind_studio_team']) assert.deepStrictEqual(M.tokenPieces(t), [t], t);
   for (const t of ['short.url/x', 'Pneumonoultramicroscopicsilicovolcanoconiosis', '--------------------', '...'])
     assert.deepStrictEqual(M.tokenPieces(t), [t], t);
   assert.strictEqual(M.tokenPieces('https://x.example/path/to/file.txt').join(''), 'https://x.example/path/to/file.txt');
