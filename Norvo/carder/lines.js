@@ -46,22 +46,48 @@
   // Where a wrapped code line may break besides its spaces: after an opening bracket, a comma,
   // a semicolon or a path's "::", and before a member access (document|.querySelector), so that a line
   // wraps between tokens, never inside a name. Marks each place with a <wbr>; once per block.
+  // A command-line option ("--oneline", "--author=user.email") is one word of its line.
+  const OPTION = /(^|\s)(--?[A-Za-z][\w.=:,@/+%-]*)/g;
+  function keepOptionsWhole(line) {
+    const nodes = [];
+    const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
+    for (let node = walker.nextNode(); node; node = walker.nextNode())
+      if (!node.parentElement.closest('.line-number')) nodes.push(node);
+    for (const node of nodes) {
+      const found = [];
+      OPTION.lastIndex = 0;
+      for (let m = OPTION.exec(node.data); m; m = OPTION.exec(node.data))
+        if (m[2].length >= 3 && m[2].length <= 48) found.push([m.index + m[1].length, m[2].length]);
+      for (let k = found.length - 1; k >= 0; k--) {
+        const option = node.splitText(found[k][0]);
+        option.splitText(found[k][1]);
+        const span = document.createElement('span');
+        span.className = 'nobr';
+        option.replaceWith(span);
+        span.appendChild(option);
+      }
+    }
+  }
   function addCodeBreaks(pre) {
     if (pre.dataset.breaks) return;
     pre.dataset.breaks = '1';
     for (const line of pre.querySelectorAll('.code-line')) {
+      keepOptionsWhole(line);
       const spots = [];  // {node, offset}, in order
-      let previous = '', beforePrevious = '';
+      let previous = '', beforePrevious = '', name = 0;  // name: the length of the name before
       const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
       for (let node = walker.nextNode(); node; node = walker.nextNode()) {
         if (node.parentElement.closest('.line-number')) continue;
+        const whole = Boolean(node.parentElement.closest('.nobr'));
         const data = node.data;
         for (let i = 0; i < data.length; i++) {
           const c = data[i], next = data[i + 1] || '';
           const afterOpen = OPENS.indexOf(previous) >= 0 && c !== ' ' && ')]}'.indexOf(c) < 0 && previous !== '';
-          const beforeMember = c === '.' && (TOKEN.test(previous) || ')]'.indexOf(previous) >= 0) && /[A-Za-z_$]/.test(next);
+          // Not after a short name: "o" / ".created_at" reads as two things.
+          const beforeMember = c === '.' && (name >= 3 || ')]'.indexOf(previous) >= 0) && /[A-Za-z_$]/.test(next);
           const afterPath = previous === ':' && beforePrevious === ':' && /[A-Za-z_]/.test(c);
-          if ((afterOpen || beforeMember || afterPath) && spots.length < 400) spots.push({ node: node, offset: i });
+          if (!whole && (afterOpen || beforeMember || afterPath) && spots.length < 400) spots.push({ node: node, offset: i });
+          name = TOKEN.test(c) ? name + 1 : 0;
           beforePrevious = previous;
           previous = c;
         }
@@ -106,6 +132,13 @@
           }
         }
         close();
+        // An option is one word: split anywhere ("--" / "oneline"), it is broken.
+        for (const option of line.querySelectorAll('.nobr')) {
+          range.selectNodeContents(option);
+          const tops = Array.from(range.getClientRects()).filter(function (r) { return r.width > 0; })
+            .map(function (r) { return r.top; });
+          if (tops.length > 1 && Math.max.apply(null, tops) - Math.min.apply(null, tops) > 2) broken++;
+        }
       }
     }
     return broken;
