@@ -433,6 +433,7 @@
     if (!fitsAt(frame, content, size, min) && content.scrollWidth > content.clientWidth + 0.5) {
       content.classList.add('break-anywhere');
     }
+    growPictures(frame, content, size, min);
     // A note that was only partly laid out is cut, whatever of it fits.
     if (c.truncated || !fitsAt(frame, content, size, min)) {
       state.cut = true;
@@ -442,6 +443,23 @@
       document.getElementById('continues').hidden = false;
     }
     void content.offsetHeight;  // finish layout before the snapshot
+  }
+
+  // With little text a picture takes the room the text leaves, up to 70 % of the card's
+  // height, the text at the size it has: the largest share that still fits, in steps.
+  const MOST_PICTURE_SHARE = 0.7;
+  function growPictures(frame, content, size, min) {
+    if (state.paged || !content.querySelector('img.picture-block') || content.classList.contains('picture-beside') ||
+        content.classList.contains('hero-picture') || !fitsAt(frame, content, size, min) ||
+        frame.clientHeight - content.scrollHeight < 0.08 * frame.clientHeight) return;
+    const start = state.pictureShare;
+    let lo = start, hi = MOST_PICTURE_SHARE;
+    for (let step = 0; step < 6; step++) {
+      state.pictureShare = (lo + hi) / 2;
+      if (fitsAt(frame, content, size, min)) lo = state.pictureShare; else hi = state.pictureShare;
+    }
+    state.pictureShare = lo;
+    fitsAt(frame, content, size, min);
   }
 
   // A long picture: the note at a comfortable reading size on a card as tall as it needs,
