@@ -114,7 +114,10 @@
       // tiles when their shapes are equal, aligned top and bottom when not.
       if (row.tagName === 'IMG') {
         const w = Number(row.dataset.width), h = Number(row.dataset.height);
-        const shown = Math.min(width, w, frameHeight * share * w / h);
+        // A picture page of a set: as large as the card allows beside its caption line.
+        const page = row.parentElement.classList.contains('picture-page');
+        const caption = page && Boolean(row.parentElement.textContent.trim());
+        const shown = Math.min(width, page ? 2 * w : w, frameHeight * (page ? (caption ? 0.8 : 0.96) : share) * w / h);
         row.style.width = Math.floor(shown) + 'px';
         row.style.height = Math.floor(shown * h / w) + 'px';
         continue;

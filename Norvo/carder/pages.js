@@ -553,6 +553,15 @@
     return cardsNow(content);
   }
 
+  // A paragraph that is one picture (and a caption line, if any) is a card of its own in a
+  // set of one column a card, the picture as large as the card allows.
+  function markPicturePages(content) {
+    for (const p of content.querySelectorAll(':scope > p')) {
+      const one = p.querySelectorAll('img.picture-block').length === 1 && p.querySelector(':scope > img.picture-block');
+      p.classList.toggle('picture-page', Boolean(one) && state.paged.perCard === 1 && p.textContent.trim().length <= 140);
+    }
+  }
+
   // How a card of the set is numbered: "n/N" (3/12), "01 / 12" or not at all.
   function markText(page, pages, marks) {
     if (marks === '01 / 12') {
@@ -579,12 +588,14 @@
     content.classList.add('paged');
     content.style.height = '';
     arrange(frame, content, c, c.landscape ? 2 : 1);
+    markPicturePages(content);
     for (const pre of content.querySelectorAll('pre'))
       pre.classList.toggle('keep-whole', pre.querySelectorAll('.code-line').length <= SHORT_CODE_LINES);
 
     let fewest = pagesAt(frame, content, min, min);
     if (state.paged.perCard === 2 && widerThanColumn(content)) {
       arrange(frame, content, c, 1);
+      markPicturePages(content);
       fewest = pagesAt(frame, content, min, min);
     }
     // (After the arrangement is settled: arranging again starts the set's state afresh.)

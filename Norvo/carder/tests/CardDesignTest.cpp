@@ -1295,6 +1295,24 @@ TEST(CardDesign, TheSameNoteGivesTheSameCardHoweverBusyTheMachine) {
 TEST(CardDesign, WideCardsSetsAndMixedNotesKeepTheirPromises) {
     const auto notes = corpus();
     RenderEngine engine;
+    // In a set, a paragraph that is a picture (and its caption) is a card of its own, the
+    // picture as large as the card allows.
+    for (const char* size : {"square", "portrait", "story"}) {
+        const Preset preset = Presets::by(size);
+        const PageSet set = renderPages(engine, withCorpusPictures({.markdown = notes.at("picture-pages-trip"),
+                                                                    .settings = {.size = preset, .pages = true}}));
+        ASSERT_EQ(set.images.size(), 5u) << size;
+        for (const std::size_t card : {1, 3}) {
+            EXPECT_FALSE(set.reports[card]["cut"]) << size << " " << card;
+            EXPECT_GE(double(set.reports[card]["bodyPx"]), floorFor(preset)) << size;
+        }
+        renderPages(engine, withCorpusPictures({.markdown = notes.at("picture-pages-trip"),
+                                                .settings = {.size = preset, .pages = true}}));
+        const auto boxes = pictureBoxes(engine);
+        ASSERT_EQ(boxes.size(), 2u) << size;
+        for (const auto& box : boxes)  // as wide as the column, or most of the card's height
+            EXPECT_TRUE(box[2] > 0.75 * double(preset.width) || box[3] > 0.55 * double(preset.height)) << size;
+    }
     for (const char* name : {"picture-phone-screenshot", "picture-tall-chart", "picture-wide-photo"}) {
         for (const char* size : {"landscape", "1600x900", "2000x500"}) {
             const Preset preset = *Presets::parse(size);
