@@ -53,20 +53,8 @@
     const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
     for (let node = walker.nextNode(); node; node = walker.nextNode())
       if (!node.parentElement.closest('.line-number')) nodes.push(node);
-    for (const node of nodes) {
-      const found = [];
-      OPTION.lastIndex = 0;
-      for (let m = OPTION.exec(node.data); m; m = OPTION.exec(node.data))
-        if (m[2].length >= 3 && m[2].length <= 48) found.push([m.index + m[1].length, m[2].length]);
-      for (let k = found.length - 1; k >= 0; k--) {
-        const option = node.splitText(found[k][0]);
-        option.splitText(found[k][1]);
-        const span = document.createElement('span');
-        span.className = 'nobr';
-        option.replaceWith(span);
-        span.appendChild(option);
-      }
-    }
+    for (const node of nodes)
+      Text.keepMatchesWhole(node, OPTION, function (option) { return option.length >= 3 && option.length <= 48; });
   }
   function addCodeBreaks(pre) {
     if (pre.dataset.breaks) return;

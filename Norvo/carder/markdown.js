@@ -608,19 +608,7 @@
       if (node.parentElement.closest('pre, .katex, .formula-source, .nobr')) continue;
       // A highlight's band reads as one: its hyphenated words ("dry-run") stay whole in it too.
       const pattern = node.parentElement.closest('mark.highlight') ? HIGHLIGHTED_TOKEN : WHOLE_TOKEN;
-      const spans = [];
-      pattern.lastIndex = 0;
-      for (let m = pattern.exec(node.data); m; m = pattern.exec(node.data)) {
-        if (m[2].length <= 24 && m[2].length >= 3) spans.push([m.index + m[1].length, m[2].length]);
-      }
-      for (let k = spans.length - 1; k >= 0; k--) {
-        const token = node.splitText(spans[k][0]);
-        token.splitText(spans[k][1]);
-        const span = document.createElement('span');
-        span.className = 'nobr';
-        token.replaceWith(span);
-        span.appendChild(token);
-      }
+      Text.keepMatchesWhole(node, pattern, function (token) { return token.length <= 24 && token.length >= 3; });
     }
   }
 

@@ -48,8 +48,25 @@
     return segmenter.segment(text);
   }
 
+  // Wraps each match of `pattern` in text `node` (its group 2, after group 1) that `keep` takes
+  // in a <span class="nobr">: a run the line breaker keeps whole.
+  function keepMatchesWhole(node, pattern, keep) {
+    const spans = [];
+    pattern.lastIndex = 0;
+    for (let m = pattern.exec(node.data); m; m = pattern.exec(node.data))
+      if (keep(m[2])) spans.push([m.index + m[1].length, m[2].length]);
+    for (let k = spans.length - 1; k >= 0; k--) {
+      const run = node.splitText(spans[k][0]);
+      run.splitText(spans[k][1]);
+      const span = document.createElement('span');
+      span.className = 'nobr';
+      run.replaceWith(span);
+      span.appendChild(run);
+    }
+  }
+
   const api = { TEXT_BLOCKS: TEXT_BLOCKS, KANA: KANA, HANGUL: HANGUL, HAN: HAN, textNodes: textNodes,
-                textNodesNear: textNodesNear, words: words };
+                textNodesNear: textNodesNear, words: words, keepMatchesWhole: keepMatchesWhole };
   if (typeof module === 'object' && module.exports) module.exports = api;
   else root.CarderText = api;
 })(this);
