@@ -75,7 +75,10 @@
       const still = isTable ? block.offsetWidth : block.scrollWidth;
       if (still <= room + 0.5) continue;
       block.classList.add('wrapped');
-      if (!isTable) Lines.addCodeBreaks(block);
+      if (!isTable) {
+        Lines.addCodeBreaks(block);
+        Lines.releaseOverlongOptions(block);
+      }
       if (isTable && bodyPx <= floor + 0.5) fitTableAtFloor(block, px, room);
     }
   }

@@ -88,6 +88,15 @@
     }
   }
 
+  // An option wider than its code's line cannot stay whole: it wraps like the rest (once
+  // released, for the rest of the layout).
+  function releaseOverlongOptions(pre) {
+    const style = getComputedStyle(pre);
+    const line = pre.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
+    for (const option of pre.querySelectorAll('.code-line .nobr'))
+      if (option.getBoundingClientRect().width > line) option.replaceWith(...option.childNodes);
+  }
+
   // How many names in `content`'s code are split across two lines (querySelecto|r): read
   // from the text ranges of the code lines that wrapped.
   function brokenCodeTokens(content) {
@@ -133,5 +142,6 @@
   }
 
   root.CarderLines = { hasLoneShortWord: hasLoneShortWord, verses: verses, versesWrap: versesWrap,
-                       addCodeBreaks: addCodeBreaks, brokenCodeTokens: brokenCodeTokens };
+                       addCodeBreaks: addCodeBreaks, releaseOverlongOptions: releaseOverlongOptions,
+                       brokenCodeTokens: brokenCodeTokens };
 })(this);

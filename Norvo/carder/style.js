@@ -389,19 +389,22 @@
                                                                 : 'color-mix(in srgb, var(--bg) 45%, transparent)');
       // A highlight in the style's accent: a band under the card's own ink, as strong as the
       // ink's contrast on it allows.
+      // A band of a colourless or near-black accent reads as a grey box (inline code): the
+      // theme's own highlight colour instead, held to the same contrast.
+      const [, saturation, lightness] = hsl(asRule);
+      const band = saturation >= 0.25 && lightness >= 0.12 && lightness <= 0.92
+        ? asRule : cssRgba(getComputedStyle(card).getPropertyValue('--highlight-bg').trim()).slice(0, 3);
       const ink = cssRgba(getComputedStyle(content).color).slice(0, 3);
       let alpha = 0.3;
       const inkReads = function (a) {
-        return behindText.every(function (b) { return contrast(ink, over(asRule, a, b)) >= NEED + MARGIN; });
+        return behindText.every(function (b) { return contrast(ink, over(band, a, b)) >= NEED + MARGIN; });
       };
-      while (alpha > 0.08 && !inkReads(alpha)) alpha -= 0.02;
-      // A band of a colourless or near-black accent reads as a grey box (inline code): the
-      // theme's own highlight stays instead.
-      const [, saturation, lightness] = hsl(asRule);
-      if (saturation >= 0.25 && lightness >= 0.12 && lightness <= 0.92) {
-        card.style.setProperty('--highlight-bg', 'rgba(' + asRule.map(Math.round).join(',') + ',' + alpha.toFixed(2) + ')');
-        card.style.setProperty('--highlight-ink', 'var(--ink)');
-      }
+      while (alpha > 0.12 && !inkReads(alpha)) alpha -= 0.02;
+      // Where even a faint band takes the ink under 4.5:1 (dark ink on a mid-tone photo), the
+      // highlighted words take an ink that reads on it: the band stays visible.
+      const onBand = behindText.map(function (b) { return over(band, alpha, b); });
+      card.style.setProperty('--highlight-bg', 'rgba(' + band.map(Math.round).join(',') + ',' + alpha.toFixed(2) + ')');
+      card.style.setProperty('--highlight-ink', inkReads(alpha) ? 'var(--ink)' : rgbHex(readable(ink, onBand, NEED + MARGIN, !paletteIsDark)));
     }
   }
   // The text area where it shows on the card: a set's text is moved sideways to show one of its

@@ -1,6 +1,8 @@
 #include "cli/CardWriterThread.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <glib/gi18n.h>
 
 #include "cli/OutputLines.hpp"
@@ -10,8 +12,10 @@ namespace norvo {
 
 void EncoderThread::written(const std::string& line) {
     StartupTimeline::markOnce("card-written");
-    std::fprintf(setup_.lines, "%s\n", line.c_str());
-    std::fflush(setup_.lines);
+    if ((std::fprintf(setup_.lines, "%s\n", line.c_str()) < 0 || std::fflush(setup_.lines) != 0) && !linesLost_.exchange(true)) {
+        std::fprintf(stderr, _("norvo render: the lines naming the cards cannot be written: %s\n"), std::strerror(errno));
+        ++failures_;
+    }
 }
 void EncoderThread::failed(const std::filesystem::path& file, const std::error_code& error) {
     std::fprintf(stderr, _("norvo render: could not write %s: %s\n"), printable(file).c_str(), error.message().c_str());
@@ -25,7 +29,7 @@ std::string EncoderThread::cardLine(const std::filesystem::path& file, const Pre
 }
 
 void EncoderThread::write(CardTask& task) {
-    if (const std::error_code error = writeCard(*task.card.image, task.preset, task.path, task.words, setup_.format))
+    if (const std::error_code error = writeCard(*task.card.image, task.preset, task.path, task.words, setup_.format, setup_.links))
         return failed(task.path, error);
     written(cardLine(task.path, writtenSize(*task.card.image, task.preset), task.card.report, false));
     ++filesWritten_;

@@ -71,6 +71,7 @@ public:
         bool report = false;  // --report lines instead of the usual ones
         CardFormats::Format format = CardFormats::Format::Png;
         std::FILE* lines = stdout;  // standard error when the card itself goes to standard output
+        WriteRules::Links links = WriteRules::Links::Replace;  // for single cards: through -o's link
     };
     // `onDone` on the main thread after each task: whether a card or a set was finished.
     EncoderThread(Setup setup, std::function<void(bool)> onDone) : setup_(setup), onDone_(std::move(onDone)) {
@@ -131,6 +132,7 @@ private:
     std::size_t backlog_ = 0;
     bool closing_ = false;
     std::atomic<int> failures_{0};
+    std::atomic<bool> linesLost_{false};
     std::atomic<int> filesWritten_{0};
     std::thread worker_;
     Lifetime lifetime_;

@@ -198,6 +198,13 @@ int run(int argc, char** argv) {
     startNoSessionBus();
     const ClosedStreams closed = guardClosedStreams();
     if (options.stream) return answerRequests(options, closed);
+    // What the run was asked to put on standard output would be lost.
+    if (closed.output && (options.report || (options.outputFile && descriptorNamedBy(*options.outputFile) == STDOUT_FILENO))) {
+        std::fputs(options.report ? _("norvo render: --report prints on standard output, which is closed\n")
+                                  : _("norvo render: the card goes to standard output, which is closed\n"),
+                   stderr);
+        return 1;
+    }
     const bool stdinClosed = closed.input;
     const CardStyle runStyle = loadRunStyle(options);
 

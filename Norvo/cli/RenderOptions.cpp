@@ -376,14 +376,22 @@ bool startsAsACard(const std::filesystem::path& file) {
 }  // namespace
 
 std::optional<std::string> whyNotACardFile(const std::filesystem::path& file, const std::vector<std::string>& notes) {
-    if (descriptorNamedBy(file)) return std::nullopt;  // written into, as it stands
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) return whyNotACardName(file);  // a new file (or the writer says why not)
+    const auto fd = descriptorNamedBy(file);
+    if (fd ? ::fstat(*fd, &st) != 0 : ::stat(file.c_str(), &st) != 0) {
+        if (errno == ELOOP) return std::string(g_strerror(ELOOP));
+        // A new file: the name it gets at the end of any links is Norvo's to choose.
+        return fd ? std::nullopt : whyNotACardName(pathThroughLinks(file));
+    }
     if (S_ISDIR(st.st_mode)) return std::string(_("is a folder; use -d"));
-    std::error_code ec;
-    for (const std::string& note : notes)
-        if (note != "-" && std::filesystem::equivalent(note, file, ec)) return std::string(_("is one of the notes to render"));
-    if (!S_ISREG(st.st_mode)) return std::nullopt;  // a FIFO or device is written into; the writer refuses the rest
+    // A note is the same file whichever way it is named: a path, a link, a descriptor, "-".
+    for (const std::string& note : notes) {
+        struct stat read {};
+        const bool same = (note == "-" ? ::fstat(STDIN_FILENO, &read) : ::stat(note.c_str(), &read)) == 0 &&
+                          S_ISREG(read.st_mode) && read.st_dev == st.st_dev && read.st_ino == st.st_ino;
+        if (same) return std::string(_("is one of the notes to render"));
+    }
+    if (fd || !S_ISREG(st.st_mode)) return std::nullopt;  // written into as it stands; the writer refuses the rest
     if (const auto why = whyNotACardName(file)) return why;
     // Written through a link: the file it leads to is the one replaced.
     const std::filesystem::path target = pathThroughLinks(file);
@@ -396,6 +404,12 @@ std::optional<RenderUsageError> checkOutputFile(const RenderOptions& options) {
     if (!options.outputFile) return std::nullopt;
     if (const auto why = whyNotACardFile(*options.outputFile, options.inputs))
         return usage(_("-o '%1' %2"), options.outputFile->string(), *why);
+    // With --pdf the PDF is named after -o: it is held to the same rules.
+    if (options.pdf) {
+        if (descriptorNamedBy(*options.outputFile)) return usage(_("--pdf names its PDF after -o, which needs a file name"));
+        const std::filesystem::path pdf = std::filesystem::path(*options.outputFile).replace_extension(".pdf");
+        if (const auto why = whyNotACardFile(pdf, options.inputs)) return usage(_("-o '%1' %2"), pdf.string(), *why);
+    }
     return std::nullopt;
 }
 

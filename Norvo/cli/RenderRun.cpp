@@ -70,7 +70,8 @@ RenderRun::RenderRun(const RenderOptions& options, std::deque<Note>& notes) : op
     progress_ = cards_.size() > 1 && isatty(STDERR_FILENO) && !options_.watch;
     // A card written to standard output is the whole of it: the lines go to standard error.
     const bool cardOnStdout = options_.outputFile && descriptorNamedBy(*options_.outputFile) == STDOUT_FILENO;
-    const EncoderThread::Setup setup{options_.report, options_.format, cardOnStdout ? stderr : stdout};
+    const EncoderThread::Setup setup{options_.report, options_.format, cardOnStdout ? stderr : stdout,
+                                     options_.outputFile ? WriteRules::Links::WriteThrough : WriteRules::Links::Replace};
     encoder_ = std::make_unique<EncoderThread>(setup, [this](bool cardOrSetDone) {
         if (cardOrSetDone) cardDone();
         for (auto& engine : engines_) engine->resumeSets();
@@ -85,16 +86,27 @@ RenderRun::~RenderRun() = default;
 void RenderRun::claimNames() {
     OutputNames names;
     const std::string extension = CardFormats::extension(options_.format);
+    // A made name never lands on a note of the run (a note named "hello-square.png").
+    auto isNote = [this](const std::filesystem::path& path) {
+        std::error_code ec;
+        return std::any_of(notes_.begin(), notes_.end(), [&](const Note& n) {
+            return !n.folder.empty() && std::filesystem::equivalent(n.label, path, ec);
+        });
+    };
     for (const NoteCard& card : cards_) {
-        if (options_.outputFile)
-            paths_.push_back(names.claim(*options_.outputFile));
-        else if (isSet(card))
-            paths_.push_back(names.claimSet(options_.outputFolder, Card::slug(card.note->markdown, "card"),
-                                            card.preset.id, extension));
-        else
-            paths_.push_back(names.claim(
-                options_.outputFolder /
-                std::filesystem::path(Card::fileName(card.note->markdown, card.preset.id)).replace_extension(extension)));
+        std::filesystem::path path;
+        if (options_.outputFile) {
+            path = *options_.outputFile;  // as the user typed it: never shortened
+        } else {
+            do {
+                path = isSet(card) ? names.claimSet(options_.outputFolder, Card::slug(card.note->markdown, "card"),
+                                                    card.preset.id, extension)
+                                   : names.claim(options_.outputFolder /
+                                                 std::filesystem::path(Card::fileName(card.note->markdown, card.preset.id))
+                                                     .replace_extension(extension));
+            } while (isNote(path));
+        }
+        paths_.push_back(std::move(path));
     }
 }
 

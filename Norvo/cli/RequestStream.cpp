@@ -31,10 +31,22 @@ using nlohmann::json;
 
 constexpr std::size_t kLongestLine = 8u << 20;  // a 1 MiB note, escaped, and room to spare
 
-// A request's answer line, and whether it says the request failed.
+// A request's answer line, whether it says the request failed, and the files it wrote.
 struct Answer {
     std::string line;
     bool failed = false;
+    std::vector<std::filesystem::path> files{};
+};
+
+// Where a request's cards go, and what goes into them.
+struct StreamOutput {
+    std::string id;
+    std::filesystem::path path;
+    Preset size;
+    bool pages = false;
+    CardFormats::Format format = CardFormats::Format::Png;
+    CardWords words;
+    WriteRules::Links links = WriteRules::Links::Replace;
 };
 
 std::string jsonText(const std::string& s) { return json(s).dump(-1, ' ', false, json::error_handler_t::replace); }
@@ -104,7 +116,7 @@ namespace {
 // Where a request's card may go: as -o allows, and never into the stream's own answers.
 std::optional<std::string> whyNotAnOutput(const StreamRequest& request, const std::optional<std::string>& file) {
     const std::filesystem::path& output = *request.options.outputFile;
-    if (const auto fd = descriptorNamedBy(output); fd && *fd <= 2)
+    if (const auto fd = descriptorNamedBy(output); output == "-" || (fd && *fd <= 2))
         return std::string("\"output\" names the stream's own input, answers or errors");
     std::vector<std::string> notes;
     if (file) notes.push_back(*file);
@@ -118,6 +130,29 @@ bool isStream(const std::filesystem::path& path) {
     return descriptorNamedBy(path) || (::stat(path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)));
 }
 
+// Writes a request's cards (one, or a set) and makes its answer. Any thread.
+Answer writeCards(const std::vector<RenderedCard>& cards, const StreamOutput& out) {
+    SetWriter set({.base = out.path, .size = out.size, .format = out.format, .words = out.words, .links = out.links});
+    for (std::size_t i = 0; i < cards.size(); ++i)
+        if (const auto error = set.add(cards[i].image, i + 1, cards.size()))
+            return {errorLine(out.id, "could not write " + printable(set.failedFile()) + ": " + error.message()), true};
+    if (const auto error = set.commit())
+        return {errorLine(out.id, "could not write " + printable(out.path) + ": " + error.message()), true};
+    if (!out.pages || cards.size() == 1) {
+        const Preset shown = writtenSize(*cards.front().image, out.size);
+        const std::string line = reportLine(setCardFile(out.path, 1, 1), shown, cards.front().report, out.pages);
+        return {"{\"id\":" + out.id + "," + line.substr(1), false, set.cardFiles()};
+    }
+    std::string files, reports;
+    for (std::size_t i = 0; i < cards.size(); ++i) {
+        files += (i ? "," : "") + jsonText(printable(setCardFile(out.path, i + 1, cards.size())));
+        reports += std::string(i ? "," : "") + "{" + PageProtocol::reportMembers(cards[i].report, true) + "}";
+    }
+    return {"{\"id\":" + out.id + ",\"files\":[" + files + "],\"pages\":" + std::to_string(cards.size()) +
+                ",\"reports\":[" + reports + "]}",
+            false, set.cardFiles()};
+}
+
 }  // namespace
 
 std::optional<std::string> parseStreamRequest(const std::string& line, std::size_t number,
@@ -125,7 +160,10 @@ std::optional<std::string> parseStreamRequest(const std::string& line, std::size
     out.id = std::to_string(number);
     const json j = json::parse(line, nullptr, false);
     if (!j.is_object()) return std::string("the request is not a JSON object");
-    if (const auto id = j.find("id"); id != j.end()) out.id = id->dump(-1, ' ', false, json::error_handler_t::replace);
+    if (const auto id = j.find("id"); id != j.end()) {
+        if (!id->is_string() && !id->is_number() && !id->is_null()) return std::string("\"id\" is not text or a number");
+        out.id = id->dump(-1, ' ', false, json::error_handler_t::replace);
+    }
     static const char* const kKeys[] = {"id",    "markdown", "file", "size",   "theme", "font",
                                         "scale", "style",    "pages", "format", "output"};
     for (const auto& [key, value] : j.items())
@@ -148,6 +186,8 @@ std::optional<std::string> parseStreamRequest(const std::string& line, std::size
         out.label = "request " + out.id;
         return std::nullopt;
     }
+    if (const auto fd = descriptorNamedBy(*file); *file == "-" || (fd && *fd <= 2))
+        return std::string("\"file\" names the stream's own input, answers or errors");
     const NoteFileRead read = readNoteFile(*file, Card::kMaxMarkdownBytes);
     if (!read.ok()) return whyUnreadable(*file, read);
     out.markdown = read.text;
@@ -256,52 +296,36 @@ void RequestStream::draw(StreamRequest request) {
                                                         std::filesystem::path(Card::fileName(card.markdown,
                                                                                              card.settings.size.id))
                                                             .replace_extension(extension));
-    // Two requests never write one file: the second would replace the first's card unseen.
-    if (request.options.outputFile && !isStream(path) && !names_.take(path)) {
+    // Two requests never write one file, however it is named: the second would replace the
+    // first's card unseen.
+    if (request.options.outputFile && !isStream(path) && (!names_.take(path) || wroteFile(path))) {
         ++failures_;
         answer(errorLine(request.id, "\"output\" " + printable(path) + " is written by an earlier request"));
         return;
     }
     busy_ = true;
-    auto written = [this, id = request.id, path, size = card.drawnSize(), pages, format = request.options.format,
-                    words = cardWords(card.markdown)](std::vector<RenderedCard> cards) {
+    const bool explicitFile = request.options.outputFile && !pages;
+    auto written = [this, out = StreamOutput{request.id, path, card.drawnSize(), pages, request.options.format,
+                                             cardWords(card.markdown),
+                                             explicitFile ? WriteRules::Links::WriteThrough : WriteRules::Links::Replace}](
+                       std::vector<RenderedCard> cards) {
         if (stopped_) return;
         if (cards.empty() || !cards.front().image) {
             ++failures_;
-            answer(errorLine(id, "the card could not be drawn"));
+            answer(errorLine(out.id, "the card could not be drawn"));
             busy_ = false;
             next();
             return;
         }
-        writer_.run<Answer>(
-            [cards = std::move(cards), id, path, size, pages, format, words]() -> Answer {  // on the writer's thread
-                SetWriter set({.base = path, .size = size, .format = format, .words = words});
-                for (std::size_t i = 0; i < cards.size(); ++i)
-                    if (const auto error = set.add(cards[i].image, i + 1, cards.size()))
-                        return {errorLine(id, "could not write " + printable(set.failedFile()) + ": " + error.message()), true};
-                if (const auto error = set.commit())
-                    return {errorLine(id, "could not write " + printable(path) + ": " + error.message()), true};
-                if (!pages || cards.size() == 1) {
-                    const Preset shown = writtenSize(*cards.front().image, size);
-                    const std::string line = reportLine(setCardFile(path, 1, 1), shown, cards.front().report, pages);
-                    return {"{\"id\":" + id + "," + line.substr(1), false};
-                }
-                std::string files, reports;
-                for (std::size_t i = 0; i < cards.size(); ++i) {
-                    files += (i ? "," : "") + jsonText(printable(setCardFile(path, i + 1, cards.size())));
-                    reports += std::string(i ? "," : "") + "{" + PageProtocol::reportMembers(cards[i].report, true) + "}";
-                }
-                return {"{\"id\":" + id + ",\"files\":[" + files + "],\"pages\":" + std::to_string(cards.size()) +
-                            ",\"reports\":[" + reports + "]}",
-                        false};
-            },
-            [this](Answer written) {
-                if (stopped_) return;
-                if (written.failed) ++failures_;
-                answer(written.line);
-                busy_ = false;
-                next();
-            });
+        writer_.run<Answer>([cards = std::move(cards), out] { return writeCards(cards, out); },  // on the writer's thread
+                            [this](Answer written) {
+                                if (stopped_) return;
+                                if (written.failed) ++failures_;
+                                for (const auto& file : written.files) noteWritten(file);
+                                answer(written.line);
+                                busy_ = false;
+                                next();
+                            });
     };
     if (pages)
         engine_.renderPages(card, std::move(written));
@@ -311,6 +335,18 @@ void RequestStream::draw(StreamRequest request) {
             if (drawn.image) one.push_back(std::move(drawn));
             written(std::move(one));
         });
+}
+
+// Files this stream wrote, by the file itself: no later request writes one again, whatever
+// name (a link, another spelling) it gives.
+void RequestStream::noteWritten(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) written_.insert({st.st_dev, st.st_ino});
+}
+
+bool RequestStream::wroteFile(const std::filesystem::path& file) const {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 && written_.count({st.st_dev, st.st_ino});
 }
 
 // An answer nobody can read ends the stream (its reader went away): nothing more is drawn.

@@ -4,6 +4,10 @@
 // naming the request. A bad request never ends the stream; the end of input does. Main thread.
 #include <cstddef>
 #include <deque>
+#include <filesystem>
+#include <utility>
+
+#include <sys/types.h>
 #include <memory>
 #include <optional>
 #include <set>
@@ -52,6 +56,8 @@ private:
     void next();
     void draw(StreamRequest request);
     void answer(const std::string& line);
+    void noteWritten(const std::filesystem::path& file);
+    bool wroteFile(const std::filesystem::path& file) const;
 
     const RenderOptions& defaults_;
     OutputNames names_;
@@ -60,6 +66,7 @@ private:
     std::deque<std::string> lines_;  // read, not yet answered
     std::size_t numbered_ = 0;
     std::set<std::size_t> tooLong_;  // lines cut off at the longest a request may be
+    std::set<std::pair<dev_t, ino_t>> written_;  // the files the stream's requests wrote
     bool busy_ = false, ended_ = false, skipping_ = false;
     int failures_ = 0;
     int answersLost_ = 0;

@@ -22,15 +22,14 @@ Preset writtenSize(const CardImage& card, const Preset& size) {
 }
 
 std::error_code writeCard(const CardImage& card, const Preset& size, const std::filesystem::path& file,
-                          const CardWords& words, std::optional<CardFormats::Format> format) {
+                          const CardWords& words, std::optional<CardFormats::Format> format, WriteRules::Links links) {
     StartupTimeline::mark("encode-begun");
     const Preset written = writtenSize(card, size);
     const auto bytes = CardFormats::encodeAt(card, written.width, written.height,
                                              format ? *format : CardFormats::byExtension(file.string()), words);
     StartupTimeline::mark("encoded");
     if (!bytes) return CardFormats::encodeFailed();
-    // The user named the file: a link to it stays a link, and /dev/stdout is the output.
-    const std::error_code error = writeFileAtomically(file, *bytes, {.links = WriteRules::Links::WriteThrough});
+    const std::error_code error = writeFileAtomically(file, *bytes, {.links = links});
     StartupTimeline::mark("written");
     return error;
 }
@@ -46,7 +45,7 @@ std::error_code SetWriter::add(const CardImagePtr& card, std::size_t page, std::
     if (!card) return error_ = CardFormats::encodeFailed();
     if (target_.pictures) {
         const auto file = setCardFile(target_.base, page, pages);
-        if ((error_ = writeCard(*card, target_.size, file, target_.words, target_.format))) {
+        if ((error_ = writeCard(*card, target_.size, file, target_.words, target_.format, target_.links))) {
             failedFile_ = file;
             return error_;
         }
@@ -54,7 +53,7 @@ std::error_code SetWriter::add(const CardImagePtr& card, std::size_t page, std::
     }
     if (target_.pdf) {
         if (!pdf_) {
-            pdfFile_ = std::make_unique<AtomicFileWriter>(*target_.pdf, WriteRules{.links = WriteRules::Links::WriteThrough});
+            pdfFile_ = std::make_unique<AtomicFileWriter>(*target_.pdf, WriteRules{.links = target_.links});
             AtomicFileWriter* file = pdfFile_.get();
             pdf_ = std::make_unique<PdfWriter>(
                 [file](const std::uint8_t* data, std::size_t size) { return file->write(data, size); }, target_.words);

@@ -1111,18 +1111,39 @@ TEST(RenderCommand, ACardNeverReplacesANoteAndFollowsTheShellsWays) {
     EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
     EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "real" / "card.png")).width, 1080u);
 
-    // The stream keeps the same rules, and a second request for one file is refused.
+    // A name Norvo makes never writes through a link or onto a note; a PDF named after -o and a
+    // descriptor onto a note are held to -o's rules; what was asked for on a closed stdout fails.
+    fs::create_directories(dir / "made");
+    fs::create_symlink(dir / "other.md", dir / "made" / "keep-me-square.png");
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-d", (dir / "made").string(), keep});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    norvo::testing::writeFile(dir / "made" / "named-square.png", "# Named\n");
+    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-d", (dir / "made").string(), (dir / "made" / "named-square.png").string()});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(norvo::testing::readText(dir / "made" / "named-square.png"), "# Named\n");
+    fs::create_symlink(dir / "other.md", dir / "card.pdf");
+    EXPECT_EQ(runProcess({NORVO_TEST_EXECUTABLE, "render", "--pdf", "-o", (dir / "card.png").string(), keep}).exitStatus, 2);
+    EXPECT_EQ(runProcess({"/bin/sh", "-c", "exec '" + std::string(NORVO_TEST_EXECUTABLE) + "' render -o /dev/fd/3 '" + keep +
+                                               "' 3>> '" + keep + "'"}).exitStatus, 2);
+    EXPECT_EQ(runProcess({"/bin/sh", "-c", "exec '" + std::string(NORVO_TEST_EXECUTABLE) + "' render --report -o '" +
+                                               (dir / "closed.png").string() + "' '" + keep + "' >&-"}).exitStatus, 1);
+    for (const char* name : {"keep.md", "other.md"}) EXPECT_EQ(norvo::testing::readText(dir / name), note);
+
+    // The stream keeps the same rules, and a second request for one file, by any name, is refused.
+    fs::create_symlink(dir / "a.png", dir / "a-link.png");
     const std::string o = R"(", "output": ")";
     r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--stream", "-d", dir.string()}, {},
                    R"({"file": ")" + keep + o + keep + "\"}\n" + R"({"markdown": "# x)" + o + (dir / "other.md").string() + "\"}\n" +
                        R"({"markdown": "# x)" + o + (dir / "a.png").string() + "\"}\n" + R"({"markdown": "# y)" + o +
                        (dir / "a.png").string() + "\"}\n" + R"({"markdown": "# z)" + o + "/dev/stdout\"}\n" +
-                       R"({"markdown": "a\u0000b"})" + "\n");
+                       R"({"markdown": "a\u0000b"})" + "\n" + R"({"markdown": "# l)" + o + (dir / "a-link.png").string() +
+                       "\"}\n" + R"({"file": "-"})" + "\n" + R"({"markdown": "# d", "id": )" + std::string(5000, '[') +
+                       std::string(5000, ']') + "}\n");
     std::vector<nlohmann::json> answers;
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);) answers.push_back(nlohmann::json::parse(line));
-    ASSERT_EQ(answers.size(), 6u) << r.out;
-    for (const std::size_t i : {0, 1, 3, 4, 5}) EXPECT_TRUE(answers[i].contains("error")) << i << answers[i];
+    ASSERT_EQ(answers.size(), 9u) << r.out;
+    for (const std::size_t i : {0, 1, 3, 4, 5, 6, 7, 8}) EXPECT_TRUE(answers[i].contains("error")) << i << answers[i];
     EXPECT_EQ(answers[2]["file"], (dir / "a.png").string());
     EXPECT_NE(answers[5]["error"].get<std::string>().find("NUL byte at offset 1"), std::string::npos);
     for (const char* name : {"keep.md", "other.md"}) EXPECT_EQ(norvo::testing::readText(dir / name), note);

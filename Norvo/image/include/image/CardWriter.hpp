@@ -40,6 +40,8 @@ public:
         bool pictures = true;                         // each card as a file of its own
         std::optional<std::filesystem::path> pdf{};   // and one PDF of them all
         CardWords words{};                            // in every file
+        // Through a link at a card's name (the user named it), or replacing it (a name Norvo made).
+        WriteRules::Links links = WriteRules::Links::Replace;
     };
 
     explicit SetWriter(Target target);
@@ -72,7 +74,9 @@ private:
 Preset writtenSize(const CardImage& card, const Preset& size);
 
 // One card to `file` at exactly `size`, in the format its name says unless `format` is given.
+// A link at `file` is replaced unless `links` says to write through it (a name the user gave).
 std::error_code writeCard(const CardImage& card, const Preset& size, const std::filesystem::path& file,
-                          const CardWords& words, std::optional<CardFormats::Format> format = std::nullopt);
+                          const CardWords& words, std::optional<CardFormats::Format> format = std::nullopt,
+                          WriteRules::Links links = WriteRules::Links::Replace);
 
 }  // namespace norvo
