@@ -124,6 +124,14 @@ std::optional<std::string> whyNotAnOutput(const StreamRequest& request, const st
     return std::nullopt;
 }
 
+// Whether `value` nests no deeper than `levels` (a deep one would overflow the stack when echoed).
+bool shallow(const json& value, int levels) {
+    if (!value.is_structured()) return true;
+    if (levels == 0) return false;
+    for (const auto& inner : value) if (!shallow(inner, levels - 1)) return false;
+    return true;
+}
+
 // A FIFO or device takes card after card; a file holds one.
 bool isStream(const std::filesystem::path& path) {
     struct stat st {};
@@ -161,7 +169,7 @@ std::optional<std::string> parseStreamRequest(const std::string& line, std::size
     const json j = json::parse(line, nullptr, false);
     if (!j.is_object()) return std::string("the request is not a JSON object");
     if (const auto id = j.find("id"); id != j.end()) {
-        if (!id->is_string() && !id->is_number() && !id->is_null()) return std::string("\"id\" is not text or a number");
+        if (!shallow(*id, 16)) return std::string("\"id\" is nested too deeply to be echoed");
         out.id = id->dump(-1, ' ', false, json::error_handler_t::replace);
     }
     static const char* const kKeys[] = {"id",    "markdown", "file", "size",   "theme", "font",
