@@ -84,30 +84,35 @@ std::string folded(const std::string& text) {
     return out;
 }
 
+// The help's head: the usage, then the options whose values come from the catalogue (a new
+// theme, font or size is listed by itself).
+std::string catalogueHelp() {
+    const std::function<std::string(const Theme&)> noTheme = [](const Theme&) { return std::string(); };
+    const std::function<std::string(const Font&)> noFont = [](const Font&) { return std::string(); };
+    const std::function<std::string(const Preset&)> pixels = [](const Preset& p) {
+        return std::to_string(p.width) + "x" + std::to_string(p.height);
+    };
+    std::string sizes = choices(Presets::all(), pixels);
+    sizes.replace(sizes.rfind(std::string(" ") + _("or") + " "), std::string(_("or")).size() + 2, ", ");
+    // The option names and the values in them are typed as they stand: only the words
+    // around them are translated.
+    return std::string(_("Usage: norvo render [OPTION]... [FILE]...\n"
+                         "Render Markdown notes as PNG cards, one card per file and size.\n"
+                         "With no FILE, or when FILE is -, read standard input.\n")) +
+           "\n  --theme THEME    " + choices(Themes::all(), noTheme) + "\n" +
+           "  --font FONT      " + choices(Fonts::all(), noFont) + "\n" + "  --size SIZE      " +
+           folded(Glib::ustring::compose(_("%1, tall (1080x1440), WIDTHxHEIGHT (each side 320 to 4096 px, at most "
+                                           "4:1), long or WIDTHxlong (1080 or WIDTH wide, as tall as the note up to "
+                                           "16383 px), or all (the first four)"),
+                                         sizes));
+}
+
 }  // namespace
 
 const char* renderHelpText() {
-    // The themes, fonts and sizes come from the catalogue: a new one is listed by itself.
-    static const std::string text = [] {
-        const std::function<std::string(const Theme&)> noTheme = [](const Theme&) { return std::string(); };
-        const std::function<std::string(const Font&)> noFont = [](const Font&) { return std::string(); };
-        const std::function<std::string(const Preset&)> pixels = [](const Preset& p) {
-            return std::to_string(p.width) + "x" + std::to_string(p.height);
-        };
-        std::string sizes = choices(Presets::all(), pixels);
-        sizes.replace(sizes.rfind(std::string(" ") + _("or") + " "), std::string(_("or")).size() + 2, ", ");
-        // The option names and the values in them are typed as they stand: only the words
-        // around them are translated.
-        return std::string(_("Usage: norvo render [OPTION]... [FILE]...\n"
-                             "Render Markdown notes as PNG cards, one card per file and size.\n"
-                             "With no FILE, or when FILE is -, read standard input.\n")) +
-               "\n  --theme THEME    " + choices(Themes::all(), noTheme) + "\n" +
-               "  --font FONT      " + choices(Fonts::all(), noFont) + "\n" + "  --size SIZE      " +
-               folded(Glib::ustring::compose(_("%1, tall (1080x1440), WIDTHxHEIGHT (each side 320 to 4096 px, at most "
-                                               "4:1), long or WIDTHxlong (1080 or WIDTH wide, as tall as the note up to "
-                                               "16383 px), or all (the first four)"),
-                                             sizes)) +
-               "\n" + _(R"(  --scale X        text size multiplier, 0.5 to 3 (default 1.0); the app's
+    // The option names and the values in them are typed as they stand: only the words
+    // around them are translated.
+    static const std::string text = catalogueHelp() + "\n" + _(R"(  --scale X        text size multiplier, 0.5 to 3 (default 1.0); the app's
                    Text slider offers the everyday 0.7 to 1.8 of it
   --no-wordmark    leave the tazu wordmark off the card
   --report         print one JSON object per card instead of the usual line:
@@ -179,7 +184,6 @@ Exit status: 0 when every card was written, 1 when any failed, 2 for bad usage.
 Without a display (over ssh, in CI) it draws on a headless display of its own (Xvfb),
 stopped when the run ends.
 )");
-    }();
     return text.c_str();
 }
 
