@@ -45,6 +45,30 @@
   // Tables and code blocks first give up their own text size to fit the width (down to 0.8x
   // the body, or to `floor` once the body is there); past that, code wraps its long lines under
   // their indentation and tables wrap their cells between words.
+  // The width a code block needs: its widest line and its padding on both sides (the block's
+  // own scrollWidth leaves out the right padding a line runs into).
+  function codeWidth(pre) {
+    let widest = 0;
+    for (const line of pre.querySelectorAll('.code-line')) widest = Math.max(widest, line.scrollWidth);
+    const style = getComputedStyle(pre);
+    return Math.max(pre.scrollWidth, widest + parseFloat(style.paddingLeft) + parseFloat(style.paddingRight));
+  }
+
+  // A one-line command reads as one: wrapped over more than two lines, it is set at the
+  // largest size (in half pixels) at which two hold it, never below the floor.
+  function shrinkOneLiner(pre, px, floor) {
+    const lines = pre.querySelectorAll('.code-line');
+    if (lines.length !== 1) return;
+    const twoRows = function (halves) {
+      pre.style.fontSize = halves / 2 + 'px';
+      Lines.releaseOverlongOptions(pre);
+      return lines[0].getBoundingClientRect().height < 2.5 * parseFloat(getComputedStyle(pre).lineHeight);
+    };
+    const most = Math.floor(px * 2), least = Math.ceil(Math.min(px, floor) * 2);
+    if (most <= least || twoRows(most)) return twoRows(most);
+    twoRows(largestPassing(least, most - 1, twoRows));
+  }
+
   function fitWideBlocks(content, bodyPx, floor) {
     const width = state.paged && state.paged.columnWidth ? state.paged.columnWidth : content.clientWidth;
     sizePictures(content, width);
@@ -60,7 +84,7 @@
       block.classList.remove('wrapped');
       let px = bodyPx * (isTable ? 0.9 : 0.86);
       block.style.fontSize = px + 'px';
-      const wide = isTable ? block.offsetWidth : block.scrollWidth;
+      const wide = isTable ? block.offsetWidth : codeWidth(block);
       if (wide <= room + 0.5) continue;
       // One type scale: while the body is above its floor, a block stays within a step of it
       // (0.8x) and wraps instead; only at the floor may it shrink further to fit.
@@ -72,12 +96,13 @@
       const whole = Math.floor(px * room / wide * 100) / 100;
       px = Math.max(whole >= codeLeast ? codeLeast : least, whole);
       block.style.fontSize = px + 'px';
-      const still = isTable ? block.offsetWidth : block.scrollWidth;
+      const still = isTable ? block.offsetWidth : codeWidth(block);
       if (still <= room + 0.5) continue;
       block.classList.add('wrapped');
       if (!isTable) {
         Lines.addCodeBreaks(block);
         Lines.releaseOverlongOptions(block);
+        shrinkOneLiner(block, px, floor);
       }
       if (isTable && bodyPx <= floor + 0.5) fitTableAtFloor(block, px, room);
     }
@@ -407,9 +432,11 @@
         namesSize = largestPassing(Math.ceil(min), size - 1, namesWhole);
       }
       size = namesSize;
-      // Whole lines win unless they would take the code much smaller than wrapping does.
+      // Whole lines win unless they would take the code much smaller than wrapping does; a
+      // one-line command reads better on two lines of a larger size (see shrinkOneLiner).
       const whole = function (s) { return fitsAt(frame, content, s, min) && !content.querySelector('pre.wrapped'); };
-      if (codeOnly && size > Math.ceil(min) && whole(Math.ceil(min))) {
+      const oneLiner = content.querySelectorAll('pre .code-line').length === 1;
+      if (codeOnly && !oneLiner && size > Math.ceil(min) && whole(Math.ceil(min))) {
         const wholeSize = largestPassing(Math.ceil(min), size - 1, whole);
         if (wholeSize >= WHOLE_CODE_SHARE * namesSize) size = wholeSize;
       }

@@ -170,7 +170,7 @@
       } else if (o.pages) {
         // A cover takes the note's first heading; a note without one has none.
         const title = o.cover ? window.CarderCover.takeTitle(c.content) : null;
-        pages = Pages.layOut(c, 1, { cover: Boolean(title), marks: o.pageMarks });
+        pages = Pages.layOut(c, 1, { cover: Boolean(title), marks: o.pageMarks, split: o.split });
         if (title) {
           window.CarderCover.layOut(c, title, window.CarderMarkdown.frontLines(bounded(o.markdown).text));
           Pages.showPage(1);

@@ -48,13 +48,22 @@
   // wraps between tokens, never inside a name. Marks each place with a <wbr>; once per block.
   // A command-line option ("--oneline", "--author=user.email") is one word of its line.
   const OPTION = /(^|\s)(--?[A-Za-z][\w.=:,@/+%-]*)/g;
+  // So is an address ("https://example.org/a"), which, wider than its line, breaks after a
+  // slash, and a dotted name ("user.email", "latest.tar.gz"), which breaks before a dot.
+  const ADDRESS = /(^|[\s"'(=])((?:https?|ftp):\/\/[\w.:@%+~#=-]+[\w/?&.=%+~#-]*)/g;
+  const DOTTED = /(^|[^\w.$])([A-Za-z_$][\w$-]*(?:\.[A-Za-z_$][\w$-]*)+)/g;
   function keepOptionsWhole(line) {
-    const nodes = [];
-    const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
-    for (let node = walker.nextNode(); node; node = walker.nextNode())
-      if (!node.parentElement.closest('.line-number')) nodes.push(node);
-    for (const node of nodes)
-      Text.keepMatchesWhole(node, OPTION, function (option) { return option.length >= 3 && option.length <= 48; });
+    const loose = function () {
+      const nodes = [];
+      const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
+      for (let node = walker.nextNode(); node; node = walker.nextNode())
+        if (!node.parentElement.closest('.line-number, .nobr')) nodes.push(node);
+      return nodes;
+    };
+    const fits = function (token) { return token.length >= 3 && token.length <= 48; };
+    for (const node of loose()) Text.keepMatchesWhole(node, OPTION, fits);
+    for (const node of loose()) Text.keepMatchesWhole(node, ADDRESS, function (a) { return a.length <= 400; }, 'address');
+    for (const node of loose()) Text.keepMatchesWhole(node, DOTTED, fits);
   }
   function addCodeBreaks(pre) {
     if (pre.dataset.breaks) return;
@@ -66,7 +75,9 @@
       const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
       for (let node = walker.nextNode(); node; node = walker.nextNode()) {
         if (node.parentElement.closest('.line-number')) continue;
-        const whole = Boolean(node.parentElement.closest('.nobr'));
+        // Places inside a run kept whole act only once it is released (wider than its line).
+        const kept = node.parentElement.closest('.nobr');
+        const address = Boolean(kept && kept.classList.contains('address'));
         const data = node.data;
         for (let i = 0; i < data.length; i++) {
           const c = data[i], next = data[i + 1] || '';
@@ -74,7 +85,9 @@
           // Not after a short name: "o" / ".created_at" reads as two things.
           const beforeMember = c === '.' && (name >= 3 || ')]'.indexOf(previous) >= 0) && /[A-Za-z_$]/.test(next);
           const afterPath = previous === ':' && beforePrevious === ':' && /[A-Za-z_]/.test(c);
-          if (!whole && (afterOpen || beforeMember || afterPath) && spots.length < 400) spots.push({ node: node, offset: i });
+          const afterSlash = previous === '/' && beforePrevious !== '/' && c !== '/';
+          const spot = address ? afterSlash : afterOpen || beforeMember || afterPath;
+          if (spot && spots.length < 400) spots.push({ node: node, offset: i });
           name = TOKEN.test(c) ? name + 1 : 0;
           beforePrevious = previous;
           previous = c;
@@ -88,13 +101,18 @@
     }
   }
 
-  // An option wider than its code's line cannot stay whole: it wraps like the rest (once
-  // released, for the rest of the layout).
+  // An option wider than its code's line cannot stay whole: it wraps like the rest, at this
+  // text size (a size tried larger earlier must not leave options loose at a smaller one).
   function releaseOverlongOptions(pre) {
-    const style = getComputedStyle(pre);
-    const line = pre.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
-    for (const option of pre.querySelectorAll('.code-line .nobr'))
-      if (option.getBoundingClientRect().width > line) option.replaceWith(...option.childNodes);
+    const options = pre.querySelectorAll('.code-line .nobr');
+    for (const option of options) option.classList.remove('released');
+    // The room of a wrapped line: its line's width after the hanging indent.
+    const room = function (option) {
+      const line = option.closest('.code-line');
+      return line.clientWidth - parseFloat(getComputedStyle(line).paddingLeft);
+    };
+    const overlong = Array.from(options).filter(function (option) { return option.getBoundingClientRect().width > room(option); });
+    for (const option of overlong) option.classList.add('released');
   }
 
   // How many names in `content`'s code are split across two lines (querySelecto|r): read

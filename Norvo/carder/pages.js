@@ -192,7 +192,7 @@
     // A heading goes where what it heads goes.
     while (el.previousElementSibling && /^H[1-6]$/.test(el.previousElementSibling.tagName)) el = el.previousElementSibling;
     return function () {
-      if (el.classList.contains('card-break')) return false;
+      if (el.classList.contains('card-break') || el.classList.contains('section-start')) return false;
       if (el.tagName === 'TABLE') {
         if (el.previousElementSibling && el.previousElementSibling.classList.contains('table-break')) return false;
         el.before(tableBreak());
@@ -208,8 +208,11 @@
     return function () {
       if (el.previousElementSibling && el.previousElementSibling.classList.contains('column-filler')) return false;
       const filler = document.createElement('div');
-      filler.className = 'column-filler';
-      filler.style.height = content.clientHeight + 'px';
+      // Before a heading that starts a card, a sliver that takes the heading's break holds the
+      // column: the heading's own break then starts the next column, which begins a card.
+      const beforeHeading = el.classList.contains('section-start');
+      filler.className = beforeHeading ? 'column-filler section-start' : 'column-filler';
+      filler.style.height = beforeHeading ? '1px' : content.clientHeight + 'px';
       el.before(filler);
       return true;
     };
@@ -308,9 +311,10 @@
       break;
     }
     if (state.paged.perCard === 2) {
-      for (const hr of content.querySelectorAll('hr:not(.rule-drawn)')) {
-        const next = hr.nextElementSibling, i = next ? firstLineOf(next) : -1;
-        if (i >= 0 && lines[i].column % 2 === 1) { fixes.push({ at: next, apply: skipColumn(next, content) }); break; }
+      // What starts a card (a rule's section, a heading split at) starts a card's first column.
+      for (const start of content.querySelectorAll('hr:not(.rule-drawn), .section-start')) {
+        const first = start.tagName === 'HR' ? start.nextElementSibling : start, i = first ? firstLineOf(first) : -1;
+        if (i >= 0 && lines[i].column % 2 === 1) { fixes.push({ at: first, apply: skipColumn(first, content) }); break; }
       }
     }
     fixes.sort(function (a, b) { return a.at.compareDocumentPosition(b.at) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1; });
@@ -358,6 +362,9 @@
       const first = lines.findIndex(function (l) { return l.column >= firstColumn; });
       if (first <= 0) return true;
       const block = lines[first].block, before = lines[first - 1].block;
+      // A card that starts a section split at its heading holds that section alone.
+      const top = block.closest('.content > *');
+      if (top && top.classList.contains('section-start')) return true;
       if (block === before && /^(P|LI)$/.test(block.tagName)) {
         let onLast = 0, onBefore = 0;
         for (const l of lines) if (l.block === block) { if (l.column >= firstColumn) onLast++; else onBefore++; }
@@ -562,6 +569,15 @@
     }
   }
 
+  // Split at headings: every heading of the top two levels starts a card, but for one that
+  // begins the note or follows a heading it belongs with ("# Part" over "## Chapter").
+  function markSectionStarts(content, split) {
+    for (const heading of content.querySelectorAll(':scope > h1, :scope > h2')) {
+      const before = heading.previousElementSibling;
+      heading.classList.toggle('section-start', split === 'headings' && Boolean(before) && !/^H[1-6]$/.test(before.tagName));
+    }
+  }
+
   // How a card of the set is numbered: "n/N" (3/12), "01 / 12" or not at all.
   function markText(page, pages, marks) {
     if (marks === '01 / 12') {
@@ -574,7 +590,8 @@
   // The note as up to 20 cards with one text size for all of them, the largest at which it
   // takes no more cards than at the smallest size; shows card `page`. Returns the number of
   // cards. `how.cover`: a cover comes first (it counts in the marks and in the 20);
-  // `how.marks`: how the cards are numbered.
+  // `how.marks`: how the cards are numbered; `how.split`: 'headings' starts a card at each
+  // heading, else the cards break where they are full.
   function layOut(c, page, how) {
     how = how || {};
     const offset = how.cover ? 1 : 0;
@@ -589,6 +606,7 @@
     content.style.height = '';
     arrange(frame, content, c, c.landscape ? 2 : 1);
     markPicturePages(content);
+    markSectionStarts(content, how.split);
     for (const pre of content.querySelectorAll('pre'))
       pre.classList.toggle('keep-whole', pre.querySelectorAll('.code-line').length <= SHORT_CODE_LINES);
 

@@ -43,6 +43,7 @@
         const across = (r.left < area.right - 1 && r.right > area.right + 1) || (r.left < area.left - 1 && r.right > area.left);
         if (r.top < visibleBottom && across) overflowX = true;
       }
+      if (codeRunsPastItsBox(n, range, visibleBottom)) overflowX = true;
       for (const w of Text.words(n.data)) {
         if (!w.isWordLike || w.segment.indexOf('\u00ad') >= 0 || Text.HAN.test(w.segment) || Text.KANA.test(w.segment)) continue;
         range.setStart(n, w.index);
@@ -77,6 +78,21 @@
       pages: Fit.state.paged ? Fit.state.paged.pages + (Fit.state.paged.offset || 0) : 1,
       cover: Boolean(Fit.state.paged && Fit.state.paged.cover)
     };
+  }
+
+  // Whether code text runs into its box's right padding or past it (a space a wrapped line
+  // ends with hangs there unseen: only what is drawn counts).
+  function codeRunsPastItsBox(node, range, visibleBottom) {
+    const box = node.parentElement.closest('pre');
+    if (!box) return false;
+    const right = box.getBoundingClientRect().right - parseFloat(getComputedStyle(box).paddingRight);
+    const drawn = /\S+/g;
+    for (let m = drawn.exec(node.data); m; m = drawn.exec(node.data)) {
+      range.setStart(node, m.index);
+      range.setEnd(node, m.index + m[0].length);
+      for (const r of range.getClientRects()) if (r.top < visibleBottom && r.width > 0 && r.right > right + 1) return true;
+    }
+    return false;
   }
 
   function spansLines(range) {

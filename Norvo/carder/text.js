@@ -49,8 +49,8 @@
   }
 
   // Wraps each match of `pattern` in text `node` (its group 2, after group 1) that `keep` takes
-  // in a <span class="nobr">: a run the line breaker keeps whole.
-  function keepMatchesWhole(node, pattern, keep) {
+  // in a <span class="nobr">: a run the line breaker keeps whole (`kind`: a class it adds).
+  function keepMatchesWhole(node, pattern, keep, kind) {
     const spans = [];
     pattern.lastIndex = 0;
     for (let m = pattern.exec(node.data); m; m = pattern.exec(node.data))
@@ -59,7 +59,7 @@
       const run = node.splitText(spans[k][0]);
       run.splitText(spans[k][1]);
       const span = document.createElement('span');
-      span.className = 'nobr';
+      span.className = kind ? 'nobr ' + kind : 'nobr';
       run.replaceWith(span);
       span.appendChild(run);
     }

@@ -37,6 +37,9 @@ NoteLook lookOf(const std::string& label, const std::string& markdown, const Ren
     if (note.size) look.presets = {look.settings.size};
     if (look.settings.cover && !look.settings.pages && !options.pdf)
         warnings.push_back("cover: a cover opens a set of cards, and this note is drawn as one (--pages makes a set)");
+    if (note.splitAtHeadings && *note.splitAtHeadings && !look.settings.pages && !options.pdf)
+        warnings.push_back("split: a set of cards is split at headings, and this note is drawn as one (--pages "
+                           "makes a set)");
     for (const std::string& warning : warnings)
         if (warn) std::fprintf(stderr, _("norvo render: %s: %s\n"), label.c_str(), warning.c_str());
     return look;

@@ -132,6 +132,8 @@ const char* renderHelpText() {
                    its line with "cover": true
   --page-marks M   how a set's cards are numbered: n/N (default, 3/12),
                    '01 / 12' or none
+  --split S        where a set starts a new card: auto (default, where a card
+                   is full) or headings (at every # and ## heading as well)
   --format F       png (default), jpeg (quality 92) or webp (lossless); the
                    files are named .png, .jpg or .webp
   --density D      1 (default) or 2: the same card at twice the width and height
@@ -173,8 +175,8 @@ const char* renderHelpText() {
                    after the note's first line: <slug>-<size>.png
   -h, --help       show this help
 )") + "\n" +
-               _(R"(A note may set theme, font, size, scale, wordmark, pages, cover, page-marks, style and
-accent for itself in its front matter ("---" lines at its top, "key: value" between
+               _(R"(A note may set theme, font, size, scale, wordmark, pages, cover, page-marks, split,
+style and accent for itself in its front matter ("---" lines at its top, "key: value" between
 them); the options above are the defaults it changes.
 
 Each card written is reported on its own line. Two cards of one run never share a
@@ -223,6 +225,10 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
     } else if (a == "--page-marks") {
         if (!isPageMarks(v)) return usage(_("unknown page marks '%1' (n/N, '01 / 12' or none)"), v);
         o.card.pageMarks = v;
+    } else if (a == "--split") {
+        const auto headings = splitsAtHeadings(v);
+        if (!headings) return usage(_("unknown split '%1' (auto or headings)"), v);
+        o.card.splitAtHeadings = *headings;
     } else if (a == "--scale") {
         const auto x = parseStrictDouble(v);
         if (!x || !std::isfinite(*x) || *x < 0.5 || *x > 3.0)
@@ -302,7 +308,8 @@ std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen
 
 bool takesValue(const std::string& a) {
     return a == "--theme" || a == "--font" || a == "--size" || a == "--scale" || a == "--format" || a == "--density" ||
-           a == "--images" || a == "--style" || a == "--shard" || a == "--jobs" || a == "--page-marks" || a == "-o" ||
+           a == "--images" || a == "--style" || a == "--shard" || a == "--jobs" || a == "--page-marks" || a == "--split" ||
+           a == "-o" ||
            a == "-d";
 }
 

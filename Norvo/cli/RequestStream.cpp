@@ -96,6 +96,11 @@ std::optional<std::string> takeSettings(const json& j, RenderOptions& o) {
         if (!it->is_boolean()) return std::string("\"pages\" is not true or false");
         o.card.pages = it->get<bool>();
     }
+    if (const auto split = stringAt(j, "split", error)) {
+        const auto headings = splitsAtHeadings(*split);
+        if (!headings) return "unknown split '" + *split + "' (auto or headings)";
+        o.card.splitAtHeadings = *headings;
+    }
     if (const auto output = stringAt(j, "output", error)) {
         // As with -o, the file's ending says what it holds.
         o.outputFile = *output;
@@ -173,7 +178,7 @@ std::optional<std::string> parseStreamRequest(const std::string& line, std::size
         out.id = id->dump(-1, ' ', false, json::error_handler_t::replace);
     }
     static const char* const kKeys[] = {"id",    "markdown", "file", "size",   "theme", "font",
-                                        "scale", "style",    "pages", "format", "output"};
+                                        "scale", "style",    "pages", "split", "format", "output"};
     for (const auto& [key, value] : j.items())
         if (std::find(std::begin(kKeys), std::end(kKeys), key) == std::end(kKeys)) return "unknown key \"" + key + "\"";
     out.options = defaults;

@@ -75,6 +75,7 @@ std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& h
         options["pages"] = true;
         if (card.settings.cover) options["cover"] = true;
         if (card.settings.pageMarks != "n/N") options["pageMarks"] = card.settings.pageMarks;
+        if (card.settings.splitAtHeadings) options["split"] = "headings";
     }
     if (card.settings.size.grows) options["grows"] = true;
     if (card.density != 1) options["density"] = card.density;

@@ -63,7 +63,7 @@ void CardDocument::setFontScale(double value) {
 void CardDocument::setPages(bool value) { setSwitch(&CardSettings::pages, value); }
 
 void CardDocument::setSwitch(bool CardSettings::*which, bool value) {
-    // The spec's own signals for the switches it names; a new switch has the common one only.
+    // The switches listened to one by one have a signal of their own; a new one has the common one only.
     static sigc::signal<void()> none;
     sigc::signal<void()>& own = which == &CardSettings::wordmark ? wordmarkChanged_
                                 : which == &CardSettings::pages  ? pagesChanged_

@@ -292,7 +292,8 @@ void ControlsColumn::addSwitches() {
         bool CardSettings::*setting;
     } table[] = {{N_("Tazu wordmark"), &CardSettings::wordmark},
                  {N_("Split into pages"), &CardSettings::pages},
-                 {N_("Open with a cover"), &CardSettings::cover}};
+                 {N_("Open with a cover"), &CardSettings::cover},
+                 {N_("A card per heading"), &CardSettings::splitAtHeadings}};
     for (const auto& entry : table) {
         auto row = std::make_unique<SwitchRow>();
         row->setting = entry.setting;
@@ -315,8 +316,9 @@ void ControlsColumn::showSwitches() {
     for (const auto& row : switches_) {
         const bool on = document_.settings().*(row->setting);
         if (row->toggle.get_active() != on) row->toggle.set_active(on);
-        // A cover opens a set: it is offered while the note is split into pages.
-        if (row->setting == &CardSettings::cover) row->row.set_visible(document_.settings().pages);
+        // A cover and headings that split a set are offered while the note is split into pages.
+        if (row->setting == &CardSettings::cover || row->setting == &CardSettings::splitAtHeadings)
+            row->row.set_visible(document_.settings().pages);
     }
     refreshing_ = false;
 }

@@ -11,7 +11,8 @@ namespace norvo {
 std::string CardSettings::toJson() const {
     return nlohmann::json{{"theme", theme}, {"font", font},         {"size", size.id},  {"scale", scale},
                           {"wordmark", wordmark}, {"pages", pages}, {"style", style.name},
-                          {"cover", cover}, {"pageMarks", pageMarks}}
+                          {"cover", cover}, {"pageMarks", pageMarks},
+                          {"split", splitAtHeadings ? "headings" : "auto"}}
         .dump();
 }
 
@@ -36,6 +37,8 @@ CardSettings CardSettings::fromJson(std::string_view text, const CardSettings& f
     boolean("pages", out.pages);
     boolean("cover", out.cover);
     if (const auto m = string("pageMarks"); m && isPageMarks(*m)) out.pageMarks = *m;
+    if (const auto split = string("split"))
+        if (const auto headings = splitsAtHeadings(*split)) out.splitAtHeadings = *headings;
     if (const auto s = string("style"); s && s->empty()) out.style = CardStyle{};
     else if (s && isStyleName(*s)) {
         out.style = CardStyle{};
@@ -57,6 +60,7 @@ CardSettings overlayFrontMatter(const CardSettings& base, const NoteSettings& no
     if (note.pages) out.pages = *note.pages;
     if (note.cover) out.cover = *note.cover;
     if (note.pageMarks) out.pageMarks = *note.pageMarks;
+    if (note.splitAtHeadings) out.splitAtHeadings = *note.splitAtHeadings;
     if (note.style && findStyle) {
         std::string problem;
         if (auto style = findStyle(*note.style, problem))

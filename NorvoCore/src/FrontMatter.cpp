@@ -13,6 +13,12 @@ namespace norvo {
 
 bool isPageMarks(std::string_view marks) { return marks == "n/N" || marks == "01 / 12" || marks == "none"; }
 
+std::optional<bool> splitsAtHeadings(std::string_view split) {
+    if (split == "headings") return true;
+    if (split == "auto") return false;
+    return std::nullopt;
+}
+
 namespace {
 
 std::string_view trim(std::string_view s) {
@@ -115,6 +121,9 @@ NoteSettings NoteSettings::of(std::string_view text) {
         } else if (key == "page-marks") {
             if (isPageMarks(value)) out.pageMarks = value;
             else warn("is not n/N, 01 / 12 or none");
+        } else if (key == "split") {
+            if (const auto headings = splitsAtHeadings(value)) out.splitAtHeadings = *headings;
+            else warn("is not auto or headings");
         } else if (key == "style") {
             // A saved style's name only: a note must not reach a file of its choosing (a
             // style names pictures and fonts, which would then be drawn on its card).

@@ -23,6 +23,7 @@ struct CardSettings {
     bool pages = false;   // the note as a set of cards
     bool cover = false;   // a set opens with a cover: the first heading as a hero
     std::string pageMarks = "n/N";  // how a set's cards are numbered: "n/N", "01 / 12" or "none"
+    bool splitAtHeadings = false;   // a set starts a card at every heading of the top two levels
     CardStyle style{};    // the user's own look over the theme (its name names its file); empty: none
 
     bool operator==(const CardSettings&) const = default;
