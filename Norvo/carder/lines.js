@@ -49,9 +49,8 @@
   // A command-line option ("--oneline", "--author=user.email") is one word of its line.
   const OPTION = /(^|\s)(--?[A-Za-z][\w.=:,@/+%-]*)/g;
   // So is an address ("https://example.org/a"), which, wider than its line, breaks after a
-  // slash, and a dotted name ("user.email", "latest.tar.gz"), which breaks before a dot.
+  // slash.
   const ADDRESS = /(^|[\s"'(=])((?:https?|ftp):\/\/[\w.:@%+~#=-]+[\w/?&.=%+~#-]*)/g;
-  const DOTTED = /(^|[^\w.$])([A-Za-z_$][\w$-]*(?:\.[A-Za-z_$][\w$-]*)+)/g;
   function keepOptionsWhole(line) {
     const loose = function () {
       const nodes = [];
@@ -63,7 +62,6 @@
     const fits = function (token) { return token.length >= 3 && token.length <= 48; };
     for (const node of loose()) Text.keepMatchesWhole(node, OPTION, fits);
     for (const node of loose()) Text.keepMatchesWhole(node, ADDRESS, function (a) { return a.length <= 400; }, 'address');
-    for (const node of loose()) Text.keepMatchesWhole(node, DOTTED, fits);
   }
   function addCodeBreaks(pre) {
     if (pre.dataset.breaks) return;
@@ -75,9 +73,9 @@
       const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
       for (let node = walker.nextNode(); node; node = walker.nextNode()) {
         if (node.parentElement.closest('.line-number')) continue;
-        // Places inside a run kept whole act only once it is released (wider than its line).
-        const kept = node.parentElement.closest('.nobr');
-        const address = Boolean(kept && kept.classList.contains('address'));
+        // A run kept whole gets its places only once released (the engine breaks at a <wbr>
+        // even where the text may not wrap).
+        const whole = Boolean(node.parentElement.closest('.nobr'));
         const data = node.data;
         for (let i = 0; i < data.length; i++) {
           const c = data[i], next = data[i + 1] || '';
@@ -85,9 +83,7 @@
           // Not after a short name: "o" / ".created_at" reads as two things.
           const beforeMember = c === '.' && (name >= 3 || ')]'.indexOf(previous) >= 0) && /[A-Za-z_$]/.test(next);
           const afterPath = previous === ':' && beforePrevious === ':' && /[A-Za-z_]/.test(c);
-          const afterSlash = previous === '/' && beforePrevious !== '/' && c !== '/';
-          const spot = address ? afterSlash : afterOpen || beforeMember || afterPath;
-          if (spot && spots.length < 400) spots.push({ node: node, offset: i });
+          if (!whole && (afterOpen || beforeMember || afterPath) && spots.length < 400) spots.push({ node: node, offset: i });
           name = TOKEN.test(c) ? name + 1 : 0;
           beforePrevious = previous;
           previous = c;
@@ -111,13 +107,41 @@
       const line = option.closest('.code-line');
       return line.clientWidth - parseFloat(getComputedStyle(line).paddingLeft);
     };
+    for (const option of options) for (const spot of Array.from(option.querySelectorAll('wbr'))) spot.remove();
     const overlong = Array.from(options).filter(function (option) { return option.getBoundingClientRect().width > room(option); });
-    for (const option of overlong) option.classList.add('released');
+    for (const option of overlong) {
+      option.classList.add('released');
+      placesInside(option);
+    }
+  }
+  // Where a released run may break: an address after a slash, an option before a dot or after
+  // "=" or ",".
+  function placesInside(run) {
+    const address = run.classList.contains('address');
+    const spots = [];
+    let previous = '', beforePrevious = '';
+    const walker = document.createTreeWalker(run, NodeFilter.SHOW_TEXT);
+    for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+      for (let i = 0; i < node.data.length; i++) {
+        const c = node.data[i];
+        const spot = address ? previous === '/' && beforePrevious !== '/' && c !== '/'
+                             : (c === '.' && previous !== '' && previous !== '.') || ((previous === '=' || previous === ',') && c !== '=');
+        if (spot) spots.push({ node: node, offset: i });
+        beforePrevious = previous;
+        previous = c;
+      }
+    }
+    for (let k = spots.length - 1; k >= 0; k--) {
+      const rest = spots[k].offset > 0 ? spots[k].node.splitText(spots[k].offset) : spots[k].node;
+      rest.parentNode.insertBefore(document.createElement('wbr'), rest);
+    }
   }
 
   // How many names in `content`'s code are split across two lines (querySelecto|r): read
   // from the text ranges of the code lines that wrapped.
-  function brokenCodeTokens(content) {
+  // `every`: addresses split where a released one breaks count as well (the report's count;
+  // the layout keeps them whole where a size can, but never shrinks the note for them).
+  function brokenCodeTokens(content, every) {
     let broken = 0;
     const range = document.createRange();
     for (const pre of content.querySelectorAll('pre.wrapped')) {
@@ -149,6 +173,7 @@
         close();
         // An option is one word: split anywhere ("--" / "oneline"), it is broken.
         for (const option of line.querySelectorAll('.nobr')) {
+          if (!every && option.classList.contains('address')) continue;
           range.selectNodeContents(option);
           const tops = Array.from(range.getClientRects()).filter(function (r) { return r.width > 0; })
             .map(function (r) { return r.top; });

@@ -71,7 +71,7 @@
                                 (columns && content.scrollWidth > content.clientWidth + 1))),
       overflowX: overflowX,
       brokenWords: brokenWords,
-      brokenTokens: root.CarderLines.brokenCodeTokens(content),
+      brokenTokens: root.CarderLines.brokenCodeTokens(content, true),
       busyness: window.CarderStyle.state.busyness,
       minContrast: window.CarderStyle.measure(document.getElementById('card')),
       page: Fit.state.paged ? Fit.state.paged.overall || Fit.state.paged.page : 1,

@@ -340,8 +340,13 @@
       const marks = (wordmark.hidden ? [] : Array.from(wordmark.querySelectorAll('.wordmark-text')))
         .concat(corner.filter(function (el) { return el.id === 'pagemark' || el.id === 'swipe'; }));
       const textBox = { getBoundingClientRect: function () { return shownRect(content); } };
-      const placed = [[scrims[0], textBox], [scrims[1], cornerBox], [scrims[2], wordmark.hidden ? null : wordmark]];
-      placed.forEach(function (p, i) { if (p[1]) placeScrim(p[0], p[1].getBoundingClientRect(), card, i > 0 ? 0.018 : 0.035); });
+      // On a colour or a gradient a panel's edge would be the one hard line on the card: there
+      // the scrim is the whole card, the backdrop a little nearer the palette's colour.
+      const wholeCard = bgKind !== 'image';
+      const placed = wholeCard ? [[scrims[0], card], [scrims[1], null], [scrims[2], null]]
+                               : [[scrims[0], textBox], [scrims[1], cornerBox], [scrims[2], wordmark.hidden ? null : wordmark]];
+      scrims[0].classList.toggle('whole-card', wholeCard);
+      placed.forEach(function (p, i) { if (p[1]) placeScrim(p[0], p[1].getBoundingClientRect(), card, wholeCard ? 0 : i > 0 ? 0.018 : 0.035); });
       const color = getComputedStyle(card).getPropertyValue('--bg').trim();
       const passes = function (step) {
         state.scrimAlpha = step / 20;

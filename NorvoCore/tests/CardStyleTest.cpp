@@ -56,7 +56,7 @@ TEST(CardStyle, FilesReadBackAsWrittenAndAWrongValueNamesItsKey) {
 TEST(CardStyle, FrontMatterSetsANotesOwnLookAndWarnsOfWrongValues) {
     const NoteSettings s = NoteSettings::of(
         "\xEF\xBB\xBF---\r\ntheme: ink\r\nfont: \"serif\"\nsize: story\nscale: 1.4\nwordmark: no\npages: yes\n"
-        "style: launch\naccent: '#F50'\nauthor: me\n---\n# Body\n");
+        "style: launch\naccent: '#F50'\nauthor: me\nsplit: headings\n---\n# Body\n");
     EXPECT_EQ(s.theme, "ink");
     EXPECT_EQ(s.font, "serif");
     EXPECT_EQ(s.size, "story");
@@ -65,11 +65,14 @@ TEST(CardStyle, FrontMatterSetsANotesOwnLookAndWarnsOfWrongValues) {
     EXPECT_EQ(s.pages, true);
     EXPECT_EQ(s.style, "launch");
     EXPECT_EQ(s.accent, "#ff5500");
+    EXPECT_EQ(s.splitAtHeadings, true);
     EXPECT_TRUE(s.warnings.empty());
 
-    const NoteSettings bad = NoteSettings::of("---\ntheme: neon\nsize: huge\nscale: 9\nwordmark: maybe\naccent: red\n---\nx");
-    EXPECT_FALSE(bad.theme || bad.size || bad.scale || bad.wordmark || bad.accent);
-    ASSERT_EQ(bad.warnings.size(), 5u);
+    const NoteSettings bad =
+        NoteSettings::of("---\ntheme: neon\nsize: huge\nscale: 9\nwordmark: maybe\naccent: red\nsplit: chapters\n---\nx");
+    EXPECT_FALSE(bad.theme || bad.size || bad.scale || bad.wordmark || bad.accent || bad.splitAtHeadings);
+    ASSERT_EQ(bad.warnings.size(), 6u);
+    EXPECT_EQ(bad.warnings[5], "split: \u201cchapters\u201d is not auto or headings; the default is used");
     EXPECT_EQ(bad.warnings[1], "size: \u201chuge\u201d is not a size (square, portrait, landscape, story, tall, WIDTHxHEIGHT or long); "
               "the default is used");
     // A note names saved styles only, never a file; thousands of wrong values warn a few times.
@@ -84,9 +87,11 @@ TEST(CardStyle, FrontMatterSetsANotesOwnLookAndWarnsOfWrongValues) {
 }
 
 TEST(CardSettings, TravelAsJsonAndANotesFrontMatterOverlaysThem) {
-    CardSettings s{.theme = "ink", .font = "mono", .size = Presets::by("story"), .scale = 1.4, .wordmark = false, .pages = true};
+    CardSettings s{.theme = "ink", .font = "mono", .size = Presets::by("story"), .scale = 1.4, .wordmark = false, .pages = true,
+                   .splitAtHeadings = true};
     s.style.name = "Launch";
     const CardSettings back = CardSettings::fromJson(s.toJson(), CardSettings{});
+    EXPECT_TRUE(back.splitAtHeadings);
     EXPECT_EQ(back.theme, "ink");
     EXPECT_EQ(back.size, Presets::by("story"));
     EXPECT_EQ(back.scale, 1.4);

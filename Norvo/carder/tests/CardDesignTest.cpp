@@ -1155,6 +1155,53 @@ TEST(CardDesign, ACoverOpensTheSetAndCountsInItsMarks) {
     EXPECT_EQ(wide.reports.back()["page"], wide.images.size());
 }
 
+// Split at headings, every section starts a card of its own (a card's first column on
+// landscape) and a long one runs on over the next; a heading's own subheading stays with it.
+TEST(CardDesign, ASetSplitAtHeadingsGivesEverySectionItsOwnCards) {
+    std::string note = "# Launch week\n\nOne card a day.\n\n## Monday\n\nFreeze the branch.\n\n## Tuesday\n\n### Morning\n\n";
+    for (int i = 0; i < 40; ++i) note += "Run step " + std::to_string(i + 1) + " of the migration and watch the dashboards.\n\n";
+    note += "## Wednesday\n\nShip.\n\n## Thursday\n\n- write the post\n- answer the mail\n";
+    RenderEngine engine;
+    // For each heading that starts a section: the card it is on and whether it heads its card.
+    const std::string where = R"((function () {
+        const p = window.CarderFit.state.paged, content = document.getElementById('content');
+        const left = content.getBoundingClientRect().left;
+        return JSON.stringify(Array.from(content.querySelectorAll('h1, h2')).map(function (h) {
+          const column = Math.round((h.getBoundingClientRect().left - left) / (p.columnWidth + p.gap));
+          const before = h.previousElementSibling;
+          const top = !before || before.classList.contains('column-filler') ||
+                      Math.round((before.getBoundingClientRect().left - left) / (p.columnWidth + p.gap)) !== column;
+          return [Math.floor(column / p.perCard), column % p.perCard === 0 && top];
+        }));
+      })())";
+    for (const Preset& preset : {Presets::by("square"), Presets::by("landscape")}) {
+        const auto set = [&](bool split) {
+            return renderPages(engine, CardRequest{.markdown = note,
+                                                   .settings = {.size = preset, .pages = true, .splitAtHeadings = split}});
+        };
+        const PageSet split = set(true);
+        const auto heads = nlohmann::json::parse(evaluate(engine.webView(), where));
+        ASSERT_EQ(heads.size(), 5u) << preset.id;
+        for (std::size_t i = 0; i < heads.size(); ++i) {
+            EXPECT_TRUE(heads[i][1].get<bool>()) << preset.id << " heading " << i;
+            if (i > 0) {
+                EXPECT_GT(heads[i][0].get<int>(), heads[i - 1][0].get<int>()) << preset.id << " heading " << i;
+            }
+        }
+        // Tuesday's forty steps run on over a card more: the set has more cards than sections.
+        EXPECT_GT(split.images.size(), heads.size()) << preset.id;
+        EXPECT_EQ(split.reports.back()["page"], split.images.size());
+        EXPECT_EQ(evaluate(engine.webView(), "String(document.querySelector('#content h3').previousElementSibling.tagName)"),
+                  "H2");
+        for (const auto& r : split.reports) {
+            EXPECT_FALSE(r["cut"]) << preset.id;
+            EXPECT_FALSE(r["overflowX"]) << preset.id;
+            EXPECT_EQ(r["bodyPx"], split.reports.front()["bodyPx"]) << preset.id;  // one text size
+        }
+        EXPECT_LT(set(false).images.size(), split.images.size()) << preset.id;
+    }
+}
+
 // Lists in right-to-left text read right to left (bullets on the right, set large, not cut);
 // a quote's source is a quiet byline; a task's wrapped lines hang under its text; a long typed
 // line wraps like prose.

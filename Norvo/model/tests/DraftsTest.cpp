@@ -150,7 +150,7 @@ TEST(Drafts, EverySettingAndEveryCrashedSlotComesBack) {
     norvo::testing::TempFolder temp;
     const auto file = temp.path() / "norvo" / "draft.json";
     CardSettings chosen{.theme = "ink", .font = "serif", .size = *Presets::parse("story"), .scale = 1.4,
-                        .wordmark = false, .pages = true, .cover = true, .pageMarks = "none"};
+                        .wordmark = false, .pages = true, .cover = true, .pageMarks = "none", .splitAtHeadings = true};
     ASSERT_NE(chosen, CardSettings{});
     {
         Session first(file), second(file);
