@@ -153,7 +153,7 @@ const char* renderHelpText() {
                    together are its report
   --stream         answer requests, one JSON object a line on standard input
                    ({"markdown" or "file", and any of "size", "theme", "font",
-                   "scale", "style", "pages", "format", "output", "id"}), each
+                   "scale", "style", "pages", "split", "format", "output", "id"}), each
                    with one JSON line on standard output, in order: the card's
                    report (with its "id"), or {"id", "error"}; the options above
                    are the defaults, -d the folder for requests without "output"
