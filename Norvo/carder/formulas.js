@@ -171,7 +171,10 @@
       const wide = block.scrollWidth;
       if (wide <= room + 0.5) continue;
       const px = parseFloat(getComputedStyle(block).fontSize);
-      if (px * room / wide < LINES_BELOW * px && setInLines(block)) {
+      // A formula that is the whole card stays one line, smaller, while that line is readable.
+      const alone = content.children.length === 1 && content.firstElementChild.contains(block) &&
+                    px * room / wide >= floor;
+      if (!alone && px * room / wide < LINES_BELOW * px && setInLines(block)) {
         if (block.scrollWidth <= room + 0.5) continue;
         block.classList.remove('in-lines');
       }

@@ -710,6 +710,11 @@ TEST(CardDesign, PicturesAndFormulasFitTheCardAndShowTheirPixels) {
                        "parseFloat(getComputedStyle(document.querySelector('#content h1')).fontSize)"),
               "true");
 
+    // A formula that is the whole card stays one line on a narrow card, smaller.
+    const alone = render(engine, request("$$e^{i\\pi} + 1 = 0$$\n", "paper", *Presets::parse("800x2000")));
+    EXPECT_FALSE(alone.report["overflowX"]);
+    EXPECT_EQ(evaluate(engine.webView(), "String(document.querySelectorAll('#content .formula-display.in-lines').length)"), "0");
+
     // Pictures on consecutive lines stand side by side at one size (the second was a thumbnail).
     for (const Preset& preset : Presets::all()) {
         render(engine, request("# Two views\n\n![A](photo.png)\n![B](photo.png)\n\nThe bay in the morning and at night.\n",
