@@ -514,6 +514,17 @@
     let size = Math.max(min, Math.round(reading));
     const tooWide = function () {
       fitsAt(frame, content, size, min);
+      // A table too wide for the reading size gives up its own size first, down to a table's
+      // floor: the note keeps the size it is read at.
+      // Its cells wrap only where the table's floor cannot hold them whole.
+      for (const table of content.querySelectorAll('table')) {
+        const room = Math.min(content.clientWidth, table.parentElement.clientWidth);
+        if (!table.classList.contains('wrapped') && table.offsetWidth <= room + 0.5) continue;
+        table.classList.remove('wrapped');
+        const px = parseFloat(getComputedStyle(table).fontSize), needed = table.offsetWidth;
+        table.style.fontSize = Math.max(state.tableMin, Math.min(px, Math.floor(px * room / needed * 100) / 100)) + 'px';
+        if (table.offsetWidth > room + 0.5) table.classList.add('wrapped');
+      }
       if (content.scrollWidth > content.clientWidth + 0.5) return true;
       for (const el of content.querySelectorAll(Text.TEXT_BLOCKS + ', table, pre'))
         if (el.scrollWidth > el.clientWidth + 0.5 || el.offsetWidth > content.clientWidth + 0.5) return true;

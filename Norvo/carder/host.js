@@ -177,6 +177,13 @@
         }
       } else {
         Fit.layOutCard(c);
+        // Larger text is asked for, not a cut: a note the larger floor cannot hold is laid out
+        // again from the everyday floor, up to the larger sizes still.
+        if (Fit.state.cut && o.scale > 1 && !c.truncated) {
+          const everyday = prepare(Object.assign({}, o, { scale: 1 }), 1);
+          everyday.max = c.max;
+          Fit.layOutCard(everyday);
+        }
       }
       window.CarderStyle.finish(card, paletteIsDark);
     }

@@ -711,7 +711,7 @@ TEST(CardDesign, PicturesAndFormulasFitTheCardAndShowTheirPixels) {
               "true");
 
     // A formula that is the whole card stays one line on a narrow card, smaller.
-    const alone = render(engine, request("$$e^{i\\pi} + 1 = 0$$\n", "paper", *Presets::parse("800x2000")));
+    const Rendered alone = render(engine, request("$$e^{i\\pi} + 1 = 0$$\n", "paper", *Presets::parse("800x2000")));
     EXPECT_FALSE(alone.report["overflowX"]);
     EXPECT_EQ(evaluate(engine.webView(), "String(document.querySelectorAll('#content .formula-display.in-lines').length)"), "0");
 
