@@ -79,7 +79,10 @@
     const beside = Boolean(content.querySelector('p, li'));
     for (const block of content.querySelectorAll('table, pre')) {
       const isTable = block.tagName === 'TABLE';
-      const room = isTable ? Math.min(width, block.parentElement.clientWidth) : width;
+      // (A block that spans a card of two columns has the card's width.)
+      const spans = state.paged && block.classList.contains('spans-card');
+      const across = spans ? state.paged.perCard * width + (state.paged.perCard - 1) * state.paged.gap : width;
+      const room = isTable && !spans ? Math.min(width, block.parentElement.clientWidth) : across;
       if (isTable) showAllColumns(block);
       block.classList.remove('wrapped');
       let px = bodyPx * (isTable ? 0.9 : 0.86);

@@ -61,14 +61,54 @@
     for (const el of content.querySelectorAll(Text.TEXT_BLOCKS))
       if (el.scrollWidth > el.clientWidth + 0.5) return true;
     for (const table of content.querySelectorAll('table'))
-      if (table.offsetWidth > state.paged.columnWidth + 0.5) return true;
+      if (table.offsetWidth > roomOf(table) + 0.5) return true;
     return false;
   }
-  // A table or code block that needs more than a column's width at the smallest size.
+  // The width a block may take: its column's, or its card's where it spans the card.
+  function roomOf(block) {
+    const p = state.paged;
+    return block.closest('.spans-card') ? p.perCard * p.columnWidth + (p.perCard - 1) * p.gap : p.columnWidth;
+  }
+  // The tables and code blocks that need more than a column's width at the smallest size.
   function widerThanColumn(content) {
-    for (const block of content.querySelectorAll('table, pre'))
-      if (block.classList.contains('wrapped') || block.offsetWidth > state.paged.columnWidth + 0.5) return true;
+    return Array.from(content.querySelectorAll(':scope > table, :scope > pre')).filter(function (block) {
+      return block.classList.contains('wrapped') || block.offsetWidth > state.paged.columnWidth + 0.5;
+    });
+  }
+  // Two columns a card: a table or code block wider than a column takes both columns of a card
+  // of its own (prose keeps its columns), when each such block fits a card whole; returns
+  // whether they all do. A sliver after it keeps the card's second column empty.
+  function spanWideBlocks(frame, content, min) {
+    const wide = widerThanColumn(content);
+    if (!wide.length || content.querySelector('table table, pre pre')) return false;
+    // The card starts with what goes with the block: its heading, or a lead-in ("Run this:").
+    const startOf = function (block) {
+      let start = block;
+      const leadIn = block.previousElementSibling;
+      if (leadIn && leadIn.tagName === 'P' && /:\s*$/.test(leadIn.textContent) && leadIn.textContent.length <= 200) start = leadIn;
+      while (start.previousElementSibling && /^H[1-6]$/.test(start.previousElementSibling.tagName)) start = start.previousElementSibling;
+      return start;
+    };
+    for (const block of wide) {
+      block.classList.add('spans-card');
+      startOf(block).classList.add('section-start', 'starts-span');
+      const filler = document.createElement('div');
+      filler.className = 'span-filler';
+      block.after(filler);
+    }
+    pagesAt(frame, content, min, min);
+    const whole = wide.every(function (block) {
+      return block.offsetHeight <= frame.clientHeight && !block.classList.contains('wrapped') &&
+             Math.max(block.offsetWidth, block.scrollWidth) <= roomOf(block) + 0.5;
+    });
+    if (whole) return true;
+    unspan(content);
     return false;
+  }
+  function unspan(content) {
+    for (const block of Array.from(content.querySelectorAll('.spans-card'))) block.classList.remove('spans-card');
+    for (const start of Array.from(content.querySelectorAll('.starts-span'))) start.classList.remove('section-start', 'starts-span');
+    for (const filler of Array.from(content.querySelectorAll('.span-filler'))) filler.remove();
   }
 
   function columnOf(rect, area) {
@@ -377,7 +417,7 @@
           return true;
         }
       } else {
-        if (before.closest('table')) return true;  // tables move by their own rule
+        if (before.closest('table, .spans-card')) return true;  // tables move by their own rule; a spanning block stays
         const whole = before.closest('li') || before.closest('.content > *');
         if (!whole || whole.classList.contains('card-break')) return true;
         startsLastCard(whole);
@@ -574,7 +614,8 @@
   function markSectionStarts(content, split) {
     for (const heading of content.querySelectorAll(':scope > h1, :scope > h2')) {
       const before = heading.previousElementSibling;
-      heading.classList.toggle('section-start', split === 'headings' && Boolean(before) && !/^H[1-6]$/.test(before.tagName));
+      heading.classList.toggle('section-start', heading.classList.contains('starts-span') ||
+                               (split === 'headings' && Boolean(before) && !/^H[1-6]$/.test(before.tagName)));
     }
   }
 
@@ -611,9 +652,24 @@
       pre.classList.toggle('keep-whole', pre.querySelectorAll('.code-line').length <= SHORT_CODE_LINES);
 
     let fewest = pagesAt(frame, content, min, min);
-    if (state.paged.perCard === 2 && widerThanColumn(content)) {
-      arrange(frame, content, c, 1);
+    if (state.paged.perCard === 2 && widerThanColumn(content).length) {
+      // Wide blocks spanning cards of their own, or one column a card (lines of 120 characters):
+      // the blocks span while each costs the set at most the one card it stands on.
+      const oneColumn = function () {
+        arrange(frame, content, c, 1);
+        markPicturePages(content);
+        markSectionStarts(content, how.split);
+        return pagesAt(frame, content, min, min);
+      };
+      const inOne = oneColumn();
+      arrange(frame, content, c, 2);
       markPicturePages(content);
+      const wide = widerThanColumn(content).length;
+      const spanned = spanWideBlocks(frame, content, min) && cardsNow(content) <= inOne + wide;
+      if (!spanned) {
+        unspan(content);
+        oneColumn();
+      }
       fewest = pagesAt(frame, content, min, min);
     }
     // (After the arrangement is settled: arranging again starts the set's state afresh.)

@@ -1158,6 +1158,28 @@ TEST(CardDesign, ACoverOpensTheSetAndCountsInItsMarks) {
                                                          .settings = {.size = Presets::by("landscape"), .pages = true}});
     ASSERT_GE(wide.images.size(), 2u);
     EXPECT_EQ(wide.reports.back()["page"], wide.images.size());
+    // A table wider than a column but shorter than a card spans a card of its own, its lead-in
+    // above it; the prose keeps its two columns.
+    std::string prose;
+    for (int i = 0; i < 6; ++i) prose += "Most teams moved over in a week; two needed help with their custom fields. ";
+    const std::string table = "| Workspace size | Median import | 95th percentile | Failures | Retried | Notes from support |\n"
+                              "|---|---:|---:|---:|---:|---|\n| Small (under 50 users) | 12 s | 40 s | 0.2% | 0.1% | none |\n"
+                              "| Large (over 500) | 6 min | 22 min | 1.9% | 1.1% | reporting job |\n";
+    const PageSet spanned = renderPages(
+        engine, CardRequest{.markdown = prose + "\n\n" + prose + "\n\nThe numbers:\n\n" + table + "\n" + prose + "\n",
+                            .settings = {.size = Presets::by("landscape"), .pages = true}});
+    EXPECT_EQ(evaluate(engine.webView(), R"((function () {
+        const content = document.getElementById('content'), t = content.querySelector('table');
+        const p = window.CarderFit.state.paged, left = content.getBoundingClientRect().left;
+        const column = function (el) { return Math.round((el.getBoundingClientRect().left - left) / (p.columnWidth + p.gap)); };
+        return [content.classList.contains('two-up'), t.offsetWidth > p.columnWidth * 1.5,
+                column(t) % 2 === 0, column(t.previousElementSibling) === column(t)].join(' ');
+      })())"),
+              "true true true true");
+    for (const auto& r : spanned.reports) {
+        EXPECT_FALSE(r["cut"]);
+        EXPECT_FALSE(r["overflowX"]);
+    }
 }
 
 // Split at headings, every section starts a card of its own (a card's first column on
