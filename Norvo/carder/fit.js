@@ -470,6 +470,7 @@
       content.classList.add('break-anywhere');
     }
     growPictures(frame, content, size, min);
+    alignColumnTops(content);
     // A note that was only partly laid out is cut, whatever of it fits.
     if (c.truncated || !fitsAt(frame, content, size, min)) {
       state.cut = true;
@@ -496,6 +497,18 @@
     }
     state.pictureShare = lo;
     fitsAt(frame, content, size, min);
+  }
+
+  // What starts the second column starts at its top, level with the first column: the margins
+  // between it and the block that ends the first column (carried over the break) go.
+  function alignColumnTops(content) {
+    if (!content.classList.contains('columns')) return;
+    const box = content.getBoundingClientRect();
+    const blocks = Array.from(content.children);
+    const second = blocks.findIndex(function (el) { return el.getBoundingClientRect().left > box.left + box.width / 3; });
+    if (second <= 0 || blocks[second - 1].getBoundingClientRect().left > box.left + box.width / 3) return;
+    blocks[second - 1].classList.add('column-end');
+    blocks[second].classList.add('column-top');
   }
 
   // A long picture: the note at a comfortable reading size on a card as tall as it needs,

@@ -1369,6 +1369,22 @@ TEST(CardDesign, TheSameNoteGivesTheSameCardHoweverBusyTheMachine) {
 TEST(CardDesign, WideCardsSetsAndMixedNotesKeepTheirPromises) {
     const auto notes = corpus();
     RenderEngine engine;
+    // On a wide card the second column starts level with the first (no margin carried over
+    // the break) and an address in typed lines stays in one column.
+    render(engine, "## Visiting\n\nWe are in the old print works by the canal, a short walk from the station. Ring the "
+                   "bell by the green door; the lift is at the back of the yard.\n\nNorthwind Design\\\nUnit 4, The Print "
+                   "Works\\\n12 Canal Street\\\nLeeds LS1 4AB\n\n> [!NOTE]\n> Parking is on the street only, free after "
+                   "six.\n\nTrains arrive every twenty minutes; follow the canal east to the second bridge.\n",
+           "paper", *Presets::parse("2000x500"));
+    EXPECT_EQ(evaluate(engine.webView(), R"((function () {
+        const content = document.getElementById('content'), box = content.getBoundingClientRect();
+        const second = Array.from(content.children).find(function (el) { return el.getBoundingClientRect().left > box.left + box.width / 3; });
+        const address = Array.from(content.querySelectorAll('p')).find(function (p) { return p.querySelector('br'); });
+        const rects = Array.from(address.getClientRects());
+        return [content.classList.contains('columns'), Boolean(second) && Math.abs(second.getBoundingClientRect().top - box.top) < 1.5,
+                rects.every(function (r) { return Math.abs(r.left - rects[0].left) < 1; })].join(' ');
+      })())"),
+              "true true true");
     // In a set, a paragraph that is a picture (and its caption) is a card of its own, the
     // picture as large as the card allows.
     for (const char* size : {"square", "portrait", "story"}) {

@@ -388,8 +388,15 @@ TEST_F(App, PagesSwitchAndPager) {
     app_->activate_action("previous-page");
     EXPECT_EQ(preview.pageLabel().get_text(), "2 / 5");
 
+    // A card per heading is offered under the set, and asks for a set split at headings.
+    ASSERT_TRUE(controls().splitSwitch().get_parent()->get_visible());
+    controls().splitSwitch().set_active(true);
+    EXPECT_TRUE(model_->settings().splitAtHeadings);
+    EXPECT_TRUE(renderer_->requests->back().card.settings.splitAtHeadings);
+
     model_->setPages(false);  // the switch follows; a single card hides the pager
     EXPECT_FALSE(controls().pagesSwitch().get_active());
+    EXPECT_FALSE(controls().splitSwitch().get_parent()->get_visible());
     renderer_->complete(requests() - 1);
     EXPECT_FALSE(preview.pager().get_visible());
 }

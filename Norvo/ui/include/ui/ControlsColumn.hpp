@@ -39,6 +39,7 @@ public:
     Gtk::Scale& scaleSlider() { return scale_; }
     Gtk::Switch& wordmarkSwitch() { return switches_[0]->toggle; }
     Gtk::Switch& pagesSwitch() { return switches_[1]->toggle; }
+    Gtk::Switch& splitSwitch() { return switches_[3]->toggle; }
     Gtk::Button& exportButton() { return export_; }
     Gtk::Button& copyButton() { return copy_; }
     ShareButton& shareButton() { return share_; }
