@@ -444,6 +444,18 @@
         if (wholeSize >= WHOLE_CODE_SHARE * namesSize) size = wholeSize;
       }
       fitsAt(frame, content, size, min);
+      // Beside prose, code that had to go down to the floor keeps the prose within reach: a
+      // lead-in twice the size of its command reads as a headline over a footnote.
+      if (!codeOnly) {
+        const code = Math.min.apply(null, Array.from(content.querySelectorAll('pre')).map(function (pre) {
+          return parseFloat(pre.style.fontSize) || size;
+        }));
+        const reach = Math.max(Math.ceil(min), Math.ceil(code / CODE_LEAST_SHARE));
+        if (reach < size) {
+          size = reach;
+          fitsAt(frame, content, size, min);
+        }
+      }
     }
 
     // Landscape lines stay near 75 characters: prose and lists that would run longer lines, or
