@@ -65,7 +65,8 @@
       return lines[0].getBoundingClientRect().height < 2.5 * parseFloat(getComputedStyle(pre).lineHeight);
     };
     const most = Math.floor(px * 2), least = Math.ceil(Math.min(px, floor) * 2);
-    if (most <= least || twoRows(most)) return twoRows(most);
+    // A command too long for two lines even at the floor is better read large, over more.
+    if (most <= least || twoRows(most) || !twoRows(least)) return twoRows(most);
     twoRows(largestPassing(least, most - 1, twoRows));
   }
 
@@ -517,8 +518,15 @@
     if (!content.classList.contains('columns')) return;
     const box = content.getBoundingClientRect();
     const blocks = Array.from(content.children);
-    const second = blocks.findIndex(function (el) { return el.getBoundingClientRect().left > box.left + box.width / 3; });
-    if (second <= 0 || blocks[second - 1].getBoundingClientRect().left > box.left + box.width / 3) return;
+    const inSecond = function (rect) { return rect.left > box.left + box.width / 3; };
+    const second = blocks.findIndex(function (el) { return inSecond(el.getBoundingClientRect()); });
+    if (second <= 0) return;
+    // (A paragraph that runs on into the second column starts it: nothing to align.)
+    const range = document.createRange();
+    range.selectNodeContents(blocks[second - 1]);
+    const endsFirst = Array.from(range.getClientRects()).filter(function (r) { return r.width > 0 && r.height > 0; });
+    if (!endsFirst.length) return;
+    if (endsFirst.some(inSecond)) return;
     blocks[second - 1].classList.add('column-end');
     blocks[second].classList.add('column-top');
   }

@@ -51,6 +51,11 @@
   // So is an address ("https://example.org/a"), which, wider than its line, breaks after a
   // slash.
   const ADDRESS = /(^|[\s"'(=])((?:https?|ftp):\/\/[\w.:@%+~#=-]+[\w/?&.=%+~#-]*)/g;
+  // So is a path ("build/release/app.tar.gz"), breaking after a slash like an address.
+  const PATH = /(^|[\s"'(=:@])((?:~|\.{1,2})?\/?[\w.@%+~-]+(?:\/[\w.@%+~*-]*)+)/g;
+  // And a word with hyphens inside ("postgres:16-alpine", "2024-07-01"): the engine would break
+  // after a hyphen.
+  const HYPHENED = /(^|[\s"'(=,])([^\s"'(),;=:-][^\s"'(),;=]*-[^\s"'(),;=]*[^\s"'(),;=.:-])/g;
   function keepOptionsWhole(line) {
     const loose = function () {
       const nodes = [];
@@ -62,6 +67,8 @@
     const fits = function (token) { return token.length >= 3 && token.length <= 48; };
     for (const node of loose()) Text.keepMatchesWhole(node, OPTION, fits);
     for (const node of loose()) Text.keepMatchesWhole(node, ADDRESS, function (a) { return a.length <= 400; }, 'address');
+    for (const node of loose()) Text.keepMatchesWhole(node, PATH, function (a) { return a.length <= 400; }, 'address');
+    for (const node of loose()) Text.keepMatchesWhole(node, HYPHENED, fits, 'hyphened');
   }
   function addCodeBreaks(pre) {
     if (pre.dataset.breaks) return;
@@ -80,8 +87,11 @@
         for (let i = 0; i < data.length; i++) {
           const c = data[i], next = data[i + 1] || '';
           const afterOpen = OPENS.indexOf(previous) >= 0 && c !== ' ' && ')]}'.indexOf(c) < 0 && previous !== '';
-          // Not after a short name: "o" / ".created_at" reads as two things.
-          const beforeMember = c === '.' && (name >= 3 || ')]'.indexOf(previous) >= 0) && /[A-Za-z_$]/.test(next);
+          // Not after a short name: "o" / ".created_at" reads as two things; nor before a short
+          // ending that no call follows: "app.tar" / ".gz" is a file's name.
+          const after = c === '.' ? /^\.([A-Za-z_$][\w$]*)(.?)/.exec(data.slice(i, i + 12)) : null;
+          const ending = Boolean(after) && after[1].length <= 4 && after[2] !== '(' && after[2] !== '[';
+          const beforeMember = c === '.' && !ending && (name >= 3 || ')]'.indexOf(previous) >= 0) && /[A-Za-z_$]/.test(next);
           const afterPath = previous === ':' && beforePrevious === ':' && /[A-Za-z_]/.test(c);
           if (!whole && (afterOpen || beforeMember || afterPath) && spots.length < 400) spots.push({ node: node, offset: i });
           name = TOKEN.test(c) ? name + 1 : 0;
@@ -114,10 +124,10 @@
       placesInside(option);
     }
   }
-  // Where a released run may break: an address after a slash, an option before a dot or after
-  // "=" or ",".
+  // Where a released run may break: an address after a slash, a hyphened word after a hyphen,
+  // an option before a dot or after "=" or ",".
   function placesInside(run) {
-    const address = run.classList.contains('address');
+    const address = run.classList.contains('address'), hyphened = run.classList.contains('hyphened');
     const spots = [];
     let previous = '', beforePrevious = '';
     const walker = document.createTreeWalker(run, NodeFilter.SHOW_TEXT);
@@ -125,7 +135,8 @@
       for (let i = 0; i < node.data.length; i++) {
         const c = node.data[i];
         const spot = address ? previous === '/' && beforePrevious !== '/' && c !== '/'
-                             : (c === '.' && previous !== '' && previous !== '.') || ((previous === '=' || previous === ',') && c !== '=');
+                   : hyphened ? previous === '-' && c !== '-'
+                   : (c === '.' && previous !== '' && previous !== '.') || ((previous === '=' || previous === ',') && c !== '=');
         if (spot) spots.push({ node: node, offset: i });
         beforePrevious = previous;
         previous = c;
@@ -139,8 +150,9 @@
 
   // How many names in `content`'s code are split across two lines (querySelecto|r): read
   // from the text ranges of the code lines that wrapped.
-  // `every`: addresses split where a released one breaks count as well (the report's count;
-  // the layout keeps them whole where a size can, but never shrinks the note for them).
+  // `every`: addresses, paths and hyphened words split where a released one breaks count as well (the
+  // report's count; the layout keeps them whole where a size can, but never shrinks the note
+  // for them).
   function brokenCodeTokens(content, every) {
     let broken = 0;
     const range = document.createRange();
@@ -173,7 +185,7 @@
         close();
         // An option is one word: split anywhere ("--" / "oneline"), it is broken.
         for (const option of line.querySelectorAll('.nobr')) {
-          if (!every && option.classList.contains('address')) continue;
+          if (!every && (option.classList.contains('address') || option.classList.contains('hyphened'))) continue;
           range.selectNodeContents(option);
           const tops = Array.from(range.getClientRects()).filter(function (r) { return r.width > 0; })
             .map(function (r) { return r.top; });
