@@ -619,6 +619,24 @@
     }
   }
 
+  // How many sections (split at headings) fill most of a card at the smallest size, each still
+  // within one.
+  const LONG_SECTION = 0.6;
+  function longSections(frame, content) {
+    const capacity = frame.clientHeight * state.paged.perCard;
+    let long = 0, height = 0;
+    const close = function () { if (height > LONG_SECTION * capacity && height <= capacity) long++; };
+    for (const el of content.children) {
+      if (el.classList.contains('section-start') && !el.classList.contains('column-filler') && height > 0) {
+        close();
+        height = 0;
+      }
+      height += el.offsetHeight;
+    }
+    close();
+    return long;
+  }
+
   // How a card of the set is numbered: "n/N" (3/12), "01 / 12" or not at all.
   function markText(page, pages, marks) {
     if (marks === '01 / 12') {
@@ -684,6 +702,9 @@
       fewest = pagesAt(frame, content, min, min);
     }
     if (pageOverflows(content) && Fit.hyphenateOverlongWords(content)) fewest = pagesAt(frame, content, min, min);
+    // Split at headings, a long section may run on over a card more, so that one long section
+    // does not hold every card of the set at the smallest text.
+    if (how.split === 'headings') fewest = Math.min(MAX_PAGES, fewest + longSections(frame, content));
     let size = min, pages = 0;
     const search = function () {
       size = min;
