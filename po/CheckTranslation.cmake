@@ -1,6 +1,22 @@
 # cmake -DPO=zh_CN.po -DPOT=norvo.pot -P CheckTranslation.cmake: msgfmt --check passes, every
 # message of the template is translated (none fuzzy or empty), and each translation keeps the
 # placeholders (%1, %2, %lld) of its original.
+# With SOURCES_LIST (a file naming the sources, one a line), the template is extracted from the
+# sources afresh and must name no message the committed one lacks; the translation is then
+# checked against the fresh one.
+if(SOURCES_LIST)
+  file(STRINGS "${SOURCES_LIST}" sources)
+  execute_process(COMMAND "${XGETTEXT}" --from-code=UTF-8 --keyword=_ --keyword=N_ --keyword=C_:1c,2 -o "${FRESH_POT}" ${sources}
+                  WORKING_DIRECTORY "${SOURCE_DIR}" RESULT_VARIABLE failed ERROR_VARIABLE why)
+  if(failed)
+    message(FATAL_ERROR "xgettext failed:\n${why}")
+  endif()
+  execute_process(COMMAND msgcmp --use-untranslated "${POT}" "${FRESH_POT}" RESULT_VARIABLE stale ERROR_VARIABLE why)
+  if(stale)
+    message(FATAL_ERROR "po/norvo.pot is older than the sources' messages (cmake --build build --target norvo-pot):\n${why}")
+  endif()
+  set(POT "${FRESH_POT}")
+endif()
 execute_process(COMMAND msgfmt --check --statistics -o /dev/null "${PO}" RESULT_VARIABLE failed ERROR_VARIABLE stats)
 if(failed)
   message(FATAL_ERROR "msgfmt --check failed for ${PO}:\n${stats}")

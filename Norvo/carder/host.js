@@ -1,8 +1,10 @@
 // The card page. Two entry points, both of which lay out the finished card in the top-left
 // width x height rectangle before they return:
 //   window.tazuCard(markdown, theme, width, height, wordmark, scale): one card.
-//   window.tazuCardDraw(options): the same six settings as one object, and beyond them
+//   window.tazuCardDraw(options): the same six as one object, and beyond them
 //     pages: true      the note as a set of same-size cards, the first shown;
+//     cover, pageMarks, split   the set's cover, its numbering and where its cards start;
+//     grows: true      a long picture, as tall as the note needs up to `height`;
 //     showPage: n      only show card n of the set laid out last (no other settings);
 //     report: true     measure the finished layout;
 //     plainLayout: true  plain line breaking (the engine's fallback after a page died);

@@ -2,12 +2,14 @@
 // The one place that knows how the engine talks to the host page: the scripts it runs and
 // the answers it reads back. Headless: it builds and parses text, it never runs it.
 //
-// The page has two entry points. window.tazuCard(markdown, theme, width, height, wordmark,
-// scale) lays out one card. window.tazuCardDraw(options) takes everything as one object:
-// the six settings, and beyond them `pages` (lay the note out as a set and show card
-// `page`), `showPage` (only show another card of the set laid out last), `report` (measure
-// the finished layout) and `plainLayout` (plain line breaking). It returns
-// {pages: <cards in the set, 1 for one card>, report: <LayoutReport keys> or null}.
+// The page's own entry point for the engine is window.tazuCardDraw(options): the card's
+// values (markdown, theme, width, height, wordmark, scale), the set's (`pages`, `cover`,
+// `pageMarks`, `split`), `grows` for a long picture, the pictures, style and backdrop it is
+// served, `showPage` (only show another card of the set laid out last), `report` (measure the
+// finished layout) and `plainLayout` (plain line breaking); host.js lists them all. It returns
+// {pages: <cards in the set, 1 for one card>, report: <LayoutReport keys> or null, pending,
+// height}. window.tazuCard(markdown, theme, width, height, wordmark, scale) stays for callers
+// of the page's first form.
 #include <cstdint>
 #include <map>
 #include <optional>
