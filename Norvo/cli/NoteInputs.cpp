@@ -28,16 +28,18 @@ NoteLook lookOf(const std::string& label, const std::string& markdown, const Ren
     CardSettings run = options.card;
     run.style = runStyle;
     NoteSettings note = NoteSettings::of(markdown);
+    CardSettings asked;  // what the note's own values say, each over its default
+    for (const auto& [key, value] : note.values) settingByKey(key)->take(asked, value);
     std::vector<std::string> warnings;
-    if (note.pages && *note.pages && options.outputFile && !options.pdf) {
+    if (asked.pages && options.outputFile && !options.pdf) {
         warnings.push_back("pages: -o names one file, so the note is drawn as one card (-d takes its pages)");
-        note.pages.reset();
+        note.values.erase("pages");
     }
     NoteLook look{overlayFrontMatter(run, note, StyleFiles::lookup, warnings), options.presets};
-    if (note.size) look.presets = {look.settings.size};
+    if (note.sets("size")) look.presets = {look.settings.size};
     if (look.settings.cover && !look.settings.pages && !options.pdf)
         warnings.push_back("cover: a cover opens a set of cards, and this note is drawn as one (--pages makes a set)");
-    if (note.splitAtHeadings && *note.splitAtHeadings && !look.settings.pages && !options.pdf)
+    if (asked.splitAtHeadings && !look.settings.pages && !options.pdf)
         warnings.push_back("split: a set of cards is split at headings, and this note is drawn as one (--pages "
                            "makes a set)");
     for (const std::string& warning : warnings)

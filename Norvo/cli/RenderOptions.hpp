@@ -48,6 +48,11 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
 
 const char* renderHelpText();
 
+// Why `value` is not one of a card setting's (`expected`: what its row says it should be), in
+// the user's language: "unknown theme 'x' (paper, ink or sky)". `orAll`: a size may be "all".
+std::string whyNotASetting(const CardSettingRow& row, const std::string& value, const std::string& expected,
+                           bool orAll = false);
+
 // What only the file system can tell: -o may not name a folder or one of the notes.
 std::optional<RenderUsageError> checkOutputFile(const RenderOptions& options);
 

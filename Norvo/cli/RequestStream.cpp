@@ -69,37 +69,21 @@ std::optional<std::string> stringAt(const json& j, const char* key, std::string&
 // The look settings a request may change, each checked as its option is.
 std::optional<std::string> takeSettings(const json& j, RenderOptions& o) {
     std::string error;
-    if (const auto t = stringAt(j, "theme", error)) {
-        if (!Themes::isKnown(*t)) return "unknown theme '" + *t + "' (" + Themes::idList() + ")";
-        o.card.theme = *t;
-    }
-    if (const auto f = stringAt(j, "font", error)) {
-        if (!Fonts::isKnown(*f)) return "unknown font '" + *f + "' (" + Fonts::idList() + ")";
-        o.card.font = *f;
-    }
-    if (const auto s = stringAt(j, "size", error)) {
-        const auto size = Presets::parse(*s);
-        if (!size) return Presets::whyNotASize(*s);
-        o.presets = {*size};
+    for (const CardSettingRow& row : cardSettingRows()) {
+        const auto it = j.find(row.key);
+        if (it == j.end()) continue;
+        CardSettings scratch;
+        const auto text = jsonSettingText(row, *it);
+        if (!text)
+            return "\"" + std::string(row.key) + "\" is not " +
+                   (row.kind == CardSettingRow::Kind::Choice ? std::string("text") : *row.take(scratch, ""));
+        if (const auto expected = row.take(o.card, *text)) return whyNotASetting(row, *text, *expected);
+        if (row.key == "size") o.presets = {o.card.size};
     }
     if (const auto format = stringAt(j, "format", error)) {
         const auto known = CardFormats::byName(*format);
         if (!known) return "unknown format '" + *format + "' (png, jpeg or webp)";
         o.format = *known;
-    }
-    if (const auto it = j.find("scale"); it != j.end()) {
-        if (!it->is_number() || !std::isfinite(it->get<double>()) || it->get<double>() < 0.5 || it->get<double>() > 3.0)
-            return std::string("\"scale\" is not a number from 0.5 to 3");
-        o.card.scale = it->get<double>();
-    }
-    if (const auto it = j.find("pages"); it != j.end()) {
-        if (!it->is_boolean()) return std::string("\"pages\" is not true or false");
-        o.card.pages = it->get<bool>();
-    }
-    if (const auto split = stringAt(j, "split", error)) {
-        const auto headings = splitsAtHeadings(*split);
-        if (!headings) return "unknown split '" + *split + "' (auto or headings)";
-        o.card.splitAtHeadings = *headings;
     }
     if (const auto output = stringAt(j, "output", error)) {
         // As with -o, the file's ending says what it holds.
@@ -177,10 +161,10 @@ std::optional<std::string> parseStreamRequest(const std::string& line, std::size
         if (!shallow(*id, 16)) return std::string("\"id\" is nested too deeply to be echoed");
         out.id = id->dump(-1, ' ', false, json::error_handler_t::replace);
     }
-    static const char* const kKeys[] = {"id",    "markdown", "file", "size",   "theme", "font",
-                                        "scale", "style",    "pages", "split", "format", "output"};
+    static const char* const kKeys[] = {"id", "markdown", "file", "style", "format", "output"};
     for (const auto& [key, value] : j.items())
-        if (std::find(std::begin(kKeys), std::end(kKeys), key) == std::end(kKeys)) return "unknown key \"" + key + "\"";
+        if (std::find(std::begin(kKeys), std::end(kKeys), key) == std::end(kKeys) && !settingByKey(key))
+            return "unknown key \"" + key + "\"";
     out.options = defaults;
     if (auto error = takeSettings(j, out.options)) return error;
     std::string error;

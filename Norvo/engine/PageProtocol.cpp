@@ -64,19 +64,14 @@ json styleOptions(const ServedStyle& served) {
 
 std::optional<std::string> drawScript(const CardRequest& card, const PageDraw& how, std::uint64_t ticket) {
     json options = {{"markdown", card.markdown},
-                    {"theme", card.settings.theme},
                     {"width", card.settings.size.width},
                     {"height", card.drawnSize().height / card.density},
-                    {"wordmark", card.settings.wordmark},
-                    {"scale", number(card.settings.scale)},
                     {"report", how.report},
                     {"plainLayout", how.plainLayout}};
-    if (how.pages) {
-        options["pages"] = true;
-        if (card.settings.cover) options["cover"] = true;
-        if (card.settings.pageMarks != "n/N") options["pageMarks"] = card.settings.pageMarks;
-        if (card.settings.splitAtHeadings) options["split"] = "headings";
-    }
+    for (const CardSettingRow& row : cardSettingRows())
+        if (row.onPage == CardSettingRow::OnPage::Always || (row.onPage == CardSettingRow::OnPage::InSets && how.pages))
+            options[std::string(row.key)] = jsonSettingValue(row, card.settings);
+    if (how.pages) options["pages"] = true;
     if (card.settings.size.grows) options["grows"] = true;
     if (card.density != 1) options["density"] = card.density;
     if (!how.pictures.empty()) {

@@ -1,48 +1,184 @@
 #include "norvo/CardSettings.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include <nlohmann/json.hpp>
 
 #include "norvo/Catalogue.hpp"
+#include "norvo/Numbers.hpp"
 
 namespace norvo {
 
+namespace {
+
+// Marks English words for translation where they are shown (the command line's help and errors).
+constexpr const char* N_(const char* text) { return text; }
+
+using Row = CardSettingRow;
+using Problem = std::optional<std::string>;
+
+std::optional<bool> yesNo(std::string_view value) {
+    std::string l;
+    for (const char c : value) l += char(std::tolower(static_cast<unsigned char>(c)));
+    if (l == "true" || l == "yes" || l == "on") return true;
+    if (l == "false" || l == "no" || l == "off") return false;
+    return std::nullopt;
+}
+
+// A text setting whose value is one of a catalogue's ids or of a few words.
+Row choice(Row row, std::string CardSettings::*member, std::function<bool(std::string_view)> known,
+           std::function<std::string()> expected) {
+    row.kind = Row::Kind::Choice;
+    row.take = [member, known, expected](CardSettings& s, std::string_view v) -> Problem {
+        if (!known(v)) return expected();
+        s.*member = std::string(v);
+        return std::nullopt;
+    };
+    row.text = [member](const CardSettings& s) { return s.*member; };
+    return row;
+}
+
+Row toggle(Row row, bool CardSettings::*member) {
+    row.kind = Row::Kind::Switch;
+    row.toggle = member;
+    row.take = [member](CardSettings& s, std::string_view v) -> Problem {
+        const auto on = yesNo(v);
+        if (!on) return std::string(N_("true or false"));
+        s.*member = *on;
+        return std::nullopt;
+    };
+    row.text = [member](const CardSettings& s) { return std::string(s.*member ? "true" : "false"); };
+    return row;
+}
+
+Row sizeRow() {
+    Row row{.key = "size", .frontMatter = "size", .flag = "--size", .valueName = "SIZE", .help = nullptr,
+            .kind = Row::Kind::Choice, .onPage = Row::OnPage::No};
+    row.take = [](CardSettings& s, std::string_view v) -> Problem {
+        const auto size = Presets::parse(v);
+        if (!size) return std::string(N_("a size (square, portrait, landscape, story, tall, WIDTHxHEIGHT or long)"));
+        s.size = *size;
+        return std::nullopt;
+    };
+    row.text = [](const CardSettings& s) { return s.size.id; };
+    return row;
+}
+
+Row scaleRow() {
+    Row row{.key = "scale", .frontMatter = "scale", .flag = "--scale", .valueName = "X",
+            .help = N_("text size multiplier, 0.5 to 3 (default 1.0); the app's Text slider offers the everyday 0.7 to "
+                       "1.8 of it"),
+            .kind = Row::Kind::Number, .onPage = Row::OnPage::Always};
+    row.take = [](CardSettings& s, std::string_view v) -> Problem {
+        const auto x = parseStrictDouble(v);
+        if (!x || !std::isfinite(*x) || *x < 0.5 || *x > 3.0) return std::string(N_("a number from 0.5 to 3"));
+        s.scale = *x;
+        return std::nullopt;
+    };
+    row.text = [](const CardSettings& s) { return formatShortest(s.scale); };
+    return row;
+}
+
+bool isPageMarks(std::string_view marks) { return marks == "n/N" || marks == "01 / 12" || marks == "none"; }
+
+std::vector<Row> makeRows() {
+    std::vector<Row> rows;
+    rows.push_back(choice({.key = "theme", .frontMatter = "theme", .flag = "--theme", .valueName = "THEME",
+                           .onPage = Row::OnPage::Always},
+                          &CardSettings::theme, Themes::isKnown, Themes::idList));
+    rows.push_back(choice({.key = "font", .frontMatter = "font", .flag = "--font", .valueName = "FONT"},
+                          &CardSettings::font, Fonts::isKnown, Fonts::idList));
+    rows.push_back(sizeRow());
+    rows.push_back(scaleRow());
+    rows.push_back(toggle({.key = "wordmark", .frontMatter = "wordmark", .flag = "--no-wordmark",
+                           .help = N_("leave the tazu wordmark off the card"), .onPage = Row::OnPage::Always},
+                          &CardSettings::wordmark));
+    rows.push_back(toggle({.key = "pages", .frontMatter = "pages", .flag = "--pages",
+                           .help = N_("split a long note into a set of cards of the same size (at most 20): "
+                                      "<slug>-<size>-1.png, -2.png, ... (one card keeps the plain name); --report then "
+                                      "gives one line per card, with \"page\" and \"pages\"")},
+                          &CardSettings::pages));
+    rows.push_back(toggle({.key = "cover", .frontMatter = "cover", .flag = "--cover",
+                           .help = N_("open each set with a cover card: the note's first heading as a hero, with the "
+                                      "subtitle and tags of its front matter (\"subtitle: ...\", \"tags: a, b\") and a "
+                                      "cue to swipe; the cover is card 1 of the set and counts in its marks; --report "
+                                      "marks its line with \"cover\": true"),
+                           .onPage = Row::OnPage::InSets},
+                          &CardSettings::cover));
+    rows.push_back(choice({.key = "pageMarks", .frontMatter = "page-marks", .flag = "--page-marks", .valueName = "M",
+                           .help = N_("how a set's cards are numbered: n/N (default, 3/12), '01 / 12' or none"),
+                           .onPage = Row::OnPage::InSets},
+                          &CardSettings::pageMarks, isPageMarks, [] { return std::string(N_("n/N, 01 / 12 or none")); }));
+    Row split{.key = "split", .frontMatter = "split", .flag = "--split", .valueName = "S",
+              .help = N_("where a set starts a new card: auto (default, where a card is full) or headings (at every # "
+                         "and ## heading as well)"),
+              .kind = Row::Kind::Choice, .onPage = Row::OnPage::InSets};
+    split.take = [](CardSettings& s, std::string_view v) -> Problem {
+        if (v != "auto" && v != "headings") return std::string(N_("auto or headings"));
+        s.splitAtHeadings = v == "headings";
+        return std::nullopt;
+    };
+    split.text = [](const CardSettings& s) { return std::string(s.splitAtHeadings ? "headings" : "auto"); };
+    rows.push_back(std::move(split));
+    return rows;
+}
+
+const CardSettingRow* find(std::string_view Row::*name, std::string_view word) {
+    const auto& rows = cardSettingRows();
+    const auto it = std::find_if(rows.begin(), rows.end(), [&](const Row& row) { return row.*name == word; });
+    return it == rows.end() ? nullptr : &*it;
+}
+
+}  // namespace
+
+const std::vector<CardSettingRow>& cardSettingRows() {
+    static const std::vector<CardSettingRow> rows = makeRows();
+    return rows;
+}
+
+const CardSettingRow* settingByKey(std::string_view key) { return find(&Row::key, key); }
+const CardSettingRow* settingByFrontMatter(std::string_view key) { return find(&Row::frontMatter, key); }
+const CardSettingRow* settingByFlag(std::string_view flag) { return find(&Row::flag, flag); }
+
+nlohmann::json jsonSettingValue(const CardSettingRow& row, const CardSettings& settings) {
+    const std::string value = row.text(settings);
+    if (row.kind == Row::Kind::Switch) return value == "true";
+    if (row.kind == Row::Kind::Number) return *parseStrictDouble(value);
+    return value;
+}
+
 std::string CardSettings::toJson() const {
-    return nlohmann::json{{"theme", theme}, {"font", font},         {"size", size.id},  {"scale", scale},
-                          {"wordmark", wordmark}, {"pages", pages}, {"style", style.name},
-                          {"cover", cover}, {"pageMarks", pageMarks},
-                          {"split", splitAtHeadings ? "headings" : "auto"}}
-        .dump();
+    nlohmann::json j = nlohmann::json::object();
+    for (const Row& row : cardSettingRows()) j[std::string(row.key)] = jsonSettingValue(row, *this);
+    j["style"] = style.name;
+    return j.dump();
+}
+
+std::optional<std::string> jsonSettingText(const CardSettingRow& row, const nlohmann::json& value) {
+    switch (row.kind) {
+    case Row::Kind::Switch: return value.is_boolean() ? std::optional(std::string(value.get<bool>() ? "true" : "false")) : std::nullopt;
+    case Row::Kind::Number: return value.is_number() ? std::optional(value.dump()) : std::nullopt;
+    case Row::Kind::Choice: return value.is_string() ? std::optional(value.get<std::string>()) : std::nullopt;
+    }
+    return std::nullopt;
 }
 
 CardSettings CardSettings::fromJson(std::string_view text, const CardSettings& fallback) {
     CardSettings out = fallback;
     const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
     if (!j.is_object()) return out;
-    auto string = [&](const char* key) -> std::optional<std::string> {
-        const auto it = j.find(key);
-        return it != j.end() && it->is_string() ? std::optional(it->get<std::string>()) : std::nullopt;
-    };
-    auto boolean = [&](const char* key, bool& into) {
-        if (const auto it = j.find(key); it != j.end() && it->is_boolean()) into = it->get<bool>();
-    };
-    if (const auto t = string("theme"); t && Themes::isKnown(*t)) out.theme = *t;
-    if (const auto f = string("font"); f && Fonts::isKnown(*f)) out.font = *f;
-    if (const auto s = string("size"); s)
-        if (const auto size = Presets::parse(*s)) out.size = *size;
-    if (const auto it = j.find("scale"); it != j.end() && it->is_number() && std::isfinite(it->get<double>()))
-        out.scale = it->get<double>();
-    boolean("wordmark", out.wordmark);
-    boolean("pages", out.pages);
-    boolean("cover", out.cover);
-    if (const auto m = string("pageMarks"); m && isPageMarks(*m)) out.pageMarks = *m;
-    if (const auto split = string("split"))
-        if (const auto headings = splitsAtHeadings(*split)) out.splitAtHeadings = *headings;
-    if (const auto s = string("style"); s && s->empty()) out.style = CardStyle{};
-    else if (s && isStyleName(*s)) {
+    for (const Row& row : cardSettingRows())
+        if (const auto it = j.find(row.key); it != j.end())
+            if (const auto value = jsonSettingText(row, *it)) {
+                CardSettings taken = out;
+                if (!row.take(taken, *value)) out = std::move(taken);
+            }
+    const auto s = j.find("style");
+    if (s != j.end() && s->is_string() && (s->get<std::string>().empty() || isStyleName(s->get<std::string>()))) {
         out.style = CardStyle{};
-        out.style.name = *s;
+        out.style.name = s->get<std::string>();
     }
     return out;
 }
@@ -51,16 +187,8 @@ CardSettings overlayFrontMatter(const CardSettings& base, const NoteSettings& no
                                 std::vector<std::string>& warnings) {
     CardSettings out = base;
     warnings.insert(warnings.end(), note.warnings.begin(), note.warnings.end());
-    if (note.theme) out.theme = *note.theme;
-    if (note.font) out.font = *note.font;
-    if (note.size)
-        if (const auto size = Presets::parse(*note.size)) out.size = *size;
-    if (note.scale) out.scale = *note.scale;
-    if (note.wordmark) out.wordmark = *note.wordmark;
-    if (note.pages) out.pages = *note.pages;
-    if (note.cover) out.cover = *note.cover;
-    if (note.pageMarks) out.pageMarks = *note.pageMarks;
-    if (note.splitAtHeadings) out.splitAtHeadings = *note.splitAtHeadings;
+    for (const auto& [key, value] : note.values)
+        if (const CardSettingRow* row = settingByKey(key)) row->take(out, value);
     if (note.style && findStyle) {
         std::string problem;
         if (auto style = findStyle(*note.style, problem))

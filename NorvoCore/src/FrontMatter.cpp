@@ -4,20 +4,10 @@
 #include <cmath>
 
 #include "norvo/Card.hpp"
+#include "norvo/CardSettings.hpp"
 #include "norvo/CardStyle.hpp"
-#include "norvo/Catalogue.hpp"
-#include "norvo/Numbers.hpp"
-#include "norvo/Presets.hpp"
 
 namespace norvo {
-
-bool isPageMarks(std::string_view marks) { return marks == "n/N" || marks == "01 / 12" || marks == "none"; }
-
-std::optional<bool> splitsAtHeadings(std::string_view split) {
-    if (split == "headings") return true;
-    if (split == "auto") return false;
-    return std::nullopt;
-}
 
 namespace {
 
@@ -30,14 +20,6 @@ std::string_view trim(std::string_view s) {
 std::string unquoted(std::string_view v) {
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
     return std::string(v);
-}
-
-std::optional<bool> yesNo(const std::string& v) {
-    std::string l;
-    for (char c : v) l += char(std::tolower(static_cast<unsigned char>(c)));
-    if (l == "true" || l == "yes" || l == "on") return true;
-    if (l == "false" || l == "no" || l == "off") return false;
-    return std::nullopt;
 }
 
 // A value as a warning quotes it: a long one ends in an ellipsis (on a character's boundary).
@@ -99,31 +81,10 @@ NoteSettings NoteSettings::of(std::string_view text) {
         auto warn = [&, key = key, value = value](const std::string& why) {
             out.warnings.push_back(key + ": \u201c" + quoted(value) + "\u201d " + why + "; the default is used");
         };
-        if (key == "theme") {
-            if (Themes::isKnown(value)) out.theme = value;
-            else warn("is not " + Themes::idList());
-        } else if (key == "font") {
-            if (Fonts::isKnown(value)) out.font = value;
-            else warn("is not " + Fonts::idList());
-        } else if (key == "size") {
-            if (Presets::parse(value)) out.size = value;
-            else warn("is not a size (square, portrait, landscape, story, tall, WIDTHxHEIGHT or long)");
-        } else if (key == "scale") {
-            const auto x = parseStrictDouble(value);
-            if (x && std::isfinite(*x) && *x >= 0.5 && *x <= 3.0) out.scale = *x;
-            else warn("is not a number from 0.5 to 3");
-        } else if (key == "wordmark" || key == "pages" || key == "cover") {
-            const auto on = yesNo(value);
-            if (!on) warn("is not true or false");
-            else if (key == "wordmark") out.wordmark = on;
-            else if (key == "pages") out.pages = on;
-            else out.cover = on;
-        } else if (key == "page-marks") {
-            if (isPageMarks(value)) out.pageMarks = value;
-            else warn("is not n/N, 01 / 12 or none");
-        } else if (key == "split") {
-            if (const auto headings = splitsAtHeadings(value)) out.splitAtHeadings = *headings;
-            else warn("is not auto or headings");
+        if (const CardSettingRow* row = settingByFrontMatter(key)) {
+            CardSettings scratch;
+            if (const auto expected = row->take(scratch, value)) warn("is not " + *expected);
+            else out.values[std::string(row->key)] = value;
         } else if (key == "style") {
             // A saved style's name only: a note must not reach a file of its choosing (a
             // style names pictures and fonts, which would then be drawn on its card).

@@ -57,20 +57,18 @@ TEST(CardStyle, FrontMatterSetsANotesOwnLookAndWarnsOfWrongValues) {
     const NoteSettings s = NoteSettings::of(
         "\xEF\xBB\xBF---\r\ntheme: ink\r\nfont: \"serif\"\nsize: story\nscale: 1.4\nwordmark: no\npages: yes\n"
         "style: launch\naccent: '#F50'\nauthor: me\nsplit: headings\n---\n# Body\n");
-    EXPECT_EQ(s.theme, "ink");
-    EXPECT_EQ(s.font, "serif");
-    EXPECT_EQ(s.size, "story");
-    EXPECT_EQ(s.scale, 1.4);
-    EXPECT_EQ(s.wordmark, false);
-    EXPECT_EQ(s.pages, true);
     EXPECT_EQ(s.style, "launch");
-    EXPECT_EQ(s.accent, "#ff5500");
-    EXPECT_EQ(s.splitAtHeadings, true);
     EXPECT_TRUE(s.warnings.empty());
+    std::vector<std::string> none;
+    CardSettings asked{.theme = "ink", .font = "serif", .size = Presets::by("story"), .scale = 1.4, .wordmark = false,
+                       .pages = true, .splitAtHeadings = true};
+    asked.style.accent = "#ff5500";
+    EXPECT_EQ(overlayFrontMatter(CardSettings{}, s, {}, none), asked);
 
     const NoteSettings bad =
         NoteSettings::of("---\ntheme: neon\nsize: huge\nscale: 9\nwordmark: maybe\naccent: red\nsplit: chapters\n---\nx");
-    EXPECT_FALSE(bad.theme || bad.size || bad.scale || bad.wordmark || bad.accent || bad.splitAtHeadings);
+    EXPECT_TRUE(bad.values.empty());
+    EXPECT_FALSE(bad.accent);
     ASSERT_EQ(bad.warnings.size(), 6u);
     EXPECT_EQ(bad.warnings[5], "split: \u201cchapters\u201d is not auto or headings; the default is used");
     EXPECT_EQ(bad.warnings[1], "size: \u201chuge\u201d is not a size (square, portrait, landscape, story, tall, WIDTHxHEIGHT or long); "
@@ -82,8 +80,8 @@ TEST(CardStyle, FrontMatterSetsANotesOwnLookAndWarnsOfWrongValues) {
     for (int i = 0; i < 30000; ++i) many += "theme: neon\n";
     EXPECT_EQ(NoteSettings::of(many + "---\nx").warnings.size(), 11u);
     // No closing line, or no front matter at all: nothing is read.
-    EXPECT_FALSE(NoteSettings::of("---\ntheme: ink\n# no end").theme);
-    EXPECT_FALSE(NoteSettings::of("theme: ink\n").theme);
+    EXPECT_FALSE(NoteSettings::of("---\ntheme: ink\n# no end").sets("theme"));
+    EXPECT_FALSE(NoteSettings::of("theme: ink\n").sets("theme"));
 }
 
 TEST(CardSettings, TravelAsJsonAndANotesFrontMatterOverlaysThem) {

@@ -3,6 +3,8 @@
 #include "cli/RenderOptions.hpp"
 #include "cli/RequestStream.hpp"
 
+#include <map>
+
 using namespace norvo;
 
 TEST(RenderOptions, ParsingAndUsageErrors) {
@@ -80,4 +82,44 @@ TEST(StreamRequest, ParsedOverTheRunsDefaults) {
     // Requests come on standard input only.
     for (const auto& args : std::vector<std::vector<std::string>>{{"--stream", "a.md"}, {"--stream", "-o", "x.png"}})
         EXPECT_TRUE(std::holds_alternative<RenderUsageError>(parseRenderOptions(args)));
+}
+
+// Every card setting is one row: its flag, a note's front matter, a stream request and a draft
+// all take the same value to the same card, and each says what a wrong value should be.
+TEST(RenderOptions, EverySettingIsTakenAlikeWhereverItIsTyped) {
+    const std::map<std::string, std::string> sample = {{"theme", "ink"},     {"font", "mono"},        {"size", "story"},
+                                                       {"scale", "1.5"},     {"wordmark", "false"},   {"pages", "true"},
+                                                       {"cover", "true"},    {"pageMarks", "none"},   {"split", "headings"}};
+    for (const CardSettingRow& row : cardSettingRows()) {
+        const std::string key(row.key);
+        ASSERT_TRUE(sample.count(key)) << key << ": a setting this test does not know yet";
+        const std::string value = sample.at(key);
+        CardSettings wanted;
+        ASSERT_FALSE(row.take(wanted, value)) << key;
+        ASSERT_NE(wanted, CardSettings{}) << key << ": the sample is the default";
+
+        std::vector<std::string> args{std::string(row.flag)};
+        if (row.kind != CardSettingRow::Kind::Switch) args.push_back(value);
+        const auto flagged = std::get<RenderOptions>(parseRenderOptions(args));
+        EXPECT_EQ(row.text(flagged.card), value) << row.flag;
+
+        std::vector<std::string> warnings;
+        const NoteSettings note = NoteSettings::of("---\n" + std::string(row.frontMatter) + ": " + value + "\n---\n# x");
+        EXPECT_EQ(row.text(overlayFrontMatter(CardSettings{}, note, {}, warnings)), value) << row.frontMatter;
+        EXPECT_TRUE(warnings.empty()) << row.frontMatter;
+
+        StreamRequest request;
+        const std::string json = row.kind == CardSettingRow::Kind::Choice ? "\"" + value + "\"" : value;
+        ASSERT_FALSE(parseStreamRequest("{\"markdown\": \"x\", \"" + key + "\": " + json + "}", 1, RenderOptions{}, request))
+            << key;
+        EXPECT_EQ(row.text(request.options.card), value) << key;
+
+        EXPECT_EQ(CardSettings::fromJson(wanted.toJson(), CardSettings{}), wanted) << key;
+
+        CardSettings untouched;
+        const auto expected = row.take(untouched, "neon");
+        ASSERT_TRUE(expected) << key;
+        EXPECT_EQ(untouched, CardSettings{}) << key << ": a wrong value changed the settings";
+        EXPECT_NE(whyNotASetting(row, "neon", *expected).find("neon"), std::string::npos) << key;
+    }
 }
