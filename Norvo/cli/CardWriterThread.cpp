@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <glib/gi18n.h>
+#include <sys/stat.h>
+
+#include "engine/PageProtocol.hpp"
 
 #include "cli/OutputLines.hpp"
 #include "support/StartupTimeline.hpp"
@@ -12,14 +15,35 @@ namespace norvo {
 
 void EncoderThread::written(const std::string& line) {
     StartupTimeline::markOnce("card-written");
-    if ((std::fprintf(setup_.lines, "%s\n", line.c_str()) < 0 || std::fflush(setup_.lines) != 0) && !linesLost_.exchange(true)) {
-        std::fprintf(stderr, _("norvo render: the lines naming the cards cannot be written: %s\n"), std::strerror(errno));
+    if (std::fprintf(setup_.lines, "%s\n", line.c_str()) >= 0 && std::fflush(setup_.lines) == 0) return;
+    const int error = errno ? errno : EIO;
+    int none = 0;
+    if (linesLost_.compare_exchange_strong(none, error)) {
+        std::fprintf(stderr,
+                     setup_.answers ? _("norvo render: --stream: the answers cannot be written: %s\n")
+                                    : _("norvo render: the lines naming the cards cannot be written: %s\n"),
+                     std::strerror(error));
         ++failures_;
     }
 }
-void EncoderThread::failed(const std::filesystem::path& file, const std::error_code& error) {
-    std::fprintf(stderr, _("norvo render: could not write %s: %s\n"), printable(file).c_str(), error.message().c_str());
+
+// A stream request's failure is its answer; a batch's goes to standard error.
+void EncoderThread::failed(const std::string& answerId, const std::filesystem::path& file, const std::error_code& error) {
     ++failures_;
+    if (!answerId.empty())
+        return written(errorAnswer(answerId, "could not write " + printable(file) + ": " + error.message()));
+    std::fprintf(stderr, _("norvo render: could not write %s: %s\n"), printable(file).c_str(), error.message().c_str());
+}
+
+// Files the stream's requests wrote, by the file itself: no later request writes one again,
+// whatever name (a link, another spelling) it gives.
+void EncoderThread::remember(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) answered_.insert({st.st_dev, st.st_ino});
+}
+bool EncoderThread::wroteBefore(const std::filesystem::path& file) const {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 && answered_.count({st.st_dev, st.st_ino});
 }
 
 std::string EncoderThread::cardLine(const std::filesystem::path& file, const Preset& preset,
@@ -29,10 +53,24 @@ std::string EncoderThread::cardLine(const std::filesystem::path& file, const Pre
 }
 
 void EncoderThread::write(CardTask& task) {
-    if (const std::error_code error = writeCard(*task.card.image, task.preset, task.path, task.words, setup_.format, setup_.links))
-        return failed(task.path, error);
-    written(cardLine(task.path, writtenSize(*task.card.image, task.preset), task.card.report, false));
+    const bool answers = !task.answerId.empty();
+    if (answers && task.links == WriteRules::Links::WriteThrough && wroteBefore(task.path)) {
+        ++failures_;
+        return written(errorAnswer(task.answerId, "\"output\" " + printable(task.path) + " is written by an earlier request"));
+    }
+    if (const std::error_code error =
+            writeCard(*task.card.image, task.preset, task.path, task.words, task.format, task.links))
+        return failed(task.answerId, task.path, error);
+    const Preset shown = writtenSize(*task.card.image, task.preset);
+    written(answers ? answerLine(task.answerId, reportLine(task.path, shown, task.card.report, false))
+                    : cardLine(task.path, shown, task.card.report, false));
+    if (answers) remember(task.path);
     ++filesWritten_;
+}
+
+void EncoderThread::write(AnswerTask& task) {
+    ++failures_;
+    written(task.line);
 }
 
 void EncoderThread::write(SetPageTask& task) {
@@ -45,14 +83,20 @@ void EncoderThread::write(SetPageTask& task) {
     if (set.failed) return;
     if (!set.writer) set.writer = std::make_unique<SetWriter>(set.target);
     if (const std::error_code error = set.writer->add(task.card.image, task.page, task.pages)) {
-        failed(set.writer->failedFile(), error);
+        failed(set.answerId, set.writer->failedFile(), error);
         set.failed = true;
         return set.rollBack();
     }
     // The line gives the file's own size: a long picture's card is as tall as it grew.
-    if (set.target.pictures)
-        set.lines.push_back(cardLine(setCardFile(set.target.base, task.page, task.pages),
-                                     writtenSize(*task.card.image, set.target.size), task.card.report, true));
+    const std::filesystem::path file = setCardFile(set.target.base, task.page, task.pages);
+    const Preset shown = writtenSize(*task.card.image, set.target.size);
+    if (!set.answerId.empty()) {
+        set.files.push_back(file);
+        set.reports.push_back(PageProtocol::reportMembers(task.card.report, true));
+        set.lines.push_back(reportLine(file, shown, task.card.report, true));
+    } else if (set.target.pictures) {
+        set.lines.push_back(cardLine(file, shown, task.card.report, true));
+    }
 }
 
 void EncoderThread::write(SetEndTask& task) {
@@ -61,9 +105,16 @@ void EncoderThread::write(SetEndTask& task) {
     if (!task.rendered) return set.rollBack();
     if (set.failed || !set.writer) return;
     if (const std::error_code error = set.writer->commit()) {
-        failed(set.writer->failedFile(), error);
+        failed(set.answerId, set.writer->failedFile(), error);
         set.failed = true;
         return set.rollBack();
+    }
+    if (!set.answerId.empty()) {
+        written(set.files.size() == 1 ? answerLine(set.answerId, set.lines.front())
+                                      : setAnswer(set.answerId, set.files, set.reports));
+        for (const auto& file : set.files) remember(file);
+        filesWritten_ += int(set.files.size());
+        return;
     }
     if (const auto& pdf = set.target.pdf)
         set.lines.push_back(setup_.report ? pdfReportLine(*pdf, set.lastPage)
@@ -90,7 +141,7 @@ void EncoderThread::loop() {
         }
         // A card or a set is done; a set's single card or failed end is not one more. Either
         // way there is room for the next.
-        const bool done = std::holds_alternative<CardTask>(task) ||
+        const bool done = std::holds_alternative<CardTask>(task) || std::holds_alternative<AnswerTask>(task) ||
                           (std::holds_alternative<SetEndTask>(task) && std::get<SetEndTask>(task).rendered);
         MainThread::post(lifetime_.guard([this, done] { onDone_(done); }));
     }

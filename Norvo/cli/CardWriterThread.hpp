@@ -10,10 +10,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <variant>
+#include <utility>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "engine/RenderJobs.hpp"
 #include "image/CardFormats.hpp"
@@ -31,6 +35,9 @@ struct SetOutput {
     SetWriter::Target target;
     std::unique_ptr<SetWriter> writer;  // made with the first card
     std::vector<std::string> lines;     // printed once the whole set is in place
+    std::string answerId{};             // a stream request's: the set is answered in one line
+    std::vector<std::filesystem::path> files{};  // for that answer: each card's file and report
+    std::vector<std::string> reports{};
     std::size_t lastPage = 0;
     bool failed = false;
     bool ended = false;
@@ -39,6 +46,8 @@ struct SetOutput {
     void rollBack() {
         if (writer) writer->rollBack();
         lines.clear();
+        files.clear();
+        reports.clear();
         lastPage = 0;
     }
 };
@@ -48,6 +57,13 @@ struct CardTask {
     Preset preset;
     std::filesystem::path path;
     PngEncoder::Words words;
+    CardFormats::Format format = CardFormats::Format::Png;
+    WriteRules::Links links = WriteRules::Links::Replace;  // through -o's link, or replacing a made name's
+    std::string answerId{};  // a stream request's: answered with its id; one it names is written once
+};
+// A stream request answered without a card (refused, or not drawn), in its turn.
+struct AnswerTask {
+    std::string line;
 };
 struct SetPageTask {
     std::shared_ptr<SetOutput> set;
@@ -58,9 +74,7 @@ struct SetEndTask {
     std::shared_ptr<SetOutput> set;
     bool rendered = false;  // false: the set failed to render, nothing of it stays
 };
-using EncodeTask = std::variant<CardTask, SetPageTask, SetEndTask>;
-
-using EncodeTask = std::variant<CardTask, SetPageTask, SetEndTask>;
+using EncodeTask = std::variant<CardTask, SetPageTask, SetEndTask, AnswerTask>;
 
 // Encodes and writes cards on one worker thread while the engine renders the next.
 class EncoderThread {
@@ -69,9 +83,8 @@ public:
 
     struct Setup {
         bool report = false;  // --report lines instead of the usual ones
-        CardFormats::Format format = CardFormats::Format::Png;
         std::FILE* lines = stdout;  // standard error when the card itself goes to standard output
-        WriteRules::Links links = WriteRules::Links::Replace;  // for single cards: through -o's link
+        bool answers = false;       // the lines answer a stream's requests
     };
     // `onDone` on the main thread after each task: whether a card or a set was finished.
     EncoderThread(Setup setup, std::function<void(bool)> onDone) : setup_(setup), onDone_(std::move(onDone)) {
@@ -112,17 +125,22 @@ public:
         return tasks_.size();
     }
     int failures() const { return failures_; }
+    // The error that kept a line from being written (0: every line was).
+    int linesLost() const { return linesLost_; }
 
 private:
     void loop();  // worker thread, like every function below
     void written(const std::string& line);
-    void failed(const std::filesystem::path& file, const std::error_code& error);
+    void failed(const std::string& answerId, const std::filesystem::path& file, const std::error_code& error);
+    void remember(const std::filesystem::path& file);
     std::string cardLine(const std::filesystem::path& file, const Preset& preset, const LayoutReport& report,
                          bool paged) const;
     void write(CardTask& task);
     // A card of a set goes to its file and into the PDF at once; it is not kept.
     void write(SetPageTask& task);
     void write(SetEndTask& task);
+    void write(AnswerTask& task);
+    bool wroteBefore(const std::filesystem::path& file) const;
 
     Setup setup_;
     std::function<void(bool)> onDone_;
@@ -132,7 +150,8 @@ private:
     std::size_t backlog_ = 0;
     bool closing_ = false;
     std::atomic<int> failures_{0};
-    std::atomic<bool> linesLost_{false};
+    std::atomic<int> linesLost_{0};
+    std::set<std::pair<dev_t, ino_t>> answered_;  // the files stream requests named and got (worker)
     std::atomic<int> filesWritten_{0};
     std::thread worker_;
     Lifetime lifetime_;

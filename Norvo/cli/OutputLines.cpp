@@ -61,4 +61,25 @@ std::string pdfReportLine(const std::filesystem::path& file, std::size_t pages) 
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+namespace {
+std::string jsonText(const std::string& s) {
+    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+}  // namespace
+
+std::string answerLine(const std::string& id, const std::string& line) { return "{\"id\":" + id + "," + line.substr(1); }
+
+std::string errorAnswer(const std::string& id, const std::string& message) {
+    return "{\"id\":" + id + ",\"error\":" + jsonText(message) + "}";
+}
+
+std::string setAnswer(const std::string& id, const std::vector<std::filesystem::path>& files,
+                      const std::vector<std::string>& reports) {
+    std::string names, members;
+    for (std::size_t i = 0; i < files.size(); ++i) names += (i ? "," : "") + jsonText(printable(files[i]));
+    for (std::size_t i = 0; i < reports.size(); ++i) members += (i ? ",{" : "{") + reports[i] + "}";
+    return "{\"id\":" + id + ",\"files\":[" + names + "],\"pages\":" + std::to_string(files.size()) +
+           ",\"reports\":[" + members + "]}";
+}
+
 }  // namespace norvo

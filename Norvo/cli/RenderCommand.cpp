@@ -214,7 +214,7 @@ int run(int argc, char** argv) {
     std::optional<PrivateDisplay> own;
     if (!displayReady(own)) return 1;
     StartupTimeline::mark("gtk-ready");
-    if (options.copy) return copyCard(NoteCard{&notes.front(), notes.front().look.presets.front()}, options);
+    if (options.copy) return copyCard(NoteCard{.note = borrowed(notes.front()), .preset = notes.front().look.presets.front()}, options);
     if (!outputFolderReady(options)) return 1;
     return drawAndWrite(options, runStyle, notes, failures);
 }

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/RenderOptions.hpp"
-#include "cli/RequestStream.hpp"
+#include "cli/StreamRequest.hpp"
 
 #include <map>
 
