@@ -87,7 +87,7 @@ std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen
         if (name.back() == '/') return usage(_("-o '%1' names a folder; use -d"), name);
     }
     if (o.outputFile && seen.folder) return usage(_("use either -o or -d, not both"));
-    if ((o.card.pages || o.pdf) && o.presets.front().grows)
+    if ((o.card.pages || o.pdf) && o.presets.front().makesOneCard())
         return usage(_("a long picture is one card as tall as its note: no --pages or --pdf"));
     if (o.outputFile) {
         // The file's ending says what it holds: a card is never written under another's name.

@@ -288,7 +288,7 @@ void RenderRun::drawCard(std::size_t e, std::size_t i, const CardRequest& reques
             if (rendered.image) {
                 if (card.answerId.empty()) warnAboutPictures(*card.note, rendered.report);
                 // A long picture cut at its greatest height says so; a table cut at its width says so on the card.
-                if (size.grows && rendered.report.cut && writtenSize(*rendered.image, size).height >= Presets::kLongCap)
+                if (rendered.report.cut && size.stoppedAtItsCap(writtenSize(*rendered.image, size).height))
                     std::fprintf(stderr,
                                  _("norvo render: %s is longer than a long picture's %lld px: the rest is cut "
                                    "(--pages makes a set of cards of it)\n"),

@@ -32,9 +32,8 @@ struct RenderEngine::State : std::enable_shared_from_this<State> {
         std::int64_t grownHeight = 0;        // a long picture's height in pixels, once laid out
         // The size the snapshot is taken at: the drawn size, a long picture's as tall as it grew.
         Preset snapSize() const {
-            Preset size = cardOf(entry.job).drawnSize();
-            if (size.grows && grownHeight > 0) size.height = grownHeight;
-            return size;
+            const Preset size = cardOf(entry.job).drawnSize();
+            return grownHeight > 0 ? size.grownTo(grownHeight) : size;
         }
     };
 
@@ -233,7 +232,7 @@ void RenderEngine::State::drawCurrent() {
     // size, then scales the finished card up to fill the view.
     // A long picture is laid out in a square view: its height is known only afterwards.
     const Preset drawn = card.drawnSize();
-    host->resize(int(drawn.width), int(drawn.grows ? drawn.width : drawn.height));
+    host->resize(int(drawn.width), int(drawn.startHeight()));
     // A set lays out every one of its cards in this step, up to twenty cards' worth of text,
     // and breaks them like a book (a few seconds of work for the largest notes).
     draw(host->withHighlighterFor(card.markdown, *script), how.pages ? 2 : 1);
@@ -257,8 +256,7 @@ void RenderEngine::State::draw(const std::string& script, int steps) {
         if (card.settings.size.grows) {
             // The view takes the height the page found before the snapshot is taken.
             const Preset drawn = card.drawnSize();
-            self.current->grownHeight =
-                std::clamp<std::int64_t>(std::llround(answer->height * card.density), drawn.width, drawn.height);
+            self.current->grownHeight = drawn.grownTo(std::llround(answer->height * card.density)).height;
             self.host->resize(int(drawn.width), int(self.current->grownHeight));
         }
         const bool grown = self.current->grownHeight > 0;

@@ -15,11 +15,7 @@ std::filesystem::path setCardFile(const std::filesystem::path& base, std::size_t
     return file;
 }
 
-Preset writtenSize(const CardImage& card, const Preset& size) {
-    Preset written = size;
-    if (size.grows) written.height = card.height() * size.width / card.width();  // as tall as it grew
-    return written;
-}
+Preset writtenSize(const CardImage& card, const Preset& size) { return size.writtenAs(card.width(), card.height()); }
 
 std::error_code writeCard(const CardImage& card, const Preset& size, const std::filesystem::path& file,
                           const CardWords& words, std::optional<CardFormats::Format> format, WriteRules::Links links) {

@@ -1,5 +1,25 @@
 #include "norvo/Presets.hpp"
 
+#include <algorithm>
+
+namespace norvo {
+
+Preset Preset::grownTo(std::int64_t laidOut) const {
+    Preset grown = *this;
+    if (grows) grown.height = std::clamp(laidOut, width, height);
+    return grown;
+}
+
+Preset Preset::writtenAs(std::int64_t pixelsWide, std::int64_t pixelsHigh) const {
+    Preset written = *this;
+    if (grows && pixelsWide > 0) written.height = pixelsHigh * width / pixelsWide;
+    return written;
+}
+
+bool Preset::stoppedAtItsCap(std::int64_t writtenHeight) const { return grows && writtenHeight >= Presets::kLongCap; }
+
+}  // namespace norvo
+
 namespace norvo::Presets {
 
 const std::vector<Preset>& all() {

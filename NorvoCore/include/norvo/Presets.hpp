@@ -17,6 +17,19 @@ struct Preset {
     bool grows = false;  // a long picture: `height` is the most it may take
 
     double aspect() const { return double(width) / double(height); }
+
+    // A long picture's rules, in one place. It is one card, never a set or a PDF's pages.
+    bool makesOneCard() const { return grows; }
+    // The view's height before the note is laid out: a long picture's is square, as its
+    // height is known only afterwards.
+    std::int64_t startHeight() const { return grows ? width : height; }
+    // The size once the note is laid out `laidOut` px tall: a long picture takes that height,
+    // from its width up to its cap; any other size keeps its own.
+    Preset grownTo(std::int64_t laidOut) const;
+    // The size of a picture of these pixels drawn at this size: a long one as tall as it grew.
+    Preset writtenAs(std::int64_t pixelsWide, std::int64_t pixelsHigh) const;
+    // Whether a picture `writtenHeight` px tall stopped at a long picture's cap.
+    bool stoppedAtItsCap(std::int64_t writtenHeight) const;
     bool operator==(const Preset&) const = default;
 };
 
