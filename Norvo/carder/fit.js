@@ -373,108 +373,117 @@
     return content.innerText.split('\n').reduce(function (n, line) { return Math.max(n, line.trim().length); }, 0);
   }
 
-  // One card: `c` is what the page prepared (frame, content, text size range, orientation).
-  function layOutCard(c) {
+  // Typed lines stay whole where they can: when even the smallest size cannot hold one of
+  // them on a line, they wrap like any text. Returns the size.
+  function settleTypedLines(c, size) {
     const frame = c.frame, content = c.content, min = c.min, max = c.max;
-    state.tableMin = c.tableMin;
-    state.formulaMin = c.formulaMin;
-    if (content.classList.contains('hero-picture')) {
-      layOutPictureHero(c);
-      void content.offsetHeight;
-      return;
-    }
-    placePictureBeside(c);
-    let size = fittedSize(frame, content, min, max, min);
-    // Typed lines stay whole where they can: when even the smallest size cannot hold one of
-    // them on a line, they wrap like any text.
-    if (content.classList.contains('hero-lines') && !fitsAt(frame, content, size, min)) {
+    if (!content.classList.contains('hero-lines')) return size;
+    if (!fitsAt(frame, content, size, min)) {
       content.classList.remove('hero-lines');
-      size = fittedSize(frame, content, min, max, min);
-    } else if (content.classList.contains('hero-lines') && longestTypedLine(content) > VERSE_LINE) {
-      // A long typed line is a sentence, not a verse: it may wrap like prose when keeping it
-      // whole would leave the card mostly empty (the text well under what wrapping allows).
-      content.classList.remove('hero-lines');
-      const wrapped = fittedSize(frame, content, min, max, min);
-      if (size >= wrapped * KEEP_LINES_SHARE) {
-        content.classList.add('hero-lines');
-        fitsAt(frame, content, size, min);
-      } else {
-        // Each typed line still reads as one: what wraps hangs under its start.
-        hangTypedLines(content);
-        size = fittedSize(frame, content, min, max, min);
-      }
+      return fittedSize(frame, content, min, max, min);
     }
-    size = keepLinesWhole(c, size);
-    // Pictures give way before the text does: a note whose text would be set near its floor
-    // (or cut) takes its pictures smaller, down to about a third of the card.
-    if (content.querySelector('img.picture-block') && size < min * NEAR_FLOOR) {
-      let best = { share: state.pictureShare, size: size, fits: fitsAt(frame, content, size, min) };
-      for (const share of PICTURE_SHARES_GIVEN) {
-        state.pictureShare = share;
-        const s = fittedSize(frame, content, min, max, min);
-        const fitsHere = fitsAt(frame, content, s, min);
-        if ((fitsHere && !best.fits) || (fitsHere === best.fits && s > best.size)) best = { share: share, size: s, fits: fitsHere };
-        if (fitsHere && s >= min * NEAR_FLOOR) break;
-      }
-      state.pictureShare = best.share;
-      size = best.size;
+    if (longestTypedLine(content) <= VERSE_LINE) return size;
+    // A long typed line is a sentence, not a verse: it may wrap like prose when keeping it
+    // whole would leave the card mostly empty (the text well under what wrapping allows).
+    content.classList.remove('hero-lines');
+    const wrapped = fittedSize(frame, content, min, max, min);
+    if (size >= wrapped * KEEP_LINES_SHARE) {
+      content.classList.add('hero-lines');
       fitsAt(frame, content, size, min);
+      return size;
     }
-    // Code that wraps: between names, never inside one; and a note that is code (and
-    // headings) keeps its lines whole where a smaller size above the floor can, unless that
-    // takes the code much smaller than wrapping between names would.
-    if (content.querySelector('pre.wrapped')) {
-      const codeOnly = !content.querySelector('p, li, td, th');
-      // Lines that must wrap break between names, never inside one: the largest size at which
-      // no name splits (or no more than at the floor, where a name is wider than a line).
-      let namesSize = size;
-      fitsAt(frame, content, size, min);
-      if (Lines.brokenCodeTokens(content) && size > Math.ceil(min)) {
-        fitsAt(frame, content, Math.ceil(min), min);
-        const least = Lines.brokenCodeTokens(content);
-        const namesWhole = function (s) { return fitsAt(frame, content, s, min) && Lines.brokenCodeTokens(content) <= least; };
-        namesSize = largestPassing(Math.ceil(min), size - 1, namesWhole);
-      }
-      size = namesSize;
-      // Whole lines win unless they would take the code much smaller than wrapping does; a
-      // one-line command reads better on two lines of a larger size (see shrinkOneLiner).
-      const whole = function (s) { return fitsAt(frame, content, s, min) && !content.querySelector('pre.wrapped'); };
-      const oneLiner = content.querySelectorAll('pre .code-line').length === 1;
-      if (codeOnly && !oneLiner && size > Math.ceil(min) && whole(Math.ceil(min))) {
-        const wholeSize = largestPassing(Math.ceil(min), size - 1, whole);
-        if (wholeSize >= WHOLE_CODE_SHARE * namesSize) size = wholeSize;
-      }
-      fitsAt(frame, content, size, min);
-      // Beside prose, code that had to go down to the floor keeps the prose within reach: a
-      // lead-in twice the size of its command reads as a headline over a footnote.
-      if (!codeOnly) {
-        const code = Math.min.apply(null, Array.from(content.querySelectorAll('pre')).map(function (pre) {
-          return parseFloat(pre.style.fontSize) || size;
-        }));
-        const reach = Math.max(Math.ceil(min), Math.ceil(code / CODE_LEAST_SHARE));
-        if (reach < size) {
-          size = reach;
-          fitsAt(frame, content, size, min);
-        }
-      }
-    }
+    // Each typed line still reads as one: what wraps hangs under its start.
+    hangTypedLines(content);
+    return fittedSize(frame, content, min, max, min);
+  }
 
-    // Landscape lines stay near 75 characters: prose and lists that would run longer lines, or
-    // would not fit in one column, flow into two columns before the text shrinks toward the
-    // minimum (and are cut there in columns). The columns stay only where they do better.
-    if (c.landscape && flows(content) &&
-        (content.clientWidth / (size * 0.5) > 75 || !fitsAt(frame, content, size, min))) {
-      const oneColumn = size, oneColumnFits = fitsAt(frame, content, size, min);
-      content.classList.add('columns');
-      size = fittedSize(frame, content, min, max, min);
-      if (oneColumnFits && size < oneColumn) {
-        content.classList.remove('columns');
-        size = oneColumn;
-      }
+  // Pictures give way before the text does: a note whose text would be set near its floor
+  // (or cut) takes its pictures smaller, down to about a third of the card. Returns the size.
+  function givePicturesWay(c, size) {
+    const frame = c.frame, content = c.content, min = c.min, max = c.max;
+    if (!content.querySelector('img.picture-block') || size >= min * NEAR_FLOOR) return size;
+    let best = { share: state.pictureShare, size: size, fits: fitsAt(frame, content, size, min) };
+    for (const share of PICTURE_SHARES_GIVEN) {
+      state.pictureShare = share;
+      const s = fittedSize(frame, content, min, max, min);
+      const fitsHere = fitsAt(frame, content, s, min);
+      if ((fitsHere && !best.fits) || (fitsHere === best.fits && s > best.size)) best = { share: share, size: s, fits: fitsHere };
+      if (fitsHere && s >= min * NEAR_FLOOR) break;
     }
+    state.pictureShare = best.share;
+    fitsAt(frame, content, best.size, min);
+    return best.size;
+  }
 
-    // Only a word wider than its line at the smallest size may break: hyphenated, it lets
-    // the rest of the note be set larger again.
+  // Lines of code that must wrap break between names, never inside one: the largest size at
+  // which no name splits (or no more than at the floor, where a name is wider than a line).
+  function sizeKeepingNamesWhole(c, size) {
+    const frame = c.frame, content = c.content, min = c.min;
+    fitsAt(frame, content, size, min);
+    if (!Lines.brokenCodeTokens(content) || size <= Math.ceil(min)) return size;
+    fitsAt(frame, content, Math.ceil(min), min);
+    const least = Lines.brokenCodeTokens(content);
+    const namesWhole = function (s) { return fitsAt(frame, content, s, min) && Lines.brokenCodeTokens(content) <= least; };
+    return largestPassing(Math.ceil(min), size - 1, namesWhole);
+  }
+  // A note that is code (and headings) keeps its lines whole where a smaller size above the
+  // floor can, unless that takes the code much smaller than wrapping between names would; a
+  // one-line command reads better on two lines of a larger size (see shrinkOneLiner).
+  function sizeKeepingCodeLinesWhole(c, namesSize) {
+    const frame = c.frame, content = c.content, min = c.min;
+    const whole = function (s) { return fitsAt(frame, content, s, min) && !content.querySelector('pre.wrapped'); };
+    const oneLiner = content.querySelectorAll('pre .code-line').length === 1;
+    if (oneLiner || namesSize <= Math.ceil(min) || !whole(Math.ceil(min))) return namesSize;
+    const wholeSize = largestPassing(Math.ceil(min), namesSize - 1, whole);
+    return wholeSize >= WHOLE_CODE_SHARE * namesSize ? wholeSize : namesSize;
+  }
+  // Beside prose, code that had to go down to the floor keeps the prose within reach: a
+  // lead-in twice the size of its command reads as a headline over a footnote.
+  function sizeNearCode(c, size) {
+    const frame = c.frame, content = c.content, min = c.min;
+    const code = Math.min.apply(null, Array.from(content.querySelectorAll('pre')).map(function (pre) {
+      return parseFloat(pre.style.fontSize) || size;
+    }));
+    const reach = Math.max(Math.ceil(min), Math.ceil(code / CODE_LEAST_SHARE));
+    if (reach >= size) return size;
+    fitsAt(frame, content, reach, min);
+    return reach;
+  }
+  // Code that wraps: between names, never inside one, and whole lines where they can be.
+  // Returns the size.
+  function fitWrappedCode(c, size) {
+    const content = c.content;
+    if (!content.querySelector('pre.wrapped')) return size;
+    const codeOnly = !content.querySelector('p, li, td, th');
+    size = sizeKeepingNamesWhole(c, size);
+    if (codeOnly) size = sizeKeepingCodeLinesWhole(c, size);
+    fitsAt(c.frame, content, size, c.min);
+    return codeOnly ? size : sizeNearCode(c, size);
+  }
+
+  // Landscape lines stay near 75 characters: prose and lists that would run longer lines, or
+  // would not fit in one column, flow into two columns before the text shrinks toward the
+  // minimum (and are cut there in columns). The columns stay only where they do better.
+  // Returns the size.
+  function flowIntoColumns(c, size) {
+    const frame = c.frame, content = c.content, min = c.min, max = c.max;
+    if (!(c.landscape && flows(content) &&
+          (content.clientWidth / (size * 0.5) > 75 || !fitsAt(frame, content, size, min)))) return size;
+    const oneColumn = size, oneColumnFits = fitsAt(frame, content, size, min);
+    content.classList.add('columns');
+    size = fittedSize(frame, content, min, max, min);
+    if (oneColumnFits && size < oneColumn) {
+      content.classList.remove('columns');
+      size = oneColumn;
+    }
+    return size;
+  }
+
+  // The last resorts and the finish: only a word wider than its line at the smallest size
+  // may break; pictures take the room the text leaves; what does not fit is cut.
+  function finishCard(c, size) {
+    const frame = c.frame, content = c.content, min = c.min, max = c.max;
+    // Hyphenated, an overlong word lets the rest of the note be set larger again.
     if (!fitsAt(frame, content, size, min) && size <= Math.ceil(min) && hyphenateOverlongWords(content))
       size = fittedSize(frame, content, min, max, min);
     // A run of letters split over many inline elements has no word to hyphenate: as a
@@ -493,6 +502,26 @@
       document.getElementById('continues').hidden = false;
     }
     void content.offsetHeight;  // finish layout before the snapshot
+  }
+
+  // One card: `c` is what the page prepared (frame, content, text size range, orientation).
+  function layOutCard(c) {
+    const content = c.content;
+    state.tableMin = c.tableMin;
+    state.formulaMin = c.formulaMin;
+    if (content.classList.contains('hero-picture')) {
+      layOutPictureHero(c);
+      void content.offsetHeight;
+      return;
+    }
+    placePictureBeside(c);
+    let size = fittedSize(c.frame, content, c.min, c.max, c.min);
+    size = settleTypedLines(c, size);
+    size = keepLinesWhole(c, size);
+    size = givePicturesWay(c, size);
+    size = fitWrappedCode(c, size);
+    size = flowIntoColumns(c, size);
+    finishCard(c, size);
   }
 
   // With little text a picture takes the room the text leaves, up to 70 % of the card's

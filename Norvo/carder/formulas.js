@@ -37,106 +37,106 @@
     return false;
   }
 
-  // `katex()` gives KaTeX once the page has it; `escape` is markdown-it's HTML escaping.
+  // A formula drawn by KaTeX, or what was typed when KaTeX is not there or cannot draw it.
+  // `tag`: a block of its own is a div; a formula inside a paragraph stays a span.
+  function drawFormula(katex, escape, tex, display, tag) {
+    const k = katex();
+    // A short formula within a line stays on one line, as a word does.
+    const short = !display && tex.length <= 24 ? ' formula-short' : '';
+    if (k) {
+      try {
+        const html = k.renderToString(tex, {
+          displayMode: display, output: 'html', throwOnError: true, trust: false, strict: 'ignore',
+          maxSize: 40, maxExpand: 500
+        });
+        // A display formula keeps its source: too wide for its column, it is set again in
+        // lines (see fitDisplayFormulas).
+        const source = display ? ' data-tex="' + escape(tex) + '"' : '';
+        return '<' + tag + ' class="formula' + (display ? ' formula-display' : short) + '"' + source + '>' + html +
+               '</' + tag + '>';
+      } catch (e) {
+        // A formula that does not parse shows what was typed, muted: the card still comes out.
+      }
+    }
+    const fence = display ? '$$' : '$';
+    return '<' + tag + ' class="formula-source' + (display ? ' formula-display' : short) + '">' +
+           escape(fence + tex + fence) + '</' + tag + '>';
+  }
+
+  // "$...$" within a line, or "$$...$$" there (drawn as a display formula).
+  function inlineFormula(state, silent) {
+    const src = state.src, start = state.pos, max = state.posMax;
+    if (src.charCodeAt(start) !== 0x24) return false;
+    let end, display = false;
+    if (src.charCodeAt(start + 1) === 0x24) {
+      end = src.indexOf('$$', start + 2);
+      if (end < 0 || end > max - 2 || end === start + 2) return false;
+      display = true;
+    } else {
+      end = closingDollar(src, start, max);
+      if (end < 0) return false;
+    }
+    if (!silent) {
+      const token = state.push('formula_inline', 'span', 0);
+      token.content = src.slice(start + (display ? 2 : 1), end);
+      token.meta = { display: display };
+    }
+    state.pos = end + (display ? 2 : 1);
+    return true;
+  }
+
+  // The TeX of a display formula opened by "$$" at the start of `startLine` and the line that
+  // closes it ({body, last}), or null when no line ends with "$$".
+  function displayFormulaLines(state, startLine, endLine) {
+    const pos = state.bMarks[startLine] + state.tShift[startLine];
+    const first = state.src.slice(pos + 2, state.eMarks[startLine]);
+    if (first.trim().endsWith('$$') && first.trim().length > 2) return { body: first.trim().slice(0, -2), last: startLine };
+    const lines = [first];
+    for (let line = startLine + 1; line < endLine; line++) {
+      const text = state.src.slice(state.bMarks[line] + state.tShift[line], state.eMarks[line]);
+      if (text.trim().endsWith('$$')) {
+        lines.push(text.trim().slice(0, -2));
+        return { body: lines.join('\n'), last: line };
+      }
+      lines.push(text);
+    }
+    return null;
+  }
+  // "$$" opening a line: the formula runs to the line that ends with "$$".
+  function blockFormula(state, startLine, endLine, silent) {
+    const pos = state.bMarks[startLine] + state.tShift[startLine];
+    if (state.sCount[startLine] - state.blkIndent >= 4) return false;
+    if (state.src.slice(pos, pos + 2) !== '$$') return false;
+    const formula = displayFormulaLines(state, startLine, endLine);
+    if (!formula || !formula.body.trim()) return false;
+    if (silent) return true;
+    const token = state.push('formula_block', 'div', 0);
+    token.content = formula.body.trim();
+    token.map = [startLine, formula.last + 1];
+    token.block = true;
+    state.line = formula.last + 1;
+    return true;
+  }
+
+  // `katex()` gives KaTeX once the page has it.
   function plugin(md, katex) {
     const escape = md.utils.escapeHtml;
-
-    // `tag`: a block of its own is a div; a formula inside a paragraph stays a span.
-    function draw(tex, display, tag) {
-      const k = katex();
-      // A short formula within a line stays on one line, as a word does.
-      const short = !display && tex.length <= 24 ? ' formula-short' : '';
-      if (k) {
-        try {
-          const html = k.renderToString(tex, {
-            displayMode: display, output: 'html', throwOnError: true, trust: false, strict: 'ignore',
-            maxSize: 40, maxExpand: 500
-          });
-          // A display formula keeps its source: too wide for its column, it is set again in
-          // lines (see fitDisplayFormulas).
-          const source = display ? ' data-tex="' + escape(tex) + '"' : '';
-          return '<' + tag + ' class="formula' + (display ? ' formula-display' : short) + '"' + source + '>' + html +
-                 '</' + tag + '>';
-        } catch (e) {
-          // A formula that does not parse shows what was typed, muted: the card still comes out.
-        }
-      }
-      const fence = display ? '$$' : '$';
-      return '<' + tag + ' class="formula-source' + (display ? ' formula-display' : short) + '">' +
-             escape(fence + tex + fence) + '</' + tag + '>';
-    }
-
-    md.inline.ruler.after('escape', 'formula', function (state, silent) {
-      const src = state.src, start = state.pos, max = state.posMax;
-      if (src.charCodeAt(start) !== 0x24) return false;
-      let end, display = false;
-      if (src.charCodeAt(start + 1) === 0x24) {
-        end = src.indexOf('$$', start + 2);
-        if (end < 0 || end > max - 2 || end === start + 2) return false;
-        display = true;
-      } else {
-        end = closingDollar(src, start, max);
-        if (end < 0) return false;
-      }
-      if (!silent) {
-        const token = state.push('formula_inline', 'span', 0);
-        token.content = src.slice(start + (display ? 2 : 1), end);
-        token.meta = { display: display };
-      }
-      state.pos = end + (display ? 2 : 1);
-      return true;
-    });
-
-    // "$$" opening a line: the formula runs to the line that ends with "$$".
-    md.block.ruler.before('fence', 'formula_block', function (state, startLine, endLine, silent) {
-      let pos = state.bMarks[startLine] + state.tShift[startLine];
-      let max = state.eMarks[startLine];
-      if (state.sCount[startLine] - state.blkIndent >= 4) return false;
-      if (state.src.slice(pos, pos + 2) !== '$$') return false;
-      const first = state.src.slice(pos + 2, max);
-      let last = startLine, body;
-      if (first.trim().endsWith('$$') && first.trim().length > 2) {
-        body = first.trim().slice(0, -2);
-      } else {
-        const lines = [first];
-        let found = false;
-        for (let line = startLine + 1; line < endLine; line++) {
-          pos = state.bMarks[line] + state.tShift[line];
-          max = state.eMarks[line];
-          const text = state.src.slice(pos, max);
-          if (text.trim().endsWith('$$')) {
-            lines.push(text.trim().slice(0, -2));
-            last = line;
-            found = true;
-            break;
-          }
-          lines.push(text);
-        }
-        if (!found) return false;
-        body = lines.join('\n');
-      }
-      if (!body.trim()) return false;
-      if (silent) return true;
-      const token = state.push('formula_block', 'div', 0);
-      token.content = body.trim();
-      token.map = [startLine, last + 1];
-      token.block = true;
-      state.line = last + 1;
-      return true;
-    }, { alt: ['paragraph', 'reference', 'blockquote', 'list'] });
-
+    md.inline.ruler.after('escape', 'formula', inlineFormula);
+    md.block.ruler.before('fence', 'formula_block', blockFormula, { alt: ['paragraph', 'reference', 'blockquote', 'list'] });
     // Punctuation right after a short formula stays on its line ("where $x$:" never leaves
     // the colon alone on the next).
     md.renderer.rules.formula_inline = function (tokens, idx) {
       const tex = tokens[idx].content, display = tokens[idx].meta.display;
-      const html = draw(tex, display, 'span');
+      const html = drawFormula(katex, escape, tex, display, 'span');
       const next = tokens[idx + 1];
       const tail = !display && tex.length <= 24 && next && next.type === 'text' ? /^[.,;:!?)\]]+/.exec(next.content) : null;
       if (!tail) return html;
       next.content = next.content.slice(tail[0].length);
       return '<span class="formula-glued">' + html + escape(tail[0]) + '</span>';
     };
-    md.renderer.rules.formula_block = function (tokens, idx) { return draw(tokens[idx].content, true, 'div') + '\n'; };
+    md.renderer.rules.formula_block = function (tokens, idx) {
+      return drawFormula(katex, escape, tokens[idx].content, true, 'div') + '\n';
+    };
   }
 
   // A display formula that would have to shrink below this share of the text to fit its

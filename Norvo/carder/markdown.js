@@ -179,7 +179,167 @@
     return { body: kept.join('\n'), notes: notes };
   }
 
-  // --- The renderer ------------------------------------------------------------------------
+  // --- The renderer: small markdown-it plugins, each one rule of the card --------------------
+
+  // The page never fetches a picture: the app serves those it could read (see `render`),
+  // and any other shows its description. A picture alone on its line is a block as wide as
+  // its column allows; one within a line is as tall as the text.
+  function servedPictures(md) {
+    const escape = md.utils.escapeHtml;
+    md.renderer.rules.image = function (tokens, idx, options, env, self) {
+      const token = tokens[idx];
+      const alt = self.renderInlineAsText(token.children, options, env);
+      const served = env.pictures && Object.prototype.hasOwnProperty.call(env.pictures, token.attrGet('src'))
+        ? env.pictures[token.attrGet('src')] : null;
+      if (!served || !/^norvo-image:/.test(String(served.uri)) || !(served.width > 0 && served.height > 0))
+        return '<span class="image-alt"><span class="image-icon"></span>' + escape(alt || 'image') + '</span>';
+      const block = token.meta && token.meta.alone;
+      return '<img class="picture ' + (block ? 'picture-block' : 'picture-inline') + '" src="' + escape(served.uri) +
+             '" alt="' + escape(alt) + '" data-width="' + Number(served.width) + '" data-height="' + Number(served.height) +
+             '" style="aspect-ratio:' + Number(served.width) + '/' + Number(served.height) + '">';
+    };
+  }
+
+  // Each typed line of an inline block that holds served pictures (and spaces) only: its
+  // pictures stand alone, side by side when there are several, and the line breaks around
+  // them go (the block ends the line already).
+  function standPicturesAlone(children, pictures) {
+    const isBreak = function (t) { return t && (t.type === 'softbreak' || t.type === 'hardbreak'); };
+    const isEmpty = function (t) { return t && t.type === 'text' && !t.content.trim(); };
+    const served = function (t) {
+      return t.type === 'image' && Object.prototype.hasOwnProperty.call(pictures, t.attrGet('src'));
+    };
+    let start = 0;
+    for (let i = 0; i <= children.length; i++) {
+      if (i < children.length && !isBreak(children[i])) continue;
+      const line = children.slice(start, i).filter(function (t) { return !isEmpty(t); });
+      if (line.length && line.every(served)) {
+        for (const t of line) t.meta = { alone: true };
+        for (const edge of [children[i], children[start - 1]])
+          if (isBreak(edge)) edge.type = 'text', edge.content = '';
+      }
+      start = i + 1;
+    }
+  }
+  // A served picture with nothing else on its typed line stands alone.
+  function picturesAlone(md) {
+    md.core.ruler.after('inline', 'pictures-alone', function (state) {
+      const pictures = state.env && state.env.pictures;
+      if (!pictures) return;
+      for (const block of state.tokens) {
+        const children = block.type === 'inline' && block.children;
+        if (children && children.some(function (t) { return t.type === 'image'; })) standPicturesAlone(children, pictures);
+      }
+    });
+  }
+
+  // Every target is taken as written: links never keep an address, and a picture's target
+  // only names what the app may serve (the app refuses file: and the like, and says so).
+  // Links keep their look but lose their address: a card is a picture.
+  function linksWithoutAddresses(md) {
+    md.validateLink = function () { return true; };
+    md.renderer.rules.link_open = function () { return '<a class="link">'; };
+  }
+
+  // Code in the language its fence names, highlighted by highlight.js once the page has it;
+  // null for plain code: without a language it is shown plain, never guessed.
+  function highlighted(highlighter, code, language) {
+    const hl = highlighter();
+    if (!hl || !language || !hl.getLanguage(language)) return null;
+    try {
+      return hl.highlight(language, code, true).value;  // highlight.js 9: (language, code, ignoreIllegals)
+    } catch (e) {
+      return null;
+    }
+  }
+  // Code blocks: one element per source line, so a wrapped line can hang under its own
+  // indentation instead of restarting at the left edge.
+  // The fence may number its lines (a muted gutter as wide as the last number) and mark some.
+  function codeBlocks(md, highlighter) {
+    const escape = md.utils.escapeHtml;
+    md.renderer.rules.fence = function (tokens, idx) {
+      const token = tokens[idx];
+      const how = fenceInfo(token.info);
+      const code = token.content.replace(/\n$/, '');
+      const gutter = how.numbers ? ' numbered" style="--gutter:' + String(code.split('\n').length).length + 'ch' : '';
+      return '<pre class="code' + gutter + '" dir="ltr"><code>' +
+             codeLines(code, highlighted(highlighter, code, how.language), escape, how) + '</code></pre>';
+    };
+    md.renderer.rules.code_block = function (tokens, idx) {
+      const code = tokens[idx].content.replace(/\n$/, '');
+      return '<pre class="code" dir="ltr"><code>' + codeLines(code, null, escape) + '</code></pre>';
+    };
+  }
+
+  // Raw HTML is shown as text, as typed: its quotes stay straight (typography is for prose).
+  const TAG = /<\/?[A-Za-z][^<>]*>/g;
+  function eachText(state, change) {
+    for (const block of state.tokens) {
+      if (block.type !== 'inline' || !block.children) continue;
+      for (const token of block.children) if (token.type === 'text') token.content = change(token.content);
+    }
+  }
+  function rawHtmlAsTyped(md) {
+    md.core.ruler.before('smartquotes', 'raw-html-quotes', function (state) {
+      eachText(state, function (text) {
+        return text.replace(TAG, function (tag) { return tag.replace(/"/g, '\ue000').replace(/'/g, '\ue001'); });
+      });
+    });
+    md.core.ruler.after('smartquotes', 'raw-html-quotes-back', function (state) {
+      eachText(state, function (text) { return text.replace(/\ue000/g, '"').replace(/\ue001/g, "'"); });
+    });
+  }
+
+  // HTML comments are the writer's notes to self: never drawn. One that opens a line runs
+  // to the line that closes it; one that is never closed is text, so a stray "<!--"
+  // cannot hide the rest of the note.
+  function commentBlock(state, startLine, endLine, silent) {
+    if (state.sCount[startLine] - state.blkIndent >= 4) return false;
+    const start = state.bMarks[startLine] + state.tShift[startLine];
+    if (state.src.slice(start, start + 4) !== '<!--') return false;
+    let line = startLine;
+    while (line < endLine &&
+           state.src.slice(line === startLine ? start + 4 : state.bMarks[line], state.eMarks[line]).indexOf('-->') < 0)
+      line++;
+    if (line >= endLine) return false;
+    if (!silent) state.line = line + 1;
+    return true;
+  }
+  function commentInline(state) {
+    if (state.src.slice(state.pos, state.pos + 4) !== '<!--') return false;
+    const end = state.src.indexOf('-->', state.pos + 4);
+    if (end < 0 || end + 3 > state.posMax) return false;
+    state.pos = end + 3;
+    return true;
+  }
+  function hiddenComments(md) {
+    md.block.ruler.before('html_block', 'html-comment', commentBlock, { alt: ['paragraph', 'reference', 'blockquote', 'list'] });
+    md.inline.ruler.before('html_inline', 'html-comment', commentInline);
+  }
+
+  // "==text==" is a highlight: a marker band behind the words.
+  function highlightRun(state, silent) {
+    const src = state.src, start = state.pos;
+    if (src.charCodeAt(start) !== 0x3D || src.charCodeAt(start + 1) !== 0x3D || src.charCodeAt(start + 2) === 0x3D)
+      return false;
+    const end = src.indexOf('==', start + 2);
+    if (end < 0 || end + 2 > state.posMax || end === start + 2) return false;
+    if (/^\s|\s$/.test(src.slice(start + 2, end)) || src.charCodeAt(end + 2) === 0x3D) return false;
+    if (!silent) {
+      state.push('mark_open', 'mark', 1).attrs = [['class', 'highlight']];
+      const max = state.posMax;
+      state.pos = start + 2;
+      state.posMax = end;
+      state.md.inline.tokenize(state);
+      state.posMax = max;
+      state.push('mark_close', 'mark', -1);
+    }
+    state.pos = end + 2;
+    return true;
+  }
+  function highlights(md) {
+    md.inline.ruler.before('emphasis', 'highlight', highlightRun);
+  }
 
   // Callouts: "[!KIND]" first in a quote, an optional "-" or "+" (folding elsewhere), then the title.
   const CALLOUT = /^\[!([A-Za-z][\w-]{0,30})\]([-+]?)[ \t]*/;
@@ -188,23 +348,114 @@
     const words = kind.replace(/[-_]+/g, ' ').trim();
     return words.charAt(0).toUpperCase() + words.slice(1);
   }
+  // The quote opened at tokens[i] as a callout, when its first paragraph starts with "[!KIND]":
+  // its first line becomes the title (the kind's name when the line has nothing else).
+  function makeCallout(state, i, escape) {
+    const tokens = state.tokens;
+    const inline = tokens[i + 2], children = inline.children || [];
+    const first = children[0];
+    const match = first && first.type === 'text' && CALLOUT.exec(first.content);
+    if (!match) return;
+    const kind = match[1].toLowerCase();
+    first.content = first.content.slice(match[0].length);
+    let breakAt = children.findIndex(function (t) { return t.type === 'softbreak' || t.type === 'hardbreak'; });
+    if (breakAt < 0) breakAt = children.length;
+    const titled = children.slice(0, breakAt).some(function (t) { return t.type !== 'text' || t.content.trim(); });
+    const open = new state.Token('html_inline', '', 0);
+    open.content = '<span class="callout-title"><span class="callout-icon" data-kind="' + escape(kind) + '"></span>' +
+                   (titled ? '' : escape(calloutTitle(kind)));
+    const close = new state.Token('html_inline', '', 0);
+    close.content = '</span>';
+    const rest = children.slice(breakAt + 1);
+    inline.children = [open].concat(children.slice(0, breakAt), [close], rest);
+    tokens[i].attrJoin('class', 'callout callout-' + (CALLOUT_KINDS.indexOf(kind) >= 0 ? kind : 'other'));
+    if (!rest.length) tokens[i + 1].attrJoin('class', 'callout-only-title');
+  }
+  // "> [!NOTE] Title" opens a callout: a tinted box with the kind's icon and its title (the
+  // kind's name when none is given); "[!NOTE]-" (folded elsewhere) is drawn open.
+  function callouts(md) {
+    const escape = md.utils.escapeHtml;
+    md.core.ruler.after('inline', 'callouts', function (state) {
+      const tokens = state.tokens;
+      for (let i = 0; i + 2 < tokens.length; i++) {
+        if (tokens[i].type === 'blockquote_open' && tokens[i + 1].type === 'paragraph_open') makeCallout(state, i, escape);
+      }
+    });
+  }
+
+  // "[^id]" of a footnote the note defines becomes its number; any other stays as typed.
+  function footnoteReference(state, silent) {
+    const src = state.src, at = state.pos;
+    if (src.charCodeAt(at) !== 0x5B || src.charCodeAt(at + 1) !== 0x5E) return false;  // "[^"
+    const end = src.indexOf(']', at + 2);
+    const notes = state.env && state.env.footnotes;
+    if (end < 0 || !notes) return false;
+    const id = src.slice(at + 2, end);
+    if (!notes.has(id) || /\s/.test(id)) return false;
+    if (!silent) {
+      const note = notes.get(id);
+      if (!note.number) {
+        state.env.cited.push(id);
+        note.number = state.env.cited.length;
+      }
+      const token = state.push('html_inline', '', 0);
+      token.content = '<sup class="footnote-ref">' + note.number + '</sup>';
+    }
+    state.pos = end + 1;
+    return true;
+  }
+  function footnoteReferences(md) {
+    md.inline.ruler.before('link', 'footnote-ref', footnoteReference);
+  }
+
+  // "- [ ] task" and "- [x] done" become check boxes.
+  function checkBoxes(state) {
+    const tokens = state.tokens;
+    for (let i = 2; i < tokens.length; i++) {
+      const inline = tokens[i];
+      if (inline.type !== 'inline' || tokens[i - 1].type !== 'paragraph_open' ||
+          tokens[i - 2].type !== 'list_item_open') continue;
+      const first = inline.children && inline.children[0];
+      const match = first && first.type === 'text' && /^\[([ xX])\]\s+/.exec(first.content);
+      if (!match) continue;
+      first.content = first.content.slice(match[0].length);
+      const box = new state.Token('html_inline', '', 0);
+      const done = match[1] !== ' ';
+      box.content = '<span class="task-box' + (done ? ' task-done' : '') + '" aria-hidden="true"></span>';
+      inline.children.unshift(box);
+      tokens[i - 2].attrJoin('class', 'task' + (done ? ' task-item-done' : ''));
+    }
+  }
+  function taskLists(md) {
+    md.core.ruler.after('inline', 'task-lists', checkBoxes);
+  }
+
+  // One markdown-it set up for cards. The plugins join in this order: rules placed after the
+  // same rule run in the reverse order of joining, so the order is part of the output.
+  function forCards(md, highlighter, katex) {
+    return md.use(servedPictures).use(picturesAlone).use(Formulas.plugin, katex || function () { return null; })
+      .use(linksWithoutAddresses).use(codeBlocks, highlighter).use(rawHtmlAsTyped).use(hiddenComments)
+      .use(highlights).use(callouts).use(footnoteReferences).use(taskLists);
+  }
+
+  // The sources of the pictures among `tokens` (and their children), in order, each once.
+  function pictureSources(tokens, targets) {
+    for (const token of tokens || []) {
+      if (token.type === 'image') {
+        const src = token.attrGet('src');
+        if (src && targets.indexOf(src) < 0) targets.push(src);
+      }
+      pictureSources(token.children, targets);
+    }
+    return targets;
+  }
 
   // markdown-it set up for cards. `highlighter()` gives highlight.js and `katex()` KaTeX once
   // the page has them.
   function createRenderer(markdownit, highlighter, katex) {
-    function highlighted(code, language) {
-      const hl = highlighter();
-      // The fence names the language; without one the code is shown plain, never guessed.
-      if (!hl || !language || !hl.getLanguage(language)) return null;
-      try {
-        return hl.highlight(language, code, true).value;  // highlight.js 9: (language, code, ignoreIllegals)
-      } catch (e) {
-        return null;
-      }
-    }
-
-    const typed = configured(markdownit({ html: false, linkify: false, typographer: true, breaks: true }));
-    const strict = configured(markdownit({ html: false, linkify: false, typographer: true, breaks: false }));
+    // A note's typed lines are its lines (`keepsTypedLines`), unless it asks for strict Markdown.
+    const typed = forCards(markdownit({ html: false, linkify: false, typographer: true, breaks: true }), highlighter, katex);
+    const strict = forCards(markdownit({ html: false, linkify: false, typographer: true, breaks: false }), highlighter, katex);
     return {
       // `pictures`: what the app serves for each picture the note names ({src: {uri, width,
       // height}}); a picture not in it shows its description.
@@ -227,222 +478,9 @@
         const note = splitFrontMatter(String(text));
         const md = keepsTypedLines(note.front) ? typed : strict;
         const env = { footnotes: takeFootnotes(note.body).notes, cited: [] };
-        const targets = [];
-        const visit = function (tokens) {
-          for (const token of tokens || []) {
-            if (token.type === 'image') {
-              const src = token.attrGet('src');
-              if (src && targets.indexOf(src) < 0) targets.push(src);
-            }
-            visit(token.children);
-          }
-        };
-        visit(md.parse(note.body, env));
-        return targets;
+        return pictureSources(md.parse(note.body, env), []);
       }
     };
-
-    // One markdown-it set up for cards.
-    function configured(md) {
-      const escape = md.utils.escapeHtml;
-
-      // The page never fetches a picture: the app serves those it could read (see `render`),
-      // and any other shows its description. A picture alone on its line is a block as wide as
-      // its column allows; one within a line is as tall as the text.
-      md.renderer.rules.image = function (tokens, idx, options, env, self) {
-        const token = tokens[idx];
-        const alt = self.renderInlineAsText(token.children, options, env);
-        const served = env.pictures && Object.prototype.hasOwnProperty.call(env.pictures, token.attrGet('src'))
-          ? env.pictures[token.attrGet('src')] : null;
-        if (!served || !/^norvo-image:/.test(String(served.uri)) || !(served.width > 0 && served.height > 0))
-          return '<span class="image-alt"><span class="image-icon"></span>' + escape(alt || 'image') + '</span>';
-        const block = token.meta && token.meta.alone;
-        return '<img class="picture ' + (block ? 'picture-block' : 'picture-inline') + '" src="' + escape(served.uri) +
-               '" alt="' + escape(alt) + '" data-width="' + Number(served.width) + '" data-height="' + Number(served.height) +
-               '" style="aspect-ratio:' + Number(served.width) + '/' + Number(served.height) + '">';
-      };
-      // A served picture with nothing else on its typed line stands alone (and the line breaks
-      // around it go: the block ends the line already).
-      md.core.ruler.after('inline', 'pictures-alone', function (state) {
-        const pictures = state.env && state.env.pictures;
-        if (!pictures) return;
-        for (const block of state.tokens) {
-          const children = block.type === 'inline' && block.children;
-          if (!children || !children.some(function (t) { return t.type === 'image'; })) continue;
-          const isBreak = function (t) { return t && (t.type === 'softbreak' || t.type === 'hardbreak'); };
-          const isEmpty = function (t) { return t && t.type === 'text' && !t.content.trim(); };
-          // Each typed line of served pictures (and spaces) only: its pictures stand alone, side
-          // by side when there are several, and the line breaks around them go.
-          const served = function (t) {
-            return t.type === 'image' && Object.prototype.hasOwnProperty.call(pictures, t.attrGet('src'));
-          };
-          let start = 0;
-          for (let i = 0; i <= children.length; i++) {
-            if (i < children.length && !isBreak(children[i])) continue;
-            const line = children.slice(start, i).filter(function (t) { return !isEmpty(t); });
-            if (line.length && line.every(served)) {
-              for (const t of line) t.meta = { alone: true };
-              for (const edge of [children[i], children[start - 1]])
-                if (isBreak(edge)) edge.type = 'text', edge.content = '';
-            }
-            start = i + 1;
-          }
-        }
-      });
-      Formulas.plugin(md, katex || function () { return null; });
-      // Every target is taken as written: links never keep an address, and a picture's target
-      // only names what the app may serve (the app refuses file: and the like, and says so).
-      md.validateLink = function () { return true; };
-      // Links keep their look but lose their address: a card is a picture.
-      md.renderer.rules.link_open = function () { return '<a class="link">'; };
-
-      // Code blocks: one element per source line, so a wrapped line can hang under its own
-      // indentation instead of restarting at the left edge.
-      // The fence may number its lines (a muted gutter as wide as the last number) and mark some.
-      md.renderer.rules.fence = function (tokens, idx) {
-        const token = tokens[idx];
-        const how = fenceInfo(token.info);
-        const code = token.content.replace(/\n$/, '');
-        const gutter = how.numbers ? ' numbered" style="--gutter:' + String(code.split('\n').length).length + 'ch' : '';
-        return '<pre class="code' + gutter + '" dir="ltr"><code>' + codeLines(code, highlighted(code, how.language), escape, how) +
-               '</code></pre>';
-      };
-      md.renderer.rules.code_block = function (tokens, idx) {
-        const code = tokens[idx].content.replace(/\n$/, '');
-        return '<pre class="code" dir="ltr"><code>' + codeLines(code, null, escape) + '</code></pre>';
-      };
-
-      // Raw HTML is shown as text, as typed: its quotes stay straight (typography is for prose).
-      const TAG = /<\/?[A-Za-z][^<>]*>/g;
-      const eachText = function (state, change) {
-        for (const block of state.tokens) {
-          if (block.type !== 'inline' || !block.children) continue;
-          for (const token of block.children) if (token.type === 'text') token.content = change(token.content);
-        }
-      };
-      md.core.ruler.before('smartquotes', 'raw-html-quotes', function (state) {
-        eachText(state, function (text) {
-          return text.replace(TAG, function (tag) { return tag.replace(/"/g, '\ue000').replace(/'/g, '\ue001'); });
-        });
-      });
-      md.core.ruler.after('smartquotes', 'raw-html-quotes-back', function (state) {
-        eachText(state, function (text) { return text.replace(/\ue000/g, '"').replace(/\ue001/g, "'"); });
-      });
-
-      // HTML comments are the writer's notes to self: never drawn. One that opens a line runs
-      // to the line that closes it; one that is never closed is text, so a stray "<!--"
-      // cannot hide the rest of the note.
-      md.block.ruler.before('html_block', 'html-comment', function (state, startLine, endLine, silent) {
-        if (state.sCount[startLine] - state.blkIndent >= 4) return false;
-        const start = state.bMarks[startLine] + state.tShift[startLine];
-        if (state.src.slice(start, start + 4) !== '<!--') return false;
-        let line = startLine;
-        while (line < endLine &&
-               state.src.slice(line === startLine ? start + 4 : state.bMarks[line], state.eMarks[line]).indexOf('-->') < 0)
-          line++;
-        if (line >= endLine) return false;
-        if (!silent) state.line = line + 1;
-        return true;
-      }, { alt: ['paragraph', 'reference', 'blockquote', 'list'] });
-      md.inline.ruler.before('html_inline', 'html-comment', function (state, silent) {
-        if (state.src.slice(state.pos, state.pos + 4) !== '<!--') return false;
-        const end = state.src.indexOf('-->', state.pos + 4);
-        if (end < 0 || end + 3 > state.posMax) return false;
-        state.pos = end + 3;
-        return true;
-      });
-
-      // "==text==" is a highlight: a marker band behind the words.
-      md.inline.ruler.before('emphasis', 'highlight', function (state, silent) {
-        const src = state.src, start = state.pos;
-        if (src.charCodeAt(start) !== 0x3D || src.charCodeAt(start + 1) !== 0x3D || src.charCodeAt(start + 2) === 0x3D)
-          return false;
-        const end = src.indexOf('==', start + 2);
-        if (end < 0 || end + 2 > state.posMax || end === start + 2) return false;
-        if (/^\s|\s$/.test(src.slice(start + 2, end)) || src.charCodeAt(end + 2) === 0x3D) return false;
-        if (!silent) {
-          state.push('mark_open', 'mark', 1).attrs = [['class', 'highlight']];
-          const max = state.posMax;
-          state.pos = start + 2;
-          state.posMax = end;
-          state.md.inline.tokenize(state);
-          state.posMax = max;
-          state.push('mark_close', 'mark', -1);
-        }
-        state.pos = end + 2;
-        return true;
-      });
-
-      // "> [!NOTE] Title" opens a callout: a tinted box with the kind's icon and its title (the
-      // kind's name when none is given); "[!NOTE]-" (folded elsewhere) is drawn open.
-      md.core.ruler.after('inline', 'callouts', function (state) {
-        const tokens = state.tokens;
-        for (let i = 0; i + 2 < tokens.length; i++) {
-          if (tokens[i].type !== 'blockquote_open' || tokens[i + 1].type !== 'paragraph_open') continue;
-          const inline = tokens[i + 2], children = inline.children || [];
-          const first = children[0];
-          const match = first && first.type === 'text' && CALLOUT.exec(first.content);
-          if (!match) continue;
-          const kind = match[1].toLowerCase();
-          first.content = first.content.slice(match[0].length);
-          let breakAt = children.findIndex(function (t) { return t.type === 'softbreak' || t.type === 'hardbreak'; });
-          if (breakAt < 0) breakAt = children.length;
-          const titled = children.slice(0, breakAt).some(function (t) { return t.type !== 'text' || t.content.trim(); });
-          const open = new state.Token('html_inline', '', 0);
-          open.content = '<span class="callout-title"><span class="callout-icon" data-kind="' + escape(kind) + '"></span>' +
-                         (titled ? '' : escape(calloutTitle(kind)));
-          const close = new state.Token('html_inline', '', 0);
-          close.content = '</span>';
-          const rest = children.slice(breakAt + 1);
-          inline.children = [open].concat(children.slice(0, breakAt), [close], rest);
-          tokens[i].attrJoin('class', 'callout callout-' + (CALLOUT_KINDS.indexOf(kind) >= 0 ? kind : 'other'));
-          if (!rest.length) tokens[i + 1].attrJoin('class', 'callout-only-title');
-        }
-      });
-
-      // "[^id]" of a footnote the note defines becomes its number; any other stays as typed.
-      md.inline.ruler.before('link', 'footnote-ref', function (state, silent) {
-        const src = state.src, at = state.pos;
-        if (src.charCodeAt(at) !== 0x5B || src.charCodeAt(at + 1) !== 0x5E) return false;  // "[^"
-        const end = src.indexOf(']', at + 2);
-        const notes = state.env && state.env.footnotes;
-        if (end < 0 || !notes) return false;
-        const id = src.slice(at + 2, end);
-        if (!notes.has(id) || /\s/.test(id)) return false;
-        if (!silent) {
-          const note = notes.get(id);
-          if (!note.number) {
-            state.env.cited.push(id);
-            note.number = state.env.cited.length;
-          }
-          const token = state.push('html_inline', '', 0);
-          token.content = '<sup class="footnote-ref">' + note.number + '</sup>';
-        }
-        state.pos = end + 1;
-        return true;
-      });
-
-      // "- [ ] task" and "- [x] done" become check boxes.
-      md.core.ruler.after('inline', 'task-lists', function (state) {
-        const tokens = state.tokens;
-        for (let i = 2; i < tokens.length; i++) {
-          const inline = tokens[i];
-          if (inline.type !== 'inline' || tokens[i - 1].type !== 'paragraph_open' ||
-              tokens[i - 2].type !== 'list_item_open') continue;
-          const first = inline.children && inline.children[0];
-          const match = first && first.type === 'text' && /^\[([ xX])\]\s+/.exec(first.content);
-          if (!match) continue;
-          first.content = first.content.slice(match[0].length);
-          const box = new state.Token('html_inline', '', 0);
-          const done = match[1] !== ' ';
-          box.content = '<span class="task-box' + (done ? ' task-done' : '') + '" aria-hidden="true"></span>';
-          inline.children.unshift(box);
-          tokens[i - 2].attrJoin('class', 'task' + (done ? ' task-item-done' : ''));
-        }
-      });
-
-      return md;
-    }
   }
 
   // --- Finishing the rendered blocks (in the page) ------------------------------------------

@@ -274,39 +274,49 @@
     return columnOf(codeLines[end].getBoundingClientRect(), area) !== column;
   }
 
-  // The first fix the layout needs, in reading order: {at: element, apply()}, or null.
-  function firstFix(frame, content, area) {
+  // The note's lines (see linesOf), with where an element's first line is among them and
+  // whether the element already begins its column (a break before it would change nothing).
+  function lineMap(content, area) {
     const lines = linesOf(content, area);
     const firstLineOf = function (el) { return lines.findIndex(function (l) { return el.contains(l.block); }); };
-    // Whether the element already begins its column (a break before it would change nothing).
     const beginsColumn = function (el) {
       const i = firstLineOf(el);
       return i <= 0 || lines[i - 1].column !== lines[i].column;
     };
-    const fixes = [];
+    return { lines: lines, firstLineOf: firstLineOf, beginsColumn: beginsColumn };
+  }
+  function breakFix(el) { return { at: el, apply: breakBefore(el) }; }
+
+  // A heading goes with the next two lines, unless it ends the note.
+  function headingFix(map) {
+    const lines = map.lines;
     for (let i = 0; i < lines.length; i++) {
       const block = lines[i].block;
       if (!/^H[1-6]$/.test(block.tagName) || (i > 0 && lines[i - 1].block === block)) continue;
       let end = i;
       while (end + 1 < lines.length && lines[end + 1].block === block) end++;
-      // A heading goes with the next two lines, unless it ends the note.
       const follow = lines.slice(end + 1, end + 3);
-      if (follow.some(function (l) { return l.column !== lines[end].column; }) && !beginsColumn(block)) {
-        fixes.push({ at: block, apply: breakBefore(block) });
-        break;
-      }
+      if (follow.some(function (l) { return l.column !== lines[end].column; }) && !map.beginsColumn(block)) return breakFix(block);
     }
-    // A lead-in ("Run this:") goes with the block it introduces: it never ends a card whose
-    // next card starts with its code, list or table.
+    return null;
+  }
+  // A lead-in ("Run this:") goes with the block it introduces: it never ends a card whose
+  // next card starts with its code, list or table.
+  function leadInFix(content, map) {
+    const lines = map.lines;
     for (const p of content.querySelectorAll(':scope > p')) {
       const next = p.nextElementSibling;
       if (!next || !/^(PRE|UL|OL|TABLE|BLOCKQUOTE)$/.test(next.tagName) || !/:\s*$/.test(p.textContent)) continue;
-      const first = firstLineOf(next);
+      const first = map.firstLineOf(next);
       if (first <= 0 || !p.contains(lines[first - 1].block) || lines[first - 1].column === lines[first].column) continue;
-      if (!beginsColumn(p)) { fixes.push({ at: p, apply: breakBefore(p) }); break; }
+      if (!map.beginsColumn(p)) return breakFix(p);
     }
-    // Paragraphs and list items keep two lines on each side of a break; the style sheet asks
-    // for that, but the browser gives up on a paragraph of three lines.
+    return null;
+  }
+  // Paragraphs and list items keep two lines on each side of a break; the style sheet asks
+  // for that, but the browser gives up on a paragraph of three lines.
+  function twoLinesEachSideFix(map) {
+    const lines = map.lines;
     for (let i = 0; i < lines.length; i++) {
       const block = lines[i].block;
       if (!/^(P|LI)$/.test(block.tagName) || (i > 0 && lines[i - 1].block === block)) continue;
@@ -314,49 +324,66 @@
       for (let j = i + 1; j < lines.length && lines[j].block === block; j++) {
         if (lines[j].column === lines[j - 1].column) runs[runs.length - 1]++; else runs.push(1);
       }
-      if (runs.length > 1 && Math.min(runs[0], runs[runs.length - 1]) < 2 && !beginsColumn(block)) {
-        fixes.push({ at: block, apply: breakBefore(block) });
-        break;
-      }
+      if (runs.length > 1 && Math.min(runs[0], runs[runs.length - 1]) < 2 && !map.beginsColumn(block)) return breakFix(block);
     }
+    return null;
+  }
+  // A long code block keeps three lines on each side of a break, and its marked lines
+  // together: a marked range of a card or less is not split.
+  function codeBlockFix(pre, area, map) {
+    const codeLines = Array.from(pre.querySelectorAll('.code-line'));
+    const runs = [];
+    let column = null;
+    for (const line of codeLines) {
+      const at = columnOf(line.getBoundingClientRect(), area);
+      if (at === column) runs[runs.length - 1]++; else runs.push(1);
+      column = at;
+    }
+    if (runs.length < 2) return null;
+    const split = codeLines.find(function (line, k) {
+      return line.classList.contains('marked') && (k === 0 || !codeLines[k - 1].classList.contains('marked')) &&
+             markedRunSplit(codeLines, k, area);
+    });
+    if (split && split !== codeLines[0]) return breakFix(split);
+    if (runs[0] < CODE_LINES_EACH_SIDE && !map.beginsColumn(pre)) return breakFix(pre);
+    const tail = codeLines[codeLines.length - CODE_LINES_EACH_SIDE];
+    if (runs[runs.length - 1] < CODE_LINES_EACH_SIDE) return breakFix(tail);
+    return null;
+  }
+  function codeFix(content, area, map) {
     for (const pre of content.querySelectorAll('pre:not(.keep-whole)')) {
-      const codeLines = Array.from(pre.querySelectorAll('.code-line'));
-      const runs = [];
-      let column = null;
-      for (const line of codeLines) {
-        const at = columnOf(line.getBoundingClientRect(), area);
-        if (at === column) runs[runs.length - 1]++; else runs.push(1);
-        column = at;
-      }
-      if (runs.length < 2) continue;
-      // Marked lines are read together: a marked range of a card or less is not split.
-      const split = codeLines.find(function (line, k) {
-        return line.classList.contains('marked') && (k === 0 || !codeLines[k - 1].classList.contains('marked')) &&
-               markedRunSplit(codeLines, k, area);
-      });
-      if (split && split !== codeLines[0]) { fixes.push({ at: split, apply: breakBefore(split) }); break; }
-      if (runs[0] < CODE_LINES_EACH_SIDE && !beginsColumn(pre)) { fixes.push({ at: pre, apply: breakBefore(pre) }); break; }
-      const tail = codeLines[codeLines.length - CODE_LINES_EACH_SIDE];
-      if (runs[runs.length - 1] < CODE_LINES_EACH_SIDE) { fixes.push({ at: tail, apply: breakBefore(tail) }); break; }
+      const fix = codeBlockFix(pre, area, map);
+      if (fix) return fix;
     }
+    return null;
+  }
+  // A table starts with its header and at least two rows on a card, or on the next one; where
+  // it runs on, it is split with its header repeated.
+  function tableFix(frame, content, area, map) {
     for (const table of content.querySelectorAll('table')) {
       const rows = rowsUnderHeader(table, area);
       if (!rows.elsewhere) continue;
-      // A table starts with its header and at least two rows on a card, or on the next one.
-      if (rows.under < 2 && !table.classList.contains('continued') && !beginsColumn(table)) {
-        fixes.push({ at: table, apply: breakBefore(table) });
-      } else {
-        fixes.push({ at: table, apply: function () { splitTable(table, frame, content); return true; } });
-      }
-      break;
+      if (rows.under < 2 && !table.classList.contains('continued') && !map.beginsColumn(table)) return breakFix(table);
+      return { at: table, apply: function () { splitTable(table, frame, content); return true; } };
     }
-    if (state.paged.perCard === 2) {
-      // What starts a card (a rule's section, a heading split at) starts a card's first column.
-      for (const start of content.querySelectorAll('hr:not(.rule-drawn), .section-start')) {
-        const first = start.tagName === 'HR' ? start.nextElementSibling : start, i = first ? firstLineOf(first) : -1;
-        if (i >= 0 && lines[i].column % 2 === 1) { fixes.push({ at: first, apply: skipColumn(first, content) }); break; }
-      }
+    return null;
+  }
+  // On two columns a card, what starts a card (a rule's section, a heading split at) starts a
+  // card's first column.
+  function cardStartFix(content, map) {
+    if (state.paged.perCard !== 2) return null;
+    for (const start of content.querySelectorAll('hr:not(.rule-drawn), .section-start')) {
+      const first = start.tagName === 'HR' ? start.nextElementSibling : start, i = first ? map.firstLineOf(first) : -1;
+      if (i >= 0 && map.lines[i].column % 2 === 1) return { at: first, apply: skipColumn(first, content) };
     }
+    return null;
+  }
+
+  // The first fix the layout needs, in reading order: {at: element, apply()}, or null.
+  function firstFix(frame, content, area) {
+    const map = lineMap(content, area);
+    const fixes = [headingFix(map), leadInFix(content, map), twoLinesEachSideFix(map), codeFix(content, area, map),
+                   tableFix(frame, content, area, map), cardStartFix(content, map)].filter(Boolean);
     fixes.sort(function (a, b) { return a.at.compareDocumentPosition(b.at) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1; });
     return fixes[0] || null;
   }
@@ -646,15 +673,10 @@
     return page + '/' + pages;
   }
 
-  // The note as up to 20 cards with one text size for all of them, the largest at which it
-  // takes no more cards than at the smallest size; shows card `page`. Returns the number of
-  // cards. `how.cover`: a cover comes first (it counts in the marks and in the 20);
-  // `how.marks`: how the cards are numbered; `how.split`: 'headings' starts a card at each
-  // heading, else the cards break where they are full.
-  function layOut(c, page, how) {
-    how = how || {};
-    const offset = how.cover ? 1 : 0;
-    const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
+  // Readies the set to be measured: paged, in one or two columns a card (two on a wide card),
+  // its picture pages and section starts marked, short code blocks kept whole.
+  function prepareSet(c, how) {
+    const frame = c.frame, content = c.content;
     passesLeft = REFINE_PASSES;
     elementsLeft = REFINE_ELEMENTS;
     weigh(content);
@@ -668,28 +690,70 @@
     markSectionStarts(content, how.split);
     for (const pre of content.querySelectorAll('pre'))
       pre.classList.toggle('keep-whole', pre.querySelectorAll('.code-line').length <= SHORT_CODE_LINES);
+  }
 
-    let fewest = pagesAt(frame, content, min, min);
-    if (state.paged.perCard === 2 && widerThanColumn(content).length) {
-      // Wide blocks spanning cards of their own, or one column a card (lines of 120 characters):
-      // the blocks span while each costs the set at most the one card it stands on.
-      const oneColumn = function () {
-        arrange(frame, content, c, 1);
-        markPicturePages(content);
-        markSectionStarts(content, how.split);
-        return pagesAt(frame, content, min, min);
-      };
-      const inOne = oneColumn();
-      arrange(frame, content, c, 2);
+  // Wide blocks spanning cards of their own, or one column a card (lines of 120 characters):
+  // the blocks span while each costs the set at most the one card it stands on. Returns the
+  // fewest cards the set then takes.
+  function settleWideBlocks(c, how, min) {
+    const frame = c.frame, content = c.content;
+    const oneColumn = function () {
+      arrange(frame, content, c, 1);
       markPicturePages(content);
-      const wide = widerThanColumn(content).length;
-      const spanned = spanWideBlocks(frame, content, min) && cardsNow(content) <= inOne + wide;
-      if (!spanned) {
-        unspan(content);
-        oneColumn();
-      }
-      fewest = pagesAt(frame, content, min, min);
+      markSectionStarts(content, how.split);
+      return pagesAt(frame, content, min, min);
+    };
+    const inOne = oneColumn();
+    arrange(frame, content, c, 2);
+    markPicturePages(content);
+    const wide = widerThanColumn(content).length;
+    const spanned = spanWideBlocks(frame, content, min) && cardsNow(content) <= inOne + wide;
+    if (!spanned) {
+      unspan(content);
+      oneColumn();
     }
+    return pagesAt(frame, content, min, min);
+  }
+
+  // The largest size at which the set takes no more than `fewest` cards, and the cards it
+  // takes there once broken like a book: {size, pages}.
+  function searchSize(frame, content, min, max, fewest) {
+    let size = min;
+    if (fewest <= MAX_PAGES) {
+      size = Fit.largestPassing(min, max, function (s) {
+        return !outOfWork() && pagesAt(frame, content, s, min) <= fewest && !pageOverflows(content);
+      });
+    }
+    // The breaks can take a card more than the size was searched for: then a step smaller.
+    // Where they take it even at the smallest size (a rule that starts a card), that card
+    // is the set's, and the size is searched again with the breaks.
+    let pages = setAt(frame, content, size, min);
+    if (pages > fewest && size > min && !outOfWork()) {
+      const atMin = setAt(frame, content, min, min);
+      if (atMin > fewest && atMin <= MAX_PAGES) {
+        fewest = atMin;
+        size = Fit.largestPassing(min, size, function (s) {
+          return !outOfWork() && setAt(frame, content, s, min) <= fewest && !pageOverflows(content);
+        });
+      }
+      pages = setAt(frame, content, size, min);
+    }
+    while (pages > fewest && size > min) pages = setAt(frame, content, outOfWork() ? (size = min) : --size, min);
+    return { size: size, pages: pages };
+  }
+
+  // The note as up to 20 cards with one text size for all of them, the largest at which it
+  // takes no more cards than at the smallest size; shows card `page`. Returns the number of
+  // cards. `how.cover`: a cover comes first (it counts in the marks and in the 20);
+  // `how.marks`: how the cards are numbered; `how.split`: 'headings' starts a card at each
+  // heading, else the cards break where they are full.
+  function layOut(c, page, how) {
+    how = how || {};
+    const offset = how.cover ? 1 : 0;
+    const frame = c.frame, content = c.content, min = Math.ceil(c.min), max = Math.max(min, Math.floor(c.max));
+    prepareSet(c, how);
+    let fewest = pagesAt(frame, content, min, min);
+    if (state.paged.perCard === 2 && widerThanColumn(content).length) fewest = settleWideBlocks(c, how, min);
     // (After the arrangement is settled: arranging again starts the set's state afresh.)
     state.paged.offset = offset;
     state.paged.marks = how.marks || 'n/N';
@@ -705,43 +769,18 @@
     // Split at headings, a long section may run on over a card more, so that one long section
     // does not hold every card of the set at the smallest text.
     if (how.split === 'headings') fewest = Math.min(MAX_PAGES, fewest + longSections(frame, content));
-    let size = min, pages = 0;
-    const search = function () {
-      size = min;
-      if (fewest <= MAX_PAGES) {
-        size = Fit.largestPassing(min, max, function (s) {
-          return !outOfWork() && pagesAt(frame, content, s, min) <= fewest && !pageOverflows(content);
-        });
-      }
-      // The breaks can take a card more than the size was searched for: then a step smaller.
-      // Where they take it even at the smallest size (a rule that starts a card), that card
-      // is the set's, and the size is searched again with the breaks.
-      pages = setAt(frame, content, size, min);
-      if (pages > fewest && size > min && !outOfWork()) {
-        const atMin = setAt(frame, content, min, min);
-        if (atMin > fewest && atMin <= MAX_PAGES) {
-          fewest = atMin;
-          size = Fit.largestPassing(min, size, function (s) {
-            return !outOfWork() && setAt(frame, content, s, min) <= fewest && !pageOverflows(content);
-          });
-        }
-        pages = setAt(frame, content, size, min);
-      }
-      while (pages > fewest && size > min) pages = setAt(frame, content, outOfWork() ? (size = min) : --size, min);
-    };
-    search();
+    let set = searchSize(frame, content, min, max, fewest);
     // A rule whose section is short (a sign-off) is drawn on the card before instead of
     // starting a card of its own: the set is searched again without that break.
-    if (pages > 1 && !outOfWork() && drawShortSectionRules(frame, content)) {
+    if (set.pages > 1 && !outOfWork() && drawShortSectionRules(frame, content)) {
       unbreak(content);
-      fewest = pagesAt(frame, content, min, min);
-      search();
+      set = searchSize(frame, content, min, max, pagesAt(frame, content, min, min));
     }
     hideRulesAtCardTops(frame, content);
     closeCodeAtCardEdges(frame, content);
     passesLeft = elementsLeft = Infinity;
-    state.paged.pages = Math.min(pages, MAX_PAGES - offset);
-    state.paged.capped = pages > MAX_PAGES - offset || c.truncated || dropped;
+    state.paged.pages = Math.min(set.pages, MAX_PAGES - offset);
+    state.paged.capped = set.pages > MAX_PAGES - offset || c.truncated || dropped;
     showPage(page);
     return state.paged.pages + offset;
   }

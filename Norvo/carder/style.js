@@ -316,6 +316,104 @@
     finishStyle(card, paletteIsDark);
     readableFormulaColours(card, paletteIsDark);  // over the scrim, when there is one
   }
+  // The scrims placed where they go: on a colour or a gradient the whole card (`wholeCard`: a
+  // panel's edge would be the one hard line on the card), on a photo one behind the text area,
+  // one behind the corner across from the wordmark (signature, page mark, swipe cue, cut cue:
+  // they share it) and one behind the wordmark. Returns [[scrim, what it covers or null]] and
+  // the marks (not text) that keep 3:1 under them.
+  function placeScrims(card, content, wholeCard) {
+    const scrims = Array.from(card.querySelectorAll('.style-scrim'));
+    const wordmark = document.getElementById('wordmark');
+    const corner = ['signature', 'pagemark', 'swipe', 'continues'].map(function (id) { return document.getElementById(id); })
+      .filter(function (el) { return !el.hidden; });
+    const cornerBox = corner.length ? { getBoundingClientRect: function () { return unionRect(corner); } } : null;
+    const marks = (wordmark.hidden ? [] : Array.from(wordmark.querySelectorAll('.wordmark-text')))
+      .concat(corner.filter(function (el) { return el.id === 'pagemark' || el.id === 'swipe'; }));
+    const textBox = { getBoundingClientRect: function () { return shownRect(content); } };
+    const placed = wholeCard ? [[scrims[0], card], [scrims[1], null], [scrims[2], null]]
+                             : [[scrims[0], textBox], [scrims[1], cornerBox], [scrims[2], wordmark.hidden ? null : wordmark]];
+    scrims[0].classList.toggle('whole-card', wholeCard);
+    placed.forEach(function (p, i) { if (p[1]) placeScrim(p[0], p[1].getBoundingClientRect(), card, wholeCard ? 0 : i > 0 ? 0.018 : 0.035); });
+    return { placed: placed, marks: marks };
+  }
+
+  // The faintest of 20 steps that `passes`, by halving: a thicker scrim only adds contrast.
+  function faintestStep(passes) {
+    if (passes(0)) return 0;
+    let lo = 0, hi = 20;
+    while (hi - lo > 1) {
+      const mid = (lo + hi) >> 1;
+      if (passes(mid)) hi = mid; else lo = mid;
+    }
+    return hi;
+  }
+
+  // The scrim: the palette's backdrop colour behind the text area (and the signature), at the
+  // lowest opacity, in 5 % steps, at which the text keeps its 4.5:1 and the marks their 3:1.
+  function fitScrim(card, content, elements, bgKind) {
+    const scrims = placeScrims(card, content, bgKind !== 'image');
+    const color = getComputedStyle(card).getPropertyValue('--bg').trim();
+    const passes = function (step) {
+      state.scrimAlpha = step / 20;
+      for (const [scrim, over] of scrims.placed) {
+        scrim.style.backgroundColor = rgbaOf(color, state.scrimAlpha);
+        scrim.hidden = !(step > 0) || !over;
+      }
+      return lowestContrast(card, elements) >= NEED + MARGIN && lowestContrast(card, scrims.marks) >= 3 + MARGIN;
+    };
+    let step = faintestStep(passes);
+    // Contrast by number is not enough on a busy photo: every letter would still cross its
+    // edges. The scrim under the text is dense enough to calm what shows through to a
+    // quiet texture.
+    const busy = bgKind === 'image' ? busyness(shownRect(content), card.getBoundingClientRect()) : 0;
+    if (busy > QUIET) step = Math.max(step, Math.min(19, Math.ceil(20 * (1 - QUIET / busy))));
+    passes(step);
+    state.busyness = Math.round(busy * (1 - state.scrimAlpha) * 100) / 100;
+  }
+
+  // The accent (the style's, or the theme's on the style's background) as readable text
+  // (4.5:1) and as rules and bullets (3:1) on what is behind the text, hue kept. Returns the
+  // accent as rules take it.
+  function readableAccent(card, s, bgKind, behindText, paletteIsDark) {
+    const own = cssRgba(getComputedStyle(card).getPropertyValue('--accent').trim().replace(/^#.*/, function (h) {
+      return /^#[0-9a-f]{6}$/i.test(h) ? 'rgb(' + hexRgb(h).join(',') + ')' : h;
+    }));
+    const accent = s.accent ? hexRgb(s.accent) : own.slice(0, 3);
+    const asText = readable(accent, behindText, NEED + MARGIN, !paletteIsDark);
+    const asRule = readable(accent, behindText, 3 + MARGIN, !paletteIsDark);
+    card.style.setProperty('--accent', rgbHex(asRule));
+    card.style.setProperty('--quote-bar', rgbHex(asRule));
+    card.style.setProperty('--link', rgbHex(asText));
+    // Marked code lines: on a gradient or a photo, the palette's backdrop colour laid thinly
+    // over what is behind the code (opaque, it reads as a hole); it only adds contrast.
+    card.style.setProperty('--mark-band', bgKind === 'theme' ? 'color-mix(in srgb, ' + rgbHex(asRule) + ' 12%, var(--bg))'
+                                                              : 'color-mix(in srgb, var(--bg) 45%, transparent)');
+    return asRule;
+  }
+
+  // A highlight in the style's accent: a band under the card's own ink, as strong as the ink's
+  // contrast on it allows.
+  function readableHighlight(card, content, asRule, behindText, paletteIsDark) {
+    // A band of a colourless or near-black accent reads as a grey box (inline code): the
+    // theme's own highlight colour instead, held to the same contrast.
+    const [, saturation, lightness] = hsl(asRule);
+    const band = saturation >= 0.25 && lightness >= 0.12 && lightness <= 0.92
+      ? asRule : cssRgba(getComputedStyle(card).getPropertyValue('--highlight-bg').trim()).slice(0, 3);
+    const ink = cssRgba(getComputedStyle(content).color).slice(0, 3);
+    let alpha = 0.3;
+    const inkReads = function (a) {
+      return behindText.every(function (b) { return contrast(ink, over(band, a, b)) >= NEED + MARGIN; });
+    };
+    while (alpha > 0.12 && !inkReads(alpha)) alpha -= 0.02;
+    // Where even a faint band takes the ink under 4.5:1 (dark ink on a mid-tone photo), the
+    // highlighted words take an ink that reads on it: the band stays visible.
+    const onBand = behindText.map(function (b) { return over(band, alpha, b); });
+    card.style.setProperty('--highlight-bg', 'rgba(' + band.map(Math.round).join(',') + ',' + alpha.toFixed(2) + ')');
+    card.style.setProperty('--highlight-ink', inkReads(alpha) ? 'var(--ink)' : rgbHex(readable(ink, onBand, NEED + MARGIN, !paletteIsDark)));
+  }
+
+  // The style made readable on the laid-out card: the scrim on a backdrop of the style's own,
+  // the accent and the highlight band.
   function finishStyle(card, paletteIsDark) {
     state.minContrast = 0;
     state.busyness = 0;
@@ -326,90 +424,12 @@
     const content = cover.hidden ? document.getElementById('content') : cover;
     const elements = textElements(card);
     const bgKind = s.background ? s.background.kind : 'theme';
-    if (bgKind !== 'theme') {
-      // The scrim: the palette's backdrop colour behind the text area (and the signature),
-      // at the lowest opacity that passes.
-      // The wordmark, a mark and not text, keeps its 3:1 under a scrim of its own.
-      const scrims = Array.from(card.querySelectorAll('.style-scrim'));
-      const signature = document.getElementById('signature'), wordmark = document.getElementById('wordmark');
-      // The corner across from it (signature, page mark, swipe cue, cut cue) shares one scrim;
-      // its marks keep 3:1 too.
-      const corner = ['signature', 'pagemark', 'swipe', 'continues'].map(function (id) { return document.getElementById(id); })
-        .filter(function (el) { return !el.hidden; });
-      const cornerBox = corner.length ? { getBoundingClientRect: function () { return unionRect(corner); } } : null;
-      const marks = (wordmark.hidden ? [] : Array.from(wordmark.querySelectorAll('.wordmark-text')))
-        .concat(corner.filter(function (el) { return el.id === 'pagemark' || el.id === 'swipe'; }));
-      const textBox = { getBoundingClientRect: function () { return shownRect(content); } };
-      // On a colour or a gradient a panel's edge would be the one hard line on the card: there
-      // the scrim is the whole card, the backdrop a little nearer the palette's colour.
-      const wholeCard = bgKind !== 'image';
-      const placed = wholeCard ? [[scrims[0], card], [scrims[1], null], [scrims[2], null]]
-                               : [[scrims[0], textBox], [scrims[1], cornerBox], [scrims[2], wordmark.hidden ? null : wordmark]];
-      scrims[0].classList.toggle('whole-card', wholeCard);
-      placed.forEach(function (p, i) { if (p[1]) placeScrim(p[0], p[1].getBoundingClientRect(), card, wholeCard ? 0 : i > 0 ? 0.018 : 0.035); });
-      const color = getComputedStyle(card).getPropertyValue('--bg').trim();
-      const passes = function (step) {
-        state.scrimAlpha = step / 20;
-        for (const [scrim, over] of placed) {
-          scrim.style.backgroundColor = rgbaOf(color, state.scrimAlpha);
-          scrim.hidden = !(step > 0) || !over;
-        }
-        return lowestContrast(card, elements) >= NEED + MARGIN && lowestContrast(card, marks) >= 3 + MARGIN;
-      };
-      // A thicker scrim only adds contrast: the faintest that passes, by halving, in 5 % steps.
-      let step = 0;
-      if (!passes(0)) {
-        let lo = 0, hi = 20;
-        while (hi - lo > 1) {
-          const mid = (lo + hi) >> 1;
-          if (passes(mid)) hi = mid; else lo = mid;
-        }
-        step = hi;
-      }
-      // Contrast by number is not enough on a busy photo: every letter would still cross its
-      // edges. The scrim under the text is dense enough to calm what shows through to a
-      // quiet texture.
-      const busy = bgKind === 'image' ? busyness(shownRect(content), card.getBoundingClientRect()) : 0;
-      if (busy > QUIET) step = Math.max(step, Math.min(19, Math.ceil(20 * (1 - QUIET / busy))));
-      passes(step);
-      state.busyness = Math.round(busy * (1 - state.scrimAlpha) * 100) / 100;
-    }
+    if (bgKind !== 'theme') fitScrim(card, content, elements, bgKind);
     if (s.accent || bgKind !== 'theme') {
-      // The accent (the style's, or the theme's on the style's background) as readable text
-      // (4.5:1) and as rules and bullets (3:1) on what is behind the text, hue kept.
       const cardRect = card.getBoundingClientRect();
       const behindText = behind(card, content, shownRect(content), cardRect);
-      const own = cssRgba(getComputedStyle(card).getPropertyValue('--accent').trim().replace(/^#.*/, function (h) {
-        return /^#[0-9a-f]{6}$/i.test(h) ? 'rgb(' + hexRgb(h).join(',') + ')' : h;
-      }));
-      const accent = s.accent ? hexRgb(s.accent) : own.slice(0, 3);
-      const asText = readable(accent, behindText, NEED + MARGIN, !paletteIsDark);
-      const asRule = readable(accent, behindText, 3 + MARGIN, !paletteIsDark);
-      card.style.setProperty('--accent', rgbHex(asRule));
-      card.style.setProperty('--quote-bar', rgbHex(asRule));
-      card.style.setProperty('--link', rgbHex(asText));
-      // Marked code lines: on a gradient or a photo, the palette's backdrop colour laid thinly
-      // over what is behind the code (opaque, it reads as a hole); it only adds contrast.
-      card.style.setProperty('--mark-band', bgKind === 'theme' ? 'color-mix(in srgb, ' + rgbHex(asRule) + ' 12%, var(--bg))'
-                                                                : 'color-mix(in srgb, var(--bg) 45%, transparent)');
-      // A highlight in the style's accent: a band under the card's own ink, as strong as the
-      // ink's contrast on it allows.
-      // A band of a colourless or near-black accent reads as a grey box (inline code): the
-      // theme's own highlight colour instead, held to the same contrast.
-      const [, saturation, lightness] = hsl(asRule);
-      const band = saturation >= 0.25 && lightness >= 0.12 && lightness <= 0.92
-        ? asRule : cssRgba(getComputedStyle(card).getPropertyValue('--highlight-bg').trim()).slice(0, 3);
-      const ink = cssRgba(getComputedStyle(content).color).slice(0, 3);
-      let alpha = 0.3;
-      const inkReads = function (a) {
-        return behindText.every(function (b) { return contrast(ink, over(band, a, b)) >= NEED + MARGIN; });
-      };
-      while (alpha > 0.12 && !inkReads(alpha)) alpha -= 0.02;
-      // Where even a faint band takes the ink under 4.5:1 (dark ink on a mid-tone photo), the
-      // highlighted words take an ink that reads on it: the band stays visible.
-      const onBand = behindText.map(function (b) { return over(band, alpha, b); });
-      card.style.setProperty('--highlight-bg', 'rgba(' + band.map(Math.round).join(',') + ',' + alpha.toFixed(2) + ')');
-      card.style.setProperty('--highlight-ink', inkReads(alpha) ? 'var(--ink)' : rgbHex(readable(ink, onBand, NEED + MARGIN, !paletteIsDark)));
+      const asRule = readableAccent(card, s, bgKind, behindText, paletteIsDark);
+      readableHighlight(card, content, asRule, behindText, paletteIsDark);
     }
   }
   // The text area where it shows on the card: a set's text is moved sideways to show one of its
