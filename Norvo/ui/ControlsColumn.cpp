@@ -1,4 +1,3 @@
-#include "ui/Accessibility.hpp"
 #include "ui/ControlsColumn.hpp"
 
 #include <glibmm/i18n.h>
@@ -6,6 +5,7 @@
 #include <gtkmm/droptarget.h>
 #include <gtkmm/stringlist.h>
 #include <algorithm>
+#include <utility>
 #include <gdkmm/clipboard.h>
 #include <gdkmm/contentformats.h>
 #include <gdkmm/texture.h>
@@ -16,6 +16,7 @@
 #include "model/PictureStore.hpp"
 #include "support/GPtr.hpp"
 #include "support/MainThread.hpp"
+#include "ui/UiFile.hpp"
 
 namespace norvo {
 
@@ -26,14 +27,6 @@ std::vector<SegmentedControl::Option> presetOptions() {
     for (const Preset& p : Presets::all()) out.push_back({p.name, p.id});  // names shown verbatim
     return out;
 }
-
-void styleCaption(Gtk::Label& l) {
-    l.add_css_class("caption");
-    l.add_css_class("dim-label");
-    l.set_xalign(0);
-    l.set_wrap(true);
-}
-
 
 std::vector<SegmentedControl::Option> themeOptions() {
     std::vector<SegmentedControl::Option> out;
@@ -47,111 +40,102 @@ std::vector<SegmentedControl::Option> fontOptions() {
     return out;
 }
 
+// The card's on/off settings, by the id of their switch in ControlsColumn.ui: a row there and
+// a line here are all a new one needs.
+const std::pair<const char*, bool CardSettings::*> kSwitches[] = {
+    {"wordmark_switch", &CardSettings::wordmark},
+    {"pages_switch", &CardSettings::pages},
+    {"cover_switch", &CardSettings::cover},
+    {"split_switch", &CardSettings::splitAtHeadings},
+};
+
 }  // namespace
 
 ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, NoteFiles& noteFiles, StyleChoice& styles)
-    : Gtk::Box(Gtk::Orientation::VERTICAL, 14),
+    : ControlsColumn(document, actions, noteFiles, styles, UiFile::load("ControlsColumn.ui")) {}
+
+ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, NoteFiles& noteFiles, StyleChoice& styles,
+                               const Glib::RefPtr<Gtk::Builder>& ui)
+    : Gtk::Box(Gtk::Orientation::VERTICAL),
       document_(document),
       actions_(actions),
       noteFiles_(noteFiles),
       styles_(styles),
-      styleRow_(Gtk::Orientation::HORIZONTAL, 12),
-      styleLabel_(_("Style")),
-      title_("Norvo"),
-      tagline_(_("Markdown in, a picture out.")),
-      editorLabel_(_("Your card")),
-      theme_(_("Theme"), themeOptions()),
-      font_(_("Font"), fontOptions()),
-      size_(_("Size"), presetOptions()),
-      otherSizes_([this](const std::string& id) { document_.setPresetID(id); }),
-      scaleRow_(Gtk::Orientation::HORIZONTAL, 8),
-      buttonRow_(Gtk::Orientation::HORIZONTAL, 8),
-      scaleLabel_(_("Text")),
-      smaller_("A"),
-      larger_("A"),
-      scale_(Gtk::Adjustment::create(1.0, 0.7, 1.8, 0.01, 0.1, 0.0)),
-      export_(_("Export PNG\u2026")),
-      copy_(_("Copy")) {
-    set_margin(18);
-
-    title_.add_css_class("title-2");
-    title_.set_xalign(0);
-    tagline_.add_css_class("dim-label");
-    tagline_.set_xalign(0);
-    editorLabel_.add_css_class("heading");
-    editorLabel_.set_xalign(0);
-    append(title_);
-    append(tagline_);
-    append(editorLabel_);
-    buildEditor();
-
-    for (SegmentedControl* picker : {&theme_, &font_, &size_}) append(*picker);
-    otherSizes_.set_halign(Gtk::Align::END);
-    append(otherSizes_);
-    theme_.signalChosen().connect([this](const std::string& v) { document_.setThemeID(v); });
-    font_.signalChosen().connect([this](const std::string& v) { document_.setFontID(v); });
-    size_.signalChosen().connect([this](const std::string& v) { document_.setPresetID(v); });
-
-    scaleLabel_.add_css_class("scale-caption");
-    smaller_.add_css_class("dim-label");
-    smaller_.add_css_class("size-smaller");
-    larger_.add_css_class("dim-label");
-    larger_.add_css_class("size-larger");
-    scale_.set_draw_value(false);
-    scale_.set_hexpand(true);
-    setAccessibleLabel(scale_, _("Text size"));
-    scale_.signal_value_changed().connect([this] {
-        if (!refreshing_) document_.setFontScale(scale_.get_value());
-    });
-    scaleRow_.append(scaleLabel_);
-    scaleRow_.append(smaller_);
-    scaleRow_.append(scale_);
-    scaleRow_.append(larger_);
-    append(scaleRow_);
-
-    addSwitches();
-
-    // The user's own styles over the theme, and the way to make them.
-    styleLabel_.set_hexpand(true);
-    styleLabel_.set_xalign(0);
-    setAccessibleLabel(style_, _("Style"));
-    style_.property_selected().signal_changed().connect([this] {
-        if (refreshing_) return;
-        const guint selected = style_.get_selected();
-        if (selected == GTK_INVALID_LIST_POSITION) return;
-        if (selected == styleNames_.size() + 1) {  // "Edit Styles…": the row goes back to the style worn
-            showStyles();
-            activate_action("app.edit-styles");
-            return;
-        }
-        const std::string name = selected == 0 ? std::string() : styleNames_[selected - 1];
-        if (name != styles_.chosen()) styles_.choose(name);
-    });
-    styleRow_.append(styleLabel_);
-    styleRow_.append(style_);
-    append(styleRow_);
+      editor_(UiFile::widget<Gtk::TextView>(ui, "editor")),
+      theme_(UiFile::derived<SegmentedControl>(ui, "theme_picker", themeOptions())),
+      font_(UiFile::derived<SegmentedControl>(ui, "font_picker", fontOptions())),
+      size_(UiFile::derived<SegmentedControl>(ui, "size_picker", presetOptions())),
+      otherSizes_(UiFile::derived<OtherSizesButton>(ui, "other_sizes",
+                                                    [this](const std::string& id) { document_.setPresetID(id); })),
+      scale_(UiFile::widget<Gtk::Scale>(ui, "scale")),
+      style_(UiFile::widget<Gtk::DropDown>(ui, "style")),
+      export_(UiFile::widget<Gtk::Button>(ui, "export")),
+      copy_(UiFile::widget<Gtk::Button>(ui, "copy")),
+      share_(UiFile::derived<ShareButton>(ui, "share")),
+      sizeLabel_(UiFile::widget<Gtk::Label>(ui, "size_label")),
+      status_(UiFile::widget<Gtk::Label>(ui, "status")) {
+    append(UiFile::widget<Gtk::Box>(ui, "column"));
+    bindSwitches(ui);
+    connectControls();
+    acceptDroppedFiles();
+    acceptPastedPictures();
     styles_.signalStylesChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showStyles));
     document_.signalStyleChanged().connect(sigc::mem_fun(*this, &ControlsColumn::showStyles));
     showStyles();
+    followTheCard();
+}
 
-    export_.add_css_class("suggested-action");
-    export_.set_tooltip_text(_("Save the card as a PNG file (Ctrl+S)"));
+// The column goes while it is still whole, and follows nothing: a control that changes as it
+// is taken down writes nothing to the card.
+ControlsColumn::~ControlsColumn() {
+    refreshing_ = true;
+    if (Gtk::Widget* child = gobj() ? get_first_child() : nullptr) remove(*child);
+}
+
+void ControlsColumn::connectControls() {
+    editor_.get_buffer()->signal_changed().connect([this] {
+        if (!refreshing_) document_.setMarkdown(editor_.get_buffer()->get_text());
+    });
+    theme_.signalChosen().connect([this](const std::string& v) { document_.setThemeID(v); });
+    font_.signalChosen().connect([this](const std::string& v) { document_.setFontID(v); });
+    size_.signalChosen().connect([this](const std::string& v) { document_.setPresetID(v); });
+    scale_.signal_value_changed().connect([this] {
+        if (!refreshing_) document_.setFontScale(scale_.get_value());
+    });
+    style_.property_selected().signal_changed().connect(sigc::mem_fun(*this, &ControlsColumn::chooseStyle));
     export_.signal_clicked().connect([this] { actions_.exportPNG(); });
-    copy_.set_tooltip_text(_("Copy the card as an image (Shift+Ctrl+C)"));
     copy_.signal_clicked().connect([this] { actions_.copyPNG(); });
     share_.setOnShare([this](Gtk::Widget* anchor) { actions_.sharePNG(DesktopServices::Anchor{anchor}); });
-    buttonRow_.append(export_);
-    buttonRow_.append(copy_);
-    buttonRow_.append(share_);
-    append(buttonRow_);
+}
 
-    styleCaption(sizeLabel_);
-    styleCaption(status_);
-    status_.set_selectable(true);
-    append(sizeLabel_);
-    append(status_);
+void ControlsColumn::bindSwitches(const Glib::RefPtr<Gtk::Builder>& ui) {
+    for (const auto& [id, setting] : kSwitches) {
+        Gtk::Switch& toggle = UiFile::widget<Gtk::Switch>(ui, id);
+        toggle.property_active().signal_changed().connect([this, toggle = &toggle, setting = setting] {
+            if (!refreshing_) document_.setSwitch(setting, toggle->get_active());
+        });
+        switches_.push_back({setting, &toggle});
+    }
+}
 
-    followTheCard();
+Gtk::Switch& ControlsColumn::switchFor(bool CardSettings::*setting) {
+    for (const SwitchBinding& binding : switches_)
+        if (binding.setting == setting) return *binding.toggle;
+    UiFile::missing("the switch of a setting");
+}
+
+// The user's own styles over the theme, and the way to make them.
+void ControlsColumn::chooseStyle() {
+    if (refreshing_) return;
+    const guint selected = style_.get_selected();
+    if (selected == GTK_INVALID_LIST_POSITION) return;
+    if (selected == styleNames_.size() + 1) {  // "Edit Styles…": the row goes back to the style worn
+        showStyles();
+        activate_action("app.edit-styles");
+        return;
+    }
+    const std::string name = selected == 0 ? std::string() : styleNames_[selected - 1];
+    if (name != styles_.chosen()) styles_.choose(name);
 }
 
 void ControlsColumn::followTheCard() {
@@ -170,28 +154,6 @@ void ControlsColumn::followTheCard() {
     showScale();
     showSwitches();
     showStatus();
-}
-
-void ControlsColumn::buildEditor() {
-    editor_.add_css_class("card-editor");
-    editor_.set_monospace(true);
-    editor_.set_wrap_mode(Gtk::WrapMode::WORD_CHAR);
-    editor_.set_top_margin(8);
-    editor_.set_bottom_margin(8);
-    editor_.set_left_margin(8);
-    editor_.set_right_margin(8);
-    setAccessibleLabel(editor_, _("Your card"));
-    editor_.get_buffer()->signal_changed().connect([this] {
-        if (!refreshing_) document_.setMarkdown(editor_.get_buffer()->get_text());
-    });
-    editorScroller_.add_css_class("card-editor-frame");
-    editorScroller_.set_child(editor_);
-    editorScroller_.set_min_content_height(160);
-    editorScroller_.set_vexpand(true);
-    editorScroller_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
-    append(editorScroller_);
-    acceptDroppedFiles();
-    acceptPastedPictures();
 }
 
 void ControlsColumn::acceptDroppedFiles() {
@@ -285,40 +247,11 @@ void ControlsColumn::showScale() {
     refreshing_ = false;
 }
 
-// The card's on/off settings: a row of the table is all a new one needs here.
-void ControlsColumn::addSwitches() {
-    const struct {
-        const char* label;
-        bool CardSettings::*setting;
-    } table[] = {{N_("Tazu wordmark"), &CardSettings::wordmark},
-                 {N_("Split into pages"), &CardSettings::pages},
-                 {N_("Open with a cover"), &CardSettings::cover},
-                 {N_("A card per heading"), &CardSettings::splitAtHeadings}};
-    for (const auto& entry : table) {
-        auto row = std::make_unique<SwitchRow>();
-        row->setting = entry.setting;
-        row->label.set_text(_(entry.label));
-        row->label.set_hexpand(true);
-        row->label.set_xalign(0);
-        setAccessibleLabel(row->toggle, _(entry.label));
-        row->toggle.property_active().signal_changed().connect([this, r = row.get()] {
-            if (!refreshing_) document_.setSwitch(r->setting, r->toggle.get_active());
-        });
-        row->row.append(row->label);
-        row->row.append(row->toggle);
-        append(row->row);
-        switches_.push_back(std::move(row));
-    }
-}
-
 void ControlsColumn::showSwitches() {
     refreshing_ = true;
-    for (const auto& row : switches_) {
-        const bool on = document_.settings().*(row->setting);
-        if (row->toggle.get_active() != on) row->toggle.set_active(on);
-        // A cover and headings that split a set are offered while the note is split into pages.
-        if (row->setting == &CardSettings::cover || row->setting == &CardSettings::splitAtHeadings)
-            row->row.set_visible(document_.settings().pages);
+    for (const SwitchBinding& binding : switches_) {
+        const bool on = document_.settings().*(binding.setting);
+        if (binding.toggle->get_active() != on) binding.toggle->set_active(on);
     }
     refreshing_ = false;
 }

@@ -14,8 +14,10 @@ Glib::RefPtr<Gtk::Adjustment> sideRange(double value) {
 }
 }  // namespace
 
-OtherSizesButton::OtherSizesButton(std::function<void(const std::string&)> chosen)
-    : chosen_(std::move(chosen)),
+OtherSizesButton::OtherSizesButton(BaseObjectType* button, const Glib::RefPtr<Gtk::Builder>&,
+                                   std::function<void(const std::string&)> chosen)
+    : Gtk::MenuButton(button),
+      chosen_(std::move(chosen)),
       box_(Gtk::Orientation::VERTICAL, 6),
       customRow_(Gtk::Orientation::HORIZONTAL, 6),
       tall_(_("3:4 \u2014 1080 \u00d7 1440")),
@@ -25,8 +27,6 @@ OtherSizesButton::OtherSizesButton(std::function<void(const std::string&)> chose
       times_("\u00d7"),
       width_(sideRange(1200)),
       height_(sideRange(900)) {
-    set_label(_("Other Sizes"));
-    set_tooltip_text(_("3:4, a long picture, or any width and height"));
     for (Gtk::Button* b : {&tall_, &long_}) {
         b->add_css_class("flat");
         b->set_halign(Gtk::Align::FILL);

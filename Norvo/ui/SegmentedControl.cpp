@@ -1,13 +1,12 @@
-#include "ui/Accessibility.hpp"
 #include "ui/SegmentedControl.hpp"
 
 namespace norvo {
 
-SegmentedControl::SegmentedControl(const std::string& accessibleName, const std::vector<Option>& options)
-    : Gtk::Box(Gtk::Orientation::HORIZONTAL), options_(options) {
+SegmentedControl::SegmentedControl(BaseObjectType* box, const Glib::RefPtr<Gtk::Builder>&,
+                                   const std::vector<Option>& options)
+    : Gtk::Box(box), options_(options) {
     add_css_class("linked");
     add_css_class("segmented");
-    setAccessibleLabel(*this, accessibleName);
     for (std::size_t i = 0; i < options_.size(); ++i) {
         auto button = std::make_unique<Gtk::ToggleButton>(options_[i].label);
         button->set_hexpand(true);

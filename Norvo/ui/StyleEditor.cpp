@@ -3,24 +3,20 @@
 #include <filesystem>
 
 #include <glibmm/i18n.h>
-#include <gtkmm/adjustment.h>
 #include <gtkmm/dialog.h>
 #include <gtkmm/eventcontrollerfocus.h>
 #include <gtkmm/filefilter.h>
-#include <gtkmm/stringlist.h>
 #include <pangomm/fontdescription.h>
 
 #include "ui/CardTexture.hpp"
 #include "support/StyleFiles.hpp"
-#include "ui/Accessibility.hpp"
+#include "ui/UiFile.hpp"
 
 namespace norvo {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kBackgrounds[] = {N_("The theme's"), N_("Colour"), N_("Gradient"), N_("Photo")};
 
 std::string hexOf(const Gdk::RGBA& c) {
     char text[8];
@@ -35,42 +31,74 @@ Gdk::RGBA rgbaOf(const std::string& hex, const char* fallback) {
     return c;
 }
 
-
 }  // namespace
 
 StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocument& document)
+    : StyleEditor(choice, library, document, UiFile::load("StyleEditor.ui")) {}
+
+StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocument& document,
+                         const Glib::RefPtr<Gtk::Builder>& ui)
     : choice_(choice),
       library_(library),
       document_(document),
-      layout_(Gtk::Orientation::HORIZONTAL, 18),
-      side_(Gtk::Orientation::VERTICAL, 8),
-      sideButtons_(Gtk::Orientation::HORIZONTAL, 6),
-      form_(Gtk::Orientation::VERTICAL, 12),
-      backgroundRow_(Gtk::Orientation::HORIZONTAL, 6),
-      avatarRow_(Gtk::Orientation::HORIZONTAL, 6),
-      photoRow_(Gtk::Orientation::HORIZONTAL, 6),
-      new_(_("New")),
-      duplicate_(_("Duplicate")),
-      delete_(_("Delete")),
-      undoDelete_(_("Undo")),
-      photo_(_("Choose Photo\u2026")),
-      avatar_(_("Choose Picture\u2026")),
-      noAvatar_(_("Remove")),
-      useAccent_(_("Own colour")),
-      angle_(Gtk::Adjustment::create(135, 0, 359, 5, 45, 0)),
-      useBody_(_("Body")),
-      useHeading_(_("Headings")),
-      useCode_(_("Code")) {
+      form_(UiFile::widget<Gtk::Box>(ui, "form")),
+      photoRow_(UiFile::widget<Gtk::Box>(ui, "photo_row")),
+      list_(UiFile::widget<Gtk::ListBox>(ui, "list")),
+      new_(UiFile::widget<Gtk::Button>(ui, "new")),
+      duplicate_(UiFile::widget<Gtk::Button>(ui, "duplicate")),
+      delete_(UiFile::widget<Gtk::Button>(ui, "delete")),
+      undoDelete_(UiFile::widget<Gtk::Button>(ui, "undo_delete")),
+      photo_(UiFile::widget<Gtk::Button>(ui, "photo")),
+      avatar_(UiFile::widget<Gtk::Button>(ui, "avatar")),
+      noAvatar_(UiFile::widget<Gtk::Button>(ui, "no_avatar")),
+      grid_(UiFile::widget<Gtk::Grid>(ui, "grid")),
+      name_(UiFile::widget<Gtk::Entry>(ui, "name")),
+      signatureName_(UiFile::widget<Gtk::Entry>(ui, "signature_name")),
+      signatureHandle_(UiFile::widget<Gtk::Entry>(ui, "signature_handle")),
+      useAccent_(UiFile::widget<Gtk::CheckButton>(ui, "use_accent")),
+      accent_(UiFile::widget<Gtk::ColorButton>(ui, "accent")),
+      background1_(UiFile::widget<Gtk::ColorButton>(ui, "background1")),
+      background2_(UiFile::widget<Gtk::ColorButton>(ui, "background2")),
+      backgroundKind_(UiFile::widget<Gtk::DropDown>(ui, "background_kind")),
+      angle_(UiFile::widget<Gtk::SpinButton>(ui, "angle")),
+      photoName_(UiFile::widget<Gtk::Label>(ui, "photo_name")),
+      avatarName_(UiFile::widget<Gtk::Label>(ui, "avatar_name")),
+      problem_(UiFile::widget<Gtk::Label>(ui, "problem")),
+      bundledNote_(UiFile::widget<Gtk::Label>(ui, "bundled_note")),
+      bodyFont_(UiFile::widget<Gtk::FontButton>(ui, "body_font")),
+      headingFont_(UiFile::widget<Gtk::FontButton>(ui, "heading_font")),
+      codeFont_(UiFile::widget<Gtk::FontButton>(ui, "code_font")),
+      useBody_(UiFile::widget<Gtk::CheckButton>(ui, "use_body")),
+      useHeading_(UiFile::widget<Gtk::CheckButton>(ui, "use_heading")),
+      useCode_(UiFile::widget<Gtk::CheckButton>(ui, "use_code")),
+      preview_(UiFile::widget<Gtk::Picture>(ui, "preview")) {
     set_title(_("Styles"));
     set_default_size(860, 560);
-    layout_.set_margin(18);
+    set_child(UiFile::widget<Gtk::Box>(ui, "layout"));
+    connectList();
+    connectForm();
+    connectPictures();
 
-    // The saved styles.
-    list_.set_selection_mode(Gtk::SelectionMode::SINGLE);
-    list_.set_size_request(200, -1);
-    list_.set_vexpand(true);
-    list_.add_css_class("boxed-list");
-    setAccessibleLabel(list_, _("Styles"));
+    choice_.signalStylesChanged().connect([this] { fillList(); });
+    document_.signalStyleChanged().connect([this] { select(choice_.chosen()); });
+    document_.signalPreviewChanged().connect([this] {
+        if (document_.preview()) preview_.set_paintable(makeTexture(*document_.preview()));
+    });
+    if (document_.preview()) preview_.set_paintable(makeTexture(*document_.preview()));
+    fillList();
+    // Focus on opening would select the list's first style, and the card would wear it.
+    set_focus(new_);
+}
+
+// The layout goes while the editor is still whole, and shows nothing: a widget that changes
+// as it is taken down saves nothing. (A window closed by the user is gone already.)
+StyleEditor::~StyleEditor() {
+    showing_ = true;
+    if (gobj()) unset_child();
+}
+
+// The saved styles and the buttons under them.
+void StyleEditor::connectList() {
     list_.signal_row_selected().connect([this](Gtk::ListBoxRow* row) {
         if (showing_ || !row) return;
         select(static_cast<Gtk::Label*>(row->get_child())->get_text().raw());
@@ -79,108 +107,24 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
     duplicate_.signal_clicked().connect([this] {
         if (!editing_.name.empty()) library_.duplicate(editing_, _("copy"));
     });
+    // A deleted style comes back with one click, until another style is deleted.
     delete_.signal_clicked().connect([this] {
         if (editing_.name.empty()) return;
         library_.remove(editing_.name);
         undoDelete_.set_visible(bool(library_.removed()));
     });
-    // A deleted style comes back with one click, until another style is deleted.
-    undoDelete_.set_tooltip_text(_("Bring back the style just deleted"));
-    undoDelete_.set_visible(false);
     undoDelete_.signal_clicked().connect([this] {
         library_.undoRemove();
         undoDelete_.set_visible(false);
     });
-    sideButtons_.append(new_);
-    sideButtons_.append(duplicate_);
-    sideButtons_.append(delete_);
-    sideButtons_.append(undoDelete_);
-    side_.append(list_);
-    side_.append(sideButtons_);
-    layout_.append(side_);
+}
 
-    // The selected style.
-    grid_.set_row_spacing(10);
-    grid_.set_column_spacing(12);
+// Every change is saved at once, and the card wears it; a new name when it is given.
+void StyleEditor::connectForm() {
     name_.signal_activate().connect([this] { rename(); });
     auto focus = Gtk::EventControllerFocus::create();
     focus->signal_leave().connect([this] { rename(); });
     name_.add_controller(focus);
-    addRow(0, _("Name"), name_);
-    // Each field and button says what it sets; the grid's captions are only seen.
-    const std::pair<Gtk::Widget*, Glib::ustring> names[] = {
-        {&name_, _("Style name")},           {&accent_, _("Accent colour")},
-        {&background1_, _("First background colour")}, {&background2_, _("Second background colour")},
-        {&angle_, _("Gradient angle")},       {&bodyFont_, _("Body font")},
-        {&headingFont_, _("Heading font")},   {&codeFont_, _("Code font")},
-        {&signatureName_, _("Signature name")}, {&signatureHandle_, _("Signature handle")},
-    };
-    for (const auto& [widget, name] : names) setAccessibleLabel(*widget, name);
-
-    auto accentRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-    accentRow->append(useAccent_);
-    accentRow->append(accent_);
-    addRow(1, _("Accent"), *accentRow);
-
-    auto kinds = Gtk::StringList::create({});
-    for (const char* k : kBackgrounds) kinds->append(_(k));
-    backgroundKind_.set_model(kinds);
-    setAccessibleLabel(backgroundKind_, _("Background"));
-    angle_.set_tooltip_text(_("Angle of the gradient, in degrees"));
-    backgroundRow_.append(backgroundKind_);
-    backgroundRow_.append(background1_);
-    backgroundRow_.append(background2_);
-    backgroundRow_.append(angle_);
-    addRow(2, _("Background"), backgroundRow_);
-    photoName_.add_css_class("dim-label");
-    photoName_.set_ellipsize(Pango::EllipsizeMode::MIDDLE);
-    photoRow_.append(photo_);
-    photoRow_.append(photoName_);
-    addRow(3, "", photoRow_);
-
-    auto fontRow = [&](int row, const char* label, Gtk::CheckButton& use, Gtk::FontButton& font) {
-        auto box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-        font.set_level(Gtk::FontChooser::Level::FAMILY);
-        font.set_use_font(true);
-        use.set_label(label);
-        box->append(use);
-        box->append(font);
-        addRow(row, row == 4 ? _("Fonts") : "", *box);
-    };
-    fontRow(4, _("Body"), useBody_, bodyFont_);
-    fontRow(5, _("Headings"), useHeading_, headingFont_);
-    fontRow(6, _("Code"), useCode_, codeFont_);
-
-    signatureName_.set_placeholder_text(_("Your name"));
-    signatureHandle_.set_placeholder_text(_("@handle"));
-    addRow(7, _("Signature"), signatureName_);
-    addRow(8, "", signatureHandle_);
-    avatarName_.add_css_class("dim-label");
-    avatarName_.set_ellipsize(Pango::EllipsizeMode::MIDDLE);
-    avatarRow_.append(avatar_);
-    avatarRow_.append(noAvatar_);
-    avatarRow_.append(avatarName_);
-    addRow(9, "", avatarRow_);
-    problem_.add_css_class("error");
-    problem_.set_wrap(true);
-    problem_.set_xalign(0);
-    bundledNote_.set_wrap(true);
-    bundledNote_.set_xalign(0);
-    bundledNote_.add_css_class("dim-label");
-    bundledNote_.set_text(_("This style comes with Norvo: duplicate it to make your own."));
-    form_.append(bundledNote_);
-    form_.append(grid_);
-    form_.append(problem_);
-    layout_.append(form_);
-
-    preview_.set_content_fit(Gtk::ContentFit::CONTAIN);
-    preview_.set_size_request(280, 280);
-    preview_.set_hexpand(true);
-    setAccessibleLabel(preview_, _("The card in this style"));
-    layout_.append(preview_);
-    set_child(layout_);
-
-    // Every change is saved at once, and the card wears it.
     for (Gtk::CheckButton* check : {&useAccent_, &useBody_, &useHeading_, &useCode_})
         check->signal_toggled().connect([this] { saveEdits(); });
     for (Gtk::ColorButton* color : {&accent_, &background1_, &background2_})
@@ -191,6 +135,10 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
     angle_.signal_value_changed().connect([this] { saveEdits(); });
     signatureName_.signal_changed().connect([this] { saveEdits(); });
     signatureHandle_.signal_changed().connect([this] { saveEdits(); });
+}
+
+// The pictures a style names are chosen from files, and copied beside it.
+void StyleEditor::connectPictures() {
     photo_.signal_clicked().connect([this] {
         chooseFile(_("Background Photo"), [this](std::string file) {
             editing_.image = file;
@@ -208,25 +156,6 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
         editing_.avatar.clear();
         saveEdits();
     });
-
-    choice_.signalStylesChanged().connect([this] { fillList(); });
-    document_.signalStyleChanged().connect([this] { select(choice_.chosen()); });
-    document_.signalPreviewChanged().connect([this] {
-        if (document_.preview()) preview_.set_paintable(makeTexture(*document_.preview()));
-    });
-    if (document_.preview()) preview_.set_paintable(makeTexture(*document_.preview()));
-    fillList();
-    // Focus on opening would select the list's first style, and the card would wear it.
-    set_focus(new_);
-}
-
-void StyleEditor::addRow(int row, const char* label, Gtk::Widget& widget) {
-    auto caption = Gtk::make_managed<Gtk::Label>(label);
-    caption->set_xalign(1);
-    caption->add_css_class("dim-label");
-    grid_.attach(*caption, 0, row);
-    widget.set_hexpand(true);
-    grid_.attach(widget, 1, row);
 }
 
 void StyleEditor::fillList() {

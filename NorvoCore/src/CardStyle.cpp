@@ -66,6 +66,26 @@ struct Reader {
         }
         return isFontFile(*value) ? absoluteIn(folder, *value) : *value;
     }
+    // The background's "gradient" (two colours) and "angle", worn by `s` when both are right.
+    void gradient(const json& bg, CardStyle& s) {
+        const json& g = bg["gradient"];
+        std::vector<std::string> colors;
+        if (g.is_array() && g.size() == 2 && g[0].is_string() && g[1].is_string()) {
+            for (const json& c : g)
+                if (auto n = normalColor(c.get<std::string>())) colors.push_back(*n);
+        }
+        if (colors.size() != 2) {
+            fail("background.gradient", "is not two colours like [\"#ff7e5f\", \"#feb47b\"]");
+            return;
+        }
+        s.background = CardStyle::Background::Gradient;
+        s.colors = colors;
+        if (!bg.contains("angle")) return;
+        if (!bg["angle"].is_number() || !std::isfinite(bg["angle"].get<double>()))
+            fail("background.angle", "is not a number of degrees");
+        else
+            s.angle = std::fmod(bg["angle"].get<double>(), 360.0);
+    }
 };
 
 }  // namespace
@@ -110,24 +130,7 @@ StyleRead parseStyle(std::string_view text, const std::string& name, const std::
                 s.colors = {*c};
             }
         } else if (bg.contains("gradient")) {
-            const json& g = bg["gradient"];
-            std::vector<std::string> colors;
-            if (g.is_array() && g.size() == 2 && g[0].is_string() && g[1].is_string()) {
-                for (const json& c : g)
-                    if (auto n = normalColor(c.get<std::string>())) colors.push_back(*n);
-            }
-            if (colors.size() != 2) {
-                r.fail("background.gradient", "is not two colours like [\"#ff7e5f\", \"#feb47b\"]");
-            } else {
-                s.background = CardStyle::Background::Gradient;
-                s.colors = colors;
-                if (bg.contains("angle")) {
-                    if (!bg["angle"].is_number() || !std::isfinite(bg["angle"].get<double>()))
-                        r.fail("background.angle", "is not a number of degrees");
-                    else
-                        s.angle = std::fmod(bg["angle"].get<double>(), 360.0);
-                }
-            }
+            r.gradient(bg, s);
         } else if (bg.contains("image")) {
             if (auto image = r.text(bg, "image", "background.image")) {
                 if (image->empty()) {

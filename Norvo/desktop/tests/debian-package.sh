@@ -14,7 +14,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
 for f in ./usr/bin/norvo ./usr/share/norvo/carder/host.html ./usr/share/norvo/carder/markdown-it.js \
-         ./usr/share/norvo/styles/Midnight.json ./usr/share/man/man1/norvo.1.gz \
+         ./usr/share/norvo/styles/Midnight.json ./usr/share/norvo/ui/ControlsColumn.ui \
+         ./usr/share/norvo/ui/StyleEditor.ui ./usr/share/man/man1/norvo.1.gz \
          ./usr/share/doc/norvo/copyright ./usr/share/doc/norvo/changelog.gz \
          ./usr/share/locale/zh_CN/LC_MESSAGES/norvo.mo \
          ./usr/share/applications/com.tazu.Norvo.desktop ./usr/share/metainfo/com.tazu.Norvo.metainfo.xml \

@@ -3,6 +3,7 @@
 #include <string>
 
 #include <gtkmm/box.h>
+#include <gtkmm/builder.h>
 #include <gtkmm/button.h>
 #include <gtkmm/label.h>
 #include <gtkmm/menubutton.h>
@@ -13,10 +14,12 @@ namespace norvo {
 
 // "Other Sizes": beside the four sizes of the Size row, 3:4, a long picture and any width and
 // height, in a popover. `chosen` hears the size's id ("tall", "long", "1200x900").
+// Made from a menu button of a layout, which gives it its title; the popover is its own.
 // Main thread only.
 class OtherSizesButton : public Gtk::MenuButton {
 public:
-    explicit OtherSizesButton(std::function<void(const std::string&)> chosen);
+    OtherSizesButton(BaseObjectType* button, const Glib::RefPtr<Gtk::Builder>& ui,
+                     std::function<void(const std::string&)> chosen);
     // Shows `id` (the size worn) as the button's own: marked when it is one of its sizes.
     void show(const std::string& id, std::int64_t width, std::int64_t height);
 

@@ -4,11 +4,13 @@
 #include <vector>
 
 #include <gtkmm/box.h>
+#include <gtkmm/builder.h>
 #include <gtkmm/togglebutton.h>
 
 namespace norvo {
 
-// A row of linked toggle buttons of which one is chosen: GNOME's segmented control.
+// A row of linked toggle buttons of which one is chosen: GNOME's segmented control. Made
+// from a box of a layout, which places it and gives it its accessible name.
 class SegmentedControl : public Gtk::Box {
 public:
     struct Option {
@@ -16,7 +18,7 @@ public:
         std::string value;
     };
 
-    SegmentedControl(const std::string& accessibleName, const std::vector<Option>& options);
+    SegmentedControl(BaseObjectType* box, const Glib::RefPtr<Gtk::Builder>& ui, const std::vector<Option>& options);
 
     // Shows `value` as chosen (none when no option has it) without emitting signalChosen.
     void setValue(const std::string& value);

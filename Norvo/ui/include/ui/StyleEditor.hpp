@@ -1,5 +1,6 @@
 #pragma once
 #include <gtkmm/box.h>
+#include <gtkmm/builder.h>
 #include <gtkmm/button.h>
 #include <gtkmm/checkbutton.h>
 #include <gtkmm/colorbutton.h>
@@ -25,10 +26,12 @@ namespace norvo {
 
 // Styles: the saved styles on the left (new, duplicate, delete); the one selected is worn by
 // the card and edited on the right (name, accent, background, fonts, signature), each change
-// saved at once, with the card's preview beside it. Main thread.
+// saved at once, with the card's preview beside it. Its layout is StyleEditor.ui of the
+// resource bundle. Main thread.
 class StyleEditor : public Gtk::Window {
 public:
     StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocument& document);
+    ~StyleEditor() override;
 
     Gtk::ListBox& list() { return list_; }
     Gtk::Entry& nameEntry() { return name_; }
@@ -40,32 +43,37 @@ public:
     Gtk::Button& undoDeleteButton() { return undoDelete_; }
 
 private:
+    StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocument& document,
+                const Glib::RefPtr<Gtk::Builder>& ui);
+    void connectList();
+    void connectForm();
+    void connectPictures();
     void fillList();
     void select(const std::string& name);
     void showStyle(const CardStyle& style);
     void saveEdits();
     void rename();
     void chooseFile(const std::string& title, std::function<void(std::string)> then);
-    void addRow(int row, const char* label, Gtk::Widget& widget);
 
     StyleChoice& choice_;
     StyleLibrary& library_;
     CardDocument& document_;
     CardStyle editing_;
     bool showing_ = false;
-    Gtk::Box layout_, side_, sideButtons_, form_, backgroundRow_, avatarRow_, photoRow_;
-    Gtk::ListBox list_;
-    Gtk::Button new_, duplicate_, delete_, undoDelete_, photo_, avatar_, noAvatar_;
-    Gtk::Grid grid_;
-    Gtk::Entry name_, signatureName_, signatureHandle_;
-    Gtk::CheckButton useAccent_;
-    Gtk::ColorButton accent_, background1_, background2_;
-    Gtk::DropDown backgroundKind_;
-    Gtk::SpinButton angle_;
-    Gtk::Label photoName_, avatarName_, problem_, bundledNote_;
-    Gtk::FontButton bodyFont_, headingFont_, codeFont_;
-    Gtk::CheckButton useBody_, useHeading_, useCode_;
-    Gtk::Picture preview_;
+    // The widgets of StyleEditor.ui that are read, changed or listened to.
+    Gtk::Box &form_, &photoRow_;
+    Gtk::ListBox& list_;
+    Gtk::Button &new_, &duplicate_, &delete_, &undoDelete_, &photo_, &avatar_, &noAvatar_;
+    Gtk::Grid& grid_;
+    Gtk::Entry &name_, &signatureName_, &signatureHandle_;
+    Gtk::CheckButton& useAccent_;
+    Gtk::ColorButton &accent_, &background1_, &background2_;
+    Gtk::DropDown& backgroundKind_;
+    Gtk::SpinButton& angle_;
+    Gtk::Label &photoName_, &avatarName_, &problem_, &bundledNote_;
+    Gtk::FontButton &bodyFont_, &headingFont_, &codeFont_;
+    Gtk::CheckButton &useBody_, &useHeading_, &useCode_;
+    Gtk::Picture& preview_;
     Glib::RefPtr<Gtk::FileChooserNative> chooser_;
 };
 
