@@ -40,15 +40,6 @@ std::vector<SegmentedControl::Option> fontOptions() {
     return out;
 }
 
-// The card's on/off settings, by the id of their switch in ControlsColumn.ui: a row there and
-// a line here are all a new one needs.
-const std::pair<const char*, bool CardSettings::*> kSwitches[] = {
-    {"wordmark_switch", &CardSettings::wordmark},
-    {"pages_switch", &CardSettings::pages},
-    {"cover_switch", &CardSettings::cover},
-    {"split_switch", &CardSettings::splitAtHeadings},
-};
-
 }  // namespace
 
 ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, NoteFiles& noteFiles, StyleChoice& styles)
@@ -109,12 +100,16 @@ void ControlsColumn::connectControls() {
 }
 
 void ControlsColumn::bindSwitches(const Glib::RefPtr<Gtk::Builder>& ui) {
-    for (const auto& [id, setting] : kSwitches) {
-        Gtk::Switch& toggle = UiFile::widget<Gtk::Switch>(ui, id);
-        toggle.property_active().signal_changed().connect([this, toggle = &toggle, setting = setting] {
+    // The card's on/off settings, each bound to the switch "<key>_switch" of ControlsColumn.ui
+    // where it has one: a row there is all a new one needs.
+    for (const CardSettingRow& row : cardSettingRows()) {
+        if (!row.toggle) continue;
+        auto* toggle = ui->get_widget<Gtk::Switch>(std::string(row.key) + "_switch");
+        if (!toggle) continue;
+        toggle->property_active().signal_changed().connect([this, toggle, setting = row.toggle] {
             if (!refreshing_) document_.setSwitch(setting, toggle->get_active());
         });
-        switches_.push_back({setting, &toggle});
+        switches_.push_back({row.toggle, toggle});
     }
 }
 

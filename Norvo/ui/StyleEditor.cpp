@@ -74,6 +74,7 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
       preview_(UiFile::widget<Gtk::Picture>(ui, "preview")) {
     set_title(_("Styles"));
     set_default_size(860, 560);
+    set_hide_on_close(true);  // the app keeps the window and shows it again
     set_child(UiFile::widget<Gtk::Box>(ui, "layout"));
     connectList();
     connectForm();
