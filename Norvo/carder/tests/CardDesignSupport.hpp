@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -104,6 +105,13 @@ inline PageSet renderPages(RenderEngine& engine, const std::string& markdown, co
 inline CardRequest withCorpusPictures(CardRequest request) {
     request.pictures.noteFolder = NORVO_TEST_CORPUS;
     return request;
+}
+
+// A case's name from its note or size: letters, digits and underscores.
+inline std::string caseName(const ::testing::TestParamInfo<const char*>& info) {
+    std::string name = info.param;
+    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+    return name;
 }
 
 // The smallest body text the fitting may choose.

@@ -178,10 +178,11 @@ TEST_P(BookBreaks, OfTheNotesSetsAtEverySizeAndTwoTextSizes) {
     EXPECT_GE(sets, 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Representative, BookBreaks, ::testing::Values("long-2000", "long-pipeline-marked"));
+INSTANTIATE_TEST_SUITE_P(Representative, BookBreaks, ::testing::Values("long-2000", "long-pipeline-marked"), caseName);
 INSTANTIATE_TEST_SUITE_P(Soak, BookBreaks,
                          ::testing::Values("long-essay-sections", "long-6000", "long-list-100", "headings", "code",
-                                           "long-howto-steps", "long-tables-and-headings"));
+                                           "long-howto-steps", "long-tables-and-headings"),
+                         caseName);
 
 // A cover opens a set: card 1 is the note's first heading as a hero (with the front matter's
 // subtitle and tags), counted in the set and its marks; the heading leaves the cards that
