@@ -29,6 +29,12 @@ TEST(RenderOptions, ParsingAndUsageErrors) {
         {"-o", "x.png", "--size", "all", "a"}, {"-o", ""}, {"-o", "cards/"}, {"-", "a.md", "-"},
     };
     for (const auto& args : bad) EXPECT_TRUE(std::holds_alternative<RenderUsageError>(parseRenderOptions(args)));
+    // What a usage error says names the value and what would do.
+    for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--format", "gif"}, "unknown format 'gif' (png, jpeg or webp)"}, {{"--size", "huge"}, "unknown size 'huge'"}}) {
+        const auto error = std::get<RenderUsageError>(parseRenderOptions(args));
+        EXPECT_NE(error.message.find(says), std::string::npos) << error.message;
+    }
 
     OutputNames names;
     EXPECT_EQ(names.claim("d/a-square.png"), "d/a-square.png");

@@ -9,4 +9,4 @@ log="$build.log"
 { cmake -S "$source" -B "$build" -DCMAKE_BUILD_TYPE=Release -DNORVO_SELF_UPDATE=OFF -DNORVO_BUILD_TESTS=OFF \
     -DNORVO_WARNINGS_AS_ERRORS=ON -DCMAKE_INSTALL_PREFIX=/usr &&
   cmake --build "$build" -j2; } >"$log" 2>&1 || { tail -50 "$log"; echo "FAIL: the build without self-update failed"; exit 1; }
-exec "$(dirname "$0")/debian-package.sh" "$build" --no-self-update
+exec "$(dirname "$0")/debian-package.sh" "$build" --no-self-update --lintian

@@ -215,10 +215,7 @@ TEST_F(App, NotesOpenByArgumentAndMenuAndTheTitleNamesTheFile) {
         [&] { return model_->status() == "Couldn't open \u201cbad.md\u201d: it is not UTF-8 text"; }));
     EXPECT_EQ(model_->markdown(), "# From the launcher");
 
-    // Ctrl+O is Open Note…; the File menu starts with the note's own commands.
-    std::vector<Glib::ustring> accels = app_->get_accels_for_action("app.open-note");
-    ASSERT_EQ(accels.size(), 1u);
-    EXPECT_EQ(accels[0], "<Control>o");
+    // Open Note… (its shortcut is the menu test's) goes through the same reader.
     app_->activate_action("open-note");
     ASSERT_TRUE(services_->pendingOpen);
     services_->answerOpen(dir / "bad.md");

@@ -15,47 +15,60 @@ namespace {
 // A web folder of update archives, good and bad, served over HTTPS with a test CA.
 class Install : public ::testing::Test {
 protected:
+    // The server starts at once; each archive is made the first time a test asks for it, so
+    // that a test pays only for the archives it uses.
     static void SetUpTestSuite() {
         tmp_ = std::make_unique<TempFolder>();
-        const fs::path www = tmp_->path() / "www", work = tmp_->path() / "work";
-        fs::create_directories(www);
-        auto released = [&](const std::string& version, const std::string& name) {
+        fs::create_directories(tmp_->path() / "www");
+        server_ = std::make_unique<norvo::testing::TestHttpsServer>(tmp_->path() / "www");
+    }
+    static void make(const std::string& name) {
+        const fs::path www = tmp_->path() / "www", work = tmp_->path() / "work", zip = www / (name + ".zip");
+        if (name == "missing" || fs::exists(zip)) return;
+        fs::create_directories(work);
+        auto released = [&](const std::string& version, const std::string& key = NORVO_TEST_KEYS "/test-minisign.key") {
             const fs::path src = work / ("src-" + name);
             norvo::testing::makeApp(src, version, tmp_->path() / "launched");
-            norvo::testing::release(src / "Norvo.app", version, work / ("out-" + name));
-            fs::copy_file(work / ("out-" + name) / ("Norvo-" + version + ".zip"), www / (name + ".zip"));
+            norvo::testing::release(src / "Norvo.app", version, work / ("out-" + name), key);
+            fs::copy_file(work / ("out-" + name) / ("Norvo-" + version + ".zip"), zip);
         };
-        released("2.0", "good");
-        released("1.5", "old-release");
-        // Tampered copies of the good release.
-        auto tampered = [&](const std::string& name, const std::function<void(const fs::path&)>& change) {
-            const fs::path dir = work / ("t-" + name);
-            norvo::testing::unzip(www / "good.zip", dir);
+        if (name == "good") return released("2.0");
+        if (name == "old-release") return released("1.5");
+        if (name == "other-key") {  // signed by someone else
+            norvo::testing::run({"minisign", "-G", "-W", "-p", (work / "o.pub").string(), "-s", (work / "o.key").string()});
+            return released("2.0", (work / "o.key").string());
+        }
+        if (name == "not-a-zip") return norvo::testing::writeFile(zip, "<html>not found</html>");
+        if (name == "dotdot" || name == "symlink") {
+            return norvo::testing::run({"python3", NORVO_TEST_ZIP_TOOL, "evil", "dotdot", (www / "dotdot.zip").string(),
+                                        "symlink", (www / "symlink.zip").string()});
+        }
+        // Tampered copies of the good release, all packed at once.
+        make("good");
+        norvo::testing::unzip(www / "good.zip", work / "good");
+        const std::map<std::string, std::function<void(const fs::path&)>> tampered = {
+            {"byte", [](const fs::path& app) { norvo::testing::writeFile(app / "norvo", "#!/bin/sh\nevil\n"); }},
+            {"added", [](const fs::path& app) { norvo::testing::writeFile(app / "plugin.so", "x"); }},
+            {"removed", [](const fs::path& app) { fs::remove(app / "Norvo_Norvo.bundle/carder/host.html"); }},
+            {"unsigned", [](const fs::path& app) { fs::remove(app / BundleSeal::kSignatureFile); }},
+            {"nested", [](const fs::path& app) {
+                 fs::create_directories(app.parent_path() / "folder");
+                 fs::rename(app, app.parent_path() / "folder" / "Norvo.app");
+             }},
+            {"no-app", [](const fs::path& app) { fs::rename(app, app.parent_path() / "Norvo"); }},
+            {"with-metadata", [](const fs::path& app) {
+                 fs::create_directories(app.parent_path() / "__MACOSX");
+                 norvo::testing::writeFile(app.parent_path() / "__MACOSX" / "x", "y");
+             }},
+        };
+        std::vector<std::string> pack{"python3", NORVO_TEST_ZIP_TOOL, "pack"};
+        for (const auto& [kind, change] : tampered) {
+            const fs::path dir = work / ("t-" + kind);
+            fs::copy(work / "good", dir, fs::copy_options::recursive);
             change(dir / "Norvo.app");
-            norvo::testing::zipFolder(dir, www / (name + ".zip"));
-        };
-        tampered("byte", [](const fs::path& app) { norvo::testing::writeFile(app / "norvo", "#!/bin/sh\nevil\n"); });
-        tampered("added", [](const fs::path& app) { norvo::testing::writeFile(app / "plugin.so", "x"); });
-        tampered("removed", [](const fs::path& app) { fs::remove(app / "Norvo_Norvo.bundle/carder/host.html"); });
-        tampered("unsigned", [](const fs::path& app) { fs::remove(app / BundleSeal::kSignatureFile); });
-        tampered("nested", [](const fs::path& app) {
-            fs::create_directories(app.parent_path() / "folder");
-            fs::rename(app, app.parent_path() / "folder" / "Norvo.app");
-        });
-        tampered("no-app", [](const fs::path& app) { fs::rename(app, app.parent_path() / "Norvo"); });
-        tampered("with-metadata", [](const fs::path& app) {
-            fs::create_directories(app.parent_path() / "__MACOSX");
-            norvo::testing::writeFile(app.parent_path() / "__MACOSX" / "x", "y");
-        });
-        // Signed by someone else.
-        norvo::testing::run({"minisign", "-G", "-W", "-p", (work / "o.pub").string(), "-s", (work / "o.key").string()});
-        norvo::testing::makeApp(work / "src-other", "2.0", tmp_->path() / "launched");
-        norvo::testing::release(work / "src-other" / "Norvo.app", "2.0", work / "out-other", (work / "o.key").string());
-        fs::copy_file(work / "out-other" / "Norvo-2.0.zip", www / "other-key.zip");
-        norvo::testing::writeFile(www / "not-a-zip.zip", "<html>not found</html>");
-        for (const char* kind : {"dotdot", "symlink"})
-            norvo::testing::run({"python3", NORVO_TEST_ZIP_TOOL, "evil", kind, (www / (std::string(kind) + ".zip")).string()});
-        server_ = std::make_unique<norvo::testing::TestHttpsServer>(www);
+            pack.insert(pack.end(), {dir.string(), (www / (kind + ".zip")).string()});
+        }
+        norvo::testing::run(pack);
     }
     static void TearDownTestSuite() {
         server_.reset();
@@ -83,6 +96,7 @@ protected:
     }
     bool noWorkLeft() const { return workFolder().empty(); }
     std::optional<UpdateError> attempt(const std::string& archive, const std::string& offered = "2.0") {
+        make(archive.substr(0, archive.size() - 4));
         CurlHttpSession session(server_->caFile());
         try {
             SelfUpdater::install(UpdateInfo{offered, server_->url("/" + archive), ""}, setup(session));

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Zip archives for the updater tests, including ones no honest archiver would make.
 
-  zip_tool.py pack SRC_DIR OUT.zip        every file and folder under SRC_DIR, modes kept
+  zip_tool.py pack SRC_DIR OUT.zip [SRC_DIR OUT.zip]...   every file and folder under SRC_DIR, modes kept
   zip_tool.py unpack ZIP DIR
-  zip_tool.py evil KIND OUT.zip            KIND: dotdot, absolute, symlink, duplicate
+  zip_tool.py evil KIND OUT.zip [KIND OUT.zip]...         KIND: dotdot, absolute, symlink, duplicate
+(several archives in one run: a Python start is most of the time an archive takes)
 """
 import os
 import stat
@@ -62,12 +63,11 @@ def evil(kind, out):
 
 
 if __name__ == "__main__":
-    cmd = sys.argv[1]
-    if cmd == "pack":
-        pack(sys.argv[2], sys.argv[3])
-    elif cmd == "unpack":
-        unpack(sys.argv[2], sys.argv[3])
-    elif cmd == "evil":
-        evil(sys.argv[2], sys.argv[3])
+    cmd, args = sys.argv[1], sys.argv[2:]
+    if cmd == "unpack":
+        unpack(*args)
+    elif cmd in ("pack", "evil"):
+        for first, out in zip(args[::2], args[1::2]):
+            (pack if cmd == "pack" else evil)(first, out)
     else:
-        raise SystemExit(__doc__)
+        raise SystemExit("unknown command " + cmd)
