@@ -46,18 +46,16 @@ protected:
 }  // namespace
 
 TEST_F(HostPage, UntrustedMarkupIsShownAsTextAndFrontMatterIsHidden) {
+    // (What HTML each kind of note becomes is the Markdown layer's own test, in node.)
     ASSERT_TRUE(render("---\ntitle: secret\n---\n# Body\n\n<b onclick=x()>bold</b> <script>alert(1)</script>\n\n"
-                       "- [x] done\n- [ ] open\n\n![a cat](https://example.invalid/cat.png)"));
+                       "![a cat](https://example.invalid/cat.png)"));
     const auto l = layout();
-    const std::string html = l["html"];
-    EXPECT_EQ(std::string(l["text"]).find("secret"), std::string::npos);
-    const std::string text = l["text"];
+    const std::string html = l["html"], text = l["text"];
+    EXPECT_EQ(text.find("secret"), std::string::npos);
     EXPECT_NE(text.find("<b onclick=x()>bold</b> <script>alert(1)</script>"), std::string::npos) << text;
     EXPECT_EQ(html.find("<b "), std::string::npos) << html;
     EXPECT_EQ(html.find("<script"), std::string::npos) << html;
     EXPECT_EQ(html.find("<img"), std::string::npos);
-    EXPECT_NE(html.find("a cat"), std::string::npos);
-    EXPECT_NE(html.find("task-box task-done"), std::string::npos);
     EXPECT_FALSE(l["wordmarkHidden"]);
     render("# Plain", "paper", "square", false);
     EXPECT_TRUE(layout()["wordmarkHidden"]);

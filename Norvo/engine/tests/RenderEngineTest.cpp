@@ -73,27 +73,20 @@ TEST(RenderEngine, QueuedRequestsRunAfterLoadInOrderAtExactSizes) {
     }
 }
 
+// What a script carries is the page protocol's own test; here it reaches a real page whole,
+// the view sized before the script runs.
 TEST(RenderEngine, ArgumentsReachThePageUnchanged) {
     RenderEngine engine(recorderPage());
     const std::string tricky = "Quote \" back\\slash\nline two </script><b>é 東京 👩‍👩‍👧 \u2028 end";
     ASSERT_TRUE(renderAndWait(engine, tricky, Presets::by("landscape"), "serif"));
-    ASSERT_TRUE(renderAndWait(engine, "second", Presets::by("story"), "Serif"));
-    ASSERT_TRUE(renderAndWait(engine, "third", Presets::by("square"), "mono"));
-
+    ASSERT_TRUE(renderAndWait(engine, "second", Presets::by("story")));
     const auto got = calls(engine);
-    ASSERT_EQ(got.size(), 3u);
+    ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0]["markdown"], tricky);
-    EXPECT_EQ(got[0]["theme"], "paper");
-    EXPECT_EQ(got[0]["width"], 1200);
-    EXPECT_EQ(got[0]["height"], 630);
-    EXPECT_EQ(got[0]["wordmark"], true);
-    EXPECT_EQ(got[0]["scale"], 1.0);
-    EXPECT_EQ(got[0]["innerWidth"], 1200);  // the view was sized before the script ran
+    EXPECT_EQ(got[0]["innerWidth"], 1200);
     EXPECT_EQ(got[0]["innerHeight"], 630);
     EXPECT_EQ(got[0]["font"], "Georgia, \"Times New Roman\", serif");
-    EXPECT_EQ(got[1]["font"], "-apple-system, \"SF Pro Text\", \"Helvetica Neue\", Arial, sans-serif");
     EXPECT_EQ(got[1]["innerHeight"], 1920);
-    EXPECT_EQ(got[2]["font"], "\"SF Mono\", ui-monospace, Menlo, monospace");
 }
 
 TEST(RenderEngine, OnlyCardsThePageDrewAreDelivered) {
