@@ -4,19 +4,39 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtk/gtk.h>
 #include <nlohmann/json.hpp>
 
 #include "TestSupport.hpp"
+#include "norvo/Presets.hpp"
 
 namespace norvo::cli_testing {
 
 namespace fs = std::filesystem;
+using norvo::testing::ChildProcess;
+using norvo::testing::readFile;
+using norvo::testing::readPngHeader;
+using norvo::testing::readText;
 using norvo::testing::runProcess;
+using norvo::testing::TempFolder;
+using norvo::testing::waitFor;
+using norvo::testing::writeFile;
 
 // norvo render with these arguments (and environment and standard input).
 inline norvo::testing::ProcessResult render(std::vector<std::string> args, const std::vector<std::string>& env = {},
@@ -76,9 +96,15 @@ inline std::vector<nlohmann::json> reportLines(const std::string& out) {
     return reports;
 }
 
+inline unsigned pngWidth(const fs::path& png) { return readPngHeader(readFile(png)).width; }
+
+inline bool has(std::string_view text, std::string_view part) { return text.find(part) != std::string::npos; }
+
+inline long lineCount(std::string_view text) { return std::count(text.begin(), text.end(), '\n'); }
+
 // "WIDTHxHEIGHT" from a PNG's header.
 inline std::string pngSize(const fs::path& png) {
-    const auto header = norvo::testing::readPngHeader(norvo::testing::readFile(png));
+    const auto header = readPngHeader(readFile(png));
     return std::to_string(header.width) + "x" + std::to_string(header.height);
 }
 

@@ -1,71 +1,51 @@
 // norvo render as a user runs it: named cards, formats, sets and PDFs, reports, watching,
 // the clipboard, shards, pictures and styles.
-#include <fstream>
-#include <map>
-#include <set>
-#include <thread>
-
-#include <csignal>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtk/gtk.h>
-
 #include "RenderCommandSupport.hpp"
-#include "norvo/Presets.hpp"
 
 using namespace norvo;
 using namespace norvo::cli_testing;
-using norvo::testing::runProcess;
 
 TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
-    norvo::testing::writeFile(dir / "one.md", "# Hello World\n\nFirst.");
-    norvo::testing::writeFile(dir / "two.md", "# Hello World\n\nSame title.");
-    norvo::testing::writeFile(dir / "bad.md", "# Broken \xff\xfe");
+    writeFile(dir / "one.md", "# Hello World\n\nFirst.");
+    writeFile(dir / "two.md", "# Hello World\n\nSame title.");
+    writeFile(dir / "bad.md", "# Broken \xff\xfe");
     const auto out = dir / "cards";
 
-    auto r = render({"--size", "all", "-d", out.string(), (dir / "one.md").string(),
-                         (dir / "two.md").string(), (dir / "missing.md").string(), (dir / "bad.md").string()});
+    auto r = render({"--size", "all", "-d", out.string(), (dir / "one.md").string(), (dir / "two.md").string(),
+                     (dir / "missing.md").string(), (dir / "bad.md").string()});
     EXPECT_EQ(r.exitStatus, 1) << r.err;
-    EXPECT_NE(r.err.find("missing.md"), std::string::npos);
-    EXPECT_NE(r.err.find("bad.md is not UTF-8"), std::string::npos);
+    EXPECT_TRUE(has(r.err, "missing.md"));
+    EXPECT_TRUE(has(r.err, "bad.md is not UTF-8"));
     for (const char* name : {"hello-world-square.png", "hello-world-square-2.png", "hello-world-landscape.png",
                              "hello-world-story-2.png"})
         EXPECT_TRUE(std::filesystem::exists(out / name)) << name;
     EXPECT_EQ(pngSize(out / "hello-world-landscape.png"), "1200x630");
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 8);
+    EXPECT_EQ(lineCount(r.out), 8);
 
     // Standard input, one named file.
     r = render({"--theme", "ink", "-o", (dir / "mine.png").string()}, {},
-                   "<!-- draft: hidden -->\n## From ==stdin==\n\nWith **words**. <!-- and a secret -->");
+               "<!-- draft: hidden -->\n## From ==stdin==\n\nWith **words**. <!-- and a secret -->");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    const auto mine = norvo::testing::readFile(dir / "mine.png");
-    EXPECT_EQ(norvo::testing::readPngHeader(mine).width, 1080u);
     // The PNG says what the card says: its title and its plain text, uncompressed.
-    const std::string bytes(mine.begin(), mine.end());
+    const std::string bytes = readText(dir / "mine.png");
     using namespace std::string_view_literals;
-    EXPECT_NE(bytes.find("iTXtTitle\0\0\0\0\0From stdin"sv), std::string::npos);
-    EXPECT_NE(bytes.find("Description\0\0\0\0\0From stdin\n\nWith words."sv), std::string::npos);
-    EXPECT_EQ(bytes.find("hidden"), std::string::npos);  // comments are never the card's words
-    EXPECT_EQ(bytes.find("secret"), std::string::npos);
+    EXPECT_TRUE(has(bytes, "iTXtTitle\0\0\0\0\0From stdin"sv));
+    EXPECT_TRUE(has(bytes, "Description\0\0\0\0\0From stdin\n\nWith words."sv));
+    EXPECT_FALSE(has(bytes, "hidden"));  // comments are never the card's words
+    EXPECT_FALSE(has(bytes, "secret"));
 
     // A note of white space still makes its card, with a word about it.
     r = render({"-o", (dir / "blank.png").string()}, {}, " \n\t\n");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_NE(r.err.find("standard input: empty note"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "standard input: empty note")) << r.err;
     EXPECT_TRUE(fs::exists(dir / "blank.png"));
 
     // Other formats: named by their extension, each a picture of its kind.
     r = render({"--format", "jpeg", "--size", "landscape", "-d", out.string(), (dir / "one.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    const auto jpeg = norvo::testing::readFile(out / "hello-world-landscape.jpg");
-    ASSERT_GE(jpeg.size(), 3u);
-    EXPECT_EQ(jpeg[0], 0xFF);
-    EXPECT_EQ(jpeg[1], 0xD8);
+    EXPECT_EQ(readText(out / "hello-world-landscape.jpg").substr(0, 2), "\xFF\xD8");
     // Twice the density: twice the width and height.
     r = render({"--density", "2", "--size", "story", "-o", (dir / "2x.png").string()}, {}, "# Sharp");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
@@ -78,25 +58,25 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
     EXPECT_TRUE(std::filesystem::exists(dir / "headless.png"));
     r = render({(dir / "one.md").string()}, {"DISPLAY=", "WAYLAND_DISPLAY=", "NORVO_NO_PRIVATE_DISPLAY=1"});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("no display"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "no display")) << r.err;
     r = runProcess({NORVO_TEST_EXECUTABLE}, {"DISPLAY=", "WAYLAND_DISPLAY="});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("norvo render"), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(has(r.err, "norvo render")) << r.err;
+    EXPECT_EQ(lineCount(r.err), 1) << r.err;
     r = runProcess({NORVO_TEST_EXECUTABLE, "--bogus"});
     EXPECT_EQ(r.exitStatus, 2);
-    EXPECT_NE(r.err.find("unknown option '--bogus'"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "unknown option '--bogus'")) << r.err;
 }
 
 // The benchmark's cold-start timeline: every phase of a one-card run marked once, in the
 // order a start goes through them, on the monotonic clock.
 TEST(RenderCommand, ATimelineMarksEveryPhaseOfAStartInOrder) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
-    norvo::testing::writeFile(dir / "note.md", "# Hello\n\nOne card.");
+    writeFile(dir / "note.md", "# Hello\n\nOne card.");
     const auto timeline = dir / "timeline";
     const auto r = render({"-d", (dir / "out").string(), (dir / "note.md").string()},
-                              {"NORVO_TIMELINE=" + timeline.string()});
+                          {"NORVO_TIMELINE=" + timeline.string()});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     std::ifstream in(timeline);
     std::vector<std::string> phases;
@@ -126,57 +106,48 @@ TEST(RenderCommand, ATimelineMarksEveryPhaseOfAStartInOrder) {
 // --watch: each save renders the note's cards again under the same names; a save that
 // cannot be read says why, and the next good one renders; Ctrl+C ends it with status 0.
 TEST(RenderCommand, WatchRendersEverySaveAndRecoversFromABadOne) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
     const auto note = dir / "note.md";
-    norvo::testing::writeFile(note, "# Watched\n\nFirst.");
+    writeFile(note, "# Watched\n\nFirst.");
     const auto out = dir / "out.txt", err = dir / "err.txt";
-    norvo::testing::ChildProcess watch({NORVO_TEST_EXECUTABLE, "render", "--watch", "--report", "-d", (dir / "cards").string(),
-                                        note.string()},
-                                       out, err);
-    auto lines = [&] {
-        const auto bytes = norvo::testing::readFile(out);
-        return std::count(bytes.begin(), bytes.end(), '\n');
-    };
-    auto errors = [&] {
-        const auto bytes = norvo::testing::readFile(err);
-        return std::string(bytes.begin(), bytes.end());
-    };
+    ChildProcess watch({NORVO_TEST_EXECUTABLE, "render", "--watch", "--report", "-d", (dir / "cards").string(),
+                        note.string()}, out, err);
+    auto errors = [&] { return readText(err); };
+    const auto wait = std::chrono::seconds(20);
+    auto lines = [&](long n) { return waitFor([&] { return lineCount(readText(out)) == n; }, wait); };
+    auto says = [&](const char* what) { return waitFor([&] { return has(errors(), what); }, wait); };
     const auto card = dir / "cards" / "watched-square.png";
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 1; }, std::chrono::seconds(20))) << errors();
-    const auto first = norvo::testing::readFile(card);
+    ASSERT_TRUE(lines(1)) << errors();
+    const auto first = readFile(card);
 
     // A save the way editors make them: a new file renamed over the note.
-    norvo::testing::writeFile(dir / "note.md.tmp", "# A new title\n\nSecond, longer than the first one.");
+    writeFile(dir / "note.md.tmp", "# A new title\n\nSecond, longer than the first one.");
     std::filesystem::rename(dir / "note.md.tmp", note);
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 2; }, std::chrono::seconds(20))) << errors();
-    EXPECT_NE(norvo::testing::readFile(card), first);  // same name, new card
-    norvo::testing::writeFile(note, "# Watched\n\nThird.");
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 3; }, std::chrono::seconds(20))) << errors();
+    ASSERT_TRUE(lines(2)) << errors();
+    EXPECT_NE(readFile(card), first);  // same name, new card
+    writeFile(note, "# Watched\n\nThird.");
+    ASSERT_TRUE(lines(3)) << errors();
 
-    norvo::testing::writeFile(note, "caf\xe9");
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return errors().find("note.md is not UTF-8 text") != std::string::npos; },
-                                        std::chrono::seconds(20)));
-    norvo::testing::writeFile(note, "# Watched\n\nFixed.");
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 4; }, std::chrono::seconds(20))) << errors();
-    EXPECT_EQ(lines(), 4);  // the bad save rendered nothing
+    writeFile(note, "caf\xe9");
+    ASSERT_TRUE(says("note.md is not UTF-8 text"));
+    writeFile(note, "# Watched\n\nFixed.");
+    ASSERT_TRUE(lines(4)) << errors();
+    EXPECT_EQ(lineCount(readText(out)), 4);  // the bad save rendered nothing
 
     // An editor that empties the file first: the good card stays. A FIFO put in its place is
     // refused without waiting on it; a removed note is named; a note back again is drawn.
-    const auto good = norvo::testing::readFile(card);
-    norvo::testing::writeFile(note, "");
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return errors().find("until it has text again") != std::string::npos; },
-                                        std::chrono::seconds(20)));
-    EXPECT_EQ(norvo::testing::readFile(card), good);
+    const auto good = readFile(card);
+    writeFile(note, "");
+    ASSERT_TRUE(says("until it has text again"));
+    EXPECT_EQ(readFile(card), good);
     std::filesystem::remove(note);
     ASSERT_EQ(mkfifo(note.c_str(), 0600), 0);
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return errors().find("named pipe (FIFO)") != std::string::npos; },
-                                        std::chrono::seconds(20)));
+    ASSERT_TRUE(says("named pipe (FIFO)"));
     std::filesystem::remove(note);
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return errors().find("was removed") != std::string::npos; },
-                                        std::chrono::seconds(20)));
-    norvo::testing::writeFile(note, "# Watched\n\nBack again.");
-    ASSERT_TRUE(norvo::testing::waitFor([&] { return lines() == 5; }, std::chrono::seconds(20))) << errors();
+    ASSERT_TRUE(says("was removed"));
+    writeFile(note, "# Watched\n\nBack again.");
+    ASSERT_TRUE(lines(5)) << errors();
 
     ::kill(watch.pid(), SIGINT);
     EXPECT_EQ(watch.wait(), 0) << errors();
@@ -186,10 +157,8 @@ TEST(RenderCommand, WatchRendersEverySaveAndRecoversFromABadOne) {
 namespace {
 // Whether a clipboard server started by `norvo render --copy` is still running.
 bool clipboardServerRuns() {
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const auto bytes = norvo::testing::readFile(entry.path() / "cmdline");
-        if (std::string(bytes.begin(), bytes.end()).find("--serve-clipboard") != std::string::npos) return true;
-    }
+    for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+        if (has(readText(entry.path() / "cmdline"), "--serve-clipboard")) return true;
     return false;
 }
 }  // namespace
@@ -235,19 +204,19 @@ TEST(RenderCommand, CopyLeavesTheCardAndItsWordsOnTheClipboard) {
 // per card telling its page, and a PDF of the set, a page per card; a set that fails part-way
 // leaves nothing of itself.
 TEST(RenderCommand, SetsAndPdfsNeverShareNamesAndEveryReportLineIsJson) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path(), out = dir / "out";
     std::string essay = "# A long essay\n\n";
     for (int i = 0; essay.size() < 6000; ++i)
         essay += "Paragraph " + std::to_string(i) + " says a few calm words about cards and the people who read them.\n\n";
-    norvo::testing::writeFile(dir / "essay.md", essay);
-    norvo::testing::writeFile(dir / "short.md", "# Short\n\nOne card.");
-    norvo::testing::writeFile(dir / "same.md", "# A long essay\n\nThe same title.");
-    norvo::testing::writeFile(dir / "nul.md", std::string("# Nul\n\na\0b", 10));
+    writeFile(dir / "essay.md", essay);
+    writeFile(dir / "short.md", "# Short\n\nOne card.");
+    writeFile(dir / "same.md", "# A long essay\n\nThe same title.");
+    writeFile(dir / "nul.md", std::string("# Nul\n\na\0b", 10));
     const auto r = render({"--pages", "--pdf", "--size", "all", "--report", "-d", out.string(), (dir / "essay.md").string(),
                            (dir / "short.md").string(), (dir / "same.md").string(), (dir / "nul.md").string()});
     EXPECT_EQ(r.exitStatus, 1) << r.err;
-    EXPECT_NE(r.err.find("nul.md contains a NUL byte at offset 8"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "nul.md contains a NUL byte at offset 8")) << r.err;
     std::size_t pages = 0;
     while (fs::exists(out / ("a-long-essay-square-" + std::to_string(pages + 1) + ".png"))) ++pages;
     ASSERT_GE(pages, 2u);
@@ -281,7 +250,7 @@ TEST(RenderCommand, SetsAndPdfsNeverShareNamesAndEveryReportLineIsJson) {
     fs::create_directories(broken / "a-long-essay-square-3.png");
     const auto failed = render({"--pages", "--pdf", "-d", broken.string(), (dir / "essay.md").string()});
     EXPECT_EQ(failed.exitStatus, 1) << failed.err;
-    EXPECT_NE(failed.err.find("a-long-essay-square-3.png: Is a directory"), std::string::npos) << failed.err;
+    EXPECT_TRUE(has(failed.err, "a-long-essay-square-3.png: Is a directory")) << failed.err;
     EXPECT_EQ(filesIn(broken), std::vector<fs::path>{broken / "a-long-essay-square-3.png"});
     EXPECT_EQ(failed.out, "");
 }
@@ -289,12 +258,12 @@ TEST(RenderCommand, SetsAndPdfsNeverShareNamesAndEveryReportLineIsJson) {
 // Shards of one batch: together they write the batch's files under the batch's names (a
 // repeated title numbered as in one run), each once, and their report lines are its report.
 TEST(RenderCommand, ShardsTogetherAreOneBatch) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
     std::vector<std::string> notes;
     for (int i = 1; i <= 5; ++i) {
         notes.push_back((dir / ("n" + std::to_string(i) + ".md")).string());
-        norvo::testing::writeFile(notes.back(), i == 5 ? "# Other\n\nText." : "# Same\n\nNote " + std::to_string(i) + ".");
+        writeFile(notes.back(), i == 5 ? "# Other\n\nText." : "# Same\n\nNote " + std::to_string(i) + ".");
     }
     auto run = [&](std::vector<std::string> args, const fs::path& out) {
         args.insert(args.begin(), {NORVO_TEST_EXECUTABLE, "render", "--report", "-d", out.string()});
@@ -302,9 +271,7 @@ TEST(RenderCommand, ShardsTogetherAreOneBatch) {
         auto r = runProcess(args);
         EXPECT_EQ(r.exitStatus, 0) << r.err;
         std::multiset<std::string> lines;
-        std::istringstream in(r.out);
-        for (std::string line; std::getline(in, line);) {
-            auto j = nlohmann::json::parse(line);
+        for (auto j : reportLines(r.out)) {
             j["file"] = fs::path(j["file"].get<std::string>()).filename().string();
             lines.insert(j.dump());
         }
@@ -317,15 +284,13 @@ TEST(RenderCommand, ShardsTogetherAreOneBatch) {
     parts.insert(second.begin(), second.end());
     EXPECT_EQ(parts, whole);
     for (const auto& file : filesIn(dir / "whole"))
-        EXPECT_EQ(norvo::testing::readFile(file), norvo::testing::readFile(dir / "parts" / file.filename())) << file;
+        EXPECT_EQ(readFile(file), readFile(dir / "parts" / file.filename())) << file;
 }
 
 TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
-    fs::create_directories(dir / "notes");
-    fs::create_directories(dir / "shared");
-    fs::create_directories(dir / "private");
+    for (const char* folder : {"notes", "shared", "private"}) fs::create_directories(dir / folder);
     auto solidPng = [](const fs::path& file, guint32 rgba) {
         GdkPixbuf* p = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 400, 300);
         gdk_pixbuf_fill(p, rgba);
@@ -336,13 +301,13 @@ TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
     solidPng(dir / "shared" / "green.png", 0x20c040ff);
     solidPng(dir / "private" / "secret.png", 0x2020e0ff);
     fs::create_symlink(dir / "private" / "secret.png", dir / "notes" / "link.png");
-    norvo::testing::writeFile(dir / "notes" / "fake.png", "text, not a picture");
-    norvo::testing::writeFile(dir / "notes" / "trip.md",
-                              "# Trip\n\n![Red](red.png)\n\n![Green](green.png)\n\n![Link](link.png)\n\n"
-                              "![Up](../private/secret.png)\n\n![Abs](" + (dir / "private" / "secret.png").string() +
-                                  ")\n\n![Fake](fake.png)\n\n![Web](https://example.invalid/a.png)\n");
-    auto r = render({"--report", "--images", (dir / "shared").string(), "-o",
-                         (dir / "trip.png").string(), (dir / "notes" / "trip.md").string()});
+    writeFile(dir / "notes" / "fake.png", "text, not a picture");
+    writeFile(dir / "notes" / "trip.md",
+              "# Trip\n\n![Red](red.png)\n\n![Green](green.png)\n\n![Link](link.png)\n\n![Up](../private/secret.png)\n\n"
+              "![Abs](" + (dir / "private" / "secret.png").string() +
+                  ")\n\n![Fake](fake.png)\n\n![Web](https://example.invalid/a.png)\n");
+    auto r = render({"--report", "--images", (dir / "shared").string(), "-o", (dir / "trip.png").string(),
+                     (dir / "notes" / "trip.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;  // pictures not shown are warnings, not failures
     const auto report = nlohmann::json::parse(r.out);
     EXPECT_FALSE(report["overflowX"]);
@@ -355,11 +320,11 @@ TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
     EXPECT_EQ(leftOut.size(), 5u) << r.out;
     EXPECT_TRUE(leftOut.count("fake.png")) << r.out;
     for (const char* name : {"link.png", "../private/secret.png", "secret.png\u201d", "fake.png", "https://example.invalid/a.png"})
-        EXPECT_NE(r.err.find(name), std::string::npos) << name << "\n" << r.err;
-    EXPECT_NE(r.err.find("trip.md: picture \u201clink.png\u201d not shown: it lies outside the note's folder"), std::string::npos);
-    EXPECT_EQ(r.err.find("red.png"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("green.png"), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 5) << r.err;
+        EXPECT_TRUE(has(r.err, name)) << name << "\n" << r.err;
+    EXPECT_TRUE(has(r.err, "trip.md: picture \u201clink.png\u201d not shown: it lies outside the note's folder"));
+    EXPECT_FALSE(has(r.err, "red.png")) << r.err;
+    EXPECT_FALSE(has(r.err, "green.png")) << r.err;
+    EXPECT_EQ(lineCount(r.err), 5) << r.err;
 
     // The shown pictures are on the card, the refused one nowhere.
     GdkPixbuf* card = gdk_pixbuf_new_from_file((dir / "trip.png").c_str(), nullptr);
@@ -380,25 +345,24 @@ TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
     EXPECT_EQ(seen["secret"], 0);
 
     // --images must name a folder.
-    r = render({"--images", (dir / "nothere").string(), "-o",
-                    (dir / "x.png").string(), (dir / "notes" / "trip.md").string()});
+    r = render({"--images", (dir / "nothere").string(), "-o", (dir / "x.png").string(),
+                (dir / "notes" / "trip.md").string()});
     EXPECT_EQ(r.exitStatus, 2);
     EXPECT_FALSE(fs::exists(dir / "x.png"));
 }
 
 TEST(RenderCommand, StylesAndFrontMatterSetEachNotesLook) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
-    norvo::testing::writeFile(dir / "dark.json", R"({"background": {"color": "#0f2a2e"}, "signature": {"name": "Ada"}})");
-    norvo::testing::writeFile(dir / "broken.json", R"({"accent": "teal"})");
+    writeFile(dir / "dark.json", R"({"background": {"color": "#0f2a2e"}, "signature": {"name": "Ada"}})");
+    writeFile(dir / "broken.json", R"({"accent": "teal"})");
     // Front matter outranks the options for its note only; a wrong value is named and left out.
-    norvo::testing::writeFile(dir / "own.md", "---\nsize: story\ntheme: ink\nscale: 9\n---\n# Own look\n\nText.");
-    norvo::testing::writeFile(dir / "plain.md", "# Plain look\n\nText.");
-    auto r = render({"--report", "--style", (dir / "dark.json").string(), "-d",
-                         (dir / "out").string(), (dir / "own.md").string(), (dir / "plain.md").string()});
+    writeFile(dir / "own.md", "---\nsize: story\ntheme: ink\nscale: 9\n---\n# Own look\n\nText.");
+    writeFile(dir / "plain.md", "# Plain look\n\nText.");
+    auto r = render({"--report", "--style", (dir / "dark.json").string(), "-d", (dir / "out").string(),
+                     (dir / "own.md").string(), (dir / "plain.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_NE(r.err.find("own.md: scale: \u201c9\u201d is not a number from 0.5 to 3; the default is used"), std::string::npos)
-        << r.err;
+    EXPECT_TRUE(has(r.err, "own.md: scale: \u201c9\u201d is not a number from 0.5 to 3; the default is used")) << r.err;
     EXPECT_TRUE(fs::exists(dir / "out" / "own-look-story.png"));
     EXPECT_TRUE(fs::exists(dir / "out" / "plain-look-square.png"));
     for (const auto& report : reportLines(r.out)) EXPECT_GE(double(report["minContrast"]), 4.5) << report;
@@ -410,28 +374,28 @@ TEST(RenderCommand, StylesAndFrontMatterSetEachNotesLook) {
     g_object_unref(card);
 
     // A broken style says which file and key, and the cards are drawn in the theme.
-    r = render({"--style", (dir / "broken.json").string(), "-o",
-                    (dir / "theme.png").string(), (dir / "plain.md").string()});
+    r = render({"--style", (dir / "broken.json").string(), "-o", (dir / "theme.png").string(),
+                (dir / "plain.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_NE(r.err.find("broken.json: \"accent\" \"teal\" is not a colour"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "broken.json: \"accent\" \"teal\" is not a colour")) << r.err;
     EXPECT_TRUE(fs::exists(dir / "theme.png"));
 
     // Front matter longer than the page lays out is never drawn as the note: the cover shows the
     // start of its subtitle, one card holds the body. A formula's own colour reads too.
-    norvo::testing::writeFile(dir / "long-front.md", "---\ncover: true\npages: true\nsubtitle: " +
-                                                         std::string(100000, 's') + "\n---\n# Title\n\nBody.\n");
-    norvo::testing::writeFile(dir / "white.md", "# Colour\n\nA formula $\\color{#fff}{x+y}$ in white.");
-    norvo::testing::writeFile(dir / "only-front.md", "---\ncover: true\npages: true\n---\n");
-    r = render({"--report", "-d", (dir / "front").string(),
-                    (dir / "long-front.md").string(), (dir / "white.md").string(), (dir / "only-front.md").string()});
+    writeFile(dir / "long-front.md",
+              "---\ncover: true\npages: true\nsubtitle: " + std::string(100000, 's') + "\n---\n# Title\n\nBody.\n");
+    writeFile(dir / "white.md", "# Colour\n\nA formula $\\color{#fff}{x+y}$ in white.");
+    writeFile(dir / "only-front.md", "---\ncover: true\npages: true\n---\n");
+    r = render({"--report", "-d", (dir / "front").string(), (dir / "long-front.md").string(),
+                (dir / "white.md").string(), (dir / "only-front.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const auto reports = reportLines(r.out);
     ASSERT_EQ(reports.size(), 4u) << r.out;
     EXPECT_EQ(reports[0]["pages"], 2);
-    EXPECT_NE(r.err.find("subtitle: \u201csss"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("is longer than 280 characters"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "subtitle: \u201csss")) << r.err;
+    EXPECT_TRUE(has(r.err, "is longer than 280 characters")) << r.err;
     EXPECT_GE(double(reports[2]["minContrast"]), 4.5);
-    EXPECT_NE(r.err.find("only-front.md: empty note"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "only-front.md: empty note")) << r.err;
     r = render({"--cover", "-d", (dir / "front").string(), (dir / "plain.md").string()});
-    EXPECT_NE(r.err.find("a cover opens a set of cards"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "a cover opens a set of cards")) << r.err;
 }

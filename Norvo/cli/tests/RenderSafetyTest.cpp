@@ -1,30 +1,15 @@
 // What norvo render never does: write over a note or through a link, wait on a FIFO, leave
 // half-written files, or let one card's fault fail the others.
-#include <fstream>
-#include <map>
-#include <set>
-#include <thread>
-
-#include <csignal>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtk/gtk.h>
-
 #include "RenderCommandSupport.hpp"
-#include "norvo/Presets.hpp"
 
 using namespace norvo;
 using namespace norvo::cli_testing;
-using norvo::testing::runProcess;
 
 TEST(RenderCommand, BadInputsAndTargetsGiveTheirErrorAndLeaveNothing) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
     const auto note = dir / "note.md";
-    norvo::testing::writeFile(note, "# Kept as it is");
+    writeFile(note, "# Kept as it is");
 
     // Usage errors: exit 2 and nothing written.
     fs::create_directories(dir / "existing");
@@ -36,33 +21,33 @@ TEST(RenderCommand, BadInputsAndTargetsGiveTheirErrorAndLeaveNothing) {
         const auto r = render(args);
         EXPECT_EQ(r.exitStatus, 2) << args[1] << r.err;
     }
-    EXPECT_EQ(norvo::testing::readText(note), "# Kept as it is");
+    EXPECT_EQ(readText(note), "# Kept as it is");
     EXPECT_TRUE(fs::is_empty(dir / "existing"));
 
     // A prepared link where the temporary file goes is never written through; a card's link
     // to something that is not a card is refused.
     const auto victim = dir / "victim.txt";
-    norvo::testing::writeFile(victim, "precious");
+    writeFile(victim, "precious");
     fs::create_symlink(victim, dir / "out.png.part");
     fs::create_symlink(victim, dir / "linked.png");
     auto r = render({"-o", (dir / "out.png").string(), note.string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "out.png")).width, 1080u);
+    EXPECT_EQ(pngWidth(dir / "out.png"), 1080u);
     EXPECT_EQ(render({"-o", (dir / "linked.png").string(), note.string()}).exitStatus, 2);
-    EXPECT_EQ(norvo::testing::readText(victim), "precious");
+    EXPECT_EQ(readText(victim), "precious");
 
     // A card whose name is taken by a folder fails with the reason; the others are written.
     const auto cards = dir / "cards";
     fs::create_directories(cards / "kept-as-it-is-square.png");
-    norvo::testing::writeFile(dir / "other.md", "# Other");
+    writeFile(dir / "other.md", "# Other");
     r = render({"-d", cards.string(), note.string(), (dir / "other.md").string()});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("kept-as-it-is-square.png: Is a directory"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "kept-as-it-is-square.png: Is a directory")) << r.err;
     EXPECT_EQ(filesIn(cards).size(), 2u);  // the folder and other-square.png, no temporary file
 
     // A folder that cannot be made there says so; a locale that is not installed is English, quietly.
     r = render({"-d", "/proc/nothere", note.string()});
-    EXPECT_NE(r.err.find("cannot make the folder /proc/nothere: /proc takes no new folders"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "cannot make the folder /proc/nothere: /proc takes no new folders")) << r.err;
     r = render({"--size", "huge"}, {"LC_ALL=xx_XX.UTF-8"});
     EXPECT_EQ(r.exitStatus, 2);
     EXPECT_EQ(r.err.rfind("norvo render: unknown size 'huge'", 0), 0u) << r.err;
@@ -76,14 +61,14 @@ TEST(RenderCommand, BadInputsAndTargetsGiveTheirErrorAndLeaveNothing) {
     const auto many = dir / "many";
     r = render({"-d", many.string(), (dir / "big.md").string(), "/dev/zero", (dir / "other.md").string()});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("big.md: too long to render (over 1 MiB)"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("/dev/zero: it is a device, not a file"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "big.md: too long to render (over 1 MiB)")) << r.err;
+    EXPECT_TRUE(has(r.err, "/dev/zero: it is a device, not a file")) << r.err;
     EXPECT_EQ(filesIn(many), std::vector<fs::path>{many / "other-square.png"});
 
     for (const char* shell : {"exec \"$0\" render -o \"$1\" <&-", "exec \"$0\" render -o \"$1\" < /"}) {
         r = runProcess({"sh", "-c", shell, NORVO_TEST_EXECUTABLE, (dir / "stdin.png").string()});
         EXPECT_EQ(r.exitStatus, 1) << shell;
-        EXPECT_NE(r.err.find("standard input: "), std::string::npos) << r.err;
+        EXPECT_TRUE(has(r.err, "standard input: ")) << r.err;
         EXPECT_FALSE(fs::exists(dir / "stdin.png")) << shell;
     }
 
@@ -107,104 +92,97 @@ TEST(RenderCommand, BadInputsAndTargetsGiveTheirErrorAndLeaveNothing) {
 // A card never lands on a note or on a file Norvo did not write, and standard output and links
 // are written through as a shell's redirection would be.
 TEST(RenderCommand, ACardNeverReplacesANoteAndFollowsTheShellsWays) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
     const std::string note = "# Keep me\n\nMy words.";
-    for (const char* name : {"keep.md", "other.md", "README"}) norvo::testing::writeFile(dir / name, note);
+    for (const char* name : {"keep.md", "other.md", "README"}) writeFile(dir / name, note);
     const std::string keep = (dir / "keep.md").string();
-    for (const char* output : {"keep.md", "other.md", "README", "card.gif", "card.svg"}) {
-        const auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / output).string(), keep});
-        EXPECT_EQ(r.exitStatus, 2) << output << r.err;
-    }
-    for (const char* name : {"keep.md", "other.md", "README"}) EXPECT_EQ(norvo::testing::readText(dir / name), note);
+    // The rest of the command line after "exec norvo render", run by a shell.
+    auto shell = [](const std::string& rest) {
+        return runProcess({"/bin/sh", "-c", "exec '" + std::string(NORVO_TEST_EXECUTABLE) + "' render " + rest});
+    };
+    for (const char* output : {"keep.md", "other.md", "README", "card.gif", "card.svg"})
+        EXPECT_EQ(render({"-o", (dir / output).string(), keep}).exitStatus, 2) << output;
+    for (const char* name : {"keep.md", "other.md", "README"}) EXPECT_EQ(readText(dir / name), note);
 
     // "-" is standard output: exactly one PNG there, the line on standard error.
-    auto r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", "-", keep});
+    auto r = render({"-o", "-", keep});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, 8), "\x89PNG\r\n\x1a\n");
-    EXPECT_EQ(r.out.find("1080x1080"), std::string::npos);
-    EXPECT_NE(r.err.find("1080x1080"), std::string::npos);
+    EXPECT_FALSE(has(r.out, "1080x1080"));
+    EXPECT_TRUE(has(r.err, "1080x1080"));
     // A link to a descriptor writes into it (the shell's file stays, and so does the link); a
     // link to a file writes the file it names.
     fs::create_symlink("/proc/self/fd/1", dir / "to-stdout");
-    r = runProcess({"/bin/sh", "-c", "exec '" + std::string(NORVO_TEST_EXECUTABLE) + "' render -o '" +
-                                         (dir / "to-stdout").string() + "' '" + keep + "' > '" + (dir / "shell.png").string() + "'"});
+    r = shell("-o '" + (dir / "to-stdout").string() + "' '" + keep + "' > '" + (dir / "shell.png").string() + "'");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(dir / "to-stdout"));
-    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "shell.png")).width, 1080u);
+    EXPECT_EQ(pngWidth(dir / "shell.png"), 1080u);
     // A descriptor the shell opened is written into; one it did not is not Norvo's own to write.
-    r = runProcess({"/bin/sh", "-c", "exec '" + std::string(NORVO_TEST_EXECUTABLE) + "' render -o /dev/fd/3 '" + keep +
-                                         "' 3> '" + (dir / "three.png").string() + "'"});
+    r = shell("-o /dev/fd/3 '" + keep + "' 3> '" + (dir / "three.png").string() + "'");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "three.png")).width, 1080u);
-    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", "/dev/fd/9", keep});
+    EXPECT_EQ(pngWidth(dir / "three.png"), 1080u);
+    r = render({"-o", "/dev/fd/9", keep});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("Bad file descriptor"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "Bad file descriptor")) << r.err;
     fs::create_directories(dir / "real");
     fs::create_symlink("real/card.png", dir / "link.png");
-    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-o", (dir / "link.png").string(), keep});
+    r = render({"-o", (dir / "link.png").string(), keep});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
-    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(dir / "real" / "card.png")).width, 1080u);
+    EXPECT_EQ(pngWidth(dir / "real" / "card.png"), 1080u);
 
     // A name Norvo makes never writes through a link or onto a note; a PDF named after -o and a
     // descriptor onto a note are held to -o's rules; what was asked for on a closed stdout fails.
     fs::create_directories(dir / "made");
     fs::create_symlink(dir / "other.md", dir / "made" / "keep-me-square.png");
-    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-d", (dir / "made").string(), keep});
+    r = render({"-d", (dir / "made").string(), keep});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    norvo::testing::writeFile(dir / "made" / "named-square.png", "# Named\n");
-    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "-d", (dir / "made").string(), (dir / "made" / "named-square.png").string()});
+    writeFile(dir / "made" / "named-square.png", "# Named\n");
+    r = render({"-d", (dir / "made").string(), (dir / "made" / "named-square.png").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(norvo::testing::readText(dir / "made" / "named-square.png"), "# Named\n");
+    EXPECT_EQ(readText(dir / "made" / "named-square.png"), "# Named\n");
     fs::create_symlink(dir / "other.md", dir / "card.pdf");
-    EXPECT_EQ(runProcess({NORVO_TEST_EXECUTABLE, "render", "--pdf", "-o", (dir / "card.png").string(), keep}).exitStatus, 2);
-    EXPECT_EQ(runProcess({"/bin/sh", "-c", "exec '" + std::string(NORVO_TEST_EXECUTABLE) + "' render -o /dev/fd/3 '" + keep +
-                                               "' 3>> '" + keep + "'"}).exitStatus, 2);
-    EXPECT_EQ(runProcess({"/bin/sh", "-c", "exec '" + std::string(NORVO_TEST_EXECUTABLE) + "' render --report -o '" +
-                                               (dir / "closed.png").string() + "' '" + keep + "' >&-"}).exitStatus, 1);
-    for (const char* name : {"keep.md", "other.md"}) EXPECT_EQ(norvo::testing::readText(dir / name), note);
+    EXPECT_EQ(render({"--pdf", "-o", (dir / "card.png").string(), keep}).exitStatus, 2);
+    EXPECT_EQ(shell("-o /dev/fd/3 '" + keep + "' 3>> '" + keep + "'").exitStatus, 2);
+    EXPECT_EQ(shell("--report -o '" + (dir / "closed.png").string() + "' '" + keep + "' >&-").exitStatus, 1);
 
     // The stream keeps the same rules, and a second request for one file, by any name, is refused.
     fs::create_symlink(dir / "a.png", dir / "a-link.png");
     const std::string o = R"(", "output": ")";
-    r = runProcess({NORVO_TEST_EXECUTABLE, "render", "--stream", "-d", dir.string()}, {},
+    r = render({"--stream", "-d", dir.string()}, {},
                    R"({"file": ")" + keep + o + keep + "\"}\n" + R"({"markdown": "# x)" + o + (dir / "other.md").string() + "\"}\n" +
                        R"({"markdown": "# x)" + o + (dir / "a.png").string() + "\"}\n" + R"({"markdown": "# y)" + o +
                        (dir / "a.png").string() + "\"}\n" + R"({"markdown": "# z)" + o + "/dev/stdout\"}\n" +
                        R"({"markdown": "a\u0000b"})" + "\n" + R"({"markdown": "# l)" + o + (dir / "a-link.png").string() +
                        "\"}\n" + R"({"file": "-"})" + "\n" + R"({"markdown": "# d", "id": )" + std::string(5000, '[') +
                        std::string(5000, ']') + "}\n");
-    std::vector<nlohmann::json> answers;
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) answers.push_back(nlohmann::json::parse(line));
+    const auto answers = reportLines(r.out);
     ASSERT_EQ(answers.size(), 9u) << r.out;
     for (const std::size_t i : {0, 1, 3, 4, 5, 6, 7, 8}) EXPECT_TRUE(answers[i].contains("error")) << i << answers[i];
     EXPECT_EQ(answers[2]["file"], (dir / "a.png").string());
-    EXPECT_NE(answers[5]["error"].get<std::string>().find("NUL byte at offset 1"), std::string::npos);
-    for (const char* name : {"keep.md", "other.md"}) EXPECT_EQ(norvo::testing::readText(dir / name), note);
+    EXPECT_TRUE(has(answers[5]["error"].get<std::string>(), "NUL byte at offset 1"));
+    for (const char* name : {"keep.md", "other.md"}) EXPECT_EQ(readText(dir / name), note);
 }
 
 // Whatever a user or a note names: a FIFO is never waited on, and a device or FIFO given as
 // the output is written into and never replaced.
 TEST(RenderCommand, NothingNamedBlocksOrIsClobbered) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
     const auto note = dir / "note.md";
-    norvo::testing::writeFile(note, "# Named things\n\nA short note.");
-    ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
-    ASSERT_EQ(mkfifo((dir / "pipe.ttf").c_str(), 0600), 0);
-    ASSERT_EQ(mkfifo((dir / "face.png").c_str(), 0600), 0);
-    norvo::testing::writeFile(dir / "fifos.json", R"({"background": {"image": "pipe.png"},
+    writeFile(note, "# Named things\n\nA short note.");
+    for (const char* fifo : {"pipe.png", "pipe.ttf", "face.png"}) ASSERT_EQ(mkfifo((dir / fifo).c_str(), 0600), 0);
+    writeFile(dir / "fifos.json", R"({"background": {"image": "pipe.png"},
         "fonts": {"body": "pipe.ttf"}, "signature": {"name": "Ada", "avatar": "face.png"}})");
     auto r = render({"--style", (dir / "fifos.json").string(), "-o", (dir / "fifos.png").string(), note.string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r.err;
-    EXPECT_NE(r.err.find("the style's background: it is a named pipe (FIFO)"), std::string::npos) << r.err;
+    EXPECT_EQ(lineCount(r.err), 3) << r.err;
+    EXPECT_TRUE(has(r.err, "the style's background: it is a named pipe (FIFO)")) << r.err;
     EXPECT_TRUE(fs::exists(dir / "fifos.png"));
     r = render({"-o", (dir / "x.png").string(), (dir / "pipe.png").string()});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("it is a named pipe (FIFO), not a file"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "it is a named pipe (FIFO), not a file")) << r.err;
 
     // The output is a FIFO a program reads from: the card goes into it, and the FIFO stays.
     ASSERT_EQ(mkfifo((dir / "out.fifo").c_str(), 0600), 0);
@@ -222,45 +200,42 @@ TEST(RenderCommand, NothingNamedBlocksOrIsClobbered) {
     r = render({"-o", (dir / "out.fifo").string(), note.string()});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_TRUE(fs::is_fifo(dir / "out.fifo"));
-
 }
 
-// The file's ending decides its format (a mismatch is the options' usage error). A note never reaches a style file of its own choosing; fonts that cannot be used are left out;
-// a picture's header decides before any decoder allocates.
+// A set asked for by a note still makes the one file -o names. A note never reaches a style
+// file of its own choosing; fonts that cannot be used are left out; a picture's header decides
+// before any decoder allocates.
 TEST(RenderCommand, FormatsStylesFontsAndPicturesAreTakenOnlyAsTheyMayBe) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
     const auto note = dir / "note.md";
-    norvo::testing::writeFile(note, "# Named things\n\nA short note.");
-    auto r = render({"-o", (dir / "card.jpg").string(), note.string()});
-    EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(norvo::testing::readFile(dir / "card.jpg").at(0), 0xFF);
-    norvo::testing::writeFile(dir / "paged.md", "---\npages: true\n---\n# Paged\n\n" + std::string(20000, 'w'));
-    r = render({"-o", (dir / "one.png").string(), (dir / "paged.md").string()});
+    writeFile(note, "# Named things\n\nA short note.");
+    writeFile(dir / "paged.md", "---\npages: true\n---\n# Paged\n\n" + std::string(20000, 'w'));
+    auto r = render({"-o", (dir / "one.png").string(), (dir / "paged.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(fs::exists(dir / "one.png"));
     EXPECT_FALSE(fs::exists(dir / "one-1.png"));
 
     // A note's front matter names saved styles only, never a file beside it.
-    norvo::testing::writeFile(dir / "evil.json", R"({"background": {"image": "/etc/passwd"}})");
-    norvo::testing::writeFile(dir / "evil.md", "---\nstyle: evil.json\n---\n# Evil");
-    r = runProcess({"/bin/sh", "-c", "cd '" + dir.string() + "' && exec '" + NORVO_TEST_EXECUTABLE +
-                                         "' render -o evil.png evil.md"});
+    writeFile(dir / "evil.json", R"({"background": {"image": "/etc/passwd"}})");
+    writeFile(dir / "evil.md", "---\nstyle: evil.json\n---\n# Evil");
+    r = runProcess({"/bin/sh", "-c",
+                    "cd '" + dir.string() + "' && exec '" + NORVO_TEST_EXECUTABLE + "' render -o evil.png evil.md"});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_NE(r.err.find("is not the name of a saved style"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("passwd"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "is not the name of a saved style")) << r.err;
+    EXPECT_FALSE(has(r.err, "passwd")) << r.err;
 
     // Fonts: the same good file for two roles works; a damaged one is left out with a reason.
     fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf", dir / "good.ttf");
-    std::string damaged = norvo::testing::readText(dir / "good.ttf");
+    std::string damaged = readText(dir / "good.ttf");
     for (std::size_t i = 1024; i < damaged.size(); i += 50) damaged[i] = char(damaged[i] ^ 0x5a);
-    norvo::testing::writeFile(dir / "bad.ttf", damaged);
-    norvo::testing::writeFile(dir / "fonts.json", R"({"fonts": {"body": "good.ttf", "heading": "good.ttf", "code": "bad.ttf"}})");
+    writeFile(dir / "bad.ttf", damaged);
+    writeFile(dir / "fonts.json", R"({"fonts": {"body": "good.ttf", "heading": "good.ttf", "code": "bad.ttf"}})");
     r = render({"--style", (dir / "fonts.json").string(), "-o", (dir / "fonts.png").string(), note.string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_NE(r.err.find("font \u201c" + (dir / "bad.ttf").string() + "\u201d not used: the style's code font: it is damaged"),
-              std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("body font"), std::string::npos) << r.err;
+    const std::string damagedFont = "font \u201c" + (dir / "bad.ttf").string() + "\u201d not used: the style's code font";
+    EXPECT_TRUE(has(r.err, damagedFont + ": it is damaged")) << r.err;
+    EXPECT_FALSE(has(r.err, "body font")) << r.err;
 
     // Six names of one 49-megapixel picture: decoded once, four fit the card's budget.
     {
@@ -274,35 +249,35 @@ TEST(RenderCommand, FormatsStylesFontsAndPicturesAreTakenOnlyAsTheyMayBe) {
         if (i > 0) fs::create_hard_link(dir / "big.png", dir / ("big" + std::to_string(i) + ".png"));
         linked += "![](" + std::string(i > 0 ? "big" + std::to_string(i) : "big") + ".png)\n\n";
     }
-    norvo::testing::writeFile(dir / "linked.md", linked);
+    writeFile(dir / "linked.md", linked);
     r = render({"-o", (dir / "linked.png").string(), (dir / "linked.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
-    EXPECT_NE(r.err.find("more than 200 megapixels"), std::string::npos) << r.err;
+    EXPECT_EQ(lineCount(r.err), 2) << r.err;
+    EXPECT_TRUE(has(r.err, "more than 200 megapixels")) << r.err;
 
     // The clipboard server takes only a folder norvo render made, and never removes another.
     fs::create_directories(dir / "victim" / "sub");
-    norvo::testing::writeFile(dir / "victim" / "sub" / "kept.txt", "kept");
+    writeFile(dir / "victim" / "sub" / "kept.txt", "kept");
     r = runProcess({NORVO_TEST_EXECUTABLE, "--serve-clipboard", (dir / "victim").string()});
     EXPECT_EQ(r.exitStatus, 2);
-    EXPECT_EQ(norvo::testing::readText(dir / "victim" / "sub" / "kept.txt"), "kept");
+    EXPECT_EQ(readText(dir / "victim" / "sub" / "kept.txt"), "kept");
 }
 
 TEST(RenderCommand, OutputFolderStaleFilesAndSignals) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
-    norvo::testing::writeFile(dir / "note.md", "# Note");
+    writeFile(dir / "note.md", "# Note");
 
     // A folder that cannot be made says why, before anything is rendered.
     auto r = render({"-d", "/sys/norvo/cards", (dir / "note.md").string()});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("cannot make the folder /sys/norvo/cards: Operation not permitted"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "cannot make the folder /sys/norvo/cards: Operation not permitted")) << r.err;
 
     // Temporary files of runs that died are removed when a minute old; nothing else is.
     const auto out = dir / "out";
     fs::create_directories(out);
     for (const char* name : {".norvo-Ab3dE9", ".norvo-fresh1", ".norvo-longer-name", "mine.txt"})
-        norvo::testing::writeFile(out / name, "x");
+        writeFile(out / name, "x");
     for (const char* name : {".norvo-Ab3dE9", ".norvo-longer-name", "mine.txt"})
         fs::last_write_time(out / name, fs::file_time_type::clock::now() - std::chrono::minutes(5));
     r = render({"-d", out.string(), (dir / "note.md").string()});
@@ -315,8 +290,8 @@ TEST(RenderCommand, OutputFolderStaleFilesAndSignals) {
     const std::string odd = (dir / "line\nbreak\xff").string();
     r = render({"-d", odd, (dir / "note.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_NE(r.out.find("line\\x0abreak\\xff/note-square.png  1080x1080\n"), std::string::npos) << r.out;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+    EXPECT_TRUE(has(r.out, "line\\x0abreak\\xff/note-square.png  1080x1080\n")) << r.out;
+    EXPECT_EQ(lineCount(r.out), 1);
     r = render({"--report", "-d", odd, (dir / "note.md").string()});
     EXPECT_EQ(nlohmann::json::parse(r.out)["file"], dir.string() + "/line\\x0abreak\\xff/note-square.png") << r.out;
 
@@ -324,43 +299,43 @@ TEST(RenderCommand, OutputFolderStaleFilesAndSignals) {
     // rest is not started, and the exit status tells the signal.
     std::vector<std::string> args{NORVO_TEST_EXECUTABLE, "render", "--size", "all", "-d", (dir / "batch").string()};
     for (int i = 0; i < 40; ++i) {
-        norvo::testing::writeFile(dir / ("n" + std::to_string(i) + ".md"), "# Note " + std::to_string(i));
+        writeFile(dir / ("n" + std::to_string(i) + ".md"), "# Note " + std::to_string(i));
         args.push_back((dir / ("n" + std::to_string(i) + ".md")).string());
     }
     for (const int signal : {SIGTERM, SIGINT}) {
         fs::remove_all(dir / "batch");
-        norvo::testing::ChildProcess run(args, dir / "stdout.txt", dir / "stderr.txt");
-        ASSERT_TRUE(norvo::testing::waitFor([&] {
+        ChildProcess run(args, dir / "stdout.txt", dir / "stderr.txt");
+        ASSERT_TRUE(waitFor([&] {
             std::error_code ec;
             return fs::exists(dir / "batch", ec) && filesIn(dir / "batch").size() >= 4;
         }, std::chrono::seconds(60)));
         kill(run.pid(), signal);
         const int status = run.wait();
-        const std::string err = norvo::testing::readText(dir / "stderr.txt");
+        const std::string err = readText(dir / "stderr.txt");
         EXPECT_EQ(status, 128 + signal) << err;
-        EXPECT_NE(err.find(signal == SIGINT ? "interrupted;" : "terminated;"), std::string::npos) << err;
+        EXPECT_TRUE(has(err, signal == SIGINT ? "interrupted;" : "terminated;")) << err;
         const auto written = filesIn(dir / "batch");
         EXPECT_LT(written.size(), 160u);
-        const std::string named = norvo::testing::readText(dir / "stdout.txt");
+        const std::string named = readText(dir / "stdout.txt");
         for (const auto& f : written) {
-            EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(f)).width > 0, true) << f;
-            EXPECT_NE(named.find(f.filename().string()), std::string::npos) << f;
+            EXPECT_EQ(pngWidth(f) > 0, true) << f;
+            EXPECT_TRUE(has(named, f.filename().string())) << f;
         }
-        EXPECT_EQ(std::size_t(std::count(named.begin(), named.end(), '\n')), written.size());
+        EXPECT_EQ(std::size_t(lineCount(named)), written.size());
     }
 }
 
 TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
     std::vector<std::string> notes;
     std::string pathological;
     for (int i = 0; i < 50000; ++i) pathological += "*a";
-    norvo::testing::writeFile(dir / "bad.md", pathological);
+    writeFile(dir / "bad.md", pathological);
     notes.push_back((dir / "bad.md").string());
     for (int i = 1; i <= 20; ++i) {
         const auto n = dir / ("n" + std::to_string(i) + ".md");
-        norvo::testing::writeFile(n, "# Note " + std::to_string(i) + "\n\nSome words for card " + std::to_string(i));
+        writeFile(n, "# Note " + std::to_string(i) + "\n\nSome words for card " + std::to_string(i));
         notes.push_back(n.string());
     }
     const auto out = dir / "out";
@@ -373,7 +348,7 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     const int failed = failedCards(r.err);
     EXPECT_LE(failed, 1) << r.err;
     if (failed) {
-        EXPECT_NE(r.err.find("bad.md failed"), std::string::npos) << r.err;
+        EXPECT_TRUE(has(r.err, "bad.md failed")) << r.err;
     }
     EXPECT_EQ(r.exitStatus, failed ? 1 : 0);
     EXPECT_EQ(filesIn(out).size(), 21u - std::size_t(failed));
@@ -386,7 +361,7 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     std::vector<std::string> withoutBad;
     for (const auto& a : args)
         if (a != notes[0]) withoutBad.push_back(a);
-    norvo::testing::ChildProcess run(withoutBad, dir / "stdout.txt", log);
+    ChildProcess run(withoutBad, dir / "stdout.txt", log);
     const pid_t child = run.pid();
     int killed = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
@@ -402,7 +377,7 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     }
     const int status = run.wait();
     EXPECT_EQ(killed, 2);
-    const std::string err = norvo::testing::readText(log);
+    const std::string err = readText(log);
     const int faulted = failedCards(err);
     EXPECT_LE(faulted, 2) << err;
     EXPECT_EQ(status, faulted ? 1 : 0) << err;

@@ -1,32 +1,17 @@
 // Sizes beyond the four, long pictures, the largest notes, and the corpus swept at every
 // size, font and text size (the sweeps are the soak tier's).
-#include <fstream>
-#include <map>
-#include <set>
-#include <thread>
-
-#include <csignal>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtk/gtk.h>
-
 #include "RenderCommandSupport.hpp"
-#include "norvo/Presets.hpp"
 
 using namespace norvo;
 using namespace norvo::cli_testing;
-using norvo::testing::runProcess;
 
 // Sizes beyond the four: 3:4 and any width and height (from the command line or the note),
 // named in the file; bad ones are usage errors naming the limits.
 TEST(RenderCommand, SizesBeyondTheFour) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path(), out = dir / "out";
-    norvo::testing::writeFile(dir / "short.md", "# Short\n\nOne line.");
-    norvo::testing::writeFile(dir / "wide.md", "---\nsize: 1200x900\n---\n# Wide\n\nFrom its front matter.");
+    writeFile(dir / "short.md", "# Short\n\nOne line.");
+    writeFile(dir / "wide.md", "---\nsize: 1200x900\n---\n# Wide\n\nFrom its front matter.");
     auto r = render({"-d", out.string(), "--size", "tall", (dir / "short.md").string(), (dir / "wide.md").string()});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(pngSize(out / "short-tall.png"), "1080x1440");
@@ -36,7 +21,7 @@ TEST(RenderCommand, SizesBeyondTheFour) {
     for (const char* bad : {"100x100", "4000x500", "huge"}) {
         r = render({"-d", out.string(), "--size", bad, (dir / "short.md").string()});
         EXPECT_EQ(r.exitStatus, 2) << bad;
-        EXPECT_NE(r.err.find("320 to 4096"), std::string::npos) << r.err;
+        EXPECT_TRUE(has(r.err, "320 to 4096")) << r.err;
     }
 }
 
@@ -61,16 +46,16 @@ std::string tooLong() {
 // A long picture is as tall as its note, from a square up to the cap, where the rest is cut
 // with a warning; a table wider than it is cut at its columns.
 TEST(RenderCommand, ALongPictureIsAsTallAsItsNoteUpToTheCap) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path(), out = dir / "out";
-    norvo::testing::writeFile(dir / "short.md", "# Short\n\nOne line.");
-    norvo::testing::writeFile(dir / "essay.md", essay());
-    norvo::testing::writeFile(dir / "huge.md", tooLong());
+    writeFile(dir / "short.md", "# Short\n\nOne line.");
+    writeFile(dir / "essay.md", essay());
+    writeFile(dir / "huge.md", tooLong());
     auto r = render({"--report", "-d", out.string(), "--size", "long", (dir / "short.md").string(), (dir / "essay.md").string(),
                      (dir / "huge.md").string()});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(pngSize(out / "short-long.png"), "1080x1080");  // a square holds it
-    const auto essayHeader = norvo::testing::readPngHeader(norvo::testing::readFile(out / "essay-long.png"));
+    const auto essayHeader = readPngHeader(readFile(out / "essay-long.png"));
     EXPECT_EQ(essayHeader.width, 1080u);
     EXPECT_GT(essayHeader.height, 2000u);
     EXPECT_LT(essayHeader.height, 16383u);
@@ -81,24 +66,24 @@ TEST(RenderCommand, ALongPictureIsAsTallAsItsNoteUpToTheCap) {
     EXPECT_FALSE(reports[1]["cut"]);
     EXPECT_GE(double(reports[1]["bodyPx"]), 40);
     EXPECT_TRUE(reports[2]["cut"]);
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_NE(r.err.find("huge.md is longer than a long picture's 16383 px"), std::string::npos) << r.err;
+    EXPECT_EQ(lineCount(r.err), 1) << r.err;
+    EXPECT_TRUE(has(r.err, "huge.md is longer than a long picture's 16383 px")) << r.err;
     // A table wider than a narrow long picture is cut at its columns, not its length.
     std::string columns = "|";
     for (int c = 0; c < 40; ++c) columns += " c" + std::to_string(c) + " |";
-    norvo::testing::writeFile(dir / "columns.md", "# Columns\n\n" + columns + "\n|" + std::string(40 * 4, '-') + "|\n");
+    writeFile(dir / "columns.md", "# Columns\n\n" + columns + "\n|" + std::string(40 * 4, '-') + "|\n");
     r = render({"-d", out.string(), "--size", "320xlong", (dir / "columns.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(r.err.find("longer than"), std::string::npos) << r.err;
+    EXPECT_FALSE(has(r.err, "longer than")) << r.err;
 }
 
 // A note asking for a set in its front matter is still one long picture, and its line gives
 // the file's own size, not the cap's, in the report and the plain line alike.
 TEST(RenderCommand, ALongPictureIsOneCardAndItsLineGivesItsOwnSize) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
-    norvo::testing::writeFile(dir / "paged.md", "---\npages: true\n---\n" + essay());
-    norvo::testing::writeFile(dir / "paged-short.md", "---\npages: true\n---\n# Paged short\n\nOne line.");
+    writeFile(dir / "paged.md", "---\npages: true\n---\n" + essay());
+    writeFile(dir / "paged-short.md", "---\npages: true\n---\n# Paged short\n\nOne line.");
     for (const bool report : {true, false}) {
         std::vector<std::string> args{"--size", "long", "-d", (dir / "paged").string(), (dir / "paged.md").string(),
                                       (dir / "paged-short.md").string()};
@@ -116,7 +101,7 @@ TEST(RenderCommand, ALongPictureIsOneCardAndItsLineGivesItsOwnSize) {
             } else {
                 EXPECT_EQ(line.substr(line.rfind(' ') + 1), shown) << line;
             }
-            EXPECT_LT(norvo::testing::readPngHeader(norvo::testing::readFile(file)).height, 16383u) << line;
+            EXPECT_LT(readPngHeader(readFile(file)).height, 16383u) << line;
         }
         EXPECT_EQ(files, 2) << r.out;
         fs::remove_all(dir / "paged");
@@ -148,7 +133,7 @@ std::string endlessEmphasis() {
 
 // Notes up to the 1 MiB limit that are hard to lay out: each is drawn in time, cut with the cue.
 TEST(RenderCommand, TheLargestNotesRenderInTime) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
     std::string code = "```\n", table = "| # | Name | Value |\n|---|---|---|\n";
     for (int i = 0; code.size() < kLimit - 64; ++i) code += "line " + std::to_string(i) + " = value(" + std::to_string(i) + ")\n";
@@ -158,7 +143,7 @@ TEST(RenderCommand, TheLargestNotesRenderInTime) {
     const std::pair<const char*, std::string> notes[] = {{"code.md", code}, {"table.md", table}, {"emphasis.md", endlessEmphasis()}};
     std::vector<std::string> args{"--report", "-d", (dir / "out").string()};
     for (const auto& [name, text] : notes) {
-        norvo::testing::writeFile(dir / name, text);
+        writeFile(dir / name, text);
         args.push_back((dir / name).string());
     }
     const auto r = render(args);

@@ -1,30 +1,15 @@
 // norvo render --stream: one process answering request after request.
-#include <fstream>
-#include <map>
-#include <set>
-#include <thread>
-
-#include <csignal>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtk/gtk.h>
-
 #include "RenderCommandSupport.hpp"
-#include "norvo/Presets.hpp"
 
 using namespace norvo;
 using namespace norvo::cli_testing;
-using norvo::testing::runProcess;
 
 // One process answers request after request, each before the next is sent (as a script or
 // an agent would use it); bad requests are answered with their error and the stream goes on.
 TEST(RenderCommand, AStreamAnswersEachRequestInTurn) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
-    norvo::testing::writeFile(dir / "note.md", "# From a file\n\nIts words.");
+    writeFile(dir / "note.md", "# From a file\n\nIts words.");
     int in[2], out[2];
     ASSERT_EQ(pipe(in), 0);
     ASSERT_EQ(pipe(out), 0);
@@ -49,14 +34,14 @@ TEST(RenderCommand, AStreamAnswersEachRequestInTurn) {
     auto card = ask(R"({"id": "first", "markdown": "# Hello\n\nA card.", "size": "landscape"})");
     EXPECT_EQ(card["id"], "first");
     EXPECT_EQ(card["width"], 1200);
-    EXPECT_EQ(norvo::testing::readPngHeader(norvo::testing::readFile(card["file"].get<std::string>())).height, 630u);
+    EXPECT_EQ(readPngHeader(readFile(card["file"].get<std::string>())).height, 630u);
     auto bad = ask(R"({"markdown": "x", "theme": "neon"})");
     EXPECT_EQ(bad["id"], 2);
     EXPECT_NE(bad["error"].get<std::string>().find("neon"), std::string::npos);
     EXPECT_EQ(ask("not json")["id"], 3);
     auto file = ask(R"({"file": ")" + (dir / "note.md").string() + R"(", "output": ")" + (dir / "own.jpg").string() + "\"}");
     EXPECT_EQ(file["file"], (dir / "own.jpg").string());
-    EXPECT_EQ(norvo::testing::readFile(dir / "own.jpg").at(0), 0xFF);
+    EXPECT_EQ(readFile(dir / "own.jpg").at(0), 0xFF);
     auto set = ask(R"({"id": 5, "markdown": "# Long\n\n)" + std::string(6000, 'w') + " end\", \"pages\": true}");
     EXPECT_GE(set["files"].size(), 2u);
     EXPECT_EQ(set["reports"].size(), set["files"].size());
@@ -71,15 +56,13 @@ TEST(RenderCommand, AStreamAnswersEachRequestInTurn) {
 // Whatever comes down a stream, each request gets one answer that is JSON; the stream ends when
 // either of its ends closes, and nothing of it (its display, a session bus) outlives it.
 TEST(RenderCommand, AStreamAnswersOnceAndEndsWithItsEnds) {
-    norvo::testing::TempFolder tmp;
+    TempFolder tmp;
     const auto dir = tmp.path();
     const std::string exe = NORVO_TEST_EXECUTABLE;
     const std::string huge = R"({"markdown": ")" + std::string(20u << 20, 'a') + "\"}";
     auto r = runProcess({exe, "render", "--stream", "-d", dir.string()}, {},
                         huge + "\n" + R"({"markdown": "# after"})" + "\n" + huge.substr(0, 9u << 20));
-    std::vector<nlohmann::json> answers;
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) answers.push_back(nlohmann::json::parse(line, nullptr, false));
+    const auto answers = reportLines(r.out);
     ASSERT_EQ(answers.size(), 3u) << r.out.substr(0, 500);
     EXPECT_EQ(answers[0]["id"], 1);
     EXPECT_TRUE(answers[1].contains("file")) << answers[1];
@@ -89,12 +72,12 @@ TEST(RenderCommand, AStreamAnswersOnceAndEndsWithItsEnds) {
     for (const char* closing : {"<&-", ">&-"}) {
         r = runProcess({"/bin/sh", "-c", "exec '" + exe + "' render --stream -d '" + dir.string() + "' " + closing});
         EXPECT_EQ(r.exitStatus, 1) << closing;
-        EXPECT_NE(r.err.find("closed"), std::string::npos) << r.err;
+        EXPECT_TRUE(has(r.err, "closed")) << r.err;
     }
     const fs::path cards = dir / "gone";
     r = runProcess({"/bin/bash", "-c", "for i in $(seq 1 200); do echo '{\"markdown\": \"# card '$i'\"}'; done | '" + exe +
                                            "' render --stream -d '" + cards.string() + "' | head -n 1; echo \"${PIPESTATUS[1]}\" >&2"});
-    EXPECT_NE(r.err.find("answers cannot be written"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "answers cannot be written")) << r.err;
     EXPECT_EQ(r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1), "1\n") << r.err;
     EXPECT_LT(std::distance(fs::directory_iterator(cards), fs::directory_iterator()), 100);
 
@@ -102,27 +85,23 @@ TEST(RenderCommand, AStreamAnswersOnceAndEndsWithItsEnds) {
     fs::create_directories(dir / "home");
     ASSERT_EQ(mkfifo((dir / "requests").c_str(), 0600), 0);
     const int requests = ::open((dir / "requests").c_str(), O_RDWR | O_CLOEXEC);  // kept open: the stream waits
-    norvo::testing::ChildProcess run({"/bin/sh", "-c", "exec /usr/bin/env -u DISPLAY -u WAYLAND_DISPLAY -u "
+    ChildProcess run({"/bin/sh", "-c", "exec /usr/bin/env -u DISPLAY -u WAYLAND_DISPLAY -u "
                                       "DBUS_SESSION_BUS_ADDRESS HOME='" + (dir / "home").string() + "' '" + exe +
                                       "' render --stream -d '" + dir.string() + "' < '" + (dir / "requests").string() + "'"},
                                      dir / "out.txt", dir / "err.txt");
     const std::string request = "{\"markdown\": \"# drawn\"}\n";
     ASSERT_EQ(::write(requests, request.data(), request.size()), ssize_t(request.size()));
-    for (int i = 0; i < 1200 && norvo::testing::readText(dir / "out.txt").empty(); ++i)  // drawn: the display is up
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    waitFor([&] { return !readText(dir / "out.txt").empty(); }, std::chrono::seconds(60));  // drawn: the display is up
     const std::vector<int> displays = norvo::testing::descendantsNamed(run.pid(), "Xvfb");
-    ASSERT_EQ(displays.size(), 1u) << norvo::testing::readText(dir / "err.txt");
+    ASSERT_EQ(displays.size(), 1u) << readText(dir / "err.txt");
     ::kill(run.pid(), SIGKILL);
     run.wait();
     ::close(requests);
-    bool gone = false;
-    for (int i = 0; i < 200 && !gone; ++i) {
+    EXPECT_TRUE(waitFor([&] {
         std::ifstream stat("/proc/" + std::to_string(displays.front()) + "/stat");
         std::string pid, name, state;
-        gone = !(stat >> pid >> name >> state) || state == "Z";
-        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_TRUE(gone);
+        return !(stat >> pid >> name >> state) || state == "Z";
+    }, std::chrono::seconds(10)));
     // A run that ends leaves no session bus and none of its web pages' sandbox notes.
     fs::create_directories(dir / "runtime");
     fs::permissions(dir / "runtime", fs::perms::owner_all);
