@@ -20,6 +20,37 @@
 namespace norvo::testing {
 
 namespace {
+// argv as execvp and GLib take it: pointers into the strings, then a null.
+std::vector<char*> cArgs(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    return args;
+}
+
+// Starts argv (not reaped) with pipes where asked, or throws GLib's reason.
+GPid spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, gint* in, gint* out,
+           gint* err) {
+    std::vector<char*> args = cArgs(argv);
+    gchar** env = g_get_environ();
+    for (const std::string& kv : extraEnv) {
+        const auto eq = kv.find('=');
+        env = g_environ_setenv(env, kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), TRUE);
+    }
+    GPid pid;
+    GError* error = nullptr;
+    const gboolean ok = g_spawn_async_with_pipes(nullptr, args.data(), env,
+                                                 GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH), nullptr,
+                                                 nullptr, &pid, in, out, err, &error);
+    g_strfreev(env);
+    if (!ok) {
+        std::string message = error->message;
+        g_error_free(error);
+        throw std::runtime_error(message);
+    }
+    return pid;
+}
+
 bool poll(const std::function<bool()>& done, std::chrono::milliseconds limit, bool mainLoop) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
@@ -50,9 +81,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::file
     const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(o, STDOUT_FILENO);
     dup2(e, STDERR_FILENO);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
+    std::vector<char*> args = cArgs(argv);
     execvp(args[0], args.data());
     _exit(127);
 }
@@ -124,26 +153,8 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
                          const std::string& stdinText) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    gchar** env = g_get_environ();
-    for (const std::string& kv : extraEnv) {
-        const auto eq = kv.find('=');
-        env = g_environ_setenv(env, kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), TRUE);
-    }
-    GPid pid;
     gint in = -1, out = -1, err = -1;
-    GError* error = nullptr;
-    const gboolean ok = g_spawn_async_with_pipes(nullptr, args.data(), env,
-                                                 GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH), nullptr, nullptr,
-                                                 &pid, &in, &out, &err, &error);
-    g_strfreev(env);
-    if (!ok) {
-        std::string message = error->message;
-        g_error_free(error);
-        throw std::runtime_error(message);
-    }
+    const GPid pid = spawn(argv, extraEnv, &in, &out, &err);
     if (!stdinText.empty()) {
         std::size_t written = 0;
         while (written < stdinText.size()) {
@@ -201,26 +212,9 @@ std::vector<int> descendantsNamed(int root, const std::string& name) {
     return out;
 }
 
-}  // namespace norvo::testing
-
-#include <csignal>
-
-
-namespace norvo::testing {
-
 ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     gint out = -1;
-    GError* error = nullptr;
-    if (!g_spawn_async_with_pipes(nullptr, args.data(), nullptr,
-                                  GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH), nullptr, nullptr,
-                                  &pid_, nullptr, &out, nullptr, &error)) {
-        std::string message = error->message;
-        g_error_free(error);
-        throw std::runtime_error(message);
-    }
+    pid_ = spawn(argv, {}, nullptr, &out, nullptr);
     char line[256] = {};
     std::size_t used = 0;
     while (used + 1 < sizeof line) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "norvo/Numbers.hpp"
 #include "norvo/SelfTestConfig.hpp"
@@ -20,23 +21,17 @@ TEST(SelfTestConfig, EnvironmentParsing) {
     for (const char* v : {"true", "yes", "0", "", " 1", "1 "}) EXPECT_FALSE(SelfTestConfig::requested(v)) << v;
     EXPECT_FALSE(SelfTestConfig::requested(nullptr));
 
-    struct Case {
-        const char* scale;
-        const char* font;
-        double expectedScale;
-        const char* suffix;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, double, const char*> cases[] = {
         {nullptr, nullptr, 1.0, ""},     {"2", nullptr, 2.0, "-s2.0"},     {"1", nullptr, 1.0, ""},
         {"1.00", nullptr, 1.0, ""},      {" 2", nullptr, 1.0, ""},         {"2 ", nullptr, 1.0, ""},
         {"2x", nullptr, 1.0, ""},        {"", nullptr, 1.0, ""},           {"1.5", "serif", 1.5, "-s1.5-serif"},
         {nullptr, "sans", 1.0, ""},      {nullptr, "mono", 1.0, "-mono"},  {nullptr, "", 1.0, "-"},
         {"0x1p1", nullptr, 2.0, "-s2.0"}, {"+.5e1", nullptr, 5.0, "-s5.0"}, {"\t2", nullptr, 1.0, ""},
     };
-    for (const Case& c : cases) {
-        const SelfTestConfig config = SelfTestConfig::from(c.scale, c.font);
-        EXPECT_EQ(config.scale, c.expectedScale) << (c.scale ? c.scale : "(absent)");
-        EXPECT_EQ(config.suffix, c.suffix) << (c.scale ? c.scale : "(absent)");
+    for (const auto& [scale, font, expectedScale, suffix] : cases) {
+        const SelfTestConfig config = SelfTestConfig::from(scale, font);
+        EXPECT_EQ(config.scale, expectedScale) << (scale ? scale : "(absent)");
+        EXPECT_EQ(config.suffix, suffix) << (scale ? scale : "(absent)");
     }
     const SelfTestConfig nan = SelfTestConfig::from("nan", nullptr);
     EXPECT_TRUE(std::isnan(nan.scale));

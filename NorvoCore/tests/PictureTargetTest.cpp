@@ -1,16 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "norvo/PictureTarget.hpp"
 
 using norvo::PictureTarget;
 
 TEST(PictureTarget, OnlyRelativePathsAreLookedUp) {
     using K = PictureTarget::Kind;
-    const struct {
-        const char* target;
-        K kind;
-        const char* path;
-    } cases[] = {
+    const std::tuple<const char*, K, const char*> cases[] = {
         {"photo.jpg", K::Relative, "photo.jpg"},
         {"images/my%20cat.png?raw=1#top", K::Relative, "images/my cat.png"},
         {"caf%C3%A9.png", K::Relative, "caf\xC3\xA9.png"},
@@ -28,10 +26,10 @@ TEST(PictureTarget, OnlyRelativePathsAreLookedUp) {
         {"", K::Refused, ""},
         {"?only", K::Refused, ""},
     };
-    for (const auto& c : cases) {
-        const PictureTarget t = PictureTarget::of(c.target);
-        EXPECT_EQ(t.kind, c.kind) << c.target;
-        EXPECT_EQ(t.path, c.path) << c.target;
-        EXPECT_EQ(t.reason.empty(), c.kind == K::Relative) << c.target;
+    for (const auto& [target, kind, path] : cases) {
+        const PictureTarget t = PictureTarget::of(target);
+        EXPECT_EQ(t.kind, kind) << target;
+        EXPECT_EQ(t.path, path) << target;
+        EXPECT_EQ(t.reason.empty(), kind == K::Relative) << target;
     }
 }

@@ -1,17 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "norvo/Updater.hpp"
 
 using norvo::UpdateInfo;
 namespace Updater = norvo::Updater;
 
 TEST(UpdaterIsNewer, Table) {
-    struct Case {
-        const char* a;
-        const char* b;
-        bool newer;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"1.10", "1.9", true},     {"1.9", "1.10", false},   {"1.2.1", "1.2", true},
         {"1.2", "1.2.0", false},   {"1.2.0", "1.2", false},  {"1.2", "1.2", false},
         {"2.0-beta", "2.0", false}, {"beta2", "1", false},   {"1", "beta2", true},
@@ -23,8 +20,8 @@ TEST(UpdaterIsNewer, Table) {
         {"1.+-2", "1", false},     {"1.2 ", "1.1", false},   {"1. 2", "1.1", false},
         {"1.٣", "1.0", false},     {"10", "9.99.99", true},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Updater::isNewer(c.a, c.b), c.newer) << c.a << " vs " << c.b;
+    for (const auto& [a, b, newer] : cases)
+        EXPECT_EQ(Updater::isNewer(a, b), newer) << a << " vs " << b;
 }
 
 TEST(UpdaterManifest, ValidManifests) {

@@ -188,8 +188,8 @@ TEST(CardFormats, JpegAndWebPAreExactSizeWithTheWordsAsXmp) {
 // A set is written as its cards come and is kept whole or not at all; a FIFO named as a card's
 // file is written into and never removed.
 TEST(SetWriter, KeepsASetWholeOrNotAtAll) {
-    const auto dir = std::filesystem::temp_directory_path() / ("norvo-setwriter-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const norvo::testing::TempFolder temp;
+    const auto& dir = temp.path();
     const CardImagePtr card = std::make_shared<const CardImage>(CardImage(40, 30));
     const Preset size{"s", "S", 40, 30};
     {
@@ -200,7 +200,7 @@ TEST(SetWriter, KeepsASetWholeOrNotAtAll) {
         ASSERT_FALSE(set.commit());
     }
     EXPECT_TRUE(std::filesystem::exists(dir / "cards-2.jpg"));
-    EXPECT_EQ(std::filesystem::file_size(dir / "cards.pdf") > 0, true);
+    EXPECT_GT(std::filesystem::file_size(dir / "cards.pdf"), 0u);
     {
         SetWriter dropped({.base = dir / "other.png", .size = size});
         ASSERT_FALSE(dropped.add(card, 1, 3));
@@ -217,5 +217,4 @@ TEST(SetWriter, KeepsASetWholeOrNotAtAll) {
     ::close(reader);
     EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe.png"));
     EXPECT_EQ(SetWriter({.base = dir / "x.png", .size = size}).add(nullptr, 1, 1), CardFormats::encodeFailed());
-    std::filesystem::remove_all(dir);
 }

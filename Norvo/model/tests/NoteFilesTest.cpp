@@ -76,8 +76,7 @@ TEST_F(NoteFilesTest, SaveNoteAsWritesTheTextExactlyAndTheNoteTakesTheName) {
     ASSERT_EQ(services_.suggestedNames, std::vector<std::string>{"weekly-notes.md"});
     services_.answerSave(temp_.path() / "week.md");
     ASSERT_TRUE(statusBecomes("Saved \u2713 week.md")) << model_.status();
-    const auto bytes = norvo::testing::readFile(temp_.path() / "week.md");
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), model_.markdown());
+    EXPECT_EQ(norvo::testing::readText(temp_.path() / "week.md"), model_.markdown());
     EXPECT_EQ(model_.noteFile(), temp_.path() / "week.md");
 
     // Saved again, the dialog suggests the note's own name; a folder that cannot be written
@@ -94,10 +93,6 @@ TEST_F(NoteFilesTest, SaveNoteAsWritesTheTextExactlyAndTheNoteTakesTheName) {
 // them; Save Note writes the opened file.
 TEST_F(NoteFilesTest, TheNoteFollowsItsFileAndUnsavedEditsAreNeverLost) {
     const auto dir = temp_.path();
-    auto text = [](const std::filesystem::path& file) {
-        const auto bytes = norvo::testing::readFile(file);
-        return std::string(bytes.begin(), bytes.end());
-    };
     norvo::testing::writeFile(dir / "plan.md", "# Plan\n");
     norvo::testing::writeFile(dir / "other.md", "# Other\n");
     files_.open(dir / "plan.md");
@@ -128,13 +123,13 @@ TEST_F(NoteFilesTest, TheNoteFollowsItsFileAndUnsavedEditsAreNeverLost) {
     files_.open(dir / "other.md");
     services_.answerAlert(0);
     ASSERT_TRUE(statusBecomes("Opened \u201cother.md\u201d"));
-    EXPECT_EQ(text(dir / "plan.md"), "# Plan, mine\n");
+    EXPECT_EQ(norvo::testing::readText(dir / "plan.md"), "# Plan, mine\n");
 
     // Save Note writes the opened file.
     model_.setMarkdown("# Other, edited\n");
     files_.save();
     ASSERT_TRUE(statusBecomes("Saved \u2713 other.md"));
-    EXPECT_EQ(text(dir / "other.md"), "# Other, edited\n");
+    EXPECT_EQ(norvo::testing::readText(dir / "other.md"), "# Other, edited\n");
     EXPECT_FALSE(files_.hasUnsavedEdits());
 }
 

@@ -42,8 +42,7 @@ TEST(PictureStore, APictureJoinsTheNoteByItsPathOrAsAKeptCopy) {
     EXPECT_EQ(document.request().pictures.noteFolder, notes.string());
     EXPECT_EQ(document.request().pictures.more, std::vector<std::string>{store.string()});
     // Pasted pixels likewise; what is not a picture is refused with its reason.
-    const auto png = norvo::testing::readFile(elsewhere / "holiday_pic.png");
-    EXPECT_TRUE(pictures.keepPng(std::string(png.begin(), png.end())).problem.empty());
+    EXPECT_TRUE(pictures.keepPng(norvo::testing::readText(elsewhere / "holiday_pic.png")).problem.empty());
     EXPECT_FALSE(pictures.keepFile(elsewhere / "notes.png", document).problem.empty());
     EXPECT_FALSE(PictureStore(fs::path()).keepPng("x").problem.empty());
 }

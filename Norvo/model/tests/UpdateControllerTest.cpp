@@ -1,10 +1,9 @@
-// The update flows with the check and the install stood in for: what the user is offered,
-// what is remembered, and what a failed install says. (The real install runs end to end in
-// the updater's own tests.)
+// The update flows with the check and the install stood in for (the real install is the updater's tests').
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
+#include <tuple>
 
 #include <glibmm/miscutils.h>
 
@@ -143,31 +142,23 @@ TEST_F(Flows, InstallThenQuitForTheSwap) {
 TEST_F(Flows, FailedInstallsSayWhy) {
     Server server;
     server.offered = release("2.0");
-    server.installFails = std::make_exception_ptr(UpdateFailure(UpdateError::download));
-    {
+    const std::tuple<UpdateError, std::string, std::string> failures[] = {
+        {UpdateError::download, "Update failed",
+         "Couldn't install the update. Try again later, or download it from " + AppInfo::websiteAddress() + "."},
+        {UpdateError::readOnlyLocation, "Move Norvo to Applications",
+         "It's running from a read-only location (a disk image or Downloads). Move it to Applications, "
+         "reopen, then check again."}};
+    for (const auto& [error, message, informative] : failures) {
+        server.installFails = std::make_exception_ptr(UpdateFailure(error));
         Launch app(server, "1.0");
         app.model.checkForUpdatesManually();
         ASSERT_TRUE(app.waitForAlert(1));
         app.services.answerAlert(0);
         ASSERT_TRUE(app.waitForAlert(2));
-        EXPECT_EQ(app.services.alerts[1].message, "Update failed");
-        EXPECT_EQ(app.services.alerts[1].informative,
-                  "Couldn't install the update. Try again later, or download it from " + AppInfo::websiteAddress() +
-                      ".");
+        EXPECT_EQ(app.services.alerts[1].message, message);
+        EXPECT_EQ(app.services.alerts[1].informative, informative);
         EXPECT_FALSE(app.model.isUpdating());
         EXPECT_TRUE(app.model.availableUpdate().has_value());  // the menu can start it again
         EXPECT_EQ(app.quits, 0);
-    }
-    server.installFails = std::make_exception_ptr(UpdateFailure(UpdateError::readOnlyLocation));
-    {
-        Launch app(server, "1.0");
-        app.model.checkForUpdatesManually();
-        ASSERT_TRUE(app.waitForAlert(1));
-        app.services.answerAlert(0);
-        ASSERT_TRUE(app.waitForAlert(2));
-        EXPECT_EQ(app.services.alerts[1].message, "Move Norvo to Applications");
-        EXPECT_EQ(app.services.alerts[1].informative,
-                  "It's running from a read-only location (a disk image or Downloads). Move it to Applications, "
-                  "reopen, then check again.");
     }
 }

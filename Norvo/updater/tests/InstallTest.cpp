@@ -48,9 +48,6 @@ protected:
         norvo::testing::unzip(www / "good.zip", work / "good");
         const std::map<std::string, std::function<void(const fs::path&)>> tampered = {
             {"byte", [](const fs::path& app) { norvo::testing::writeFile(app / "norvo", "#!/bin/sh\nevil\n"); }},
-            {"added", [](const fs::path& app) { norvo::testing::writeFile(app / "plugin.so", "x"); }},
-            {"removed", [](const fs::path& app) { fs::remove(app / "Norvo_Norvo.bundle/carder/host.html"); }},
-            {"unsigned", [](const fs::path& app) { fs::remove(app / BundleSeal::kSignatureFile); }},
             {"nested", [](const fs::path& app) {
                  fs::create_directories(app.parent_path() / "folder");
                  fs::rename(app, app.parent_path() / "folder" / "Norvo.app");
@@ -110,32 +107,25 @@ protected:
     norvo::testing::StandIn standIn_;
     fs::path installed_;
     std::map<std::string, std::string> before_;
-    static std::unique_ptr<TempFolder> tmp_;
-    static std::unique_ptr<norvo::testing::TestHttpsServer> server_;
+    static inline std::unique_ptr<TempFolder> tmp_;
+    static inline std::unique_ptr<norvo::testing::TestHttpsServer> server_;
 };
-std::unique_ptr<TempFolder> Install::tmp_;
-std::unique_ptr<norvo::testing::TestHttpsServer> Install::server_;
 
 }  // namespace
 
 TEST_F(Install, EveryFailureLeavesTheInstalledAppAsItWas) {
-    const struct {
-        const char* archive;
-        const char* offered;
-        UpdateError expected;
-    } cases[] = {
-        {"missing.zip", "2.0", UpdateError::download},     {"not-a-zip.zip", "2.0", UpdateError::unpack},
-        {"dotdot.zip", "2.0", UpdateError::unpack},        {"symlink.zip", "2.0", UpdateError::unpack},
-        {"no-app.zip", "2.0", UpdateError::notFound},      {"nested.zip", "2.0", UpdateError::notFound},
-        {"byte.zip", "2.0", UpdateError::badSignature},    {"added.zip", "2.0", UpdateError::badSignature},
-        {"removed.zip", "2.0", UpdateError::badSignature}, {"unsigned.zip", "2.0", UpdateError::badSignature},
-        {"other-key.zip", "2.0", UpdateError::badSignature},
-        {"old-release.zip", "2.0", UpdateError::badSignature},  // a signed 1.5 offered as 2.0
+    // Each way a bundle's seal breaks is the seal's own test; here, that the install checks it.
+    const std::pair<const char*, UpdateError> cases[] = {
+        {"missing.zip", UpdateError::download},      {"not-a-zip.zip", UpdateError::unpack},
+        {"dotdot.zip", UpdateError::unpack},         {"symlink.zip", UpdateError::unpack},
+        {"no-app.zip", UpdateError::notFound},       {"nested.zip", UpdateError::notFound},
+        {"byte.zip", UpdateError::badSignature},     {"other-key.zip", UpdateError::badSignature},
+        {"old-release.zip", UpdateError::badSignature},  // a signed 1.5 offered as 2.0
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(attempt(c.archive, c.offered), c.expected) << c.archive;
-        EXPECT_EQ(norvo::testing::snapshotTree(installed_), before_) << c.archive;
-        EXPECT_TRUE(noWorkLeft()) << c.archive << ": the working folder stays behind";
+    for (const auto& [archive, expected] : cases) {
+        EXPECT_EQ(attempt(archive), expected) << archive;
+        EXPECT_EQ(norvo::testing::snapshotTree(installed_), before_) << archive;
+        EXPECT_TRUE(noWorkLeft()) << archive << ": the working folder stays behind";
     }
     EXPECT_FALSE(fs::exists(tmp_->path() / "escaped"));
 }
@@ -167,14 +157,12 @@ TEST_F(Install, AcceptedArchivesStartTheSwap) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);  // nobody else can read or change what is verified there
     const auto scriptPath = work / "swap.sh";
     ASSERT_TRUE(fs::exists(scriptPath));
-    const auto text = norvo::testing::readFile(scriptPath);
-    EXPECT_EQ(std::string(text.begin(), text.end()), SelfUpdater::swapScript(standIn_.pid()));
+    EXPECT_EQ(norvo::testing::readText(scriptPath), SelfUpdater::swapScript(standIn_.pid()));
     EXPECT_EQ(norvo::testing::snapshotTree(installed_), before_);  // the app still runs: nothing swapped
     // The swap happens once the app has ended; the installed app is then the new one.
     standIn_.quit();
     ASSERT_TRUE(norvo::testing::waitFor([&] {
-        const auto b = norvo::testing::readFile(installed_ / "Norvo_Norvo.bundle" / "carder" / "host.html");
-        return std::string(b.begin(), b.end()) == "<p>2.0</p>";
+        return norvo::testing::readText(installed_ / "Norvo_Norvo.bundle" / "carder" / "host.html") == "<p>2.0</p>";
     }));
     EXPECT_EQ(SelfUpdater::verifySignature(installed_, norvo::testing::testPublicKey()), "2.0");
     // Once swapped, nothing of the update is left in the temporary folder.

@@ -60,11 +60,7 @@ TEST(Minisign, SignatureChecks) {
     // Another key; and the legacy, un-prehashed form, even from the right key.
     norvo::testing::run({"minisign", "-G", "-W", "-p", (tmp.path() / "other.pub").string(), "-s",
                          (tmp.path() / "other.key").string()});
-    std::ifstream otherPub(tmp.path() / "other.pub");
-    std::string otherKey;
-    std::getline(otherPub, otherKey);
-    std::getline(otherPub, otherKey);
-    EXPECT_FALSE(Minisign::verify(text, sig, otherKey));
+    EXPECT_FALSE(Minisign::verify(text, sig, norvo::testing::testPublicKey((tmp.path() / "other.pub").string())));
     norvo::testing::run({"minisign", "-S", "-l", "-s", std::string(NORVO_TEST_KEYS) + "/test-minisign.key", "-m",
                          msg.string(), "-x", (tmp.path() / "legacy.minisig").string()});
     EXPECT_FALSE(Minisign::verify(text, norvo::testing::readText(tmp.path() / "legacy.minisig"), key));
@@ -98,14 +94,13 @@ TEST(BundleSeal, EveryChangeBreaksTheSeal) {
     const fs::path sig = bundle / BundleSeal::kSignatureFile;
     expectBroken("no signature", [&] { fs::rename(sig, tmp.path() / "sig"); },
                  [&] { fs::rename(tmp.path() / "sig", sig); });
-    // A seal that lists a file twice or out of order does not parse.
-    EXPECT_FALSE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 0644 b\nfile " +
-                                   std::string(64, 'a') + " 0644 a\n"));
-    EXPECT_FALSE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 0644 ../x\n"));
-    EXPECT_FALSE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 4755 x\n"));
-    EXPECT_TRUE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 0644 a b\n"));
-    EXPECT_FALSE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 0644 a\rb\n"));
-    EXPECT_FALSE(BundleSeal::parse("norvo-seal 1\nversion 1\nfile " + std::string(64, 'a') + " 0644 a\x1b[2Jb\n"));
+    // A seal that lists a file twice or out of order, or an odd path or mode, does not parse.
+    const std::string file = "file " + std::string(64, 'a');
+    const std::string bad[] = {" 0644 b\n" + file + " 0644 a", " 0644 ../x", " 4755 x", " 0644 a\rb",
+                               " 0644 a\x1b[2Jb"};
+    for (const std::string& files : bad)
+        EXPECT_FALSE(BundleSeal::parse("norvo-seal 1\nversion 1\n" + file + files + "\n")) << files;
+    EXPECT_TRUE(BundleSeal::parse("norvo-seal 1\nversion 1\n" + file + " 0644 a b\n"));
 
     // A validly signed bundle that cannot start (no executable "norvo") is no update.
     // (The release tool refuses to make one, so the seal is rewritten and signed by hand.)
@@ -119,16 +114,6 @@ TEST(BundleSeal, EveryChangeBreaksTheSeal) {
                          (bundle / BundleSeal::kSealFile).string(), "-x", sig.string()});
     ASSERT_TRUE(Minisign::verify(resealed, norvo::testing::readText(sig), key));
     EXPECT_THROW(SelfUpdater::verifySignature(bundle, key), UpdateFailure);
-
-    // Signed with another key.
-    TempFolder other;
-    norvo::testing::run({"minisign", "-G", "-W", "-p", (other.path() / "k.pub").string(), "-s",
-                         (other.path() / "k.key").string()});
-    norvo::testing::makeApp(other.path() / "src", "2.0", other.path() / "launched");
-    norvo::testing::release(other.path() / "src" / "Norvo.app", "2.0", other.path() / "out",
-                            (other.path() / "k.key").string());
-    norvo::testing::unzip(other.path() / "out" / "Norvo-2.0.zip", other.path() / "unpacked");
-    EXPECT_THROW(SelfUpdater::verifySignature(other.path() / "unpacked" / "Norvo.app", key), UpdateFailure);
 }
 
 TEST(ZipExtractor, RefusesWhatCouldEscapeOrDeceive) {

@@ -25,9 +25,8 @@ protected:
         return UpdateCheck::run(server_->url(path), "1.0", session, timeout);
     }
 
-    static std::unique_ptr<norvo::testing::TestHttpsServer> server_;
+    static inline std::unique_ptr<norvo::testing::TestHttpsServer> server_;
 };
-std::unique_ptr<norvo::testing::TestHttpsServer> UpdaterCheck::server_;
 
 int unusedPort() {
     const int s = socket(AF_INET, SOCK_STREAM, 0);

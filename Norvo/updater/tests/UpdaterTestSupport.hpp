@@ -15,8 +15,9 @@
 
 namespace norvo::testing {
 
-inline std::string testPublicKey() {
-    std::ifstream in(std::string(NORVO_TEST_KEYS) + "/test-minisign.pub");
+// The key line of a minisign public key file.
+inline std::string testPublicKey(const std::string& file = std::string(NORVO_TEST_KEYS) + "/test-minisign.pub") {
+    std::ifstream in(file);
     std::string line;
     std::getline(in, line);
     std::getline(in, line);
@@ -59,12 +60,7 @@ inline std::map<std::string, std::string> snapshotTree(const std::filesystem::pa
     for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
         const auto rel = e.path().lexically_relative(root).string();
         const auto mode = std::to_string(unsigned(e.symlink_status().permissions()));
-        std::string content;
-        if (e.is_regular_file()) {
-            const auto bytes = readFile(e.path());
-            content.assign(bytes.begin(), bytes.end());
-        }
-        out[rel] = mode + ":" + content;
+        out[rel] = mode + ":" + (e.is_regular_file() ? readText(e.path()) : std::string());
     }
     return out;
 }

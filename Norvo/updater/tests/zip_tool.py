@@ -19,12 +19,7 @@ def pack(src, out):
             for name in sorted(dirs) + sorted(files):
                 full = os.path.join(root, name)
                 rel = os.path.relpath(full, src)
-                st = os.lstat(full)
-                if stat.S_ISLNK(st.st_mode):
-                    info = zipfile.ZipInfo(rel)
-                    info.external_attr = (stat.S_IFLNK | 0o777) << 16
-                    z.writestr(info, os.readlink(full))
-                elif stat.S_ISDIR(st.st_mode):
+                if os.path.isdir(full):
                     info = zipfile.ZipInfo(rel + "/")
                     info.external_attr = (stat.S_IFDIR | 0o755) << 16
                     z.writestr(info, b"")
