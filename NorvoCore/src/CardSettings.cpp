@@ -114,7 +114,7 @@ std::vector<Row> makeRows() {
     Row split{.key = "split", .frontMatter = "split", .flag = "--split", .valueName = "S",
               .help = N_("where a set starts a new card: auto (default, where a card is full) or headings (at every # "
                          "and ## heading as well)"),
-              .kind = Row::Kind::Choice, .onPage = Row::OnPage::InSets};
+              .kind = Row::Kind::Choice, .onPage = Row::OnPage::InSets, .toggle = &CardSettings::splitAtHeadings};
     split.take = [](CardSettings& s, std::string_view v) -> Problem {
         if (v != "auto" && v != "headings") return std::string(N_("auto or headings"));
         s.splitAtHeadings = v == "headings";

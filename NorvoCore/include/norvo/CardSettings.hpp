@@ -50,7 +50,7 @@ struct CardSettingRow {
     const char* help = nullptr;      // --help's words for it, in English (nullptr: the catalogue's)
     Kind kind = Kind::Choice;
     OnPage onPage = OnPage::No;
-    bool CardSettings::*toggle = nullptr;  // a switch's member, for the controls bound to it
+    bool CardSettings::*toggle = nullptr;  // the member an on/off control in the app is bound to
     // Puts `value` (as typed; a switch: true/false, yes/no, on/off) into `settings`: nothing
     // when it is one of the setting's, else what it should be ("n/N, 01 / 12 or none").
     std::function<std::optional<std::string>(CardSettings&, std::string_view value)> take{};
