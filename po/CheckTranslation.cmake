@@ -29,6 +29,8 @@ if(missing)
   message(FATAL_ERROR "${PO} lacks messages of the template:\n${why}")
 endif()
 execute_process(COMMAND msgattrib --no-obsolete "${PO}" OUTPUT_VARIABLE text)
+# A semicolon would cut a message in two: CMake's lists are separated by them.
+string(REPLACE ";" "<semicolon>" text "${text}")
 string(REGEX MATCHALL "msgid \"[^\n]*\"(\n\"[^\n]*\")*\nmsgstr \"[^\n]*\"(\n\"[^\n]*\")*" pairs "${text}")
 foreach(pair ${pairs})
   string(REGEX MATCH "msgid (\"[^\n]*\"(\n\"[^\n]*\")*)" id "${pair}")

@@ -129,8 +129,7 @@ std::string whyNotASetting(const CardSettingRow& row, const std::string& value, 
                      "side from %2 to %3 px and at most %4:1 either way, long or WIDTHxlong%5)"),
                    value, Presets::kMinSide, Presets::kMaxSide, Presets::kMaxAspect, orAll ? _(", or all") : "")
             .raw();
-    std::string name(row.flag.substr(2));
-    std::replace(name.begin(), name.end(), '-', ' ');
+    const std::string name = row.noun ? _(row.noun) : std::string(row.key);
     if (row.kind == CardSettingRow::Kind::Number)
         return Glib::ustring::compose(_("%1 '%2' is not %3"), name, value, _(expected.c_str())).raw();
     return Glib::ustring::compose(_("unknown %1 '%2' (%3)"), name, value, _(expected.c_str())).raw();

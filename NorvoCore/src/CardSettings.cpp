@@ -54,7 +54,7 @@ Row toggle(Row row, bool CardSettings::*member) {
 }
 
 Row sizeRow() {
-    Row row{.key = "size", .frontMatter = "size", .flag = "--size", .valueName = "SIZE", .help = nullptr,
+    Row row{.key = "size", .frontMatter = "size", .flag = "--size", .valueName = "SIZE", .noun = N_("size"),
             .kind = Row::Kind::Choice, .onPage = Row::OnPage::No};
     row.take = [](CardSettings& s, std::string_view v) -> Problem {
         const auto size = Presets::parse(v);
@@ -67,7 +67,7 @@ Row sizeRow() {
 }
 
 Row scaleRow() {
-    Row row{.key = "scale", .frontMatter = "scale", .flag = "--scale", .valueName = "X",
+    Row row{.key = "scale", .frontMatter = "scale", .flag = "--scale", .valueName = "X", .noun = N_("scale"),
             .help = N_("text size multiplier, 0.5 to 3 (default 1.0); the app's Text slider offers the everyday 0.7 to "
                        "1.8 of it"),
             .kind = Row::Kind::Number, .onPage = Row::OnPage::Always};
@@ -86,9 +86,10 @@ bool isPageMarks(std::string_view marks) { return marks == "n/N" || marks == "01
 std::vector<Row> makeRows() {
     std::vector<Row> rows;
     rows.push_back(choice({.key = "theme", .frontMatter = "theme", .flag = "--theme", .valueName = "THEME",
+                           .noun = N_("theme"),
                            .onPage = Row::OnPage::Always},
                           &CardSettings::theme, Themes::isKnown, Themes::idList));
-    rows.push_back(choice({.key = "font", .frontMatter = "font", .flag = "--font", .valueName = "FONT"},
+    rows.push_back(choice({.key = "font", .frontMatter = "font", .flag = "--font", .valueName = "FONT", .noun = N_("font")},
                           &CardSettings::font, Fonts::isKnown, Fonts::idList));
     rows.push_back(sizeRow());
     rows.push_back(scaleRow());
@@ -108,10 +109,11 @@ std::vector<Row> makeRows() {
                            .onPage = Row::OnPage::InSets},
                           &CardSettings::cover));
     rows.push_back(choice({.key = "pageMarks", .frontMatter = "page-marks", .flag = "--page-marks", .valueName = "M",
+                           .noun = N_("page marks"),
                            .help = N_("how a set's cards are numbered: n/N (default, 3/12), '01 / 12' or none"),
                            .onPage = Row::OnPage::InSets},
                           &CardSettings::pageMarks, isPageMarks, [] { return std::string(N_("n/N, 01 / 12 or none")); }));
-    Row split{.key = "split", .frontMatter = "split", .flag = "--split", .valueName = "S",
+    Row split{.key = "split", .frontMatter = "split", .flag = "--split", .valueName = "S", .noun = N_("split"),
               .help = N_("where a set starts a new card: auto (default, where a card is full) or headings (at every # "
                          "and ## heading as well)"),
               .kind = Row::Kind::Choice, .onPage = Row::OnPage::InSets, .toggle = &CardSettings::splitAtHeadings};

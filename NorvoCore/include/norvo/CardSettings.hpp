@@ -47,6 +47,7 @@ struct CardSettingRow {
     std::string_view frontMatter{};  // "key: value" in a note's front matter
     std::string_view flag{};         // the command line; a switch's turns it away from its default
     std::string_view valueName{};    // --help's name for the value; empty for a switch
+    const char* noun = nullptr;      // what messages call it ("page marks"), in English
     const char* help = nullptr;      // --help's words for it, in English (nullptr: the catalogue's)
     Kind kind = Kind::Choice;
     OnPage onPage = OnPage::No;
