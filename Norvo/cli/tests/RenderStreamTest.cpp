@@ -42,9 +42,12 @@ TEST(RenderCommand, AStreamAnswersEachRequestInTurn) {
     auto file = ask(R"({"file": ")" + (dir / "note.md").string() + R"(", "output": ")" + (dir / "own.jpg").string() + "\"}");
     EXPECT_EQ(file["file"], (dir / "own.jpg").string());
     EXPECT_EQ(readFile(dir / "own.jpg").at(0), 0xFF);
-    auto set = ask(R"({"id": 5, "markdown": "# Long\n\n)" + std::string(6000, 'w') + " end\", \"pages\": true}");
-    EXPECT_GE(set["files"].size(), 2u);
+    // Every card setting a flag takes, a request takes: here a set with a cover, no marks, no wordmark.
+    auto set = ask(R"({"id": 5, "markdown": "# Long\n\n)" + std::string(6000, 'w') +
+                   R"( end", "pages": true, "cover": true, "pageMarks": "none", "wordmark": false})");
+    EXPECT_GE(set["files"].size(), 3u);
     EXPECT_EQ(set["reports"].size(), set["files"].size());
+    EXPECT_EQ(set["reports"][0].value("cover", false), true) << set;
     close(in[1]);  // the end of the requests ends the stream
     int status = 0;
     waitpid(child, &status, 0);
