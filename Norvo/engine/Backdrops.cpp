@@ -26,7 +26,7 @@ std::list<Backdrops::Entry>::iterator Backdrops::find(const std::string& key) {
 
 bool Backdrops::ask(const CardRequest& card, bool now) {
     // A long picture's height is the page's to find: it paints that backdrop itself.
-    if (card.settings.size.grows) return true;
+    if (card.settings.size.heightFollowsLayout()) return true;
     const std::string key = keyOf(card);
     if (const auto found = find(key); found != entries_.end()) {
         if (!found->done && now) waiting_.push_front(key);  // painted next, if it is not already

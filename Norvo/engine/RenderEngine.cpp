@@ -253,7 +253,7 @@ void RenderEngine::State::draw(const std::string& script, int steps) {
         self.current->pages = answer->pages;
         self.current->report = answer->report;
         const CardRequest& card = cardOf(self.current->entry.job);
-        if (card.settings.size.grows) {
+        if (card.settings.size.heightFollowsLayout()) {
             // The view takes the height the page found before the snapshot is taken.
             const Preset drawn = card.drawnSize();
             self.current->grownHeight = drawn.grownTo(std::llround(answer->height * card.density)).height;

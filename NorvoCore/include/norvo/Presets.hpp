@@ -20,6 +20,8 @@ struct Preset {
 
     // A long picture's rules, in one place. It is one card, never a set or a PDF's pages.
     bool makesOneCard() const { return grows; }
+    // Its height is the layout's to find: nothing sized by it (a view, a backdrop) is known before.
+    bool heightFollowsLayout() const { return grows; }
     // The view's height before the note is laid out: a long picture's is square, as its
     // height is known only afterwards.
     std::int64_t startHeight() const { return grows ? width : height; }
