@@ -10,45 +10,42 @@
 
 #include <csignal>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <glib.h>
+#include <gio/gio.h>
 #include <png.h>
 
 namespace norvo::testing {
 
 namespace {
-// argv as execvp and GLib take it: pointers into the strings, then a null.
-std::vector<char*> cArgs(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    return args;
-}
-
-// Starts argv (not reaped) with pipes where asked, or throws GLib's reason.
-GPid spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, gint* in, gint* out,
-           gint* err) {
-    std::vector<char*> args = cArgs(argv);
-    gchar** env = g_get_environ();
+// A launcher with the test's environment and `extraEnv` (NAME=value) on top.
+GObjectPtr<GSubprocessLauncher> launcher(GSubprocessFlags flags, const std::vector<std::string>& extraEnv = {}) {
+    GObjectPtr<GSubprocessLauncher> l(g_subprocess_launcher_new(flags));
     for (const std::string& kv : extraEnv) {
         const auto eq = kv.find('=');
-        env = g_environ_setenv(env, kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), TRUE);
+        g_subprocess_launcher_setenv(l.get(), kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), TRUE);
     }
-    GPid pid;
+    return l;
+}
+
+// Starts argv, or throws GLib's reason.
+GObjectPtr<GSubprocess> spawn(GSubprocessLauncher* l, const std::vector<std::string>& argv) {
+    std::vector<const char*> args;
+    for (const std::string& a : argv) args.push_back(a.c_str());
+    args.push_back(nullptr);
     GError* error = nullptr;
-    const gboolean ok = g_spawn_async_with_pipes(nullptr, args.data(), env,
-                                                 GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH), nullptr,
-                                                 nullptr, &pid, in, out, err, &error);
-    g_strfreev(env);
-    if (!ok) {
-        std::string message = error->message;
-        g_error_free(error);
-        throw std::runtime_error(message);
-    }
-    return pid;
+    GObjectPtr<GSubprocess> p(g_subprocess_launcher_spawnv(l, args.data(), &error));
+    const GErrorPtr failed(error);
+    if (!p) throw std::runtime_error(failed->message);
+    return p;
+}
+
+int statusOf(GSubprocess* p) {
+    g_subprocess_wait(p, nullptr, nullptr);
+    return g_subprocess_get_if_exited(p) ? g_subprocess_get_exit_status(p) : 128 + g_subprocess_get_term_sig(p);
+}
+
+int pidOf(GSubprocess* p) {
+    const char* id = g_subprocess_get_identifier(p);
+    return id ? std::atoi(id) : -1;
 }
 
 bool poll(const std::function<bool()>& done, std::chrono::milliseconds limit, bool mainLoop) {
@@ -75,29 +72,24 @@ std::string pdfInfo(const std::filesystem::path& pdf, const std::string& field) 
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& out,
                            const std::filesystem::path& err) {
-    pid_ = fork();
-    if (pid_ != 0) return;
-    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(o, STDOUT_FILENO);
-    dup2(e, STDERR_FILENO);
-    std::vector<char*> args = cArgs(argv);
-    execvp(args[0], args.data());
-    _exit(127);
+    auto l = launcher(G_SUBPROCESS_FLAGS_NONE);
+    g_subprocess_launcher_set_stdout_file_path(l.get(), out.c_str());
+    g_subprocess_launcher_set_stderr_file_path(l.get(), err.c_str());
+    process_ = spawn(l.get(), argv);
+    pid_ = pidOf(process_.get());
 }
 
 int ChildProcess::wait() {
-    if (pid_ > 0) {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (process_) {
+        status_ = statusOf(process_.get());
+        process_.reset();
         pid_ = -1;
     }
     return status_;
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0) kill(pid_, SIGTERM);
+    if (process_) g_subprocess_send_signal(process_.get(), SIGTERM);
     wait();
 }
 
@@ -153,32 +145,23 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
                          const std::string& stdinText) {
-    gint in = -1, out = -1, err = -1;
-    const GPid pid = spawn(argv, extraEnv, &in, &out, &err);
-    if (!stdinText.empty()) {
-        std::size_t written = 0;
-        while (written < stdinText.size()) {
-            const ssize_t n = write(in, stdinText.data() + written, stdinText.size() - written);
-            if (n <= 0) break;
-            written += std::size_t(n);
-        }
-    }
-    close(in);
+    auto l = launcher(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+                                       G_SUBPROCESS_FLAGS_STDERR_PIPE), extraEnv);
+    auto p = spawn(l.get(), argv);
+    GBytesPtr in(g_bytes_new(stdinText.data(), stdinText.size()));
+    GBytes *out = nullptr, *err = nullptr;
+    // Both pipes are read while the input is written, so none can fill up and stall the child;
+    // a child that stops reading its input early is no error here.
+    g_subprocess_communicate(p.get(), in.get(), nullptr, &out, &err, nullptr);
     ProcessResult result;
-    auto drain = [](int fd, std::string& into) {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(fd, buf, sizeof buf)) > 0) into.append(buf, std::size_t(n));
-        close(fd);
-    };
-    // stderr is drained on its own thread so neither pipe can fill up and stall the child.
-    std::thread errThread([&] { drain(err, result.err); });
-    drain(out, result.out);
-    errThread.join();
-    int status = 0;
-    waitpid(pid, &status, 0);
-    g_spawn_close_pid(pid);
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    for (auto [bytes, into] : {std::pair{out, &result.out}, std::pair{err, &result.err}}) {
+        if (!bytes) continue;
+        gsize size = 0;
+        const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+        into->assign(data ? data : "", size);
+        g_bytes_unref(bytes);
+    }
+    result.exitStatus = statusOf(p.get());
     return result;
 }
 
@@ -213,24 +196,15 @@ std::vector<int> descendantsNamed(int root, const std::string& name) {
 }
 
 ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
-    gint out = -1;
-    pid_ = spawn(argv, {}, nullptr, &out, nullptr);
-    char line[256] = {};
-    std::size_t used = 0;
-    while (used + 1 < sizeof line) {
-        const ssize_t n = read(out, line + used, 1);
-        if (n <= 0 || line[used] == '\n') break;
-        ++used;
-    }
-    close(out);
-    if (std::sscanf(line, "READY %d", &port_) != 1) throw std::runtime_error("helper server did not start");
+    process_ = spawn(launcher(G_SUBPROCESS_FLAGS_STDOUT_PIPE).get(), argv);
+    GObjectPtr<GDataInputStream> out(g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_.get())));
+    const GCharPtr line(g_data_input_stream_read_line(out.get(), nullptr, nullptr, nullptr));
+    if (!line || std::sscanf(line.get(), "READY %d", &port_) != 1) throw std::runtime_error("helper server did not start");
 }
 
 ServerProcess::~ServerProcess() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    g_spawn_close_pid(pid_);
+    g_subprocess_send_signal(process_.get(), SIGTERM);
+    statusOf(process_.get());
 }
 
 }  // namespace norvo::testing

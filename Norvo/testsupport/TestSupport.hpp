@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <gio/gio.h>
+
+#include "support/GPtr.hpp"
+
 namespace norvo::testing {
 
 // The one way tests wait: polls `done` until it holds or the time is up, running the GLib
@@ -64,6 +68,7 @@ public:
     int wait();  // the exit status
 
 private:
+    GObjectPtr<GSubprocess> process_;
     int pid_ = -1;
     int status_ = -1;
 };
@@ -92,7 +97,7 @@ public:
     int port() const { return port_; }
 
 private:
-    int pid_ = 0;  // a GPid
+    GObjectPtr<GSubprocess> process_;
     int port_ = 0;
 };
 

@@ -355,8 +355,8 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     for (const auto& card : filesIn(out)) EXPECT_FALSE(isUniform(card)) << card;
     fs::remove_all(out);
 
-    // A web process killed or stopped in the middle of a batch fails at most the card it
-    // was drawing.
+    // A web process killed twice in the middle of a batch fails at most the cards it was
+    // drawing. (A page that hangs meets the engine's watchdog: the engine's own test.)
     const auto log = dir / "stderr.txt";
     std::vector<std::string> withoutBad;
     for (const auto& a : args)
@@ -370,8 +370,7 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
         const auto written = fs::exists(out, ec) ? filesIn(out).size() : 0u;
         if (written >= 4 + 8 * std::size_t(killed)) {
             const auto pids = norvo::testing::descendantsNamed(child, "WebKitWebProces");
-            // First a death, then a hang (a stopped process answers nothing until the watchdog).
-            if (!pids.empty() && kill(pids.front(), killed == 0 ? SIGKILL : SIGSTOP) == 0) ++killed;
+            if (!pids.empty() && kill(pids.front(), SIGKILL) == 0) ++killed;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

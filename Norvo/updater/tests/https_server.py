@@ -3,7 +3,7 @@
 
 It makes a private CA and a server certificate for 127.0.0.1 with openssl,
 serves the files of --root, and a few routes under /_test/ that misbehave on
-purpose. It prints "READY <port> <ca file>" once it listens.
+purpose. It prints "READY <port>" once it listens; the CA is ca.pem in --certs.
 """
 import argparse
 import http.server
@@ -96,7 +96,7 @@ def main():
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     ctx.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
     server.socket = ctx.wrap_socket(server.socket, server_side=True)
-    print(f"READY {server.server_address[1]} {os.path.join(args.certs, 'ca.pem')}", flush=True)
+    print(f"READY {server.server_address[1]}", flush=True)
     server.serve_forever()
 
 
