@@ -1,6 +1,6 @@
 // Opens Norvo in this process and has GTK draw its windows into PNG files at a few
-// moments: the main window light and dark, the share popover, the settings window, and a
-// style of the user's with the style editor, light and dark.
+// moments: the main window light and dark, the share popover, the settings, shortcuts and
+// about windows, and a style of the user's with the style editor, light and dark.
 // Usage: xvfb-run -a norvo-screenshots DIR
 #include <clocale>
 #include <libintl.h>
@@ -102,6 +102,14 @@ int main(int argc, char** argv) {
             pump(800);
             shoot(*app->settingsWindow(), dir, "settings");
             app->settingsWindow()->close();
+            for (const char* action : {"shortcuts", "about"}) {
+                app->activate_action(action);
+                pump(800);
+                Gtk::Window* shown = std::string(action) == "about" ? app->aboutDialog() : app->shortcutsWindow();
+                if (!shown) continue;
+                shoot(*shown, dir, action);
+                shown->close();
+            }
             Gtk::Settings::get_default()->property_gtk_application_prefer_dark_theme() = true;
             app->document().setThemeID("ink");
             app->document().setPresetID("portrait");

@@ -91,6 +91,26 @@ void NoteFiles::open(const std::filesystem::path& path) {
               [this, path] { openNow(path); });
 }
 
+// An empty note without a file. What the editor holds that is not saved anywhere (typed
+// here or an opened file's edits) is asked about first: a new note would replace it.
+void NoteFiles::newNote() {
+    auto start = [this] {
+        ++opening_;  // a file still being read for an open is dropped
+        settle_.disconnect();
+        if (monitor_) monitor_->cancel();
+        monitor_.reset();
+        fileText_.reset();
+        document_.setNoteFile({});
+        document_.setMarkdown("");
+        document_.setStatus("");
+    };
+    if (!hasUnsavedEdits()) {
+        start();
+        return;
+    }
+    askToSave(Glib::ustring::compose(_("Save the changes to %1 before starting a new note?"), noteName()), start);
+}
+
 // A note typed here (no file) is kept by the draft; an opened one is the user's file.
 void NoteFiles::closeNote(std::function<void()> then) {
     if (mayCloseAtOnce()) {

@@ -50,7 +50,7 @@ Gtk::Button* makeEntry(const Glib::ustring& title, const Glib::RefPtr<Gio::Icon>
 SharePopover::SharePopover() : list_(Gtk::Orientation::VERTICAL, 2) {
     list_.set_margin(6);
     set_child(list_);
-    set_position(Gtk::PositionType::BOTTOM);
+    set_position(Gtk::PositionType::TOP);  // the actions sit at the window's foot
     set_has_arrow(true);
 }
 

@@ -27,11 +27,9 @@ MainWindow::MainWindow(CardDocument& document, CardActions& actions, NoteFiles& 
     buildHeaderBar();
     turnPagesWhenNothingElseDoes();
 
-    column_.set_child(controls_);
-    column_.set_size_request(340, -1);
-    column_.set_hexpand(false);
-    column_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
-    layout_.append(column_);
+    controls_.set_size_request(340, -1);
+    controls_.set_hexpand(false);
+    layout_.append(controls_);
     layout_.append(divider_);
     layout_.append(preview_);
     layout_.set_size_request(860, 560);

@@ -126,7 +126,13 @@ void NorvoApplication::installActions() {
     add_action("edit-styles", sigc::mem_fun(*this, &NorvoApplication::showStyleEditor));
     // An opened note's unsaved edits are asked about first (a note typed here is kept by the draft).
     add_action("quit", [this] { noteFiles_->closeNote([this] { quit(); }); });
+    add_action("new-note", [this] { noteFiles_->newNote(); });
     add_action("open-note", [this] { noteFiles_->openNote(); });
+    // The window in front goes, as its close button would have it (the main one asks over
+    // unsaved edits).
+    add_action("close-window", [this] {
+        if (Gtk::Window* window = get_active_window()) window->close();
+    });
     add_action("save-note", [this] { noteFiles_->save(); });
     add_action("save-note-as", [this] { noteFiles_->saveNoteAs(); });
     add_action("shortcuts", sigc::mem_fun(*this, &NorvoApplication::showShortcuts));
@@ -139,7 +145,9 @@ void NorvoApplication::installActions() {
     }
     set_accel_for_action("app.preferences", "<Primary>comma");
     set_accel_for_action("app.quit", "<Primary>q");
+    set_accel_for_action("app.new-note", "<Primary>n");
     set_accel_for_action("app.open-note", "<Primary>o");
+    set_accel_for_action("app.close-window", "<Primary>w");
     set_accel_for_action("app.save-note", "<Primary><Alt>s");
     set_accel_for_action("app.save-note-as", "<Primary><Shift>s");
     set_accel_for_action("app.shortcuts", "<Primary>question");
@@ -165,7 +173,8 @@ void NorvoApplication::buildMenus() {
         for (const auto& [label, action] : items) menu->append(label, action);
         appMenu_->append_section(menu);
     };
-    section({{_("Open Note\u2026"), "app.open-note"},
+    section({{_("New Note"), "app.new-note"},
+             {_("Open Note\u2026"), "app.open-note"},
              {_("Save Note"), "app.save-note"},
              {_("Save Note As\u2026"), "app.save-note-as"}});
     section({{_("Export PNG\u2026"), "app.export"}, {_("Export PDF\u2026"), "app.export-pdf"}, {_("Copy Card"), "app.copy-card"}});
@@ -232,10 +241,24 @@ void NorvoApplication::showAbout() {
     dialog->set_version(parts_.version);
     dialog->set_comments(_("Markdown in, a picture out."));
     dialog->set_website(AppInfo::websiteURL());
+    dialog->set_license_type(Gtk::License::MIT_X11);
+    if (!aboutCredits_) {
+        dialog->add_credit_section(_("Report a problem"), {AppInfo::feedbackURL()});
+        aboutCredits_ = true;
+    }
     dialog->set_logo_icon_name(AppInfo::applicationId());
     dialog->set_modal(true);
     if (window_) dialog->set_transient_for(*window_);
     dialog->present();
+}
+
+// GTK labels the page keys with their key names ("Page_Up"); a person reads "Page Up".
+void NorvoApplication::nameKeysForPeople(Gtk::Widget& widget) {
+    if (auto* label = dynamic_cast<Gtk::Label*>(&widget)) {
+        if (label->get_text() == "Page_Up") label->set_text(_("Page Up"));
+        if (label->get_text() == "Page_Down") label->set_text(_("Page Down"));
+    }
+    for (Gtk::Widget* child = widget.get_first_child(); child; child = child->get_next_sibling()) nameKeysForPeople(*child);
 }
 
 // Ctrl+?: every shortcut, grouped as the primary menu is, in GTK's own shortcuts window.
@@ -247,15 +270,15 @@ void NorvoApplication::showShortcuts() {
         };
         const std::vector<std::pair<Glib::ustring, std::vector<Entry>>> groups = {
             {_("Note"),
-             {{"<Primary>o", _("Open Note\u2026")}, {"<Primary><Alt>s", _("Save Note")},
+             {{"<Primary>n", _("New Note")}, {"<Primary>o", _("Open Note\u2026")}, {"<Primary><Alt>s", _("Save Note")},
               {"<Primary><Shift>s", _("Save Note As\u2026")}}},
             {_("Card"),
              {{"<Primary>s", _("Export PNG\u2026")}, {"<Primary><Shift>e", _("Export PDF\u2026")},
               {"<Primary><Shift>c", _("Copy Card")}, {"Page_Up", _("Previous card of a set")},
               {"Page_Down", _("Next card of a set")}}},
             {_("Norvo"),
-             {{"<Primary>comma", _("Settings\u2026")}, {"<Primary>question", _("Keyboard Shortcuts")},
-              {"<Primary>q", _("Quit")}}},
+             {{"F10", _("Main Menu")}, {"<Primary>comma", _("Settings\u2026")},
+              {"<Primary>question", _("Keyboard Shortcuts")}, {"<Primary>w", _("Close Window")}, {"<Primary>q", _("Quit")}}},
         };
         std::string xml = "<interface><object class=\"GtkShortcutsWindow\" id=\"shortcuts\"><property name=\"modal\">1</property>"
                           "<child><object class=\"GtkShortcutsSection\"><property name=\"section-name\">main</property>";
@@ -270,6 +293,7 @@ void NorvoApplication::showShortcuts() {
         }
         xml += "</object></child></object></interface>";
         shortcutsBuilder_ = Gtk::Builder::create_from_string(xml);
+        if (auto* made = shortcutsBuilder_->get_widget<Gtk::Window>("shortcuts")) nameKeysForPeople(*made);
     }
     auto* window = shortcutsBuilder_->get_widget<Gtk::Window>("shortcuts");
     if (!window) return;

@@ -185,4 +185,18 @@ TEST_F(NoteFilesTest, SavingKeepsTheUsersFileAndQuittingAsksOverEdits) {
     model_.setNoteFile({});
     files_.closeNote([&] { ++quits; });
     EXPECT_EQ(quits, 3);
+
+    // A new note would replace what was typed: Cancel keeps it, Discard empties the editor.
+    const std::size_t asked = services_.alerts.size();
+    files_.newNote();
+    ASSERT_EQ(services_.alerts.size(), asked + 1);
+    EXPECT_EQ(services_.alerts.back().message, "Save the changes to the note before starting a new note?");
+    services_.answerAlert(2);
+    EXPECT_EQ(model_.markdown(), "# Plan, mine\n");
+    files_.newNote();
+    services_.answerAlert(1);
+    EXPECT_EQ(model_.markdown(), "");
+    EXPECT_TRUE(model_.noteFile().empty());
+    files_.newNote();  // nothing to lose: no question
+    EXPECT_EQ(services_.alerts.size(), asked + 2);
 }

@@ -28,6 +28,8 @@ public:
     NoteFiles(const NoteFiles&) = delete;
     NoteFiles& operator=(const NoteFiles&) = delete;
 
+    // Starts an empty note without a file, asking first over what is not saved.
+    void newNote();
     // Asks which note to open, then opens it.
     void openNote();
     // Reads `path` into the editor; the note's file becomes `path`.

@@ -42,7 +42,6 @@ private:
     Gtk::Button openButton_, exportButton_;
     Gtk::MenuButton menuButton_;
     Gtk::Box layout_;
-    Gtk::ScrolledWindow column_;
     ControlsColumn controls_;
     Gtk::Separator divider_;
     PreviewPane preview_;

@@ -58,6 +58,10 @@ public:
     MainWindow* mainWindow() const { return window_.get(); }
     SettingsWindow* settingsWindow() const { return settings_.get(); }
     StyleEditor* styleEditor() const { return styleEditor_.get(); }
+    Gtk::Window* aboutDialog() const { return about_.get(); }
+    Gtk::Window* shortcutsWindow() const {
+        return shortcutsBuilder_ ? shortcutsBuilder_->get_widget<Gtk::Window>("shortcuts") : nullptr;
+    }
     StyleChoice& styles() { return *styles_; }
     DesktopServices* services() const { return services_.get(); }
     Glib::RefPtr<Gio::Menu> applicationMenu() const { return appMenu_; }
@@ -78,6 +82,7 @@ private:
     void showSettings();
     void showStyleEditor();
     void showShortcuts();
+    static void nameKeysForPeople(Gtk::Widget& widget);
     void refreshUpdateMenu();
 
     void runSelfTest();
@@ -98,6 +103,7 @@ private:
     std::unique_ptr<StyleLibrary> styleLibrary_;
     std::unique_ptr<StyleEditor> styleEditor_;
     std::unique_ptr<Gtk::AboutDialog> about_;
+    bool aboutCredits_ = false;
     Glib::RefPtr<Gtk::Builder> shortcutsBuilder_;  // holds the shortcuts window it built
     Glib::RefPtr<Gio::Menu> appMenu_, updateSection_;
     Glib::RefPtr<Gio::Settings> desktopInterface_;
