@@ -16,6 +16,7 @@
 #include "model/PictureStore.hpp"
 #include "support/GPtr.hpp"
 #include "support/MainThread.hpp"
+#include "ui/Accessibility.hpp"
 #include "ui/UiFile.hpp"
 
 namespace norvo {
@@ -66,6 +67,7 @@ ControlsColumn::ControlsColumn(CardDocument& document, CardActions& actions, Not
       sizeLabel_(UiFile::widget<Gtk::Label>(ui, "size_label")),
       status_(UiFile::widget<Gtk::Label>(ui, "status")) {
     append(UiFile::widget<Gtk::Box>(ui, "column"));
+    nameInnerButtonsAfter(style_);
     bindSwitches(ui);
     connectControls();
     acceptDroppedFiles();

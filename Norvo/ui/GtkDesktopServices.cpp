@@ -1,5 +1,7 @@
 #include "ui/GtkDesktopServices.hpp"
 
+#include "ui/Accessibility.hpp"
+
 #include <set>
 
 #include <glibmm/i18n.h>
@@ -312,8 +314,11 @@ void GtkDesktopServices::showAlert(const Alert& alert, AlertAnswer answered) {
     if (parent) dialog->set_transient_for(*parent);
     dialog->set_secondary_text(alert.informative);
     dialog->set_hide_on_close(true);
+    setAccessibleLabel(*dialog, alert.message);
     for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
         Gtk::Button* button = dialog->add_button(alert.buttons[i], int(i));
+        // GTK 4.8 names a dialog's button twice over, by its label and by its text: once will do.
+        gtk_accessible_reset_property(GTK_ACCESSIBLE(button->gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL);
         if (i == 0 && alert.buttons.size() > 1) button->add_css_class("suggested-action");
     }
     dialog->set_default_response(0);

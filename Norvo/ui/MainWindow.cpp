@@ -7,9 +7,10 @@
 #include <gtkmm/dragsource.h>
 #include <gtkmm/shortcutcontroller.h>
 
-#include "Accessibility.hpp"
+#include "ui/Accessibility.hpp"
 
 #include "engine/RenderEngine.hpp"
+#include "norvo/AltText.hpp"
 #include "norvo/Card.hpp"
 #include "ui/CardTexture.hpp"
 
@@ -88,7 +89,11 @@ void MainWindow::turnPagesWhenNothingElseDoes() {
 }
 
 void MainWindow::refreshPreview() {
-    if (preview_.cardView().image() != document_.preview()) preview_.setImage(document_.preview());
+    if (preview_.cardView().image() != document_.preview()) {
+        preview_.setImage(document_.preview());
+        // What a screen reader says of the picture: what the card says.
+        setAccessibleDescription(preview_.cardView(), AltText::fromMarkdown(document_.markdown()));
+    }
     preview_.showPage(document_.shownPage(), document_.previewPages().size());
 }
 

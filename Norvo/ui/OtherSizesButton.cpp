@@ -3,7 +3,7 @@
 #include <glibmm/i18n.h>
 #include <gtkmm/adjustment.h>
 
-#include "Accessibility.hpp"
+#include "ui/Accessibility.hpp"
 #include "norvo/Presets.hpp"
 
 namespace norvo {

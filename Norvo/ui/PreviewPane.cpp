@@ -1,6 +1,6 @@
 #include "ui/PreviewPane.hpp"
 
-#include "Accessibility.hpp"
+#include "ui/Accessibility.hpp"
 
 #include <glibmm/i18n.h>
 #include <glibmm/ustring.h>
@@ -21,7 +21,8 @@ constexpr int kPadding = 28;
 constexpr float kShadowOpacity = 0.22f, kShadowBlur = 18.f, kShadowOffsetY = 8.f;
 }  // namespace
 
-CardView::CardView() {
+CardView::CardView() : Glib::ObjectBase("NorvoCardView"), AccessibleRoleInit(GTK_ACCESSIBLE_ROLE_IMG) {
+    setAccessibleLabel(*this, _("Card preview"));
     set_hexpand(true);
     set_vexpand(true);
     set_overflow(Gtk::Overflow::VISIBLE);
@@ -102,6 +103,7 @@ PreviewPane::PreviewPane()
     spinner_.set_halign(Gtk::Align::CENTER);
     spinner_.set_valign(Gtk::Align::CENTER);
     spinner_.start();
+    setAccessibleLabel(spinner_, _("Drawing the card\u2026"));
     stack_.add(spinner_, "spinner");
     stack_.add(card_, "card");
     stack_.set_hexpand(true);

@@ -1,6 +1,28 @@
 #include "ui/SegmentedControl.hpp"
 
+#include "ui/Accessibility.hpp"
+
 namespace norvo {
+
+namespace {
+
+// One choice of the control, read as a radio button of its group, checked or not.
+class SegmentButton : public AccessibleRoleInit, public Gtk::ToggleButton {
+public:
+    explicit SegmentButton(const Glib::ustring& label)
+        : Glib::ObjectBase("NorvoSegmentButton"), AccessibleRoleInit(GTK_ACCESSIBLE_ROLE_RADIO), Gtk::ToggleButton(label) {
+        signal_toggled().connect(sigc::mem_fun(*this, &SegmentButton::sayChecked));
+        sayChecked();
+    }
+
+private:
+    void sayChecked() {
+        gtk_accessible_update_state(GTK_ACCESSIBLE(gobj()), GTK_ACCESSIBLE_STATE_CHECKED,
+                                    get_active() ? GTK_ACCESSIBLE_TRISTATE_TRUE : GTK_ACCESSIBLE_TRISTATE_FALSE, -1);
+    }
+};
+
+}  // namespace
 
 SegmentedControl::SegmentedControl(BaseObjectType* box, const Glib::RefPtr<Gtk::Builder>&,
                                    const std::vector<Option>& options)
@@ -8,7 +30,7 @@ SegmentedControl::SegmentedControl(BaseObjectType* box, const Glib::RefPtr<Gtk::
     add_css_class("linked");
     add_css_class("segmented");
     for (std::size_t i = 0; i < options_.size(); ++i) {
-        auto button = std::make_unique<Gtk::ToggleButton>(options_[i].label);
+        std::unique_ptr<Gtk::ToggleButton> button = std::make_unique<SegmentButton>(options_[i].label);
         button->set_hexpand(true);
         if (i > 0) button->set_group(*buttons_.front());
         button->signal_toggled().connect([this, i] {

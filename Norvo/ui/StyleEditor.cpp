@@ -10,6 +10,7 @@
 
 #include "ui/CardTexture.hpp"
 #include "support/StyleFiles.hpp"
+#include "ui/Accessibility.hpp"
 #include "ui/UiFile.hpp"
 
 namespace norvo {
@@ -76,6 +77,9 @@ StyleEditor::StyleEditor(StyleChoice& choice, StyleLibrary& library, CardDocumen
     set_default_size(860, 560);
     set_hide_on_close(true);  // the app keeps the window and shows it again
     set_child(UiFile::widget<Gtk::Box>(ui, "layout"));
+    for (Gtk::Widget* named : std::initializer_list<Gtk::Widget*>{&accent_, &background1_, &background2_, &backgroundKind_,
+                                                                  &bodyFont_, &headingFont_, &codeFont_})
+        nameInnerButtonsAfter(*named);
     connectList();
     connectForm();
     connectPictures();
@@ -167,6 +171,7 @@ void StyleEditor::fillList() {
         label->set_xalign(0);
         label->set_margin(8);
         list_.append(*label);
+        if (Gtk::Widget* row = label->get_parent()) setAccessibleLabel(*row, name);
     }
     showing_ = false;
     select(choice_.chosen());
@@ -188,7 +193,7 @@ void StyleEditor::select(const std::string& name) {
     StyleRead read = name.empty() ? StyleRead{} : library_.load(name);
     // A bundled style is shown as it is; its duplicate is the user's to edit.
     const bool bundled = !name.empty() && StyleFiles::isBundled(name);
-    problem_.set_text(read.problem ? read.problem->message : "");
+    setShownText(problem_, read.problem ? read.problem->message : "");
     bundledNote_.set_visible(bundled);
     grid_.set_sensitive(!name.empty() && !bundled);
     form_.set_sensitive(!name.empty());
@@ -213,7 +218,7 @@ void StyleEditor::showStyle(const CardStyle& s) {
     background2_.set_visible(gradient);
     angle_.set_visible(gradient);
     photoRow_.set_visible(s.background == CardStyle::Background::Image);
-    photoName_.set_text(s.image.empty() ? _("No photo yet") : fs::path(s.image).filename().string());
+    setShownText(photoName_, s.image.empty() ? _("No photo yet") : fs::path(s.image).filename().string());
     const std::pair<Gtk::CheckButton*, Gtk::FontButton*> fonts[] = {
         {&useBody_, &bodyFont_}, {&useHeading_, &headingFont_}, {&useCode_, &codeFont_}};
     const std::string* families[] = {&s.bodyFont, &s.headingFont, &s.codeFont};
@@ -223,7 +228,7 @@ void StyleEditor::showStyle(const CardStyle& s) {
     }
     signatureName_.set_text(s.signatureName);
     signatureHandle_.set_text(s.signatureHandle);
-    avatarName_.set_text(s.avatar.empty() ? "" : fs::path(s.avatar).filename().string());
+    setShownText(avatarName_, s.avatar.empty() ? "" : fs::path(s.avatar).filename().string());
     noAvatar_.set_sensitive(!s.avatar.empty());
     showing_ = false;
 }
@@ -257,7 +262,7 @@ void StyleEditor::rename() {
     if (editing_.name.empty() || wanted == editing_.name) return;
     library_.rename(editing_, wanted, [this](bool renamed) {
         if (!renamed) {
-            problem_.set_text(_("A style needs a name of its own, without \u201c/\u201d"));
+            setShownText(problem_, _("A style needs a name of its own, without \u201c/\u201d"));
             name_.set_text(editing_.name);
         }
     });

@@ -1,18 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <gtkmm/adjustment.h>
-#include <gtkmm/colorbutton.h>
 #include <gtkmm/dropdown.h>
-#include <gtkmm/entry.h>
-#include <gtkmm/fontbutton.h>
-#include <gtkmm/listbox.h>
 #include <gtkmm/menubutton.h>
 #include <gtkmm/scale.h>
-#include <gtkmm/spinbutton.h>
 #include <gtkmm/switch.h>
 #include <gtkmm/textview.h>
 
-#include <functional>
 
 #include "support/StyleFiles.hpp"
 #include "FakeDesktopServices.hpp"
@@ -471,48 +465,9 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     editor.close();
 }
 
-// Every control a user reaches says what it is to assistive technologies: its own text, or
-// a name it was given (icon buttons, switches, sliders, fields, lists). Page Up and Page Down
-// are no application-wide accelerators, so the editor keeps them while it has the focus.
-TEST_F(App, EveryControlHasANameAndPageKeysStayWithTheEditor) {
-    std::vector<std::string> unnamed;
-    std::function<void(Gtk::Widget&)> walk = [&](Gtk::Widget& widget) {
-        auto* accessible = GTK_ACCESSIBLE(widget.gobj());
-        const bool named = gtk_test_accessible_has_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL) ||
-                           gtk_test_accessible_has_relation(accessible, GTK_ACCESSIBLE_RELATION_LABELLED_BY);
-        auto need = [&](bool hasOwnText) {
-            if (!named && !hasOwnText)
-                unnamed.push_back(std::string(G_OBJECT_TYPE_NAME(widget.gobj())) + " in " +
-                                  G_OBJECT_TYPE_NAME(widget.get_parent()->gobj()) + " (" +
-                                  widget.get_tooltip_text().raw() + ")");
-        };
-        // The window's own controls (close, maximize) are GTK's, named by GTK.
-        if (std::string(G_OBJECT_TYPE_NAME(widget.gobj())) == "GtkWindowControls") return;
-        if (auto* menu = dynamic_cast<Gtk::MenuButton*>(&widget)) return need(!menu->get_label().empty());
-        if (dynamic_cast<Gtk::Switch*>(&widget) || dynamic_cast<Gtk::Scale*>(&widget) ||
-            dynamic_cast<Gtk::SpinButton*>(&widget) || dynamic_cast<Gtk::DropDown*>(&widget) ||
-            dynamic_cast<Gtk::TextView*>(&widget) || dynamic_cast<Gtk::ListBox*>(&widget) ||
-            dynamic_cast<Gtk::Entry*>(&widget) || dynamic_cast<Gtk::ColorButton*>(&widget) ||
-            dynamic_cast<Gtk::FontButton*>(&widget))
-            return need(false);
-        if (auto* button = dynamic_cast<Gtk::Button*>(&widget)) {
-            bool text = !button->get_label().empty();
-            for (auto* child = button->get_first_child(); child && !text; child = child->get_next_sibling()) {
-                if (auto* label = dynamic_cast<Gtk::Label*>(child)) text = !label->get_text().empty();
-                for (auto* inner = child->get_first_child(); inner && !text; inner = inner->get_next_sibling())
-                    if (auto* label = dynamic_cast<Gtk::Label*>(inner)) text = !label->get_text().empty();
-            }
-            return need(text);
-        }
-        for (auto* child = widget.get_first_child(); child; child = child->get_next_sibling()) walk(*child);
-    };
-    walk(*app_->mainWindow());
-    app_->activate_action("edit-styles");
-    ASSERT_TRUE(norvo::testing::runUntil([&] { return app_->styleEditor() && app_->styleEditor()->get_visible(); }));
-    walk(*app_->styleEditor());
-    app_->styleEditor()->close();
-    EXPECT_TRUE(unnamed.empty()) << ::testing::PrintToString(unnamed);
-
+// Page Up and Page Down are no application-wide accelerators, so the editor keeps them while
+// it has the focus. (What a screen reader reads of the windows is accessible_names.py's.)
+TEST_F(App, PageKeysStayWithTheEditor) {
     EXPECT_TRUE(app_->get_accels_for_action("app.next-page").empty());
     EXPECT_TRUE(app_->get_accels_for_action("app.previous-page").empty());
 }

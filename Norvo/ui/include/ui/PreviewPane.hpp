@@ -7,11 +7,13 @@
 #include <gtkmm/widget.h>
 
 #include "image/CardImage.hpp"
+#include "ui/Accessibility.hpp"
 
 namespace norvo {
 
-// Draws one card scaled to fit, with a soft drop shadow, 28 px from every edge.
-class CardView : public Gtk::Widget {
+// Draws one card scaled to fit, with a soft drop shadow, 28 px from every edge. Read as a
+// picture whose description is what the card says.
+class CardView : public AccessibleRoleInit, public Gtk::Widget {
 public:
     CardView();
     void setImage(CardImagePtr image);
