@@ -15,6 +15,7 @@
 #include "support/ResourceBundle.hpp"
 #include "support/StartupTimeline.hpp"
 
+#include "cli/McpCommand.hpp"
 #include "cli/RenderCommand.hpp"
 #include "engine/SandboxLeftovers.hpp"
 #include "model/AppInfo.hpp"
@@ -62,6 +63,13 @@ int main(int argc, char** argv) {
         norvo::StartupTimeline::mark("exit");
         return status;
     }
+    if (argc > 1 && std::strcmp(argv[1], "mcp") == 0) {
+        norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Headless);
+        Gtk::init_gtkmm_internals();
+        const int status = norvo::McpCommand::run(argc - 1, argv + 1, norvo::AppInfo::version());
+        norvo::SandboxLeftovers::removeOurs();
+        return status;
+    }
     // Anything else is a note to open, unless it looks like an option.
     bool files = argc > 1;
     for (int i = 1; i < argc; ++i) files = files && argv[i][0] != '-';
@@ -78,6 +86,8 @@ int main(int argc, char** argv) {
                                              "       norvo FILE.md         open Norvo with a note\n"
                                              "       norvo render ...      render cards from Markdown files "
                                              "(norvo render --help)\n"
+                                             "       norvo mcp ...         answer an agent's requests for cards "
+                                             "(norvo mcp --help)\n"
                                              "       norvo --version       print the version\n");
         return help ? 0 : 2;
     }
