@@ -55,19 +55,15 @@ int main(int argc, char** argv) {
         Gtk::init_gtkmm_internals();
         return norvo::RenderCommand::serveClipboard(argv[2]);
     }
-    if (argc > 1 && std::strcmp(argv[1], "render") == 0) {
+    // The commands that draw without a window.
+    const bool render = argc > 1 && std::strcmp(argv[1], "render") == 0;
+    if (render || (argc > 1 && std::strcmp(argv[1], "mcp") == 0)) {
         norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Headless);
         Gtk::init_gtkmm_internals();
-        const int status = norvo::RenderCommand::run(argc - 1, argv + 1);
+        const int status = render ? norvo::RenderCommand::run(argc - 1, argv + 1)
+                                  : norvo::McpCommand::run(argc - 1, argv + 1, norvo::AppInfo::version());
         norvo::SandboxLeftovers::removeOurs();
         norvo::StartupTimeline::mark("exit");
-        return status;
-    }
-    if (argc > 1 && std::strcmp(argv[1], "mcp") == 0) {
-        norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Headless);
-        Gtk::init_gtkmm_internals();
-        const int status = norvo::McpCommand::run(argc - 1, argv + 1, norvo::AppInfo::version());
-        norvo::SandboxLeftovers::removeOurs();
         return status;
     }
     // Anything else is a note to open, unless it looks like an option.

@@ -1,6 +1,7 @@
 #include "cli/Headless.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +25,15 @@ ClosedStreams guardClosedStreams() {
         if (null > fd) ::close(null);  // the lowest free slot is the closed one, below it
     }
     return closed;
+}
+
+bool answersReady(const ClosedStreams& closed, const char* inputClosed, const char* outputClosed) {
+    if (closed.input || closed.output) {
+        std::fputs(closed.input ? inputClosed : outputClosed, stderr);
+        return false;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
 }
 
 void startNoSessionBus() {

@@ -14,6 +14,10 @@ struct ClosedStreams {
     bool input = false, output = false;
 };
 ClosedStreams guardClosedStreams();
+// For a command that answers on standard output what it reads on standard input: false, with
+// `inputClosed` or `outputClosed` said on stderr, when either is closed. Else a reader gone is
+// from now on an error to handle, not the end of the process (no SIGPIPE).
+bool answersReady(const ClosedStreams& closed, const char* inputClosed, const char* outputClosed);
 
 // A run without a session bus gets none: GLib would start one for it (dbus-launch, with a file
 // in ~/.dbus) that outlives the run. Nothing a run does needs one, nor the accessibility bus.

@@ -1,6 +1,5 @@
 #include "cli/McpCommand.hpp"
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -94,13 +93,9 @@ int run(int argc, char** argv, const std::string& version) {
     }
     Headless::startNoSessionBus();
     const Headless::ClosedStreams closed = Headless::guardClosedStreams();
-    if (closed.input || closed.output) {
-        std::fputs(closed.input ? _("norvo mcp: reads its messages from standard input, which is closed\n")
-                                : _("norvo mcp: answers on standard output, which is closed\n"),
-                   stderr);
+    if (!Headless::answersReady(closed, _("norvo mcp: reads its messages from standard input, which is closed\n"),
+                                _("norvo mcp: answers on standard output, which is closed\n")))
         return 1;
-    }
-    std::signal(SIGPIPE, SIG_IGN);  // a client gone is an error to handle, not the end of the process
     // Files are named in answers: whole paths, whatever folder the client runs in.
     RenderOptions defaults;
     defaults.outputFolder = std::filesystem::absolute(o.folder).lexically_normal();

@@ -9,7 +9,7 @@ namespace norvo::Mcp {
 using nlohmann::json;
 
 namespace {
-std::string dumped(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string dumped(const nlohmann::ordered_json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 Message invalid(int code, std::string why, json id = nullptr) {
     return Message{.kind = Message::Kind::Invalid, .id = std::move(id), .code = code, .error = std::move(why)};
@@ -40,12 +40,13 @@ Message readMessage(const std::string& line) {
     return message;
 }
 
+// An answer's members in the order the protocol lists them.
 std::string resultLine(const json& id, const json& result) {
-    return dumped({{"jsonrpc", "2.0"}, {"id", id}, {"result", result}});
+    return dumped(nlohmann::ordered_json{{"jsonrpc", "2.0"}, {"id", id}, {"result", result}});
 }
 
 std::string errorLine(const json& id, int code, const std::string& message) {
-    return dumped({{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
+    return dumped(nlohmann::ordered_json{{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
 }
 
 const std::vector<std::string>& protocolVersions() {

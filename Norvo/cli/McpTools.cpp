@@ -25,15 +25,20 @@ json idsOf(const std::vector<T>& all) {
     return ids;
 }
 
-// Every size render takes, in the words of the limits that hold for it.
+// The sizes of one's own, in the words of their limits.
+std::string ownSizeWords() {
+    return "WIDTHxHEIGHT (each side " + std::to_string(Presets::kMinSide) + " to " + std::to_string(Presets::kMaxSide) +
+           " px, at most " + std::to_string(Presets::kMaxAspect) + ":1 either way), long or WIDTHxlong (as tall as the "
+           "note, up to " + std::to_string(Presets::kLongCap) + " px)";
+}
+
+// Every size render takes.
 std::string sizeWords() {
     std::string named;
     for (const auto* list : {&Presets::all(), &Presets::more()})
         for (const Preset& p : *list)
             if (!p.grows) named += p.id + " (" + std::to_string(p.width) + "x" + std::to_string(p.height) + "), ";
-    return named + "WIDTHxHEIGHT (each side " + std::to_string(Presets::kMinSide) + " to " +
-           std::to_string(Presets::kMaxSide) + " px, at most " + std::to_string(Presets::kMaxAspect) +
-           ":1 either way), long or WIDTHxlong (as tall as the note, up to " + std::to_string(Presets::kLongCap) + " px)";
+    return named + ownSizeWords();
 }
 
 // A card setting's schema, from its row: a new row is offered by itself.
@@ -42,7 +47,8 @@ json settingSchema(const CardSettingRow& row) {
     json schema = {{"type", row.kind == CardSettingRow::Kind::Switch   ? "boolean"
                             : row.kind == CardSettingRow::Kind::Number ? "number"
                                                                        : "string"},
-                   {"description", row.help ? row.help : row.noun ? row.noun : std::string(row.key)},
+                   {"description", row.help ? std::string(row.help)
+                                   : "the card's " + (row.noun ? std::string(row.noun) : std::string(row.key))},
                    {"default", jsonSettingValue(row, kDefaults)}};
     if (row.key == "theme") schema["enum"] = idsOf(Themes::all());
     if (row.key == "font") schema["enum"] = idsOf(Fonts::all());
@@ -158,7 +164,7 @@ json sizes() {
             text += p.id + "  " + std::to_string(p.width) + "x" + std::to_string(p.height) +
                     (p.grows ? " (as tall as the note, up to that)\n" : "\n");
         }
-    return result({{"sizes", all}, {"rule", sizeWords()}}, text + sizeWords());
+    return result({{"sizes", all}, {"ownSizes", ownSizeWords()}}, text + "or " + ownSizeWords());
 }
 
 std::optional<std::string> renderRequest(const json& arguments, const RenderOptions& defaults, StreamRequest& out) {

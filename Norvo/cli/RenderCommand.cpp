@@ -110,13 +110,9 @@ int drawAndWrite(const RenderOptions& options, const CardStyle& runStyle, std::d
 // --stream: one warm engine answers every request on standard input, until it ends or the
 // answers' reader goes.
 int answerRequests(const RenderOptions& options, const Headless::ClosedStreams& closed) {
-    if (closed.input || closed.output) {
-        std::fputs(closed.input ? _("norvo render: --stream reads its requests from standard input, which is closed\n")
-                                : _("norvo render: --stream answers on standard output, which is closed\n"),
-                   stderr);
+    if (!Headless::answersReady(closed, _("norvo render: --stream reads its requests from standard input, which is closed\n"),
+                                _("norvo render: --stream answers on standard output, which is closed\n")))
         return 1;
-    }
-    std::signal(SIGPIPE, SIG_IGN);  // a reader gone is an error to handle, not the end of the process
     std::optional<PrivateDisplay> own;
     if (!Headless::displayReady(own, "norvo render")) return 1;
     if (!outputFolderReady(options)) return 1;
