@@ -170,7 +170,11 @@ json sizes() {
 std::optional<std::string> renderRequest(const json& arguments, const RenderOptions& defaults, StreamRequest& out) {
     static const json kOffered = renderSchema()["properties"];
     for (const auto& [key, value] : arguments.items())
-        if (!kOffered.contains(key)) return "unknown argument \"" + key + "\"";
+        if (!kOffered.contains(key)) {
+            std::string offered;
+            for (const auto& [name, schema] : kOffered.items()) offered += (offered.empty() ? "" : ", ") + name;
+            return "unknown argument \"" + key + "\" (render takes " + offered + ")";
+        }
     const auto markdown = arguments.find("markdown");
     if (markdown == arguments.end()) return std::string("\"markdown\" is missing: the note to draw, as text");
     if (!markdown->is_string()) return std::string("\"markdown\" is not text");
