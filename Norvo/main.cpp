@@ -15,6 +15,7 @@
 #include "support/ResourceBundle.hpp"
 #include "support/StartupTimeline.hpp"
 
+#include "cli/McpCommand.hpp"
 #include "cli/RenderCommand.hpp"
 #include "engine/SandboxLeftovers.hpp"
 #include "model/AppInfo.hpp"
@@ -54,10 +55,13 @@ int main(int argc, char** argv) {
         Gtk::init_gtkmm_internals();
         return norvo::RenderCommand::serveClipboard(argv[2]);
     }
-    if (argc > 1 && std::strcmp(argv[1], "render") == 0) {
+    // The commands that draw without a window.
+    const bool render = argc > 1 && std::strcmp(argv[1], "render") == 0;
+    if (render || (argc > 1 && std::strcmp(argv[1], "mcp") == 0)) {
         norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Headless);
         Gtk::init_gtkmm_internals();
-        const int status = norvo::RenderCommand::run(argc - 1, argv + 1);
+        const int status = render ? norvo::RenderCommand::run(argc - 1, argv + 1)
+                                  : norvo::McpCommand::run(argc - 1, argv + 1, norvo::AppInfo::version());
         norvo::SandboxLeftovers::removeOurs();
         norvo::StartupTimeline::mark("exit");
         return status;
@@ -78,6 +82,8 @@ int main(int argc, char** argv) {
                                              "       norvo FILE.md         open Norvo with a note\n"
                                              "       norvo render ...      render cards from Markdown files "
                                              "(norvo render --help)\n"
+                                             "       norvo mcp ...         answer an agent's requests for cards "
+                                             "(norvo mcp --help)\n"
                                              "       norvo --version       print the version\n");
         return help ? 0 : 2;
     }

@@ -16,7 +16,10 @@ namespace norvo {
 void EncoderThread::written(const std::string& line) {
     StartupTimeline::markOnce("card-written");
     if (std::fprintf(setup_.lines, "%s\n", line.c_str()) >= 0 && std::fflush(setup_.lines) == 0) return;
-    const int error = errno ? errno : EIO;
+    lost(errno ? errno : EIO);
+}
+
+void EncoderThread::lost(int error) {
     int none = 0;
     if (linesLost_.compare_exchange_strong(none, error)) {
         std::fprintf(stderr,
@@ -27,11 +30,23 @@ void EncoderThread::written(const std::string& line) {
     }
 }
 
+// A stream's answer, as a line of its own or to the one who takes them.
+void EncoderThread::answer(const StreamAnswer& reply) {
+    if (setup_.answerTo) {
+        StartupTimeline::markOnce("card-written");
+        if (const int error = setup_.answerTo(reply)) lost(error);
+        return;
+    }
+    written(!reply.error.empty()      ? errorAnswer(reply.id, reply.error)
+            : reply.files.size() == 1 ? answerLine(reply.id, reply.cards.front())
+                                      : setAnswer(reply.id, reply.files, reply.members));
+}
+
 // A stream request's failure is its answer; a batch's goes to standard error.
 void EncoderThread::failed(const std::string& answerId, const std::filesystem::path& file, const std::error_code& error) {
     ++failures_;
     if (!answerId.empty())
-        return written(errorAnswer(answerId, "could not write " + printable(file) + ": " + error.message()));
+        return answer({.id = answerId, .error = "could not write " + printable(file) + ": " + error.message()});
     std::fprintf(stderr, _("norvo render: could not write %s: %s\n"), printable(file).c_str(), error.message().c_str());
 }
 
@@ -56,21 +71,23 @@ void EncoderThread::write(CardTask& task) {
     const bool answers = !task.answerId.empty();
     if (answers && task.links == WriteRules::Links::WriteThrough && wroteBefore(task.path)) {
         ++failures_;
-        return written(errorAnswer(task.answerId, "\"output\" " + printable(task.path) + " is written by an earlier request"));
+        return answer({.id = task.answerId, .error = "\"output\" " + printable(task.path) + " is written by an earlier request"});
     }
     if (const std::error_code error =
             writeCard(*task.card.image, task.preset, task.path, task.words, task.format, task.links))
         return failed(task.answerId, task.path, error);
     const Preset shown = writtenSize(*task.card.image, task.preset);
-    written(answers ? answerLine(task.answerId, reportLine(task.path, shown, task.card.report, false))
-                    : cardLine(task.path, shown, task.card.report, false));
+    if (answers)
+        answer({.id = task.answerId, .files = {task.path}, .cards = {reportLine(task.path, shown, task.card.report, false)}});
+    else
+        written(cardLine(task.path, shown, task.card.report, false));
     if (answers) remember(task.path);
     ++filesWritten_;
 }
 
 void EncoderThread::write(AnswerTask& task) {
     ++failures_;
-    written(task.line);
+    answer({.id = task.id, .error = task.error});
 }
 
 void EncoderThread::write(SetPageTask& task) {
@@ -110,8 +127,7 @@ void EncoderThread::write(SetEndTask& task) {
         return set.rollBack();
     }
     if (!set.answerId.empty()) {
-        written(set.files.size() == 1 ? answerLine(set.answerId, set.lines.front())
-                                      : setAnswer(set.answerId, set.files, set.reports));
+        answer({.id = set.answerId, .files = set.files, .cards = set.lines, .members = set.reports});
         for (const auto& file : set.files) remember(file);
         filesWritten_ += int(set.files.size());
         return;

@@ -63,7 +63,8 @@ struct CardTask {
 };
 // A stream request answered without a card (refused, or not drawn), in its turn.
 struct AnswerTask {
-    std::string line;
+    std::string id;
+    std::string error;
 };
 struct SetPageTask {
     std::shared_ptr<SetOutput> set;
@@ -76,6 +77,18 @@ struct SetEndTask {
 };
 using EncodeTask = std::variant<CardTask, SetPageTask, SetEndTask, AnswerTask>;
 
+// A stream request's answer: each card it wrote (a set's in order), or why it has none.
+struct StreamAnswer {
+    std::string id;  // the request's, as JSON text
+    std::vector<std::filesystem::path> files{};
+    std::vector<std::string> cards{};    // each card's --report line
+    std::vector<std::string> members{};  // each card's report members, as a set's answer lists them
+    std::string error{};                 // a request that failed: why
+};
+// Takes a stream's answers in place of its lines, on the writer's thread: 0, or the error
+// that kept one from its reader.
+using AnswerSink = std::function<int(const StreamAnswer&)>;
+
 // Encodes and writes cards on one worker thread while the engine renders the next.
 class EncoderThread {
 public:
@@ -85,6 +98,7 @@ public:
         bool report = false;  // --report lines instead of the usual ones
         std::FILE* lines = stdout;  // standard error when the card itself goes to standard output
         bool answers = false;       // the lines answer a stream's requests
+        AnswerSink answerTo{};      // where the answers go, if not to `lines`
     };
     // `onDone` on the main thread after each task: whether a card or a set was finished.
     EncoderThread(Setup setup, std::function<void(bool)> onDone) : setup_(setup), onDone_(std::move(onDone)) {
@@ -131,6 +145,8 @@ public:
 private:
     void loop();  // worker thread, like every function below
     void written(const std::string& line);
+    void lost(int error);
+    void answer(const StreamAnswer& reply);
     void failed(const std::string& answerId, const std::filesystem::path& file, const std::error_code& error);
     void remember(const std::filesystem::path& file);
     std::string cardLine(const std::filesystem::path& file, const Preset& preset, const LayoutReport& report,

@@ -15,6 +15,7 @@
 #include <glib/gi18n.h>
 
 #include "ClipboardServer.hpp"
+#include "cli/Headless.hpp"
 #include "cli/NoteInputs.hpp"
 #include "cli/NoteWatch.hpp"
 #include "cli/OutputLines.hpp"
@@ -56,24 +57,6 @@ std::optional<std::string> checkTargets(const RenderOptions& options) {
         if (!std::filesystem::is_directory(folder, ec)) return "--images " + folder + ": not a folder";
     }
     return std::nullopt;
-}
-
-// A standard stream the run was started without (closed, not merely empty). Its slot is
-// filled with /dev/null at once: the next file or socket opened would take it, and a note
-// read from "-" or a card written to standard output would then be another file's bytes.
-struct ClosedStreams {
-    bool input = false, output = false;
-};
-ClosedStreams guardClosedStreams() {
-    ClosedStreams closed;
-    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        if (!(fcntl(fd, F_GETFD) < 0 && errno == EBADF)) continue;
-        if (fd == STDIN_FILENO) closed.input = true;
-        if (fd == STDOUT_FILENO) closed.output = true;
-        const int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        if (null > fd) ::close(null);  // the lowest free slot is the closed one, below it
-    }
-    return closed;
 }
 
 // --style: a style that cannot be read leaves the cards in the theme, and says why.
@@ -124,54 +107,14 @@ int drawAndWrite(const RenderOptions& options, const CardStyle& runStyle, std::d
     return failures ? 1 : 0;
 }
 
-// GTK on the display; where there is none, on a headless display of the run's own (kept in
-// `own` until the run ends). Else a word on stderr.
-bool displayReady(std::optional<PrivateDisplay>& own) {
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    // (NORVO_NO_PRIVATE_DISPLAY, for tests: behave as if Xvfb were missing.)
-    if ((!display || !*display) && (!wayland || !*wayland) && !std::getenv("NORVO_NO_PRIVATE_DISPLAY")) {
-        std::string why;
-        if (auto started = PrivateDisplay::start(why)) own.emplace(std::move(*started));
-        if (!own) {
-            std::fprintf(stderr, _("norvo render: no display to render on, and none could be started: %s\n"), why.c_str());
-            return false;
-        }
-    }
-    if (gtk_init_check()) return true;
-    std::fprintf(stderr, _("norvo render: no display to render on (DISPLAY=%s)\n"), display ? display : "");
-    return false;
-}
-
-// A run without a session bus gets none: GLib would start one for it (dbus-launch, with a file
-// in ~/.dbus) that outlives the run. Nothing a run does needs one, nor the accessibility bus.
-void startNoSessionBus() {
-    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::error_code ec;
-    if ((bus && *bus) || (runtime && *runtime && std::filesystem::exists(std::filesystem::path(runtime) / "bus", ec)))
-        return;
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
-    ::setenv("GTK_A11Y", "none", 0);
-    ::setenv("WEBKIT_A11Y_BUS_ADDRESS", "", 0);
-    // WebKit would give its pages a proxy of the session bus there, which then warns that there
-    // is none; off Wayland the run needs no runtime folder.
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if (!wayland || !*wayland) ::unsetenv("XDG_RUNTIME_DIR");
-}
-
 // --stream: one warm engine answers every request on standard input, until it ends or the
 // answers' reader goes.
-int answerRequests(const RenderOptions& options, const ClosedStreams& closed) {
-    if (closed.input || closed.output) {
-        std::fputs(closed.input ? _("norvo render: --stream reads its requests from standard input, which is closed\n")
-                                : _("norvo render: --stream answers on standard output, which is closed\n"),
-                   stderr);
+int answerRequests(const RenderOptions& options, const Headless::ClosedStreams& closed) {
+    if (!Headless::answersReady(closed, _("norvo render: --stream reads its requests from standard input, which is closed\n"),
+                                _("norvo render: --stream answers on standard output, which is closed\n")))
         return 1;
-    }
-    std::signal(SIGPIPE, SIG_IGN);  // a reader gone is an error to handle, not the end of the process
     std::optional<PrivateDisplay> own;
-    if (!displayReady(own)) return 1;
+    if (!Headless::displayReady(own, "norvo render")) return 1;
     if (!outputFolderReady(options)) return 1;
     RequestStream stream(options);
     StopSignals signals([&](int) { stream.stop(); });
@@ -195,8 +138,8 @@ int run(int argc, char** argv) {
         return 0;
     }
     if (const auto error = checkTargets(options)) return usage(*error);
-    startNoSessionBus();
-    const ClosedStreams closed = guardClosedStreams();
+    Headless::startNoSessionBus();
+    const Headless::ClosedStreams closed = Headless::guardClosedStreams();
     if (options.stream) return answerRequests(options, closed);
     // What the run was asked to put on standard output would be lost.
     if (closed.output && (options.report || (options.outputFile && descriptorNamedBy(*options.outputFile) == STDOUT_FILENO))) {
@@ -212,7 +155,7 @@ int run(int argc, char** argv) {
     std::deque<Note> notes = readNotes(options, runStyle, stdinClosed, failures);
     if (notes.empty()) return failures ? 1 : 0;
     std::optional<PrivateDisplay> own;
-    if (!displayReady(own)) return 1;
+    if (!Headless::displayReady(own, "norvo render")) return 1;
     StartupTimeline::mark("gtk-ready");
     if (options.copy) return copyCard(NoteCard{.note = borrowed(notes.front()), .preset = notes.front().look.presets.front()}, options);
     if (!outputFolderReady(options)) return 1;

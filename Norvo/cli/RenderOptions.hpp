@@ -35,6 +35,7 @@ struct RenderOptions {
     int density = 1;      // 2: the same cards at twice the width and height
     std::vector<std::string> pictureFolders;  // --images: more folders a note's pictures may come from
     std::string style;    // --style: a saved style's name or a style file; empty: the theme only
+    bool keepFiles = false;  // a made name never names a file there already (norvo mcp: the folder is shared)
     bool help = false;
     bool listStyles = false;  // --list-styles: name every style, then stop
 };

@@ -63,6 +63,8 @@ int copyCard(const NoteCard& card, const RenderOptions& options) {
 }
 
 namespace {
+constexpr std::size_t kMostSetCards = 20;  // the page's MAX_PAGES
+
 // A FIFO or device takes card after card; a file holds one.
 bool isStream(const std::filesystem::path& path) {
     struct stat st {};
@@ -80,14 +82,17 @@ RenderRun::RenderRun(const RenderOptions& options, std::deque<Note>& notes) : op
     start();
 }
 
-RenderRun::RenderRun(const RenderOptions& options) : options_(options), stream_(true), closed_(false) { start(); }
+RenderRun::RenderRun(const RenderOptions& options, AnswerSink answerTo)
+    : options_(options), stream_(true), closed_(false), answerTo_(std::move(answerTo)) {
+    start();
+}
 
 RenderRun::~RenderRun() = default;
 
 void RenderRun::start() {
     // A card written to standard output is the whole of it: the lines go to standard error.
     const bool cardOnStdout = options_.outputFile && descriptorNamedBy(*options_.outputFile) == STDOUT_FILENO;
-    encoder_ = std::make_unique<EncoderThread>(EncoderThread::Setup{options_.report, cardOnStdout ? stderr : stdout, stream_},
+    encoder_ = std::make_unique<EncoderThread>(EncoderThread::Setup{options_.report, cardOnStdout ? stderr : stdout, stream_, answerTo_},
                                                [this](bool cardOrSetDone) {
                                                    // A stream whose answers nobody reads draws nothing more.
                                                    if (stream_ && encoder_->linesLost()) return stop();
@@ -119,13 +124,24 @@ std::filesystem::path RenderRun::claimName(const NoteCard& card, const RenderOpt
                    return !n.folder.empty() && std::filesystem::equivalent(n.label, path, ec);
                });
     };
+    // With keepFiles, a made name passes over what is in the folder already, whoever made it.
+    auto isThere = [&](const std::filesystem::path& path) {
+        std::error_code ec;
+        if (!options.keepFiles) return false;
+        if (std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found) return true;
+        for (std::size_t page = 1; card.set && page <= kMostSetCards; ++page)
+            if (std::filesystem::symlink_status(setCardFile(path, page, 2), ec).type() !=
+                std::filesystem::file_type::not_found)
+                return true;
+        return false;
+    };
     std::filesystem::path path;
     do {
         path = card.set ? names_.claimSet(options.outputFolder, Card::slug(markdown, "card"), card.preset.id, extension)
                         : names_.claim(options.outputFolder /
                                        std::filesystem::path(Card::fileName(markdown, card.preset.id))
                                            .replace_extension(extension));
-    } while (isNote(path));
+    } while (isNote(path) || isThere(path));
     return path;
 }
 
@@ -208,7 +224,7 @@ void RenderRun::cardDone() {
 
 void RenderRun::renderFailed(const NoteCard& card) {
     if (!card.answerId.empty())  // answered in its turn; the answer counts as its end
-        return encoder_->push(AnswerTask{errorAnswer(card.answerId, "the card could not be drawn")});
+        return encoder_->push(AnswerTask{card.answerId, "the card could not be drawn"});
     std::fprintf(stderr, _("norvo render: rendering %s failed\n"), card.note->label.c_str());
     ++failures_;
     cardDone();
@@ -218,7 +234,7 @@ void RenderRun::renderFailed(const NoteCard& card) {
 // answers keep the requests' order.
 bool RenderRun::answerRefused(std::size_t i) {
     if (std::any_of(inFlight_.begin(), inFlight_.end(), [](std::size_t n) { return n > 0; })) return false;
-    encoder_->push(AnswerTask{errorAnswer(cards_[i].answerId, cards_[i].refused)});
+    encoder_->push(AnswerTask{cards_[i].answerId, cards_[i].refused});
     return true;
 }
 

@@ -49,8 +49,9 @@ class RenderRun {
 public:
     // Every card of `notes` (which outlive the run) at each of its note's sizes.
     RenderRun(const RenderOptions& options, std::deque<Note>& notes);
-    // A stream's run: requests come with add() and refuse(), until close().
-    explicit RenderRun(const RenderOptions& options);
+    // A stream's run: requests come with add() and refuse(), until close(); their answers go
+    // to `answerTo` (on the writer's thread) when given, else a line each on standard output.
+    explicit RenderRun(const RenderOptions& options, AnswerSink answerTo = {});
     ~RenderRun();
 
     // A stream request's note, drawn by `request`'s options (its settings are in the note's
@@ -106,6 +107,7 @@ private:
     bool stopped_ = false, closed_ = true;
     bool counter_ = false;  // on a terminal, a batch shows how far it is
     std::function<void()> progress_;
+    AnswerSink answerTo_;
     std::unique_ptr<EncoderThread> encoder_;  // last: it goes first
 };
 

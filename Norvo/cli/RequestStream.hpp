@@ -4,10 +4,9 @@
 // naming the request. A bad request never ends the stream; the end of input does. The cards
 // are drawn, named and written by the same run as a batch's. Main thread.
 #include <cstddef>
-#include <deque>
-#include <set>
 #include <string>
 
+#include "cli/InputLines.hpp"
 #include "cli/RenderOptions.hpp"
 #include "cli/RenderRun.hpp"
 
@@ -28,18 +27,13 @@ public:
     void stop();
 
 private:
-    void readable();
     void feed();
-    void take(const std::string& line, std::size_t number);
+    void take(const InputLines::Line& line, std::size_t number);
 
     const RenderOptions& defaults_;
-    std::string pending_;            // what was read after the last whole line
-    std::deque<std::string> lines_;  // read, not yet handed to the run
     std::size_t numbered_ = 0;
-    std::set<std::size_t> tooLong_;  // lines cut off at the longest a request may be
-    bool ended_ = false, skipping_ = false;
-    unsigned watch_ = 0;
     RenderRun run_;
+    InputLines input_;  // read, not yet handed to the run
 };
 
 }  // namespace norvo

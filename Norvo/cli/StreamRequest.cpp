@@ -82,8 +82,12 @@ bool shallow(const json& value, int levels) {
 
 std::optional<std::string> parseStreamRequest(const std::string& line, std::size_t number,
                                               const RenderOptions& defaults, StreamRequest& out) {
+    return readStreamRequest(json::parse(line, nullptr, false), number, defaults, out);
+}
+
+std::optional<std::string> readStreamRequest(const json& j, std::size_t number, const RenderOptions& defaults,
+                                             StreamRequest& out) {
     out.id = std::to_string(number);
-    const json j = json::parse(line, nullptr, false);
     if (!j.is_object()) return std::string("the request is not a JSON object");
     if (const auto id = j.find("id"); id != j.end()) {
         if (!shallow(*id, 16)) return std::string("\"id\" is nested too deeply to be echoed");

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "cli/NoteInputs.hpp"
 #include "cli/RenderOptions.hpp"
 
@@ -25,6 +27,9 @@ struct StreamRequest {
 // it is not one (the id is filled in either way, so the answer can name it).
 std::optional<std::string> parseStreamRequest(const std::string& line, std::size_t number,
                                               const RenderOptions& defaults, StreamRequest& out);
+// The same for a request already read as JSON.
+std::optional<std::string> readStreamRequest(const nlohmann::json& j, std::size_t number,
+                                             const RenderOptions& defaults, StreamRequest& out);
 
 // The request's note with its look (its style loaded); nothing, with `error` saying why.
 std::shared_ptr<const Note> noteOf(const StreamRequest& request, std::string& error);
