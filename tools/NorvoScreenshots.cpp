@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
 
             // A style of the user's, worn by the card and open in the style editor, light and dark.
             app->document().setPages(false);
-            app->document().setMarkdown(CardDocument::kSampleMarkdown);
+            app->document().setMarkdown(CardDocument::sampleMarkdown());
             CardStyle style;
             style.name = "Launch";
             style.accent = "#ffd166";

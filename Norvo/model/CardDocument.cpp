@@ -11,7 +11,8 @@
 
 namespace norvo {
 
-const char* const CardDocument::kSampleMarkdown =
+// Shown translated in the window; the self-test draws it as it stands here.
+const char* const CardDocument::kSampleMarkdown = N_(
     "# A thought worth sharing\n"
     "\n"
     "Markdown in, a picture out.\n"
@@ -20,13 +21,15 @@ const char* const CardDocument::kSampleMarkdown =
     "- Paste your note\n"
     "- Export a PNG for the feed\n"
     "\n"
-    "> Your words, designed \u2014 not screenshotted.";
+    "> Your words, designed \u2014 not screenshotted.");
+
+std::string CardDocument::sampleMarkdown() { return _(kSampleMarkdown); }
 
 namespace {
 const char* tooLong() { return _("Too long to render \u2014 a note may hold up to 1 MiB"); }
 }  // namespace
 
-CardDocument::CardDocument(CardRenderer& renderer) : renderer_(renderer), markdown_(kSampleMarkdown) {}
+CardDocument::CardDocument(CardRenderer& renderer) : renderer_(renderer), markdown_(sampleMarkdown()) {}
 
 template <typename T>
 void CardDocument::assign(T& field, T value, sigc::signal<void()>& changed) {

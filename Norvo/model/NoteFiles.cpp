@@ -59,7 +59,7 @@ NoteFiles::~NoteFiles() {
 
 bool NoteFiles::hasUnsavedEdits() const {
     const std::string& text = document_.markdown();
-    if (document_.noteFile().empty()) return !text.empty() && text != CardDocument::kSampleMarkdown;
+    if (document_.noteFile().empty()) return !text.empty() && text != CardDocument::sampleMarkdown();
     return !fileText_ || *fileText_ != text;
 }
 

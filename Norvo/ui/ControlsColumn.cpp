@@ -25,7 +25,7 @@ namespace {
 
 std::vector<SegmentedControl::Option> presetOptions() {
     std::vector<SegmentedControl::Option> out;
-    for (const Preset& p : Presets::all()) out.push_back({p.name, p.id});  // names shown verbatim
+    for (const Preset& p : Presets::all()) out.push_back({_(p.name.c_str()), p.id});
     return out;
 }
 

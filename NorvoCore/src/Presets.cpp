@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+// Names are English here and translated where they are shown; N_ marks them for the
+// translation template.
+#define N_(text) text
+
 namespace norvo {
 
 Preset Preset::grownTo(std::int64_t laidOut) const {
@@ -25,10 +29,10 @@ namespace norvo::Presets {
 const std::vector<Preset>& all() {
     // A function-local static: built once, thread-safe, never changed.
     static const std::vector<Preset> catalogue{
-        {"square", "Square", 1080, 1080},
-        {"portrait", "Portrait", 1080, 1350},
-        {"landscape", "Landscape", 1200, 630},
-        {"story", "Story", 1080, 1920},
+        {"square", N_("Square"), 1080, 1080},
+        {"portrait", N_("Portrait"), 1080, 1350},
+        {"landscape", N_("Landscape"), 1200, 630},
+        {"story", N_("Story"), 1080, 1920},
     };
     return catalogue;
 }

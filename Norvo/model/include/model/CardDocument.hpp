@@ -20,6 +20,8 @@ namespace norvo {
 class CardDocument {
 public:
     static const char* const kSampleMarkdown;
+    // The sample in the user's language: the note a new window opens with.
+    static std::string sampleMarkdown();
 
     explicit CardDocument(CardRenderer& renderer);
     CardDocument(const CardDocument&) = delete;
