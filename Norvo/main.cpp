@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "render") == 0) {
         norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Headless);
         Gtk::init_gtkmm_internals();
-        const int status = norvo::RenderCommand::run(argc - 1, argv + 1);
+        const int status = norvo::RenderCommand::run(argc - 1, argv + 1, norvo::AppInfo::version());
         norvo::SandboxLeftovers::removeOurs();
         norvo::StartupTimeline::mark("exit");
         return status;
