@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     if (render || (argc > 1 && std::strcmp(argv[1], "mcp") == 0)) {
         norvo::GraphicsSetup::choose(norvo::GraphicsSetup::Use::Headless);
         Gtk::init_gtkmm_internals();
-        const int status = render ? norvo::RenderCommand::run(argc - 1, argv + 1)
+        const int status = render ? norvo::RenderCommand::run(argc - 1, argv + 1, norvo::AppInfo::version())
                                   : norvo::McpCommand::run(argc - 1, argv + 1, norvo::AppInfo::version());
         norvo::SandboxLeftovers::removeOurs();
         norvo::StartupTimeline::mark("exit");

@@ -772,7 +772,8 @@ int main(int argc, char** argv) {
         std::printf("(b) batch of 100 cards (norvo render, process start included): %.0f ms wall, %.1f cards/s; "
                     "peak tree PSS %.0f MB\n",
                     median(walls), 100000.0 / median(walls), double(peak) / 1024.0);
-        std::system(("rm -rf '" + dir + "'").c_str());
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
     }
 
     // (d) + (e) self-test, exec to exit, with the peak PSS of the whole process tree

@@ -16,6 +16,7 @@
 
 #include "ClipboardServer.hpp"
 #include "cli/Headless.hpp"
+#include "cli/Completions.hpp"
 #include "cli/NoteInputs.hpp"
 #include "cli/NoteWatch.hpp"
 #include "cli/OutputLines.hpp"
@@ -24,6 +25,7 @@
 #include "cli/RenderRun.hpp"
 #include "cli/RequestStream.hpp"
 #include "cli/StopSignals.hpp"
+#include "norvo/Catalogue.hpp"
 #include "support/AtomicFile.hpp"
 #include "support/StartupTimeline.hpp"
 #include "support/StyleFiles.hpp"
@@ -123,20 +125,42 @@ int answerRequests(const RenderOptions& options, const Headless::ClosedStreams& 
     return failures || stream.answersLost() ? 1 : 0;
 }
 
+// What the options ask for instead of cards (--help, --version, --list-*, --completion),
+// printed on standard output: no display is needed. A list is one name a line, then a tab
+// and what goes with it, for scripts to read.
+int answer(const RenderOptions& options, const std::string& version) {
+    using A = RenderOptions::Answer;
+    auto line = [](const std::string& name, const std::string& more) { std::printf("%s\t%s\n", name.c_str(), more.c_str()); };
+    switch (options.answer) {
+    case A::None: break;
+    case A::Help: std::fputs(renderHelpText(), stdout); break;
+    case A::Version: std::printf("Norvo %s\n", version.c_str()); break;
+    case A::Styles:
+        for (const std::string& name : StyleFiles::names()) std::printf("%s\n", name.c_str());
+        break;
+    case A::Themes:
+        for (const Theme& theme : Themes::all()) line(theme.id, _(theme.label.c_str()));
+        break;
+    case A::Fonts:
+        for (const Font& font : Fonts::all()) line(font.id, _(font.label.c_str()));
+        break;
+    case A::Sizes:
+        for (const auto* list : {&Presets::all(), &Presets::more()})
+            for (const Preset& size : *list)
+                line(size.id, std::to_string(size.width) + "x" + (size.grows ? "long" : std::to_string(size.height)));
+        break;
+    case A::Completion: std::fputs(completionScript(options.shell).value_or("").c_str(), stdout); break;
+    }
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+}
+
 }  // namespace
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, const std::string& version) {
     auto parsed = parseRenderOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (auto* error = std::get_if<RenderUsageError>(&parsed)) return usage(error->message);
     const RenderOptions options = std::get<RenderOptions>(std::move(parsed));
-    if (options.help) {
-        std::fputs(renderHelpText(), stdout);
-        return 0;
-    }
-    if (options.listStyles) {
-        for (const std::string& name : StyleFiles::names()) std::printf("%s\n", name.c_str());
-        return 0;
-    }
+    if (options.answer != RenderOptions::Answer::None) return answer(options, version);
     if (const auto error = checkTargets(options)) return usage(*error);
     Headless::startNoSessionBus();
     const Headless::ClosedStreams closed = Headless::guardClosedStreams();

@@ -9,6 +9,7 @@
 
 #include "norvo/CardSettings.hpp"
 #include "norvo/Catalogue.hpp"
+#include "cli/RunOptionRows.hpp"
 #include "norvo/Presets.hpp"
 
 // `norvo render --help`: the card settings as their table names them, then the run's own options.
@@ -86,11 +87,11 @@ std::string folded(const std::string& text, std::size_t indent = 19) {
     return out;
 }
 
-// A card setting's line: the flag and its value's name, then its words folded under them.
-std::string settingHelp(const CardSettingRow& row) {
-    std::string head = "  " + std::string(row.flag) + (row.valueName.empty() ? "" : " " + std::string(row.valueName));
+// An option's line: the flag and its value's name, then its words folded under them.
+std::string optionHelp(std::string_view names, std::string_view valueName, const std::string& words) {
+    std::string head = "  " + std::string(names) + (valueName.empty() ? "" : " " + std::string(valueName));
     head.resize(std::max<std::size_t>(head.size() + 1, 19), ' ');
-    return head + folded(_(row.help)) + "\n";
+    return head + folded(words) + "\n";
 }
 
 // The settings whose values come from the catalogue list them (a new theme, font or size is
@@ -105,7 +106,7 @@ std::string settingsHelp() {
     sizes.replace(sizes.rfind(std::string(" ") + _("or") + " "), std::string(_("or")).size() + 2, ", ");
     std::string out;
     for (const CardSettingRow& row : cardSettingRows()) {
-        if (row.help) out += settingHelp(row);
+        if (row.help) out += optionHelp(row.flag, row.valueName, _(row.help));
         else if (row.key == "theme") out += "  --theme THEME    " + choices(Themes::all(), noTheme) + "\n";
         else if (row.key == "font") out += "  --font FONT      " + choices(Fonts::all(), noFont) + "\n";
         else
@@ -126,17 +127,17 @@ std::string quotedList(std::string_view CardSettingRow::*name) {
     return out;
 }
 
-std::string streamHelp() {
+// The run's own options, from their table; --stream's words name the settings' JSON keys.
+std::string runOptionsHelp() {
     std::string keys;
     for (const CardSettingRow& row : cardSettingRows()) keys += "\"" + std::string(row.key) + "\", ";
-    return "  --stream         " +
-           folded(Glib::ustring::compose(_("answer requests, one JSON object a line on standard input ({\"markdown\" or "
-                                           "\"file\", and any of %1\"style\", \"format\", \"output\", \"id\"}), each "
-                                           "with one JSON line on standard output, in order: the card's report (with "
-                                           "its \"id\"), or {\"id\", \"error\"}; the options above are the defaults, "
-                                           "-d the folder for requests without \"output\""),
-                                         keys)) +
-           "\n";
+    std::string out;
+    for (const RunOptionRow& row : runOptionRows()) {
+        if (!row.help) continue;
+        const std::string names = row.alias.empty() ? std::string(row.flag) : std::string(row.alias) + ", " + std::string(row.flag);
+        out += optionHelp(names, row.valueName, Glib::ustring::compose(_(row.help), keys).raw());
+    }
+    return out;
 }
 
 }  // namespace
@@ -148,47 +149,7 @@ const char* renderHelpText() {
         std::string(_("Usage: norvo render [OPTION]... [FILE]...\n"
                       "Render Markdown notes as PNG cards, one card per file and size.\n"
                       "With no FILE, or when FILE is -, read standard input.\n")) +
-        "\n" + settingsHelp() + _(R"(  --report         print one JSON object per card instead of the usual line:
-                   {"file", "width", "height", "bodyPx", "minPx", "cut",
-                   "overflowX", "brokenWords", "minContrast"} (text sizes in pixels;
-                   cut: part of the note is not shown; brokenWords: words split
-                   across lines; minContrast: the lowest contrast of any text
-                   against what is behind it)
-  --format F       png (default), jpeg (quality 92) or webp (lossless); the
-                   files are named .png, .jpg or .webp
-  --density D      1 (default) or 2: the same card at twice the width and height
-                   (2160x2160 for square), drawn at that size
-  --pdf            write the set as one PDF, <slug>-<size>.pdf, a page per card
-                   (with --pages, the PNG files too); --report gives it a line
-                   {"pdf", "pages"}
-  --watch          after rendering, render a note's cards again each time its
-                   file is saved (saves within 0.1 s count once), one line per
-                   card written, until Ctrl+C (exit 0); a note that cannot be
-                   read says why and is rendered again once it can
-  --jobs N         draw on N pages side by side (default: 2 with four cores or
-                   more, else 1: on two cores one page and the writer keep both busy)
-  --shard K/N      draw only the notes at places K, K+N, K+2N, ... of the inputs,
-                   under the names the whole batch gives them: N runs (on N
-                   machines) draw the batch once, and their --report lines
-                   together are its report
-)") + streamHelp() + _(R"(  --copy           put the one card on the clipboard, with the note's plain text
-                   beside it, instead of writing a file; it is served in the
-                   background until something else is copied or 10 minutes pass
-  --images DIR     pictures may also come from DIR (repeatable); a note's own
-                   folder always counts. A picture is named by a path relative to
-                   one of them (![alt](photos/cat.jpg)); PNG, JPEG, WebP or GIF, at
-                   most 25 MB and 50 megapixels. One that cannot be shown keeps its
-                   description on the card and is named in a warning
-  --style STYLE    draw the cards in a style: one that comes with Norvo or one
-                   saved in norvo's Styles (by its name), or a style file (a path
-                   to a .json file); a style that does not exist is a usage error
-  --list-styles    name every style, one a line: those that come with Norvo,
-                   then the user's own
-  -o FILE          write the one card to FILE
-  -d DIR           write cards into DIR (default: the current folder), named
-                   after the note's first line: <slug>-<size>.png
-  -h, --help       show this help
-)") + "\n" +
+        "\n" + settingsHelp() + runOptionsHelp() + "\n" +
         folded(Glib::ustring::compose(_("A note may set %1, style and accent for itself in its front matter (\"---\" "
                                         "lines at its top, \"key: value\" between them); the options above are the "
                                         "defaults it changes."),

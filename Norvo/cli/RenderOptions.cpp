@@ -15,6 +15,7 @@
 #include <glib/gi18n.h>
 #include <glibmm/ustring.h>
 
+#include "cli/RunOptionRows.hpp"
 #include "norvo/Card.hpp"
 #include "norvo/Catalogue.hpp"
 #include "norvo/Numbers.hpp"
@@ -65,6 +66,10 @@ std::optional<RenderUsageError> takeValue(RenderOptions& o, const std::string& a
             return usage(_("shard '%1' is not K/N with 1 <= K <= N (1/2, 2/2)"), v);
         o.shard = std::size_t(*k);
         o.shards = std::size_t(*n);
+    } else if (a == "--completion") {
+        if (v != "bash" && v != "zsh" && v != "fish") return usage(_("unknown shell '%1' (bash, zsh or fish)"), v);
+        if (o.answer == RenderOptions::Answer::None) o.answer = RenderOptions::Answer::Completion;
+        o.shell = v;
     } else if (a == "-o") {
         o.outputFile = v == "-" ? std::filesystem::path("/dev/stdout") : std::filesystem::path(v);
     } else {
@@ -115,8 +120,19 @@ std::optional<RenderUsageError> checkTogether(RenderOptions& o, const Seen& seen
 
 bool takesValue(const std::string& a) {
     if (const CardSettingRow* row = settingByFlag(a)) return row->kind != CardSettingRow::Kind::Switch;
-    return a == "--format" || a == "--density" || a == "--images" || a == "--style" || a == "--shard" ||
-           a == "--jobs" || a == "-o" || a == "-d";
+    const RunOptionRow* row = runOptionByFlag(a);
+    return row && row->value != OptionValue::None;
+}
+
+// The options that print something instead of rendering; nothing for another.
+std::optional<RenderOptions::Answer> answerOf(const std::string& a) {
+    using A = RenderOptions::Answer;
+    static const std::pair<std::string_view, A> answers[] = {
+        {"-h", A::Help},  {"--help", A::Help},      {"--version", A::Version}, {"--list-styles", A::Styles},
+        {"--list-themes", A::Themes}, {"--list-fonts", A::Fonts}, {"--list-sizes", A::Sizes}};
+    for (const auto& [flag, answer] : answers)
+        if (a == flag) return answer;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -145,8 +161,9 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.inputs.push_back(a);
         } else if (a == "--") {
             onlyFiles = true;
-        } else if (a == "-h" || a == "--help") {
-            o.help = true;
+        } else if (const auto answer = answerOf(a)) {
+            // --help wins; of the others, the first given.
+            if (o.answer == RenderOptions::Answer::None || *answer == RenderOptions::Answer::Help) o.answer = *answer;
         } else if (const CardSettingRow* row = settingByFlag(a); row && row->kind == CardSettingRow::Kind::Switch) {
             row->take(o.card, row->text(CardSettings{}) == "true" ? "false" : "true");  // away from its default
         } else if (a == "--report") {
@@ -159,8 +176,6 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             o.copy = true;
         } else if (a == "--stream") {
             o.stream = true;
-        } else if (a == "--list-styles") {
-            o.listStyles = true;
         } else if (takesValue(a)) {
             if (i + 1 >= args.size()) return usage(_("option %1 needs a value"), a);
             if (auto error = takeValue(o, a, args[++i], seen)) return *error;
@@ -168,7 +183,7 @@ std::variant<RenderOptions, RenderUsageError> parseRenderOptions(const std::vect
             return usage(_("unknown option '%1'"), a);
         }
     }
-    if (o.help || o.listStyles) return o;
+    if (o.answer != RenderOptions::Answer::None) return o;
     if (o.stream) {
         if (!o.inputs.empty() || o.outputFile || o.watch || o.copy || o.pdf)
             return usage(_("--stream reads its requests from standard input: no FILE, -o, --watch, --copy or --pdf"));

@@ -36,8 +36,11 @@ struct RenderOptions {
     std::vector<std::string> pictureFolders;  // --images: more folders a note's pictures may come from
     std::string style;    // --style: a saved style's name or a style file; empty: the theme only
     bool keepFiles = false;  // a made name never names a file there already (norvo mcp: the folder is shared)
-    bool help = false;
-    bool listStyles = false;  // --list-styles: name every style, then stop
+    // What the run prints instead of rendering, and then stops: --help, --version, a --list-*
+    // option's names, or --completion's script for `shell`.
+    enum class Answer { None, Help, Version, Styles, Themes, Fonts, Sizes, Completion };
+    Answer answer = Answer::None;
+    std::string shell;  // --completion: bash, zsh or fish
 };
 
 struct RenderUsageError {

@@ -29,8 +29,9 @@ std::optional<bool> yesNo(std::string_view value) {
 
 // A text setting whose value is one of a catalogue's ids or of a few words.
 Row choice(Row row, std::string CardSettings::*member, std::function<bool(std::string_view)> known,
-           std::function<std::string()> expected) {
+           std::function<std::string()> expected, std::function<std::vector<std::string>()> words) {
     row.kind = Row::Kind::Choice;
+    row.words = std::move(words);
     row.take = [member, known, expected](CardSettings& s, std::string_view v) -> Problem {
         if (!known(v)) return expected();
         s.*member = std::string(v);
@@ -63,6 +64,12 @@ Row sizeRow() {
         return std::nullopt;
     };
     row.text = [](const CardSettings& s) { return s.size.id; };
+    row.words = [] {
+        std::vector<std::string> ids;
+        for (const auto* list : {&Presets::all(), &Presets::more()})
+            for (const Preset& p : *list) ids.push_back(p.id);
+        return ids;
+    };
     return row;
 }
 
@@ -81,16 +88,32 @@ Row scaleRow() {
     return row;
 }
 
-bool isPageMarks(std::string_view marks) { return marks == "n/N" || marks == "01 / 12" || marks == "none"; }
+const std::vector<std::string>& pageMarks() {
+    static const std::vector<std::string> marks{"n/N", "01 / 12", "none"};
+    return marks;
+}
+bool isPageMarks(std::string_view marks) {
+    return std::find(pageMarks().begin(), pageMarks().end(), marks) != pageMarks().end();
+}
+
+// The ids of a catalogue (themes, fonts), as a completion offers them.
+template <typename T>
+std::function<std::vector<std::string>()> idsOf(const std::vector<T>& (*all)()) {
+    return [all] {
+        std::vector<std::string> ids;
+        for (const T& item : all()) ids.push_back(item.id);
+        return ids;
+    };
+}
 
 std::vector<Row> makeRows() {
     std::vector<Row> rows;
     rows.push_back(choice({.key = "theme", .frontMatter = "theme", .flag = "--theme", .valueName = "THEME",
                            .noun = N_("theme"),
                            .onPage = Row::OnPage::Always},
-                          &CardSettings::theme, Themes::isKnown, Themes::idList));
+                          &CardSettings::theme, Themes::isKnown, Themes::idList, idsOf(Themes::all)));
     rows.push_back(choice({.key = "font", .frontMatter = "font", .flag = "--font", .valueName = "FONT", .noun = N_("font")},
-                          &CardSettings::font, Fonts::isKnown, Fonts::idList));
+                          &CardSettings::font, Fonts::isKnown, Fonts::idList, idsOf(Fonts::all)));
     rows.push_back(sizeRow());
     rows.push_back(scaleRow());
     rows.push_back(toggle({.key = "wordmark", .frontMatter = "wordmark", .flag = "--no-wordmark",
@@ -112,7 +135,8 @@ std::vector<Row> makeRows() {
                            .noun = N_("page marks"),
                            .help = N_("how a set's cards are numbered: n/N (default, 3/12), '01 / 12' or none"),
                            .onPage = Row::OnPage::InSets},
-                          &CardSettings::pageMarks, isPageMarks, [] { return std::string(N_("n/N, 01 / 12 or none")); }));
+                          &CardSettings::pageMarks, isPageMarks, [] { return std::string(N_("n/N, 01 / 12 or none")); },
+                          pageMarks));
     Row split{.key = "split", .frontMatter = "split", .flag = "--split", .valueName = "S", .noun = N_("split"),
               .help = N_("where a set starts a new card: auto (default, where a card is full) or headings (at every # "
                          "and ## heading as well)"),
@@ -123,6 +147,7 @@ std::vector<Row> makeRows() {
         return std::nullopt;
     };
     split.text = [](const CardSettings& s) { return std::string(s.splitAtHeadings ? "headings" : "auto"); };
+    split.words = [] { return std::vector<std::string>{"auto", "headings"}; };
     rows.push_back(std::move(split));
     return rows;
 }

@@ -115,3 +115,22 @@ TEST(CardSettings, TravelAsJsonAndANotesFrontMatterOverlaysThem) {
     overlayFrontMatter(s, NoteSettings::of("---\nstyle: Gone\n---\n"), lookup, warnings);
     EXPECT_EQ(warnings.back(), "style: \u201cGone\u201d: no such style file; the default is used");
 }
+
+// Shell completions offer a row's words: each must be a value the row takes, and gives back.
+TEST(CardSettings, EveryWordACompletionOffersIsTaken) {
+    for (const CardSettingRow& row : cardSettingRows()) {
+        SCOPED_TRACE(std::string(row.key));
+        if (row.kind != CardSettingRow::Kind::Choice) {
+            EXPECT_FALSE(row.words) << "a number or a switch offers no words";
+            continue;
+        }
+        ASSERT_TRUE(row.words) << "a choice offers its words";
+        const std::vector<std::string> words = row.words();
+        ASSERT_GE(words.size(), 2u);
+        for (const std::string& word : words) {
+            CardSettings s;
+            EXPECT_FALSE(row.take(s, word)) << word;
+            EXPECT_EQ(row.text(s), word);
+        }
+    }
+}

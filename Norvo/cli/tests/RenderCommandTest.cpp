@@ -1,6 +1,7 @@
 // norvo render as a user runs it: named cards, formats, sets and PDFs, reports, watching,
 // the clipboard, shards, pictures and styles.
 #include "RenderCommandSupport.hpp"
+#include "norvo/CardSettings.hpp"
 
 using namespace norvo;
 using namespace norvo::cli_testing;
@@ -398,4 +399,33 @@ TEST(RenderCommand, StylesAndFrontMatterSetEachNotesLook) {
     EXPECT_TRUE(has(r.err, "only-front.md: empty note")) << r.err;
     r = render({"--cover", "-d", (dir / "front").string(), (dir / "plain.md").string()});
     EXPECT_TRUE(has(r.err, "a cover opens a set of cards")) << r.err;
+}
+
+// What a script asks before it renders needs no display: the version (as `norvo --version`
+// says it) and the names a choice takes, one a line, each a value the option takes.
+TEST(RenderCommand, ListsAndTheVersionNeedNoDisplay) {
+    const std::vector<std::string> noDisplay = {"DISPLAY=", "WAYLAND_DISPLAY=", "NORVO_NO_PRIVATE_DISPLAY=1"};
+    const auto version = render({"--version"}, noDisplay);
+    EXPECT_EQ(version.exitStatus, 0) << version.err;
+    EXPECT_EQ(version.out, runProcess({NORVO_TEST_EXECUTABLE, "--version"}).out);
+    for (const std::string setting : {"size", "theme", "font"}) {
+        const auto listed = render({"--list-" + setting + "s"}, noDisplay);
+        ASSERT_EQ(listed.exitStatus, 0) << listed.err;
+        std::istringstream lines(listed.out);
+        std::set<std::string> names;
+        for (std::string line; std::getline(lines, line);) {
+            const std::size_t tab = line.find('\t');
+            ASSERT_NE(tab, std::string::npos) << line;
+            const std::string name = line.substr(0, tab);
+            CardSettings s;
+            EXPECT_FALSE(settingByKey(setting)->take(s, name)) << line;
+            if (setting == "size") {
+                EXPECT_EQ(line.substr(tab + 1), std::to_string(s.size.width) + "x" +
+                                                    (s.size.grows ? "long" : std::to_string(s.size.height)));
+            }
+            names.insert(name);
+        }
+        const std::vector<std::string> words = settingByKey(setting)->words();
+        EXPECT_EQ(names, std::set<std::string>(words.begin(), words.end())) << setting;
+    }
 }

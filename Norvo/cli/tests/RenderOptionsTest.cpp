@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/RenderOptions.hpp"
+#include "cli/RunOptionRows.hpp"
 #include "cli/StreamRequest.hpp"
 
 #include <map>
@@ -128,4 +129,31 @@ TEST(RenderOptions, EverySettingIsTakenAlikeWhereverItIsTyped) {
         EXPECT_EQ(untouched, CardSettings{}) << key << ": a wrong value changed the settings";
         EXPECT_NE(whyNotASetting(row, "neon", *expected).find("neon"), std::string::npos) << key;
     }
+}
+
+// The run's options as their table names them (for --help and the completions) are the ones the
+// parser takes: a row's flag and alias, its value, each of its words; --help wins over any
+// other answer.
+TEST(RenderOptions, EveryOptionOfTheTableIsParsed) {
+    for (const RunOptionRow& row : runOptionRows()) {
+        for (const std::string_view flag : {row.flag, row.alias}) {
+            if (flag.empty()) continue;
+            const std::string name(flag);
+            const auto alone = parseRenderOptions({name});
+            const auto* error = std::get_if<RenderUsageError>(&alone);
+            const bool needsValue = error && error->message == "option " + name + " needs a value";
+            EXPECT_EQ(needsValue, row.value != OptionValue::None) << name;
+            EXPECT_FALSE(error && error->message.find("unknown option") != std::string::npos) << name;
+            for (const std::string_view word : row.words)
+                EXPECT_TRUE(std::holds_alternative<RenderOptions>(parseRenderOptions({name, std::string(word), "a.md"})))
+                    << name << " " << word;
+        }
+    }
+    using A = RenderOptions::Answer;
+    EXPECT_EQ(std::get<RenderOptions>(parseRenderOptions({"--list-sizes", "--version", "--help"})).answer, A::Help);
+    EXPECT_EQ(std::get<RenderOptions>(parseRenderOptions({"--list-themes", "--list-fonts"})).answer, A::Themes);
+    const auto completion = std::get<RenderOptions>(parseRenderOptions({"--completion", "fish"}));
+    EXPECT_EQ(completion.answer, A::Completion);
+    EXPECT_EQ(completion.shell, "fish");
+    EXPECT_TRUE(std::holds_alternative<RenderUsageError>(parseRenderOptions({"--completion", "tcsh"})));
 }

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Builds the Debian package from this build tree and checks what it holds: the usual
 # layout, the control file's dependencies, and no path of the build tree inside.
-# usage: debian-package.sh BUILD_DIR [--no-self-update] [--lintian]
+# usage: debian-package.sh BUILD_DIR [--no-self-update] [--lintian] [--hardened]
+# (--hardened: built with dpkg-buildflags, so hardening-check, where installed, finds every
+# feature dpkg-buildflags gives: PIE, stack protector, fortified functions, read-only
+# relocations bound at start)
 # (lintian takes a good minute: the soak tier's)
 set -euo pipefail
 build="$1"
 self_update=yes
 run_lintian=no
+hardened=no
 for arg in "${@:2}"; do
   case "$arg" in
     --no-self-update) self_update=no ;;
     --lintian) run_lintian=yes ;;
+    --hardened) hardened=yes ;;
     *) echo "unknown argument $arg"; exit 2 ;;
   esac
 done
@@ -53,6 +58,11 @@ for d in libsodium libcurl libarchive; do
 done
 
 dpkg-deb -x "$deb" "$work/root"
+if [ $hardened = yes ] && command -v hardening-check >/dev/null; then
+  # (control flow protection is not among Debian 12's dpkg-buildflags; stack clash protection,
+  # likewise absent, only reads "unknown")
+  hardening-check --nocfprotection "$work/root/usr/bin/norvo" || fail "norvo lacks a hardening feature"
+fi
 grep -rqF "$(cd "$build" && pwd)" "$work/root" && fail "a path of the build tree is inside the package"
 if [ $self_update = no ]; then
   objdump -p "$work/root/usr/bin/norvo" | grep -E 'NEEDED.*(sodium|curl|archive)' &&

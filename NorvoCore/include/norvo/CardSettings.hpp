@@ -57,6 +57,9 @@ struct CardSettingRow {
     std::function<std::optional<std::string>(CardSettings&, std::string_view value)> take{};
     // The value in `settings` as `take` reads it (a switch: "true" or "false").
     std::function<std::string(const CardSettings&)> text{};
+    // The words `take` knows by name, for shell completions; empty for a number or a switch
+    // (a size's WIDTHxHEIGHT is not a word).
+    std::function<std::vector<std::string>()> words{};
 };
 
 // Every card setting, in the order --help lists them.

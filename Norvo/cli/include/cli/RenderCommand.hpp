@@ -1,9 +1,11 @@
 #pragma once
+#include <string>
 
 namespace norvo::RenderCommand {
 
-// `norvo render ...`: argv[0] is "render". Returns the process exit status.
-int run(int argc, char** argv);
+// `norvo render ...`: argv[0] is "render"; `version` is what --version names. Returns the
+// process exit status.
+int run(int argc, char** argv, const std::string& version);
 
 // `norvo --serve-clipboard FOLDER`: the clipboard server `norvo render --copy` starts (not
 // for people). Returns the process exit status.
