@@ -1,13 +1,21 @@
 # cmake -DPO=zh_CN.po -DPOT=norvo.pot -P CheckTranslation.cmake: msgfmt --check passes, every
 # message of the template is translated (none fuzzy or empty), and each translation keeps the
 # placeholders (%1, %2, %lld) of its original.
-# With SOURCES_LIST (a file naming the sources, one a line), the template is extracted from the
-# sources afresh and must name no message the committed one lacks; the translation is then
+# With SOURCES_LIST (a file naming the sources, one a line), and DESKTOP_ENTRY and METAINFO
+# (with METAINFO_ITS, its rules), the template is extracted from the sources afresh and must name no message the committed one lacks; the translation is then
 # checked against the fresh one.
 if(SOURCES_LIST)
   file(STRINGS "${SOURCES_LIST}" sources)
   execute_process(COMMAND "${XGETTEXT}" --from-code=UTF-8 --keyword=_ --keyword=N_ --keyword=C_:1c,2 -o "${FRESH_POT}" ${sources}
                   WORKING_DIRECTORY "${SOURCE_DIR}" RESULT_VARIABLE failed ERROR_VARIABLE why)
+  if(NOT failed AND DESKTOP_ENTRY)
+    execute_process(COMMAND "${XGETTEXT}" --join-existing --language=Desktop -o "${FRESH_POT}" "${DESKTOP_ENTRY}"
+                    WORKING_DIRECTORY "${SOURCE_DIR}" RESULT_VARIABLE failed ERROR_VARIABLE why)
+  endif()
+  if(NOT failed AND METAINFO)
+    execute_process(COMMAND "${XGETTEXT}" --join-existing --its=${METAINFO_ITS} -o "${FRESH_POT}" "${METAINFO}"
+                    WORKING_DIRECTORY "${SOURCE_DIR}" RESULT_VARIABLE failed ERROR_VARIABLE why)
+  endif()
   if(failed)
     message(FATAL_ERROR "xgettext failed:\n${why}")
   endif()
