@@ -276,7 +276,9 @@ TEST_F(UserStyles, FoliageLongSignaturesAndMissingPhotos) {
 
 // The app paints each theme's backdrop on a thread of its own and serves it; the page keeps
 // its own painter for when none was served. Both must give the same pixels, bit for bit.
-TEST(CardDesign, TheServedBackdropIsThePagesOwnToTheBit) {
+// Each theme on one size (a different one each) and one card at twice the density; every
+// theme on every size in the soak tier.
+void expectTheServedBackdropIsThePagesOwn(bool everySize) {
     RenderEngine engine;
     const char* const paintInstead = R"((() => {
       const card = document.getElementById('card');
@@ -288,10 +290,14 @@ TEST(CardDesign, TheServedBackdropIsThePagesOwnToTheBit) {
       card.replaceChild(canvas, shown);
       return 'painted';
     })())";
-    for (const char* theme : {"paper", "ink", "sky"})
-        for (const Preset& preset : Presets::all())
+    const std::vector<std::string> themes{"paper", "ink", "sky"};
+    for (std::size_t t = 0; t < themes.size(); ++t)
+        for (std::size_t p = 0; p < Presets::all().size(); ++p)
             for (int density : {1, 2}) {
+                const Preset& preset = Presets::all()[p];
+                const std::string& theme = themes[t];
                 if (density == 2 && preset.id != "portrait") continue;
+                if (!everySize && p != (t + std::size_t(density == 2)) % Presets::all().size()) continue;
                 CardRequest card{.markdown = "A line.", .settings = {.theme = theme, .size = preset}};
                 card.density = density;
                 // Without a report nothing on the page needs the backdrop's pixels early.
@@ -309,10 +315,14 @@ TEST(CardDesign, TheServedBackdropIsThePagesOwnToTheBit) {
             }
 }
 
+TEST(CardDesign, TheServedBackdropIsThePagesOwnToTheBit) { expectTheServedBackdropIsThePagesOwn(false); }
+TEST(CardDesignSoak, TheServedBackdropIsThePagesOwnToTheBitInEverySize) { expectTheServedBackdropIsThePagesOwn(true); }
+
 // What note apps write, and the looks Norvo ships: callouts of every kind and highlights keep
-// their contrast in every theme and every bundled style, on every size, without a cut or a
-// split word; a highlight shows as a band of its own colour.
-TEST(CardDesign, BundledStylesCalloutsAndHighlightsStayReadable) {
+// their contrast in every theme and every bundled style, each on a size in turn (the soak
+// tier: on every size), without a cut or a split word; a highlight shows as a band of its own
+// colour.
+void expectBundledLooksReadable(bool everySize) {
     const std::string note =
         "# Release notes\n\n<!-- secret: not for the card -->\nWe shipped ==the new editor== today.\n\n"
         "> [!NOTE]\n> Drafts are kept.\n\n> [!TIP] Faster\n> Start is quicker.\n\n> [!IMPORTANT]\n> Read this.\n\n"
@@ -328,8 +338,11 @@ TEST(CardDesign, BundledStylesCalloutsAndHighlightsStayReadable) {
         ASSERT_FALSE(read.problem) << name;
         cards.push_back({name, CardRequest{.markdown = note, .settings = {.style = read.style}}});
     }
-    for (auto& [name, card] : cards) {
-        for (const Preset& preset : Presets::all()) {
+    for (std::size_t c = 0; c < cards.size(); ++c) {
+        auto& [name, card] = cards[c];
+        for (std::size_t p = 0; p < Presets::all().size(); ++p) {
+            if (!everySize && p != c % Presets::all().size()) continue;
+            const Preset& preset = Presets::all()[p];
             card.settings.size = preset;
             const std::string what = name + " " + preset.id;
             const Rendered r = render(engine, card);
@@ -354,3 +367,6 @@ TEST(CardDesign, BundledStylesCalloutsAndHighlightsStayReadable) {
     const double x = double(box[0]) + 2, y = double(box[1]);
     EXPECT_GT(contrast(luminance(pixel(x, y + double(box[2]) / 2)), luminance(pixel(x, y - 6))), 1.15);
 }
+
+TEST(CardDesign, BundledStylesCalloutsAndHighlightsStayReadable) { expectBundledLooksReadable(false); }
+TEST(CardDesignSoak, BundledStylesCalloutsAndHighlightsStayReadableInEverySize) { expectBundledLooksReadable(true); }

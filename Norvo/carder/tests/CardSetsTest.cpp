@@ -197,7 +197,7 @@ TEST(CardDesign, ACoverOpensTheSetAndCountsInItsMarks) {
         return renderPages(engine, CardRequest{.markdown = note,
                                                .settings = {.size = preset, .pages = true, .cover = cover, .pageMarks = marks}});
     };
-    for (const Preset& preset : {Presets::by("square"), Presets::by("story"), *Presets::parse("1080x1440")}) {
+    for (const Preset& preset : {Presets::by("square"), Presets::by("story")}) {
         const PageSet plain = set(false, "n/N", preset);
         const PageSet covered = set(true, "01 / 12", preset);
         ASSERT_GE(plain.images.size(), 2u) << preset.id;

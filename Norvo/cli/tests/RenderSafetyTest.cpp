@@ -333,7 +333,7 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     for (int i = 0; i < 50000; ++i) pathological += "*a";
     writeFile(dir / "bad.md", pathological);
     notes.push_back((dir / "bad.md").string());
-    for (int i = 1; i <= 20; ++i) {
+    for (int i = 1; i <= 12; ++i) {
         const auto n = dir / ("n" + std::to_string(i) + ".md");
         writeFile(n, "# Note " + std::to_string(i) + "\n\nSome words for card " + std::to_string(i));
         notes.push_back(n.string());
@@ -351,7 +351,7 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
         EXPECT_TRUE(has(r.err, "bad.md failed")) << r.err;
     }
     EXPECT_EQ(r.exitStatus, failed ? 1 : 0);
-    EXPECT_EQ(filesIn(out).size(), 21u - std::size_t(failed));
+    EXPECT_EQ(filesIn(out).size(), 13u - std::size_t(failed));
     for (const auto& card : filesIn(out)) EXPECT_FALSE(isUniform(card)) << card;
     fs::remove_all(out);
 
@@ -368,7 +368,7 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     while (killed < 2 && std::chrono::steady_clock::now() < deadline) {
         std::error_code ec;
         const auto written = fs::exists(out, ec) ? filesIn(out).size() : 0u;
-        if (written >= 4 + 8 * std::size_t(killed)) {
+        if (written >= 3 + 5 * std::size_t(killed)) {
             const auto pids = norvo::testing::descendantsNamed(child, "WebKitWebProces");
             if (!pids.empty() && kill(pids.front(), SIGKILL) == 0) ++killed;
         }
@@ -380,6 +380,6 @@ TEST(RenderCommand, WebProcessFaultsFailOnlyTheirCard) {
     const int faulted = failedCards(err);
     EXPECT_LE(faulted, 2) << err;
     EXPECT_EQ(status, faulted ? 1 : 0) << err;
-    EXPECT_EQ(filesIn(out).size() + std::size_t(faulted), 20u) << err;
+    EXPECT_EQ(filesIn(out).size() + std::size_t(faulted), 12u) << err;
     for (const auto& card : filesIn(out)) EXPECT_FALSE(isUniform(card)) << card;
 }
