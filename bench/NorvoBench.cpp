@@ -36,6 +36,7 @@
 #include "support/AtomicFile.hpp"
 #include "model/CardRenderer.hpp"
 #include "ui/EngineCardRenderer.hpp"
+#include "EncoderStudy.hpp"
 #include "image/PngEncoder.hpp"
 #include "image/Pictures.hpp"
 #include "support/GPtr.hpp"
@@ -88,6 +89,28 @@ std::size_t defaultLevelSize(const CardImage& image) {
     png_alloc_size_t size = 0;
     png_image_write_get_memory_size(out, size, 0, bgr.data(), 0, nullptr);
     return size;
+}
+
+// The sample and a busy note in every size and theme, then every way of deflating them.
+void encoderStudy(int rounds) {
+    RenderEngine engine;
+    std::vector<CardImagePtr> cards;
+    std::string busy = "# Quarterly numbers\n\n| Region | Q1 | Q2 | Q3 |\n|---|---:|---:|---:|\n";
+    for (int i = 0; i < 12; ++i) busy += "| Region " + std::to_string(i) + " | 1" + std::to_string(i) + " | 2 | 3 |\n";
+    for (const std::string& note : {std::string(CardDocument::kSampleMarkdown), busy})
+        for (const char* theme : {"paper", "ink", "sky"})
+            for (const Preset& p : Presets::all()) {
+                CardImagePtr image;
+                bool done = false;
+                engine.render(CardRequest{.markdown = note, .settings = {.theme = theme, .size = p}}, [&](CardImagePtr i) {
+                    image = std::move(i);
+                    done = true;
+                });
+                pumpUntil([&] { return done; });
+                if (image) cards.push_back(image);
+            }
+    std::printf("encoders: the PNG payload of %zu cards (the sample and a table, every theme and size)\n", cards.size());
+    norvo::bench::studyEncoders(cards, rounds);
 }
 
 // Sum of PSS over a process and all its descendants, in kB.
@@ -601,6 +624,7 @@ int main(int argc, char** argv) {
     const bool onlyTimeline = argc > 1 && std::string(argv[1]) == "--timeline";
     const bool onlyPictures = argc > 1 && std::string(argv[1]) == "--pictures";
     const bool onlySteps = argc > 1 && std::string(argv[1]) == "--batch-steps";
+    const bool onlyEncoders = argc > 1 && std::string(argv[1]) == "--encoders";
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");
         return 1;
@@ -626,6 +650,10 @@ int main(int argc, char** argv) {
         const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
         batchSteps(runs, 100, "1");
         batchSteps(runs, 100, "2");
+        return 0;
+    }
+    if (onlyEncoders) {
+        encoderStudy(argc > 2 ? std::max(1, atoi(argv[2])) : 5);
         return 0;
     }
     if (onlyPictures) {
