@@ -1,19 +1,36 @@
 #!/usr/bin/python3
 """What a screen reader meets in Norvo's windows, read over AT-SPI as Orca reads it.
 
-  accessible_names.py NORVO    (inside a D-Bus session, on a display)
+  accessible_names.py NORVO    (on a display)
 
 Starts NORVO with folders of its own, opens the style editor, types into the note and asks
 for a new note (an alert), then walks every window. Fails on a control without a name, one
 read by its class name or named twice over, segmented choices that are not a radio group
 with one checked, or a preview that does not describe the card.
 """
+import importlib
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
 import time
+
+
+pyatspi = None  # loaded once the session's accessibility bus is known
+
+
+def in_a_session_of_its_own():
+    """Runs this script again in a D-Bus session of its own, whose accessibility bus lives in
+    a runtime folder of its own: by default the bus's socket is named after the display, and
+    another session on the same display would take or remove it."""
+    runtime = tempfile.mkdtemp(prefix="norvo-a11y-run-")
+    env = dict(os.environ, XDG_RUNTIME_DIR=runtime, NORVO_A11Y_SESSION="1")
+    try:
+        return subprocess.run(["dbus-run-session", "--", sys.executable, __file__, *sys.argv[1:]], env=env).returncode
+    finally:
+        shutil.rmtree(runtime, ignore_errors=True)
 
 
 def own_accessibility_bus():
@@ -22,10 +39,8 @@ def own_accessibility_bus():
     address = subprocess.run(["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path", "/org/a11y/bus",
                               "--method", "org.a11y.Bus.GetAddress"], check=True, capture_output=True, text=True).stdout
     os.environ["AT_SPI_BUS_ADDRESS"] = re.search(r"'([^']+)'", address).group(1)
-
-
-own_accessibility_bus()
-import pyatspi  # noqa: E402 (it reads the bus address as it loads)
+    global pyatspi
+    pyatspi = importlib.import_module("pyatspi")  # it reads the bus address as it loads
 
 APP = "com.tazu.Norvo"
 CONTROLS = {"push button", "toggle button", "check box", "radio button", "combo box", "slider",
@@ -129,8 +144,11 @@ def main():
     finally:
         norvo.kill()
         norvo.wait()
-        subprocess.run(["rm", "-rf", home])
+        shutil.rmtree(home, ignore_errors=True)
 
 
 if __name__ == "__main__":
+    if os.environ.get("NORVO_A11Y_SESSION") != "1":
+        sys.exit(in_a_session_of_its_own())
+    own_accessibility_bus()
     sys.exit(main())
