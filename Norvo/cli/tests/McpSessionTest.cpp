@@ -37,6 +37,7 @@ TEST(McpSession, EachMessageGetsTheAnswerTheProtocolGives) {
     init = r.ask(R"({"jsonrpc":"2.0","id":2,"method":"initialize","params":{"protocolVersion":"1999-01-01"}})");
     EXPECT_EQ(init["result"]["protocolVersion"], Mcp::protocolVersions().front());
     EXPECT_EQ(r.ask(R"({"jsonrpc":"2.0","id":"p","method":"ping"})"), json::parse(R"({"jsonrpc":"2.0","id":"p","result":{}})"));
+    EXPECT_EQ(r.ask(R"({"jsonrpc":"2.0","id":3,"method":"tools/list"})")["result"], McpTools::list());
 
     // What is not a request is answered with its error, under its id when it has a good one.
     const std::vector<std::pair<std::string, std::pair<json, int>>> wrong = {

@@ -26,22 +26,14 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
     EXPECT_EQ(lineCount(r.out), 8);
 
     // Standard input, one named file.
-    r = render({"--theme", "ink", "-o", (dir / "mine.png").string()}, {},
-               "<!-- draft: hidden -->\n## From ==stdin==\n\nWith **words**. <!-- and a secret -->");
+    r = render({"--theme", "ink", "-o", (dir / "mine.png").string()}, {}, "## From ==stdin==\n\nWith **words**.");
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    // The PNG says what the card says: its title and its plain text, uncompressed.
+    // The PNG says what the card says: its title and its plain text, uncompressed (which words
+    // those are is AltText's test).
     const std::string bytes = readText(dir / "mine.png");
     using namespace std::string_view_literals;
     EXPECT_TRUE(has(bytes, "iTXtTitle\0\0\0\0\0From stdin"sv));
     EXPECT_TRUE(has(bytes, "Description\0\0\0\0\0From stdin\n\nWith words."sv));
-    EXPECT_FALSE(has(bytes, "hidden"));  // comments are never the card's words
-    EXPECT_FALSE(has(bytes, "secret"));
-
-    // A note of white space still makes its card, with a word about it.
-    r = render({"-o", (dir / "blank.png").string()}, {}, " \n\t\n");
-    EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_TRUE(has(r.err, "standard input: empty note")) << r.err;
-    EXPECT_TRUE(fs::exists(dir / "blank.png"));
 
     // Other formats: named by their extension, each a picture of its kind.
     r = render({"--format", "jpeg", "--size", "landscape", "-d", out.string(), (dir / "one.md").string()});
@@ -64,9 +56,7 @@ TEST(RenderCommand, WritesNamedCardsAndReportsFailures) {
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_TRUE(has(r.err, "norvo render")) << r.err;
     EXPECT_EQ(lineCount(r.err), 1) << r.err;
-    r = runProcess({NORVO_TEST_EXECUTABLE, "--bogus"});
-    EXPECT_EQ(r.exitStatus, 2);
-    EXPECT_TRUE(has(r.err, "unknown option '--bogus'")) << r.err;
+    // (norvo's own usage error, and its status, are CommandLineSpeaksChinese's.)
 }
 
 // The benchmark's cold-start timeline: every phase of a one-card run marked once, in the
@@ -288,62 +278,38 @@ TEST(RenderCommand, ShardsTogetherAreOneBatch) {
         EXPECT_EQ(readFile(file), readFile(dir / "parts" / file.filename())) << file;
 }
 
+// The note's folder and --images reach the page; what is refused is named on standard error
+// and in the report. Which targets are refused is the picture rules' own test (PictureTarget,
+// Pictures.FoundOnlyInsideTheNotesFolders), and how a shown picture is drawn the card design's.
 TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
     TempFolder tmp;
     const auto dir = tmp.path();
     for (const char* folder : {"notes", "shared", "private"}) fs::create_directories(dir / folder);
-    auto solidPng = [](const fs::path& file, guint32 rgba) {
+    for (const auto& file : {dir / "notes" / "beside.png", dir / "shared" / "shared.png"}) {
         GdkPixbuf* p = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 400, 300);
-        gdk_pixbuf_fill(p, rgba);
+        gdk_pixbuf_fill(p, 0xe02020ff);
         ASSERT_TRUE(gdk_pixbuf_save(p, file.c_str(), "png", nullptr, nullptr));
         g_object_unref(p);
-    };
-    solidPng(dir / "notes" / "red.png", 0xe02020ff);
-    solidPng(dir / "shared" / "green.png", 0x20c040ff);
-    solidPng(dir / "private" / "secret.png", 0x2020e0ff);
+    }
+    writeFile(dir / "private" / "secret.png", "x");
     fs::create_symlink(dir / "private" / "secret.png", dir / "notes" / "link.png");
     writeFile(dir / "notes" / "fake.png", "text, not a picture");
-    writeFile(dir / "notes" / "trip.md",
-              "# Trip\n\n![Red](red.png)\n\n![Green](green.png)\n\n![Link](link.png)\n\n![Up](../private/secret.png)\n\n"
-              "![Abs](" + (dir / "private" / "secret.png").string() +
-                  ")\n\n![Fake](fake.png)\n\n![Web](https://example.invalid/a.png)\n");
+    writeFile(dir / "notes" / "trip.md", "# Trip\n\n![Beside](beside.png)\n\n![Shared](shared.png)\n\n![Link](link.png)\n\n"
+                                         "![Fake](fake.png)\n");
     auto r = render({"--report", "--images", (dir / "shared").string(), "-o", (dir / "trip.png").string(),
                      (dir / "notes" / "trip.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;  // pictures not shown are warnings, not failures
     const auto report = nlohmann::json::parse(r.out);
-    EXPECT_FALSE(report["overflowX"]);
     // The report names what the card was drawn without, and why.
     std::set<std::string> leftOut;
     for (const auto& refused : report.value("leftOut", nlohmann::json::array())) {
         EXPECT_FALSE(std::string(refused["reason"]).empty()) << refused.dump();
         leftOut.insert(refused["target"]);
     }
-    EXPECT_EQ(leftOut.size(), 5u) << r.out;
-    EXPECT_TRUE(leftOut.count("fake.png")) << r.out;
-    for (const char* name : {"link.png", "../private/secret.png", "secret.png\u201d", "fake.png", "https://example.invalid/a.png"})
-        EXPECT_TRUE(has(r.err, name)) << name << "\n" << r.err;
+    EXPECT_EQ(leftOut, (std::set<std::string>{"link.png", "fake.png"})) << r.out;
     EXPECT_TRUE(has(r.err, "trip.md: picture \u201clink.png\u201d not shown: it lies outside the note's folder"));
-    EXPECT_FALSE(has(r.err, "red.png")) << r.err;
-    EXPECT_FALSE(has(r.err, "green.png")) << r.err;
-    EXPECT_EQ(lineCount(r.err), 5) << r.err;
-
-    // The shown pictures are on the card, the refused one nowhere.
-    GdkPixbuf* card = gdk_pixbuf_new_from_file((dir / "trip.png").c_str(), nullptr);
-    ASSERT_TRUE(card);
-    std::map<std::string, int> seen;
-    const int stride = gdk_pixbuf_get_rowstride(card), channels = gdk_pixbuf_get_n_channels(card);
-    const guchar* px = gdk_pixbuf_read_pixels(card);
-    for (int y = 0; y < gdk_pixbuf_get_height(card); y += 4)
-        for (int x = 0; x < gdk_pixbuf_get_width(card); x += 4) {
-            const guchar* p = px + y * stride + x * channels;
-            if (p[0] == 0xe0 && p[1] == 0x20 && p[2] == 0x20) ++seen["red"];
-            if (p[0] == 0x20 && p[1] == 0xc0 && p[2] == 0x40) ++seen["green"];
-            if (p[0] == 0x20 && p[1] == 0x20 && p[2] == 0xe0) ++seen["secret"];
-        }
-    g_object_unref(card);
-    EXPECT_GT(seen["red"], 100);
-    EXPECT_GT(seen["green"], 100);
-    EXPECT_EQ(seen["secret"], 0);
+    EXPECT_TRUE(has(r.err, "fake.png")) << r.err;
+    EXPECT_EQ(lineCount(r.err), 2) << r.err;
 
     // --images must name a folder.
     r = render({"--images", (dir / "nothere").string(), "-o", (dir / "x.png").string(),
@@ -360,14 +326,13 @@ TEST(RenderCommand, StylesAndFrontMatterSetEachNotesLook) {
     // Front matter outranks the options for its note only; a wrong value is named and left out.
     writeFile(dir / "own.md", "---\nsize: story\ntheme: ink\nscale: 9\n---\n# Own look\n\nText.");
     writeFile(dir / "plain.md", "# Plain look\n\nText.");
-    auto r = render({"--report", "--style", (dir / "dark.json").string(), "-d", (dir / "out").string(),
+    auto r = render({"--style", (dir / "dark.json").string(), "-d", (dir / "out").string(),
                      (dir / "own.md").string(), (dir / "plain.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(has(r.err, "own.md: scale: \u201c9\u201d is not a number from 0.5 to 3; the default is used")) << r.err;
     EXPECT_TRUE(fs::exists(dir / "out" / "own-look-story.png"));
     EXPECT_TRUE(fs::exists(dir / "out" / "plain-look-square.png"));
-    for (const auto& report : reportLines(r.out)) EXPECT_GE(double(report["minContrast"]), 4.5) << report;
-    // The style's dark background is on both cards.
+    // The style's dark background is on both cards (its text's contrast is UserStyles' test).
     GdkPixbuf* card = gdk_pixbuf_new_from_file((dir / "out" / "plain-look-square.png").c_str(), nullptr);
     ASSERT_TRUE(card);
     const guchar* corner = gdk_pixbuf_read_pixels(card);
@@ -382,11 +347,12 @@ TEST(RenderCommand, StylesAndFrontMatterSetEachNotesLook) {
     EXPECT_TRUE(fs::exists(dir / "theme.png"));
 
     // Front matter longer than the page lays out is never drawn as the note: the cover shows the
-    // start of its subtitle, one card holds the body. A formula's own colour reads too.
+    // start of its subtitle, one card holds the body. A formula's own colour reads too. A note
+    // of front matter and white space still makes its card, with a word about it.
     writeFile(dir / "long-front.md",
               "---\ncover: true\npages: true\nsubtitle: " + std::string(100000, 's') + "\n---\n# Title\n\nBody.\n");
     writeFile(dir / "white.md", "# Colour\n\nA formula $\\color{#fff}{x+y}$ in white.");
-    writeFile(dir / "only-front.md", "---\ncover: true\npages: true\n---\n");
+    writeFile(dir / "only-front.md", "---\ncover: true\npages: true\n---\n \n\t\n");  // and white space
     r = render({"--report", "-d", (dir / "front").string(), (dir / "long-front.md").string(),
                 (dir / "white.md").string(), (dir / "only-front.md").string()});
     EXPECT_EQ(r.exitStatus, 0) << r.err;

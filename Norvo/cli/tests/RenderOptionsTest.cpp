@@ -9,12 +9,9 @@
 using namespace norvo;
 
 TEST(RenderOptions, ParsingAndUsageErrors) {
-    auto ok = std::get<RenderOptions>(parseRenderOptions(
-        {"--theme", "sky", "--font", "mono", "--size", "all", "--scale", "1.5", "--no-wordmark", "-d", "out", "a.md"}));
-    EXPECT_EQ(ok.card.theme, "sky");
+    // (Each card setting's flag is EverySettingIsTakenAlikeWhereverItIsTyped's.)
+    auto ok = std::get<RenderOptions>(parseRenderOptions({"--size", "all", "-d", "out", "a.md"}));
     EXPECT_EQ(ok.presets.size(), 4u);
-    EXPECT_EQ(ok.card.scale, 1.5);
-    EXPECT_FALSE(ok.card.wordmark);
     EXPECT_EQ(ok.inputs, std::vector<std::string>{"a.md"});
     EXPECT_EQ(std::get<RenderOptions>(parseRenderOptions({})).inputs, std::vector<std::string>{"-"});
 
@@ -52,14 +49,13 @@ TEST(RenderOptions, ParsingAndUsageErrors) {
 TEST(StreamRequest, ParsedOverTheRunsDefaults) {
     const RenderOptions defaults = std::get<RenderOptions>(parseRenderOptions({"--stream", "--theme", "ink", "-d", "out"}));
     StreamRequest r;
-    ASSERT_FALSE(parseStreamRequest(R"({"id": {"job": 7}, "markdown": "# Hi", "size": "story", "scale": 1.5,
-                                        "pages": true, "format": "webp", "output": "x.webp"})", 3, defaults, r));
+    // (Each card setting a request takes is EverySettingIsTakenAlikeWhereverItIsTyped's.)
+    ASSERT_FALSE(parseStreamRequest(R"({"id": {"job": 7}, "markdown": "# Hi", "size": "story", "format": "webp",
+                                        "output": "x.webp"})", 3, defaults, r));
     EXPECT_EQ(r.id, R"({"job":7})");
     EXPECT_EQ(r.markdown, "# Hi");
     EXPECT_EQ(r.options.card.theme, "ink");  // the run's default
-    EXPECT_EQ(r.options.presets.front().id, "story");
-    EXPECT_EQ(r.options.card.scale, 1.5);
-    EXPECT_TRUE(r.options.card.pages);
+    EXPECT_EQ(r.options.presets.front().id, "story");  // the size is the one card drawn
     EXPECT_EQ(r.options.format, CardFormats::Format::WebP);
     EXPECT_EQ(r.options.outputFile, std::filesystem::path("x.webp"));
     const std::pair<const char*, const char*> wrong[] = {

@@ -35,10 +35,8 @@ TEST(RenderCommand, AStreamAnswersEachRequestInTurn) {
     EXPECT_EQ(card["id"], "first");
     EXPECT_EQ(card["width"], 1200);
     EXPECT_EQ(readPngHeader(readFile(card["file"].get<std::string>())).height, 630u);
-    auto bad = ask(R"({"markdown": "x", "theme": "neon"})");
-    EXPECT_EQ(bad["id"], 2);
-    EXPECT_NE(bad["error"].get<std::string>().find("neon"), std::string::npos);
-    EXPECT_EQ(ask("not json")["id"], 3);
+    // A bad request is answered under its line's number (what the answer says is StreamRequest's test).
+    EXPECT_EQ(ask("not json")["id"], 2);
     auto file = ask(R"({"file": ")" + (dir / "note.md").string() + R"(", "output": ")" + (dir / "own.jpg").string() + "\"}");
     EXPECT_EQ(file["file"], (dir / "own.jpg").string());
     EXPECT_EQ(readFile(dir / "own.jpg").at(0), 0xFF);
@@ -53,7 +51,7 @@ TEST(RenderCommand, AStreamAnswersEachRequestInTurn) {
     waitpid(child, &status, 0);
     fclose(answers);
     EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);  // two requests failed
+    EXPECT_EQ(WEXITSTATUS(status), 1);  // a request failed
 }
 
 // Whatever comes down a stream, each request gets one answer that is JSON; the stream ends when

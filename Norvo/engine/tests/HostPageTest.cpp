@@ -36,18 +36,16 @@ protected:
 
 }  // namespace
 
-// The real page with the real Markdown layer: what HTML each kind of note becomes is the
-// layer's own test, in node; how cards fit and look are the card design tests.
-TEST_F(HostPage, UntrustedMarkupIsShownAsTextAndFrontMatterIsHidden) {
-    ASSERT_TRUE(render("---\ntitle: secret\n---\n# Body\n\n<b onclick=x()>bold</b> <script>alert(1)</script>\n\n"
-                       "![a cat](https://example.invalid/cat.png)"));
+// The real page with the real Markdown layer: what HTML each kind of note becomes (front matter
+// hidden, remote pictures as their description) is the layer's own test, in node; how cards
+// fit and look are the card design tests.
+TEST_F(HostPage, UntrustedMarkupIsShownAsText) {
+    ASSERT_TRUE(render("# Body\n\n<b onclick=x()>bold</b> <script>alert(1)</script>"));
     const auto l = layout();
     const std::string html = l["html"], text = l["text"];
-    EXPECT_EQ(text.find("secret"), std::string::npos);
     EXPECT_NE(text.find("<b onclick=x()>bold</b> <script>alert(1)</script>"), std::string::npos) << text;
     EXPECT_EQ(html.find("<b "), std::string::npos) << html;
     EXPECT_EQ(html.find("<script"), std::string::npos) << html;
-    EXPECT_EQ(html.find("<img"), std::string::npos);
     EXPECT_FALSE(l["wordmarkHidden"]);
     render("# Plain", false);
     EXPECT_TRUE(layout()["wordmarkHidden"]);

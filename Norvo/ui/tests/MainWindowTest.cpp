@@ -200,15 +200,14 @@ TEST_F(App, NotesOpenByArgumentAndMenuAndTheTitleNamesTheFile) {
     EXPECT_EQ(app_->mainWindow()->get_title(), "launch.md \u2014 Norvo");
     EXPECT_EQ(controls().editor().get_buffer()->get_text(), "# From the launcher");
 
-    app_->open(Gio::File::create_for_path((dir / "bad.md").string()));
-    EXPECT_TRUE(norvo::testing::runUntil(
-        [&] { return model_->status() == "Couldn't open \u201cbad.md\u201d: it is not UTF-8 text"; }));
-    EXPECT_EQ(model_->markdown(), "# From the launcher");
-
+    // The menu's dialog reaches the same opening (which files it refuses, and why, is
+    // NoteFilesTest's).
     app_->activate_action("open-note");
     ASSERT_TRUE(services_->pendingOpen);
     services_->answerOpen(dir / "bad.md");
-    EXPECT_TRUE(norvo::testing::runUntil([&] { return model_->status().find("bad.md") != std::string::npos; }));
+    EXPECT_TRUE(norvo::testing::runUntil(
+        [&] { return model_->status() == "Couldn't open \u201cbad.md\u201d: it is not UTF-8 text"; }));
+    EXPECT_EQ(model_->markdown(), "# From the launcher");
 
     // Quitting or closing the window over the opened note's edits asks first; Cancel stays.
     model_->setMarkdown("# From the launcher, edited");
@@ -397,8 +396,7 @@ TEST_F(App, APastedPictureIsKeptAndJoinsTheNoteOnItsOwnLine) {
     const std::string text = model_->markdown();
     ASSERT_EQ(std::distance(std::filesystem::directory_iterator(store), std::filesystem::directory_iterator()), 1);
     const auto kept = std::filesystem::directory_iterator(store)->path().filename().string();
-    EXPECT_EQ(text, "Before\n![pasted](" + kept + ")");
-    EXPECT_EQ(model_->request().pictures.more, std::vector<std::string>{store.string()});
+    EXPECT_EQ(text, "Before\n![pasted](" + kept + ")");  // (the store among the card's folders: PictureStore's test)
     model_->setPictureStore({});
 }
 
@@ -421,19 +419,18 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     g_signal_emit_by_name(editor.newButton().gobj(), "clicked");
     ASSERT_TRUE(norvo::testing::runUntil([&] { return app_->styles().chosen() == "New Style"; }));
     ASSERT_EQ(StyleFiles::ownNames(), std::vector<std::string>{"New Style"});
-    EXPECT_EQ(app_->styles().chosen(), "New Style");
     EXPECT_EQ(model_->style().accent, "#1a7f64");
     EXPECT_EQ(rows(), bundled + 3);
     EXPECT_EQ(row.get_selected(), bundled + 1);
     EXPECT_TRUE(editor.deleteButton().get_sensitive());
 
-    // Edits are saved and worn; a rename moves the file; the choice is remembered.
+    // Edits are saved and worn, and so is a rename (the file's move is StyleLibrary's test); the
+    // choice is remembered.
     editor.signatureNameEntry().set_text("Ada");
     EXPECT_TRUE(norvo::testing::runUntil([&] { return model_->style().signatureName == "Ada"; }));
     editor.nameEntry().set_text("Launch");
     g_signal_emit_by_name(editor.nameEntry().gobj(), "activate");
     EXPECT_TRUE(norvo::testing::runUntil([&] { return app_->styles().chosen() == "Launch"; }));
-    EXPECT_EQ(StyleFiles::ownNames(), std::vector<std::string>{"Launch"});
     EXPECT_EQ(model_->style().signatureName, "Ada");
     EXPECT_EQ(model_->request().settings.style.name, "Launch");
     StyleChoice later(*model_);
@@ -454,7 +451,6 @@ TEST_F(App, StylesAreChosenFromTheRowAndMadeInTheEditor) {
     EXPECT_EQ(model_->style().name, "Launch");
     g_signal_emit_by_name(editor.deleteButton().gobj(), "clicked");
     EXPECT_TRUE(norvo::testing::runUntil([&] { return rows() == bundled + 2; }));
-    EXPECT_TRUE(StyleFiles::ownNames().empty());
     EXPECT_TRUE(model_->style().empty());
     // The deleted style comes back, with what it was, and is worn again.
     ASSERT_TRUE(editor.undoDeleteButton().get_visible());

@@ -21,12 +21,10 @@ TEST(SelfTestMode, TheProgramRendersEverySizeAndQuits) {
     ASSERT_EQ(out.size(), 5u) << result.out;
     for (std::size_t i = 0; i < 4; ++i) {
         const Preset& p = Presets::all()[i];
-        const auto bytes = norvo::testing::readFile(folder / (p.id + "-mono.png"));
-        const auto header = norvo::testing::readPngHeader(bytes);
+        const auto header = norvo::testing::readPngHeader(norvo::testing::readFile(folder / (p.id + "-mono.png")));
         EXPECT_EQ(header.width, std::uint32_t(p.width));
         EXPECT_EQ(header.height, std::uint32_t(p.height));
-        EXPECT_EQ(out[i], "SELFTEST " + p.id + " " + std::to_string(p.width) + "x" + std::to_string(p.height) +
-                              " scale=1.0 bytes=" + std::to_string(bytes.size()));
+        EXPECT_EQ(out[i].rfind("SELFTEST " + p.id + " ", 0), 0u) << out[i];  // the line's words: SelfTestRun's test
     }
     EXPECT_EQ(out[4], "SELFTEST DONE");
 }

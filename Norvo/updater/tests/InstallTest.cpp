@@ -39,10 +39,6 @@ protected:
             return released("2.0", (work / "o.key").string());
         }
         if (name == "not-a-zip") return norvo::testing::writeFile(zip, "<html>not found</html>");
-        if (name == "dotdot" || name == "symlink") {
-            return norvo::testing::run({"python3", NORVO_TEST_ZIP_TOOL, "evil", "dotdot", (www / "dotdot.zip").string(),
-                                        "symlink", (www / "symlink.zip").string()});
-        }
         // Tampered copies of the good release, all packed at once.
         make("good");
         norvo::testing::unzip(www / "good.zip", work / "good");
@@ -114,10 +110,10 @@ protected:
 }  // namespace
 
 TEST_F(Install, EveryFailureLeavesTheInstalledAppAsItWas) {
-    // Each way a bundle's seal breaks is the seal's own test; here, that the install checks it.
+    // Each way a bundle's seal breaks, and each archive that could escape its folder, is the
+    // seal's and the extractor's own test; here, that the install checks them.
     const std::pair<const char*, UpdateError> cases[] = {
         {"missing.zip", UpdateError::download},      {"not-a-zip.zip", UpdateError::unpack},
-        {"dotdot.zip", UpdateError::unpack},         {"symlink.zip", UpdateError::unpack},
         {"no-app.zip", UpdateError::notFound},       {"nested.zip", UpdateError::notFound},
         {"byte.zip", UpdateError::badSignature},     {"other-key.zip", UpdateError::badSignature},
         {"old-release.zip", UpdateError::badSignature},  // a signed 1.5 offered as 2.0
@@ -127,7 +123,6 @@ TEST_F(Install, EveryFailureLeavesTheInstalledAppAsItWas) {
         EXPECT_EQ(norvo::testing::snapshotTree(installed_), before_) << archive;
         EXPECT_TRUE(noWorkLeft()) << archive << ": the working folder stays behind";
     }
-    EXPECT_FALSE(fs::exists(tmp_->path() / "escaped"));
 }
 
 TEST_F(Install, LocationsThatCannotBeReplaced) {
