@@ -10,6 +10,10 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gio/gio.h>
 #include <png.h>
 
@@ -43,11 +47,6 @@ int statusOf(GSubprocess* p) {
     return g_subprocess_get_if_exited(p) ? g_subprocess_get_exit_status(p) : 128 + g_subprocess_get_term_sig(p);
 }
 
-int pidOf(GSubprocess* p) {
-    const char* id = g_subprocess_get_identifier(p);
-    return id ? std::atoi(id) : -1;
-}
-
 bool poll(const std::function<bool()>& done, std::chrono::milliseconds limit, bool mainLoop) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
@@ -72,24 +71,31 @@ std::string pdfInfo(const std::filesystem::path& pdf, const std::string& field) 
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& out,
                            const std::filesystem::path& err) {
-    auto l = launcher(G_SUBPROCESS_FLAGS_NONE);
-    g_subprocess_launcher_set_stdout_file_path(l.get(), out.c_str());
-    g_subprocess_launcher_set_stderr_file_path(l.get(), err.c_str());
-    process_ = spawn(l.get(), argv);
-    pid_ = pidOf(process_.get());
+    pid_ = fork();
+    if (pid_ != 0) return;
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, STDOUT_FILENO);
+    dup2(e, STDERR_FILENO);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
 }
 
 int ChildProcess::wait() {
-    if (process_) {
-        status_ = statusOf(process_.get());
-        process_.reset();
+    if (pid_ > 0) {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         pid_ = -1;
     }
     return status_;
 }
 
 ChildProcess::~ChildProcess() {
-    if (process_) g_subprocess_send_signal(process_.get(), SIGTERM);
+    if (pid_ > 0) kill(pid_, SIGTERM);
     wait();
 }
 

@@ -68,7 +68,6 @@ public:
     int wait();  // the exit status
 
 private:
-    GObjectPtr<GSubprocess> process_;
     int pid_ = -1;
     int status_ = -1;
 };

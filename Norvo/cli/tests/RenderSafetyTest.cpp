@@ -312,7 +312,7 @@ TEST(RenderCommand, OutputFolderStaleFilesAndSignals) {
             EXPECT_EQ(pngWidth(f) > 0, true) << f;
             EXPECT_TRUE(has(named, f.filename().string())) << f;
         }
-        EXPECT_EQ(std::size_t(lineCount(named)), written.size());
+        EXPECT_EQ(std::size_t(lineCount(named)), written.size()) << named;
     }
 }
 
