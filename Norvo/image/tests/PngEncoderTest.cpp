@@ -87,6 +87,13 @@ TEST(Png, ExactSizeStretchAndAlpha) {
     EXPECT_EQ(px[3], 128);
     for (std::size_t i = 4; i < px.size(); i += 4) ASSERT_EQ(px[i + 3], 0);
 
+    // A picture too large to deflate in one buffer streams row by row: the same pixels.
+    const auto large = PngEncoder::encodeAt(filled(3600, 3600, 10, 20, 200, 255), 3600, 3600);
+    ASSERT_TRUE(large);
+    const auto largePixels = decodeRgba(*large, w, h);
+    ASSERT_EQ(w, 3600);
+    for (std::size_t i = 0; i < largePixels.size(); i += 4 * 9973) ASSERT_EQ(largePixels[i], 200) << "pixel " << i / 4;
+
     EXPECT_FALSE(PngEncoder::encodeAt(image, 0, 10));
     EXPECT_FALSE(PngEncoder::encodeAt(image, 10, -1));
 }
