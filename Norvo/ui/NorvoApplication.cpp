@@ -235,6 +235,7 @@ void NorvoApplication::showAbout() {
     if (!about_) {
         about_ = std::make_unique<Gtk::AboutDialog>();
         about_->set_hide_on_close(true);
+        about_->add_credit_section(_("Report a problem"), {AppInfo::feedbackURL()});  // added once: sections add up
     }
     Gtk::AboutDialog* dialog = about_.get();
     dialog->set_program_name("Norvo");
@@ -242,10 +243,6 @@ void NorvoApplication::showAbout() {
     dialog->set_comments(_("Markdown in, a picture out."));
     dialog->set_website(AppInfo::websiteURL());
     dialog->set_license_type(Gtk::License::MIT_X11);
-    if (!aboutCredits_) {
-        dialog->add_credit_section(_("Report a problem"), {AppInfo::feedbackURL()});
-        aboutCredits_ = true;
-    }
     dialog->set_logo_icon_name(AppInfo::applicationId());
     dialog->set_modal(true);
     if (window_) dialog->set_transient_for(*window_);

@@ -103,7 +103,6 @@ private:
     std::unique_ptr<StyleLibrary> styleLibrary_;
     std::unique_ptr<StyleEditor> styleEditor_;
     std::unique_ptr<Gtk::AboutDialog> about_;
-    bool aboutCredits_ = false;
     Glib::RefPtr<Gtk::Builder> shortcutsBuilder_;  // holds the shortcuts window it built
     Glib::RefPtr<Gio::Menu> appMenu_, updateSection_;
     Glib::RefPtr<Gio::Settings> desktopInterface_;
