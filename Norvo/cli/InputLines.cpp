@@ -7,19 +7,21 @@
 
 namespace norvo {
 
-InputLines::InputLines(std::size_t longest, std::function<void()> arrived)
-    : longest_(longest), arrived_(std::move(arrived)) {}
+InputLines::InputLines(std::size_t longest, std::function<void()> arrived, std::size_t mostHeld)
+    : longest_(longest), mostHeld_(mostHeld), arrived_(std::move(arrived)) {}
 
 InputLines::~InputLines() {
     if (watch_) g_source_remove(watch_);
 }
 
-void InputLines::start() {
+void InputLines::start() { watch(); }
+
+void InputLines::watch() {
     watch_ = g_unix_fd_add(STDIN_FILENO, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), +[](int, GIOCondition, gpointer data) -> gboolean {
         auto* self = static_cast<InputLines*>(data);
         self->readable();
-        if (!self->ended_) return G_SOURCE_CONTINUE;
-        self->watch_ = 0;
+        if (!self->ended_ && self->lines_.size() < self->mostHeld_) return G_SOURCE_CONTINUE;
+        self->watch_ = 0;  // ended, or paused until take() makes room
         return G_SOURCE_REMOVE;
     }, this);
 }
@@ -32,6 +34,7 @@ void InputLines::stop() {
 InputLines::Line InputLines::take() {
     Line line = std::move(lines_.front());
     lines_.pop_front();
+    if (!watch_ && !ended_ && lines_.size() < mostHeld_) watch();
     return line;
 }
 

@@ -15,8 +15,10 @@ public:
         bool tooLong = false;  // cut off at the longest a line may be; the rest of it was dropped
     };
 
-    // `arrived` is called whenever lines came or the input ended.
-    InputLines(std::size_t longest, std::function<void()> arrived);
+    // `arrived` is called whenever lines came or the input ended. Reading pauses while
+    // `mostHeld` lines wait to be taken, so a writer far ahead of its answers is held back by
+    // the pipe, not by memory.
+    InputLines(std::size_t longest, std::function<void()> arrived, std::size_t mostHeld = 16);
     ~InputLines();
     InputLines(const InputLines&) = delete;
     InputLines& operator=(const InputLines&) = delete;
@@ -31,9 +33,11 @@ public:
     bool ended() const { return ended_; }
 
 private:
+    void watch();
     void readable();
 
     std::size_t longest_;
+    std::size_t mostHeld_;
     std::function<void()> arrived_;
     std::string pending_;       // what was read after the last whole line
     std::deque<Line> lines_;    // read, not yet taken

@@ -13,8 +13,6 @@ namespace norvo {
 
 namespace {
 constexpr std::size_t kLongestLine = 8u << 20;  // a 1 MiB note, escaped, and room to spare
-// Calls handed to the run ahead of their answers: one drawn, one laid out meanwhile.
-constexpr std::size_t kAhead = 2;
 }  // namespace
 
 McpServer::McpServer(const RenderOptions& defaults, std::string version)
@@ -42,7 +40,7 @@ void McpServer::stop() {
 
 // Takes the next messages while few calls wait for their cards; at the end of input, closes the run.
 void McpServer::feed() {
-    while (run_.waiting() < kAhead && !input_.empty()) {
+    while (run_.waiting() < RenderRun::kRequestsAhead && !input_.empty()) {
         const InputLines::Line line = input_.take();
         if (line.tooLong)
             reply(Mcp::errorLine(nullptr, Mcp::InvalidRequest, "Invalid Request: the message is longer than 8 MiB"));

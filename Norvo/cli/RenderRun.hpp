@@ -63,6 +63,10 @@ public:
     void close();
     // Requests added and not yet answered.
     std::size_t waiting() const { return cards_.size() - finished_; }
+    // How many requests a stream keeps added ahead of their answers: enough for the page and
+    // the writer to be as full as a batch keeps them; the run itself holds back the rest.
+    static constexpr std::size_t kCardsPerPage = 2;
+    static constexpr std::size_t kRequestsAhead = kCardsPerPage + EncoderThread::kMaxBacklog + 1;
     // Called on the main thread whenever a card or request is done.
     void onProgress(std::function<void()> progress) { progress_ = std::move(progress); }
     // The error that kept an answer or line from being written (0: none did).
@@ -98,7 +102,6 @@ private:
     std::deque<NoteCard> cards_;
     OutputNames names_;
     std::vector<std::unique_ptr<RenderEngine>> engines_;
-    static constexpr std::size_t kCardsPerPage = 2;
     std::vector<std::size_t> inFlight_;
     std::vector<std::shared_ptr<SetOutput>> outputs_;  // the sets of this run
     Glib::RefPtr<Glib::MainLoop> loop_ = Glib::MainLoop::create();

@@ -6,8 +6,6 @@ namespace norvo {
 
 namespace {
 constexpr std::size_t kLongestLine = 8u << 20;  // a 1 MiB note, escaped, and room to spare
-// Requests handed to the run ahead of their answers: one drawn, one laid out meanwhile.
-constexpr std::size_t kAhead = 2;
 }  // namespace
 
 RequestStream::RequestStream(const RenderOptions& defaults)
@@ -28,7 +26,7 @@ void RequestStream::stop() {
 
 // Hands the run the next requests, a few ahead of their answers; at the end of input, closes it.
 void RequestStream::feed() {
-    while (run_.waiting() < kAhead && !input_.empty()) take(input_.take(), ++numbered_);
+    while (run_.waiting() < RenderRun::kRequestsAhead && !input_.empty()) take(input_.take(), ++numbered_);
     if (input_.ended() && input_.empty()) run_.close();
 }
 

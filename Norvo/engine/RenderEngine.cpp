@@ -319,6 +319,7 @@ void RenderEngine::State::snappedCard(GdkTexture* texture) {
         return (std::holds_alternative<PreviewJob>(job) || (card && !card->report)) && cardOf(job) == drawnCard;
     });
     pump();
+    StartupTimeline::mark("copy-begun");
     const CardImagePtr image = snapshotter.exactImage(texture, size);
     StartupTimeline::mark("copied");
     deliver(std::move(entry), image, report);
@@ -328,6 +329,7 @@ void RenderEngine::State::snappedCard(GdkTexture* texture) {
 
 void RenderEngine::State::snappedSetCard(GdkTexture* texture) {
     Running& run = *current;
+    StartupTimeline::mark("copy-begun");
     CardImagePtr image = snapshotter.exactImage(texture, run.snapSize());
     StartupTimeline::mark("copied");
     StartupTimeline::markOnce("card-drawn");

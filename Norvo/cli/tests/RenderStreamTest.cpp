@@ -61,13 +61,21 @@ TEST(RenderCommand, AStreamAnswersOnceAndEndsWithItsEnds) {
     const auto dir = tmp.path();
     const std::string exe = NORVO_TEST_EXECUTABLE;
     const std::string huge = R"({"markdown": ")" + std::string(20u << 20, 'a') + "\"}";
+    // Requests written all at once are read ahead and drawn back to back, yet answered in
+    // their order, the refused ones in their turn.
+    std::string more;
+    for (int i = 0; i < 12; ++i) more += i % 4 == 3 ? "not json\n" : R"({"markdown": "# card )" + std::to_string(i) + "\"}\n";
     auto r = runProcess({exe, "render", "--stream", "-d", dir.string()}, {},
-                        huge + "\n" + R"({"markdown": "# after"})" + "\n" + huge.substr(0, 9u << 20));
+                        huge + "\n" + R"({"markdown": "# after"})" + "\n" + more + huge.substr(0, 9u << 20));
     const auto answers = reportLines(r.out);
-    ASSERT_EQ(answers.size(), 3u) << r.out.substr(0, 500);
+    ASSERT_EQ(answers.size(), 15u) << r.out.substr(0, 500);
     EXPECT_EQ(answers[0]["id"], 1);
     EXPECT_TRUE(answers[1].contains("file")) << answers[1];
-    EXPECT_EQ(answers[2]["id"], 3);
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(answers[std::size_t(i) + 2]["id"], i + 3);
+        EXPECT_EQ(answers[std::size_t(i) + 2].contains("file"), i % 4 != 3) << answers[std::size_t(i) + 2];
+    }
+    EXPECT_EQ(answers[14]["id"], 15);
 
     // Closed input or output: refused at once; a reader gone: the stream stops with an error.
     for (const char* closing : {"<&-", ">&-"}) {
