@@ -3,7 +3,9 @@
 // `norvo-bench --export-stall` runs only (h), the main-loop stall while a set is exported;
 // `--huge-notes` only (i), the hardest notes under the size limit; `--set-memory` only (j);
 // `--timeline [RUNS]` only (k), the phases of a cold start beside an empty WebKit page's;
-// `--pictures [RUNS]` only (l), the cost of a photo on a card.
+// `--pictures [RUNS]` only (l), the cost of a photo on a card; `--floor [RUNS]` the table of
+// the render path's floor: stream against batch, a warm request, the browser loop, encoding,
+// the pixel copy and cold starts, each beside its reference.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -36,7 +38,9 @@
 #include "support/AtomicFile.hpp"
 #include "model/CardRenderer.hpp"
 #include "ui/EngineCardRenderer.hpp"
+#include "BenchProcesses.hpp"
 #include "EncoderStudy.hpp"
+#include "FloorTable.hpp"
 #include "image/PngEncoder.hpp"
 #include "image/Pictures.hpp"
 #include "support/GPtr.hpp"
@@ -44,18 +48,10 @@
 #include "support/StartupTimeline.hpp"
 
 using namespace norvo;
-using Clock = std::chrono::steady_clock;
+using namespace norvo::bench;
 
 namespace {
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    const std::size_t i = std::min(v.size() - 1, std::size_t(p * double(v.size() - 1) + 0.5));
-    return v[i];
-}
-double median(const std::vector<double>& v) { return percentile(v, 0.5); }
 
 void pumpUntil(const std::function<bool()>& done) {
     while (!done()) g_main_context_iteration(nullptr, TRUE);
@@ -113,72 +109,6 @@ void encoderStudy(int rounds) {
     norvo::bench::studyEncoders(cards, rounds);
 }
 
-// Sum of PSS over a process and all its descendants, in kB.
-long treePssKb(pid_t root) {
-    std::map<pid_t, pid_t> parent;
-    if (DIR* d = opendir("/proc")) {
-        while (dirent* e = readdir(d)) {
-            const pid_t pid = atoi(e->d_name);
-            if (pid <= 0) continue;
-            std::ifstream stat("/proc/" + std::string(e->d_name) + "/stat");
-            std::string line;
-            std::getline(stat, line);
-            const auto close = line.rfind(')');
-            if (close == std::string::npos) continue;
-            std::istringstream rest(line.substr(close + 2));
-            char state;
-            pid_t ppid;
-            rest >> state >> ppid;
-            parent[pid] = ppid;
-        }
-        closedir(d);
-    }
-    long total = 0;
-    for (const auto& [pid, ppid] : parent) {
-        pid_t p = pid;
-        while (p > 1 && p != root) p = parent.count(p) ? parent[p] : 0;
-        if (p != root) continue;
-        std::ifstream smaps("/proc/" + std::to_string(pid) + "/smaps_rollup");
-        for (std::string key; smaps >> key;) {
-            long kb;
-            if (key == "Pss:" && smaps >> kb) {
-                total += kb;
-                break;
-            }
-        }
-    }
-    return total;
-}
-
-// Starts a command with extra environment variables, its output thrown away.
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& kv : env) putenv(const_cast<char*>(kv.c_str()));
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// Runs a command to its end; returns wall ms and the peak PSS of its process tree.
-std::pair<double, long> runMeasured(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-    const auto t0 = Clock::now();
-    const pid_t pid = spawn(argv, env);
-    long peak = 0;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        peak = std::max(peak, treePssKb(pid));
-        std::this_thread::sleep_for(std::chrono::milliseconds(15));
-    }
-    return {ms(Clock::now() - t0), peak};
-}
 
 // Runs a script in the engine's page and waits for it.
 void evaluate(RenderEngine& engine, const std::string& script) {
@@ -224,55 +154,9 @@ int emptyPage() {
 const char* const kPhases[] = {"main",        "gtk-ready",  "view-created",    "load-started", "load-finished",
                                "card-drawn", "card-written", "preview-painted", "exit"};
 
-long long monotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec;
-}
 
-// Starts a command with a timeline file and reads the phases it marked, in ms since the
-// exec. With `until`, the command is stopped once it has marked that phase (an app that
-// would otherwise stay open); its exit is then that moment.
-std::map<std::string, double> timelineOf(const std::vector<std::string>& argv, std::vector<std::string> env,
-                                         const std::string& cache, const char* until = nullptr) {
-    char tmpl[] = "/tmp/norvo-timeline-XXXXXX";
-    const std::string dir = mkdtemp(tmpl);
-    const std::string file = dir + "/timeline";
-    env.push_back("NORVO_TIMELINE=" + file);
-    // A start with no settings and no draft; the caches (fonts, the compiled network filter)
-    // are the bench's own, warmed by a first start that is not counted, as on every start
-    // but a machine's first.
-    for (const char* var : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"})
-        env.push_back(std::string(var) + "=" + dir + "/" + var);
-    env.push_back("XDG_CACHE_HOME=" + cache);
-    env.push_back("GSETTINGS_BACKEND=memory");
-    const long long t0 = monotonicNs();
-    const pid_t pid = spawn(argv, env);
-    auto read = [&] {
-        std::map<std::string, double> phases;
-        std::ifstream in(file);
-        std::string phase;
-        long long ns = 0;
-        while (in >> phase >> ns) phases.emplace(phase, double(ns - t0) / 1e6);
-        return phases;
-    };
-    int status = 0;
-    if (until) {
-        const auto deadline = Clock::now() + std::chrono::seconds(30);
-        while (!read().count(until) && Clock::now() < deadline && waitpid(pid, &status, WNOHANG) == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        kill(pid, SIGKILL);
-    }
-    waitpid(pid, &status, 0);
-    const double end = double(monotonicNs() - t0) / 1e6;
-    auto phases = read();
-    if (until && phases.count(until)) phases["exit"] = phases[until];
-    if (!phases.count("exit")) phases["exit"] = end;
-    std::filesystem::remove_all(dir);
-    return phases;
-}
 
-void coldStartTimeline(int runs) {
+ColdStarts coldStartTimeline(int runs) {
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     char tmpl[] = "/tmp/norvo-bench-XXXXXX";
     const std::string dir = mkdtemp(tmpl);
@@ -318,40 +202,11 @@ void coldStartTimeline(int runs) {
                 "first preview painted %.2f (goal 1.3)\n",
                 floor, rows[1].phases["exit"] / floor, rows[2].phases["exit"] / floor, rows[3].phases["exit"] / floor);
     std::filesystem::remove_all(dir);
+    return {.emptyPageMs = floor, .storyCardMs = rows[1].phases["exit"], .selfTestMs = rows[2].phases["exit"]};
 }
 
 // --- (m) where a batch card's time goes ------------------------------------------------------
 
-// Every mark of a run with a timeline file, in the order written: a batch marks each card.
-std::vector<std::pair<std::string, long long>> marksOf(const std::vector<std::string>& argv, double* wall) {
-    char tmpl[] = "/tmp/norvo-timeline-XXXXXX";
-    const std::string dir = mkdtemp(tmpl);
-    const std::string file = dir + "/timeline";
-    const long long t0 = monotonicNs();
-    *wall = runMeasured(argv, {"NORVO_TIMELINE=" + file}).first;
-    std::vector<std::pair<std::string, long long>> marks;
-    std::ifstream in(file);
-    std::string phase;
-    long long ns = 0;
-    while (in >> phase >> ns) marks.emplace_back(phase, ns - t0);
-    std::filesystem::remove_all(dir);
-    return marks;
-}
-
-// The time between each `from` mark and the next `to` mark after it, in ms: one per card.
-std::vector<double> spans(const std::vector<std::pair<std::string, long long>>& marks, const char* from,
-                          const char* to) {
-    std::vector<double> out;
-    long long open = -1;
-    for (const auto& [phase, ns] : marks) {
-        if (phase == from) open = ns;
-        else if (phase == to && open >= 0) {
-            out.push_back(double(ns - open) / 1e6);
-            open = -1;
-        }
-    }
-    return out;
-}
 
 void batchSteps(int runs, int cards, const char* jobs) {
     char tmpl[] = "/tmp/norvo-bench-XXXXXX";
@@ -375,7 +230,8 @@ void batchSteps(int runs, int cards, const char* jobs) {
         {"layout in the page", "layout-asked", "laid-out", "web", {}, {}},
         {"pictures ready", "laid-out", "snapshot-asked", "web", {}, {}},
         {"snapshot", "snapshot-asked", "snapped", "web", {}, {}},
-        {"texture copy", "snapped", "copied", "main", {}, {}},
+        {"next card started", "snapped", "copy-begun", "main", {}, {}},
+        {"texture copy", "copy-begun", "copied", "main", {}, {}},
         {"page idle to next card", "copied", "card-begun", "main", {}, {}},
         {"backdrop (once a size)", "backdrop-begun", "backdrop-painted", "painter", {}, {}},
         {"encode", "encode-begun", "encoded", "writer", {}, {}},
@@ -625,6 +481,7 @@ int main(int argc, char** argv) {
     const bool onlyPictures = argc > 1 && std::string(argv[1]) == "--pictures";
     const bool onlySteps = argc > 1 && std::string(argv[1]) == "--batch-steps";
     const bool onlyEncoders = argc > 1 && std::string(argv[1]) == "--encoders";
+    const bool onlyFloor = argc > 1 && std::string(argv[1]) == "--floor";
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");
         return 1;
@@ -650,6 +507,11 @@ int main(int argc, char** argv) {
         const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
         batchSteps(runs, 100, "1");
         batchSteps(runs, 100, "2");
+        return 0;
+    }
+    if (onlyFloor) {
+        const int runs = argc > 2 ? std::max(3, atoi(argv[2])) : 5;
+        printFloorTable(coldStartTimeline(2 * runs), runs);
         return 0;
     }
     if (onlyEncoders) {
