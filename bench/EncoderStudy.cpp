@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -57,6 +58,25 @@ std::size_t viaLibdeflate(const std::vector<std::uint8_t>& raw, int level) {
     return libdeflate_zlib_compress(c.get(), raw.data(), raw.size(), out.data(), out.size());
 }
 
+std::size_t viaIsal(const std::vector<std::uint8_t>& raw, int level) {
+    static const std::uint32_t levelBytes[] = {ISAL_DEF_LVL0_DEFAULT, ISAL_DEF_LVL1_DEFAULT, ISAL_DEF_LVL2_DEFAULT,
+                                               ISAL_DEF_LVL3_DEFAULT};
+    std::vector<std::uint8_t> levelBuffer(levelBytes[level]);
+    std::vector<std::uint8_t> out(raw.size() + raw.size() / 8 + 1024);
+    isal_zstream z;
+    isal_deflate_stateless_init(&z);
+    z.level = std::uint32_t(level);
+    z.level_buf = levelBuffer.data();
+    z.level_buf_size = std::uint32_t(levelBuffer.size());
+    z.gzip_flag = IGZIP_ZLIB;
+    z.end_of_stream = 1;
+    z.next_in = const_cast<std::uint8_t*>(raw.data());
+    z.avail_in = std::uint32_t(raw.size());
+    z.next_out = out.data();
+    z.avail_out = std::uint32_t(out.size());
+    return isal_deflate_stateless(&z) == COMP_OK ? z.total_out : 0;
+}
+
 double medianOf(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
@@ -79,6 +99,8 @@ void studyEncoders(const std::vector<CardImagePtr>& cards, int rounds) {
         ways.push_back({"zlib 1 rle" + f, up, [](const auto& r) { return viaZlib(r, 1, Z_RLE); }});
         for (int level : {1, 2, 4, 6}) ways.push_back({"libdeflate " + std::to_string(level) + f, up,
                                                      [level](const auto& r) { return viaLibdeflate(r, level); }});
+        for (int level : {1, 2, 3}) ways.push_back({"isa-l " + std::to_string(level) + f, up,
+                                                  [level](const auto& r) { return viaIsal(r, level); }});
     }
     std::printf("  %-38s %10s %12s   (medians over %zu cards x %d rounds; filtering and the\n", "way", "ms", "bytes",
                 cards.size(), rounds);
