@@ -9,8 +9,10 @@
 
 #include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
+#include <webp/encode.h>
 #include <zlib.h>
 
+#include "image/CardFormats.hpp"
 #include "image/PngEncoder.hpp"
 
 namespace norvo::bench {
@@ -77,6 +79,25 @@ std::size_t viaIsal(const std::vector<std::uint8_t>& raw, int level) {
     return isal_deflate_stateless(&z) == COMP_OK ? z.total_out : 0;
 }
 
+// Lossless WebP of an opaque card at one effort preset: its size in bytes.
+std::size_t viaWebp(const CardImage& image, int preset) {
+    WebPConfig config;
+    WebPPicture picture;
+    if (!WebPConfigInit(&config) || !WebPConfigLosslessPreset(&config, preset) || !WebPPictureInit(&picture)) return 0;
+    picture.use_argb = 1;
+    picture.width = image.width();
+    picture.height = image.height();
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    const bool ok = WebPPictureImportBGRA(&picture, image.data(), image.stride()) && WebPEncode(&config, &picture);
+    const std::size_t size = ok ? writer.size : 0;
+    WebPPictureFree(&picture);
+    WebPMemoryWriterClear(&writer);
+    return size;
+}
+
 double medianOf(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
@@ -92,6 +113,8 @@ struct Way {
 
 void studyEncoders(const std::vector<CardImagePtr>& cards, int rounds) {
     std::vector<Way> ways{{"PngEncoder::encode (what Norvo ships)", false, {}}};
+    std::vector<std::pair<std::string, CardFormats::Format>> others{{"JPEG, quality 92 (--format jpeg)", CardFormats::Format::Jpeg},
+                                                                    {"WebP, lossless (--format webp)", CardFormats::Format::WebP}};
     for (bool up : {false, true}) {
         const std::string f = up ? ", up" : "";
         for (int level : {1, 3, 6}) ways.push_back({"zlib " + std::to_string(level) + f, up,
@@ -121,6 +144,28 @@ void studyEncoders(const std::vector<CardImagePtr>& cards, int rounds) {
                 sizes.push_back(double(bytes));
             }
         std::printf("  %-38s %10.1f %12.0f\n", way.name.c_str(), medianOf(times), medianOf(sizes));
+    }
+    // The other formats a card is written in, by the encoders Norvo ships for them.
+    for (const auto& [name, format] : others) {
+        std::vector<double> times, sizes;
+        for (const CardImagePtr& card : cards)
+            for (int i = 0; i < rounds; ++i) {
+                const auto t0 = Clock::now();
+                const auto bytes = CardFormats::encodeAt(*card, card->width(), card->height(), format);
+                times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+                sizes.push_back(bytes ? double(bytes->size()) : 0);
+            }
+        std::printf("  %-38s %10.1f %12.0f\n", name.c_str(), medianOf(times), medianOf(sizes));
+    }
+    for (int preset : {0, 1, 2, 3}) {
+        std::vector<double> times, sizes;
+        for (const CardImagePtr& card : cards) {
+            const auto t0 = Clock::now();
+            sizes.push_back(double(viaWebp(*card, preset)));
+            times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+        std::printf("  %-38s %10.1f %12.0f\n", ("WebP lossless, effort " + std::to_string(preset)).c_str(), medianOf(times),
+                    medianOf(sizes));
     }
 }
 
