@@ -114,6 +114,12 @@ inline std::string caseName(const ::testing::TestParamInfo<const char*>& info) {
     return name;
 }
 
+// Whether the running case is the soak tier's: its suite or instance is named Soak.
+inline bool soakCase() {
+    return std::string(::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name()).find("Soak") !=
+           std::string::npos;
+}
+
 // The smallest body text the fitting may choose.
 inline double floorFor(const Preset& preset) { return preset.width > preset.height ? 22 : 26; }
 
