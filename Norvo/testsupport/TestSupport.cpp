@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
 #include <png.h>
 
@@ -147,6 +148,12 @@ std::string readText(const std::filesystem::path& path) {
 
 void writeFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+bool writeSolidPng(const std::filesystem::path& path, int width, int height, std::uint32_t rgba) {
+    GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height));
+    gdk_pixbuf_fill(pixbuf.get(), rgba);
+    return gdk_pixbuf_save(pixbuf.get(), path.c_str(), "png", nullptr, nullptr);
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,

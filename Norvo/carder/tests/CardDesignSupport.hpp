@@ -173,13 +173,6 @@ inline double meanDifference(const CardImage& a, const CardImage& b) {
     return sum / (double(a.width()) * a.height() * 4);
 }
 
-// A PNG of one colour, `width` x `height`, as a note's picture.
-inline void writeSolidPng(const std::filesystem::path& file, int width, int height, guint32 rgba) {
-    GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height));
-    gdk_pixbuf_fill(pixbuf.get(), rgba);
-    ASSERT_TRUE(gdk_pixbuf_save(pixbuf.get(), file.c_str(), "png", nullptr, nullptr));
-}
-
 // A JPEG of `width` x `height` whose colour at (x, y) is `color(x, y)` (0xRRGGBB).
 template <typename Color>
 void writeJpeg(const std::filesystem::path& file, int width, int height, Color color) {
