@@ -195,7 +195,7 @@ TEST(RenderCommand, SetsAndPdfsNeverShareNamesAndEveryReportLineIsJson) {
     TempFolder tmp;
     const auto dir = tmp.path(), out = dir / "out";
     std::string essay = "# A long essay\n\n";
-    for (int i = 0; essay.size() < 6000; ++i)
+    for (int i = 0; essay.size() < 3000; ++i)
         essay += "Paragraph " + std::to_string(i) + " says a few calm words about cards and the people who read them.\n\n";
     writeFile(dir / "essay.md", essay);
     writeFile(dir / "short.md", "# Short\n\nOne card.");
@@ -282,12 +282,8 @@ TEST(RenderCommand, PicturesBesideTheNoteAndWhyOthersAreNotShown) {
     TempFolder tmp;
     const auto dir = tmp.path();
     for (const char* folder : {"notes", "shared", "private"}) fs::create_directories(dir / folder);
-    for (const auto& file : {dir / "notes" / "beside.png", dir / "shared" / "shared.png"}) {
-        GdkPixbuf* p = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 400, 300);
-        gdk_pixbuf_fill(p, 0xe02020ff);
-        ASSERT_TRUE(gdk_pixbuf_save(p, file.c_str(), "png", nullptr, nullptr));
-        g_object_unref(p);
-    }
+    for (const auto& file : {dir / "notes" / "beside.png", dir / "shared" / "shared.png"})
+        ASSERT_TRUE(norvo::testing::writeSolidPng(file, 400, 300, 0xe02020ff));
     writeFile(dir / "private" / "secret.png", "x");
     fs::create_symlink(dir / "private" / "secret.png", dir / "notes" / "link.png");
     writeFile(dir / "notes" / "fake.png", "text, not a picture");
