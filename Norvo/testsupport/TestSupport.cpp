@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <map>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -16,7 +14,6 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
-#include <png.h>
 
 namespace norvo::testing {
 
@@ -179,31 +176,14 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
 }
 
 std::vector<int> descendantsNamed(int root, const std::string& name) {
-    std::map<pid_t, pid_t> parent;
-    std::map<pid_t, std::string> comm;
-    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-        const std::string id = e.path().filename();
-        if (id.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream stat(e.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line)) continue;
-        const auto open = line.find('('), close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        std::istringstream rest(line.substr(close + 2));
-        std::string state;
-        pid_t ppid = 0;
-        rest >> state >> ppid;
-        parent[pid_t(std::stol(id))] = ppid;
-        comm[pid_t(std::stol(id))] = line.substr(open + 1, close - open - 1);
-    }
     std::vector<int> out;
-    for (const auto& [pid, name_] : comm) {
-        if (name_.rfind(name, 0) != 0) continue;
-        for (pid_t p = parent[pid]; p > 1; p = parent[p])
-            if (p == root) {
-                out.push_back(pid);
-                break;
-            }
+    std::error_code ec;  // a process gone meanwhile has no children
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(root) + "/task", ec)) {
+        std::ifstream children(task.path() / "children");
+        for (int child = 0; children >> child;) {
+            if (readText("/proc/" + std::to_string(child) + "/comm").rfind(name, 0) == 0) out.push_back(child);
+            for (const int below : descendantsNamed(child, name)) out.push_back(below);
+        }
     }
     return out;
 }
