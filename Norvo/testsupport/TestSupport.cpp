@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <map>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -14,8 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
-#include <png.h>
 
 namespace norvo::testing {
 
@@ -149,6 +147,12 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+bool writeSolidPng(const std::filesystem::path& path, int width, int height, std::uint32_t rgba) {
+    GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height));
+    gdk_pixbuf_fill(pixbuf.get(), rgba);
+    return gdk_pixbuf_save(pixbuf.get(), path.c_str(), "png", nullptr, nullptr);
+}
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
                          const std::string& stdinText) {
     auto l = launcher(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
@@ -172,31 +176,14 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector
 }
 
 std::vector<int> descendantsNamed(int root, const std::string& name) {
-    std::map<pid_t, pid_t> parent;
-    std::map<pid_t, std::string> comm;
-    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-        const std::string id = e.path().filename();
-        if (id.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream stat(e.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line)) continue;
-        const auto open = line.find('('), close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        std::istringstream rest(line.substr(close + 2));
-        std::string state;
-        pid_t ppid = 0;
-        rest >> state >> ppid;
-        parent[pid_t(std::stol(id))] = ppid;
-        comm[pid_t(std::stol(id))] = line.substr(open + 1, close - open - 1);
-    }
     std::vector<int> out;
-    for (const auto& [pid, name_] : comm) {
-        if (name_.rfind(name, 0) != 0) continue;
-        for (pid_t p = parent[pid]; p > 1; p = parent[p])
-            if (p == root) {
-                out.push_back(pid);
-                break;
-            }
+    std::error_code ec;  // a process gone meanwhile has no children
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(root) + "/task", ec)) {
+        std::ifstream children(task.path() / "children");
+        for (int child = 0; children >> child;) {
+            if (readText("/proc/" + std::to_string(child) + "/comm").rfind(name, 0) == 0) out.push_back(child);
+            for (const int below : descendantsNamed(child, name)) out.push_back(below);
+        }
     }
     return out;
 }

@@ -43,6 +43,8 @@ PngInfo readPngHeader(const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
 std::string readText(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& text);
+// A PNG of one colour (0xRRGGBBAA), `width` x `height`; false when it could not be written.
+bool writeSolidPng(const std::filesystem::path& path, int width, int height, std::uint32_t rgba);
 
 struct ProcessResult {
     int exitStatus = -1;

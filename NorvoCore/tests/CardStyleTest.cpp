@@ -70,6 +70,7 @@ TEST(CardStyle, FrontMatterSetsANotesOwnLookAndWarnsOfWrongValues) {
     EXPECT_TRUE(bad.values.empty());
     EXPECT_FALSE(bad.accent);
     ASSERT_EQ(bad.warnings.size(), 6u);
+    EXPECT_EQ(bad.warnings[0], "theme: \u201cneon\u201d is not paper, ink or sky; the default is used");
     EXPECT_EQ(bad.warnings[5], "split: \u201cchapters\u201d is not auto or headings; the default is used");
     EXPECT_EQ(bad.warnings[1], "size: \u201chuge\u201d is not a size (square, portrait, landscape, story, tall, WIDTHxHEIGHT or long); "
               "the default is used");

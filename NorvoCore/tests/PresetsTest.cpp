@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "norvo/Catalogue.hpp"
 #include "norvo/CardRequest.hpp"
 #include "norvo/Presets.hpp"
 
@@ -39,17 +38,4 @@ TEST(Presets, ParseTakesNamedCustomAndLongSizesWithinTheLimits) {
     const CardRequest twice{.markdown = "", .settings = {.size = *long1080}, .density = 2};
     EXPECT_EQ(twice.drawnSize().height, Presets::kLongCap);
     EXPECT_EQ(twice.drawnSize().width, 2160);
-}
-
-// The themes come from the page's own table; their labels are the ones the translation
-// template marks beside the catalogue.
-TEST(Themes, TheTableGivesTheCatalogue) {
-    std::vector<std::string> ids, labels;
-    for (const norvo::Theme& t : norvo::Themes::all()) {
-        ids.push_back(t.id);
-        labels.push_back(t.label);
-    }
-    EXPECT_EQ(ids, (std::vector<std::string>{"paper", "ink", "sky"}));
-    EXPECT_EQ(labels, (std::vector<std::string>{"Paper", "Ink", "Sky"}));
-    EXPECT_EQ(norvo::Themes::idList(), "paper, ink or sky");
 }

@@ -135,9 +135,7 @@ protected:
     // A name, the theme under it, and the style.
     std::vector<std::tuple<std::string, std::string, CardStyle>> styles() const {
         return {
-            {"accent paper", "paper", style(R"({"accent": "#1a7f64"})")},
-            {"accent ink", "ink", style(R"({"accent": "#1a7f64"})")},
-            {"accent sky", "sky", style(R"({"accent": "#1a7f64"})")},
+            {"accent", "paper", style(R"({"accent": "#1a7f64"})")},  // (an accent on a dark card: "solid dark")
             {"yellow on paper", "paper", style(R"({"accent": "#ffd400"})")},
             {"solid dark", "paper", style(R"({"background": {"color": "#0f2a2e"}, "accent": "#ff6b9a"})")},
             {"solid light", "ink", style(R"({"background": {"color": "#fdf6e3"}})")},
@@ -251,10 +249,12 @@ TEST_F(UserStyles, FoliageLongSignaturesAndMissingPhotos) {
     const CardStyle longSignature = style(R"({"signature": {"name": "Ada Lovelace, Countess of Lovelace, who wrote the first",
                                                       "handle": "@ada.lovelace.analytical.engine"}})");
     for (const Preset& preset : Presets::all()) {
-        const Rendered r = render(engine_, card(leaves, "paper", preset, "# Weekend hike\n\nWe climbed to the ridge before "
-                                                                         "sunrise and watched the valley fill with light."));
-        EXPECT_LE(r.report.value("busyness", 1.0), 0.06) << preset.id << " " << r.report.dump();
-        EXPECT_GE(double(r.report["minContrast"]), 4.5) << preset.id;
+        if (preset.width > preset.height || preset.height > 1.5 * preset.width) {  // the widest and the tallest
+            const Rendered r = render(engine_, card(leaves, "paper", preset, "# Weekend hike\n\nWe climbed to the ridge "
+                                                                             "before sunrise and watched the valley fill with light."));
+            EXPECT_LE(r.report.value("busyness", 1.0), 0.06) << preset.id << " " << r.report.dump();
+            EXPECT_GE(double(r.report["minContrast"]), 4.5) << preset.id;
+        }
         // The long signature keeps clear of the wordmark on every size.
         ASSERT_TRUE(draw(engine_, card(longSignature, "paper", preset))) << preset.id;
         EXPECT_EQ(evaluate(engine_.webView(), "String(document.getElementById('signature').getBoundingClientRect().right <"

@@ -114,6 +114,12 @@ inline std::string caseName(const ::testing::TestParamInfo<const char*>& info) {
     return name;
 }
 
+// Whether the running case is the soak tier's: its suite or instance is named Soak.
+inline bool soakCase() {
+    return std::string(::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name()).find("Soak") !=
+           std::string::npos;
+}
+
 // The smallest body text the fitting may choose.
 inline double floorFor(const Preset& preset) { return preset.width > preset.height ? 22 : 26; }
 
@@ -165,13 +171,6 @@ inline double meanDifference(const CardImage& a, const CardImage& b) {
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width() * 4; ++x) sum += std::abs(int(a.row(y)[x]) - int(b.row(y)[x]));
     return sum / (double(a.width()) * a.height() * 4);
-}
-
-// A PNG of one colour, `width` x `height`, as a note's picture.
-inline void writeSolidPng(const std::filesystem::path& file, int width, int height, guint32 rgba) {
-    GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height));
-    gdk_pixbuf_fill(pixbuf.get(), rgba);
-    ASSERT_TRUE(gdk_pixbuf_save(pixbuf.get(), file.c_str(), "png", nullptr, nullptr));
 }
 
 // A JPEG of `width` x `height` whose colour at (x, y) is `color(x, y)` (0xRRGGBB).

@@ -96,8 +96,6 @@ inline std::vector<nlohmann::json> reportLines(const std::string& out) {
     return reports;
 }
 
-inline unsigned pngWidth(const fs::path& png) { return readPngHeader(readFile(png)).width; }
-
 inline bool has(std::string_view text, std::string_view part) { return text.find(part) != std::string::npos; }
 
 inline long lineCount(std::string_view text) { return std::count(text.begin(), text.end(), '\n'); }

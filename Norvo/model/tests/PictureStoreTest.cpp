@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <gdk-pixbuf/gdk-pixbuf.h>
-
 #include "FakeRenderer.hpp"
 #include "TestSupport.hpp"
 #include "model/CardDocument.hpp"
@@ -15,11 +13,8 @@ TEST(PictureStore, APictureJoinsTheNoteByItsPathOrAsAKeptCopy) {
     const fs::path notes = temp.path() / "notes", elsewhere = temp.path() / "Pictures", store = temp.path() / "store";
     fs::create_directories(notes / "img");
     fs::create_directories(elsewhere);
-    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 20, 10);
-    gdk_pixbuf_fill(pixbuf, 0x336699ff);
-    ASSERT_TRUE(gdk_pixbuf_save(pixbuf, (notes / "img" / "in note.png").c_str(), "png", nullptr, nullptr));
-    ASSERT_TRUE(gdk_pixbuf_save(pixbuf, (elsewhere / "holiday_pic.png").c_str(), "png", nullptr, nullptr));
-    g_object_unref(pixbuf);
+    ASSERT_TRUE(norvo::testing::writeSolidPng(notes / "img" / "in note.png", 20, 10, 0x336699ff));
+    ASSERT_TRUE(norvo::testing::writeSolidPng(elsewhere / "holiday_pic.png", 20, 10, 0x336699ff));
     norvo::testing::writeFile(elsewhere / "notes.png", "not a picture");
     norvo::testing::FakeRenderer renderer;
     CardDocument document(renderer);

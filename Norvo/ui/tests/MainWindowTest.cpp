@@ -124,9 +124,8 @@ TEST_F(App, ControlsWriteTheCardOnceAndFollowIt) {
     EXPECT_DOUBLE_EQ(model_->fontScale(), 1.234);  // no rounding to a step
     controls().scaleSlider().set_value(3.0);
     EXPECT_DOUBLE_EQ(model_->fontScale(), 1.8);
-}
 
-TEST_F(App, StatusLineAppearsOnlyWithText) {
+    // The status line shows only with text.
     model_->setStatus("Saved \u2713 x.png");
     EXPECT_TRUE(controls().statusLabel().get_visible());
     EXPECT_EQ(controls().statusLabel().get_text(), "Saved \u2713 x.png");

@@ -10,7 +10,7 @@ namespace norvo::testing {
 class TestHttpsServer {
 public:
     explicit TestHttpsServer(const std::filesystem::path& root)
-        : server_({"python3", NORVO_TEST_HTTPS_SERVER, "--root", root.string(), "--certs", certs_.path().string()}) {}
+        : server_({"python3", NORVO_TEST_HTTPS_SERVER, root.string(), certs_.path().string()}) {}
     int port() const { return server_.port(); }
     std::string caFile() const { return (certs_.path() / "ca.pem").string(); }
     std::string url(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(server_.port()) + path; }

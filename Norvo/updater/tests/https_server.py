@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
-"""A throwaway HTTPS server for tests on 127.0.0.1.
+"""A throwaway HTTPS server for tests on 127.0.0.1: https_server.py ROOT CERTS
 
 It makes a private CA and a server certificate for 127.0.0.1 with openssl,
-serves the files of --root, and a few routes under /_test/ that misbehave on
-purpose. It prints "READY <port>" once it listens; the CA is ca.pem in --certs.
+serves the files of ROOT, and a few routes under /_test/ that misbehave on
+purpose. It prints "READY <port>" once it listens; the CA is ca.pem in CERTS.
 """
-import argparse
 import http.server
 import os
 import ssl
@@ -85,20 +84,15 @@ class QuietServer(http.server.ThreadingHTTPServer):
         pass  # clients that hang up on purpose are the point of several routes
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--root", required=True)
-    ap.add_argument("--certs", required=True)
-    args = ap.parse_args()
-    make_certs(args.certs)
-    handler = lambda *a, **k: Handler(*a, directory=args.root, **k)
-    server = QuietServer(("127.0.0.1", 0), handler)
+def main(root, certs):
+    make_certs(certs)
+    server = QuietServer(("127.0.0.1", 0), lambda *a, **k: Handler(*a, directory=root, **k))
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    ctx.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
+    ctx.load_cert_chain(os.path.join(certs, "server.pem"), os.path.join(certs, "server.key"))
     server.socket = ctx.wrap_socket(server.socket, server_side=True)
     print(f"READY {server.server_address[1]}", flush=True)
     server.serve_forever()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(*sys.argv[1:]))
