@@ -26,6 +26,10 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 std::pair<double, long> runMeasured(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                                     const std::string& input = {});
 
+// Runs a command to its end and returns its wall ms, nothing sampled meanwhile (reading a web
+// process's memory map takes its lock, and slows it).
+double runTimed(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& input = {});
+
 long long monotonicNs();
 // Starts a command with a timeline file and reads the phases it marked, in ms since the
 // exec. With `until`, the command is stopped once it has marked that phase.

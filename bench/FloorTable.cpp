@@ -63,9 +63,9 @@ Paired streamAgainstBatch(int runs) {
     std::vector<double> batchWalls, streamWalls;
     for (int r = 0; r < runs; ++r) {
         std::filesystem::remove_all(out);
-        batchWalls.push_back(runMeasured(batch, {}).first);
+        batchWalls.push_back(runTimed(batch, {}));
         std::filesystem::remove_all(out);
-        streamWalls.push_back(runMeasured(stream, {}, (scratch.dir / "requests.jsonl").string()).first);
+        streamWalls.push_back(runTimed(stream, {}, (scratch.dir / "requests.jsonl").string()));
     }
     return {median(batchWalls), median(streamWalls)};
 }
@@ -139,7 +139,8 @@ struct Browser {
 
 Browser browserLoop(int runs) {
     if (std::system("command -v chromium >/dev/null 2>&1") != 0) return {};
-    const std::string command = std::string(NORVO_BENCH_SOURCE_DIR) + "/bench/compare-chromium 100 " + std::to_string(runs);
+    const std::string command = "NORVO_COMPARE_TIME_ONLY=1 " + std::string(NORVO_BENCH_SOURCE_DIR) +
+                                "/bench/compare-chromium 100 " + std::to_string(runs) + " 2>/dev/null";
     std::FILE* p = popen(command.c_str(), "r");
     if (!p) return {};
     Browser browser;

@@ -386,7 +386,7 @@ void hugeNotes() {
             std::vector<std::string> args{NORVO_BENCH_EXECUTABLE, "render", "-d", dir + "/out", file};
             if (pages) args.push_back("--pages");
             std::vector<double> walls;
-            for (int r = 0; r < 3; ++r) walls.push_back(runMeasured(args, {}).first);
+            for (int r = 0; r < 3; ++r) walls.push_back(runTimed(args, {}));
             std::printf("  %-16s %-7s %6.0f ms\n", name, pages ? "--pages" : "card", median(walls));
         }
     }
@@ -676,7 +676,7 @@ int main(int argc, char** argv) {
             peak = std::max(peak, pss);
         }
         std::vector<double> empty;
-        for (int r = 0; r < 5; ++r) empty.push_back(runMeasured({self, "--empty-page"}, {}).first);
+        for (int r = 0; r < 5; ++r) empty.push_back(runTimed({self, "--empty-page"}, {}));
         std::printf("(d) self-test wall, exec to exit: median %.0f ms (min %.0f); an empty WebKit page: median %.0f ms; "
                     "ratio %.2f\n",
                     median(walls), *std::min_element(walls.begin(), walls.end()), median(empty),
