@@ -63,9 +63,10 @@ public:
     void close();
     // Requests added and not yet answered.
     std::size_t waiting() const { return cards_.size() - finished_; }
-    // How many requests a stream keeps added ahead of their answers: enough for the page and
-    // the writer to be as full as a batch keeps them; the run itself holds back the rest.
+    // Cards each page holds: the one it draws and the next, laid out meanwhile.
     static constexpr std::size_t kCardsPerPage = 2;
+    // Requests a stream keeps added ahead of their answers: enough for the page and the writer
+    // to be as full as a batch keeps them; the run itself holds back the rest.
     static constexpr std::size_t kRequestsAhead = kCardsPerPage + EncoderThread::kMaxBacklog + 1;
     // Called on the main thread whenever a card or request is done.
     void onProgress(std::function<void()> progress) { progress_ = std::move(progress); }
