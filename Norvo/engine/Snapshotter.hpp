@@ -8,9 +8,10 @@
 
 namespace norvo {
 
-// Turns the view's snapshot into a card of exactly the preset's size. The pixels go into one
-// reused buffer when no one holds the last card any more (else into a fresh one, never
-// cleared first: every byte is written). Main thread only.
+// Turns the view's snapshot into a card of exactly the preset's size. The card reads the
+// snapshot's own pixels where it can; else they are downloaded into one reused buffer when no
+// one holds the last card any more (else into a fresh one, never cleared first: every byte is
+// written). Main thread only.
 class Snapshotter {
 public:
     CardImagePtr exactImage(GdkTexture* texture, const Preset& preset);

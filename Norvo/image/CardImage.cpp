@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "image/CairoPtr.hpp"
 
@@ -21,13 +22,39 @@ bool CardImage::validSize(std::int64_t width, std::int64_t height) {
     return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide;
 }
 
+CardImage::CardImage(int width, int height, Borrowed) : width_(width), height_(height) {}
+
 CardImage::CardImage(int width, int height, Uninitialized) : width_(width), height_(height) {
     if (!validSize(width, height)) throw std::invalid_argument("card image size");
-    pixels_ = std::make_unique_for_overwrite<std::uint8_t[]>(byteCount());
+    std::shared_ptr<std::uint8_t[]> owned = std::make_shared_for_overwrite<std::uint8_t[]>(byteCount());
+    pixels_ = owned.get();
+    storage_ = std::move(owned);
+}
+
+std::shared_ptr<const CardImage> CardImage::over(int width, int height, const std::uint8_t* pixels,
+                                                 std::shared_ptr<const void> owner) {
+    if (!validSize(width, height) || !pixels || !owner) throw std::invalid_argument("card image pixels");
+    CardImage image(width, height, Borrowed{});
+    // Only a const image is handed out, so nothing writes through this pointer.
+    image.pixels_ = const_cast<std::uint8_t*>(pixels);
+    image.storage_ = std::move(owner);
+    return std::make_shared<const CardImage>(std::move(image));
 }
 
 CardImage::CardImage(int width, int height) : CardImage(width, height, Uninitialized{}) {
-    std::memset(pixels_.get(), 0, byteCount());
+    std::memset(pixels_, 0, byteCount());
+}
+
+CardImage::CardImage(CardImage&& other) noexcept
+    : width_(other.width_), height_(other.height_), storage_(std::move(other.storage_)),
+      pixels_(std::exchange(other.pixels_, nullptr)) {}
+
+CardImage& CardImage::operator=(CardImage&& other) noexcept {
+    width_ = other.width_;
+    height_ = other.height_;
+    storage_ = std::move(other.storage_);
+    pixels_ = std::exchange(other.pixels_, nullptr);
+    return *this;
 }
 
 CardImage CardImage::uninitialized(int width, int height) { return CardImage(width, height, Uninitialized{}); }
