@@ -121,10 +121,19 @@ void putWords(std::vector<std::uint8_t>& out, const Words& words) {
     }
 }
 
+// A buffer whose bytes are all written before they are read: not cleared first, so that
+// pages never used (most of a deflate bound) are never touched.
+struct Buffer {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+    explicit Buffer(std::size_t n) : bytes(std::make_unique_for_overwrite<std::uint8_t[]>(n)), size(n) {}
+    std::uint8_t* data() const { return bytes.get(); }
+};
+
 // The image's rows as a PNG holds them unfiltered: a zero filter byte before each.
-std::vector<std::uint8_t> scanlines(const CardImage& image, bool opaque) {
+Buffer scanlines(const CardImage& image, bool opaque) {
     const std::size_t rowBytes = std::size_t(image.width()) * (opaque ? 3 : 4) + 1;
-    std::vector<std::uint8_t> raw(rowBytes * std::size_t(image.height()));
+    Buffer raw(rowBytes * std::size_t(image.height()));
     for (int y = 0; y < image.height(); ++y) {
         std::uint8_t* row = raw.data() + rowBytes * std::size_t(y);
         row[0] = 0;
@@ -138,23 +147,24 @@ std::vector<std::uint8_t> scanlines(const CardImage& image, bool opaque) {
 
 std::optional<std::vector<std::uint8_t>> encodeWhole(const CardImage& image, const Words& words) {
     const bool opaque = image.isOpaque();
-    const std::vector<std::uint8_t> raw = scanlines(image, opaque);
+    const Buffer raw = scanlines(image, opaque);
     const std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
         libdeflate_alloc_compressor(kDeflateLevel), libdeflate_free_compressor);
     if (!compressor) return std::nullopt;
-    std::vector<std::uint8_t> deflated(libdeflate_zlib_compress_bound(compressor.get(), raw.size()));
-    deflated.resize(libdeflate_zlib_compress(compressor.get(), raw.data(), raw.size(), deflated.data(), deflated.size()));
-    if (deflated.empty()) return std::nullopt;
+    const Buffer bound(libdeflate_zlib_compress_bound(compressor.get(), raw.size));
+    const std::size_t deflatedSize =
+        libdeflate_zlib_compress(compressor.get(), raw.data(), raw.size, bound.data(), bound.size);
+    if (deflatedSize == 0) return std::nullopt;
 
     std::vector<std::uint8_t> out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    out.reserve(deflated.size() + words.title.size() + words.description.size() + 128);
+    out.reserve(deflatedSize + words.title.size() + words.description.size() + 128);
     std::vector<std::uint8_t> header;
     putBigEndian(header, std::uint32_t(image.width()));
     putBigEndian(header, std::uint32_t(image.height()));
     header.insert(header.end(), {8, std::uint8_t(opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA), 0, 0, 0});
     putChunk(out, "IHDR", header.data(), header.size());
     putWords(out, words);
-    putChunk(out, "IDAT", deflated.data(), deflated.size());
+    putChunk(out, "IDAT", bound.data(), deflatedSize);
     putChunk(out, "IEND", nullptr, 0);
     return out;
 }
