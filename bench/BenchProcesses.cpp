@@ -1,12 +1,15 @@
 #include "BenchProcesses.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include <glib.h>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -172,6 +175,31 @@ std::vector<double> spans(const std::vector<std::pair<std::string, long long>>& 
         }
     }
     return out;
+}
+
+SessionBus::SessionBus() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address) return;
+    const char* argv[] = {"dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1", nullptr};
+    gchar* out = nullptr;
+    gint status = 0;
+    if (!g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out,
+                      nullptr, &status, nullptr) ||
+        !g_spawn_check_wait_status(status, nullptr)) {
+        g_free(out);
+        return;
+    }
+    std::istringstream lines(out ? out : "");
+    g_free(out);
+    std::string busAddress, pid;
+    if (std::getline(lines, busAddress) && std::getline(lines, pid) && !busAddress.empty()) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), 1);
+        daemon_ = pid_t(std::atol(pid.c_str()));
+    }
+}
+
+SessionBus::~SessionBus() {
+    if (daemon_ > 0) kill(daemon_, SIGTERM);
 }
 
 }  // namespace norvo::bench

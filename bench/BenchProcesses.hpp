@@ -41,4 +41,18 @@ std::vector<std::pair<std::string, long long>> marksOf(const std::vector<std::st
 std::vector<double> spans(const std::vector<std::pair<std::string, long long>>& marks, const char* from,
                           const char* to);
 
+// One session bus for the whole bench, as a desktop has one. Without it, every app started
+// under a bare X server launches a bus of its own and leaves it running, with its inotify
+// instances, until the machine has none left. Nothing is started when a bus is already set.
+class SessionBus {
+public:
+    SessionBus();
+    ~SessionBus();
+    SessionBus(const SessionBus&) = delete;
+    SessionBus& operator=(const SessionBus&) = delete;
+
+private:
+    pid_t daemon_ = 0;
+};
+
 }  // namespace norvo::bench

@@ -482,6 +482,7 @@ int main(int argc, char** argv) {
     const bool onlySteps = argc > 1 && std::string(argv[1]) == "--batch-steps";
     const bool onlyEncoders = argc > 1 && std::string(argv[1]) == "--encoders";
     const bool onlyFloor = argc > 1 && std::string(argv[1]) == "--floor";
+    const norvo::bench::SessionBus bus;
     if (!gtk_init_check()) {
         std::fprintf(stderr, "norvo-bench needs a display: xvfb-run -a build/bench/norvo-bench\n");
         return 1;
