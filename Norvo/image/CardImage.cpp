@@ -26,9 +26,9 @@ CardImage::CardImage(int width, int height, Borrowed) : width_(width), height_(h
 
 CardImage::CardImage(int width, int height, Uninitialized) : width_(width), height_(height) {
     if (!validSize(width, height)) throw std::invalid_argument("card image size");
-    std::shared_ptr<std::uint8_t[]> owned = std::make_shared_for_overwrite<std::uint8_t[]>(byteCount());
+    std::unique_ptr<std::uint8_t[]> owned = std::make_unique_for_overwrite<std::uint8_t[]>(byteCount());
     pixels_ = owned.get();
-    storage_ = std::move(owned);
+    storage_ = std::shared_ptr<std::uint8_t[]>(std::move(owned));
 }
 
 std::shared_ptr<const CardImage> CardImage::over(int width, int height, const std::uint8_t* pixels,
